@@ -1,0 +1,102 @@
+#include "results_table.h"
+
+#include <utility>
+
+namespace murako {
+
+ResultsTable::ResultsTable() : cells_(DesignRows) {}
+
+void ResultsTable::SetRows(int32_t rows)
+{
+    if (rows < FixedRows)
+        throw GridIndexError("Rows cannot drop below the header row");
+    if (rows == Rows())
+        return;
+    cells_.resize(static_cast<size_t>(rows));
+    const bool currentMoved = row_ >= rows;
+    if (currentMoved)
+        row_ = rows - 1;
+    if (observer_) {
+        observer_->RowsChanged(rows);
+        if (currentMoved)
+            observer_->CurrentCellChanged(row_, col_);
+    }
+}
+
+void ResultsTable::SetRow(int32_t row)
+{
+    if (row < 0 || row >= Rows())
+        throw GridIndexError("row " + std::to_string(row) + " is outside the table");
+    if (row == row_)
+        return;
+    row_ = row;
+    if (observer_)
+        observer_->CurrentCellChanged(row_, col_);
+}
+
+void ResultsTable::SetCol(int32_t col)
+{
+    CheckedCol(col);
+    if (col == col_)
+        return;
+    col_ = col;
+    if (observer_)
+        observer_->CurrentCellChanged(row_, col_);
+}
+
+void ResultsTable::SetText(std::string text)
+{
+    cells_[row_][col_] = std::move(text);
+    if (observer_)
+        observer_->CellChanged(row_, col_);
+}
+
+void ResultsTable::SetColWidth(int32_t col, int32_t twips)
+{
+    colWidth_[CheckedCol(col)] = twips;
+}
+
+void ResultsTable::SetColAlignment(int32_t col, Alignment alignment)
+{
+    colAlignment_[CheckedCol(col)] = alignment;
+}
+
+void ResultsTable::SetFixedAlignment(int32_t col, Alignment alignment)
+{
+    fixedAlignment_[CheckedCol(col)] = alignment;
+}
+
+const std::string& ResultsTable::TextAt(int32_t row, int32_t col) const
+{
+    if (row < 0 || row >= Rows())
+        throw GridIndexError("row " + std::to_string(row) + " is outside the table");
+    return cells_[row][CheckedCol(col)];
+}
+
+int32_t ResultsTable::CheckedCol(int32_t col)
+{
+    if (col < 0 || col >= Cols)
+        throw GridIndexError("column " + std::to_string(col) + " is outside the table");
+    return col;
+}
+
+void InitGrid(ResultsTable& grid)
+{
+    grid.SetColWidth(0, 400);
+    grid.SetColWidth(1, 5000);
+    grid.SetColWidth(2, 900);
+    grid.SetFixedAlignment(0, Alignment::LeftCenter);
+    grid.SetColAlignment(2, Alignment::LeftCenter);
+    SetCellText(grid, 0, 0, "№");
+    SetCellText(grid, 0, 1, "ディレクトリ");
+    SetCellText(grid, 0, 2, "サイズ");
+}
+
+void SetCellText(ResultsTable& TgtGrid, int32_t PrmRow, int32_t PrmCol, const std::string& PrmText)
+{
+    TgtGrid.SetRow(PrmRow);
+    TgtGrid.SetCol(PrmCol);
+    TgtGrid.SetText(PrmText);
+}
+
+}  // namespace murako

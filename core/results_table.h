@@ -1,0 +1,93 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace murako {
+
+// Alignment scale of the results table: 0 left-top ... 8 right-bottom, 9 general.
+enum class Alignment : int {
+    LeftTop = 0,
+    LeftCenter = 1,
+    LeftBottom = 2,
+    CenterTop = 3,
+    CenterCenter = 4,
+    CenterBottom = 5,
+    RightTop = 6,
+    RightCenter = 7,
+    RightBottom = 8,
+    General = 9,
+};
+
+// Raised for a row or column outside the table; the table is left unchanged.
+class GridIndexError : public std::out_of_range {
+public:
+    using std::out_of_range::out_of_range;
+};
+
+// Told of every change so that a view can follow the model without polling.
+class TableObserver {
+public:
+    virtual ~TableObserver() = default;
+    virtual void RowsChanged(int32_t rows) = 0;
+    virtual void CellChanged(int32_t row, int32_t col) = 0;
+    virtual void CurrentCellChanged(int32_t row, int32_t col) = 0;
+};
+
+// The results table: text cells under one fixed header row and one fixed column,
+// written and read only through the current cell.
+class ResultsTable {
+public:
+    static constexpr int32_t Cols = 3;
+    static constexpr int32_t FixedRows = 1;
+    static constexpr int32_t FixedCols = 1;
+    static constexpr int32_t DesignRows = 2;
+    static constexpr int32_t DefaultColWidth = 960;
+
+    ResultsTable();
+
+    int32_t Rows() const { return static_cast<int32_t>(cells_.size()); }
+    void SetRows(int32_t rows);
+
+    int32_t Row() const { return row_; }
+    void SetRow(int32_t row);
+    int32_t Col() const { return col_; }
+    void SetCol(int32_t col);
+
+    const std::string& Text() const { return cells_[row_][col_]; }
+    void SetText(std::string text);
+
+    int32_t ColWidth(int32_t col) const { return colWidth_.at(CheckedCol(col)); }
+    void SetColWidth(int32_t col, int32_t twips);
+    Alignment ColAlignment(int32_t col) const { return colAlignment_.at(CheckedCol(col)); }
+    void SetColAlignment(int32_t col, Alignment alignment);
+    Alignment FixedAlignment(int32_t col) const { return fixedAlignment_.at(CheckedCol(col)); }
+    void SetFixedAlignment(int32_t col, Alignment alignment);
+
+    // For a view that draws cells: reads without moving the current cell.
+    const std::string& TextAt(int32_t row, int32_t col) const;
+
+    void SetObserver(TableObserver* observer) { observer_ = observer; }
+
+private:
+    static int32_t CheckedCol(int32_t col);
+
+    std::vector<std::array<std::string, Cols>> cells_;
+    int32_t row_ = FixedRows;
+    int32_t col_ = FixedCols;
+    std::array<int32_t, Cols> colWidth_{DefaultColWidth, DefaultColWidth, DefaultColWidth};
+    std::array<Alignment, Cols> colAlignment_{Alignment::General, Alignment::General, Alignment::General};
+    std::array<Alignment, Cols> fixedAlignment_{Alignment::General, Alignment::General, Alignment::General};
+    TableObserver* observer_ = nullptr;
+};
+
+// Gives the table its column widths, alignments and header row.
+void InitGrid(ResultsTable& grid);
+
+// Makes (PrmRow, PrmCol) the current cell and writes PrmText into it.
+void SetCellText(ResultsTable& TgtGrid, int32_t PrmRow, int32_t PrmCol, const std::string& PrmText);
+
+}  // namespace murako
