@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "file_system.h"
+#include "results_table.h"
+#include "size_units.h"
+
+namespace murako {
+
+// The controls a run changes when it starts and ends, member by member.
+class SearchPresentation {
+public:
+    virtual ~SearchPresentation() = default;
+    virtual void SetSearchCaption(const std::string& caption) = 0;  // the search button's caption
+    virtual void SetExitVisible(bool visible) = 0;                  // the exit button
+    virtual void SetStatusText(const std::string& text) = 0;        // the status bar's first panel
+    virtual void SetBusyPointer(bool busy) = 0;                     // hourglass or default pointer
+    virtual void SetDivisorEnabled(bool enabled) = 0;               // the "キロ単位" frame
+    virtual void SetUnitEnabled(bool enabled) = 0;                  // the "単位" frame
+    virtual void SetDriveListEnabled(bool enabled) = 0;
+    virtual void SetDirListEnabled(bool enabled) = 0;
+    virtual void Refresh() = 0;  // repaint the window now
+};
+
+// What the user chose; read once at the start of each run. Any of these may throw.
+class SearchChoices {
+public:
+    virtual ~SearchChoices() = default;
+    virtual std::string HighlightedPath() = 0;  // full path of the highlighted directory entry
+    virtual bool DivisorIs1024() = 0;           // "1024" selected rather than "1000"
+    virtual bool UnitIsKb() = 0;                // "kb" selected rather than "Mb"
+};
+
+// The program around a run.
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+    // Runs apply on the UI thread later; may be called from any thread.
+    virtual void PostToUi(std::function<void()> apply) = 0;
+    // Called by the walk after every entry and every subdirectory, then the run's busy flag is tested.
+    virtual void DoEvents() {}
+};
+
+struct RunState;
+
+// The search button's logic: starts a run, or cancels the run in progress.
+class SearchController {
+public:
+    struct Options {
+        int threads = 0;            // 0: every core; 1: a serial walk
+        bool inlineWorker = false;  // walk on the calling thread instead of a thread of its own
+    };
+
+    SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
+                     FileSystem& fileSystem, RunHost& host, Options options);
+    SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
+                     FileSystem& fileSystem, RunHost& host);
+    ~SearchController();
+
+    SearchController(const SearchController&) = delete;
+    SearchController& operator=(const SearchController&) = delete;
+
+    void Command1_Click();
+
+    // The current run's busy flag.
+    bool Searching() const;
+    const SizeUnits& Units() const { return units_; }
+    void SetGroupSeparator(std::string separator) { units_.GroupSeparator = std::move(separator); }
+
+    // Cancels every run and waits until their walks have stopped; nothing is written afterwards.
+    void Shutdown();
+
+private:
+    void StartRun();
+    void Cancel();
+    void ApplyIdle();
+    void ReapFinishedWorkers();
+
+    ResultsTable& grid_;
+    SearchPresentation& presentation_;
+    SearchChoices& choices_;
+    FileSystem& fileSystem_;
+    RunHost& host_;
+    Options options_;
+    SizeUnits units_;
+    std::shared_ptr<RunState> current_;
+    std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
+};
+
+}  // namespace murako
