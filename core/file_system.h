@@ -26,7 +26,10 @@ public:
     // The length of the name fetched last, as the entry itself holds it (a link's own length); nullopt when
     // the query fails.
     virtual std::optional<int64_t> Length() = 0;
-    // Opens a subdirectory by name; nullptr when it cannot be listed.
+    // The length of any name of this directory; safe to call from several threads at once.
+    virtual std::optional<int64_t> LengthOf(std::string_view name) = 0;
+    // Opens a subdirectory by name; nullptr when it cannot be listed. Once the listing is done, safe to
+    // call from several threads at once.
     virtual std::unique_ptr<Directory> OpenSubdirectory(std::string_view name) = 0;
 };
 

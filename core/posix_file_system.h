@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "file_system.h"
 
@@ -13,8 +14,10 @@ public:
     std::unique_ptr<Directory> Open(const std::string& path) override;
 };
 
-// True for the file-system types that describe the kernel rather than stored files (proc, sysfs, ...).
-bool IsPseudoFileSystem(long fileSystemType);
+// True for the file systems that describe the kernel rather than stored files (proc, sysfs, ...):
+// by the magic number statfs reports, and by the type name the mount table gives.
+bool IsPseudoFileSystem(long fileSystemMagic);
+bool IsPseudoFileSystemType(std::string_view typeName);
 
 // A file name's bytes as display text: valid UTF-8 kept, every invalid byte shown as U+FFFD.
 std::string DisplayName(std::string_view bytes);

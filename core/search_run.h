@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file_system.h"
+#include "run_host.h"
 #include "results_table.h"
 #include "size_units.h"
 
@@ -38,17 +39,8 @@ public:
     virtual bool UnitIsKb() = 0;                // "kb" selected rather than "Mb"
 };
 
-// The program around a run.
-class RunHost {
-public:
-    virtual ~RunHost() = default;
-    // Runs apply on the UI thread later; may be called from any thread.
-    virtual void PostToUi(std::function<void()> apply) = 0;
-    // Called by the walk after every entry and every subdirectory, then the run's busy flag is tested.
-    virtual void DoEvents() {}
-};
-
 struct RunState;
+struct RunEvent;
 
 // The search button's logic: starts a run, or cancels the run in progress.
 class SearchController {
@@ -56,6 +48,8 @@ public:
     struct Options {
         int threads = 0;            // 0: every core; 1: a serial walk
         bool inlineWorker = false;  // walk on the calling thread instead of a thread of its own
+        // Told of every row written with its size in bytes, for callers that want more than the text.
+        std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
     };
 
     SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
@@ -79,7 +73,8 @@ public:
 
 private:
     void StartRun();
-    void Cancel();
+    void Drain(RunState& run);
+    void WriteRow(const RunEvent& event);
     void ApplyIdle();
     void ReapFinishedWorkers();
 
@@ -90,6 +85,7 @@ private:
     RunHost& host_;
     Options options_;
     SizeUnits units_;
+    std::shared_ptr<bool> alive_;  // queued UI calls of runs check it, since they may outlive the controller
     std::shared_ptr<RunState> current_;
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <functional>
+
+namespace murako {
+
+// The program around a run.
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+    // Runs apply on the UI thread later; may be called from any thread.
+    virtual void PostToUi(std::function<void()> apply) = 0;
+    // Called by the walk after every entry and every subdirectory, then the run's busy flag is tested.
+    virtual void DoEvents() {}
+};
+
+}  // namespace murako

@@ -1,0 +1,219 @@
+#include "walker.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/task_group.h>
+
+#include <utility>
+
+namespace murako {
+
+namespace {
+
+// Lengths of a large directory are queried on several threads past this many files.
+constexpr size_t kInlineLengths = 512;
+constexpr size_t kLengthGrain = 256;
+
+bool IsDotOrDotDot(std::string_view name)
+{
+    return name == "." || name == "..";
+}
+
+// Sums the deferred lengths in listing order; false when the run was cancelled meanwhile.
+bool AddDeferredLengths(Directory& dir, const std::vector<std::string>& names, const WalkContext& context,
+                        int64_t& sum)
+{
+    constexpr int64_t kFailed = -1;  // lengths are never negative, so this marks a failed query
+    std::vector<int64_t> lengths(names.size(), kFailed);
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, names.size(), kLengthGrain),
+                      [&](const tbb::blocked_range<size_t>& range) {
+                          for (size_t i = range.begin(); i != range.end(); ++i) {
+                              if (!context.searching.load(std::memory_order_relaxed))
+                                  return;
+                              if (auto length = dir.LengthOf(names[i]); length && *length >= 0)
+                                  lengths[i] = *length;
+                          }
+                      });
+    if (!context.searching.load(std::memory_order_relaxed))
+        return false;
+    for (int64_t length : lengths)
+        if (length != kFailed)
+            AddUnlessOverflow(sum, length);
+    return true;
+}
+
+// A directory whose subdirectories are still being walked.
+struct Node {
+    Node* parent;  // nullptr for the root of a walk
+    size_t index;  // position among the parent's subdirectories
+    std::unique_ptr<Directory> dir;  // dropped once every subdirectory has been opened from it
+    int64_t filesSize;
+    std::vector<int64_t> childSizes;
+    std::atomic<size_t> pending;   // subdirectories not yet finished
+    std::atomic<size_t> unopened;  // subdirectories not yet opened from dir
+};
+
+struct Job {
+    Node* parent;
+    size_t index;
+    std::string name;
+};
+
+// A walk as jobs, one per directory, so that depth costs heap rather than stack, and the same code runs
+// serially (jobs on a stack) or on a task group. Sizes are handed up in listing order once a directory's
+// subdirectories are all done, so the overflow rule gives the same result whatever the order of work.
+class Walk {
+public:
+    using Spawn = std::function<void(Job)>;
+    using RootFinished = std::function<void(size_t index, int64_t size)>;
+
+    Walk(const WalkContext& context, Spawn spawn, RootFinished rootFinished)
+        : context_(context), spawn_(std::move(spawn)), rootFinished_(std::move(rootFinished))
+    {
+    }
+
+    void Run(const Job& job)
+    {
+        std::unique_ptr<Directory> dir;
+        if (!Cancelled())
+            dir = job.parent->dir->OpenSubdirectory(job.name);
+        if (job.parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            job.parent->dir.reset();  // keeps open handles to one per level on a long chain
+        if (Cancelled()) {
+            Abandon(job.parent, false);
+            return;
+        }
+        Enter(job.parent, job.index, std::move(dir));
+    }
+
+    void Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir)
+    {
+        if (!dir) {
+            Finish(parent, index, 0);
+            return;
+        }
+        std::optional<Listing> listing = ListDirectory(*dir, context_);
+        if (!listing) {
+            Abandon(parent, true);
+            return;
+        }
+        const size_t count = listing->subdirectories.size();
+        if (count == 0) {
+            Finish(parent, index, listing->filesSize);
+            return;
+        }
+        Node* node = new Node{parent, index, std::move(dir), listing->filesSize, std::vector<int64_t>(count),
+                              count, count};
+        // Last spawned runs first, so reversing keeps a serial walk in listing order.
+        for (size_t i = count; i-- > 0;)
+            spawn_(Job{node, i, std::move(listing->subdirectories[i])});
+    }
+
+private:
+    bool Cancelled() const { return !context_.searching.load(std::memory_order_relaxed); }
+
+    // A subtree is done: its parent adds it, yields and tests; the last one completes the parent.
+    void Finish(Node* parent, size_t index, int64_t size)
+    {
+        while (parent) {
+            parent->childSizes[index] = size;
+            const bool goOn = context_.YieldAndTest();
+            if (parent->pending.fetch_sub(1, std::memory_order_acq_rel) != 1)
+                return;
+            if (!goOn || Cancelled()) {
+                Node* up = parent->parent;
+                delete parent;
+                Abandon(up, true);
+                return;
+            }
+            size = parent->filesSize;
+            for (int64_t childSize : parent->childSizes)
+                AddUnlessOverflow(size, childSize);
+            Node* up = parent->parent;
+            index = parent->index;
+            delete parent;
+            parent = up;
+        }
+        rootFinished_(index, size);
+    }
+
+    // A cancelled subtree returns nothing; each enclosing directory that was walked yields once more.
+    void Abandon(Node* node, bool childWasWalked)
+    {
+        while (node) {
+            if (childWasWalked)
+                context_.host.DoEvents();
+            if (node->pending.fetch_sub(1, std::memory_order_acq_rel) != 1)
+                return;
+            Node* up = node->parent;
+            delete node;
+            node = up;
+            childWasWalked = true;
+        }
+    }
+
+    const WalkContext& context_;
+    Spawn spawn_;
+    RootFinished rootFinished_;
+};
+
+}  // namespace
+
+std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
+{
+    Listing listing;
+    std::vector<std::string> deferred;
+    size_t files = 0;
+    std::string_view name;
+    while (dir.NextName(name)) {
+        if (!IsDotOrDotDot(name)) {
+            if (dir.Kind() != EntryKind::NotDirectory)
+                listing.subdirectories.emplace_back(name);
+            else if (context.parallel && ++files > kInlineLengths)
+                deferred.emplace_back(name);
+            else if (std::optional<int64_t> length = dir.Length())
+                AddUnlessOverflow(listing.filesSize, *length);
+        }
+        if (!context.YieldAndTest())
+            return std::nullopt;
+    }
+    if (!deferred.empty() && !AddDeferredLengths(dir, deferred, context, listing.filesSize))
+        return std::nullopt;
+    return listing;
+}
+
+int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context)
+{
+    std::vector<Job> stack;
+    int64_t result = 0;
+    Walk walk(
+        context, [&stack](Job job) { stack.push_back(std::move(job)); },
+        [&result](size_t, int64_t size) { result = size; });
+    walk.Enter(nullptr, 0, std::move(PrmDir));
+    while (!stack.empty()) {
+        const Job job = std::move(stack.back());
+        stack.pop_back();
+        walk.Run(job);
+    }
+    return result;
+}
+
+void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::string>& names,
+                                 const WalkContext& context,
+                                 const std::function<void(size_t index, int64_t size)>& finished)
+{
+    tbb::task_group group;
+    Walk walk(
+        context,
+        [&group, &walk](Job job) { group.run([&walk, job = std::move(job)] { walk.Run(job); }); },
+        finished);
+    for (size_t i = names.size(); i-- > 0;) {
+        group.run([&, i] {
+            if (context.searching.load(std::memory_order_relaxed))
+                walk.Enter(nullptr, i, parent.OpenSubdirectory(names[i]));
+        });
+    }
+    group.wait();
+}
+
+}  // namespace murako

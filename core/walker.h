@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "file_system.h"
+#include "run_host.h"
+
+namespace murako {
+
+// Adds value to sum unless the result would leave the 64-bit range; then sum keeps its value.
+inline void AddUnlessOverflow(int64_t& sum, int64_t value)
+{
+    int64_t result;
+    if (!__builtin_add_overflow(sum, value, &result))
+        sum = result;
+}
+
+// What a walk needs of its run: the yield after every entry and subdirectory, and the busy flag tested
+// right after it.
+struct WalkContext {
+    RunHost& host;
+    const std::atomic<bool>& searching;
+    bool parallel = false;  // lengths of a large directory may be queried on several threads
+
+    // Yields, then tells whether the walk may go on.
+    bool YieldAndTest() const
+    {
+        host.DoEvents();
+        return searching.load(std::memory_order_relaxed);
+    }
+};
+
+// One directory listed: the sum of its own files in listing order, and its subdirectories' names.
+struct Listing {
+    int64_t filesSize = 0;
+    std::vector<std::string> subdirectories;
+};
+
+// Lists dir once, "." and ".." skipped; an entry whose kind cannot be queried counts as a subdirectory.
+// nullopt when the run was cancelled during the listing.
+std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context);
+
+// The size of a directory's whole subtree: its own files first, then its subdirectories in listing order,
+// each addition skipped when it would overflow. 0 for a directory that cannot be listed (nullptr) and 0
+// when the run is cancelled during the walk.
+int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context);
+
+// Walks the named subdirectories of parent on the calling thread's task arena, several at once, and
+// reports each finished subtree's size with its index, in any order. A subtree whose walk was cancelled is
+// not reported.
+void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::string>& names,
+                                 const WalkContext& context,
+                                 const std::function<void(size_t index, int64_t size)>& finished);
+
+}  // namespace murako
