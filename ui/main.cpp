@@ -1,11 +1,13 @@
 #include <QApplication>
-#include <QLabel>
+
+#include "form1.h"
+#include "posix_file_system.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QLabel placeholder(QStringLiteral("Murako: the main window is not built yet."));
-    placeholder.setWindowTitle(QStringLiteral("Murako"));
-    placeholder.show();
+    murako::PosixFileSystem fileSystem;
+    murako::Form1 form(fileSystem);
+    form.show();
     return app.exec();
 }

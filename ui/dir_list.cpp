@@ -1,0 +1,164 @@
+#include "dir_list.h"
+
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QStyle>
+#include <algorithm>
+#include <dirent.h>
+#include <memory>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace murako {
+namespace {
+
+constexpr int IndentSpacesPerLevel = 2;
+
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
+};
+
+// The names of the subdirectories of path, links to directories included; false when it cannot be listed.
+bool ListSubdirectories(const std::string& path, std::vector<std::string>& names)
+{
+    const std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
+    if (!dir)
+        return false;
+    names.clear();
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat status {};
+            isDirectory = fstatat(dirfd(dir.get()), entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+        }
+        if (isDirectory)
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return true;
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name)
+{
+    return directory == "/" ? "/" + name : directory + "/" + name;
+}
+
+QString ShownName(const std::string& bytes)
+{
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace
+
+std::string NormalizedPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string normalized;
+    for (const std::string& part : parts)
+        normalized += "/" + part;
+    return normalized.empty() ? "/" : normalized;
+}
+
+DirList::DirList(QWidget* parent) : QListWidget(parent)
+{
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
+        OpenEntry(IndexOf(row(item)));
+    });
+}
+
+bool DirList::SetPath(const std::string& path)
+{
+    const std::string normalized = NormalizedPath(path);
+    std::vector<std::string> names;
+    if (!ListSubdirectories(normalized, names))
+        return false;
+
+    path_ = normalized;
+    subdirectories_ = std::move(names);
+    ancestors_.clear();
+    for (size_t slash = path_.find('/'); slash < path_.size() && path_ != "/"; slash = path_.find('/', slash + 1))
+        ancestors_.push_back(slash == 0 ? "/" : path_.substr(0, slash));
+
+    clear();
+    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
+    int depth = 0;
+    auto addRow = [&](const QIcon& icon, const QString& text) {
+        auto* item = new QListWidgetItem(icon, QString(depth * IndentSpacesPerLevel, QLatin1Char(' ')) + text, this);
+        item->setToolTip(text);
+        ++depth;
+    };
+    for (const std::string& ancestor : ancestors_)
+        addRow(openIcon, ancestor == "/" ? "/" : ShownName(ancestor.substr(ancestor.rfind('/') + 1)));
+    addRow(openIcon, path_ == "/" ? "/" : ShownName(path_.substr(path_.rfind('/') + 1)));
+    for (const std::string& name : subdirectories_) {
+        addRow(closedIcon, ShownName(name));
+        --depth;
+    }
+    SetListIndex(-1);
+    return true;
+}
+
+std::string DirList::List(int index) const
+{
+    if (index == -1)
+        return path_;
+    if (index >= 0 && index < ListCount())
+        return JoinPath(path_, subdirectories_[static_cast<size_t>(index)]);
+    const int ancestor = static_cast<int>(ancestors_.size()) + index + 1;
+    if (index < -1 && ancestor >= 0)
+        return ancestors_[static_cast<size_t>(ancestor)];
+    throw std::out_of_range("directory list index " + std::to_string(index) + " is outside the list");
+}
+
+int DirList::ListIndex() const
+{
+    return currentRow() < 0 ? -1 : IndexOf(currentRow());
+}
+
+void DirList::SetListIndex(int index)
+{
+    setCurrentRow(RowOf(index));
+}
+
+void DirList::OpenEntry(int index)
+{
+    const std::string target = List(index);
+    if (target == path_) {
+        SetListIndex(-1);
+        return;
+    }
+    if (!SetPath(target))
+        QMessageBox::warning(this, QStringLiteral("Murako"),
+                             QStringLiteral("%1 を開けません。").arg(ShownName(target)));
+}
+
+void DirList::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
+        OpenEntry(ListIndex());
+        event->accept();
+        return;
+    }
+    QListWidget::keyPressEvent(event);
+}
+
+}  // namespace murako

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QListWidget>
+#include <string>
+#include <vector>
+
+namespace murako {
+
+// The directory list: the open directory under its ancestors, its subdirectories below it.
+// Index -1 is the open directory, 0 to ListCount()-1 its subdirectories sorted by name, -2 and lower
+// its ancestors from the nearest upwards. Paths are byte strings, as the file system holds them.
+class DirList : public QListWidget {
+public:
+    explicit DirList(QWidget* parent = nullptr);
+
+    const std::string& Path() const { return path_; }
+    // Opens a directory; false, with nothing changed, when it cannot be listed.
+    bool SetPath(const std::string& path);
+
+    int ListCount() const { return static_cast<int>(subdirectories_.size()); }
+    // The full path of entry index; throws std::out_of_range outside the list.
+    std::string List(int index) const;
+    int ListIndex() const;
+    void SetListIndex(int index);
+
+    // Opens entry index, the way a double click does; shows a message when it cannot be opened.
+    void OpenEntry(int index);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    int RowOf(int index) const { return index + static_cast<int>(ancestors_.size()) + 1; }
+    int IndexOf(int row) const { return row - static_cast<int>(ancestors_.size()) - 1; }
+
+    std::string path_;
+    std::vector<std::string> ancestors_;       // root first
+    std::vector<std::string> subdirectories_;  // names, sorted
+};
+
+// An absolute path without "." or ".." components, doubled or trailing slashes.
+std::string NormalizedPath(const std::string& path);
+
+}  // namespace murako

@@ -1,0 +1,277 @@
+#include "form1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFont>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <cerrno>
+#include <mutex>
+#include <unistd.h>
+
+#include "dir_list.h"
+#include "drive_list.h"
+#include "results_grid.h"
+#include "twips.h"
+
+namespace murako {
+namespace {
+
+const QString GridFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
+constexpr int GridFontPoints = 9;
+constexpr int StatusPanelWidthTwips = 1440;
+
+std::string CurrentDirectory()
+{
+    std::string buffer(4096, '\0');
+    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return "/";
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(buffer.find('\0'));
+    return buffer;
+}
+
+}  // namespace
+
+void RegisterFontSubstitutes()
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        QFont::insertSubstitutions(GridFontFamily, {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    });
+}
+
+Form1::Form1(FileSystem& fileSystem, SearchController::Options options, QWidget* parent)
+    : QWidget(parent), controller_(table_, *this, *this, fileSystem, *this, options)
+{
+    RegisterFontSubstitutes();
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Murako検索ツール"));
+    setFixedSize(Px(ClientWidthTwips), Px(ClientHeightTwips));
+    const QFont gridFont(GridFontFamily, GridFontPoints);
+
+    Grid1 = new ResultsGrid(table_, this);
+    Grid1->setObjectName(QStringLiteral("Grid1"));
+    Grid1->setAccessibleName(QStringLiteral("検索結果"));
+    Grid1->setFont(gridFont);
+    Place(Grid1, 120, 120, 6615, 4335);
+
+    Command3 = new QPushButton(QStringLiteral("印刷"), this);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    Place(Command3, 5520, 5100, 1275, 435);
+
+    Dir1 = new DirList(this);
+    Dir1->setObjectName(QStringLiteral("Dir1"));
+    Dir1->setAccessibleName(QStringLiteral("ディレクトリ一覧"));
+    Place(Dir1, 1440, 4620, 3975, 2550);
+
+    // The upper button of each group is index 0 and is selected at start.
+    auto makeOptionFrame = [this](QGroupBox*& frame, std::array<QRadioButton*, 2>& options, const QString& name,
+                                  const QString& title, const std::array<QString, 2>& captions, int top,
+                                  int optionWidth) {
+        frame = new QGroupBox(title, this);
+        frame->setObjectName(name);
+        Place(frame, 60, top, 1275, 1035);
+        for (size_t i = 0; i < options.size(); ++i) {
+            options[i] = new QRadioButton(captions[i], frame);
+            options[i]->setObjectName(QStringLiteral("Option%1(%2)").arg(name.right(1)).arg(i));
+            options[i]->setAccessibleDescription(title);
+            Place(options[i], 120, 300 + 300 * static_cast<int>(i), optionWidth, 255);
+        }
+        options[0]->setChecked(true);
+    };
+    makeOptionFrame(Frame2, Option2, QStringLiteral("Frame2"), QStringLiteral("単位"),
+                    {QStringLiteral("kb"), QStringLiteral("Mb")}, 5040, 615);
+    makeOptionFrame(Frame1, Option1, QStringLiteral("Frame1"), QStringLiteral("キロ単位"),
+                    {QStringLiteral("1024"), QStringLiteral("1000")}, 6180, 735);
+
+    Command2 = new QPushButton(QStringLiteral("終了"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Place(Command2, 5520, 6720, 1275, 435);
+
+    Command1 = new QPushButton(QStringLiteral("検索"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Place(Command1, 5520, 6180, 1275, 435);
+
+    Drive1 = new DriveList(this);
+    Drive1->setObjectName(QStringLiteral("Drive1"));
+    Drive1->setAccessibleName(QStringLiteral("ドライブ"));
+    Place(Drive1, 60, 4620, 1275, 300);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setAccessibleName(QStringLiteral("ステータスバー"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFont(gridFont);
+    statusPanel_ = new QLabel(StatusBar1);
+    statusPanel_->setObjectName(QStringLiteral("StatusBar1.Panels(1)"));
+    statusPanel_->setAccessibleName(QStringLiteral("状態"));
+    statusPanel_->setFixedWidth(Px(StatusPanelWidthTwips));
+    statusPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar1->addWidget(statusPanel_);
+    Place(StatusBar1, 0, ClientHeightTwips - 360, ClientWidthTwips, 360);
+
+    // Buttons on a plain window are neither default nor cancel buttons unless asked to be.
+    for (QPushButton* button : {Command1, Command2, Command3})
+        button->setAutoDefault(false);
+    setTabOrder(Command3, Drive1);
+    setTabOrder(Drive1, Command1);
+    setTabOrder(Command1, Command2);
+    setTabOrder(Command2, Option1[0]);
+    setTabOrder(Option1[0], Option1[1]);
+    setTabOrder(Option1[1], Option2[1]);
+    setTabOrder(Option2[1], Option2[0]);
+    setTabOrder(Option2[0], Dir1);
+    setTabOrder(Dir1, Grid1);
+    Command3->setFocus();
+
+    if (!Dir1->SetPath(CurrentDirectory()))
+        Dir1->SetPath("/");
+    Drive1->SetVolumes(UserVolumes());
+    Drive1->ShowVolumeOf(QFile::decodeName(QByteArray::fromStdString(Dir1->Path())));
+
+    connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+    connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
+    connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
+
+    Form_Load();
+}
+
+Form1::~Form1()
+{
+    controller_.Shutdown();
+    SetBusyPointer(false);
+    // The grid watches table_, which is destroyed before QWidget deletes the children.
+    delete Grid1;
+}
+
+int Form1::Px(int twips) const
+{
+    return TwipsToPixels(twips, logicalDpiX());
+}
+
+void Form1::Place(QWidget* control, int left, int top, int width, int height) const
+{
+    control->setGeometry(Px(left), Px(top), Px(width), Px(height));
+}
+
+void Form1::Form_Load()
+{
+    InitGrid(table_);
+}
+
+void Form1::Command1_Click()
+{
+    controller_.Command1_Click();
+}
+
+void Form1::Command2_Click()
+{
+    close();
+}
+
+void Form1::Command3_Click()
+{
+    // Printing the results table is wired in here.
+}
+
+void Form1::Drive1_Change()
+{
+    const QString cwd = QFile::decodeName(QByteArray::fromStdString(CurrentDirectory()));
+    const QString target = Drive1->IndexOfVolume(cwd) == Drive1->currentIndex() ? cwd : Drive1->RootPath();
+    if (Dir1->SetPath(QFile::encodeName(target).toStdString()))
+        return;
+    QMessageBox::warning(this, QStringLiteral("Murako"),
+                         QStringLiteral("%1 を読み取れません。").arg(Drive1->Drive()));
+    Drive1->ShowVolumeOf(QFile::decodeName(QByteArray::fromStdString(Dir1->Path())));
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    // A run still going would write into a window that is gone: end it before the window goes.
+    controller_.Shutdown();
+    SetBusyPointer(false);
+    event->accept();
+}
+
+void Form1::SetSearchCaption(const std::string& caption)
+{
+    Command1->setText(QString::fromStdString(caption));
+}
+
+void Form1::SetExitVisible(bool visible)
+{
+    Command2->setVisible(visible);
+}
+
+void Form1::SetStatusText(const std::string& text)
+{
+    statusPanel_->setText(QString::fromStdString(text));
+}
+
+void Form1::SetBusyPointer(bool busy)
+{
+    // Nested runs may ask twice; the application cursor stack must see one set and one restore.
+    if (busy == busyPointer_)
+        return;
+    busyPointer_ = busy;
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void Form1::SetDivisorEnabled(bool enabled)
+{
+    Frame1->setEnabled(enabled);
+}
+
+void Form1::SetUnitEnabled(bool enabled)
+{
+    Frame2->setEnabled(enabled);
+}
+
+void Form1::SetDriveListEnabled(bool enabled)
+{
+    Drive1->setEnabled(enabled);
+}
+
+void Form1::SetDirListEnabled(bool enabled)
+{
+    Dir1->setEnabled(enabled);
+}
+
+void Form1::Refresh()
+{
+    repaint();
+}
+
+std::string Form1::HighlightedPath()
+{
+    return Dir1->List(Dir1->ListIndex());
+}
+
+bool Form1::DivisorIs1024()
+{
+    return Option1[0]->isChecked();
+}
+
+bool Form1::UnitIsKb()
+{
+    return Option2[0]->isChecked();
+}
+
+void Form1::PostToUi(std::function<void()> apply)
+{
+    QMetaObject::invokeMethod(this, std::move(apply), Qt::QueuedConnection);
+}
+
+}  // namespace murako

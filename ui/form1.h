@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <string>
+
+#include "results_table.h"
+#include "search_run.h"
+
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+
+namespace murako {
+
+class DirList;
+class DriveList;
+class ResultsGrid;
+
+// "ＭＳ Ｐゴシック" does not exist on Linux; without substitutes fontconfig hands back a Latin font.
+void RegisterFontSubstitutes();
+
+// The main window: every control, the search button bound to the search run, and the exit.
+class Form1 : public QWidget, private SearchPresentation, private SearchChoices, private RunHost {
+public:
+    static constexpr int ClientWidthTwips = 6870;
+    static constexpr int ClientHeightTwips = 7680;
+
+    explicit Form1(FileSystem& fileSystem, SearchController::Options options = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    ResultsTable& Table() { return table_; }
+    const SearchController& Controller() const { return controller_; }
+    bool PointerIsBusy() const { return busyPointer_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Form_Load();
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Drive1_Change();
+
+    void SetSearchCaption(const std::string& caption) override;
+    void SetExitVisible(bool visible) override;
+    void SetStatusText(const std::string& text) override;
+    void SetBusyPointer(bool busy) override;
+    void SetDivisorEnabled(bool enabled) override;
+    void SetUnitEnabled(bool enabled) override;
+    void SetDriveListEnabled(bool enabled) override;
+    void SetDirListEnabled(bool enabled) override;
+    void Refresh() override;
+
+    std::string HighlightedPath() override;
+    bool DivisorIs1024() override;
+    bool UnitIsKb() override;
+
+    void PostToUi(std::function<void()> apply) override;
+
+    int Px(int twips) const;
+    void Place(QWidget* control, int left, int top, int width, int height) const;
+
+    ResultsTable table_;
+    ResultsGrid* Grid1;
+    QPushButton* Command3;
+    DirList* Dir1;
+    QGroupBox* Frame2;
+    std::array<QRadioButton*, 2> Option2;
+    QGroupBox* Frame1;
+    std::array<QRadioButton*, 2> Option1;
+    QPushButton* Command2;
+    QPushButton* Command1;
+    DriveList* Drive1;
+    QStatusBar* StatusBar1;
+    QLabel* statusPanel_;
+    bool busyPointer_ = false;
+    SearchController controller_;
+};
+
+}  // namespace murako
