@@ -1,5 +1,6 @@
 #include "dir_list.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QStyle>
@@ -74,14 +75,43 @@ std::string NormalizedPath(const std::string& path)
     return normalized.empty() ? "/" : normalized;
 }
 
-DirList::DirList(QWidget* parent) : QListWidget(parent)
+void DirListModel::SetEntries(std::vector<Entry> entries)
 {
+    beginResetModel();
+    entries_ = std::move(entries);
+    endResetModel();
+}
+
+int DirListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(entries_.size());
+}
+
+QVariant DirListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const Entry& entry = entries_[static_cast<size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return QString(entry.depth * IndentSpacesPerLevel, QLatin1Char(' ')) + entry.text;
+    case Qt::ToolTipRole:
+    case Qt::AccessibleTextRole:
+        return entry.text;
+    case Qt::DecorationRole:
+        return QApplication::style()->standardIcon(entry.open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirClosedIcon);
+    default:
+        return {};
+    }
+}
+
+DirList::DirList(QWidget* parent) : QListView(parent), model_(this)
+{
+    setModel(&model_);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    connect(this, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
-        OpenEntry(IndexOf(row(item)));
-    });
+    connect(this, &QListView::doubleClicked, this, [this](const QModelIndex& index) { OpenEntry(IndexOf(index.row())); });
 }
 
 bool DirList::SetPath(const std::string& path)
@@ -97,22 +127,18 @@ bool DirList::SetPath(const std::string& path)
     for (size_t slash = path_.find('/'); slash < path_.size() && path_ != "/"; slash = path_.find('/', slash + 1))
         ancestors_.push_back(slash == 0 ? "/" : path_.substr(0, slash));
 
-    clear();
-    const QIcon openIcon = style()->standardIcon(QStyle::SP_DirOpenIcon);
-    const QIcon closedIcon = style()->standardIcon(QStyle::SP_DirClosedIcon);
-    int depth = 0;
-    auto addRow = [&](const QIcon& icon, const QString& text) {
-        auto* item = new QListWidgetItem(icon, QString(depth * IndentSpacesPerLevel, QLatin1Char(' ')) + text, this);
-        item->setToolTip(text);
-        ++depth;
+    auto lastComponent = [](const std::string& full) {
+        return full == "/" ? QStringLiteral("/") : ShownName(full.substr(full.rfind('/') + 1));
     };
+    std::vector<DirListModel::Entry> entries;
+    entries.reserve(ancestors_.size() + 1 + subdirectories_.size());
     for (const std::string& ancestor : ancestors_)
-        addRow(openIcon, ancestor == "/" ? "/" : ShownName(ancestor.substr(ancestor.rfind('/') + 1)));
-    addRow(openIcon, path_ == "/" ? "/" : ShownName(path_.substr(path_.rfind('/') + 1)));
-    for (const std::string& name : subdirectories_) {
-        addRow(closedIcon, ShownName(name));
-        --depth;
-    }
+        entries.push_back({lastComponent(ancestor), static_cast<int>(entries.size()), true});
+    entries.push_back({lastComponent(path_), static_cast<int>(entries.size()), true});
+    const int subdirectoryDepth = static_cast<int>(entries.size());
+    for (const std::string& name : subdirectories_)
+        entries.push_back({ShownName(name), subdirectoryDepth, false});
+    model_.SetEntries(std::move(entries));
     SetListIndex(-1);
     return true;
 }
@@ -131,12 +157,17 @@ std::string DirList::List(int index) const
 
 int DirList::ListIndex() const
 {
-    return currentRow() < 0 ? -1 : IndexOf(currentRow());
+    return currentIndex().isValid() ? IndexOf(currentIndex().row()) : -1;
 }
 
 void DirList::SetListIndex(int index)
 {
-    setCurrentRow(RowOf(index));
+    setCurrentIndex(model_.index(RowOf(index)));
+}
+
+QRect DirList::EntryRect(int index) const
+{
+    return visualRect(model_.index(RowOf(index)));
 }
 
 void DirList::OpenEntry(int index)
@@ -153,12 +184,12 @@ void DirList::OpenEntry(int index)
 
 void DirList::keyPressEvent(QKeyEvent* event)
 {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentRow() >= 0) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentIndex().isValid()) {
         OpenEntry(ListIndex());
         event->accept();
         return;
     }
-    QListWidget::keyPressEvent(event);
+    QListView::keyPressEvent(event);
 }
 
 }  // namespace murako

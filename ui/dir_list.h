@@ -1,15 +1,34 @@
 #pragma once
 
-#include <QListWidget>
+#include <QAbstractListModel>
+#include <QListView>
 #include <string>
 #include <vector>
 
 namespace murako {
 
+// The rows of the directory list, replaced all at once so that a directory of any size opens in one step.
+class DirListModel : public QAbstractListModel {
+public:
+    struct Entry {
+        QString text;
+        int depth;
+        bool open;  // an ancestor or the open directory itself, rather than a subdirectory
+    };
+
+    using QAbstractListModel::QAbstractListModel;
+    void SetEntries(std::vector<Entry> entries);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+private:
+    std::vector<Entry> entries_;
+};
+
 // The directory list: the open directory under its ancestors, its subdirectories below it.
 // Index -1 is the open directory, 0 to ListCount()-1 its subdirectories sorted by name, -2 and lower
 // its ancestors from the nearest upwards. Paths are byte strings, as the file system holds them.
-class DirList : public QListWidget {
+class DirList : public QListView {
 public:
     explicit DirList(QWidget* parent = nullptr);
 
@@ -26,6 +45,9 @@ public:
     // Opens entry index, the way a double click does; shows a message when it cannot be opened.
     void OpenEntry(int index);
 
+    // The row of entry index, for pointing at it.
+    QRect EntryRect(int index) const;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -33,6 +55,7 @@ private:
     int RowOf(int index) const { return index + static_cast<int>(ancestors_.size()) + 1; }
     int IndexOf(int row) const { return row - static_cast<int>(ancestors_.size()) - 1; }
 
+    DirListModel model_;
     std::string path_;
     std::vector<std::string> ancestors_;       // root first
     std::vector<std::string> subdirectories_;  // names, sorted

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -142,6 +143,7 @@ Form1::Form1(FileSystem& fileSystem, SearchController::Options options, QWidget*
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
 
+    controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
     Form_Load();
 }
 

@@ -1,0 +1,385 @@
+#include "form1.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <thread>
+
+#include "dir_list.h"
+#include "drive_list.h"
+#include "posix_file_system.h"
+#include "results_grid.h"
+#include "window_test_support.h"
+
+namespace murako {
+namespace {
+
+using testing::Cells;
+using testing::GatedFileSystem;
+using testing::ListingOrder;
+using testing::MessageBoxCatcher;
+using testing::TempTree;
+using testing::WaitUntil;
+using Rows = std::vector<std::vector<std::string>>;
+
+class WindowTest : public ::testing::Test {
+protected:
+    explicit WindowTest(SearchController::Options options = {}) : form(fileSystem, options) {}
+
+    template <typename T>
+    T* Control(const char* name)
+    {
+        T* control = form.findChild<T*>(QString::fromUtf8(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+    DirList* Dir1() { return Control<DirList>("Dir1"); }
+    DriveList* Drive1() { return Control<DriveList>("Drive1"); }
+    QPushButton* Command1() { return Control<QPushButton>("Command1"); }
+    QString StatusText() { return Control<QLabel>("StatusBar1.Panels(1)")->text(); }
+
+    void ClickSearch() { QTest::mouseClick(Command1(), Qt::LeftButton); }
+    bool RunFinished() { return WaitUntil([&] { return !form.Controller().Searching(); }); }
+
+    void ExpectIdle()
+    {
+        EXPECT_EQ(Command1()->text(), "検索");
+        EXPECT_TRUE(Control<QPushButton>("Command2")->isVisibleTo(&form));
+        EXPECT_EQ(StatusText(), "");
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        for (const char* name : {"Frame1", "Frame2", "Drive1", "Dir1"})
+            EXPECT_TRUE(Control<QWidget>(name)->isEnabled()) << name;
+    }
+
+    PosixFileSystem fileSystem;
+    Form1 form;
+};
+
+TEST_F(WindowTest, StartsIdleWithTheHeaderOneEmptyRowAndThePrintButtonFocused)
+{
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    EXPECT_EQ(form.windowTitle(), "Murako検索ツール");
+    EXPECT_EQ(Control<QPushButton>("Command3")->text(), "印刷");
+    EXPECT_EQ(Control<QPushButton>("Command2")->text(), "終了");
+    EXPECT_EQ(Control<QGroupBox>("Frame1")->title(), "キロ単位");
+    EXPECT_EQ(Control<QGroupBox>("Frame2")->title(), "単位");
+    EXPECT_TRUE(Control<QRadioButton>("Option1(0)")->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>("Option1(1)")->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>("Option2(0)")->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>("Option2(1)")->isChecked());
+    EXPECT_EQ(Control<QRadioButton>("Option1(1)")->text(), "1000");
+    EXPECT_EQ(Control<QRadioButton>("Option2(1)")->text(), "Mb");
+    EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"}, {"", "", ""}}));
+    ExpectIdle();
+    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("Command3"));
+
+    const std::string cwd = std::filesystem::current_path().string();
+    EXPECT_EQ(Dir1()->Path(), cwd);
+    EXPECT_EQ(Dir1()->ListIndex(), -1);
+    EXPECT_TRUE(Drive1()->Drive().startsWith(Drive1()->RootPath()));
+    EXPECT_EQ(Drive1()->IndexOfVolume(QString::fromStdString(cwd)), Drive1()->currentIndex());
+
+    for (QWidget* control : form.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        std::unique_ptr<QAccessibleEvent> unused;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
+    }
+}
+
+TEST_F(WindowTest, ControlsSitAtTheirTwipsPlacesAndTabInTheirOrder)
+{
+    ASSERT_EQ(form.logicalDpiX(), 96);
+    EXPECT_EQ(form.size(), QSize(458, 512));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    const std::vector<std::pair<const char*, QRect>> places = {
+        {"Grid1", {8, 8, 441, 289}},          {"Command3", {368, 340, 85, 29}},
+        {"Dir1", {96, 308, 265, 170}},         {"Frame2", {4, 336, 85, 69}},
+        {"Option2(0)", {8, 20, 41, 17}},       {"Option2(1)", {8, 40, 41, 17}},
+        {"Frame1", {4, 412, 85, 69}},          {"Option1(0)", {8, 20, 49, 17}},
+        {"Option1(1)", {8, 40, 49, 17}},       {"Command2", {368, 448, 85, 29}},
+        {"Command1", {368, 412, 85, 29}},      {"Drive1", {4, 308, 85, 20}},
+        {"StatusBar1", {0, 488, 458, 24}},
+    };
+    for (const auto& [name, rect] : places)
+        EXPECT_EQ(Control<QWidget>(name)->geometry(), rect) << name;
+    EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->width(), 96);
+
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    std::vector<std::string> order;
+    QWidget* widget = QApplication::focusWidget();
+    for (int i = 0; i < 10; ++i) {
+        order.push_back(widget->objectName().toStdString());
+        widget = widget->nextInFocusChain();
+        while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&form) || widget->parentWidget() == Control<QWidget>("Grid1"))
+            widget = widget->nextInFocusChain();
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"Command3", "Drive1", "Command1", "Command2", "Option1(0)",
+                                               "Option1(1)", "Option2(1)", "Option2(0)", "Dir1", "Grid1"}));
+}
+
+TEST_F(WindowTest, GridAndStatusBarUseTheJapaneseSubstituteFont)
+{
+    const QString sample = QStringLiteral("ディレクトリ合計");
+    const QFontMetrics substitute(QFont(QStringLiteral("IPAPGothic"), 9));
+    for (const char* name : {"Grid1", "StatusBar1"}) {
+        const QFontMetrics used(Control<QWidget>(name)->font());
+        EXPECT_EQ(used.horizontalAdvance(sample), substitute.horizontalAdvance(sample)) << name;
+        EXPECT_EQ(used.height(), substitute.height()) << name;
+    }
+}
+
+TEST_F(WindowTest, SearchFillsEveryCellInListingOrderThenTheTotal)
+{
+    TempTree tree;
+    tree.File("a.bin", 1000);
+    tree.File(".hidden-file", 3000);
+    tree.File("sub/one", 5000);
+    tree.File("sub/deeper/two", 2048);
+    tree.File(".dotdir/x", 10240);
+    tree.Dir("2004");
+    ASSERT_TRUE(Dir1()->SetPath(tree.Root()));
+    Control<QRadioButton>("Option1(1)")->click();
+
+    ClickSearch();
+    ASSERT_TRUE(RunFinished());
+    // Sizes at 1000: root 4000 -> 4, sub 7048 -> 7, .dotdir 10240 -> 10, 2004 -> 0, total 21288 -> 21.
+    const std::map<std::string, std::string> sizes = {{"sub", "7 kb"}, {".dotdir", "10 kb"}, {"2004", "0 kb"}};
+    Rows expected = {{"№", "ディレクトリ", "サイズ"}, {"1", "[Root Files]", "4 kb"}};
+    for (const std::string& name : ListingOrder(tree.Root()))
+        if (sizes.count(name))
+            expected.push_back({std::to_string(expected.size()), name, sizes.at(name)});
+    expected.push_back({"5", tree.Root() + "/合計", "21 kb"});
+    EXPECT_EQ(Cells(form.Table()), expected);
+    EXPECT_EQ(form.Table().Row(), 5);
+    EXPECT_EQ(form.Table().Col(), 2);
+    ExpectIdle();
+}
+
+TEST_F(WindowTest, DriveChangeMovesTheDirectoryListAndAnUnreadableVolumeIsReported)
+{
+    TempTree volume;
+    volume.Dir("inside");
+    const std::string cwd = std::filesystem::current_path().string();
+    Drive1()->SetVolumes({{"/", ""}, {QString::fromStdString(volume.Root()), "temp"}, {"/no-such-volume", ""}});
+    Drive1()->ShowVolumeOf(QString::fromStdString(Dir1()->Path()));
+
+    Drive1()->setCurrentIndex(1);
+    EXPECT_EQ(Dir1()->Path(), volume.Root());
+    EXPECT_EQ(Drive1()->Drive(), QString::fromStdString(volume.Root()) + " [temp]");
+
+    Drive1()->setCurrentIndex(0);
+    EXPECT_EQ(Dir1()->Path(), cwd) << "the current directory lies on /, so / opens it";
+
+    MessageBoxCatcher message;
+    message.ArmOnce();
+    Drive1()->setCurrentIndex(2);
+    EXPECT_EQ(message.caption, "Murako");
+    EXPECT_TRUE(message.text.contains("/no-such-volume"));
+    EXPECT_EQ(Dir1()->Path(), cwd);
+    EXPECT_EQ(Drive1()->currentIndex(), 0);
+}
+
+TEST_F(WindowTest, SingleClickPicksTheDirectoryToMeasureAndDoubleClickOpensIt)
+{
+    TempTree tree;
+    tree.File("alpha/f", 2048);
+    tree.File("beta/g", 4096);
+    tree.Dir("beta/inner");
+    tree.Dir("gone");
+    ASSERT_TRUE(Dir1()->SetPath(tree.Root()));
+    ASSERT_EQ(Dir1()->ListCount(), 3);
+    EXPECT_EQ(Dir1()->List(0), tree.Path("alpha"));
+    EXPECT_EQ(Dir1()->List(-2), std::filesystem::path(tree.Root()).parent_path().string());
+
+    DirList* list = Dir1();
+    auto rowOf = [&](int index) { return list->EntryRect(index).center(); };
+    form.show();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowOf(0));
+    EXPECT_EQ(Dir1()->ListIndex(), 0);
+    EXPECT_EQ(Dir1()->Path(), tree.Root());
+    ClickSearch();
+    ASSERT_TRUE(RunFinished());
+    EXPECT_EQ(form.Table().TextAt(form.Table().Rows() - 1, 1), tree.Path("alpha") + "/合計");
+    EXPECT_EQ(form.Table().TextAt(1, 2), "2 kb");
+
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowOf(1));
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rowOf(1));
+    EXPECT_EQ(Dir1()->Path(), tree.Path("beta"));
+    EXPECT_EQ(Dir1()->ListIndex(), -1);
+    EXPECT_EQ(Dir1()->ListCount(), 1);
+    ClickSearch();
+    ASSERT_TRUE(RunFinished());
+    EXPECT_EQ(Cells(form.Table()).back(), (std::vector<std::string>{"3", tree.Path("beta") + "/合計", "4 kb"}));
+
+    // Keyboard: up to the parent, Enter opens it; a subdirectory gone since the listing cannot be opened.
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Up);
+    EXPECT_EQ(Dir1()->ListIndex(), -2);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(Dir1()->Path(), tree.Root());
+    std::filesystem::remove(tree.Path("gone"));
+    Dir1()->SetListIndex(2);
+    MessageBoxCatcher message;
+    message.ArmOnce();
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(message.caption, "Murako");
+    EXPECT_EQ(Dir1()->Path(), tree.Root());
+    EXPECT_EQ(Dir1()->ListIndex(), 2);
+}
+
+// Runs on one walking thread so that the gates decide exactly where a run stands.
+class GatedWindowTest : public ::testing::Test {
+protected:
+    GatedWindowTest() : gated(real), form(gated, {.threads = 1, .inlineWorker = false, .rowWritten = {}}) {}
+
+    template <typename T>
+    T* Control(const char* name)
+    {
+        return form.findChild<T*>(QString::fromUtf8(name));
+    }
+    void ClickSearch() { QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton); }
+    // Opens both gates and waits until the run has returned and what it posted has been applied.
+    void FinishEverything()
+    {
+        gated.listing.Open();
+        gated.walk.Open();
+        ASSERT_TRUE(WaitUntil([&] { return gated.Idle() && !form.Controller().Searching(); }));
+        QCoreApplication::processEvents();
+    }
+    void ExpectBusy(bool busy)
+    {
+        EXPECT_EQ(Control<QPushButton>("Command1")->text(), busy ? "取消" : "検索");
+        EXPECT_EQ(Control<QPushButton>("Command2")->isVisibleTo(&form), !busy);
+        EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->text(), busy ? "検索中..." : "");
+        EXPECT_EQ(QApplication::overrideCursor() != nullptr, busy);
+        if (busy) {
+            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }
+        for (const char* name : {"Frame1", "Frame2", "Drive1", "Dir1"})
+            EXPECT_EQ(Control<QWidget>(name)->isEnabled(), !busy) << name;
+        EXPECT_FALSE(Control<QRadioButton>("Option1(1)")->isEnabled() && busy);
+        EXPECT_TRUE(Control<QPushButton>("Command3")->isEnabled());
+    }
+    void MakeTree()
+    {
+        tree.File("root.bin", 2048);
+        for (const char* name : {"a", "b", "c"})
+            tree.File(std::string(name) + "/data", 1024);
+        ASSERT_TRUE(Control<DirList>("Dir1")->SetPath(tree.Root()));
+    }
+    std::vector<std::string> SubdirectoryOrder()
+    {
+        std::vector<std::string> names = ListingOrder(tree.Root());
+        std::erase(names, "root.bin");
+        return names;
+    }
+
+    TempTree tree;
+    PosixFileSystem real;
+    GatedFileSystem gated;
+    Form1 form;
+};
+
+TEST_F(GatedWindowTest, BusyWhileTheListingWaitsAndCancelRestoresAtOnceKeepingThePreviousTable)
+{
+    MakeTree();
+    form.show();
+    FinishEverything();
+    ClickSearch();
+    FinishEverything();
+    const Rows previous = Cells(form.Table());
+    ASSERT_EQ(previous.size(), 6u);
+
+    gated.listing.Close();
+    ClickSearch();
+    ASSERT_TRUE(gated.listing.WaitForWaiter());
+    ExpectBusy(true);
+    EXPECT_EQ(Cells(form.Table()), previous);
+
+    ClickSearch();
+    ExpectBusy(false);
+    FinishEverything();
+    EXPECT_EQ(Cells(form.Table()), previous);
+    ExpectBusy(false);
+}
+
+TEST_F(GatedWindowTest, CancelDuringAWalkLeavesTheRowsSoFarAndTheInterruptedOneWithoutATotal)
+{
+    MakeTree();
+    const std::vector<std::string> order = SubdirectoryOrder();
+    gated.listing.Open();
+    gated.blockedSubdirectory = order[1];
+    ClickSearch();
+    ASSERT_TRUE(gated.walk.WaitForWaiter());
+    ASSERT_TRUE(WaitUntil([&] { return form.Table().Rows() == 3; }));
+    ExpectBusy(true);
+
+    ClickSearch();
+    ExpectBusy(false);
+    FinishEverything();
+    EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"},
+                                         {"1", "[Root Files]", "2 kb"},
+                                         {"2", order[0], "1 kb"},
+                                         {"3", order[1], "0 kb"}}));
+}
+
+TEST_F(GatedWindowTest, SearchRightAfterACancelRunsToTheEndAndRestoresThePointerOnce)
+{
+    MakeTree();
+    gated.listing.Close();
+    ClickSearch();
+    ASSERT_TRUE(gated.listing.WaitForWaiter());
+    ClickSearch();
+    ClickSearch();
+    ExpectBusy(true);
+
+    FinishEverything();
+    const Rows cells = Cells(form.Table());
+    ASSERT_EQ(cells.size(), 6u);
+    EXPECT_EQ(cells.back(), (std::vector<std::string>{"5", tree.Root() + "/合計", "5 kb"}));
+    ExpectBusy(false);
+}
+
+TEST_F(GatedWindowTest, ClosingDuringARunStopsItsThreadsBeforeTheWindowGoes)
+{
+    MakeTree();
+    form.show();
+    gated.listing.Close();
+    ClickSearch();
+    ASSERT_TRUE(gated.listing.WaitForWaiter());
+
+    // The walk is stuck in the file system; let it go only once the close has cancelled the run.
+    std::thread releaser([&] {
+        while (form.Controller().Searching())
+            std::this_thread::yield();
+        gated.listing.Open();
+    });
+    EXPECT_TRUE(form.close());
+    releaser.join();
+    EXPECT_TRUE(gated.Idle());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"}, {"", "", ""}}));
+}
+
+TEST_F(GatedWindowTest, ExitButtonClosesTheWindow)
+{
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseClick(Control<QPushButton>("Command2"), Qt::LeftButton);
+    EXPECT_FALSE(form.isVisible());
+}
+
+}  // namespace
+}  // namespace murako

@@ -1,0 +1,143 @@
+#include "results_grid.h"
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "window_test_support.h"
+
+namespace murako {
+namespace {
+
+class GridTest : public ::testing::Test {
+protected:
+    GridTest() : grid(table)
+    {
+        InitGrid(table);
+        grid.resize(441, 289);
+        grid.show();
+    }
+    void AddRow(const std::string& name, const std::string& size)
+    {
+        const int32_t row = table.Rows();
+        table.SetRows(row + 1);
+        SetCellText(table, row, 0, std::to_string(row));
+        SetCellText(table, row, 1, name);
+        SetCellText(table, row, 2, size);
+    }
+    // Lets the view catch up with the model: its repaint waits for the next frame.
+    void Settle() { QTest::qWait(3 * ResultsGrid::FrameInterval); }
+    QImage Shown()
+    {
+        Settle();
+        return grid.viewport()->grab().toImage();
+    }
+    QColor Role(QPalette::ColorRole role) { return grid.palette().color(role); }
+
+    ResultsTable table;
+    ResultsGrid grid;
+};
+
+TEST(GeneralAlignment, TextThatReadsAsANumberGoesRight)
+{
+    for (const char* number : {"2004", "-1.5", "1,234", " 12 ", "+7", ".5", "1e3"})
+        EXPECT_TRUE(ReadsAsNumber(QString::fromUtf8(number))) << number;
+    for (const char* text : {"", "kb", "12a", "1 kb", ".", "-", "[Root Files]", "1.2.3"})
+        EXPECT_FALSE(ReadsAsNumber(QString::fromUtf8(text))) << text;
+}
+
+TEST_F(GridTest, AlignsFixedCellsLeftNamesByTheGeneralRuleAndSizesLeft)
+{
+    AddRow("2004", "1,234 kb");
+    AddRow("photos", "12 kb");
+    const Qt::Alignment left = Qt::AlignLeft | Qt::AlignVCenter;
+    const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
+    EXPECT_EQ(grid.CellAlignment(0, 0), left);
+    EXPECT_EQ(grid.CellAlignment(2, 0), left) << "row numbers are fixed cells";
+    EXPECT_EQ(grid.CellAlignment(0, 1), left);
+    EXPECT_EQ(grid.CellAlignment(2, 1), right);
+    EXPECT_EQ(grid.CellAlignment(3, 1), left);
+    EXPECT_EQ(grid.CellAlignment(2, 2), left);
+
+    // Drawn where the alignment says: the ink of "2004" ends near the cell's right edge.
+    const QImage image = Shown();
+    const QRect cell = grid.CellRect(2, 1);
+    const QColor base = Role(QPalette::Base);
+    int inkLeft = cell.right(), inkRight = cell.left();
+    for (int x = cell.left() + 1; x < cell.right(); ++x)
+        for (int y = cell.top() + 1; y < cell.bottom(); ++y)
+            if (image.pixelColor(x, y) != base) {
+                inkLeft = std::min(inkLeft, x);
+                inkRight = std::max(inkRight, x);
+            }
+    EXPECT_GT(inkLeft, cell.center().x());
+    EXPECT_GT(inkRight, cell.right() - 8);
+}
+
+TEST_F(GridTest, PaintsFixedCellsGridLinesTheCurrentCellAndGreyBeyondTheLastRow)
+{
+    AddRow("a", "1 kb");
+    AddRow("b", "2 kb");
+    SetCellText(table, 1, 1, "a");
+    const QImage image = Shown();
+    auto at = [&](QPoint point) { return image.pixelColor(point); };
+    const QRect header = grid.CellRect(0, 2);
+    const QRect number = grid.CellRect(2, 0);
+    const QRect current = grid.CellRect(1, 1);
+    const QRect ordinary = grid.CellRect(table.Rows() - 1, 2);
+
+    EXPECT_EQ(at(header.topLeft() + QPoint(header.width() - 4, 2)), Role(QPalette::Button));
+    EXPECT_EQ(at(number.topLeft() + QPoint(number.width() - 3, 2)), Role(QPalette::Button));
+    EXPECT_EQ(at(current.topLeft() + QPoint(current.width() - 4, 3)), Role(QPalette::Highlight));
+    EXPECT_EQ(at(ordinary.topLeft() + QPoint(ordinary.width() - 4, 3)), Role(QPalette::Base));
+    EXPECT_EQ(at(ordinary.bottomRight() + QPoint(0, -3)), QColor(192, 192, 192));
+    EXPECT_EQ(at(ordinary.bottomLeft() + QPoint(3, 0)), QColor(192, 192, 192));
+    EXPECT_EQ(at(number.bottomLeft() + QPoint(3, 0)), QColor(Qt::black));
+    EXPECT_EQ(at(header.bottomRight() + QPoint(0, -3)), QColor(Qt::black));
+    EXPECT_EQ(at(ordinary.bottomLeft() + QPoint(3, 8)), QColor(128, 128, 128)) << "beyond the last row";
+    EXPECT_EQ(at(QPoint(grid.viewport()->width() - 2, 3)), QColor(128, 128, 128)) << "beyond the last column";
+}
+
+TEST_F(GridTest, HeaderStaysWhileScrollingAndTheKeyboardMovesTheCurrentCellIntoView)
+{
+    for (int i = 0; i < 100; ++i)
+        AddRow("dir" + std::to_string(i), "1 kb");
+    Shown();
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(table.Row(), 101);
+    EXPECT_GT(grid.TopRow(), 1);
+    EXPECT_EQ(grid.CellRect(0, 1).top(), 0);
+    EXPECT_TRUE(grid.viewport()->rect().contains(grid.CellRect(101, 2)));
+    QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(table.Row(), 1);
+    EXPECT_EQ(grid.TopRow(), 1);
+    QTest::keyClick(&grid, Qt::Key_Left);
+    EXPECT_EQ(table.Col(), 1) << "the fixed column is never current through the keyboard";
+}
+
+TEST_F(GridTest, ManyRowsWrittenInOneGoArePaintedOnce)
+{
+    Shown();
+    int paints = 0;
+    struct PaintCounter : QObject {
+        int& count;
+        explicit PaintCounter(int& c) : count(c) {}
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } counter(paints);
+    grid.viewport()->installEventFilter(&counter);
+    for (int i = 0; i < 100000; ++i)
+        AddRow("dir" + std::to_string(i), "1 kb");
+    Settle();
+    EXPECT_EQ(paints, 1);
+    EXPECT_EQ(grid.verticalScrollBar()->maximum() + grid.verticalScrollBar()->pageStep(), 100001);
+    grid.viewport()->removeEventFilter(&counter);
+}
+
+}  // namespace
+}  // namespace murako

@@ -1,0 +1,102 @@
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <iostream>
+
+#include "dir_list.h"
+#include "form1.h"
+#include "posix_file_system.h"
+#include "results_grid.h"
+#include "window_test_support.h"
+
+namespace murako {
+namespace {
+
+// A directory of many empty subdirectories that costs the disk nothing.
+class WideFileSystem : public FileSystem {
+public:
+    explicit WideFileSystem(int subdirectories) : subdirectories_(subdirectories) {}
+    std::unique_ptr<Directory> Open(const std::string&) override
+    {
+        return std::make_unique<WideDirectory>(subdirectories_);
+    }
+
+private:
+    class WideDirectory : public Directory {
+    public:
+        explicit WideDirectory(int names) : names_(names) {}
+        bool NextName(std::string_view& name) override
+        {
+            if (next_ == names_)
+                return false;
+            current_ = std::to_string(next_++);
+            name = current_;
+            return true;
+        }
+        EntryKind Kind() override { return EntryKind::Directory; }
+        std::optional<int64_t> Length() override { return 0; }
+        std::optional<int64_t> LengthOf(std::string_view) override { return 0; }
+        std::unique_ptr<Directory> OpenSubdirectory(std::string_view) override
+        {
+            return std::make_unique<WideDirectory>(0);
+        }
+
+    private:
+        int names_;
+        int next_ = 0;
+        std::string current_;
+    };
+
+    int subdirectories_;
+};
+
+// The longest time the event loop went without running a 1 ms timer while a search ran.
+int LongestStallMs(FileSystem& fileSystem, const std::string& path, int& rows)
+{
+    Form1 form(fileSystem);
+    form.show();
+    if (!form.findChild<DirList*>("Dir1")->SetPath(path))
+        ADD_FAILURE() << path << " cannot be listed";
+    QElapsedTimer sinceTick;
+    qint64 longest = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
+    sinceTick.start();
+    probe.start();
+    QTest::mouseClick(form.findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    EXPECT_TRUE(testing::WaitUntil([&] { return !form.Controller().Searching(); }, 120000));
+    QTest::qWait(3 * ResultsGrid::FrameInterval);
+    rows = form.Table().Rows();
+    return static_cast<int>(longest);
+}
+
+// These report figures rather than assert them: timings depend on the machine.
+TEST(WindowResponsiveness, LongestEventLoopStallWhileScanningTheBenchmarkTree)
+{
+    const std::string tree = "/tmp/murako-trees/tree";
+    if (!std::filesystem::is_directory(tree))
+        GTEST_SKIP() << tree << " is missing; build it with the benchmark trees' make-all";
+    PosixFileSystem fileSystem;
+    int rows = 0;
+    const int stall = LongestStallMs(fileSystem, tree, rows);
+    std::cout << "longest event-loop stall scanning " << tree << ": " << stall << " ms (" << rows << " rows)\n";
+    RecordProperty("stall_ms", stall);
+}
+
+TEST(WindowResponsiveness, LongestEventLoopStallWhileFillingOneHundredThousandRows)
+{
+    constexpr int Subdirectories = 100000;
+    WideFileSystem fileSystem(Subdirectories);
+    int rows = 0;
+    const int stall = LongestStallMs(fileSystem, "/", rows);
+    EXPECT_EQ(rows, Subdirectories + 3);
+    std::cout << "longest event-loop stall filling " << Subdirectories << " rows: " << stall << " ms\n";
+    RecordProperty("stall_ms", stall);
+}
+
+}  // namespace
+}  // namespace murako

@@ -1,0 +1,194 @@
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "file_system.h"
+#include "results_table.h"
+
+namespace murako::testing {
+
+// Runs the event loop until done() holds; false after timeoutMs.
+template <typename Done>
+bool WaitUntil(Done done, int timeoutMs = 20000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+    }
+    return true;
+}
+
+// A directory tree under a fresh temporary directory, removed afterwards.
+class TempTree {
+public:
+    TempTree()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "murako-ui-XXXXXX").string();
+        root_ = mkdtemp(pattern.data());
+    }
+    ~TempTree() { std::filesystem::remove_all(root_); }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    const std::string& Root() const { return root_; }
+    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
+    void Dir(const std::string& relative) const { std::filesystem::create_directories(Path(relative)); }
+    void File(const std::string& relative, size_t bytes) const
+    {
+        std::filesystem::create_directories(std::filesystem::path(Path(relative)).parent_path());
+        std::ofstream(Path(relative), std::ios::binary) << std::string(bytes, 'x');
+    }
+
+private:
+    std::string root_;
+};
+
+// The names in path in the order the file system lists them, "." and ".." left out.
+inline std::vector<std::string> ListingOrder(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    if (dir)
+        closedir(dir);
+    return names;
+}
+
+inline std::vector<std::vector<std::string>> Cells(const ResultsTable& table)
+{
+    std::vector<std::vector<std::string>> cells;
+    for (int32_t row = 0; row < table.Rows(); ++row)
+        cells.push_back({table.TextAt(row, 0), table.TextAt(row, 1), table.TextAt(row, 2)});
+    return cells;
+}
+
+// A point a worker thread stops at until the test opens it.
+class Gate {
+public:
+    void Pass()
+    {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+        --waiting_;
+    }
+    void Open() { Set(true); }
+    void Close() { Set(false); }
+    bool WaitForWaiter()
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return waiting_ > 0; });
+    }
+
+private:
+    void Set(bool open)
+    {
+        std::lock_guard lock(mutex_);
+        open_ = open;
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    int waiting_ = 0;
+};
+
+// The real file system with two gates: one before every name of a listing opened by full path (the run's
+// own listing), one before opening the subdirectory named blockedSubdirectory (a walk).
+class GatedFileSystem : public FileSystem {
+public:
+    explicit GatedFileSystem(FileSystem& real) : real_(real) {}
+
+    Gate listing;
+    Gate walk;
+    std::string blockedSubdirectory;
+    std::atomic<int> openDirectories{0};
+
+    std::unique_ptr<Directory> Open(const std::string& path) override { return Wrap(real_.Open(path), true); }
+
+    // Every directory handle closed: the run that used them has returned.
+    bool Idle() const { return openDirectories.load() == 0; }
+
+private:
+    class GatedDirectory : public Directory {
+    public:
+        GatedDirectory(std::unique_ptr<Directory> inner, GatedFileSystem& owner, bool opened)
+            : inner_(std::move(inner)), owner_(owner), openedByPath_(opened)
+        {
+            ++owner_.openDirectories;
+        }
+        ~GatedDirectory() override { --owner_.openDirectories; }
+        bool NextName(std::string_view& name) override
+        {
+            if (openedByPath_)
+                owner_.listing.Pass();
+            return inner_->NextName(name);
+        }
+        EntryKind Kind() override { return inner_->Kind(); }
+        std::optional<int64_t> Length() override { return inner_->Length(); }
+        std::optional<int64_t> LengthOf(std::string_view name) override { return inner_->LengthOf(name); }
+        std::unique_ptr<Directory> OpenSubdirectory(std::string_view name) override
+        {
+            if (name == owner_.blockedSubdirectory)
+                owner_.walk.Pass();
+            return owner_.Wrap(inner_->OpenSubdirectory(name), false);
+        }
+
+    private:
+        std::unique_ptr<Directory> inner_;
+        GatedFileSystem& owner_;
+        bool openedByPath_;
+    };
+
+    std::unique_ptr<Directory> Wrap(std::unique_ptr<Directory> inner, bool openedByPath)
+    {
+        if (!inner)
+            return nullptr;
+        return std::make_unique<GatedDirectory>(std::move(inner), *this, openedByPath);
+    }
+
+    FileSystem& real_;
+};
+
+// Answers the next message box when it appears, and remembers its caption and text.
+struct MessageBoxCatcher {
+    QString caption;
+    QString text;
+    void ArmOnce()
+    {
+        QTimer::singleShot(0, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) {
+                ArmOnce();
+                return;
+            }
+            caption = box->windowTitle();
+            text = box->text();
+            box->accept();
+        });
+    }
+};
+
+}  // namespace murako::testing
