@@ -33,7 +33,6 @@ public:
 
     ResultsTable& Table() { return table_; }
     const SearchController& Controller() const { return controller_; }
-    bool PointerIsBusy() const { return busyPointer_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
