@@ -1,6 +1,7 @@
 #include "print_results_table.h"
 
 #include <QDate>
+#include <QDir>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -59,8 +60,11 @@ public:
 void PrintResultsTable(QWidget* parent, ResultsTable& table)
 {
     QPrinter printer(QPrinter::HighResolution);
-    // Also names the PDF file the dialog proposes when there is no printer.
-    printer.setDocName(QString::fromStdU16String(kApplicationTitle));
+    const QString title = QString::fromStdU16String(kApplicationTitle);
+    printer.setDocName(title);
+    // With no printer configured the dialog offers only a PDF file, and would propose a folder, not a file.
+    if (printer.outputFormat() == QPrinter::PdfFormat)
+        printer.setOutputFileName(QDir::home().filePath(title + QStringLiteral(".pdf")));
     QtReportPrinter reportPrinter(printer);
     QtPrinterDialog dialog(parent, printer);
     QtMessageBox messages(parent);
