@@ -86,10 +86,10 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
     const double pageBottom = printer.PrintableHeight();
     double rulesTop = kFirstPageRulesTop;
     double rowBottom = 0;
-    bool pageHasRows = false;
     const int32_t rows = table.Rows();
     for (int32_t row = 0; row < rows; ++row) {
-        if (pageHasRows && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
+        // The header stays under the title; each later row moves at most once, so a page never stays empty.
+        if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
             DrawColumnRules(printer, rulesTop, rowBottom);
             printer.NewPage();
             printer.SetCurrentY(kLaterPageTableTop);
@@ -104,7 +104,6 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         printer.Print();
         rowBottom = RoundToTwips(printer.CurrentY());
         printer.Box(kFrameLeft, rowTop, kFrameRight, rowBottom);
-        pageHasRows = true;
     }
     DrawColumnRules(printer, rulesTop, rowBottom);
     printer.EndDoc();
