@@ -1,14 +1,12 @@
 // Runs one search over DIR with the program's own search code and no window, and prints its rows in bytes.
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 
 #include "posix_file_system.h"
+#include "queue_host.h"
 #include "search_run.h"
 
 namespace {
@@ -37,36 +35,6 @@ private:
     std::string path_;
 };
 
-// The main thread plays the UI thread: it applies what the walk posts.
-class QueueHost : public murako::RunHost {
-public:
-    void PostToUi(std::function<void()> apply) override
-    {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(std::move(apply));
-        }
-        ready_.notify_one();
-    }
-
-    void RunUntil(const std::function<bool()>& done)
-    {
-        while (!done()) {
-            std::unique_lock lock(mutex_);
-            ready_.wait(lock, [this] { return !queue_.empty(); });
-            std::function<void()> apply = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            apply();
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::function<void()>> queue_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -90,7 +58,7 @@ int main(int argc, char** argv)
     NoPresentation presentation;
     FixedChoices choices(dir);
     murako::PosixFileSystem fileSystem;
-    QueueHost host;
+    murako::QueueHost host;
     int64_t totalBytes = 0;
     int32_t rows = 0;
     std::string out;

@@ -1,0 +1,98 @@
+#include "field_fitting.h"
+
+#include "cp932_double_byte_table.h"
+
+namespace murako {
+
+int ColumnWidth(char16_t unit)
+{
+    const bool doubleByte = (kCp932DoubleByteBits[unit / 64] >> (unit % 64)) & 1u;
+    return doubleByte ? 2 : 1;
+}
+
+std::u16string LeftAndSpace(std::u16string_view TgtStr, int32_t PrmLen, bool PrmRightSpace)
+{
+    if (PrmLen <= 0)
+        return {};
+    int32_t used = 0;
+    size_t kept = 0;
+    for (const char16_t unit : TgtStr) {
+        const int width = ColumnWidth(unit);
+        if (used + width > PrmLen)
+            break;
+        used += width;
+        ++kept;
+    }
+    const std::u16string filler(static_cast<size_t>(PrmLen - used), u' ');
+    const std::u16string_view text = TgtStr.substr(0, kept);
+    return PrmRightSpace ? filler + std::u16string(text) : std::u16string(text) + filler;
+}
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Length of the sequence a lead byte starts; 0 for a byte that cannot lead one.
+int SequenceLength(unsigned char lead)
+{
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+void AppendCodePoint(std::u16string& out, char32_t cp)
+{
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+        return;
+    }
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+}
+
+}  // namespace
+
+std::u16string Utf16FromUtf8(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int length = SequenceLength(lead);
+        if (length == 1) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        char32_t cp = length == 0 ? 0 : lead & (0x7F >> length);
+        int taken = 1;
+        for (; length > 0 && taken < length && i + taken < text.size(); ++taken) {
+            const auto next = static_cast<unsigned char>(text[i + taken]);
+            if ((next & 0xC0) != 0x80)
+                break;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are as malformed as a cut sequence.
+        static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+        const bool valid = length > 0 && taken == length && cp >= kSmallest[length] && cp <= 0x10FFFF &&
+                           (cp < 0xD800 || cp > 0xDFFF);
+        if (valid) {
+            AppendCodePoint(out, cp);
+            i += static_cast<size_t>(length);
+        } else {
+            out.push_back(static_cast<char16_t>(kReplacement));
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace murako

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace murako {
+
+// Half-width columns one UTF-16 code unit takes when printed: 2 when its code page 932 form is
+// two bytes, else 1 (half-width katakana, characters outside code page 932 and lone surrogates).
+int ColumnWidth(char16_t unit);
+
+// Fits TgtStr into exactly PrmLen columns: keeps the leading units that fit, drops everything from the
+// first unit that does not, and pads with ASCII spaces after the text, or before it when PrmRightSpace.
+std::u16string LeftAndSpace(std::u16string_view TgtStr, int32_t PrmLen, bool PrmRightSpace = false);
+
+// The table holds UTF-8; each malformed byte becomes U+FFFD so that a bad name still prints.
+std::u16string Utf16FromUtf8(std::string_view text);
+
+}  // namespace murako

@@ -1,0 +1,13 @@
+#pragma once
+
+class QWidget;
+
+namespace murako {
+
+class ResultsTable;
+
+// The print button: shows the printer dialog over parent and prints the rows the table holds now as the
+// dated, titled, ruled report. A cancel or any failure shows "印刷を取り消しました" instead.
+void PrintResultsTable(QWidget* parent, ResultsTable& table);
+
+}  // namespace murako

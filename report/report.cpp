@@ -1,0 +1,126 @@
+#include "report.h"
+
+#include <cmath>
+#include <cstdint>
+#include <exception>
+
+#include "field_fitting.h"
+
+namespace murako {
+
+namespace {
+
+constexpr char16_t kReportFontName[] = u"ＭＳ 明朝";
+constexpr double kBodyPoints = 10.5;
+constexpr double kTitlePoints = 20;
+constexpr char16_t kTitle[] = u"ディレクトリ単位の合計サイズ";
+constexpr char16_t kFieldSeparator[] = u"　";
+
+constexpr double kDateX = 9000;
+constexpr double kDateY = 1500;
+constexpr double kTitleX = 3000;
+constexpr double kTitleY = 1600;
+constexpr double kRowTextX = 1500;
+constexpr double kRowTextInset = 100;
+constexpr double kFrameLeft = 1400;
+constexpr double kFrameRight = 10500;
+constexpr double kFirstPageRulesTop = 2000;
+constexpr double kLaterPageTableTop = 1500;
+constexpr double kRuleXs[] = {1950, 8500};
+
+struct Field {
+    int32_t columns;
+    bool rightJustified;
+};
+constexpr Field kFields[ResultsTable::Cols] = {{3, true}, {60, false}, {15, true}};
+
+// Whole twips, an exact half going to the even one (the default rounding mode).
+double RoundToTwips(double twips)
+{
+    return std::nearbyint(twips);
+}
+
+std::u16string FittedCell(ResultsTable& table, int32_t row, int32_t col)
+{
+    table.SetRow(row);
+    table.SetCol(col);
+    const Field& field = kFields[col];
+    return LeftAndSpace(Utf16FromUtf8(table.Text()), field.columns, field.rightJustified) + kFieldSeparator;
+}
+
+void DrawColumnRules(ReportPrinter& printer, double top, double bottom)
+{
+    for (const double x : kRuleXs)
+        printer.Line(x, top, x, bottom);
+}
+
+std::u16string TwoDigits(int value)
+{
+    const int v = value % 100;
+    return {static_cast<char16_t>(u'0' + v / 10), static_cast<char16_t>(u'0' + v % 10)};
+}
+
+}  // namespace
+
+std::u16string FormatReportDate(const ReportDate& date)
+{
+    return TwoDigits(date.year) + u"年" + TwoDigits(date.month) + u"月" + TwoDigits(date.day) + u"日";
+}
+
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date)
+{
+    printer.SetFontName(kReportFontName);
+    printer.SetFontSize(kBodyPoints);
+
+    printer.SetCurrentY(kDateY);
+    printer.SetCurrentX(kDateX);
+    printer.Print(date);
+
+    printer.SetCurrentY(kTitleY);
+    printer.SetCurrentX(kTitleX);
+    printer.SetFontSize(kTitlePoints);
+    printer.Print(kTitle);
+    printer.SetFontSize(kBodyPoints);
+
+    const double rowHeight = kRowTextInset + 2 * printer.LineHeight();
+    const double pageBottom = printer.PrintableHeight();
+    double rulesTop = kFirstPageRulesTop;
+    double rowBottom = 0;
+    const int32_t rows = table.Rows();
+    for (int32_t row = 0; row < rows; ++row) {
+        // The header stays under the title; each later row moves at most once, so a page never stays empty.
+        if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
+            DrawColumnRules(printer, rulesTop, rowBottom);
+            printer.NewPage();
+            printer.SetCurrentY(kLaterPageTableTop);
+            rulesTop = kLaterPageTableTop;
+        }
+        const double rowTop = RoundToTwips(printer.CurrentY());
+        printer.SetCurrentX(kRowTextX);
+        printer.SetCurrentY(printer.CurrentY() + kRowTextInset);
+        printer.PrintWithoutLineEnd(FittedCell(table, row, 0));
+        printer.PrintWithoutLineEnd(FittedCell(table, row, 1));
+        printer.Print(FittedCell(table, row, 2));
+        printer.Print();
+        rowBottom = RoundToTwips(printer.CurrentY());
+        printer.Box(kFrameLeft, rowTop, kFrameRight, rowBottom);
+    }
+    DrawColumnRules(printer, rulesTop, rowBottom);
+    printer.EndDoc();
+}
+
+void RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
+                     DateSource& dates)
+{
+    try {
+        if (dialog.ShowPrinter()) {
+            PrintReport(table, printer, FormatReportDate(dates.Today()));
+            return;
+        }
+    } catch (const std::exception&) {
+        // Every failure ends like a cancel: with the one message below.
+    }
+    messages.ShowMessage(kPrintCancelledMessage, kApplicationTitle);
+}
+
+}  // namespace murako

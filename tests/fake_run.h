@@ -1,0 +1,211 @@
+#pragma once
+// Fakes that drive a search run deterministically: a scripted file system, a host whose yields can press
+// the search button, a presentation that records what it was told, and fixed choices.
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "file_system.h"
+#include "search_run.h"
+
+namespace murako::testing {
+
+class FakeFileSystem : public FileSystem {
+public:
+    struct Node {
+        bool isDirectory = false;
+        int64_t length = 0;
+        std::vector<std::string> children;  // listing order
+        bool withDots = true;
+        bool unlistable = false;
+        bool kindFails = false;
+        bool lengthFails = false;
+        int listingFailsAfter = -1;  // names returned before the listing breaks off
+    };
+
+    FakeFileSystem() { nodes_["/"].isDirectory = true; }
+
+    FakeFileSystem& Dir(const std::string& path) { return Add(path, true, 0); }
+    FakeFileSystem& File(const std::string& path, int64_t length) { return Add(path, false, length); }
+    Node& At(const std::string& path) { return nodes_.at(Normal(path)); }
+    int ListingsStarted() const { return listings_; }
+
+    std::unique_ptr<Directory> Open(const std::string& path) override;
+
+    static std::string Normal(std::string path)
+    {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+
+private:
+    class FakeDirectory;
+
+    FakeFileSystem& Add(const std::string& path, bool isDirectory, int64_t length)
+    {
+        const std::string normal = Normal(path);
+        const size_t slash = normal.rfind('/');
+        const std::string parent = slash == 0 ? "/" : normal.substr(0, slash);
+        if (!nodes_.count(parent))
+            Dir(parent);
+        nodes_[parent].children.push_back(normal.substr(slash + 1));
+        Node& node = nodes_[normal];
+        node.isDirectory = isDirectory;
+        node.length = length;
+        return *this;
+    }
+
+    std::unique_ptr<Directory> OpenNode(const std::string& path);
+
+    std::map<std::string, Node> nodes_;
+    std::atomic<int> listings_{0};
+};
+
+class FakeFileSystem::FakeDirectory : public Directory {
+public:
+    FakeDirectory(FakeFileSystem& fileSystem, std::string path) : fs_(fileSystem), path_(std::move(path))
+    {
+        const Node& node = fs_.nodes_.at(path_);
+        if (node.withDots)
+            names_ = {".", ".."};
+        names_.insert(names_.end(), node.children.begin(), node.children.end());
+        if (node.listingFailsAfter >= 0 && static_cast<size_t>(node.listingFailsAfter) < names_.size())
+            names_.resize(static_cast<size_t>(node.listingFailsAfter));
+    }
+
+    bool NextName(std::string_view& name) override
+    {
+        if (next_ >= names_.size())
+            return false;
+        current_ = names_[next_++];
+        name = current_;
+        return true;
+    }
+
+    EntryKind Kind() override
+    {
+        const Node* node = Child(current_);
+        if (!node || node->kindFails)
+            return EntryKind::Unknown;
+        return node->isDirectory ? EntryKind::Directory : EntryKind::NotDirectory;
+    }
+
+    std::optional<int64_t> Length() override { return LengthOf(current_); }
+
+    std::optional<int64_t> LengthOf(std::string_view name) override
+    {
+        const Node* node = Child(std::string(name));
+        if (!node || node->lengthFails)
+            return std::nullopt;
+        return node->length;
+    }
+
+    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name) override
+    {
+        return fs_.OpenNode(Join(std::string(name)));
+    }
+
+private:
+    std::string Join(const std::string& name) const { return (path_ == "/" ? "/" : path_ + "/") + name; }
+
+    const Node* Child(const std::string& name) const
+    {
+        auto it = fs_.nodes_.find(Join(name));
+        return it == fs_.nodes_.end() ? nullptr : &it->second;
+    }
+
+    FakeFileSystem& fs_;
+    std::string path_;
+    std::vector<std::string> names_;
+    size_t next_ = 0;
+    std::string current_;
+};
+
+inline std::unique_ptr<Directory> FakeFileSystem::Open(const std::string& path)
+{
+    return OpenNode(Normal(path));
+}
+
+inline std::unique_ptr<Directory> FakeFileSystem::OpenNode(const std::string& path)
+{
+    auto it = nodes_.find(path);
+    if (it == nodes_.end() || !it->second.isDirectory || it->second.unlistable)
+        return nullptr;
+    ++listings_;
+    return std::make_unique<FakeDirectory>(*this, path);
+}
+
+// Applies posted results at once, and runs a scripted action at chosen yields.
+class ScriptedHost : public RunHost {
+public:
+    void PostToUi(std::function<void()> apply) override { apply(); }
+    void DoEvents() override
+    {
+        ++yields;
+        if (auto it = atYield.find(yields); it != atYield.end())
+            it->second();
+    }
+
+    int yields = 0;
+    std::map<int, std::function<void()>> atYield;
+};
+
+class RecordingPresentation : public SearchPresentation {
+public:
+    void SetSearchCaption(const std::string& caption) override { Log("A " + caption); }
+    void SetExitVisible(bool visible) override { Log(visible ? "B shown" : "B hidden"); }
+    void SetStatusText(const std::string& text) override { Log("C " + text); }
+    void SetBusyPointer(bool busy) override { Log(busy ? "D hourglass" : "D default"); }
+    void SetDivisorEnabled(bool enabled) override { Log(enabled ? "E on" : "E off"); }
+    void SetUnitEnabled(bool enabled) override { Log(enabled ? "F on" : "F off"); }
+    void SetDriveListEnabled(bool enabled) override { Log(enabled ? "G on" : "G off"); }
+    void SetDirListEnabled(bool enabled) override { Log(enabled ? "H on" : "H off"); }
+    void Refresh() override { Log("I"); }
+
+    std::vector<std::string> log;
+    std::set<std::string> failing;  // steps that throw, by their log text
+
+private:
+    void Log(const std::string& step)
+    {
+        log.push_back(step);
+        if (failing.count(step))
+            throw std::runtime_error("control unavailable");
+    }
+};
+
+class FixedChoices : public SearchChoices {
+public:
+    std::string HighlightedPath() override
+    {
+        if (pathFails)
+            throw std::runtime_error("no selection");
+        return path;
+    }
+    bool DivisorIs1024() override
+    {
+        if (optionsFail)
+            throw std::runtime_error("option unavailable");
+        return divisor1024;
+    }
+    bool UnitIsKb() override
+    {
+        if (optionsFail)
+            throw std::runtime_error("option unavailable");
+        return unitKb;
+    }
+
+    std::string path = "/base";
+    bool divisor1024 = true;
+    bool unitKb = true;
+    bool pathFails = false;
+    bool optionsFail = false;
+};
+
+}  // namespace murako::testing

@@ -1,0 +1,278 @@
+#include "report.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "field_fitting.h"
+
+namespace murako {
+namespace {
+
+struct Event {
+    enum Kind { Text, Line, Box, NewPage, EndDoc } kind;
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    std::u16string text{};
+    double points = 0;
+
+    bool operator==(const Event&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Event& e)
+{
+    return out << "{kind " << e.kind << " (" << e.x1 << "," << e.y1 << ")-(" << e.x2 << "," << e.y2 << ") "
+               << e.points << "pt, " << e.text.size() << " units}";
+}
+
+Event TextAt(double x, double top, std::u16string text, double points = 10.5)
+{
+    return {Event::Text, x, top, 0, 0, std::move(text), points};
+}
+Event LineAt(double x1, double y1, double x2, double y2) { return {Event::Line, x1, y1, x2, y2, {}, 0}; }
+Event BoxAt(double x1, double y1, double x2, double y2) { return {Event::Box, x1, y1, x2, y2, {}, 0}; }
+
+// Records every drawing call; text is as wide as a fixed-pitch face draws it, half an em per column.
+class RecordingPrinter final : public ReportPrinter {
+public:
+    std::vector<Event> events;
+    double printableHeight = 16000;
+    int failAtText = -1;
+
+    void Line(double x1, double y1, double x2, double y2) override { events.push_back(LineAt(x1, y1, x2, y2)); }
+    void Box(double x1, double y1, double x2, double y2) override { events.push_back(BoxAt(x1, y1, x2, y2)); }
+    void NewPage() override { events.push_back({Event::NewPage}); }
+    void EndDoc() override { events.push_back({Event::EndDoc}); }
+    double PrintableHeight() override { return printableHeight; }
+
+    std::vector<Event> Of(Event::Kind kind) const
+    {
+        std::vector<Event> found;
+        for (const Event& e : events)
+            if (e.kind == kind)
+                found.push_back(e);
+        return found;
+    }
+
+protected:
+    void DrawText(double x, double top, std::u16string_view text) override
+    {
+        if (failAtText-- == 0)
+            throw std::runtime_error("printer failure");
+        EXPECT_EQ(Font().name, u"ＭＳ 明朝");
+        events.push_back(TextAt(x, top, std::u16string(text), Font().points));
+    }
+    double TextWidth(std::u16string_view text) override
+    {
+        int columns = 0;
+        for (const char16_t unit : text)
+            columns += ColumnWidth(unit);
+        return columns * Font().points * TwipsPerPoint / 2;
+    }
+};
+
+std::u16string Spaces(int count)
+{
+    return std::u16string(static_cast<size_t>(count), u' ');
+}
+
+void AddRow(ResultsTable& table, const std::string& number, const std::string& name, const std::string& size)
+{
+    const int32_t row = table.Rows();
+    table.SetRows(row + 1);
+    SetCellText(table, row, 0, number);
+    SetCellText(table, row, 1, name);
+    SetCellText(table, row, 2, size);
+}
+
+// A table as a finished search leaves it: header, root files, `subdirectories` rows and the total.
+ResultsTable FinishedTable(int subdirectories)
+{
+    ResultsTable table;
+    InitGrid(table);
+    SetCellText(table, 1, 0, "1");
+    SetCellText(table, 1, 1, "[Root Files]");
+    SetCellText(table, 1, 2, "12 kb");
+    for (int i = 0; i < subdirectories; ++i)
+        AddRow(table, std::to_string(i + 2), "dir" + std::to_string(i), "1,234 kb");
+    AddRow(table, "", "C:\\data\\合計", "99,999 kb");
+    return table;
+}
+
+const std::u16string kDate = u"26年12月06日";
+constexpr double kColumn = 105;
+
+TEST(FormatReportDate, TwoDigitsForYearMonthAndDay)
+{
+    EXPECT_EQ(FormatReportDate({2026, 12, 6}), u"26年12月06日");
+    EXPECT_EQ(FormatReportDate({2026, 12, 7}), u"26年12月07日");
+    EXPECT_EQ(FormatReportDate({2000, 1, 1}), u"00年01月01日");
+}
+
+TEST(PrintReport, TheTableBeforeAnySearchPrintsEveryElementWhereTheLayoutPutsIt)
+{
+    ResultsTable table;
+    InitGrid(table);
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate);
+
+    const std::u16string sep = u"　";
+    const std::vector<Event> expected = {
+        TextAt(9000, 1500, kDate),
+        TextAt(3000, 1600, u"ディレクトリ単位の合計サイズ", 20),
+        TextAt(1500, 2100, u" №" + sep),
+        TextAt(1500 + 5 * kColumn, 2100, u"ディレクトリ" + Spaces(48) + sep),
+        TextAt(1500 + 67 * kColumn, 2100, Spaces(9) + u"サイズ" + sep),
+        BoxAt(1400, 2000, 10500, 2520),
+        TextAt(1500, 2620, Spaces(3) + sep),
+        TextAt(1500 + 5 * kColumn, 2620, Spaces(60) + sep),
+        TextAt(1500 + 67 * kColumn, 2620, Spaces(15) + sep),
+        BoxAt(1400, 2520, 10500, 3040),
+        LineAt(1950, 2000, 1950, 3040),
+        LineAt(8500, 2000, 8500, 3040),
+        {Event::EndDoc},
+    };
+    EXPECT_EQ(printer.events, expected);
+    // Reading walks the cells, so the size cell of the last row stays current.
+    EXPECT_EQ(table.Row(), 1);
+    EXPECT_EQ(table.Col(), 2);
+}
+
+TEST(PrintReport, CutsLongCellsAtTheEndOfTheirFields)
+{
+    ResultsTable table;
+    InitGrid(table);
+    SetCellText(table, 1, 0, "1000");
+    SetCellText(table, 1, 1, "C:\\" + std::string(56, 'x') + "\\合計");
+    SetCellText(table, 1, 2, "2,147,483,647 kb");
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate);
+
+    const std::vector<Event> texts = printer.Of(Event::Text);
+    ASSERT_EQ(texts.size(), 8u);
+    EXPECT_EQ(texts[5].text, u"100　");
+    // 60 columns hold the path and its "\" but not "合計"; the next field starts at its usual place.
+    EXPECT_EQ(texts[6].text, u"C:\\" + std::u16string(56, u'x') + u"\\" + u"　");
+    EXPECT_EQ(texts[7].text, u"2,147,483,647 k　");
+    EXPECT_EQ(texts[7].x1, 1500 + 67 * kColumn);
+}
+
+TEST(PrintReport, ARowThatWouldCrossTheBottomStartsANewPageWithItsOwnRules)
+{
+    ResultsTable table = FinishedTable(5);  // 8 rows
+    RecordingPrinter printer;
+    printer.printableHeight = 2000 + 3 * 520;  // three rows end exactly on the bottom of page 1
+    PrintReport(table, printer, kDate);
+
+    const std::vector<Event> expectedFrames = {
+        BoxAt(1400, 2000, 10500, 2520), BoxAt(1400, 2520, 10500, 3040), BoxAt(1400, 3040, 10500, 3560),
+        LineAt(1950, 2000, 1950, 3560), LineAt(8500, 2000, 8500, 3560), {Event::NewPage},
+        BoxAt(1400, 1500, 10500, 2020), BoxAt(1400, 2020, 10500, 2540), BoxAt(1400, 2540, 10500, 3060),
+        LineAt(1950, 1500, 1950, 3060), LineAt(8500, 1500, 8500, 3060), {Event::NewPage},
+        BoxAt(1400, 1500, 10500, 2020), BoxAt(1400, 2020, 10500, 2540),
+        LineAt(1950, 1500, 1950, 2540), LineAt(8500, 1500, 8500, 2540), {Event::EndDoc},
+    };
+    std::vector<Event> frames;
+    for (const Event& e : printer.events)
+        if (e.kind != Event::Text)
+            frames.push_back(e);
+    EXPECT_EQ(frames, expectedFrames);
+
+    // The first row of a later page has its text 100 twips below the page's table top, like any row.
+    const std::vector<Event> texts = printer.Of(Event::Text);
+    EXPECT_EQ(texts[2 + 3 * 3], TextAt(1500, 1600, u"  3　"));
+}
+
+TEST(PrintReport, ARowTallerThanThePagePrintsAloneOnItsPageRatherThanLooping)
+{
+    ResultsTable table = FinishedTable(1);  // 4 rows
+    RecordingPrinter printer;
+    printer.printableHeight = 1000;
+    PrintReport(table, printer, kDate);
+    EXPECT_EQ(printer.Of(Event::Box).size(), 4u);
+    EXPECT_EQ(printer.Of(Event::NewPage).size(), 3u);
+}
+
+TEST(PrintReport, PrintsTablesOfMoreThan32767Rows)
+{
+    ResultsTable table;
+    InitGrid(table);
+    table.SetRows(40000);
+    SetCellText(table, 39999, 1, "last");
+    RecordingPrinter printer;
+    printer.printableHeight = 1e9;
+    PrintReport(table, printer, kDate);
+
+    EXPECT_EQ(printer.Of(Event::Box).size(), 40000u);
+    const std::vector<Event> texts = printer.Of(Event::Text);
+    EXPECT_EQ(texts[texts.size() - 2].text, u"last" + Spaces(56) + u"　");
+    EXPECT_EQ(texts.back().y1, 2000 + 520.0 * 39999 + 100);
+    EXPECT_EQ(printer.events.back().kind, Event::EndDoc);
+}
+
+struct ScriptedDialog final : PrinterDialog {
+    bool accept = true;
+    int shown = 0;
+    bool ShowPrinter() override
+    {
+        ++shown;
+        return accept;
+    }
+};
+
+struct RecordingMessages final : MessageBox {
+    std::vector<std::pair<std::u16string, std::u16string>> shown;
+    void ShowMessage(const std::u16string& text, const std::u16string& caption) override
+    {
+        shown.emplace_back(text, caption);
+    }
+};
+
+struct FixedDate final : DateSource {
+    ReportDate Today() override { return {2026, 12, 7}; }
+};
+
+struct PrintCommandTest : ::testing::Test {
+    ResultsTable table = FinishedTable(2);
+    ScriptedDialog dialog;
+    RecordingPrinter printer;
+    RecordingMessages messages;
+    FixedDate dates;
+
+    void Run() { RunPrintCommand(table, dialog, printer, messages, dates); }
+};
+
+TEST_F(PrintCommandTest, OkPrintsTheReportDatedTodayAndShowsNoMessage)
+{
+    Run();
+    EXPECT_EQ(dialog.shown, 1);
+    EXPECT_TRUE(messages.shown.empty());
+    ASSERT_FALSE(printer.events.empty());
+    EXPECT_EQ(printer.events.front(), TextAt(9000, 1500, u"26年12月07日"));
+    EXPECT_EQ(printer.events.back().kind, Event::EndDoc);
+}
+
+TEST_F(PrintCommandTest, CancelShowsTheMessageAndPrintsNothing)
+{
+    dialog.accept = false;
+    Run();
+    EXPECT_TRUE(printer.events.empty());
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].first, u"印刷を取り消しました");
+    EXPECT_EQ(messages.shown[0].second, u"Murako");
+}
+
+TEST_F(PrintCommandTest, AFailureWhilePrintingShowsTheSameMessageAndNeitherRulesNorEndsTheDocument)
+{
+    printer.failAtText = 4;
+    Run();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].first, u"印刷を取り消しました");
+    EXPECT_EQ(printer.Of(Event::Text).size(), 4u);
+    EXPECT_TRUE(printer.Of(Event::Line).empty());
+    EXPECT_TRUE(printer.Of(Event::EndDoc).empty());
+}
+
+}  // namespace
+}  // namespace murako

@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fake_run.h"
+#include "queue_host.h"
+#include "search_run.h"
+
+namespace murako {
+namespace {
+
+using testing::FakeFileSystem;
+using testing::FixedChoices;
+using testing::RecordingPresentation;
+using testing::ScriptedHost;
+using Row = std::array<std::string, 3>;
+using Rows = std::vector<Row>;
+
+constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+
+const std::vector<std::string> kBusy{"A 取消", "B hidden", "C 検索中...", "D hourglass", "E off",
+                                     "F off",  "G off",    "H off",       "I"};
+const std::vector<std::string> kIdle{"A 検索", "B shown", "D default", "C ", "E on", "F on", "G on", "H on"};
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class SearchRunTest : public ::testing::Test {
+protected:
+    SearchRunTest()
+    {
+        InitGrid(grid);
+        // a.txt and .hidden: 2,560 bytes of the base's own; sub1 75 kb over two levels; .dotdir 2 kb; sub2 empty.
+        fs.File("/base/a.txt", 1536).File("/base/.hidden", 1024);
+        fs.File("/base/sub1/x", 51200).File("/base/sub1/deep/y", 25600);
+        fs.File("/base/.dotdir/z", 1536).Dir("/base/sub2");
+    }
+
+    SearchController& Controller(int threads = 1)
+    {
+        SearchController::Options options;
+        options.threads = threads;
+        options.inlineWorker = true;
+        options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
+            written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
+        };
+        controller = std::make_unique<SearchController>(grid, presentation, choices, fs, host, options);
+        return *controller;
+    }
+
+    Rows DataRows() const
+    {
+        Rows rows;
+        for (int32_t r = 1; r < grid.Rows(); ++r)
+            rows.push_back({grid.TextAt(r, 0), grid.TextAt(r, 1), grid.TextAt(r, 2)});
+        return rows;
+    }
+
+    const Rows kFullTable{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"},      {"3", ".dotdir", "2 kb"},
+                          {"4", "sub2", "0 kb"},          {"5", "/base/合計", "79 kb"}};
+
+    ResultsTable grid;
+    FakeFileSystem fs;
+    ScriptedHost host;
+    RecordingPresentation presentation;
+    FixedChoices choices;
+    std::vector<std::string> written;
+    std::unique_ptr<SearchController> controller;
+};
+
+TEST_F(SearchRunTest, FullRunWritesRootFilesEachSubdirectoryAndTheTotalInListingOrder)
+{
+    SearchController& run = Controller();
+    run.Command1_Click();
+
+    EXPECT_EQ(DataRows(), kFullTable);
+    EXPECT_EQ(written, (std::vector<std::string>{"1 [Root Files] 2560", "2 sub1 76800", "3 .dotdir 1536",
+                                                 "4 sub2 0", "5 /base/合計 80896"}));
+    EXPECT_FALSE(run.Searching());
+    EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
+    EXPECT_EQ(grid.Row(), 5);
+    EXPECT_EQ(grid.Col(), 2);
+    // One yield per listed name, "." and ".." included, and one after every subdirectory's walk.
+    EXPECT_EQ(host.yields, 7 + (4 + 3 + 1) + 1 + 3 + 1 + 2 + 1);
+}
+
+TEST_F(SearchRunTest, UnitsAreReadAtEachRunStart)
+{
+    SearchController& run = Controller();
+    choices.divisor1024 = false;
+    choices.unitKb = false;
+    fs.File("/base/big", 1499500 - 2560);
+    run.Command1_Click();
+    EXPECT_EQ(run.Units().KiloUnit, 1000);
+    EXPECT_EQ(run.Units().SizeUnit, "Mb");
+    EXPECT_EQ(DataRows()[0], (Row{"1", "[Root Files]", "2 Mb"})) << "1,499,500 bytes round twice";
+
+    choices.divisor1024 = true;
+    choices.unitKb = true;
+    run.Command1_Click();
+    EXPECT_EQ(DataRows()[0][2], "1,464 kb");
+}
+
+TEST_F(SearchRunTest, EmptyUnlistableAndRootDirectoriesGiveThreeRows)
+{
+    fs.Dir("/empty");
+    fs.At("/empty").withDots = false;
+    choices.path = "/empty/";
+    Controller().Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "0 kb"}, {"2", "/empty/合計", "0 kb"}}));
+    EXPECT_EQ(host.yields, 0) << "an empty listing yields not at all";
+
+    fs.Dir("/locked/inner");
+    fs.At("/locked").unlistable = true;
+    choices.path = "/locked";
+    controller->Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "0 kb"}, {"2", "/locked/合計", "0 kb"}}));
+
+    FakeFileSystem onlyDots;
+    onlyDots.Dir("/d");
+    ScriptedHost dotsHost;
+    SearchController dots(grid, presentation, choices, onlyDots, dotsHost, {1, true, {}});
+    choices.path = "/d";
+    dots.Command1_Click();
+    EXPECT_EQ(dotsHost.yields, 2) << "a listing of only \".\" and \"..\" yields twice";
+    EXPECT_EQ(DataRows().size(), 2u);
+}
+
+TEST_F(SearchRunTest, FailingStepsAreSkippedAndTheRunGoesOn)
+{
+    fs.File("/base/noattr", 999).File("/base/nolength", 4096).File("/base/tail", 1024);
+    fs.At("/base/noattr").kindFails = true;
+    fs.At("/base/nolength").lengthFails = true;
+    choices.optionsFail = true;
+    choices.divisor1024 = false;
+    presentation.failing = {"C 検索中...", "I"};
+    SearchController& run = Controller();
+    run.Command1_Click();
+
+    EXPECT_EQ(run.Units().KiloUnit, 1024);
+    EXPECT_EQ(run.Units().SizeUnit, "kb");
+    const Rows rows = DataRows();
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[0], (Row{"1", "[Root Files]", "4 kb"})) << "2,560 + tail; no length for nolength";
+    EXPECT_EQ(rows[4], (Row{"5", "noattr", "0 kb"})) << "an entry whose kind is unknown is walked as a directory";
+    EXPECT_EQ(rows[5], (Row{"6", "/base/合計", "80 kb"}));
+    EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
+}
+
+TEST_F(SearchRunTest, AListingThatBreaksOffEndsThere)
+{
+    fs.At("/base").listingFailsAfter = 5;  // ".", "..", a.txt, .hidden, sub1
+    Controller().Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}, {"3", "/base/合計", "78 kb"}})) << "79,360 bytes: 77.5 goes to the even 78";
+}
+
+TEST_F(SearchRunTest, WithoutAHighlightedPathTheRootIsSearched)
+{
+    choices.pathFails = true;
+    Controller().Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "0 kb"}, {"2", "base", "79 kb"}, {"3", "/合計", "79 kb"}}));
+}
+
+TEST_F(SearchRunTest, AdditionsThatWouldOverflowAreSkippedInListingOrder)
+{
+    fs.File("/huge/f1", kMax - 200).File("/huge/f2", 300).File("/huge/f3", 100);
+    fs.File("/huge/s1/g", kMax - 1000).File("/huge/s2/g", 2000).File("/huge/s3/g", 500);
+    fs.File("/huge/s4/g", kMax - 10).File("/huge/s4/e1/g", 20).File("/huge/s4/e2/g", 5);
+    choices.path = "/huge";
+    for (int threads : {1, 2}) {
+        written.clear();
+        SearchController& run = Controller(threads);
+        run.Command1_Click();
+        host.yields = 0;
+        EXPECT_EQ(written, (std::vector<std::string>{
+                               "1 [Root Files] " + std::to_string(kMax - 100), "2 s1 " + std::to_string(kMax - 1000),
+                               "3 s2 2000", "4 s3 500", "5 s4 " + std::to_string(kMax - 5),
+                               "6 /huge/合計 " + std::to_string(kMax - 100)}))
+            << threads << " threads";
+    }
+}
+
+TEST_F(SearchRunTest, CancelDuringTheListingLeavesThePreviousTable)
+{
+    SearchController& run = Controller();
+    run.Command1_Click();
+    presentation.log.clear();
+    host.yields = 0;
+    host.atYield[3] = [&] { run.Command1_Click(); };
+    run.Command1_Click();
+
+    EXPECT_EQ(DataRows(), kFullTable);
+    EXPECT_FALSE(run.Searching());
+    EXPECT_EQ(presentation.log, Concat(kBusy, kIdle)) << "the cancel restores the controls, nothing after it does";
+    EXPECT_EQ(host.yields, 3);
+}
+
+TEST_F(SearchRunTest, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal)
+{
+    SearchController& run = Controller();
+    host.atYield[9] = [&] { run.Command1_Click(); };  // inside sub1's listing
+    run.Command1_Click();
+
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
+    EXPECT_FALSE(run.Searching());
+    EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
+    EXPECT_EQ(host.yields, 10) << "the run yields once more after writing the interrupted row, then stops";
+}
+
+TEST_F(SearchRunTest, CancelDeepInsideAWalkUnwindsEveryLevel)
+{
+    SearchController& run = Controller();
+    host.atYield[13] = [&] { run.Command1_Click(); };  // inside sub1/deep's listing
+    run.Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
+    EXPECT_EQ(host.yields, 15) << "sub1 adds deep's 0 and yields, then the run yields";
+}
+
+TEST_F(SearchRunTest, ANewRunStartedInTheCancellingYieldOwnsTheTable)
+{
+    SearchController& run = Controller();
+    host.atYield[9] = [&] {
+        run.Command1_Click();  // cancel
+        run.Command1_Click();  // and search again at once
+    };
+    run.Command1_Click();
+
+    EXPECT_EQ(DataRows(), kFullTable) << "the overtaken run writes nothing into the new run's table";
+    EXPECT_FALSE(run.Searching());
+    EXPECT_EQ(presentation.log, Concat(Concat(Concat(kBusy, kIdle), kBusy), kIdle));
+}
+
+TEST_F(SearchRunTest, AnotherSearchReplacesEveryRowOfTheLastOne)
+{
+    SearchController& run = Controller();
+    run.Command1_Click();
+    choices.path = "/base/sub1";
+    run.Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "50 kb"}, {"2", "deep", "25 kb"}, {"3", "/base/sub1/合計", "75 kb"}}));
+}
+
+// A seeded tree with big directories, deep chains and lengths near the limit, walked serially and in parallel.
+TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
+{
+    FakeFileSystem fs;
+    std::mt19937_64 random(7);
+    std::vector<std::string> dirs{"/base"};
+    fs.Dir("/base");
+    for (int i = 0; i < 1500; ++i) {
+        const std::string parent = dirs[random() % dirs.size()];
+        dirs.push_back(parent + "/d" + std::to_string(i));
+        fs.Dir(dirs.back());
+    }
+    for (int i = 0; i < 20000; ++i) {
+        const std::string& parent = i < 3000 ? dirs[1] : dirs[random() % dirs.size()];
+        const bool huge = random() % 5000 == 0;
+        fs.File(parent + "/f" + std::to_string(i), huge ? kMax - static_cast<int64_t>(random() % 1000)
+                                                        : static_cast<int64_t>(random() % 100000));
+        if (random() % 500 == 0)
+            fs.At(parent + "/f" + std::to_string(i)).lengthFails = true;
+    }
+
+    auto walk = [&](int threads) {
+        ResultsTable grid;
+        RecordingPresentation presentation;
+        FixedChoices choices;
+        QueueHost host;
+        std::vector<std::string> written;
+        SearchController::Options options;
+        options.threads = threads;
+        options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
+            written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
+        };
+        SearchController run(grid, presentation, choices, fs, host, options);
+        run.Command1_Click();
+        host.RunUntil([&] { return !run.Searching(); });
+        return written;
+    };
+    const std::vector<std::string> serial = walk(1);
+    EXPECT_GT(serial.size(), 3u);
+    for (int threads : {2, 4})
+        EXPECT_EQ(walk(threads), serial) << threads << " threads";
+}
+
+}  // namespace
+}  // namespace murako
