@@ -1,10 +1,14 @@
 #include "walker.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 #include <tbb/task_group.h>
 
+#include <algorithm>
 #include <utility>
+
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
 
 namespace murako {
 
@@ -19,21 +23,74 @@ bool IsDotOrDotDot(std::string_view name)
     return name == "." || name == "..";
 }
 
+// A task group whose hand-overs ThreadSanitizer is told of: the scheduler passes tasks between threads in
+// code it cannot see, so spawning publishes what a task holds, a task's end publishes what it did to the
+// waiter, and a destroyed task's memory may be reused.
+class TaskGroup {
+public:
+    template <typename Body>
+    void Run(Body body)
+    {
+        group_.run(FencedTask<Body>(std::move(body), this));
+    }
+
+    void Wait()
+    {
+        group_.wait();
+        Acquire(this);
+    }
+
+private:
+#if defined(__SANITIZE_THREAD__)
+    static void Acquire(const void* address) { __tsan_acquire(const_cast<void*>(address)); }
+    static void Release(const void* address) { __tsan_release(const_cast<void*>(address)); }
+#else
+    static void Acquire(const void*) {}
+    static void Release(const void*) {}
+#endif
+
+    struct Fence {
+        Fence() { Acquire(this); }
+        Fence(const Fence&) : Fence() {}
+        ~Fence() { Release(this); }
+    };
+
+    template <typename Body>
+    struct FencedTask : Fence {
+        FencedTask(Body taskBody, const TaskGroup* owner) : body(std::move(taskBody)), group(owner) { Release(this); }
+        FencedTask(const FencedTask& other) : Fence(other), body(other.body), group(other.group) { Release(this); }
+        void operator()() const
+        {
+            Acquire(this);
+            body();
+            Release(group);
+        }
+        Body body;
+        const TaskGroup* group;
+    };
+
+    tbb::task_group group_;
+};
+
 // Sums the deferred lengths in listing order; false when the run was cancelled meanwhile.
 bool AddDeferredLengths(Directory& dir, const std::vector<std::string>& names, const WalkContext& context,
                         int64_t& sum)
 {
     constexpr int64_t kFailed = -1;  // lengths are never negative, so this marks a failed query
     std::vector<int64_t> lengths(names.size(), kFailed);
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, names.size(), kLengthGrain),
-                      [&](const tbb::blocked_range<size_t>& range) {
-                          for (size_t i = range.begin(); i != range.end(); ++i) {
-                              if (!context.searching.load(std::memory_order_relaxed))
-                                  return;
-                              if (auto length = dir.LengthOf(names[i]); length && *length >= 0)
-                                  lengths[i] = *length;
-                          }
-                      });
+    TaskGroup group;
+    for (size_t begin = 0; begin < names.size(); begin += kLengthGrain) {
+        group.Run([&, begin] {
+            const size_t end = std::min(begin + kLengthGrain, names.size());
+            for (size_t i = begin; i < end; ++i) {
+                if (!context.searching.load(std::memory_order_relaxed))
+                    return;
+                if (auto length = dir.LengthOf(names[i]); length && *length >= 0)
+                    lengths[i] = *length;
+            }
+        });
+    }
+    group.Wait();
     if (!context.searching.load(std::memory_order_relaxed))
         return false;
     for (int64_t length : lengths)
@@ -202,18 +259,18 @@ void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::strin
                                  const WalkContext& context,
                                  const std::function<void(size_t index, int64_t size)>& finished)
 {
-    tbb::task_group group;
+    TaskGroup group;
     Walk walk(
         context,
-        [&group, &walk](Job job) { group.run([&walk, job = std::move(job)] { walk.Run(job); }); },
+        [&group, &walk](Job job) { group.Run([&walk, job = std::move(job)] { walk.Run(job); }); },
         finished);
     for (size_t i = names.size(); i-- > 0;) {
-        group.run([&, i] {
+        group.Run([&, i] {
             if (context.searching.load(std::memory_order_relaxed))
                 walk.Enter(nullptr, i, parent.OpenSubdirectory(names[i]));
         });
     }
-    group.wait();
+    group.Wait();
 }
 
 }  // namespace murako

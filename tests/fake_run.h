@@ -147,12 +147,11 @@ public:
     void PostToUi(std::function<void()> apply) override { apply(); }
     void DoEvents() override
     {
-        ++yields;
-        if (auto it = atYield.find(yields); it != atYield.end())
+        if (auto it = atYield.find(++yields); it != atYield.end())
             it->second();
     }
 
-    int yields = 0;
+    std::atomic<int> yields{0};  // parallel walks yield from several threads
     std::map<int, std::function<void()>> atYield;
 };
 
