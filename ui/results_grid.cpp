@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QStringList>
 #include <algorithm>
 
 #include "twips.h"
@@ -222,6 +223,11 @@ void ResultsGrid::MoveCurrentCell(int row, int col)
     col = std::clamp(col, ResultsTable::FixedCols, ResultsTable::Cols - 1);
     table_.SetRow(row);
     table_.SetCol(col);
+    // A screen reader announces the row the keyboard moved to.
+    QStringList texts;
+    for (int c = 0; c < ResultsTable::Cols; ++c)
+        texts << QString::fromStdString(table_.TextAt(row, c));
+    setAccessibleDescription(texts.join(QLatin1Char(' ')));
 
     const int visibleRows = FullyVisibleScrollRows();
     if (row < TopRow())
