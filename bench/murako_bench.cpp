@@ -2,40 +2,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 
 #include "posix_file_system.h"
-#include "queue_host.h"
-#include "search_run.h"
+#include "headless_run.h"
 
-namespace {
-
-class NoPresentation : public murako::SearchPresentation {
-public:
-    void SetSearchCaption(const std::string&) override {}
-    void SetExitVisible(bool) override {}
-    void SetStatusText(const std::string&) override {}
-    void SetBusyPointer(bool) override {}
-    void SetDivisorEnabled(bool) override {}
-    void SetUnitEnabled(bool) override {}
-    void SetDriveListEnabled(bool) override {}
-    void SetDirListEnabled(bool) override {}
-    void Refresh() override {}
-};
-
-class FixedChoices : public murako::SearchChoices {
-public:
-    explicit FixedChoices(std::string path) : path_(std::move(path)) {}
-    std::string HighlightedPath() override { return path_; }
-    bool DivisorIs1024() override { return true; }
-    bool UnitIsKb() override { return true; }
-
-private:
-    std::string path_;
-};
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -55,10 +26,7 @@ int main(int argc, char** argv)
 
     murako::ResultsTable grid;
     murako::InitGrid(grid);
-    NoPresentation presentation;
-    FixedChoices choices(dir);
     murako::PosixFileSystem fileSystem;
-    murako::QueueHost host;
     int64_t totalBytes = 0;
     int32_t rows = 0;
     std::string out;
@@ -69,11 +37,8 @@ int main(int argc, char** argv)
         totalBytes = bytes;
         rows = row;
     };
-    murako::SearchController controller(grid, presentation, choices, fileSystem, host, options);
-
     const auto start = std::chrono::steady_clock::now();
-    controller.Command1_Click();
-    host.RunUntil([&] { return !controller.Searching(); });
+    murako::SearchWithoutWindow(grid, fileSystem, dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
     std::fputs(out.c_str(), stdout);

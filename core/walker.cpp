@@ -2,7 +2,7 @@
 
 #include <tbb/task_group.h>
 
-#include <algorithm>
+#include <deque>
 #include <utility>
 
 #if defined(__SANITIZE_THREAD__)
@@ -72,32 +72,65 @@ private:
     tbb::task_group group_;
 };
 
-// Sums the deferred lengths in listing order; false when the run was cancelled meanwhile.
-bool AddDeferredLengths(Directory& dir, const std::vector<std::string>& names, const WalkContext& context,
-                        int64_t& sum)
-{
-    constexpr int64_t kFailed = -1;  // lengths are never negative, so this marks a failed query
-    std::vector<int64_t> lengths(names.size(), kFailed);
-    TaskGroup group;
-    for (size_t begin = 0; begin < names.size(); begin += kLengthGrain) {
-        group.Run([&, begin] {
-            const size_t end = std::min(begin + kLengthGrain, names.size());
-            for (size_t i = begin; i < end; ++i) {
-                if (!context.searching.load(std::memory_order_relaxed))
+// Length queries of a large directory, run on other threads in chunks while the listing goes on, and added
+// in listing order at the end.
+class LengthQueries {
+public:
+    LengthQueries(Directory& dir, const WalkContext& context) : dir_(dir), context_(context) {}
+    ~LengthQueries() { group_.Wait(); }
+    LengthQueries(const LengthQueries&) = delete;
+    LengthQueries& operator=(const LengthQueries&) = delete;
+
+    void Add(std::string_view name)
+    {
+        if (chunks_.empty() || chunks_.back().names.size() == kLengthGrain) {
+            SpawnLast();
+            chunks_.emplace_back();
+        }
+        chunks_.back().names.emplace_back(name);
+    }
+
+    // Adds every length in listing order; false when the run was cancelled meanwhile.
+    bool AddTo(int64_t& sum)
+    {
+        SpawnLast();
+        group_.Wait();
+        if (!context_.searching.load(std::memory_order_relaxed))
+            return false;
+        for (const Chunk& chunk : chunks_)
+            for (int64_t length : chunk.lengths)
+                if (length >= 0)
+                    AddUnlessOverflow(sum, length);
+        return true;
+    }
+
+private:
+    struct Chunk {
+        std::vector<std::string> names;
+        std::vector<int64_t> lengths;  // -1 where the query failed
+    };
+
+    void SpawnLast()
+    {
+        if (chunks_.empty())
+            return;
+        Chunk& chunk = chunks_.back();
+        group_.Run([this, &chunk] {
+            chunk.lengths.assign(chunk.names.size(), -1);
+            for (size_t i = 0; i < chunk.names.size(); ++i) {
+                if (!context_.searching.load(std::memory_order_relaxed))
                     return;
-                if (auto length = dir.LengthOf(names[i]); length && *length >= 0)
-                    lengths[i] = *length;
+                if (auto length = dir_.LengthOf(chunk.names[i]))
+                    chunk.lengths[i] = *length;
             }
         });
     }
-    group.Wait();
-    if (!context.searching.load(std::memory_order_relaxed))
-        return false;
-    for (int64_t length : lengths)
-        if (length != kFailed)
-            AddUnlessOverflow(sum, length);
-    return true;
-}
+
+    Directory& dir_;
+    const WalkContext& context_;
+    std::deque<Chunk> chunks_;  // a deque keeps the chunks in place while tasks fill them
+    TaskGroup group_;
+};
 
 // A directory whose subdirectories are still being walked.
 struct Node {
@@ -219,22 +252,25 @@ private:
 std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 {
     Listing listing;
-    std::vector<std::string> deferred;
+    std::optional<LengthQueries> deferred;
     size_t files = 0;
     std::string_view name;
     while (dir.NextName(name)) {
         if (!IsDotOrDotDot(name)) {
-            if (dir.Kind() != EntryKind::NotDirectory)
+            if (dir.Kind() != EntryKind::NotDirectory) {
                 listing.subdirectories.emplace_back(name);
-            else if (context.parallel && ++files > kInlineLengths)
-                deferred.emplace_back(name);
-            else if (std::optional<int64_t> length = dir.Length())
+            } else if (context.parallel && ++files > kInlineLengths) {
+                if (!deferred)
+                    deferred.emplace(dir, context);
+                deferred->Add(name);
+            } else if (std::optional<int64_t> length = dir.Length()) {
                 AddUnlessOverflow(listing.filesSize, *length);
+            }
         }
         if (!context.YieldAndTest())
             return std::nullopt;
     }
-    if (!deferred.empty() && !AddDeferredLengths(dir, deferred, context, listing.filesSize))
+    if (deferred && !deferred->AddTo(listing.filesSize))
         return std::nullopt;
     return listing;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_system.h"
+#include "headless_run.h"
 #include "search_run.h"
 
 namespace murako::testing {
@@ -206,5 +207,19 @@ public:
     bool pathFails = false;
     bool optionsFail = false;
 };
+
+// Every row a search over path writes, as "number name bytes", walked with the given thread count.
+inline std::vector<std::string> SearchRows(ResultsTable& grid, FileSystem& fileSystem, const std::string& path,
+                                           int threads)
+{
+    std::vector<std::string> rows;
+    SearchController::Options options;
+    options.threads = threads;
+    options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
+        rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
+    };
+    SearchWithoutWindow(grid, fileSystem, path, options);
+    return rows;
+}
 
 }  // namespace murako::testing

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "posix_file_system.h"
-#include "queue_host.h"
+#include "fake_run.h"
+#include "headless_run.h"
 #include "search_run.h"
 #include "walker.h"
 
@@ -92,35 +93,7 @@ protected:
     // Every row of a search over relative, in bytes, walked with the given thread count.
     std::vector<std::string> Search(const std::string& relative, int threads)
     {
-        struct Choices : SearchChoices {
-            std::string path;
-            std::string HighlightedPath() override { return path; }
-            bool DivisorIs1024() override { return true; }
-            bool UnitIsKb() override { return true; }
-        } choices;
-        choices.path = Path(relative);
-        struct Quiet : SearchPresentation {
-            void SetSearchCaption(const std::string&) override {}
-            void SetExitVisible(bool) override {}
-            void SetStatusText(const std::string&) override {}
-            void SetBusyPointer(bool) override {}
-            void SetDivisorEnabled(bool) override {}
-            void SetUnitEnabled(bool) override {}
-            void SetDriveListEnabled(bool) override {}
-            void SetDirListEnabled(bool) override {}
-            void Refresh() override {}
-        } presentation;
-        QueueHost queue;
-        std::vector<std::string> rows;
-        SearchController::Options options;
-        options.threads = threads;
-        options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
-            rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
-        };
-        SearchController run(grid, presentation, choices, fs, queue, options);
-        run.Command1_Click();
-        queue.RunUntil([&] { return !run.Searching(); });
-        return rows;
+        return testing::SearchRows(grid, fs, Path(relative), threads);
     }
 
     std::string root;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fake_run.h"
-#include "queue_host.h"
+#include "headless_run.h"
 #include "search_run.h"
 
 namespace murako {
@@ -270,19 +270,7 @@ TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
 
     auto walk = [&](int threads) {
         ResultsTable grid;
-        RecordingPresentation presentation;
-        FixedChoices choices;
-        QueueHost host;
-        std::vector<std::string> written;
-        SearchController::Options options;
-        options.threads = threads;
-        options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
-            written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
-        };
-        SearchController run(grid, presentation, choices, fs, host, options);
-        run.Command1_Click();
-        host.RunUntil([&] { return !run.Searching(); });
-        return written;
+        return testing::SearchRows(grid, fs, "/base", threads);
     };
     const std::vector<std::string> serial = walk(1);
     EXPECT_GT(serial.size(), 3u);

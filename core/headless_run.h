@@ -1,0 +1,77 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "run_host.h"
+#include "search_run.h"
+
+namespace murako {
+
+// A run host for programs without a window: the thread that calls RunUntil plays the UI thread.
+class QueueHost : public RunHost {
+public:
+    void PostToUi(std::function<void()> apply) override
+    {
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(apply));
+        }
+        ready_.notify_one();
+    }
+
+    // Applies what the walk posts until done() holds.
+    void RunUntil(const std::function<bool()>& done)
+    {
+        while (!done()) {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [this] { return !queue_.empty(); });
+            std::function<void()> apply = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            apply();
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> queue_;
+};
+
+class NoPresentation : public SearchPresentation {
+public:
+    void SetSearchCaption(const std::string&) override {}
+    void SetExitVisible(bool) override {}
+    void SetStatusText(const std::string&) override {}
+    void SetBusyPointer(bool) override {}
+    void SetDivisorEnabled(bool) override {}
+    void SetUnitEnabled(bool) override {}
+    void SetDriveListEnabled(bool) override {}
+    void SetDirListEnabled(bool) override {}
+    void Refresh() override {}
+};
+
+// Runs one search over path, in 1024 and kb, to its end; the calling thread applies the results.
+inline void SearchWithoutWindow(ResultsTable& grid, FileSystem& fileSystem, const std::string& path,
+                                SearchController::Options options)
+{
+    struct PathChoices : SearchChoices {
+        std::string path;
+        std::string HighlightedPath() override { return path; }
+        bool DivisorIs1024() override { return true; }
+        bool UnitIsKb() override { return true; }
+    } choices;
+    choices.path = path;
+    NoPresentation presentation;
+    QueueHost host;
+    options.inlineWorker = false;
+    SearchController run(grid, presentation, choices, fileSystem, host, std::move(options));
+    run.Command1_Click();
+    host.RunUntil([&] { return !run.Searching(); });
+}
+
+}  // namespace murako
