@@ -1,5 +1,7 @@
 #include "form1.h"
 
+#include "print_results_table.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
@@ -182,7 +184,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    // Printing the results table is wired in here.
+    PrintResultsTable(this, table_);
 }
 
 void Form1::Drive1_Change()
