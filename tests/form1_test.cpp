@@ -5,10 +5,13 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPrintDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -370,6 +373,38 @@ TEST_F(GatedWindowTest, ClosingDuringARunStopsItsThreadsBeforeTheWindowGoes)
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     QCoreApplication::processEvents();
     EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"}, {"", "", ""}}));
+}
+
+TEST_F(GatedWindowTest, PrintDuringARunCancelledInTheDialogSaysSoAndTheRunGoesOn)
+{
+    MakeTree();
+    gated.listing.Open();
+    gated.blockedSubdirectory = SubdirectoryOrder()[1];
+    ClickSearch();
+    ASSERT_TRUE(gated.walk.WaitForWaiter());
+
+    int printerDialogs = 0;
+    QStringList messages;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<QPrintDialog*>(modal)) {
+            ++printerDialogs;
+            dialog->reject();
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            messages << box->windowTitle() + ": " + box->text();
+            box->accept();
+        }
+    });
+    answerer.start(20);
+    QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+    answerer.stop();
+
+    EXPECT_EQ(printerDialogs, 1);
+    EXPECT_EQ(messages, QStringList{"Murako: 印刷を取り消しました"});
+    ExpectBusy(true);
+    FinishEverything();
+    EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the search finishes after the print";
 }
 
 TEST_F(GatedWindowTest, ExitButtonClosesTheWindow)
