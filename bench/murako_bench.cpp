@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "posix_file_system.h"
@@ -26,7 +27,6 @@ int main(int argc, char** argv)
 
     murako::ResultsTable grid;
     murako::InitGrid(grid);
-    murako::PosixFileSystem fileSystem;
     int64_t totalBytes = 0;
     int32_t rows = 0;
     std::string out;
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         rows = row;
     };
     const auto start = std::chrono::steady_clock::now();
-    murako::SearchWithoutWindow(grid, fileSystem, dir, options);
+    murako::SearchWithoutWindow(grid, std::make_shared<murako::PosixFileSystem>(), dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
     std::fputs(out.c_str(), stdout);

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -56,7 +57,7 @@ public:
 };
 
 // Runs one search over path, in 1024 and kb, to its end; the calling thread applies the results.
-inline void SearchWithoutWindow(ResultsTable& grid, FileSystem& fileSystem, const std::string& path,
+inline void SearchWithoutWindow(ResultsTable& grid, std::shared_ptr<FileSystem> fileSystem, const std::string& path,
                                 SearchController::Options options)
 {
     struct PathChoices : SearchChoices {
@@ -69,7 +70,7 @@ inline void SearchWithoutWindow(ResultsTable& grid, FileSystem& fileSystem, cons
     NoPresentation presentation;
     QueueHost host;
     options.inlineWorker = false;
-    SearchController run(grid, presentation, choices, fileSystem, host, std::move(options));
+    SearchController run(grid, presentation, choices, std::move(fileSystem), host, std::move(options));
     run.Command1_Click();
     host.RunUntil([&] { return !run.Searching(); });
 }

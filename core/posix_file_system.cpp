@@ -94,27 +94,25 @@ public:
     bool NextName(std::string_view& name) override
     {
         statDone_ = false;
-        while (true) {
-            if (position_ >= filled_) {
-                if (finished_)
-                    return false;
-                if (!buffer_)
-                    buffer_ = std::make_unique<char[]>(kListingBufferSize);
-                const long read = syscall(SYS_getdents64, fd_, buffer_.get(), kListingBufferSize);
-                if (read <= 0) {
-                    // The end, or a failure in the middle: either way this listing is over.
-                    finished_ = true;
-                    buffer_.reset();
-                    return false;
-                }
-                filled_ = static_cast<size_t>(read);
-                position_ = 0;
+        if (position_ >= filled_) {
+            if (finished_)
+                return false;
+            if (!buffer_)
+                buffer_ = std::make_unique<char[]>(kListingBufferSize);
+            const long read = syscall(SYS_getdents64, fd_, buffer_.get(), kListingBufferSize);
+            if (read <= 0) {
+                // The end, or a failure in the middle: either way this listing is over.
+                finished_ = true;
+                buffer_.reset();
+                return false;
             }
-            current_ = reinterpret_cast<const dirent64*>(buffer_.get() + position_);
-            position_ += current_->d_reclen;
-            name = std::string_view(current_->d_name);
-            return true;
+            filled_ = static_cast<size_t>(read);
+            position_ = 0;
         }
+        current_ = reinterpret_cast<const dirent64*>(buffer_.get() + position_);
+        position_ += current_->d_reclen;
+        name = std::string_view(current_->d_name);
+        return true;
     }
 
     EntryKind Kind() override

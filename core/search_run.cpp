@@ -2,7 +2,11 @@
 
 #include <tbb/task_arena.h>
 
+#include <array>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <span>
 #include <utility>
 
 #include "posix_file_system.h"
@@ -15,6 +19,9 @@ namespace {
 const char* const kRootFilesName = "[Root Files]";
 const char* const kTotalSuffix = "合計";
 
+// A cancelled walk normally returns within microseconds; one stuck in a system call is not waited for.
+constexpr std::chrono::milliseconds kShutdownGrace{250};
+
 template <typename Step>
 void SkipOnFailure(Step&& step)
 {
@@ -25,7 +32,71 @@ void SkipOnFailure(Step&& step)
     }
 }
 
+enum class PresentationStep { Caption, Exit, Status, Pointer, Divisor, Unit, DriveList, DirList, Refresh };
+using enum PresentationStep;
+constexpr std::array kBusySteps{Caption, Exit, Status, Pointer, Divisor, Unit, DriveList, DirList, Refresh};
+constexpr std::array kIdleSteps{Caption, Exit, Pointer, Status, Divisor, Unit, DriveList, DirList};
+
+// Sets every control of the presentation for a busy or an idle window, step by step in the given order.
+void Present(SearchPresentation& presentation, bool busy, std::span<const PresentationStep> order)
+{
+    for (PresentationStep step : order) {
+        SkipOnFailure([&] {
+            switch (step) {
+            case Caption: presentation.SetSearchCaption(busy ? "取消" : "検索"); break;
+            case Exit: presentation.SetExitVisible(!busy); break;
+            case Status: presentation.SetStatusText(busy ? "検索中..." : ""); break;
+            case Pointer: presentation.SetBusyPointer(busy); break;
+            case Divisor: presentation.SetDivisorEnabled(!busy); break;
+            case Unit: presentation.SetUnitEnabled(!busy); break;
+            case DriveList: presentation.SetDriveListEnabled(!busy); break;
+            case DirList: presentation.SetDirListEnabled(!busy); break;
+            case Refresh: presentation.Refresh(); break;
+            }
+        });
+    }
+}
+
 }  // namespace
+
+// The host as the run's threads see it: calls are passed on until the controller cuts the link, so that a
+// walk outliving the window reaches nothing the window owns.
+class HostLink : public RunHost {
+public:
+    explicit HostLink(RunHost& host) : host_(&host) {}
+
+    void PostToUi(std::function<void()> apply) override
+    {
+        Forward([&](RunHost& host) { host.PostToUi(std::move(apply)); });
+    }
+    void DoEvents() override
+    {
+        Forward([](RunHost& host) { host.DoEvents(); });
+    }
+
+    // Returns once no call is under way; none is passed on afterwards. Never call it from inside a call.
+    void Cut()
+    {
+        host_.store(nullptr);
+        while (calls_.load() != 0)
+            std::this_thread::yield();  // a call under way is a queued post or a yield: it returns at once
+    }
+
+private:
+    template <typename Call>
+    void Forward(Call&& call)
+    {
+        // Counting first and reading the host second pairs with Cut's store-then-count (both sequentially
+        // consistent): either Cut sees this call, or this call sees the link cut.
+        calls_.fetch_add(1);
+        if (RunHost* host = host_.load())
+            call(*host);
+        calls_.fetch_sub(1);
+    }
+
+    std::atomic<RunHost*> host_;
+    std::atomic<int> calls_{0};
+};
 
 struct RunEvent {
     enum class Kind { Listed, Row, Finished } kind;
@@ -36,7 +107,6 @@ struct RunEvent {
 
 struct RunState {
     std::atomic<bool> searching{true};  // this run's own busy flag, cleared by its end or a cancel press
-    std::atomic<bool> walkDone{false};
     std::string basePath;
 
     // Touched on the UI thread only.
@@ -46,9 +116,108 @@ struct RunState {
 
     std::mutex mailboxMutex;
     std::vector<RunEvent> mailbox;
+
+    // Set by the worker as its last step.
+    void MarkWalkDone()
+    {
+        std::lock_guard lock(walkDoneMutex);
+        walkDone = true;
+        walkDoneSignal.notify_all();
+    }
+    bool WaitWalkDone(std::chrono::steady_clock::time_point deadline)
+    {
+        std::unique_lock lock(walkDoneMutex);
+        return walkDoneSignal.wait_until(lock, deadline, [this] { return walkDone; });
+    }
+
+private:
+    std::mutex walkDoneMutex;
+    std::condition_variable walkDoneSignal;
+    bool walkDone = false;
 };
 
 namespace {
+
+// Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
+// listing order, so that the table and the total come out the same whatever order the walks finish in.
+class RowsInOrder {
+public:
+    RowsInOrder(const Listing& listing, const std::function<void(RunEvent)>& post)
+        : names_(listing.subdirectories),
+          post_(post),
+          sizes_(names_.size()),
+          finished_(names_.size(), 0),
+          total_(listing.filesSize)
+    {
+    }
+
+    // Records a finished subdirectory and posts every row that is now next in order; returns how many.
+    size_t Finished(size_t index, int64_t size)
+    {
+        sizes_[index] = size;
+        finished_[index] = 1;
+        const size_t first = next_;
+        for (; next_ < names_.size() && finished_[next_]; ++next_) {
+            PostRow(next_, sizes_[next_]);
+            AddUnlessOverflow(total_, sizes_[next_]);
+        }
+        return next_ - first;
+    }
+
+    // The subdirectory whose walk a cancel interrupted shows 0.
+    void PostInterrupted()
+    {
+        if (next_ < names_.size())
+            PostRow(next_, 0);
+    }
+
+    void PostTotal(const std::string& basePath)
+    {
+        post_({RunEvent::Kind::Finished, static_cast<int32_t>(names_.size() + 2), DisplayName(basePath) + kTotalSuffix,
+               total_});
+    }
+
+private:
+    void PostRow(size_t index, int64_t size)
+    {
+        post_({RunEvent::Kind::Row, static_cast<int32_t>(index + 2), DisplayName(names_[index]), size});
+    }
+
+    const std::vector<std::string>& names_;
+    const std::function<void(RunEvent)>& post_;
+    std::vector<int64_t> sizes_;
+    std::vector<char> finished_;
+    size_t next_ = 0;
+    int64_t total_;
+};
+
+// One subdirectory after the other on the calling thread; false when the run was cancelled.
+bool WalkSerially(Directory& base, const std::vector<std::string>& names, RowsInOrder& rows,
+                  const WalkContext& context)
+{
+    for (size_t i = 0; i < names.size(); ++i) {
+        rows.Finished(i, SumDirectory(base.OpenSubdirectory(names[i]), context));
+        if (!context.YieldAndTest())
+            return false;
+    }
+    return true;
+}
+
+// Several subdirectories at once on the calling thread's task arena; false when the run was cancelled.
+bool WalkInParallel(Directory& base, const std::vector<std::string>& names, RowsInOrder& rows,
+                    const WalkContext& context)
+{
+    std::mutex inOrder;
+    SumSubdirectoriesInParallel(base, names, context, [&](size_t index, int64_t size) {
+        std::lock_guard lock(inOrder);
+        for (size_t posted = rows.Finished(index, size); posted > 0; --posted)
+            context.host.DoEvents();
+    });
+    if (context.searching.load())
+        return true;
+    rows.PostInterrupted();
+    return false;
+}
 
 // The run's file-system work: the listing of the base directory, then every subdirectory's walk, posting
 // the results in listing order.
@@ -66,61 +235,34 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel
     }
     post({RunEvent::Kind::Listed, 1, kRootFilesName, listing.filesSize});
 
-    int64_t total = listing.filesSize;
-    const std::vector<std::string>& names = listing.subdirectories;
-    auto postRow = [&](size_t i, int64_t size) {
-        post({RunEvent::Kind::Row, static_cast<int32_t>(i + 2), DisplayName(names[i]), size});
-    };
-    if (!parallel) {
-        for (size_t i = 0; i < names.size(); ++i) {
-            const int64_t size = SumDirectory(base->OpenSubdirectory(names[i]), context);
-            postRow(i, size);
-            AddUnlessOverflow(total, size);
-            if (!context.YieldAndTest())
-                return;
-        }
-    } else {
-        std::mutex inOrder;
-        std::vector<int64_t> sizes(names.size());
-        std::vector<char> done(names.size(), 0);
-        size_t next = 0;
-        SumSubdirectoriesInParallel(*base, names, context, [&](size_t index, int64_t size) {
-            std::lock_guard lock(inOrder);
-            sizes[index] = size;
-            done[index] = 1;
-            for (; next < names.size() && done[next]; ++next) {
-                postRow(next, sizes[next]);
-                AddUnlessOverflow(total, sizes[next]);
-                host.DoEvents();
-            }
-        });
-        if (!run.searching.load()) {
-            if (next < names.size())
-                postRow(next, 0);  // the subdirectory whose walk the cancel interrupted
+    RowsInOrder rows(listing, post);
+    if (base) {
+        const std::vector<std::string>& names = listing.subdirectories;
+        const bool completed = parallel ? WalkInParallel(*base, names, rows, context)
+                                        : WalkSerially(*base, names, rows, context);
+        if (!completed)
             return;
-        }
     }
-    post({RunEvent::Kind::Finished, static_cast<int32_t>(names.size() + 2), DisplayName(run.basePath) + kTotalSuffix,
-          total});
+    rows.PostTotal(run.basePath);
 }
 
 }  // namespace
 
 SearchController::SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
-                                   FileSystem& fileSystem, RunHost& host, Options options)
+                                   std::shared_ptr<FileSystem> fileSystem, RunHost& host, Options options)
     : grid_(grid),
       presentation_(presentation),
       choices_(choices),
-      fileSystem_(fileSystem),
-      host_(host),
-      options_(options),
+      fileSystem_(std::move(fileSystem)),
+      options_(std::move(options)),
+      host_(std::make_shared<HostLink>(host)),
       alive_(std::make_shared<bool>(true))
 {
 }
 
 SearchController::SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
-                                   FileSystem& fileSystem, RunHost& host)
-    : SearchController(grid, presentation, choices, fileSystem, host, Options{})
+                                   std::shared_ptr<FileSystem> fileSystem, RunHost& host)
+    : SearchController(grid, presentation, choices, std::move(fileSystem), host, Options{})
 {
 }
 
@@ -138,7 +280,7 @@ void SearchController::Command1_Click()
 {
     if (Searching()) {
         current_->searching.store(false);
-        ApplyIdle();
+        Present(presentation_, false, kIdleSteps);
         return;
     }
     StartRun();
@@ -152,15 +294,7 @@ void SearchController::StartRun()
     auto run = std::make_shared<RunState>();
     current_ = run;
 
-    SkipOnFailure([&] { presentation_.SetSearchCaption("取消"); });
-    SkipOnFailure([&] { presentation_.SetExitVisible(false); });
-    SkipOnFailure([&] { presentation_.SetStatusText("検索中..."); });
-    SkipOnFailure([&] { presentation_.SetBusyPointer(true); });
-    SkipOnFailure([&] { presentation_.SetDivisorEnabled(false); });
-    SkipOnFailure([&] { presentation_.SetUnitEnabled(false); });
-    SkipOnFailure([&] { presentation_.SetDriveListEnabled(false); });
-    SkipOnFailure([&] { presentation_.SetDirListEnabled(false); });
-    SkipOnFailure([&] { presentation_.Refresh(); });
+    Present(presentation_, true, kBusySteps);
 
     units_.KiloUnit = 1024;
     SkipOnFailure([&] { units_.KiloUnit = choices_.DivisorIs1024() ? 1024 : 1000; });
@@ -170,7 +304,8 @@ void SearchController::StartRun()
     if (run->basePath.empty() || run->basePath.back() != '/')
         run->basePath += '/';
 
-    auto post = [this, run, alive = alive_](RunEvent event) {
+    // The worker holds only what it shares: the run, the link to the host and the file system.
+    auto post = [this, run, host = host_, alive = alive_](RunEvent event) {
         bool wasEmpty;
         {
             std::lock_guard lock(run->mailboxMutex);
@@ -179,20 +314,19 @@ void SearchController::StartRun()
         }
         // One call drains everything queued meanwhile, so a fast walk does not flood the UI thread.
         if (wasEmpty)
-            host_.PostToUi([this, run, alive] {
+            host->PostToUi([this, run, alive] {
                 if (*alive)
                     Drain(*run);
             });
     };
-    const bool parallel = options_.threads != 1;
-    auto work = [this, run, post, parallel, threads = options_.threads] {
-        if (parallel) {
+    auto work = [run, post, host = host_, fileSystem = fileSystem_, threads = options_.threads] {
+        if (threads != 1) {
             tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
-            arena.execute([&] { WalkRun(*run, fileSystem_, host_, true, post); });
+            arena.execute([&] { WalkRun(*run, *fileSystem, *host, true, post); });
         } else {
-            WalkRun(*run, fileSystem_, host_, false, post);
+            WalkRun(*run, *fileSystem, *host, false, post);
         }
-        run->walkDone.store(true);
+        run->MarkWalkDone();
     };
     if (options_.inlineWorker)
         work();
@@ -231,11 +365,11 @@ void SearchController::Drain(RunState& run)
             break;
         case RunEvent::Kind::Finished:
             if (!run.searching.load())
-                break;
+                break;  // a cancelled run never writes its total
             SkipOnFailure([&] { grid_.SetRows(grid_.Rows() + 1); });
             WriteRow(event);
             run.searching.store(false);
-            ApplyIdle();
+            Present(presentation_, false, kIdleSteps);
             break;
         }
     }
@@ -248,22 +382,10 @@ void SearchController::WriteRow(const RunEvent& event)
         options_.rowWritten(event.row, event.name, event.size);
 }
 
-void SearchController::ApplyIdle()
-{
-    SkipOnFailure([&] { presentation_.SetSearchCaption("検索"); });
-    SkipOnFailure([&] { presentation_.SetExitVisible(true); });
-    SkipOnFailure([&] { presentation_.SetBusyPointer(false); });
-    SkipOnFailure([&] { presentation_.SetStatusText(""); });
-    SkipOnFailure([&] { presentation_.SetDivisorEnabled(true); });
-    SkipOnFailure([&] { presentation_.SetUnitEnabled(true); });
-    SkipOnFailure([&] { presentation_.SetDriveListEnabled(true); });
-    SkipOnFailure([&] { presentation_.SetDirListEnabled(true); });
-}
-
 void SearchController::ReapFinishedWorkers()
 {
     std::erase_if(workers_, [](auto& worker) {
-        if (!worker.first->walkDone.load())
+        if (!worker.first->WaitWalkDone(std::chrono::steady_clock::time_point{}))
             return false;
         worker.second.join();
         return true;
@@ -273,9 +395,15 @@ void SearchController::ReapFinishedWorkers()
 void SearchController::Shutdown()
 {
     *alive_ = false;
+    if (current_)
+        current_->searching.store(false);
+    host_->Cut();
+    const auto deadline = std::chrono::steady_clock::now() + kShutdownGrace;
     for (auto& [run, thread] : workers_) {
-        run->searching.store(false);
-        thread.join();
+        if (run->WaitWalkDone(deadline))
+            thread.join();
+        else
+            thread.detach();  // it holds its own share of everything it can still touch
     }
     workers_.clear();
 }

@@ -41,6 +41,7 @@ public:
 
 struct RunState;
 struct RunEvent;
+class HostLink;
 
 // The search button's logic: starts a run, or cancels the run in progress.
 class SearchController {
@@ -52,10 +53,11 @@ public:
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
     };
 
+    // The file system is shared with the run's threads, which may outlive the controller.
     SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
-                     FileSystem& fileSystem, RunHost& host, Options options);
+                     std::shared_ptr<FileSystem> fileSystem, RunHost& host, Options options);
     SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
-                     FileSystem& fileSystem, RunHost& host);
+                     std::shared_ptr<FileSystem> fileSystem, RunHost& host);
     ~SearchController();
 
     SearchController(const SearchController&) = delete;
@@ -68,23 +70,23 @@ public:
     const SizeUnits& Units() const { return units_; }
     void SetGroupSeparator(std::string separator) { units_.GroupSeparator = std::move(separator); }
 
-    // Cancels every run and waits until their walks have stopped; nothing is written afterwards.
+    // Cancels every run and lets go of the host: nothing is written or posted afterwards. Waits a moment
+    // for the walks to stop; a walk stuck in a system call is left to end on its own.
     void Shutdown();
 
 private:
     void StartRun();
     void Drain(RunState& run);
     void WriteRow(const RunEvent& event);
-    void ApplyIdle();
     void ReapFinishedWorkers();
 
     ResultsTable& grid_;
     SearchPresentation& presentation_;
     SearchChoices& choices_;
-    FileSystem& fileSystem_;
-    RunHost& host_;
+    std::shared_ptr<FileSystem> fileSystem_;
     Options options_;
     SizeUnits units_;
+    std::shared_ptr<HostLink> host_;
     std::shared_ptr<bool> alive_;  // queued UI calls of runs check it, since they may outlive the controller
     std::shared_ptr<RunState> current_;
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;

@@ -3,18 +3,23 @@
 // the search button, a presentation that records what it was told, and fixed choices.
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "file_system.h"
 #include "headless_run.h"
 #include "search_run.h"
 
-namespace murako::testing {
+namespace murako::fakes {
 
 class FakeFileSystem : public FileSystem {
 public:
@@ -27,6 +32,7 @@ public:
         bool kindFails = false;
         bool lengthFails = false;
         int listingFailsAfter = -1;  // names returned before the listing breaks off
+        std::function<void()> whenListed;  // runs as the listing fetches its first name
     };
 
     FakeFileSystem() { nodes_["/"].isDirectory = true; }
@@ -34,7 +40,6 @@ public:
     FakeFileSystem& Dir(const std::string& path) { return Add(path, true, 0); }
     FakeFileSystem& File(const std::string& path, int64_t length) { return Add(path, false, length); }
     Node& At(const std::string& path) { return nodes_.at(Normal(path)); }
-    int ListingsStarted() const { return listings_; }
 
     std::unique_ptr<Directory> Open(const std::string& path) override;
 
@@ -65,7 +70,6 @@ private:
     std::unique_ptr<Directory> OpenNode(const std::string& path);
 
     std::map<std::string, Node> nodes_;
-    std::atomic<int> listings_{0};
 };
 
 class FakeFileSystem::FakeDirectory : public Directory {
@@ -82,6 +86,9 @@ public:
 
     bool NextName(std::string_view& name) override
     {
+        if (next_ == 0)
+            if (const Node& node = fs_.nodes_.at(path_); node.whenListed)
+                node.whenListed();
         if (next_ >= names_.size())
             return false;
         current_ = names_[next_++];
@@ -138,14 +145,62 @@ inline std::unique_ptr<Directory> FakeFileSystem::OpenNode(const std::string& pa
     auto it = nodes_.find(path);
     if (it == nodes_.end() || !it->second.isDirectory || it->second.unlistable)
         return nullptr;
-    ++listings_;
     return std::make_unique<FakeDirectory>(*this, path);
 }
 
-// Applies posted results at once, and runs a scripted action at chosen yields.
+// A point a worker thread stops at until the test opens it.
+class Gate {
+public:
+    void Pass()
+    {
+        std::unique_lock lock(mutex_);
+        ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+        --waiting_;
+    }
+    void Open() { Set(true); }
+    void Close() { Set(false); }
+    bool WaitForWaiter()
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return waiting_ > 0; });
+    }
+    bool HasWaiter()
+    {
+        std::lock_guard lock(mutex_);
+        return waiting_ > 0;
+    }
+
+private:
+    void Set(bool open)
+    {
+        std::lock_guard lock(mutex_);
+        open_ = open;
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = false;
+    int waiting_ = 0;
+};
+
+// Applies posted results at once, or queues them when asked to, and runs a scripted action at chosen yields.
 class ScriptedHost : public RunHost {
 public:
-    void PostToUi(std::function<void()> apply) override { apply(); }
+    void PostToUi(std::function<void()> apply) override
+    {
+        if (queuePosts)
+            queued.push_back(std::move(apply));
+        else
+            apply();
+    }
+    void ApplyQueued()
+    {
+        for (auto& apply : std::exchange(queued, {}))
+            apply();
+    }
     void DoEvents() override
     {
         if (auto it = atYield.find(++yields); it != atYield.end())
@@ -154,6 +209,8 @@ public:
 
     std::atomic<int> yields{0};  // parallel walks yield from several threads
     std::map<int, std::function<void()>> atYield;
+    bool queuePosts = false;
+    std::vector<std::function<void()>> queued;
 };
 
 class RecordingPresentation : public SearchPresentation {
@@ -209,8 +266,8 @@ public:
 };
 
 // Every row a search over path writes, as "number name bytes", walked with the given thread count.
-inline std::vector<std::string> SearchRows(ResultsTable& grid, FileSystem& fileSystem, const std::string& path,
-                                           int threads)
+inline std::vector<std::string> SearchRows(ResultsTable& grid, std::shared_ptr<FileSystem> fileSystem,
+                                           const std::string& path, int threads)
 {
     std::vector<std::string> rows;
     SearchController::Options options;
@@ -218,8 +275,8 @@ inline std::vector<std::string> SearchRows(ResultsTable& grid, FileSystem& fileS
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
         rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
     };
-    SearchWithoutWindow(grid, fileSystem, path, options);
+    SearchWithoutWindow(grid, std::move(fileSystem), path, options);
     return rows;
 }
 
-}  // namespace murako::testing
+}  // namespace murako::fakes

@@ -24,17 +24,21 @@
 namespace murako {
 namespace {
 
-using testing::Cells;
-using testing::GatedFileSystem;
-using testing::ListingOrder;
-using testing::MessageBoxCatcher;
-using testing::TempTree;
-using testing::WaitUntil;
+using fakes::Cells;
+using fakes::GatedFileSystem;
+using fakes::ListingOrder;
+using fakes::MessageBoxCatcher;
+using fakes::TempTree;
+using fakes::WaitUntil;
 using Rows = std::vector<std::vector<std::string>>;
 
-class WindowTest : public ::testing::Test {
+// The window over a file system, and what every window test asks of it.
+class WindowFixture : public ::testing::Test {
 protected:
-    explicit WindowTest(SearchController::Options options = {}) : form(fileSystem, options) {}
+    explicit WindowFixture(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options = {})
+        : form(std::move(fileSystem), std::move(options))
+    {
+    }
 
     template <typename T>
     T* Control(const char* name)
@@ -43,26 +47,33 @@ protected:
         EXPECT_NE(control, nullptr) << name;
         return control;
     }
-    DirList* Dir1() { return Control<DirList>("Dir1"); }
-    DriveList* Drive1() { return Control<DriveList>("Drive1"); }
-    QPushButton* Command1() { return Control<QPushButton>("Command1"); }
-    QString StatusText() { return Control<QLabel>("StatusBar1.Panels(1)")->text(); }
-
-    void ClickSearch() { QTest::mouseClick(Command1(), Qt::LeftButton); }
+    void ClickSearch() { QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton); }
     bool RunFinished() { return WaitUntil([&] { return !form.Controller().Searching(); }); }
 
-    void ExpectIdle()
+    void ExpectBusy(bool busy)
     {
-        EXPECT_EQ(Command1()->text(), "検索");
-        EXPECT_TRUE(Control<QPushButton>("Command2")->isVisibleTo(&form));
-        EXPECT_EQ(StatusText(), "");
-        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(Control<QPushButton>("Command1")->text(), busy ? "取消" : "検索");
+        EXPECT_EQ(Control<QPushButton>("Command2")->isVisibleTo(&form), !busy);
+        EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->text(), busy ? "検索中..." : "");
+        EXPECT_EQ(QApplication::overrideCursor() != nullptr, busy);
+        if (busy) {
+            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }
         for (const char* name : {"Frame1", "Frame2", "Drive1", "Dir1"})
-            EXPECT_TRUE(Control<QWidget>(name)->isEnabled()) << name;
+            EXPECT_EQ(Control<QWidget>(name)->isEnabled(), !busy) << name;
+        EXPECT_FALSE(Control<QRadioButton>("Option1(1)")->isEnabled() && busy);
+        EXPECT_TRUE(Control<QPushButton>("Command3")->isEnabled());
     }
 
-    PosixFileSystem fileSystem;
     Form1 form;
+};
+
+class WindowTest : public WindowFixture {
+protected:
+    WindowTest() : WindowFixture(std::make_shared<PosixFileSystem>()) {}
+
+    DirList* Dir1() { return Control<DirList>("Dir1"); }
+    DriveList* Drive1() { return Control<DriveList>("Drive1"); }
 };
 
 TEST_F(WindowTest, StartsIdleWithTheHeaderOneEmptyRowAndThePrintButtonFocused)
@@ -81,7 +92,7 @@ TEST_F(WindowTest, StartsIdleWithTheHeaderOneEmptyRowAndThePrintButtonFocused)
     EXPECT_EQ(Control<QRadioButton>("Option1(1)")->text(), "1000");
     EXPECT_EQ(Control<QRadioButton>("Option2(1)")->text(), "Mb");
     EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"}, {"", "", ""}}));
-    ExpectIdle();
+    ExpectBusy(false);
     EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("Command3"));
 
     const std::string cwd = std::filesystem::current_path().string();
@@ -164,7 +175,7 @@ TEST_F(WindowTest, SearchFillsEveryCellInListingOrderThenTheTotal)
     EXPECT_EQ(Cells(form.Table()), expected);
     EXPECT_EQ(form.Table().Row(), 5);
     EXPECT_EQ(form.Table().Col(), 2);
-    ExpectIdle();
+    ExpectBusy(false);
 }
 
 TEST_F(WindowTest, DriveChangeMovesTheDirectoryListAndAnUnreadableVolumeIsReported)
@@ -240,37 +251,17 @@ TEST_F(WindowTest, SingleClickPicksTheDirectoryToMeasureAndDoubleClickOpensIt)
 }
 
 // Runs on one walking thread so that the gates decide exactly where a run stands.
-class GatedWindowTest : public ::testing::Test {
+class GatedWindowTest : public WindowFixture {
 protected:
-    GatedWindowTest() : gated(real), form(gated, {.threads = 1, .inlineWorker = false, .rowWritten = {}}) {}
+    GatedWindowTest() : GatedWindowTest(std::make_shared<GatedFileSystem>(std::make_shared<PosixFileSystem>())) {}
 
-    template <typename T>
-    T* Control(const char* name)
-    {
-        return form.findChild<T*>(QString::fromUtf8(name));
-    }
-    void ClickSearch() { QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton); }
     // Opens both gates and waits until the run has returned and what it posted has been applied.
     void FinishEverything()
     {
-        gated.listing.Open();
-        gated.walk.Open();
-        ASSERT_TRUE(WaitUntil([&] { return gated.Idle() && !form.Controller().Searching(); }));
+        gated->listing.Open();
+        gated->walk.Open();
+        ASSERT_TRUE(WaitUntil([&] { return gated->Idle() && !form.Controller().Searching(); }));
         QCoreApplication::processEvents();
-    }
-    void ExpectBusy(bool busy)
-    {
-        EXPECT_EQ(Control<QPushButton>("Command1")->text(), busy ? "取消" : "検索");
-        EXPECT_EQ(Control<QPushButton>("Command2")->isVisibleTo(&form), !busy);
-        EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->text(), busy ? "検索中..." : "");
-        EXPECT_EQ(QApplication::overrideCursor() != nullptr, busy);
-        if (busy) {
-            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-        }
-        for (const char* name : {"Frame1", "Frame2", "Drive1", "Dir1"})
-            EXPECT_EQ(Control<QWidget>(name)->isEnabled(), !busy) << name;
-        EXPECT_FALSE(Control<QRadioButton>("Option1(1)")->isEnabled() && busy);
-        EXPECT_TRUE(Control<QPushButton>("Command3")->isEnabled());
     }
     void MakeTree()
     {
@@ -287,9 +278,13 @@ protected:
     }
 
     TempTree tree;
-    PosixFileSystem real;
-    GatedFileSystem gated;
-    Form1 form;
+    std::shared_ptr<GatedFileSystem> gated;
+
+private:
+    explicit GatedWindowTest(std::shared_ptr<GatedFileSystem> fileSystem)
+        : WindowFixture(fileSystem, {.threads = 1, .inlineWorker = false, .rowWritten = {}}), gated(std::move(fileSystem))
+    {
+    }
 };
 
 TEST_F(GatedWindowTest, BusyWhileTheListingWaitsAndCancelRestoresAtOnceKeepingThePreviousTable)
@@ -302,9 +297,9 @@ TEST_F(GatedWindowTest, BusyWhileTheListingWaitsAndCancelRestoresAtOnceKeepingTh
     const Rows previous = Cells(form.Table());
     ASSERT_EQ(previous.size(), 6u);
 
-    gated.listing.Close();
+    gated->listing.Close();
     ClickSearch();
-    ASSERT_TRUE(gated.listing.WaitForWaiter());
+    ASSERT_TRUE(gated->listing.WaitForWaiter());
     ExpectBusy(true);
     EXPECT_EQ(Cells(form.Table()), previous);
 
@@ -319,10 +314,10 @@ TEST_F(GatedWindowTest, CancelDuringAWalkLeavesTheRowsSoFarAndTheInterruptedOneW
 {
     MakeTree();
     const std::vector<std::string> order = SubdirectoryOrder();
-    gated.listing.Open();
-    gated.blockedSubdirectory = order[1];
+    gated->listing.Open();
+    gated->blockedSubdirectory = order[1];
     ClickSearch();
-    ASSERT_TRUE(gated.walk.WaitForWaiter());
+    ASSERT_TRUE(gated->walk.WaitForWaiter());
     ASSERT_TRUE(WaitUntil([&] { return form.Table().Rows() == 3; }));
     ExpectBusy(true);
 
@@ -338,9 +333,9 @@ TEST_F(GatedWindowTest, CancelDuringAWalkLeavesTheRowsSoFarAndTheInterruptedOneW
 TEST_F(GatedWindowTest, SearchRightAfterACancelRunsToTheEndAndRestoresThePointerOnce)
 {
     MakeTree();
-    gated.listing.Close();
+    gated->listing.Close();
     ClickSearch();
-    ASSERT_TRUE(gated.listing.WaitForWaiter());
+    ASSERT_TRUE(gated->listing.WaitForWaiter());
     ClickSearch();
     ClickSearch();
     ExpectBusy(true);
@@ -356,21 +351,40 @@ TEST_F(GatedWindowTest, ClosingDuringARunStopsItsThreadsBeforeTheWindowGoes)
 {
     MakeTree();
     form.show();
-    gated.listing.Close();
+    gated->listing.Close();
     ClickSearch();
-    ASSERT_TRUE(gated.listing.WaitForWaiter());
+    ASSERT_TRUE(gated->listing.WaitForWaiter());
 
     // The walk is stuck in the file system; let it go only once the close has cancelled the run.
     std::thread releaser([&] {
         while (form.Controller().Searching())
             std::this_thread::yield();
-        gated.listing.Open();
+        gated->listing.Open();
     });
     EXPECT_TRUE(form.close());
     releaser.join();
-    EXPECT_TRUE(gated.Idle());
+    EXPECT_TRUE(WaitUntil([&] { return gated->Idle(); }));
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"}, {"", "", ""}}));
+}
+
+TEST_F(GatedWindowTest, ClosingDoesNotWaitForAWalkStuckInTheFileSystem)
+{
+    MakeTree();
+    form.show();
+    gated->listing.Close();
+    ClickSearch();
+    ASSERT_TRUE(gated->listing.WaitForWaiter());
+
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(gated->listing.HasWaiter()) << "the window closed while the walk was still stuck";
+
+    gated->listing.Open();
+    EXPECT_TRUE(WaitUntil([&] { return gated->Idle(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"}, {"", "", ""}}));
 }
@@ -378,10 +392,10 @@ TEST_F(GatedWindowTest, ClosingDuringARunStopsItsThreadsBeforeTheWindowGoes)
 TEST_F(GatedWindowTest, PrintDuringARunCancelledInTheDialogSaysSoAndTheRunGoesOn)
 {
     MakeTree();
-    gated.listing.Open();
-    gated.blockedSubdirectory = SubdirectoryOrder()[1];
+    gated->listing.Open();
+    gated->blockedSubdirectory = SubdirectoryOrder()[1];
     ClickSearch();
-    ASSERT_TRUE(gated.walk.WaitForWaiter());
+    ASSERT_TRUE(gated->walk.WaitForWaiter());
 
     int printerDialogs = 0;
     QStringList messages;

@@ -87,17 +87,17 @@ protected:
     int64_t Sum(const std::string& relative)
     {
         const WalkContext context{host, searching};
-        return SumDirectory(fs.Open(Path(relative)), context);
+        return SumDirectory(fs->Open(Path(relative)), context);
     }
 
     // Every row of a search over relative, in bytes, walked with the given thread count.
     std::vector<std::string> Search(const std::string& relative, int threads)
     {
-        return testing::SearchRows(grid, fs, Path(relative), threads);
+        return fakes::SearchRows(grid, fs, Path(relative), threads);
     }
 
     std::string root;
-    PosixFileSystem fs;
+    std::shared_ptr<PosixFileSystem> fs = std::make_shared<PosixFileSystem>();
     QueueHost host;
     std::atomic<bool> searching{true};
     ResultsTable grid;
@@ -155,7 +155,7 @@ TEST_F(PosixWalkTest, PseudoFileSystemsAreNotEntered)
     EXPECT_FALSE(IsPseudoFileSystem(0xef53)) << "ext4";
     EXPECT_TRUE(IsPseudoFileSystemType("devtmpfs"));
     EXPECT_FALSE(IsPseudoFileSystemType("tmpfs"));
-    std::unique_ptr<Directory> top = fs.Open("/");
+    std::unique_ptr<Directory> top = fs->Open("/");
     ASSERT_NE(top, nullptr);
     std::unique_ptr<Directory> proc = top->OpenSubdirectory("proc");
     if (!proc)

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_run.h"
@@ -14,10 +16,11 @@
 namespace murako {
 namespace {
 
-using testing::FakeFileSystem;
-using testing::FixedChoices;
-using testing::RecordingPresentation;
-using testing::ScriptedHost;
+using fakes::FakeFileSystem;
+using fakes::FixedChoices;
+using fakes::Gate;
+using fakes::RecordingPresentation;
+using fakes::ScriptedHost;
 using Row = std::array<std::string, 3>;
 using Rows = std::vector<Row>;
 
@@ -33,9 +36,10 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
+// Serial (1 thread) unless a derived fixture says otherwise.
 class SearchRunTest : public ::testing::Test {
 protected:
-    SearchRunTest()
+    explicit SearchRunTest(int threads = 1) : threads(threads)
     {
         InitGrid(grid);
         // a.txt and .hidden: 2,560 bytes of the base's own; sub1 75 kb over two levels; .dotdir 2 kb; sub2 empty.
@@ -44,7 +48,9 @@ protected:
         fs.File("/base/.dotdir/z", 1536).Dir("/base/sub2");
     }
 
-    SearchController& Controller(int threads = 1)
+    bool Serial() const { return threads == 1; }
+
+    SearchController& Controller()
     {
         SearchController::Options options;
         options.threads = threads;
@@ -52,7 +58,7 @@ protected:
         options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
             written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
         };
-        controller = std::make_unique<SearchController>(grid, presentation, choices, fs, host, options);
+        controller = std::make_unique<SearchController>(grid, presentation, choices, sharedFs, host, options);
         return *controller;
     }
 
@@ -67,8 +73,10 @@ protected:
     const Rows kFullTable{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"},      {"3", ".dotdir", "2 kb"},
                           {"4", "sub2", "0 kb"},          {"5", "/base/合計", "79 kb"}};
 
+    const int threads;
     ResultsTable grid;
-    FakeFileSystem fs;
+    std::shared_ptr<FakeFileSystem> sharedFs = std::make_shared<FakeFileSystem>();
+    FakeFileSystem& fs = *sharedFs;
     ScriptedHost host;
     RecordingPresentation presentation;
     FixedChoices choices;
@@ -76,7 +84,18 @@ protected:
     std::unique_ptr<SearchController> controller;
 };
 
-TEST_F(SearchRunTest, FullRunWritesRootFilesEachSubdirectoryAndTheTotalInListingOrder)
+// Every case below runs with a serial walk and with the default threaded one.
+class SearchRunModes : public SearchRunTest, public ::testing::WithParamInterface<int> {
+protected:
+    SearchRunModes() : SearchRunTest(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(Walks, SearchRunModes, ::testing::Values(1, 0),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return info.param == 1 ? "Serial" : "Threaded";
+                         });
+
+TEST_P(SearchRunModes, FullRunWritesRootFilesEachSubdirectoryAndTheTotalInListingOrder)
 {
     SearchController& run = Controller();
     run.Command1_Click();
@@ -92,7 +111,7 @@ TEST_F(SearchRunTest, FullRunWritesRootFilesEachSubdirectoryAndTheTotalInListing
     EXPECT_EQ(host.yields, 7 + (4 + 3 + 1) + 1 + 3 + 1 + 2 + 1);
 }
 
-TEST_F(SearchRunTest, UnitsAreReadAtEachRunStart)
+TEST_P(SearchRunModes, UnitsAreReadAtEachRunStart)
 {
     SearchController& run = Controller();
     choices.divisor1024 = false;
@@ -109,7 +128,7 @@ TEST_F(SearchRunTest, UnitsAreReadAtEachRunStart)
     EXPECT_EQ(DataRows()[0][2], "1,464 kb");
 }
 
-TEST_F(SearchRunTest, EmptyUnlistableAndRootDirectoriesGiveThreeRows)
+TEST_P(SearchRunModes, EmptyUnlistableAndRootDirectoriesGiveThreeRows)
 {
     fs.Dir("/empty");
     fs.At("/empty").withDots = false;
@@ -124,17 +143,17 @@ TEST_F(SearchRunTest, EmptyUnlistableAndRootDirectoriesGiveThreeRows)
     controller->Command1_Click();
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "0 kb"}, {"2", "/locked/合計", "0 kb"}}));
 
-    FakeFileSystem onlyDots;
-    onlyDots.Dir("/d");
+    auto onlyDots = std::make_shared<FakeFileSystem>();
+    onlyDots->Dir("/d");
     ScriptedHost dotsHost;
-    SearchController dots(grid, presentation, choices, onlyDots, dotsHost, {1, true, {}});
+    SearchController dots(grid, presentation, choices, onlyDots, dotsHost, {threads, true, {}});
     choices.path = "/d";
     dots.Command1_Click();
     EXPECT_EQ(dotsHost.yields, 2) << "a listing of only \".\" and \"..\" yields twice";
     EXPECT_EQ(DataRows().size(), 2u);
 }
 
-TEST_F(SearchRunTest, FailingStepsAreSkippedAndTheRunGoesOn)
+TEST_P(SearchRunModes, FailingStepsAreSkippedAndTheRunGoesOn)
 {
     fs.File("/base/noattr", 999).File("/base/nolength", 4096).File("/base/tail", 1024);
     fs.At("/base/noattr").kindFails = true;
@@ -155,40 +174,34 @@ TEST_F(SearchRunTest, FailingStepsAreSkippedAndTheRunGoesOn)
     EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
 }
 
-TEST_F(SearchRunTest, AListingThatBreaksOffEndsThere)
+TEST_P(SearchRunModes, AListingThatBreaksOffEndsThere)
 {
     fs.At("/base").listingFailsAfter = 5;  // ".", "..", a.txt, .hidden, sub1
     Controller().Command1_Click();
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}, {"3", "/base/合計", "78 kb"}})) << "79,360 bytes: 77.5 goes to the even 78";
 }
 
-TEST_F(SearchRunTest, WithoutAHighlightedPathTheRootIsSearched)
+TEST_P(SearchRunModes, WithoutAHighlightedPathTheRootIsSearched)
 {
     choices.pathFails = true;
     Controller().Command1_Click();
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "0 kb"}, {"2", "base", "79 kb"}, {"3", "/合計", "79 kb"}}));
 }
 
-TEST_F(SearchRunTest, AdditionsThatWouldOverflowAreSkippedInListingOrder)
+TEST_P(SearchRunModes, AdditionsThatWouldOverflowAreSkippedInListingOrder)
 {
     fs.File("/huge/f1", kMax - 200).File("/huge/f2", 300).File("/huge/f3", 100);
     fs.File("/huge/s1/g", kMax - 1000).File("/huge/s2/g", 2000).File("/huge/s3/g", 500);
     fs.File("/huge/s4/g", kMax - 10).File("/huge/s4/e1/g", 20).File("/huge/s4/e2/g", 5);
     choices.path = "/huge";
-    for (int threads : {1, 2}) {
-        written.clear();
-        SearchController& run = Controller(threads);
-        run.Command1_Click();
-        host.yields = 0;
-        EXPECT_EQ(written, (std::vector<std::string>{
-                               "1 [Root Files] " + std::to_string(kMax - 100), "2 s1 " + std::to_string(kMax - 1000),
-                               "3 s2 2000", "4 s3 500", "5 s4 " + std::to_string(kMax - 5),
-                               "6 /huge/合計 " + std::to_string(kMax - 100)}))
-            << threads << " threads";
-    }
+    Controller().Command1_Click();
+    EXPECT_EQ(written, (std::vector<std::string>{
+                           "1 [Root Files] " + std::to_string(kMax - 100), "2 s1 " + std::to_string(kMax - 1000),
+                           "3 s2 2000", "4 s3 500", "5 s4 " + std::to_string(kMax - 5),
+                           "6 /huge/合計 " + std::to_string(kMax - 100)}));
 }
 
-TEST_F(SearchRunTest, CancelDuringTheListingLeavesThePreviousTable)
+TEST_P(SearchRunModes, CancelDuringTheListingLeavesThePreviousTable)
 {
     SearchController& run = Controller();
     run.Command1_Click();
@@ -203,25 +216,76 @@ TEST_F(SearchRunTest, CancelDuringTheListingLeavesThePreviousTable)
     EXPECT_EQ(host.yields, 3);
 }
 
-TEST_F(SearchRunTest, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal)
+TEST_P(SearchRunModes, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal)
 {
     SearchController& run = Controller();
-    host.atYield[9] = [&] { run.Command1_Click(); };  // inside sub1's listing
+    fs.At("/base/sub1").whenListed = [&] { run.Command1_Click(); };
     run.Command1_Click();
 
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
     EXPECT_FALSE(run.Searching());
     EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
-    EXPECT_EQ(host.yields, 10) << "the run yields once more after writing the interrupted row, then stops";
+    if (Serial()) {
+        EXPECT_EQ(host.yields, 9) << "the run yields once more after writing the interrupted row, then stops";
+    }
 }
 
-TEST_F(SearchRunTest, CancelDeepInsideAWalkUnwindsEveryLevel)
+TEST_P(SearchRunModes, CancelDeepInsideAWalkUnwindsEveryLevel)
 {
     SearchController& run = Controller();
-    host.atYield[13] = [&] { run.Command1_Click(); };  // inside sub1/deep's listing
+    fs.At("/base/sub1/deep").whenListed = [&] { run.Command1_Click(); };
     run.Command1_Click();
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
-    EXPECT_EQ(host.yields, 15) << "sub1 adds deep's 0 and yields, then the run yields";
+    if (Serial()) {
+        EXPECT_EQ(host.yields, 14) << "sub1 gives up deep and yields, then the run yields";
+    }
+}
+
+TEST_P(SearchRunModes, ACancelReachingTheWindowAfterTheEndWasPostedWritesNoTotal)
+{
+    host.queuePosts = true;
+    SearchController& run = Controller();
+    run.Command1_Click();  // the whole walk runs here; what it posted waits in the queue
+    ASSERT_FALSE(host.queued.empty());
+    ASSERT_TRUE(run.Searching());
+    run.Command1_Click();
+    host.ApplyQueued();
+
+    EXPECT_EQ(DataRows(), (Rows{{"", "", ""}})) << "the previous table stays";
+    EXPECT_FALSE(run.Searching());
+    EXPECT_EQ(presentation.log, Concat(kBusy, kIdle)) << "the idle controls are applied once";
+}
+
+// A file system whose first call blocks until the test lets it go, as a hung network mount would.
+class StuckFileSystem : public FileSystem {
+public:
+    std::unique_ptr<Directory> Open(const std::string&) override
+    {
+        stuck.Pass();
+        return nullptr;
+    }
+    Gate stuck;
+};
+
+TEST_P(SearchRunModes, ShutdownDoesNotWaitForAWalkStuckInTheFileSystem)
+{
+    auto stuckFs = std::make_shared<StuckFileSystem>();
+    const std::weak_ptr<FileSystem> watch = stuckFs;
+    {
+        ScriptedHost stuckHost;
+        SearchController run(grid, presentation, choices, stuckFs, stuckHost, {threads, false, {}});
+        run.Command1_Click();
+        ASSERT_TRUE(stuckFs->stuck.WaitForWaiter());
+        run.Shutdown();
+        EXPECT_TRUE(stuckFs->stuck.HasWaiter()) << "the walk is still inside the file system";
+    }  // the controller and its host are gone while the walk is stuck
+    stuckFs->stuck.Open();
+    stuckFs.reset();
+    // The walk ends on its own and lets go of the file system: then no thread of this test is left.
+    for (int waited = 0; !watch.expired() && waited < 20000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(DataRows(), (Rows{{"", "", ""}})) << "nothing is written after the shutdown";
 }
 
 TEST_F(SearchRunTest, ANewRunStartedInTheCancellingYieldOwnsTheTable)
@@ -238,7 +302,7 @@ TEST_F(SearchRunTest, ANewRunStartedInTheCancellingYieldOwnsTheTable)
     EXPECT_EQ(presentation.log, Concat(Concat(Concat(kBusy, kIdle), kBusy), kIdle));
 }
 
-TEST_F(SearchRunTest, AnotherSearchReplacesEveryRowOfTheLastOne)
+TEST_P(SearchRunModes, AnotherSearchReplacesEveryRowOfTheLastOne)
 {
     SearchController& run = Controller();
     run.Command1_Click();
@@ -250,7 +314,8 @@ TEST_F(SearchRunTest, AnotherSearchReplacesEveryRowOfTheLastOne)
 // A seeded tree with big directories, deep chains and lengths near the limit, walked serially and in parallel.
 TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
 {
-    FakeFileSystem fs;
+    auto sharedFs = std::make_shared<FakeFileSystem>();
+    FakeFileSystem& fs = *sharedFs;
     std::mt19937_64 random(7);
     std::vector<std::string> dirs{"/base"};
     fs.Dir("/base");
@@ -270,7 +335,7 @@ TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
 
     auto walk = [&](int threads) {
         ResultsTable grid;
-        return testing::SearchRows(grid, fs, "/base", threads);
+        return fakes::SearchRows(grid, sharedFs, "/base", threads);
     };
     const std::vector<std::string> serial = walk(1);
     EXPECT_GT(serial.size(), 3u);

@@ -16,9 +16,9 @@ namespace murako {
 namespace {
 
 // The longest time the event loop went without running a 1 ms timer while a search ran.
-int LongestStallMs(FileSystem& fileSystem, const std::string& path, int& rows)
+int LongestStallMs(std::shared_ptr<FileSystem> fileSystem, const std::string& path, int& rows)
 {
-    Form1 form(fileSystem);
+    Form1 form(std::move(fileSystem));
     form.show();
     if (!form.findChild<DirList*>("Dir1")->SetPath(path))
         ADD_FAILURE() << path << " cannot be listed";
@@ -31,7 +31,7 @@ int LongestStallMs(FileSystem& fileSystem, const std::string& path, int& rows)
     sinceTick.start();
     probe.start();
     QTest::mouseClick(form.findChild<QPushButton*>("Command1"), Qt::LeftButton);
-    EXPECT_TRUE(testing::WaitUntil([&] { return !form.Controller().Searching(); }, 120000));
+    EXPECT_TRUE(fakes::WaitUntil([&] { return !form.Controller().Searching(); }, 120000));
     QTest::qWait(3 * ResultsGrid::FrameInterval);
     rows = form.Table().Rows();
     return static_cast<int>(longest);
@@ -43,9 +43,8 @@ TEST(WindowResponsiveness, LongestEventLoopStallWhileScanningTheBenchmarkTree)
     const std::string tree = "/tmp/murako-trees/tree";
     if (!std::filesystem::is_directory(tree))
         GTEST_SKIP() << tree << " is missing; build it with the benchmark trees' make-all";
-    PosixFileSystem fileSystem;
     int rows = 0;
-    const int stall = LongestStallMs(fileSystem, tree, rows);
+    const int stall = LongestStallMs(std::make_shared<PosixFileSystem>(), tree, rows);
     std::cout << "longest event-loop stall scanning " << tree << ": " << stall << " ms (" << rows << " rows)\n";
     RecordProperty("stall_ms", stall);
 }
@@ -53,9 +52,9 @@ TEST(WindowResponsiveness, LongestEventLoopStallWhileScanningTheBenchmarkTree)
 TEST(WindowResponsiveness, LongestEventLoopStallWhileFillingOneHundredThousandRows)
 {
     constexpr int Subdirectories = 100000;
-    testing::FakeFileSystem fileSystem;
+    auto fileSystem = std::make_shared<fakes::FakeFileSystem>();
     for (int i = 0; i < Subdirectories; ++i)
-        fileSystem.Dir(std::to_string(i).insert(0, 1, '/'));  // operator+ here trips a GCC 12 false -Wrestrict
+        fileSystem->Dir(std::to_string(i).insert(0, 1, '/'));  // operator+ here trips a GCC 12 false -Wrestrict
     int rows = 0;
     const int stall = LongestStallMs(fileSystem, "/", rows);
     EXPECT_EQ(rows, Subdirectories + 3);

@@ -5,20 +5,18 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "fake_run.h"
 #include "file_system.h"
 #include "results_table.h"
 
-namespace murako::testing {
+namespace murako::fakes {
 
 // Runs the event loop until done() holds; false after timeoutMs.
 template <typename Done>
@@ -82,51 +80,18 @@ inline std::vector<std::vector<std::string>> Cells(const ResultsTable& table)
     return cells;
 }
 
-// A point a worker thread stops at until the test opens it.
-class Gate {
-public:
-    void Pass()
-    {
-        std::unique_lock lock(mutex_);
-        ++waiting_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return open_; });
-        --waiting_;
-    }
-    void Open() { Set(true); }
-    void Close() { Set(false); }
-    bool WaitForWaiter()
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return waiting_ > 0; });
-    }
-
-private:
-    void Set(bool open)
-    {
-        std::lock_guard lock(mutex_);
-        open_ = open;
-        changed_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-    int waiting_ = 0;
-};
-
 // The real file system with two gates: one before every name of a listing opened by full path (the run's
 // own listing), one before opening the subdirectory named blockedSubdirectory (a walk).
 class GatedFileSystem : public FileSystem {
 public:
-    explicit GatedFileSystem(FileSystem& real) : real_(real) {}
+    explicit GatedFileSystem(std::shared_ptr<FileSystem> real) : real_(std::move(real)) {}
 
     Gate listing;
     Gate walk;
     std::string blockedSubdirectory;
     std::atomic<int> openDirectories{0};
 
-    std::unique_ptr<Directory> Open(const std::string& path) override { return Wrap(real_.Open(path), true); }
+    std::unique_ptr<Directory> Open(const std::string& path) override { return Wrap(real_->Open(path), true); }
 
     // Every directory handle closed: the run that used them has returned.
     bool Idle() const { return openDirectories.load() == 0; }
@@ -169,7 +134,7 @@ private:
         return std::make_unique<GatedDirectory>(std::move(inner), *this, openedByPath);
     }
 
-    FileSystem& real_;
+    std::shared_ptr<FileSystem> real_;
 };
 
 // Answers the next message box when it appears, and remembers its caption and text.
@@ -191,4 +156,4 @@ struct MessageBoxCatcher {
     }
 };
 
-}  // namespace murako::testing
+}  // namespace murako::fakes

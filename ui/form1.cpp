@@ -51,13 +51,23 @@ void RegisterFontSubstitutes()
     });
 }
 
-Form1::Form1(FileSystem& fileSystem, SearchController::Options options, QWidget* parent)
-    : QWidget(parent), controller_(table_, *this, *this, fileSystem, *this, options)
+Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
+    : QWidget(parent), controller_(table_, *this, *this, std::move(fileSystem), *this, std::move(options))
 {
     RegisterFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Murako検索ツール"));
     setFixedSize(Px(ClientWidthTwips), Px(ClientHeightTwips));
+    CreateControls();
+    SetTabOrder();
+    ShowStartDirectory();
+    Connect();
+    controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
+    Form_Load();
+}
+
+void Form1::CreateControls()
+{
     const QFont gridFont(GridFontFamily, GridFontPoints);
 
     Grid1 = new ResultsGrid(table_, this);
@@ -124,29 +134,31 @@ Form1::Form1(FileSystem& fileSystem, SearchController::Options options, QWidget*
     // Buttons on a plain window are neither default nor cancel buttons unless asked to be.
     for (QPushButton* button : {Command1, Command2, Command3})
         button->setAutoDefault(false);
-    setTabOrder(Command3, Drive1);
-    setTabOrder(Drive1, Command1);
-    setTabOrder(Command1, Command2);
-    setTabOrder(Command2, Option1[0]);
-    setTabOrder(Option1[0], Option1[1]);
-    setTabOrder(Option1[1], Option2[1]);
-    setTabOrder(Option2[1], Option2[0]);
-    setTabOrder(Option2[0], Dir1);
-    setTabOrder(Dir1, Grid1);
-    Command3->setFocus();
+}
 
+void Form1::SetTabOrder()
+{
+    const std::array<QWidget*, 10> order{Command3,   Drive1,     Command1,   Command2, Option1[0],
+                                         Option1[1], Option2[1], Option2[0], Dir1,     Grid1};
+    for (size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    Command3->setFocus();
+}
+
+void Form1::ShowStartDirectory()
+{
     if (!Dir1->SetPath(CurrentDirectory()))
         Dir1->SetPath("/");
     Drive1->SetVolumes(UserVolumes());
     Drive1->ShowVolumeOf(QFile::decodeName(QByteArray::fromStdString(Dir1->Path())));
+}
 
+void Form1::Connect()
+{
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
-
-    controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
-    Form_Load();
 }
 
 Form1::~Form1()
@@ -200,7 +212,7 @@ void Form1::Drive1_Change()
 
 void Form1::closeEvent(QCloseEvent* event)
 {
-    // A run still going would write into a window that is gone: end it before the window goes.
+    // A run still going would write into a window that is gone: cut it off before the window goes.
     controller_.Shutdown();
     SetBusyPointer(false);
     event->accept();

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <array>
+#include <memory>
 #include <string>
 
 #include "results_table.h"
@@ -28,7 +29,8 @@ public:
     static constexpr int ClientWidthTwips = 6870;
     static constexpr int ClientHeightTwips = 7680;
 
-    explicit Form1(FileSystem& fileSystem, SearchController::Options options = {}, QWidget* parent = nullptr);
+    explicit Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options = {},
+                   QWidget* parent = nullptr);
     ~Form1() override;
 
     ResultsTable& Table() { return table_; }
@@ -38,6 +40,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void CreateControls();
+    void SetTabOrder();
+    void Connect();
+    void ShowStartDirectory();
+
     void Form_Load();
     void Command1_Click();
     void Command2_Click();

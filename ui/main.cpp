@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <memory>
 
 #include "form1.h"
 #include "posix_file_system.h"
@@ -6,8 +7,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    murako::PosixFileSystem fileSystem;
-    murako::Form1 form(fileSystem);
+    murako::Form1 form(std::make_shared<murako::PosixFileSystem>());
     form.show();
     return app.exec();
 }
