@@ -73,6 +73,13 @@ const std::string& ResultsTable::TextAt(int32_t row, int32_t col) const
     return cells_[row][CheckedCol(col)];
 }
 
+ResultsTable ResultsTable::Snapshot() const
+{
+    ResultsTable copy(*this);
+    copy.observer_ = nullptr;
+    return copy;
+}
+
 int32_t ResultsTable::CheckedCol(int32_t col)
 {
     if (col < 0 || col >= Cols)

@@ -72,6 +72,9 @@ public:
 
     void SetObserver(TableObserver* observer) { observer_ = observer; }
 
+    // A copy of the cells and the current cell that no view watches: the table as it stands now.
+    ResultsTable Snapshot() const;
+
 private:
     static int32_t CheckedCol(int32_t col);
 

@@ -2,12 +2,54 @@
 
 #include "cp932_double_byte_table.h"
 
+#include <utility>
+
 namespace murako {
 
 int ColumnWidth(char16_t unit)
 {
     const bool doubleByte = (kCp932DoubleByteBits[unit / 64] >> (unit % 64)) & 1u;
     return doubleByte ? 2 : 1;
+}
+
+int32_t Columns(std::u16string_view text)
+{
+    int32_t columns = 0;
+    for (const char16_t unit : text)
+        columns += ColumnWidth(unit);
+    return columns;
+}
+
+namespace {
+
+// glibc's CP932 converter maps these to another character's code; printing that character keeps its width.
+constexpr std::pair<char16_t, char16_t> kBestFit[] = {
+    {u'\u00A2', u'\uFFE0'}, {u'\u00A3', u'\uFFE1'}, {u'\u00A5', u'\\'}, {u'\u00AC', u'\uFFE2'}, {u'\u2014', u'\u2015'},
+    {u'\u2016', u'\u2225'}, {u'\u203E', u'~'}, {u'\u2212', u'\uFF0D'}, {u'\u301C', u'\uFF5E'},
+};
+
+char16_t PrintedUnit(char16_t unit)
+{
+    constexpr char16_t substitute = u'?';
+    if (unit < 0x20 || (unit >= 0x7F && unit <= 0x9F))
+        return substitute;
+    if (unit < 0x80 || (unit >= 0xFF61 && unit <= 0xFF9F))
+        return unit;
+    for (const auto& [from, to] : kBestFit)
+        if (unit == from)
+            return to;
+    // Apart from the single bytes above, code page 932 represents exactly its double-byte characters.
+    return ColumnWidth(unit) == 2 ? unit : substitute;
+}
+
+}  // namespace
+
+std::u16string Cp932PrintForm(std::u16string_view text)
+{
+    std::u16string printed(text);
+    for (char16_t& unit : printed)
+        unit = PrintedUnit(unit);
+    return printed;
 }
 
 std::u16string LeftAndSpace(std::u16string_view TgtStr, int32_t PrmLen, bool PrmRightSpace)

@@ -69,7 +69,13 @@ void PrintResultsTable(QWidget* parent, ResultsTable& table)
     QtPrinterDialog dialog(parent, printer);
     QtMessageBox messages(parent);
     SystemDateSource dates;
-    RunPrintCommand(table, dialog, reportPrinter, messages, dates);
+    // A search goes on while the dialog is open; the report holds the rows of the moment of the press.
+    ResultsTable pressed = table.Snapshot();
+    if (RunPrintCommand(pressed, dialog, reportPrinter, messages, dates) && pressed.Row() < table.Rows()) {
+        // Printing reads every cell, which leaves the last one read current.
+        table.SetRow(pressed.Row());
+        table.SetCol(pressed.Col());
+    }
 }
 
 }  // namespace murako

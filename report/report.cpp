@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <exception>
@@ -26,13 +27,32 @@ constexpr double kFrameLeft = 1400;
 constexpr double kFrameRight = 10500;
 constexpr double kFirstPageRulesTop = 2000;
 constexpr double kLaterPageTableTop = 1500;
-constexpr double kRuleXs[] = {1950, 8500};
+constexpr double kNumberRuleX = 1950;
+constexpr double kSizeRuleX = 8500;
+constexpr double kColumnTwips = 105;
 
-struct Field {
-    int32_t columns;
-    bool rightJustified;
+constexpr int32_t kNumberColumns = 3;
+constexpr int32_t kDirectoryColumns = 60;
+constexpr int32_t kSizeColumns = 15;
+constexpr int32_t kLeastDirectoryColumns = 12;  // "ディレクトリ"
+
+// The fields of a table line. The size field widens to the longest size text, taking the columns from the
+// directory field, so that no size is ever cut; the rule between the two moves left with it.
+struct Layout {
+    int32_t columns[ResultsTable::Cols];
+    double ruleXs[2];
 };
-constexpr Field kFields[ResultsTable::Cols] = {{3, true}, {60, false}, {15, true}};
+constexpr bool kRightJustified[ResultsTable::Cols] = {true, false, true};
+
+Layout LayoutFor(const ResultsTable& table)
+{
+    int32_t widestSize = kSizeColumns;
+    for (int32_t row = 0; row < table.Rows(); ++row)
+        widestSize = std::max(widestSize, Columns(Utf16FromUtf8(table.TextAt(row, 2))));
+    const int32_t taken = std::min(widestSize - kSizeColumns, kDirectoryColumns - kLeastDirectoryColumns);
+    return {{kNumberColumns, kDirectoryColumns - taken, kSizeColumns + taken},
+            {kNumberRuleX, kSizeRuleX - taken * kColumnTwips}};
+}
 
 // Whole twips, an exact half going to the even one (the default rounding mode).
 double RoundToTwips(double twips)
@@ -40,17 +60,17 @@ double RoundToTwips(double twips)
     return std::nearbyint(twips);
 }
 
-std::u16string FittedCell(ResultsTable& table, int32_t row, int32_t col)
+std::u16string FittedCell(ResultsTable& table, const Layout& layout, int32_t row, int32_t col)
 {
     table.SetRow(row);
     table.SetCol(col);
-    const Field& field = kFields[col];
-    return LeftAndSpace(Utf16FromUtf8(table.Text()), field.columns, field.rightJustified) + kFieldSeparator;
+    const std::u16string printed = Cp932PrintForm(Utf16FromUtf8(table.Text()));
+    return LeftAndSpace(printed, layout.columns[col], kRightJustified[col]) + kFieldSeparator;
 }
 
-void DrawColumnRules(ReportPrinter& printer, double top, double bottom)
+void DrawColumnRules(ReportPrinter& printer, const Layout& layout, double top, double bottom)
 {
-    for (const double x : kRuleXs)
+    for (const double x : layout.ruleXs)
         printer.Line(x, top, x, bottom);
 }
 
@@ -82,6 +102,7 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
     printer.Print(kTitle);
     printer.SetFontSize(kBodyPoints);
 
+    const Layout layout = LayoutFor(table);
     const double rowHeight = kRowTextInset + 2 * printer.LineHeight();
     const double pageBottom = printer.PrintableHeight();
     double rulesTop = kFirstPageRulesTop;
@@ -90,7 +111,7 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
     for (int32_t row = 0; row < rows; ++row) {
         // The header stays under the title; each later row moves at most once, so a page never stays empty.
         if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
-            DrawColumnRules(printer, rulesTop, rowBottom);
+            DrawColumnRules(printer, layout, rulesTop, rowBottom);
             printer.NewPage();
             printer.SetCurrentY(kLaterPageTableTop);
             rulesTop = kLaterPageTableTop;
@@ -98,29 +119,30 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         const double rowTop = RoundToTwips(printer.CurrentY());
         printer.SetCurrentX(kRowTextX);
         printer.SetCurrentY(printer.CurrentY() + kRowTextInset);
-        printer.PrintWithoutLineEnd(FittedCell(table, row, 0));
-        printer.PrintWithoutLineEnd(FittedCell(table, row, 1));
-        printer.Print(FittedCell(table, row, 2));
+        printer.PrintWithoutLineEnd(FittedCell(table, layout, row, 0));
+        printer.PrintWithoutLineEnd(FittedCell(table, layout, row, 1));
+        printer.Print(FittedCell(table, layout, row, 2));
         printer.Print();
         rowBottom = RoundToTwips(printer.CurrentY());
         printer.Box(kFrameLeft, rowTop, kFrameRight, rowBottom);
     }
-    DrawColumnRules(printer, rulesTop, rowBottom);
+    DrawColumnRules(printer, layout, rulesTop, rowBottom);
     printer.EndDoc();
 }
 
-void RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
+bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
                      DateSource& dates)
 {
     try {
         if (dialog.ShowPrinter()) {
             PrintReport(table, printer, FormatReportDate(dates.Today()));
-            return;
+            return true;
         }
     } catch (const std::exception&) {
         // Every failure ends like a cancel: with the one message below.
     }
     messages.ShowMessage(kPrintCancelledMessage, kApplicationTitle);
+    return false;
 }
 
 }  // namespace murako

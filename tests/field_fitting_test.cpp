@@ -15,14 +15,6 @@ std::u16string Spaces(int count)
     return std::u16string(static_cast<size_t>(count), u' ');
 }
 
-int Columns(const std::u16string& text)
-{
-    int columns = 0;
-    for (const char16_t unit : text)
-        columns += ColumnWidth(unit);
-    return columns;
-}
-
 TEST(LeftAndSpace, FitsTheDocumentedCases)
 {
     EXPECT_EQ(LeftAndSpace(u"12", 3, true), u" 12");
@@ -103,6 +95,43 @@ TEST(ColumnWidth, AgreesWithTheSystemConverterOnEveryBmpCodePoint)
     }
     iconv_close(converter);
     EXPECT_EQ(doubleByte, 9213);
+}
+
+TEST(Cp932PrintForm, PrintsWhatTheSystemConverterRoundTripsAndAQuestionMarkForAnythingElse)
+{
+    iconv_t encode = iconv_open("CP932", "UTF-16LE");
+    iconv_t decode = iconv_open("UTF-16LE", "CP932");
+    if (encode == reinterpret_cast<iconv_t>(-1) || decode == reinterpret_cast<iconv_t>(-1))
+        GTEST_SKIP() << "no CP932 converter on this system";
+    auto convert = [](iconv_t converter, std::string source) -> std::string {
+        char target[8];
+        char* in = source.data();
+        char* out = target;
+        size_t inLeft = source.size();
+        size_t outLeft = sizeof target;
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(converter, &in, &inLeft, &out, &outLeft) == static_cast<size_t>(-1))
+            return {};
+        return std::string(target, sizeof target - outLeft);
+    };
+    for (uint32_t cp = 0; cp <= 0xFFFF; ++cp) {
+        const auto unit = static_cast<char16_t>(cp);
+        const std::string bytes = convert(encode, {static_cast<char>(cp & 0xFF), static_cast<char>(cp >> 8)});
+        const std::string back = bytes.empty() ? std::string() : convert(decode, bytes);
+        const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+        const char16_t expected = control || back.size() != 2
+                                      ? u'?'
+                                      : static_cast<char16_t>(static_cast<unsigned char>(back[0]) |
+                                                              static_cast<unsigned char>(back[1]) << 8);
+        ASSERT_EQ(Cp932PrintForm(std::u16string(1, unit)), std::u16string(1, expected)) << std::hex << cp;
+        ASSERT_EQ(ColumnWidth(expected), ColumnWidth(unit)) << std::hex << cp;
+    }
+    iconv_close(encode);
+    iconv_close(decode);
+
+    // A character above U+FFFF is two units, each printed as "?", and a field may split the pair.
+    EXPECT_EQ(Cp932PrintForm(u"a\U0001F600\n\u0301한"), u"a?????");
+    EXPECT_EQ(LeftAndSpace(Cp932PrintForm(u"ab\U0001F600"), 3), u"ab?");
 }
 
 TEST(LeftAndSpace, KeepsItsPromisesOnRandomTexts)

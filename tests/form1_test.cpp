@@ -7,9 +7,12 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -270,6 +273,16 @@ protected:
             tree.File(std::string(name) + "/data", 1024);
         ASSERT_TRUE(Control<DirList>("Dir1")->SetPath(tree.Root()));
     }
+    // Starts a search that stops in the walk of the second subdirectory, with the rows before it written.
+    void SearchUntilTheSecondSubdirectory()
+    {
+        MakeTree();
+        gated->listing.Open();
+        gated->blockedSubdirectory = SubdirectoryOrder()[1];
+        ClickSearch();
+        ASSERT_TRUE(gated->walk.WaitForWaiter());
+        ASSERT_TRUE(WaitUntil([&] { return form.Table().Rows() == 3; }));
+    }
     std::vector<std::string> SubdirectoryOrder()
     {
         std::vector<std::string> names = ListingOrder(tree.Root());
@@ -312,13 +325,8 @@ TEST_F(GatedWindowTest, BusyWhileTheListingWaitsAndCancelRestoresAtOnceKeepingTh
 
 TEST_F(GatedWindowTest, CancelDuringAWalkLeavesTheRowsSoFarAndTheInterruptedOneWithoutATotal)
 {
-    MakeTree();
+    SearchUntilTheSecondSubdirectory();
     const std::vector<std::string> order = SubdirectoryOrder();
-    gated->listing.Open();
-    gated->blockedSubdirectory = order[1];
-    ClickSearch();
-    ASSERT_TRUE(gated->walk.WaitForWaiter());
-    ASSERT_TRUE(WaitUntil([&] { return form.Table().Rows() == 3; }));
     ExpectBusy(true);
 
     ClickSearch();
@@ -391,11 +399,7 @@ TEST_F(GatedWindowTest, ClosingDoesNotWaitForAWalkStuckInTheFileSystem)
 
 TEST_F(GatedWindowTest, PrintDuringARunCancelledInTheDialogSaysSoAndTheRunGoesOn)
 {
-    MakeTree();
-    gated->listing.Open();
-    gated->blockedSubdirectory = SubdirectoryOrder()[1];
-    ClickSearch();
-    ASSERT_TRUE(gated->walk.WaitForWaiter());
+    SearchUntilTheSecondSubdirectory();
 
     int printerDialogs = 0;
     QStringList messages;
@@ -419,6 +423,40 @@ TEST_F(GatedWindowTest, PrintDuringARunCancelledInTheDialogSaysSoAndTheRunGoesOn
     ExpectBusy(true);
     FinishEverything();
     EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the search finishes after the print";
+}
+
+TEST_F(GatedWindowTest, PrintDuringARunHoldsTheRowsOfTheMomentOfThePressWhileTheRunGoesOn)
+{
+    if (QPrinter().outputFormat() != QPrinter::PdfFormat)
+        GTEST_SKIP() << "a printer is configured here; this test must not print on it";
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    SearchUntilTheSecondSubdirectory();
+
+    // The run finishes while the printer dialog is open; only then does the user press OK.
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
+            gated->walk.Open();
+            EXPECT_TRUE(WaitUntil([&] { return !form.Controller().Searching(); }));
+            dialog->accept();
+        }
+    });
+    answerer.start(20);
+    QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+    answerer.stop();
+    qputenv("HOME", savedHome);
+
+    EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the window shows every row";
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {home.filePath(QStringLiteral("Murako.pdf")), QStringLiteral("-")});
+    ASSERT_TRUE(pdftotext.waitForFinished(30000));
+    const QString report = QString::fromUtf8(pdftotext.readAllStandardOutput());
+    // The header, "[Root Files]" and the first subdirectory: two sizes and no total.
+    EXPECT_TRUE(report.contains(QStringLiteral("[Root Files]"))) << report.toStdString();
+    EXPECT_EQ(report.count(QStringLiteral(" kb")), 2) << report.toStdString();
+    EXPECT_FALSE(report.contains(QStringLiteral("/合計")));
 }
 
 TEST_F(GatedWindowTest, ExitButtonClosesTheWindow)

@@ -1,6 +1,7 @@
 #include "qt_report_printer.h"
 
 #include <QFontInfo>
+#include <QImage>
 #include <QFontMetricsF>
 #include <QMarginsF>
 #include <QPageSize>
@@ -79,10 +80,28 @@ TEST(QtReportPrinter, TheReportFaceResolvesToAFixedPitchJapaneseFontOfHalfAnEmPe
     EXPECT_DOUBLE_EQ(metrics.horizontalAdvance(QStringLiteral("№　ディレクトリ")), 16 * 105);
 }
 
+// Prints the table to an A4 PDF with 10 mm margins, as the print button would with that page set.
+void PrintToPdf(ResultsTable& table, const QString& pdf)
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdf);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageMargins(QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm), QPageLayout::Millimeter);
+    QtReportPrinter reportPrinter(printer);
+    PrintReport(table, reportPrinter, FormatReportDate({2026, 12, 7}));
+}
+
+bool HavePopplerTools()
+{
+    return !QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty() &&
+           !QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty();
+}
+
 TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
-        GTEST_SKIP() << "pdftotext is not installed";
+    if (!HavePopplerTools())
+        GTEST_SKIP() << "poppler-utils is not installed";
 
     ResultsTable table;
     InitGrid(table);
@@ -101,13 +120,7 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
     SetCellText(table, table.Rows() - 1, 2, "44,436 kb");
 
     const QString pdf = QStringLiteral("murako_report_end_to_end.pdf");
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
-    printer.setOutputFileName(pdf);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageMargins(QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm), QPageLayout::Millimeter);
-    QtReportPrinter reportPrinter(printer);
-    PrintReport(table, reportPrinter, FormatReportDate({2026, 12, 7}));
+    PrintToPdf(table, pdf);
 
     int pages = 0;
     const std::vector<Word> words = WordsOf(pdf, pages);
@@ -143,6 +156,83 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
         EXPECT_NEAR(FromArea(next->yMin), 1600, 2 * tolerance);
     }
     Find(words, QStringLiteral("/home/user/写真合計"), 2);
+}
+
+// Page 1 rendered in grey at twice the PDF's 72 points to the inch.
+QImage RenderFirstPage(const QString& pdf)
+{
+    const QString base = pdf + QStringLiteral(".page");
+    QProcess process;
+    process.start(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("144"), QStringLiteral("-gray"),
+                                               QStringLiteral("-singlefile"), pdf, base});
+    EXPECT_TRUE(process.waitForFinished(30000));
+    return QImage(base + QStringLiteral(".pgm"));
+}
+
+// Whether a vertical rule crosses the blank lower half of the header row at X twips from the printable area.
+bool RuleAt(const QImage& page, double twips)
+{
+    const int x = qRound((kMarginPt + twips / kTwipsPerPt) * 2);
+    const int y = qRound((kMarginPt + (2000 + 420) / kTwipsPerPt) * 2);
+    for (int dx = -1; dx <= 1; ++dx)
+        if (qGray(page.pixel(x + dx, y)) < 128)
+            return true;
+    return false;
+}
+
+TEST(QtReportPrinter, SizesEndAtTheSameXWhateverScriptTheNamesAreInAndALongSizeMovesTheRule)
+{
+    if (!HavePopplerTools())
+        GTEST_SKIP() << "poppler-utils is not installed";
+
+    const std::vector<std::string> names = {
+        "한국어디렉토리한국어디렉토리한국어디렉토리",       // Hangul
+        "😀😀😀😀😀😀😀😀😀😀",                        // emoji, above U+FFFF
+        "cafe\xCC\x81 re\xCC\x81sume\xCC\x81",  // combining accents
+        "bad\xFF\xFEname",                           // invalid UTF-8, shown as U+FFFD
+        "two\nlines",
+        "¥‾−¢ 日本語",                                // best-fit mappings
+    };
+    ResultsTable table;
+    InitGrid(table);
+    table.SetRows(static_cast<int32_t>(names.size()) + 1);
+    for (size_t i = 0; i < names.size(); ++i) {
+        const auto row = static_cast<int32_t>(i + 1);
+        SetCellText(table, row, 0, std::to_string(row));
+        SetCellText(table, row, 1, names[i]);
+        SetCellText(table, row, 2, std::to_string(row) + " kb");
+    }
+    const QString pdf = QStringLiteral("murako_report_scripts.pdf");
+    PrintToPdf(table, pdf);
+
+    int pages = 0;
+    std::vector<Word> words = WordsOf(pdf, pages);
+    constexpr double tolerance = 0.5 * kTwipsPerPt;
+    int units = 0;
+    for (const Word& word : words) {
+        if (word.text != QStringLiteral("kb"))
+            continue;
+        ++units;
+        EXPECT_NEAR(FromArea(word.xMax), 10110, tolerance) << "row at y " << word.yMin;
+    }
+    EXPECT_EQ(units, static_cast<int>(names.size()));
+    EXPECT_TRUE(RuleAt(RenderFirstPage(pdf), 8500));
+    EXPECT_FALSE(RuleAt(RenderFirstPage(pdf), 8500 - 105));
+
+    // 10 TB in kb takes 16 columns: the size field takes one from the directory field, and the rule follows.
+    SetCellText(table, 2, 2, "9,765,625,000 kb");
+    PrintToPdf(table, pdf);
+    words = WordsOf(pdf, pages);
+    if (const Word* wide = Find(words, QStringLiteral("9,765,625,000"))) {
+        EXPECT_NEAR(FromArea(wide->xMin), 10110 - 16 * 105, tolerance);
+    }
+    if (const Word* header = Find(words, QStringLiteral("サイズ"))) {
+        EXPECT_NEAR(FromArea(header->xMax), 10110, tolerance);
+    }
+    const QImage page = RenderFirstPage(pdf);
+    EXPECT_TRUE(RuleAt(page, 8500 - 105));
+    EXPECT_FALSE(RuleAt(page, 8500));
+    EXPECT_TRUE(RuleAt(page, 1950));
 }
 
 }  // namespace

@@ -63,13 +63,7 @@ protected:
         EXPECT_EQ(Font().name, u"ＭＳ 明朝");
         events.push_back(TextAt(x, top, std::u16string(text), Font().points));
     }
-    double TextWidth(std::u16string_view text) override
-    {
-        int columns = 0;
-        for (const char16_t unit : text)
-            columns += ColumnWidth(unit);
-        return columns * Font().points * TwipsPerPoint / 2;
-    }
+    double TextWidth(std::u16string_view text) override { return Columns(text) * Font().points * TwipsPerPoint / 2; }
 };
 
 std::u16string Spaces(int count)
@@ -139,13 +133,13 @@ TEST(PrintReport, TheTableBeforeAnySearchPrintsEveryElementWhereTheLayoutPutsIt)
     EXPECT_EQ(table.Col(), 2);
 }
 
-TEST(PrintReport, CutsLongCellsAtTheEndOfTheirFields)
+TEST(PrintReport, CutsLongNumbersAndNamesAtTheEndOfTheirFields)
 {
     ResultsTable table;
     InitGrid(table);
     SetCellText(table, 1, 0, "1000");
     SetCellText(table, 1, 1, "C:\\" + std::string(56, 'x') + "\\合計");
-    SetCellText(table, 1, 2, "2,147,483,647 kb");
+    SetCellText(table, 1, 2, "2,097,152 kb");
     RecordingPrinter printer;
     PrintReport(table, printer, kDate);
 
@@ -154,7 +148,50 @@ TEST(PrintReport, CutsLongCellsAtTheEndOfTheirFields)
     EXPECT_EQ(texts[5].text, u"100　");
     // 60 columns hold the path and its "\" but not "合計"; the next field starts at its usual place.
     EXPECT_EQ(texts[6].text, u"C:\\" + std::u16string(56, u'x') + u"\\" + u"　");
-    EXPECT_EQ(texts[7].text, u"2,147,483,647 k　");
+    EXPECT_EQ(texts[7].text, Spaces(3) + u"2,097,152 kb　");
+    EXPECT_EQ(texts[7].x1, 1500 + 67 * kColumn);
+}
+
+TEST(PrintReport, ASizeLongerThanItsFieldWidensTheFieldOnEveryRowAndMovesTheRuleLeft)
+{
+    ResultsTable table = FinishedTable(1);
+    SetCellText(table, 2, 2, "9,765,625,000 kb");  // 10 TB in kb: 16 columns
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate);
+
+    const std::vector<Event> texts = printer.Of(Event::Text);
+    ASSERT_EQ(texts.size(), 2 + 4 * 3u);
+    for (size_t row = 0; row < 4; ++row) {
+        EXPECT_EQ(Columns(texts[2 + 3 * row + 1].text), 59 + 2) << "row " << row;
+        EXPECT_EQ(texts[2 + 3 * row + 2].x1, 1500 + 66 * kColumn) << "row " << row;
+    }
+    EXPECT_EQ(texts[2 + 3 * 2 + 2].text, u"9,765,625,000 kb　");
+    EXPECT_EQ(texts[2 + 3 * 3 + 2].text, Spaces(7) + u"99,999 kb　");
+    const std::vector<Event> rules = printer.Of(Event::Line);
+    ASSERT_EQ(rules.size(), 2u);
+    EXPECT_EQ(rules[0].x1, 1950);
+    EXPECT_EQ(rules[1].x1, 8500 - kColumn);
+
+    // However long the text, the directory field keeps room for its header.
+    SetCellText(table, 2, 2, std::string(100, '9'));
+    RecordingPrinter wide;
+    PrintReport(table, wide, kDate);
+    EXPECT_EQ(wide.Of(Event::Text)[3].text, u"ディレクトリ　");
+    EXPECT_EQ(wide.Of(Event::Line)[1].x1, 8500 - 48 * kColumn);
+}
+
+TEST(PrintReport, PrintsEveryCharacterOutsideCodePage932AndEveryControlCharacterAsOneQuestionMark)
+{
+    ResultsTable table;
+    InitGrid(table);
+    SetCellText(table, 1, 1, "한국어 \xF0\x9F\x98\x80 e\xCC\x81 a\nb \xFF ¥");
+    SetCellText(table, 1, 2, "1 kb");
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate);
+
+    const std::vector<Event> texts = printer.Of(Event::Text);
+    // The emoji is two UTF-16 units, counted and printed as one column each; "¥" prints as its code, "\".
+    EXPECT_EQ(texts[6].text, u"??? ?? e? a?b ? \\" + Spaces(43) + u"　");
     EXPECT_EQ(texts[7].x1, 1500 + 67 * kColumn);
 }
 
@@ -240,12 +277,12 @@ struct PrintCommandTest : ::testing::Test {
     RecordingMessages messages;
     FixedDate dates;
 
-    void Run() { RunPrintCommand(table, dialog, printer, messages, dates); }
+    bool Run() { return RunPrintCommand(table, dialog, printer, messages, dates); }
 };
 
 TEST_F(PrintCommandTest, OkPrintsTheReportDatedTodayAndShowsNoMessage)
 {
-    Run();
+    EXPECT_TRUE(Run());
     EXPECT_EQ(dialog.shown, 1);
     EXPECT_TRUE(messages.shown.empty());
     ASSERT_FALSE(printer.events.empty());
@@ -256,7 +293,7 @@ TEST_F(PrintCommandTest, OkPrintsTheReportDatedTodayAndShowsNoMessage)
 TEST_F(PrintCommandTest, CancelShowsTheMessageAndPrintsNothing)
 {
     dialog.accept = false;
-    Run();
+    EXPECT_FALSE(Run());
     EXPECT_TRUE(printer.events.empty());
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].first, u"印刷を取り消しました");
@@ -266,7 +303,7 @@ TEST_F(PrintCommandTest, CancelShowsTheMessageAndPrintsNothing)
 TEST_F(PrintCommandTest, AFailureWhilePrintingShowsTheSameMessageAndNeitherRulesNorEndsTheDocument)
 {
     printer.failAtText = 4;
-    Run();
+    EXPECT_FALSE(Run());
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].first, u"印刷を取り消しました");
     EXPECT_EQ(printer.Of(Event::Text).size(), 4u);
