@@ -4,7 +4,7 @@
 
 namespace murako {
 
-ResultsTable::ResultsTable() : cells_(DesignRows) {}
+ResultsTable::ResultsTable() : cells_(DesignRows), rowBytes_(DesignRows) {}
 
 void ResultsTable::SetRows(int32_t rows)
 {
@@ -13,6 +13,7 @@ void ResultsTable::SetRows(int32_t rows)
     if (rows == Rows())
         return;
     cells_.resize(static_cast<size_t>(rows));
+    rowBytes_.resize(static_cast<size_t>(rows));
     const bool currentMoved = row_ >= rows;
     if (currentMoved)
         row_ = rows - 1;
@@ -25,9 +26,7 @@ void ResultsTable::SetRows(int32_t rows)
 
 void ResultsTable::SetRow(int32_t row)
 {
-    if (row < 0 || row >= Rows())
-        throw GridIndexError("row " + std::to_string(row) + " is outside the table");
-    if (row == row_)
+    if (CheckedRow(row) == row_)
         return;
     row_ = row;
     if (observer_)
@@ -68,9 +67,17 @@ void ResultsTable::SetFixedAlignment(int32_t col, Alignment alignment)
 
 const std::string& ResultsTable::TextAt(int32_t row, int32_t col) const
 {
-    if (row < 0 || row >= Rows())
-        throw GridIndexError("row " + std::to_string(row) + " is outside the table");
-    return cells_[row][CheckedCol(col)];
+    return cells_[CheckedRow(row)][CheckedCol(col)];
+}
+
+std::optional<int64_t> ResultsTable::RowBytes(int32_t row) const
+{
+    return rowBytes_[CheckedRow(row)];
+}
+
+void ResultsTable::SetRowBytes(int32_t row, int64_t bytes)
+{
+    rowBytes_[CheckedRow(row)] = bytes;
 }
 
 ResultsTable ResultsTable::Snapshot() const
@@ -78,6 +85,13 @@ ResultsTable ResultsTable::Snapshot() const
     ResultsTable copy(*this);
     copy.observer_ = nullptr;
     return copy;
+}
+
+int32_t ResultsTable::CheckedRow(int32_t row) const
+{
+    if (row < 0 || row >= Rows())
+        throw GridIndexError("row " + std::to_string(row) + " is outside the table");
+    return row;
 }
 
 int32_t ResultsTable::CheckedCol(int32_t col)

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -70,15 +71,22 @@ public:
     // For a view that draws cells: reads without moving the current cell.
     const std::string& TextAt(int32_t row, int32_t col) const;
 
+    // The exact byte count behind a row's size text, kept beside the cells for the view; none until the row
+    // writer has written the row.
+    std::optional<int64_t> RowBytes(int32_t row) const;
+    void SetRowBytes(int32_t row, int64_t bytes);
+
     void SetObserver(TableObserver* observer) { observer_ = observer; }
 
     // A copy of the cells and the current cell that no view watches: the table as it stands now.
     ResultsTable Snapshot() const;
 
 private:
+    int32_t CheckedRow(int32_t row) const;
     static int32_t CheckedCol(int32_t col);
 
     std::vector<std::array<std::string, Cols>> cells_;
+    std::vector<std::optional<int64_t>> rowBytes_;
     int32_t row_ = FixedRows;
     int32_t col_ = FixedCols;
     std::array<int32_t, Cols> colWidth_{DefaultColWidth, DefaultColWidth, DefaultColWidth};

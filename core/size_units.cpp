@@ -50,6 +50,7 @@ void WriteResultRow(ResultsTable& grid, const SizeUnits& units, int32_t PrmRow, 
     SetCellText(grid, PrmRow, 0, std::to_string(PrmNo));
     SetCellText(grid, PrmRow, 1, PrmName);
     SetCellText(grid, PrmRow, 2, sizeText);
+    grid.SetRowBytes(PrmRow, PrmSize);
 }
 
 }  // namespace murako

@@ -27,7 +27,8 @@ std::string FormatGrouped(int64_t value, std::string_view separator);
 // The size cell: the value in "#,##0 " form followed directly by the unit.
 std::string SizeText(int64_t bytes, const SizeUnits& units);
 
-// Fills row PrmRow with its number, its name and its converted size, in column order.
+// Fills row PrmRow with its number, its name and its converted size, in column order, and keeps the byte
+// count beside the row.
 void WriteResultRow(ResultsTable& grid, const SizeUnits& units, int32_t PrmRow, int32_t PrmNo,
                     const std::string& PrmName, int64_t PrmSize);
 

@@ -5,6 +5,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "size_units.h"
+#include "twips.h"
 #include "window_test_support.h"
 
 namespace murako {
@@ -34,6 +36,21 @@ protected:
         return grid.viewport()->grab().toImage();
     }
     QColor Role(QPalette::ColorRole role) { return grid.palette().color(role); }
+    int Px(int twips) { return TwipsToPixels(twips, grid.logicalDpiX()); }
+    // Whether the cell shows its whole text: the text's advance fits between the cell's paddings.
+    bool Whole(int row, int col)
+    {
+        const QString text = QString::fromStdString(table.TextAt(row, col));
+        return grid.fontMetrics().horizontalAdvance(text) <= grid.CellRect(row, col).width() - 2 * ResultsGrid::TextPadding;
+    }
+    void DragHeaderBorder(int col, int dx)
+    {
+        const QPoint from(grid.CellRect(0, col).right() + 1, grid.CellRect(0, col).center().y());
+        QTest::mousePress(grid.viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(grid.viewport(), from + QPoint(dx / 2, 0));
+        QTest::mouseMove(grid.viewport(), from + QPoint(dx, 0));
+        QTest::mouseRelease(grid.viewport(), Qt::LeftButton, {}, from + QPoint(dx, 0));
+    }
 
     ResultsTable table;
     ResultsGrid grid;
@@ -116,6 +133,89 @@ TEST_F(GridTest, HeaderStaysWhileScrollingAndTheKeyboardMovesTheCurrentCellIntoV
     EXPECT_EQ(grid.TopRow(), 1);
     QTest::keyClick(&grid, Qt::Key_Left);
     EXPECT_EQ(table.Col(), 1) << "the fixed column is never current through the keyboard";
+}
+
+TEST_F(GridTest, NumbersAndSizesAreNeverCutAndTheDirectoryColumnGivesWayFirst)
+{
+    AddRow("photos", "1 kb");
+    Settle();
+    EXPECT_EQ(grid.CellRect(0, 0).width(), Px(400)) << "a small table keeps the design's widths";
+    EXPECT_EQ(grid.CellRect(0, 1).width(), Px(5000));
+    EXPECT_EQ(grid.CellRect(0, 2).width(), Px(900));
+
+    while (table.Rows() <= 1000)
+        AddRow("dir", "1 kb");
+    SetCellText(table, 1000, 2, "123,456,789,012 kb");
+    SetCellText(table, 999, 2, "953,674 Mb");
+    Settle();
+    for (const auto& [row, col] : {std::pair{1000, 0}, {1000, 2}, {999, 2}, {0, 1}})
+        EXPECT_TRUE(Whole(row, col)) << table.TextAt(row, col);
+    EXPECT_LT(grid.CellRect(0, 1).width(), Px(5000)) << "the directory column gave the width";
+    EXPECT_EQ(grid.horizontalScrollBar()->maximum(), 0) << "and everything still fits without scrolling";
+    grid.ScrollToRow(990);
+    Settle();
+    EXPECT_TRUE(grid.viewport()->rect().contains(grid.CellRect(1000, 2)));
+
+    // A new search with small sizes gets the design's widths back.
+    table.SetRows(2);
+    SetCellText(table, 1, 0, "1");
+    SetCellText(table, 1, 2, "5 kb");
+    Settle();
+    EXPECT_EQ(grid.CellRect(0, 0).width(), Px(400));
+    EXPECT_EQ(grid.CellRect(0, 2).width(), Px(900));
+
+    // Wider than the window: the grid scrolls, the number column stays where it is.
+    SetCellText(table, 1, 2, std::string(200, '9'));
+    Settle();
+    EXPECT_TRUE(Whole(1, 2));
+    EXPECT_EQ(grid.CellRect(0, 1).width(), Px(ResultsGrid::DirectoryMinimumTwips));
+    ASSERT_GT(grid.horizontalScrollBar()->maximum(), 0);
+    grid.horizontalScrollBar()->setValue(grid.horizontalScrollBar()->maximum());
+    EXPECT_EQ(grid.CellRect(1, 0).left(), 0);
+    EXPECT_LE(grid.CellRect(1, 2).right(), grid.viewport()->width());
+}
+
+TEST_F(GridTest, ALongNameEndsInAnEllipsisAndTooltipsGiveTheFullNameAndTheExactBytes)
+{
+    const std::string longName = "/home/user/" + std::string(120, 'n') + "/end";
+    const SizeUnits units{1024, "kb"};
+    WriteResultRow(table, units, 1, 1, "[Root Files]", 1234567890);
+    table.SetRows(3);
+    WriteResultRow(table, units, 2, 2, longName, -1536);
+    Settle();
+
+    EXPECT_FALSE(Whole(2, 1));
+    EXPECT_EQ(grid.CellToolTip(2, 1), QString::fromStdString(longName));
+    EXPECT_EQ(grid.CellToolTip(1, 1), "") << "a name shown whole needs no tooltip";
+    EXPECT_EQ(grid.CellToolTip(1, 2), "1,234,567,890 バイト");
+    EXPECT_EQ(grid.CellToolTip(2, 2), "-1,536 バイト");
+    EXPECT_EQ(grid.CellToolTip(0, 2), "");
+    EXPECT_EQ(table.TextAt(2, 1), longName) << "the model keeps the full text";
+
+}
+
+TEST_F(GridTest, DraggingAHeaderBorderSetsAWidthThatANewSearchKeepsButNeverCutsASize)
+{
+    AddRow("photos", "1 kb");
+    Settle();
+    const int directory = grid.CellRect(0, 1).width();
+    DragHeaderBorder(1, -100);
+    EXPECT_EQ(grid.CellRect(0, 1).width(), directory - 100);
+    DragHeaderBorder(2, 40);
+    EXPECT_EQ(grid.CellRect(0, 2).width(), Px(900) + 40);
+    EXPECT_EQ(table.TextAt(0, 1), "ディレクトリ") << "dragging edits nothing";
+
+    table.SetRows(2);
+    SetCellText(table, 1, 2, "2 kb");
+    Settle();
+    EXPECT_EQ(grid.CellRect(0, 1).width(), directory - 100);
+    EXPECT_EQ(grid.CellRect(0, 2).width(), Px(900) + 40);
+
+    DragHeaderBorder(2, -200);
+    EXPECT_TRUE(Whole(0, 2)) << "a column never gets narrower than its header";
+    SetCellText(table, 1, 2, "123,456,789,012 kb");
+    Settle();
+    EXPECT_TRUE(Whole(1, 2)) << "nor than its widest size";
 }
 
 TEST_F(GridTest, ManyRowsWrittenInOneGoArePaintedOnce)

@@ -147,6 +147,19 @@ TEST(ResultsTable, TellsItsObserverWhatChanged)
         "cell 3,2",    "cell 3,2",    "rows 2",   "current 1,2",
     };
     EXPECT_EQ(observer.events, expected);
+
+    // A snapshot holds the cells and the current cell as they were, and nobody watches it.
+    SetCellText(grid, 1, 1, "before");
+    grid.SetRowBytes(1, 42);
+    ResultsTable snapshot = grid.Snapshot();
+    observer.events.clear();
+    SetCellText(snapshot, 1, 2, "in the snapshot");
+    snapshot.SetRows(5);
+    EXPECT_TRUE(observer.events.empty());
+    SetCellText(grid, 1, 1, "after");
+    EXPECT_EQ(snapshot.TextAt(1, 1), "before");
+    EXPECT_EQ(snapshot.RowBytes(1), 42);
+    EXPECT_EQ(grid.TextAt(1, 2), "");
 }
 
 }  // namespace

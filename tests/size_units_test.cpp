@@ -146,6 +146,15 @@ TEST(WriteResultRow, FillsTheRowInColumnOrderAndLeavesColumnTwoCurrent)
     EXPECT_EQ(grid.TextAt(2, 0), "-7");
     EXPECT_EQ(grid.TextAt(2, 1), "/home/u/合計");
     EXPECT_EQ(grid.TextAt(2, 2), "4 kb") << "4.5 goes to the even 4";
+
+    // The exact byte count stays beside the rounded text, and goes with its row.
+    EXPECT_EQ(grid.RowBytes(3), 1234567);
+    EXPECT_EQ(grid.RowBytes(2), 4608);
+    EXPECT_EQ(grid.RowBytes(1), std::nullopt);
+    grid.SetRows(3);
+    grid.SetRows(4);
+    EXPECT_EQ(grid.RowBytes(3), std::nullopt);
+    EXPECT_EQ(grid.RowBytes(2), 4608);
 }
 
 TEST(WriteResultRow, WritesNothingWhenTheDivisionFailsAndStopsAtAMissingRow)

@@ -1,13 +1,18 @@
 #include "results_grid.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
+#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStringList>
+#include <QToolTip>
 #include <algorithm>
+#include <cstdlib>
 
+#include "size_units.h"
 #include "twips.h"
 
 namespace murako {
@@ -16,7 +21,7 @@ namespace {
 const QColor BeyondLastRow(128, 128, 128);
 const QColor OrdinaryGridLine(192, 192, 192);
 const QColor FixedGridLine(0, 0, 0);
-constexpr int TextPadding = 2;
+constexpr int BorderGrip = 3;  // pixels either side of a header border that start a drag
 
 Qt::Alignment ToQt(Alignment alignment, const QString& text)
 {
@@ -54,11 +59,12 @@ ResultsGrid::ResultsGrid(ResultsTable& table, QWidget* parent) : QAbstractScroll
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setMouseTracking(true);
     repaintTimer_.setSingleShot(true);
     repaintTimer_.setInterval(FrameInterval);
     connect(&repaintTimer_, &QTimer::timeout, this, [this] { CatchUp(); });
     table_.SetObserver(this);
-    UpdateScrollBars();
+    Relayout();
 }
 
 ResultsGrid::~ResultsGrid()
@@ -66,13 +72,19 @@ ResultsGrid::~ResultsGrid()
     table_.SetObserver(nullptr);
 }
 
-void ResultsGrid::RowsChanged(int32_t)
+void ResultsGrid::RowsChanged(int32_t rows)
 {
+    // Dropped rows may have held the widest texts: measure again from scratch at the next frame.
+    if (rows < measuredRows_)
+        measureStale_ = true;
+    measuredRows_ = rows;
     ScheduleRepaint();
 }
 
-void ResultsGrid::CellChanged(int32_t, int32_t)
+void ResultsGrid::CellChanged(int32_t row, int32_t col)
 {
+    if (!measureStale_)
+        MeasureText(row, col);
     ScheduleRepaint();
 }
 
@@ -89,13 +101,37 @@ void ResultsGrid::ScheduleRepaint()
 
 void ResultsGrid::CatchUp()
 {
-    UpdateScrollBars();
+    Relayout();
     viewport()->update();
 }
 
-int ResultsGrid::ColWidthPixels(int col) const
+QString ResultsGrid::Text(int row, int col) const
 {
-    return TwipsToPixels(table_.ColWidth(col), logicalDpiX());
+    return QString::fromStdString(table_.TextAt(row, col));
+}
+
+void ResultsGrid::MeasureText(int row, int col)
+{
+    const std::string& text = table_.TextAt(row, col);
+    // No character is wider than the font's widest, so most texts need no measuring at all.
+    if (static_cast<int64_t>(text.size()) * fontMetrics().maxWidth() <= widestText_[col])
+        return;
+    widestText_[col] = std::max(widestText_[col], fontMetrics().horizontalAdvance(QString::fromStdString(text)));
+}
+
+int ResultsGrid::NeededWidth(int col) const
+{
+    return widestText_[col] + 2 * TextPadding;
+}
+
+int ResultsGrid::HeaderWidth(int col) const
+{
+    return fontMetrics().horizontalAdvance(Text(0, col)) + 2 * TextPadding;
+}
+
+int ResultsGrid::TextSpace(int col) const
+{
+    return widths_[col] - 2 * TextPadding;
 }
 
 int ResultsGrid::RowHeightPixels() const
@@ -118,8 +154,34 @@ void ResultsGrid::ScrollToRow(int row)
     verticalScrollBar()->setValue(row - ResultsTable::FixedRows);
 }
 
-void ResultsGrid::UpdateScrollBars()
+void ResultsGrid::Relayout()
 {
+    if (measureStale_) {
+        widestText_.fill(0);
+        for (int row = 0; row < table_.Rows(); ++row)
+            for (int col = 0; col < ResultsTable::Cols; ++col)
+                MeasureText(row, col);
+        measuredRows_ = table_.Rows();
+        measureStale_ = false;
+    }
+    // A number or a size is never cut: its column is as wide as its widest text, whatever was chosen.
+    for (int col = 0; col < ResultsTable::Cols; ++col) {
+        const int base = chosenWidths_[col].value_or(TwipsToPixels(table_.ColWidth(col), logicalDpiX()));
+        widths_[col] = std::max(base, NeededWidth(col));
+    }
+    constexpr int directory = 1;
+    if (chosenWidths_[directory]) {
+        widths_[directory] = *chosenWidths_[directory];
+    } else {
+        // The directory column gives up its width to the others first, and takes what room is left.
+        int room = viewport()->width();
+        for (int col = 0; col < ResultsTable::Cols; ++col)
+            room -= col == directory ? 0 : widths_[col];
+        const int designWidth = TwipsToPixels(table_.ColWidth(directory), logicalDpiX());
+        widths_[directory] = std::max(TwipsToPixels(DirectoryMinimumTwips, logicalDpiX()),
+                                      std::min(room, std::max(designWidth, NeededWidth(directory))));
+    }
+
     const int scrollRows = table_.Rows() - ResultsTable::FixedRows;
     const int visibleRows = FullyVisibleScrollRows();
     verticalScrollBar()->setRange(0, std::max(0, scrollRows - visibleRows));
@@ -128,7 +190,7 @@ void ResultsGrid::UpdateScrollBars()
     int fixedWidth = 0;
     int scrollWidth = 0;
     for (int col = 0; col < ResultsTable::Cols; ++col)
-        (col < ResultsTable::FixedCols ? fixedWidth : scrollWidth) += ColWidthPixels(col);
+        (col < ResultsTable::FixedCols ? fixedWidth : scrollWidth) += widths_[col];
     const int visibleWidth = std::max(1, viewport()->width() - fixedWidth);
     horizontalScrollBar()->setRange(0, std::max(0, scrollWidth - visibleWidth));
     horizontalScrollBar()->setPageStep(visibleWidth);
@@ -139,17 +201,32 @@ QRect ResultsGrid::CellRect(int row, int col) const
 {
     int x = col < ResultsTable::FixedCols ? 0 : -horizontalScrollBar()->value();
     for (int c = 0; c < col; ++c)
-        x += ColWidthPixels(c);
+        x += widths_[c];
     const int height = RowHeightPixels();
     const int y = row < ResultsTable::FixedRows ? row * height
                                                 : (ResultsTable::FixedRows + row - TopRow()) * height;
-    return QRect(x, y, ColWidthPixels(col), height);
+    return QRect(x, y, widths_[col], height);
 }
 
 Qt::Alignment ResultsGrid::CellAlignment(int row, int col) const
 {
-    const QString text = QString::fromStdString(table_.TextAt(row, col));
-    return ToQt(IsFixed(row, col) ? table_.FixedAlignment(col) : table_.ColAlignment(col), text);
+    return ToQt(IsFixed(row, col) ? table_.FixedAlignment(col) : table_.ColAlignment(col), Text(row, col));
+}
+
+QString ResultsGrid::CellToolTip(int row, int col) const
+{
+    QStringList lines;
+    const QString text = Text(row, col);
+    if (fontMetrics().horizontalAdvance(text) > TextSpace(col))
+        lines << text;
+    constexpr int size = 2;
+    if (col == size && row >= ResultsTable::FixedRows) {
+        if (const std::optional<int64_t> bytes = table_.RowBytes(row)) {
+            const std::string digits = FormatGrouped(*bytes, QLocale().groupSeparator().toStdString());
+            lines << QStringLiteral("%1 バイト").arg(QString::fromStdString(digits));
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 void ResultsGrid::paintEvent(QPaintEvent*)
@@ -165,7 +242,8 @@ void ResultsGrid::paintEvent(QPaintEvent*)
     auto paintCell = [&](int row, int col) {
         const QRect rect = CellRect(row, col);
         const bool fixed = IsFixed(row, col);
-        const bool current = !fixed && row == table_.Row() && col == table_.Col();
+        const bool isCurrentCell = row == table_.Row() && col == table_.Col();
+        const bool current = !fixed && isCurrentCell;
         const QPalette::ColorRole background =
             fixed ? QPalette::Button : current ? QPalette::Highlight : QPalette::Base;
         const QPalette::ColorRole foreground =
@@ -173,12 +251,14 @@ void ResultsGrid::paintEvent(QPaintEvent*)
         painter.fillRect(rect, palette().color(background));
         painter.setPen(palette().color(foreground));
         const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
-        painter.drawText(textRect, CellAlignment(row, col), QString::fromStdString(table_.TextAt(row, col)));
+        const QString text = painter.fontMetrics().elidedText(Text(row, col), Qt::ElideRight, textRect.width());
+        painter.drawText(textRect, CellAlignment(row, col), text);
         painter.setPen(fixed ? FixedGridLine : OrdinaryGridLine);
         painter.drawLine(rect.topRight(), rect.bottomRight());
         painter.drawLine(rect.bottomLeft(), rect.bottomRight());
-        if (current && hasFocus()) {
-            painter.setPen(QPen(palette().color(QPalette::HighlightedText), 1, Qt::DotLine));
+        // The focus shows on the current cell even when that is a header cell, as before any search.
+        if (isCurrentCell && hasFocus()) {
+            painter.setPen(QPen(palette().color(foreground), 1, Qt::DotLine));
             painter.drawRect(rect.adjusted(1, 1, -2, -2));
         }
     };
@@ -206,7 +286,28 @@ void ResultsGrid::paintEvent(QPaintEvent*)
 void ResultsGrid::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
-    UpdateScrollBars();
+    Relayout();
+}
+
+void ResultsGrid::changeEvent(QEvent* event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        measureStale_ = true;
+        CatchUp();
+    }
+}
+
+void ResultsGrid::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ResultsGrid::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 void ResultsGrid::scrollContentsBy(int, int)
@@ -235,7 +336,7 @@ void ResultsGrid::MoveCurrentCell(int row, int col)
     else if (row >= TopRow() + visibleRows)
         ScrollToRow(row - visibleRows + 1);
     const QRect cell = CellRect(row, col);
-    const int fixedWidth = ColWidthPixels(0);
+    const int fixedWidth = widths_[0];
     if (cell.left() < fixedWidth)
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (fixedWidth - cell.left()));
     else if (cell.right() >= viewport()->width())
@@ -278,14 +379,77 @@ int ResultsGrid::ColAt(int x) const
     return -1;
 }
 
+int ResultsGrid::BorderAt(QPoint at) const
+{
+    if (at.y() < 0 || at.y() >= RowHeightPixels() * ResultsTable::FixedRows)
+        return -1;
+    for (int col = ResultsTable::Cols - 1; col >= 0; --col) {
+        const int border = CellRect(0, col).right() + 1;
+        const bool hidden = col >= ResultsTable::FixedCols && border <= widths_[0];
+        if (!hidden && std::abs(at.x() - border) <= BorderGrip)
+            return col;
+    }
+    return -1;
+}
+
 void ResultsGrid::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        draggedBorder_ = BorderAt(at);
+        if (draggedBorder_ >= 0) {
+            event->accept();
+            return;
+        }
+    }
     const int row = RowAt(at.y());
     const int col = ColAt(at.x());
     if (event->button() == Qt::LeftButton && col >= 0 && row < table_.Rows() && !IsFixed(row, col))
         MoveCurrentCell(row, col);
     QAbstractScrollArea::mousePressEvent(event);
+}
+
+void ResultsGrid::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    if (draggedBorder_ < 0) {
+        if (BorderAt(at) >= 0)
+            viewport()->setCursor(Qt::SplitHCursor);
+        else
+            viewport()->unsetCursor();
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    // Never narrower than the header's text, so that every column can still be found and dragged back.
+    const int col = draggedBorder_;
+    chosenWidths_[col] = std::max(HeaderWidth(col), at.x() - CellRect(0, col).left());
+    CatchUp();
+    event->accept();
+}
+
+void ResultsGrid::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && draggedBorder_ >= 0) {
+        draggedBorder_ = -1;
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+bool ResultsGrid::viewportEvent(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QAbstractScrollArea::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const int row = RowAt(help->pos().y());
+    const int col = ColAt(help->pos().x());
+    const QString tip = col >= 0 && row < table_.Rows() ? CellToolTip(row, col) : QString();
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), tip, viewport(), CellRect(row, col));
+    return true;
 }
 
 }  // namespace murako

@@ -2,6 +2,8 @@
 
 #include <QAbstractScrollArea>
 #include <QTimer>
+#include <array>
+#include <optional>
 
 #include "results_table.h"
 
@@ -9,10 +11,14 @@ namespace murako {
 
 // A read-only view of the results table: row 0 and column 0 fixed, the model's current cell highlighted.
 // Change notifications only mark the view stale; one repaint per frame catches up however many rows arrived.
+// Each column is at least its ColWidth and widens to its widest text, the directory column giving way first;
+// a directory text that still does not fit ends in "…". Dragging a header border sets a column's width.
 class ResultsGrid : public QAbstractScrollArea, private TableObserver {
 public:
     static constexpr int RowHeightTwips = 240;
     static constexpr int FrameInterval = 16;  // ms, about one screen refresh
+    static constexpr int DirectoryMinimumTwips = 1440;
+    static constexpr int TextPadding = 2;  // pixels on either side of a cell's text
 
     explicit ResultsGrid(ResultsTable& table, QWidget* parent = nullptr);
     ~ResultsGrid() override;
@@ -20,14 +26,22 @@ public:
     // Where cell (row, col) is drawn in viewport coordinates, given the current scroll position.
     QRect CellRect(int row, int col) const;
     Qt::Alignment CellAlignment(int row, int col) const;
+    // The cell's full text where it is shown cut short, and the exact byte count behind a size; one per line.
+    QString CellToolTip(int row, int col) const;
     int TopRow() const;   // first scrollable row shown under the header
     void ScrollToRow(int row);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -37,16 +51,27 @@ private:
 
     void ScheduleRepaint();
     void CatchUp();
-    void UpdateScrollBars();
-    int ColWidthPixels(int col) const;
+    void Relayout();
+    void MeasureText(int row, int col);
+    int NeededWidth(int col) const;
+    int HeaderWidth(int col) const;
+    int TextSpace(int col) const;
+    QString Text(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
     void MoveCurrentCell(int row, int col);
     int RowAt(int y) const;
     int ColAt(int x) const;
+    int BorderAt(QPoint at) const;  // the column whose right header border is under at, or -1
 
     ResultsTable& table_;
     QTimer repaintTimer_;
+    std::array<int, ResultsTable::Cols> widths_{};      // as laid out, in pixels
+    std::array<int, ResultsTable::Cols> widestText_{};  // advance of each column's widest text, in pixels
+    std::array<std::optional<int>, ResultsTable::Cols> chosenWidths_;  // set by dragging, in pixels
+    bool measureStale_ = true;
+    int32_t measuredRows_ = 0;
+    int draggedBorder_ = -1;
 };
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.
