@@ -1,5 +1,6 @@
 #include "results_grid.h"
 
+#include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLocale>
@@ -10,6 +11,7 @@
 #include <QStringList>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "size_units.h"
@@ -113,10 +115,21 @@ QString ResultsGrid::Text(int row, int col) const
 void ResultsGrid::MeasureText(int row, int col)
 {
     const std::string& text = table_.TextAt(row, col);
-    // No character is wider than the font's widest, so most texts need no measuring at all.
-    if (static_cast<int64_t>(text.size()) * fontMetrics().maxWidth() <= widestText_[col])
+    int& widest = widestText_[col];
+    const bool printableAscii = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    if (printableAscii) {
+        // Shaping every row number and size would stall a large search; the grid's font does not kern ASCII,
+        // so the sum of the characters' advances, rounded up, is never narrower than the shaped text.
+        double advance = 0;
+        for (const char c : text)
+            advance += asciiAdvances_[static_cast<size_t>(c)];
+        widest = std::max(widest, static_cast<int>(std::ceil(advance)));
         return;
-    widestText_[col] = std::max(widestText_[col], fontMetrics().horizontalAdvance(QString::fromStdString(text)));
+    }
+    // No character is wider than the font's widest, so most other texts need no shaping either.
+    if (static_cast<int64_t>(text.size()) * fontMetrics().maxWidth() <= widest)
+        return;
+    widest = std::max(widest, fontMetrics().horizontalAdvance(QString::fromStdString(text)));
 }
 
 int ResultsGrid::NeededWidth(int col) const
@@ -157,6 +170,9 @@ void ResultsGrid::ScrollToRow(int row)
 void ResultsGrid::Relayout()
 {
     if (measureStale_) {
+        const QFontMetricsF metrics(font(), this);
+        for (size_t c = 0x20; c < asciiAdvances_.size(); ++c)
+            asciiAdvances_[c] = metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)));
         widestText_.fill(0);
         for (int row = 0; row < table_.Rows(); ++row)
             for (int col = 0; col < ResultsTable::Cols; ++col)

@@ -68,6 +68,7 @@ private:
     QTimer repaintTimer_;
     std::array<int, ResultsTable::Cols> widths_{};      // as laid out, in pixels
     std::array<int, ResultsTable::Cols> widestText_{};  // advance of each column's widest text, in pixels
+    std::array<double, 0x7F> asciiAdvances_{};          // of the grid's font, by character code
     std::array<std::optional<int>, ResultsTable::Cols> chosenWidths_;  // set by dragging, in pixels
     bool measureStale_ = true;
     int32_t measuredRows_ = 0;
