@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPrintDialog>
@@ -14,6 +15,7 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 #include <QTimer>
 #include <gtest/gtest.h>
 #include <thread>
@@ -196,13 +198,58 @@ TEST_F(WindowTest, DriveChangeMovesTheDirectoryListAndAnUnreadableVolumeIsReport
     Drive1()->setCurrentIndex(0);
     EXPECT_EQ(Dir1()->Path(), cwd) << "the current directory lies on /, so / opens it";
 
-    MessageBoxCatcher message;
-    message.ArmOnce();
-    Drive1()->setCurrentIndex(2);
-    EXPECT_EQ(message.caption, "Murako");
-    EXPECT_TRUE(message.text.contains("/no-such-volume"));
+    // The arrow keys move past a volume that cannot be read: one message, and the next press moves on.
+    QStringList messages;
+    QTimer answerer;
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            messages << box->windowTitle() + ": " + box->text();
+            box->accept();
+        }
+    });
+    answerer.start(20);
+    Drive1()->SetVolumes({{"/", ""}, {"/no-such-volume", ""}, {QString::fromStdString(volume.Root()), "temp"}});
+    Drive1()->ShowVolumeOf(QString::fromStdString(Dir1()->Path()));
+    Drive1()->setFocus();
+    QTest::keyClick(Drive1(), Qt::Key_Down);
+    EXPECT_EQ(messages, QStringList{"Murako: /no-such-volume を読み取れません。"});
     EXPECT_EQ(Dir1()->Path(), cwd);
-    EXPECT_EQ(Drive1()->currentIndex(), 0);
+    EXPECT_EQ(Drive1()->currentIndex(), 1);
+    QTest::keyClick(Drive1(), Qt::Key_Down);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(Drive1()->currentIndex(), 2);
+    EXPECT_EQ(Dir1()->Path(), volume.Root());
+}
+
+TEST_F(WindowTest, TheFocusShowsOnEveryControlFromTheStartTheGridsOnItsHeaderCell)
+{
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    const char* controls[] = {"Command3", "Drive1",     "Command1",   "Command2", "Option1(0)",
+                              "Option1(1)", "Option2(1)", "Option2(0)", "Dir1",     "Grid1"};
+    QWidget* elsewhere = Control<QWidget>("Command2");
+    for (const char* name : controls) {
+        QWidget* control = Control<QWidget>(name);
+        (control == elsewhere ? Control<QWidget>("Command1") : elsewhere)->setFocus();
+        ASSERT_TRUE(WaitUntil([&] { return !control->hasFocus(); }));
+        const QImage without = control->grab().toImage();
+        control->setFocus();
+        ASSERT_TRUE(WaitUntil([&] { return control->hasFocus(); }));
+        EXPECT_NE(control->grab().toImage(), without) << name;
+    }
+    EXPECT_EQ(form.Table().Row(), 0) << "before any search the grid's current cell is in the header";
+}
+
+TEST_F(WindowTest, QtsOwnDialogsAndStandardButtonsSpeakJapanese)
+{
+    QTranslator* translator = LoadQtJapaneseTranslations();
+    ASSERT_NE(translator, nullptr) << "qt6-translations-l10n is not installed";
+    QMessageBox box(QMessageBox::NoIcon, "Murako", "?", QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "キャンセル");
+    QPrintDialog dialog;
+    EXPECT_EQ(dialog.windowTitle(), "印刷");
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
 }
 
 TEST_F(WindowTest, SingleClickPicksTheDirectoryToMeasureAndDoubleClickOpensIt)
@@ -457,6 +504,25 @@ TEST_F(GatedWindowTest, PrintDuringARunHoldsTheRowsOfTheMomentOfThePressWhileThe
     EXPECT_TRUE(report.contains(QStringLiteral("[Root Files]"))) << report.toStdString();
     EXPECT_EQ(report.count(QStringLiteral(" kb")), 2) << report.toStdString();
     EXPECT_FALSE(report.contains(QStringLiteral("/合計")));
+}
+
+TEST_F(GatedWindowTest, ReturnOrEnterOnAFocusedButtonClicksItOnceHoweverLongTheKeyIsHeld)
+{
+    MakeTree();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    gated.listing.Close();
+    QPushButton* search = Control<QPushButton>("Command1");
+    search->setFocus();
+    QTest::keyClick(search, Qt::Key_Return);
+    ASSERT_TRUE(gated.listing.WaitForWaiter());
+    ExpectBusy(true);
+    QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(search, &held);
+    ExpectBusy(true);
+    QTest::keyClick(search, Qt::Key_Enter, Qt::KeypadModifier);
+    ExpectBusy(false);
+    FinishEverything();
 }
 
 TEST_F(GatedWindowTest, ExitButtonClosesTheWindow)

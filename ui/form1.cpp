@@ -7,12 +7,15 @@
 #include <QFile>
 #include <QFont>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTranslator>
 #include <cerrno>
 #include <mutex>
 #include <unistd.h>
@@ -41,7 +44,37 @@ std::string CurrentDirectory()
     return buffer;
 }
 
+// Return or Enter on a focused button clicks it, as Space does; a key held down clicks only once.
+class ClickOnReturn final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (!plain || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter))
+            return false;
+        if (!key->isAutoRepeat())
+            static_cast<QPushButton*>(watched)->click();
+        return true;
+    }
+};
+
 }  // namespace
+
+QTranslator* LoadQtJapaneseTranslations()
+{
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+        QCoreApplication::installTranslator(translator))
+        return translator;
+    delete translator;
+    return nullptr;
+}
 
 void RegisterFontSubstitutes()
 {
@@ -132,8 +165,10 @@ void Form1::CreateControls()
     Place(StatusBar1, 0, ClientHeightTwips - 360, ClientWidthTwips, 360);
 
     // Buttons on a plain window are neither default nor cancel buttons unless asked to be.
-    for (QPushButton* button : {Command1, Command2, Command3})
+    for (QPushButton* button : {Command1, Command2, Command3}) {
         button->setAutoDefault(false);
+        button->installEventFilter(new ClickOnReturn(button));
+    }
 }
 
 void Form1::SetTabOrder()
@@ -205,9 +240,19 @@ void Form1::Drive1_Change()
     const QString target = Drive1->IndexOfVolume(cwd) == Drive1->currentIndex() ? cwd : Drive1->RootPath();
     if (Dir1->SetPath(QFile::encodeName(target).toStdString()))
         return;
+    // The drive list stays on the volume, so that the next arrow key moves on past it; the directory list
+    // keeps the directory it showed.
     QMessageBox::warning(this, QStringLiteral("Murako"),
                          QStringLiteral("%1 を読み取れません。").arg(Drive1->Drive()));
-    Drive1->ShowVolumeOf(QFile::decodeName(QByteArray::fromStdString(Dir1->Path())));
+}
+
+bool Form1::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // Qt draws the focus of buttons and lists only after a Tab; here it shows from the start.
+    if (event->type() == QEvent::WindowActivate)
+        setAttribute(Qt::WA_KeyboardFocusChange);
+    return handled;
 }
 
 void Form1::closeEvent(QCloseEvent* event)

@@ -9,6 +9,7 @@
 #include "search_run.h"
 
 class QGroupBox;
+class QTranslator;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -22,6 +23,10 @@ class ResultsGrid;
 
 // "ＭＳ Ｐゴシック" does not exist on Linux; without substitutes fontconfig hands back a Latin font.
 void RegisterFontSubstitutes();
+
+// Installs Qt's own Japanese translations, owned by the application, so that the printer dialog and the
+// standard buttons speak the window's language; null when they are not installed.
+QTranslator* LoadQtJapaneseTranslations();
 
 // The main window: every control, the search button bound to the search run, and the exit.
 class Form1 : public QWidget, private SearchPresentation, private SearchChoices, private RunHost {
@@ -37,6 +42,7 @@ public:
     const SearchController& Controller() const { return controller_; }
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:

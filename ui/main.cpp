@@ -7,6 +7,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    murako::LoadQtJapaneseTranslations();
     murako::Form1 form(std::make_shared<murako::PosixFileSystem>());
     form.show();
     return app.exec();
