@@ -511,11 +511,11 @@ TEST_F(GatedWindowTest, ReturnOrEnterOnAFocusedButtonClicksItOnceHoweverLongTheK
     MakeTree();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    gated.listing.Close();
+    gated->listing.Close();
     QPushButton* search = Control<QPushButton>("Command1");
     search->setFocus();
     QTest::keyClick(search, Qt::Key_Return);
-    ASSERT_TRUE(gated.listing.WaitForWaiter());
+    ASSERT_TRUE(gated->listing.WaitForWaiter());
     ExpectBusy(true);
     QKeyEvent held(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
     QApplication::sendEvent(search, &held);
