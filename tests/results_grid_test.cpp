@@ -1,7 +1,9 @@
 #include "results_grid.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -191,6 +193,12 @@ TEST_F(GridTest, ALongNameEndsInAnEllipsisAndTooltipsGiveTheFullNameAndTheExactB
     EXPECT_EQ(grid.CellToolTip(2, 2), "-1,536 バイト");
     EXPECT_EQ(grid.CellToolTip(0, 2), "");
     EXPECT_EQ(table.TextAt(2, 1), longName) << "the model keeps the full text";
+
+    // Hovering shows them.
+    const QPoint over = grid.CellRect(1, 2).center();
+    QHelpEvent help(QEvent::ToolTip, over, grid.viewport()->mapToGlobal(over));
+    QApplication::sendEvent(grid.viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), "1,234,567,890 バイト");
 
 }
 
