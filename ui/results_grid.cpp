@@ -56,7 +56,8 @@ bool ReadsAsNumber(const QString& text)
     return number.match(text).hasMatch();
 }
 
-ResultsGrid::ResultsGrid(ResultsTable& table, QWidget* parent) : QAbstractScrollArea(parent), table_(table)
+ResultsGrid::ResultsGrid(ResultsTable& table, QWidget* parent)
+    : QAbstractScrollArea(parent), table_(table), announcer_(*this)
 {
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -67,6 +68,7 @@ ResultsGrid::ResultsGrid(ResultsTable& table, QWidget* parent) : QAbstractScroll
     connect(&repaintTimer_, &QTimer::timeout, this, [this] { CatchUp(); });
     table_.SetObserver(this);
     Relayout();
+    InstallResultsGridAccessibility(this);
 }
 
 ResultsGrid::~ResultsGrid()
@@ -76,6 +78,7 @@ ResultsGrid::~ResultsGrid()
 
 void ResultsGrid::RowsChanged(int32_t rows)
 {
+    announcer_.RowsChanged(rows);
     // Dropped rows may have held the widest texts: measure again from scratch at the next frame.
     if (rows < measuredRows_)
         measureStale_ = true;
@@ -85,6 +88,7 @@ void ResultsGrid::RowsChanged(int32_t rows)
 
 void ResultsGrid::CellChanged(int32_t row, int32_t col)
 {
+    announcer_.CellChanged(row, col);
     if (!measureStale_)
         MeasureText(row, col);
     ScheduleRepaint();
@@ -105,6 +109,7 @@ void ResultsGrid::CatchUp()
 {
     Relayout();
     viewport()->update();
+    announcer_.Flush();
 }
 
 QString ResultsGrid::Text(int row, int col) const
@@ -318,6 +323,9 @@ void ResultsGrid::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
     viewport()->update();
+    // The window names the grid as it takes the focus; the current cell follows on the next frame.
+    announcer_.ForgetCurrentCell();
+    ScheduleRepaint();
 }
 
 void ResultsGrid::focusOutEvent(QFocusEvent* event)
@@ -340,11 +348,6 @@ void ResultsGrid::MoveCurrentCell(int row, int col)
     col = std::clamp(col, ResultsTable::FixedCols, ResultsTable::Cols - 1);
     table_.SetRow(row);
     table_.SetCol(col);
-    // A screen reader announces the row the keyboard moved to.
-    QStringList texts;
-    for (int c = 0; c < ResultsTable::Cols; ++c)
-        texts << QString::fromStdString(table_.TextAt(row, c));
-    setAccessibleDescription(texts.join(QLatin1Char(' ')));
 
     const int visibleRows = FullyVisibleScrollRows();
     if (row < TopRow())
@@ -357,6 +360,8 @@ void ResultsGrid::MoveCurrentCell(int row, int col)
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (fixedWidth - cell.left()));
     else if (cell.right() >= viewport()->width())
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() + cell.right() - viewport()->width() + 1);
+    // Told after scrolling, so that the cell a reader hears about is the one on the screen.
+    announcer_.CurrentCellMoved();
 }
 
 void ResultsGrid::keyPressEvent(QKeyEvent* event)

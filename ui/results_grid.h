@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 
+#include "results_grid_accessible.h"
 #include "results_table.h"
 
 namespace murako {
@@ -30,6 +31,11 @@ public:
     QString CellToolTip(int row, int col) const;
     int TopRow() const;   // first scrollable row shown under the header
     void ScrollToRow(int row);
+    // The model row and column drawn at a viewport position; the column is -1 beyond the last one.
+    int RowAt(int y) const;
+    int ColAt(int x) const;
+    const ResultsTable& Table() const { return table_; }
+    GridAnnouncer& Announcer() { return announcer_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -60,8 +66,6 @@ private:
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
     void MoveCurrentCell(int row, int col);
-    int RowAt(int y) const;
-    int ColAt(int x) const;
     int BorderAt(QPoint at) const;  // the column whose right header border is under at, or -1
 
     ResultsTable& table_;
@@ -73,6 +77,7 @@ private:
     bool measureStale_ = true;
     int32_t measuredRows_ = 0;
     int draggedBorder_ = -1;
+    GridAnnouncer announcer_;
 };
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.

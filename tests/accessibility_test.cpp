@@ -1,0 +1,268 @@
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/qpa/qplatformaccessibility.h>
+#include <QtGui/qpa/qplatformintegration.h>
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "dir_list.h"
+#include "drive_list.h"
+#include "form1.h"
+#include "posix_file_system.h"
+#include "results_grid.h"
+#include "window_test_support.h"
+
+namespace murako {
+namespace {
+
+using testing::GatedFileSystem;
+using testing::TempTree;
+using testing::WaitUntil;
+
+// What assistive technology was told, taken down when it was told.
+struct Heard {
+    QAccessible::Event type;
+    QAccessible::Role role;
+    QString name;
+    QString description;
+    QObject* object;
+    int row = -1;
+    int col = -1;
+    QAccessibleTableModelChangeEvent::ModelChangeType change = QAccessibleTableModelChangeEvent::DataChanged;
+};
+
+std::vector<Heard>* heard = nullptr;
+
+void Collect(QAccessibleEvent* event)
+{
+    QAccessibleInterface* iface = event->accessibleInterface();
+    if (!heard || !iface)
+        return;
+    Heard entry{event->type(), iface->role(), iface->text(QAccessible::Name), iface->text(QAccessible::Description),
+                event->object()};
+    if (QAccessibleTableCellInterface* cell = iface->tableCellInterface()) {
+        entry.row = cell->rowIndex();
+        entry.col = cell->columnIndex();
+    }
+    if (event->type() == QAccessible::TableModelChanged) {
+        const auto* change = static_cast<QAccessibleTableModelChangeEvent*>(event);
+        entry.change = change->modelChangeType();
+        entry.row = change->firstRow();
+        entry.col = change->lastRow();
+    }
+    heard->push_back(entry);
+}
+
+// What a screen reader does when it starts: the platform's accessibility goes active and Qt sends events.
+void SetReaderListening(bool listening)
+{
+    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(listening);
+}
+
+// A window built while a reader listens, as it is when the program starts under a screen reader.
+class ReaderTest : public ::testing::Test {
+protected:
+    ReaderTest() : ReaderTest(real) {}
+    explicit ReaderTest(FileSystem& fileSystem, SearchController::Options options = {})
+    {
+        SetReaderListening(true);
+        previousHandler_ = QAccessible::installUpdateHandler(Collect);
+        heard = &events;
+        form = std::make_unique<Form1>(fileSystem, options);
+    }
+    ~ReaderTest() override
+    {
+        form.reset();
+        heard = nullptr;
+        QAccessible::installUpdateHandler(previousHandler_);
+        SetReaderListening(false);
+    }
+
+    template <typename T>
+    T* Control(const char* name)
+    {
+        T* control = form->findChild<T*>(QString::fromUtf8(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+    QAccessibleInterface* Accessible(const char* name) { return QAccessible::queryAccessibleInterface(Control<QWidget>(name)); }
+    ResultsGrid* Grid() { return Control<ResultsGrid>("Grid1"); }
+    QAccessibleTableInterface* GridTable() { return Accessible("Grid1")->tableInterface(); }
+
+    void Search(const std::string& path)
+    {
+        ASSERT_TRUE(Control<DirList>("Dir1")->SetPath(path));
+        Control<QPushButton>("Command1")->click();
+        ASSERT_TRUE(WaitUntil([&] { return !form->Controller().Searching(); }));
+        // The grid catches up once a frame.
+        QTest::qWait(3 * ResultsGrid::FrameInterval);
+    }
+    void ShowAndFocusGrid()
+    {
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        Grid()->setFocus();
+        ASSERT_TRUE(WaitUntil([&] { return Grid()->hasFocus(); }));
+    }
+    // The focus events told about cells since the last call, as (row, column, text).
+    std::vector<std::tuple<int, int, QString>> CellFocusEvents()
+    {
+        std::vector<std::tuple<int, int, QString>> focused;
+        for (const Heard& entry : events)
+            if (entry.type == QAccessible::Focus && (entry.role == QAccessible::Cell || entry.role == QAccessible::ColumnHeader))
+                focused.emplace_back(entry.row, entry.col, entry.name);
+        events.clear();
+        return focused;
+    }
+
+    PosixFileSystem real;
+    std::vector<Heard> events;
+    std::unique_ptr<Form1> form;
+
+private:
+    QAccessible::UpdateHandler previousHandler_;
+};
+
+TEST_F(ReaderTest, AFinishedSearchReadsAsATableCellByCellUnderItsColumnHeaders)
+{
+    TempTree tree;
+    tree.File("root.bin", 3000);
+    for (const char* name : {"alpha", "2004"})
+        tree.File(std::string(name) + "/data", 5000);
+    Search(tree.Root());
+    const ResultsTable& table = form->Table();
+    ASSERT_EQ(table.Rows(), 5);
+
+    QAccessibleInterface* grid = Accessible("Grid1");
+    ASSERT_NE(grid->tableInterface(), nullptr) << "the grid is not a table to assistive technology";
+    EXPECT_EQ(grid->role(), QAccessible::Table);
+    EXPECT_EQ(grid->text(QAccessible::Name), "検索結果");
+    QAccessibleTableInterface* gridTable = grid->tableInterface();
+    EXPECT_EQ(gridTable->rowCount(), 4);
+    EXPECT_EQ(gridTable->columnCount(), 3);
+    EXPECT_EQ(grid->childCount(), 15) << "the header cells and every data cell";
+
+    const QStringList headers = {"№", "ディレクトリ", "サイズ"};
+    for (int col = 0; col < 3; ++col) {
+        EXPECT_EQ(gridTable->columnDescription(col), headers[col]);
+        QAccessibleInterface* header = grid->child(col);
+        EXPECT_EQ(header->role(), QAccessible::ColumnHeader);
+        EXPECT_EQ(header->text(QAccessible::Name), headers[col]);
+    }
+    for (int row = 0; row < gridTable->rowCount(); ++row) {
+        for (int col = 0; col < 3; ++col) {
+            QAccessibleInterface* cell = gridTable->cellAt(row, col);
+            ASSERT_NE(cell, nullptr);
+            EXPECT_EQ(cell->role(), QAccessible::Cell);
+            EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), table.TextAt(row + 1, col)) << row << "," << col;
+            QAccessibleTableCellInterface* place = cell->tableCellInterface();
+            ASSERT_NE(place, nullptr);
+            EXPECT_EQ(place->rowIndex(), row);
+            EXPECT_EQ(place->columnIndex(), col);
+            ASSERT_EQ(place->columnHeaderCells().size(), 1);
+            EXPECT_EQ(place->columnHeaderCells()[0]->text(QAccessible::Name), headers[col]);
+            EXPECT_EQ(place->rowHeaderCells().size(), col == 0 ? 0 : 1);
+            EXPECT_EQ(place->table(), grid);
+            EXPECT_EQ(cell->parent(), grid);
+            EXPECT_EQ(grid->child(grid->indexOfChild(cell)), cell);
+            EXPECT_EQ(gridTable->cellAt(row, col), cell) << "a reader holding a cell gets the same one again";
+        }
+    }
+    EXPECT_EQ(gridTable->cellAt(1, 2)->tableCellInterface()->rowHeaderCells()[0]->text(QAccessible::Name), "2");
+    EXPECT_EQ(gridTable->cellAt(4, 0), nullptr);
+    EXPECT_EQ(gridTable->cellAt(0, 3), nullptr);
+    EXPECT_EQ(grid->child(15), nullptr);
+
+    // The current cell, the total's size, is the one selected cell; a point on the screen finds its cell.
+    ASSERT_EQ(gridTable->selectedCells().size(), 1);
+    EXPECT_EQ(gridTable->selectedCells()[0], gridTable->cellAt(3, 2));
+    EXPECT_TRUE(gridTable->cellAt(3, 2)->state().selected);
+    EXPECT_FALSE(gridTable->cellAt(2, 2)->state().selected);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QAccessibleInterface* name = gridTable->cellAt(1, 1);
+    EXPECT_EQ(grid->childAt(name->rect().center().x(), name->rect().center().y()), name);
+    EXPECT_TRUE(grid->rect().contains(name->rect()));
+}
+
+TEST_F(ReaderTest, EveryMoveOfTheCurrentCellIsAFocusEventForThatCell)
+{
+    TempTree tree;
+    for (const char* name : {"a", "b"})
+        tree.Dir(name);
+    Search(tree.Root());
+    ShowAndFocusGrid();
+    const ResultsTable& table = form->Table();
+    auto text = [&](int row, int col) { return QString::fromStdString(table.TextAt(row + 1, col)); };
+    using Focus = std::vector<std::tuple<int, int, QString>>;
+    ASSERT_TRUE(WaitUntil([&] { return !CellFocusEvents().empty(); })) << "the grid names its current cell on focus";
+    EXPECT_EQ(Accessible("Grid1")->focusChild(), GridTable()->cellAt(3, 2));
+    EXPECT_TRUE(GridTable()->cellAt(3, 2)->state().focused);
+
+    QTest::keyClick(Grid(), Qt::Key_Left);
+    QTest::keyClick(Grid(), Qt::Key_Up);
+    EXPECT_EQ(CellFocusEvents(), (Focus{{3, 1, text(3, 1)}, {2, 1, text(2, 1)}}));
+    QTest::keyClick(Grid(), Qt::Key_Left);
+    EXPECT_EQ(CellFocusEvents(), Focus{}) << "a key that moves nothing says nothing";
+    QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, Grid()->CellRect(2, 2).center());
+    EXPECT_EQ(CellFocusEvents(), (Focus{{1, 2, text(1, 2)}}));
+    EXPECT_FALSE(GridTable()->cellAt(3, 2)->state().focused);
+
+    // A search run from the keyboard ends on the total's size, and a reader in the grid is told so.
+    TempTree other;
+    other.Dir("only");
+    ASSERT_TRUE(Control<DirList>("Dir1")->SetPath(other.Root()));
+    CellFocusEvents();
+    Control<QPushButton>("Command1")->click();
+    ASSERT_TRUE(WaitUntil([&] { return !form->Controller().Searching(); }));
+    ASSERT_TRUE(Grid()->hasFocus());
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const Heard& entry : events)
+            if (entry.type == QAccessible::Focus && entry.row == 2 && entry.col == 2)
+                return true;
+        return false;
+    }));
+    const Focus focused = CellFocusEvents();
+    EXPECT_EQ(focused.back(), std::make_tuple(2, 2, QStringLiteral("0 kb")));
+}
+
+TEST_F(ReaderTest, ANewSearchLeavesNothingStaleInTheCellsAReaderHolds)
+{
+    TempTree tree;
+    tree.File("root.bin", 300 * 1024);
+    for (const char* name : {"a", "b", "c"})
+        tree.Dir(name);
+    Search(tree.Root());
+    QAccessibleTableInterface* gridTable = GridTable();
+    QAccessibleInterface* rootSize = gridTable->cellAt(0, 2);
+    ASSERT_EQ(rootSize->text(QAccessible::Name), "300 kb");
+    const QAccessible::Id lastRowId = QAccessible::uniqueId(gridTable->cellAt(4, 1));
+    events.clear();
+
+    TempTree empty;
+    Control<QRadioButton>("Option2(1)")->click();
+    Search(empty.Root());
+    EXPECT_EQ(gridTable->rowCount(), 2);
+    EXPECT_EQ(rootSize->text(QAccessible::Name), "0 Mb");
+    EXPECT_EQ(QAccessible::accessibleInterface(lastRowId), nullptr) << "a cell whose row is gone is gone";
+    EXPECT_EQ(gridTable->cellAt(1, 1)->text(QAccessible::Name), QString::fromStdString(empty.Root() + "/合計"));
+
+    bool renamed = false;
+    bool shrunk = false;
+    for (const Heard& entry : events) {
+        renamed |= entry.type == QAccessible::NameChanged && entry.row == 0 && entry.col == 2 && entry.name == "0 Mb";
+        shrunk |= entry.type == QAccessible::TableModelChanged && entry.object == Grid();
+    }
+    EXPECT_TRUE(renamed) << "a reader holding the old size is told of the new one";
+    EXPECT_TRUE(shrunk);
+    EXPECT_TRUE(Grid()->accessibleDescription().isEmpty()) << "no row text kept beside the cells";
+}
+
+}  // namespace
+}  // namespace murako

@@ -1,0 +1,358 @@
+#include "results_grid_accessible.h"
+
+#include <QPointer>
+#include <QScrollBar>
+
+#include "results_grid.h"
+
+namespace murako {
+namespace {
+
+constexpr int32_t Cols = ResultsTable::Cols;
+
+int64_t CellKey(int32_t modelRow, int32_t col)
+{
+    return static_cast<int64_t>(modelRow) * Cols + col;
+}
+
+bool IsHeaderRow(int32_t modelRow)
+{
+    return modelRow < ResultsTable::FixedRows;
+}
+
+// One cell of the grid. It holds no text of its own: it reads the model whenever it is asked.
+class GridCellAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
+public:
+    GridCellAccessible(ResultsGrid* grid, int32_t modelRow, int32_t col) : grid_(grid), row_(modelRow), col_(col) {}
+
+    bool isValid() const override { return grid_ && row_ < grid_->Table().Rows(); }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override { return grid_ ? grid_->window()->windowHandle() : nullptr; }
+
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(grid_.data()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t != QAccessible::Name || !isValid())
+            return {};
+        return QString::fromStdString(grid_->Table().TextAt(row_, col_));
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+
+    QRect rect() const override
+    {
+        if (!isValid())
+            return {};
+        const QRect cell = grid_->CellRect(row_, col_);
+        return QRect(grid_->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+    }
+
+    QAccessible::Role role() const override
+    {
+        return IsHeaderRow(row_) ? QAccessible::ColumnHeader : QAccessible::Cell;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        const ResultsTable& table = grid_->Table();
+        const bool fixed = row_ < ResultsTable::FixedRows || col_ < ResultsTable::FixedCols;
+        const bool current = row_ == table.Row() && col_ == table.Col();
+        state.disabled = !grid_->isEnabled();
+        state.focusable = true;
+        state.selectable = !fixed;
+        state.selected = current && !fixed;
+        state.focused = current && grid_->hasFocus();
+        state.readOnly = true;
+        state.invisible = !grid_->isVisible();
+        state.offscreen = !grid_->viewport()->rect().intersects(grid_->CellRect(row_, col_));
+        return state;
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        // Header cells are headers, not cells of the table's rows, as in Qt's own tables.
+        if (type == QAccessible::TableCellInterface && !IsHeaderRow(row_))
+            return static_cast<QAccessibleTableCellInterface*>(this);
+        return nullptr;
+    }
+
+    bool isSelected() const override { return state().selected; }
+    QList<QAccessibleInterface*> columnHeaderCells() const override
+    {
+        return {Table()->Cell(0, col_)};
+    }
+    QList<QAccessibleInterface*> rowHeaderCells() const override
+    {
+        if (col_ < ResultsTable::FixedCols)
+            return {};
+        return {Table()->Cell(row_, 0)};
+    }
+    int columnIndex() const override { return col_; }
+    int rowIndex() const override { return row_ - ResultsTable::FixedRows; }
+    int columnExtent() const override { return 1; }
+    int rowExtent() const override { return 1; }
+    QAccessibleInterface* table() const override { return parent(); }
+
+    ResultsGrid* Grid() const { return grid_.data(); }
+    int32_t Row() const { return row_; }
+    int32_t Col() const { return col_; }
+
+private:
+    ResultsGridAccessible* Table() const { return static_cast<ResultsGridAccessible*>(parent()); }
+
+    QPointer<ResultsGrid> grid_;
+    int32_t row_;
+    int32_t col_;
+};
+
+QAccessibleInterface* ResultsGridFactory(const QString&, QObject* object)
+{
+    auto* grid = dynamic_cast<ResultsGrid*>(object);
+    if (!grid)
+        return nullptr;
+    auto* accessible = new ResultsGridAccessible(grid);
+    grid->Announcer().Attach();
+    return accessible;
+}
+
+}  // namespace
+
+void InstallResultsGridAccessibility(ResultsGrid* grid)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(ResultsGridFactory);
+        return true;
+    }();
+    (void)installed;
+    // An event sent while the grid was still being built may have left a plain widget's interface behind.
+    if (QAccessibleInterface* early = QAccessible::queryAccessibleInterface(grid);
+        early && !dynamic_cast<ResultsGridAccessible*>(early))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(early));
+}
+
+ResultsGridAccessible::ResultsGridAccessible(ResultsGrid* grid) : QAccessibleWidget(grid, QAccessible::Table) {}
+
+ResultsGridAccessible::~ResultsGridAccessible()
+{
+    for (QAccessible::Id id : std::as_const(cells_))
+        QAccessible::deleteAccessibleInterface(id);
+}
+
+ResultsGrid* ResultsGridAccessible::Grid() const
+{
+    return static_cast<ResultsGrid*>(widget());
+}
+
+void* ResultsGridAccessible::interface_cast(QAccessible::InterfaceType type)
+{
+    if (type == QAccessible::TableInterface)
+        return static_cast<QAccessibleTableInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+}
+
+int ResultsGridAccessible::childCount() const
+{
+    return Grid()->Table().Rows() * Cols;
+}
+
+QAccessibleInterface* ResultsGridAccessible::child(int index) const
+{
+    if (index < 0 || index >= childCount())
+        return nullptr;
+    return Cell(index / Cols, index % Cols);
+}
+
+int ResultsGridAccessible::indexOfChild(const QAccessibleInterface* child) const
+{
+    const auto* cell = dynamic_cast<const GridCellAccessible*>(child);
+    if (!cell || cell->Grid() != Grid() || !cell->isValid())
+        return -1;
+    return static_cast<int>(CellKey(cell->Row(), cell->Col()));
+}
+
+QAccessibleInterface* ResultsGridAccessible::childAt(int x, int y) const
+{
+    const QPoint at = Grid()->viewport()->mapFromGlobal(QPoint(x, y));
+    if (!Grid()->viewport()->rect().contains(at))
+        return nullptr;
+    const int row = Grid()->RowAt(at.y());
+    const int col = Grid()->ColAt(at.x());
+    if (col < 0 || row >= Grid()->Table().Rows())
+        return nullptr;
+    return Cell(row, col);
+}
+
+QAccessibleInterface* ResultsGridAccessible::focusChild() const
+{
+    if (!Grid()->hasFocus())
+        return nullptr;
+    return Cell(Grid()->Table().Row(), Grid()->Table().Col());
+}
+
+QAccessibleInterface* ResultsGridAccessible::Cell(int32_t modelRow, int32_t col) const
+{
+    if (QAccessibleInterface* existing = ExistingCell(modelRow, col))
+        return existing;
+    auto* cell = new GridCellAccessible(Grid(), modelRow, col);
+    cells_.insert(CellKey(modelRow, col), QAccessible::registerAccessibleInterface(cell));
+    return cell;
+}
+
+QAccessibleInterface* ResultsGridAccessible::ExistingCell(int32_t modelRow, int32_t col) const
+{
+    const auto found = cells_.constFind(CellKey(modelRow, col));
+    return found == cells_.cend() ? nullptr : QAccessible::accessibleInterface(*found);
+}
+
+QAccessibleInterface* ResultsGridAccessible::cellAt(int row, int column) const
+{
+    if (row < 0 || row >= rowCount() || column < 0 || column >= Cols)
+        return nullptr;
+    return Cell(row + ResultsTable::FixedRows, column);
+}
+
+int ResultsGridAccessible::selectedCellCount() const
+{
+    return static_cast<int>(selectedCells().size());
+}
+
+QList<QAccessibleInterface*> ResultsGridAccessible::selectedCells() const
+{
+    const ResultsTable& table = Grid()->Table();
+    if (table.Row() < ResultsTable::FixedRows || table.Col() < ResultsTable::FixedCols)
+        return {};
+    return {Cell(table.Row(), table.Col())};
+}
+
+QString ResultsGridAccessible::columnDescription(int column) const
+{
+    if (column < 0 || column >= Cols)
+        return {};
+    return QString::fromStdString(Grid()->Table().TextAt(0, column));
+}
+
+QString ResultsGridAccessible::rowDescription(int) const
+{
+    return {};
+}
+
+int ResultsGridAccessible::columnCount() const
+{
+    return Cols;
+}
+
+int ResultsGridAccessible::rowCount() const
+{
+    return Grid()->Table().Rows() - ResultsTable::FixedRows;
+}
+
+void ResultsGridAccessible::modelChange(QAccessibleTableModelChangeEvent*)
+{
+    // Nothing to do: the announcer has forgotten the cells of removed rows before it tells of them.
+}
+
+void ResultsGridAccessible::ForgetCellsFrom(int32_t modelRow)
+{
+    for (auto it = cells_.begin(); it != cells_.end();) {
+        if (it.key() >= CellKey(modelRow, 0)) {
+            QAccessible::deleteAccessibleInterface(it.value());
+            it = cells_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+GridAnnouncer::GridAnnouncer(ResultsGrid& grid)
+    : grid_(grid), announcedRows_(grid.Table().Rows()), lowestRows_(announcedRows_)
+{
+}
+
+void GridAnnouncer::Attach()
+{
+    attached_ = true;
+}
+
+ResultsGridAccessible* GridAnnouncer::Accessible() const
+{
+    if (!attached_)
+        return nullptr;
+    return dynamic_cast<ResultsGridAccessible*>(QAccessible::queryAccessibleInterface(&grid_));
+}
+
+void GridAnnouncer::RowsChanged(int32_t rows)
+{
+    lowestRows_ = std::min(lowestRows_, rows);
+}
+
+void GridAnnouncer::CellChanged(int32_t row, int32_t col)
+{
+    ResultsGridAccessible* accessible = Accessible();
+    if (QAccessibleInterface* cell = accessible ? accessible->ExistingCell(row, col) : nullptr) {
+        QAccessibleEvent event(cell, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void GridAnnouncer::Flush()
+{
+    const int32_t rows = grid_.Table().Rows();
+    const int32_t lowest = lowestRows_;
+    const int32_t announced = announcedRows_;
+    lowestRows_ = announcedRows_ = rows;
+    ResultsGridAccessible* accessible = Accessible();
+    if (!accessible)
+        return;
+    // Table rows are the model's rows after the header row.
+    auto announce = [&](QAccessibleTableModelChangeEvent::ModelChangeType type, int32_t first, int32_t last) {
+        QAccessibleTableModelChangeEvent event(accessible, type);
+        event.setFirstRow(first - ResultsTable::FixedRows);
+        event.setLastRow(last - ResultsTable::FixedRows);
+        QAccessible::updateAccessibility(&event);
+    };
+    if (lowest < announced)
+        accessible->ForgetCellsFrom(rows);
+    if (lowest < announced && rows > lowest)
+        announce(QAccessibleTableModelChangeEvent::ModelReset, ResultsTable::FixedRows, rows - 1);
+    else if (rows < announced)
+        announce(QAccessibleTableModelChangeEvent::RowsRemoved, rows, announced - 1);
+    else if (rows > announced)
+        announce(QAccessibleTableModelChangeEvent::RowsInserted, announced, rows - 1);
+
+    CurrentCellMoved();
+}
+
+void GridAnnouncer::CurrentCellMoved()
+{
+    if (grid_.Table().Row() != announcedRow_ || grid_.Table().Col() != announcedCol_)
+        AnnounceCurrentCell();
+}
+
+void GridAnnouncer::ForgetCurrentCell()
+{
+    announcedRow_ = announcedCol_ = -1;
+}
+
+void GridAnnouncer::AnnounceCurrentCell()
+{
+    if (!grid_.hasFocus())
+        return;
+    ResultsGridAccessible* accessible = Accessible();
+    if (!accessible)
+        return;
+    announcedRow_ = grid_.Table().Row();
+    announcedCol_ = grid_.Table().Col();
+    QAccessibleEvent event(accessible->Cell(announcedRow_, announcedCol_), QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
+}
+
+}  // namespace murako

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QAccessibleWidget>
+#include <QHash>
+#include <cstdint>
+
+namespace murako {
+
+class ResultsGrid;
+
+// The results grid as assistive technology sees it: a table whose rows are the model's data rows, with the
+// header row as its column headers and each row's number as that row's header. Every text is read from the
+// model when asked for, so nothing a reader is told can be older than the screen.
+class ResultsGridAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
+public:
+    explicit ResultsGridAccessible(ResultsGrid* grid);
+    ~ResultsGridAccessible() override;
+
+    QAccessible::Role role() const override { return QAccessible::Table; }
+    void* interface_cast(QAccessible::InterfaceType type) override;
+
+    // Children are every cell of the model, header row included, at index row * Cols + col.
+    int childCount() const override;
+    QAccessibleInterface* child(int index) const override;
+    int indexOfChild(const QAccessibleInterface* child) const override;
+    QAccessibleInterface* childAt(int x, int y) const override;
+    QAccessibleInterface* focusChild() const override;
+
+    // The cell of model row modelRow, created on first use and kept until its row goes.
+    QAccessibleInterface* Cell(int32_t modelRow, int32_t col) const;
+    // The cell's interface if a reader has been given it, else null.
+    QAccessibleInterface* ExistingCell(int32_t modelRow, int32_t col) const;
+
+    QAccessibleInterface* caption() const override { return nullptr; }
+    QAccessibleInterface* summary() const override { return nullptr; }
+    QAccessibleInterface* cellAt(int row, int column) const override;
+    int selectedCellCount() const override;
+    QList<QAccessibleInterface*> selectedCells() const override;
+    QString columnDescription(int column) const override;
+    QString rowDescription(int row) const override;
+    int selectedColumnCount() const override { return 0; }
+    int selectedRowCount() const override { return 0; }
+    int columnCount() const override;
+    int rowCount() const override;
+    QList<int> selectedColumns() const override { return {}; }
+    QList<int> selectedRows() const override { return {}; }
+    bool isColumnSelected(int) const override { return false; }
+    bool isRowSelected(int) const override { return false; }
+    // The current cell is the only selection, and only the keyboard and the mouse move it.
+    bool selectRow(int) override { return false; }
+    bool selectColumn(int) override { return false; }
+    bool unselectRow(int) override { return false; }
+    bool unselectColumn(int) override { return false; }
+    void modelChange(QAccessibleTableModelChangeEvent* event) override;
+
+    // Drops the cells of rows that are gone; a reader that asks again gets new ones.
+    void ForgetCellsFrom(int32_t modelRow);
+
+private:
+    ResultsGrid* Grid() const;
+
+    mutable QHash<int64_t, QAccessible::Id> cells_;  // by model row * Cols + col
+};
+
+// Gives every results grid the table interface; the grid calls it once it is fully built.
+void InstallResultsGridAccessibility(ResultsGrid* grid);
+
+// Tells assistive technology what the grid changed: row counts and the current cell once a frame, however
+// many rows a search wrote in it, and a new text at once for a cell a reader already holds.
+class GridAnnouncer {
+public:
+    explicit GridAnnouncer(ResultsGrid& grid);
+
+    // Until assistive technology has asked for the grid there is no one to tell anything.
+    void Attach();
+
+    void RowsChanged(int32_t rows);
+    void CellChanged(int32_t row, int32_t col);
+    // The catch-up once a frame: rows inserted or removed, then the current cell if it moved.
+    void Flush();
+    // The user moved the current cell: say so at once.
+    void CurrentCellMoved();
+    // The grid took the focus: the next flush names the current cell again.
+    void ForgetCurrentCell();
+
+private:
+    ResultsGridAccessible* Accessible() const;
+    void AnnounceCurrentCell();
+
+    ResultsGrid& grid_;
+    bool attached_ = false;
+    int32_t announcedRows_;
+    int32_t lowestRows_;
+    int32_t announcedRow_ = -1;
+    int32_t announcedCol_ = -1;
+};
+
+}  // namespace murako
