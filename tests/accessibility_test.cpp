@@ -8,6 +8,7 @@
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtGui/qpa/qplatformaccessibility.h>
 #include <QtGui/qpa/qplatformintegration.h>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -21,7 +22,6 @@
 namespace murako {
 namespace {
 
-using testing::GatedFileSystem;
 using testing::TempTree;
 using testing::WaitUntil;
 
@@ -262,6 +262,67 @@ TEST_F(ReaderTest, ANewSearchLeavesNothingStaleInTheCellsAReaderHolds)
     EXPECT_TRUE(renamed) << "a reader holding the old size is told of the new one";
     EXPECT_TRUE(shrunk);
     EXPECT_TRUE(Grid()->accessibleDescription().isEmpty()) << "no row text kept beside the cells";
+}
+
+TEST_F(ReaderTest, StatusPanelsReadAsTheirTextAndTellWhenASearchStartsAndEnds)
+{
+    TempTree tree;
+    tree.Dir("a");
+    Search(tree.Root());
+    QStatusBar* statusBar = Control<QStatusBar>("StatusBar1");
+    const QList<QLabel*> panels = statusBar->findChildren<QLabel*>();
+    ASSERT_FALSE(panels.isEmpty());
+    for (QLabel* panel : panels) {
+        std::vector<QString> told;
+        for (const Heard& entry : events)
+            if (entry.type == QAccessible::NameChanged && entry.object == panel)
+                told.push_back(entry.name);
+        const std::string which = panel->objectName().toStdString();
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(panel)->text(QAccessible::Name), panel->text()) << which;
+        if (panel->objectName() == "StatusBar1.Panels(1)") {
+            EXPECT_EQ(told, (std::vector<QString>{"検索中...", ""})) << "a reader hears the search start and end";
+        } else if (!told.empty()) {
+            EXPECT_EQ(told.back(), panel->text()) << which;
+        }
+    }
+}
+
+TEST_F(ReaderTest, TheDriveListIsLabelledAndTheDirectoryListTellsEachEntrysPlace)
+{
+    const auto labels = Accessible("Drive1")->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0].first->text(QAccessible::Name), "ドライブ");
+
+    TempTree tree;
+    tree.Dir("open/inner/deeper");
+    tree.Dir("open/other");
+    DirList* list = Control<DirList>("Dir1");
+    ASSERT_TRUE(list->SetPath(tree.Path("open")));
+    QAccessibleTableInterface* entries = Accessible("Dir1")->tableInterface();
+    ASSERT_NE(entries, nullptr);
+    const int ancestors = static_cast<int>(std::count(tree.Root().begin(), tree.Root().end(), '/')) + 1;
+    ASSERT_EQ(entries->rowCount(), ancestors + 3);
+    auto entry = [&](int row) { return entries->cellAt(row, 0); };
+    for (int row = 0; row < ancestors; ++row)
+        EXPECT_EQ(entry(row)->text(QAccessible::Description), "上位ディレクトリ") << row;
+    EXPECT_EQ(entry(ancestors)->text(QAccessible::Name), "open");
+    EXPECT_EQ(entry(ancestors)->text(QAccessible::Description), "開いているディレクトリ");
+    EXPECT_EQ(entry(ancestors + 1)->text(QAccessible::Name), "inner");
+    EXPECT_EQ(entry(ancestors + 1)->text(QAccessible::Description), "サブディレクトリ");
+
+    // Opened from the keyboard, the directory is the focused entry, and it says it is now the open one.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    list->setFocus();
+    list->SetListIndex(0);
+    events.clear();
+    QTest::keyClick(list, Qt::Key_Return);
+    ASSERT_EQ(list->Path(), tree.Path("open/inner"));
+    ASSERT_FALSE(events.empty());
+    const Heard& last = events.back();
+    EXPECT_EQ(last.type, QAccessible::Focus);
+    EXPECT_EQ(last.name, "inner");
+    EXPECT_EQ(last.description, "開いているディレクトリ");
 }
 
 }  // namespace

@@ -8,13 +8,7 @@ for tool in xvfb-run xdotool import convert; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
 done
 mkdir -p "$out"
-tree=$(mktemp -d)
-trap 'rm -rf "$tree"' EXIT
-head -c 3000 /dev/zero >"$tree/root.bin"
-for name in alpha beta 2004; do
-  mkdir "$tree/$name"
-  head -c 5000 /dev/zero >"$tree/$name/data"
-done
+source "$(dirname "$0")/e2e_tree.sh"
 
 export PROGRAM=$program OUT=$out TREE=$tree
 export QT_QPA_PLATFORM=xcb

@@ -98,6 +98,14 @@ QVariant DirListModel::data(const QModelIndex& index, int role) const
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
         return entry.text;
+    case Qt::AccessibleDescriptionRole: {
+        // The open directory is the last of the open entries; a reader cannot see the indentation.
+        const size_t next = static_cast<size_t>(index.row()) + 1;
+        if (!entry.open)
+            return QStringLiteral("サブディレクトリ");
+        return next == entries_.size() || !entries_[next].open ? QStringLiteral("開いているディレクトリ")
+                                                               : QStringLiteral("上位ディレクトリ");
+    }
     case Qt::DecorationRole:
         return QApplication::style()->standardIcon(entry.open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirClosedIcon);
     default:

@@ -150,6 +150,12 @@ void Form1::CreateControls()
     Drive1->setObjectName(QStringLiteral("Drive1"));
     Drive1->setAccessibleName(QStringLiteral("ドライブ"));
     Place(Drive1, 60, 4620, 1275, 300);
+    // On Linux a combo box is named by its current entry and labelled through a buddy label; the window
+    // has no room for one on the screen, so this one only speaks.
+    auto* driveLabel = new QLabel(QStringLiteral("ドライブ"), this);
+    driveLabel->setObjectName(QStringLiteral("Drive1.Label"));
+    driveLabel->setBuddy(Drive1);
+    driveLabel->hide();
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -158,7 +164,8 @@ void Form1::CreateControls()
     StatusBar1->setFont(gridFont);
     statusPanel_ = new QLabel(StatusBar1);
     statusPanel_->setObjectName(QStringLiteral("StatusBar1.Panels(1)"));
-    statusPanel_->setAccessibleName(QStringLiteral("状態"));
+    // Without an accessible name of its own a panel reads as its text and tells a reader when it changes.
+    statusPanel_->setAccessibleDescription(QStringLiteral("状態"));
     statusPanel_->setFixedWidth(Px(StatusPanelWidthTwips));
     statusPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1->addWidget(statusPanel_);
