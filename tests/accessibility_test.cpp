@@ -22,8 +22,9 @@
 namespace murako {
 namespace {
 
-using testing::TempTree;
-using testing::WaitUntil;
+using fakes::GatedFileSystem;
+using fakes::TempTree;
+using fakes::WaitUntil;
 
 // What assistive technology was told, taken down when it was told.
 struct Heard {
@@ -68,13 +69,13 @@ void SetReaderListening(bool listening)
 // A window built while a reader listens, as it is when the program starts under a screen reader.
 class ReaderTest : public ::testing::Test {
 protected:
-    ReaderTest() : ReaderTest(real) {}
-    explicit ReaderTest(FileSystem& fileSystem, SearchController::Options options = {})
+    explicit ReaderTest(std::shared_ptr<FileSystem> fileSystem = std::make_shared<PosixFileSystem>(),
+                        SearchController::Options options = {})
     {
         SetReaderListening(true);
         previousHandler_ = QAccessible::installUpdateHandler(Collect);
         heard = &events;
-        form = std::make_unique<Form1>(fileSystem, options);
+        form = std::make_unique<Form1>(std::move(fileSystem), options);
     }
     ~ReaderTest() override
     {
@@ -121,7 +122,6 @@ protected:
         return focused;
     }
 
-    PosixFileSystem real;
     std::vector<Heard> events;
     std::unique_ptr<Form1> form;
 
@@ -323,6 +323,56 @@ TEST_F(ReaderTest, TheDriveListIsLabelledAndTheDirectoryListTellsEachEntrysPlace
     EXPECT_EQ(last.type, QAccessible::Focus);
     EXPECT_EQ(last.name, "inner");
     EXPECT_EQ(last.description, "開いているディレクトリ");
+}
+
+// Runs on one walking thread behind gates, so that a test can hold a run in its busy state.
+class GatedReaderTest : public ReaderTest {
+protected:
+    GatedReaderTest() : GatedReaderTest(std::make_shared<GatedFileSystem>(std::make_shared<PosixFileSystem>())) {}
+
+    std::shared_ptr<GatedFileSystem> gated;
+
+private:
+    explicit GatedReaderTest(std::shared_ptr<GatedFileSystem> fileSystem)
+        : ReaderTest(fileSystem, {.threads = 1, .inlineWorker = false, .rowWritten = {}}), gated(std::move(fileSystem))
+    {
+    }
+};
+
+// Every object under iface, iface included.
+void Walk(QAccessibleInterface* iface, std::vector<QAccessibleInterface*>& found)
+{
+    found.push_back(iface);
+    for (int i = 0; i < iface->childCount(); ++i)
+        if (QAccessibleInterface* child = iface->child(i))
+            Walk(child, found);
+}
+
+TEST_F(GatedReaderTest, ControlsDisabledDuringARunSayTheyAreDisabledItemsIncluded)
+{
+    TempTree tree;
+    tree.Dir("a");
+    tree.Dir("b");
+    ASSERT_TRUE(Control<DirList>("Dir1")->SetPath(tree.Root()));
+    gated->listing.Close();
+    Control<QPushButton>("Command1")->click();
+    ASSERT_TRUE(gated->listing.WaitForWaiter());
+
+    auto states = [&](bool disabled) {
+        for (const char* name : {"Drive1", "Dir1", "Frame1", "Frame2"}) {
+            std::vector<QAccessibleInterface*> found;
+            Walk(Accessible(name), found);
+            EXPECT_GT(found.size(), 2u) << name;
+            for (QAccessibleInterface* iface : found)
+                EXPECT_EQ(iface->state().disabled, disabled)
+                    << name << ": " << iface->text(QAccessible::Name).toStdString() << " role " << iface->role();
+        }
+    };
+    states(true);
+    gated->listing.Open();
+    ASSERT_TRUE(WaitUntil([&] { return gated->Idle() && !form->Controller().Searching(); }));
+    QCoreApplication::processEvents();
+    states(false);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
+#include "list_accessible.h"
+
 namespace murako {
 namespace {
 
@@ -120,6 +122,7 @@ DirList::DirList(QWidget* parent) : QListView(parent), model_(this)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     connect(this, &QListView::doubleClicked, this, [this](const QModelIndex& index) { OpenEntry(IndexOf(index.row())); });
+    MakeItemsFollowEnabledState(this, this);
 }
 
 bool DirList::SetPath(const std::string& path)

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <algorithm>
 
+#include "list_accessible.h"
+
 namespace murako {
 namespace {
 
@@ -53,7 +55,11 @@ std::vector<Volume> UserVolumes()
     return volumes;
 }
 
-DriveList::DriveList(QWidget* parent) : QComboBox(parent) {}
+DriveList::DriveList(QWidget* parent) : QComboBox(parent)
+{
+    // The drop-down list is a window of its own, which disabling the combo box does not reach.
+    MakeItemsFollowEnabledState(view(), this);
+}
 
 void DriveList::SetVolumes(const std::vector<Volume>& volumes)
 {

@@ -1,8 +1,6 @@
 #include "results_grid_accessible.h"
 
-#include <QPointer>
-#include <QScrollBar>
-
+#include "early_interface.h"
 #include "results_grid.h"
 
 namespace murako {
@@ -20,35 +18,26 @@ bool IsHeaderRow(int32_t modelRow)
     return modelRow < ResultsTable::FixedRows;
 }
 
-// One cell of the grid. It holds no text of its own: it reads the model whenever it is asked.
-class GridCellAccessible : public QAccessibleInterface, public QAccessibleTableCellInterface {
+// One cell of the grid.
+class GridCellAccessible : public TableCellAccessible {
 public:
-    GridCellAccessible(ResultsGrid* grid, int32_t modelRow, int32_t col) : grid_(grid), row_(modelRow), col_(col) {}
+    GridCellAccessible(ResultsGrid* grid, int32_t modelRow, int32_t col) : TableCellAccessible(grid), row_(modelRow), col_(col) {}
 
-    bool isValid() const override { return grid_ && row_ < grid_->Table().Rows(); }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return grid_ ? grid_->window()->windowHandle() : nullptr; }
-
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(grid_.data()); }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    bool isValid() const override { return view_ && row_ < Grid()->Table().Rows(); }
 
     QString text(QAccessible::Text t) const override
     {
         if (t != QAccessible::Name || !isValid())
             return {};
-        return QString::fromStdString(grid_->Table().TextAt(row_, col_));
+        return QString::fromStdString(Grid()->Table().TextAt(row_, col_));
     }
-    void setText(QAccessible::Text, const QString&) override {}
 
     QRect rect() const override
     {
         if (!isValid())
             return {};
-        const QRect cell = grid_->CellRect(row_, col_);
-        return QRect(grid_->viewport()->mapToGlobal(cell.topLeft()), cell.size());
+        const QRect cell = Grid()->CellRect(row_, col_);
+        return QRect(Grid()->viewport()->mapToGlobal(cell.topLeft()), cell.size());
     }
 
     QAccessible::Role role() const override
@@ -63,33 +52,27 @@ public:
             state.invalid = true;
             return state;
         }
-        const ResultsTable& table = grid_->Table();
+        const ResultsTable& table = Grid()->Table();
         const bool fixed = row_ < ResultsTable::FixedRows || col_ < ResultsTable::FixedCols;
         const bool current = row_ == table.Row() && col_ == table.Col();
-        state.disabled = !grid_->isEnabled();
+        state.disabled = !Grid()->isEnabled();
         state.focusable = true;
         state.selectable = !fixed;
         state.selected = current && !fixed;
-        state.focused = current && grid_->hasFocus();
+        state.focused = current && Grid()->hasFocus();
         state.readOnly = true;
-        state.invisible = !grid_->isVisible();
-        state.offscreen = !grid_->viewport()->rect().intersects(grid_->CellRect(row_, col_));
+        state.invisible = !Grid()->isVisible();
+        state.offscreen = !Grid()->viewport()->rect().intersects(Grid()->CellRect(row_, col_));
         return state;
     }
 
     void* interface_cast(QAccessible::InterfaceType type) override
     {
         // Header cells are headers, not cells of the table's rows, as in Qt's own tables.
-        if (type == QAccessible::TableCellInterface && !IsHeaderRow(row_))
-            return static_cast<QAccessibleTableCellInterface*>(this);
-        return nullptr;
+        return IsHeaderRow(row_) ? nullptr : TableCellAccessible::interface_cast(type);
     }
 
-    bool isSelected() const override { return state().selected; }
-    QList<QAccessibleInterface*> columnHeaderCells() const override
-    {
-        return {Table()->Cell(0, col_)};
-    }
+    QList<QAccessibleInterface*> columnHeaderCells() const override { return {Table()->Cell(0, col_)}; }
     QList<QAccessibleInterface*> rowHeaderCells() const override
     {
         if (col_ < ResultsTable::FixedCols)
@@ -98,18 +81,14 @@ public:
     }
     int columnIndex() const override { return col_; }
     int rowIndex() const override { return row_ - ResultsTable::FixedRows; }
-    int columnExtent() const override { return 1; }
-    int rowExtent() const override { return 1; }
-    QAccessibleInterface* table() const override { return parent(); }
 
-    ResultsGrid* Grid() const { return grid_.data(); }
+    ResultsGrid* Grid() const { return static_cast<ResultsGrid*>(View()); }
     int32_t Row() const { return row_; }
     int32_t Col() const { return col_; }
 
 private:
     ResultsGridAccessible* Table() const { return static_cast<ResultsGridAccessible*>(parent()); }
 
-    QPointer<ResultsGrid> grid_;
     int32_t row_;
     int32_t col_;
 };
@@ -133,30 +112,14 @@ void InstallResultsGridAccessibility(ResultsGrid* grid)
         return true;
     }();
     (void)installed;
-    // An event sent while the grid was still being built may have left a plain widget's interface behind.
-    if (QAccessibleInterface* early = QAccessible::queryAccessibleInterface(grid);
-        early && !dynamic_cast<ResultsGridAccessible*>(early))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(early));
+    DropEarlyInterface<ResultsGridAccessible>(grid);
 }
 
-ResultsGridAccessible::ResultsGridAccessible(ResultsGrid* grid) : QAccessibleWidget(grid, QAccessible::Table) {}
-
-ResultsGridAccessible::~ResultsGridAccessible()
-{
-    for (QAccessible::Id id : std::as_const(cells_))
-        QAccessible::deleteAccessibleInterface(id);
-}
+ResultsGridAccessible::ResultsGridAccessible(ResultsGrid* grid) : ReadOnlyTableAccessible(grid, QAccessible::Table) {}
 
 ResultsGrid* ResultsGridAccessible::Grid() const
 {
     return static_cast<ResultsGrid*>(widget());
-}
-
-void* ResultsGridAccessible::interface_cast(QAccessible::InterfaceType type)
-{
-    if (type == QAccessible::TableInterface)
-        return static_cast<QAccessibleTableInterface*>(this);
-    return QAccessibleWidget::interface_cast(type);
 }
 
 int ResultsGridAccessible::childCount() const
@@ -200,17 +163,17 @@ QAccessibleInterface* ResultsGridAccessible::focusChild() const
 
 QAccessibleInterface* ResultsGridAccessible::Cell(int32_t modelRow, int32_t col) const
 {
-    if (QAccessibleInterface* existing = ExistingCell(modelRow, col))
-        return existing;
-    auto* cell = new GridCellAccessible(Grid(), modelRow, col);
-    cells_.insert(CellKey(modelRow, col), QAccessible::registerAccessibleInterface(cell));
-    return cell;
+    return CachedCell(CellKey(modelRow, col), [&] { return new GridCellAccessible(Grid(), modelRow, col); });
 }
 
 QAccessibleInterface* ResultsGridAccessible::ExistingCell(int32_t modelRow, int32_t col) const
 {
-    const auto found = cells_.constFind(CellKey(modelRow, col));
-    return found == cells_.cend() ? nullptr : QAccessible::accessibleInterface(*found);
+    return ReadOnlyTableAccessible::ExistingCell(CellKey(modelRow, col));
+}
+
+void ResultsGridAccessible::ForgetRowsFrom(int32_t modelRow)
+{
+    ForgetCellsFrom(CellKey(modelRow, 0));
 }
 
 QAccessibleInterface* ResultsGridAccessible::cellAt(int row, int column) const
@@ -240,11 +203,6 @@ QString ResultsGridAccessible::columnDescription(int column) const
     return QString::fromStdString(Grid()->Table().TextAt(0, column));
 }
 
-QString ResultsGridAccessible::rowDescription(int) const
-{
-    return {};
-}
-
 int ResultsGridAccessible::columnCount() const
 {
     return Cols;
@@ -258,18 +216,6 @@ int ResultsGridAccessible::rowCount() const
 void ResultsGridAccessible::modelChange(QAccessibleTableModelChangeEvent*)
 {
     // Nothing to do: the announcer has forgotten the cells of removed rows before it tells of them.
-}
-
-void ResultsGridAccessible::ForgetCellsFrom(int32_t modelRow)
-{
-    for (auto it = cells_.begin(); it != cells_.end();) {
-        if (it.key() >= CellKey(modelRow, 0)) {
-            QAccessible::deleteAccessibleInterface(it.value());
-            it = cells_.erase(it);
-        } else {
-            ++it;
-        }
-    }
 }
 
 GridAnnouncer::GridAnnouncer(ResultsGrid& grid)
@@ -320,7 +266,7 @@ void GridAnnouncer::Flush()
         QAccessible::updateAccessibility(&event);
     };
     if (lowest < announced)
-        accessible->ForgetCellsFrom(rows);
+        accessible->ForgetRowsFrom(rows);
     if (lowest < announced && rows > lowest)
         announce(QAccessibleTableModelChangeEvent::ModelReset, ResultsTable::FixedRows, rows - 1);
     else if (rows < announced)

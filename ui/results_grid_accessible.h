@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QAccessibleWidget>
-#include <QHash>
 #include <cstdint>
+
+#include "accessible_table.h"
 
 namespace murako {
 
@@ -11,13 +11,9 @@ class ResultsGrid;
 // The results grid as assistive technology sees it: a table whose rows are the model's data rows, with the
 // header row as its column headers and each row's number as that row's header. Every text is read from the
 // model when asked for, so nothing a reader is told can be older than the screen.
-class ResultsGridAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
+class ResultsGridAccessible : public ReadOnlyTableAccessible {
 public:
     explicit ResultsGridAccessible(ResultsGrid* grid);
-    ~ResultsGridAccessible() override;
-
-    QAccessible::Role role() const override { return QAccessible::Table; }
-    void* interface_cast(QAccessible::InterfaceType type) override;
 
     // Children are every cell of the model, header row included, at index row * Cols + col.
     int childCount() const override;
@@ -30,36 +26,21 @@ public:
     QAccessibleInterface* Cell(int32_t modelRow, int32_t col) const;
     // The cell's interface if a reader has been given it, else null.
     QAccessibleInterface* ExistingCell(int32_t modelRow, int32_t col) const;
+    void ForgetRowsFrom(int32_t modelRow);
 
-    QAccessibleInterface* caption() const override { return nullptr; }
-    QAccessibleInterface* summary() const override { return nullptr; }
     QAccessibleInterface* cellAt(int row, int column) const override;
     int selectedCellCount() const override;
     QList<QAccessibleInterface*> selectedCells() const override;
     QString columnDescription(int column) const override;
-    QString rowDescription(int row) const override;
-    int selectedColumnCount() const override { return 0; }
     int selectedRowCount() const override { return 0; }
     int columnCount() const override;
     int rowCount() const override;
-    QList<int> selectedColumns() const override { return {}; }
     QList<int> selectedRows() const override { return {}; }
-    bool isColumnSelected(int) const override { return false; }
     bool isRowSelected(int) const override { return false; }
-    // The current cell is the only selection, and only the keyboard and the mouse move it.
-    bool selectRow(int) override { return false; }
-    bool selectColumn(int) override { return false; }
-    bool unselectRow(int) override { return false; }
-    bool unselectColumn(int) override { return false; }
     void modelChange(QAccessibleTableModelChangeEvent* event) override;
-
-    // Drops the cells of rows that are gone; a reader that asks again gets new ones.
-    void ForgetCellsFrom(int32_t modelRow);
 
 private:
     ResultsGrid* Grid() const;
-
-    mutable QHash<int64_t, QAccessible::Id> cells_;  // by model row * Cols + col
 };
 
 // Gives every results grid the table interface; the grid calls it once it is fully built.
