@@ -1,6 +1,7 @@
 """Reads the window through the accessibility bus as a screen reader does: presses 検索, waits for the
 total row, reads the results table cell by cell with its column headers, checks what the drive list and
 the directory list say, and leaves with 終了. Usage: accessibility_e2e.py TREE. Every wait has a deadline."""
+import re
 import sys
 import time
 
@@ -70,6 +71,8 @@ check(rows[0] == ["1", "[Root Files]", "3 kb"], f"first row {rows[0]}")
 check(sorted(r[1] for r in rows[1:4]) == ["2004", "alpha", "beta"], "subdirectory rows")
 check(all(r[2] == "5 kb" for r in rows[1:4]), "subdirectory sizes")
 check(rows[4] == ["5", total, "18 kb"], f"total row {rows[4]}")
+bytes = table.getAccessibleAt(0, 2).description
+check(bytes.endswith("バイト") and re.sub(r"\D", "", bytes) == "3000", f"the root files' size is described {bytes!r}")
 header_role = grid.getChildAtIndex(0).getRole()
 check(header_role in (pyatspi.ROLE_COLUMN_HEADER, pyatspi.ROLE_TABLE_COLUMN_HEADER),
       f"the first child is a {grid.getChildAtIndex(0).getRoleName()}, not a column header")

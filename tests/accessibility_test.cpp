@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
 #include <QtGui/private/qguiapplication_p.h>
@@ -175,6 +176,11 @@ TEST_F(ReaderTest, AFinishedSearchReadsAsATableCellByCellUnderItsColumnHeaders)
         }
     }
     EXPECT_EQ(gridTable->cellAt(1, 2)->tableCellInterface()->rowHeaderCells()[0]->text(QAccessible::Name), "2");
+    // A size's exact byte count, a tooltip on the screen, is the cell's description.
+    const QString bytes = gridTable->cellAt(0, 2)->text(QAccessible::Description);
+    EXPECT_TRUE(bytes.endsWith(" バイト")) << bytes.toStdString();
+    EXPECT_EQ(bytes.chopped(4).remove(QRegularExpression("[^0-9]")), "3000");
+    EXPECT_EQ(gridTable->cellAt(0, 1)->text(QAccessible::Description), "") << "a name that fits says nothing more";
     EXPECT_EQ(gridTable->cellAt(4, 0), nullptr);
     EXPECT_EQ(gridTable->cellAt(0, 3), nullptr);
     EXPECT_EQ(grid->child(15), nullptr);

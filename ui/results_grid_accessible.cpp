@@ -1,5 +1,7 @@
 #include "results_grid_accessible.h"
 
+#include <QStringList>
+
 #include "early_interface.h"
 #include "results_grid.h"
 
@@ -27,9 +29,17 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        if (t != QAccessible::Name || !isValid())
+        if (!isValid())
             return {};
-        return QString::fromStdString(Grid()->Table().TextAt(row_, col_));
+        const QString name = QString::fromStdString(Grid()->Table().TextAt(row_, col_));
+        if (t == QAccessible::Name)
+            return name;
+        if (t != QAccessible::Description)
+            return {};
+        // What the tooltip adds to the text, such as a size's exact byte count; the name is read in full anyway.
+        QStringList lines = Grid()->CellToolTip(row_, col_).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        lines.removeAll(name);
+        return lines.join(QLatin1Char('\n'));
     }
 
     QRect rect() const override
