@@ -229,7 +229,7 @@ void ResultsGridAccessible::modelChange(QAccessibleTableModelChangeEvent*)
 }
 
 GridAnnouncer::GridAnnouncer(ResultsGrid& grid)
-    : grid_(grid), announcedRows_(grid.Table().Rows()), lowestRows_(announcedRows_)
+    : grid_(grid), announcedRows_(grid.Table().Rows()), observedRows_(announcedRows_)
 {
 }
 
@@ -247,7 +247,10 @@ ResultsGridAccessible* GridAnnouncer::Accessible() const
 
 void GridAnnouncer::RowsChanged(int32_t rows)
 {
-    lowestRows_ = std::min(lowestRows_, rows);
+    // Rows that went may have been read between two frames, even if they were never announced.
+    if (rows < observedRows_)
+        lowestAfterShrink_ = std::min(lowestAfterShrink_.value_or(rows), rows);
+    observedRows_ = rows;
 }
 
 void GridAnnouncer::CellChanged(int32_t row, int32_t col)
@@ -262,9 +265,10 @@ void GridAnnouncer::CellChanged(int32_t row, int32_t col)
 void GridAnnouncer::Flush()
 {
     const int32_t rows = grid_.Table().Rows();
-    const int32_t lowest = lowestRows_;
+    const std::optional<int32_t> lowest = lowestAfterShrink_;
     const int32_t announced = announcedRows_;
-    lowestRows_ = announcedRows_ = rows;
+    lowestAfterShrink_.reset();
+    announcedRows_ = rows;
     ResultsGridAccessible* accessible = Accessible();
     if (!accessible)
         return;
@@ -275,11 +279,11 @@ void GridAnnouncer::Flush()
         event.setLastRow(last - ResultsTable::FixedRows);
         QAccessible::updateAccessibility(&event);
     };
-    if (lowest < announced)
-        accessible->ForgetRowsFrom(rows);
-    if (lowest < announced && rows > lowest)
+    if (lowest)
+        accessible->ForgetRowsFrom(*lowest);
+    if (lowest && (rows > *lowest || rows >= announced))
         announce(QAccessibleTableModelChangeEvent::ModelReset, ResultsTable::FixedRows, rows - 1);
-    else if (rows < announced)
+    else if (lowest)
         announce(QAccessibleTableModelChangeEvent::RowsRemoved, rows, announced - 1);
     else if (rows > announced)
         announce(QAccessibleTableModelChangeEvent::RowsInserted, announced, rows - 1);

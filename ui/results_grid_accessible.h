@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "accessible_table.h"
 
@@ -71,7 +72,8 @@ private:
     ResultsGrid& grid_;
     bool attached_ = false;
     int32_t announcedRows_;
-    int32_t lowestRows_;
+    int32_t observedRows_;
+    std::optional<int32_t> lowestAfterShrink_;  // since the last flush
     int32_t announcedRow_ = -1;
     int32_t announcedCol_ = -1;
 };
