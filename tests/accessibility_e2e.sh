@@ -23,7 +23,7 @@ timeout 150 xvfb-run -a -s "-screen 0 640x560x24" dbus-run-session -- bash -uo p
   cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; kill "$launcher" 2>/dev/null; }
   trap cleanup EXIT
   bus_up() {
-    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1
+    dbus-send --session --print-reply --reply-timeout=1000 --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1
   }
   for _ in $(seq 100); do bus_up && break; sleep 0.1; done
   bus_up || { echo "skipped: the accessibility bus did not start"; exit 77; }
