@@ -54,6 +54,7 @@ public:
     void SetDriveListEnabled(bool) override {}
     void SetDirListEnabled(bool) override {}
     void Refresh() override {}
+    void SetProgressText(const std::string&) override {}
 };
 
 // Runs one search over path, in 1024 and kb, to its end; the calling thread applies the results.

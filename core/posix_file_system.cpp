@@ -62,10 +62,19 @@ bool IsPseudoDirectory(int fd, dev_t device)
 class EmptyDirectory : public Directory {
 public:
     bool NextName(std::string_view&) override { return false; }
+    ReadFailure ListingFailure() const override { return ReadFailure::None; }
     EntryKind Kind() override { return EntryKind::Unknown; }
-    std::optional<int64_t> Length() override { return std::nullopt; }
-    std::optional<int64_t> LengthOf(std::string_view) override { return std::nullopt; }
-    std::unique_ptr<Directory> OpenSubdirectory(std::string_view) override { return nullptr; }
+    std::optional<int64_t> Length(ReadFailure& failure) override { return LengthOf({}, failure); }
+    std::optional<int64_t> LengthOf(std::string_view, ReadFailure& failure) override
+    {
+        failure = ReadFailure::Other;
+        return std::nullopt;
+    }
+    std::unique_ptr<Directory> OpenSubdirectory(std::string_view, ReadFailure& failure) override
+    {
+        failure = ReadFailure::Other;
+        return nullptr;
+    }
 };
 
 class PosixDirectory : public Directory {
@@ -76,10 +85,11 @@ public:
     PosixDirectory& operator=(const PosixDirectory&) = delete;
 
     // Opens fd as a directory, or closes it and gives what the walk should see instead.
-    static std::unique_ptr<Directory> Adopt(int fd, dev_t parentDevice)
+    static std::unique_ptr<Directory> Adopt(int fd, dev_t parentDevice, ReadFailure& failure)
     {
         struct stat status;
         if (fstat(fd, &status) != 0) {
+            failure = ReadFailureFromErrno(errno);
             close(fd);
             return nullptr;
         }
@@ -102,6 +112,8 @@ public:
             const long read = syscall(SYS_getdents64, fd_, buffer_.get(), kListingBufferSize);
             if (read <= 0) {
                 // The end, or a failure in the middle: either way this listing is over.
+                if (read < 0)
+                    listingFailure_ = ReadFailureFromErrno(errno);
                 finished_ = true;
                 buffer_.reset();
                 return false;
@@ -114,6 +126,8 @@ public:
         name = std::string_view(current_->d_name);
         return true;
     }
+
+    ReadFailure ListingFailure() const override { return listingFailure_; }
 
     EntryKind Kind() override
     {
@@ -129,29 +143,35 @@ public:
         }
     }
 
-    std::optional<int64_t> Length() override
+    std::optional<int64_t> Length(ReadFailure& failure) override
     {
-        if (!StatCurrent())
+        if (!StatCurrent()) {
+            failure = statFailure_;
             return std::nullopt;
+        }
         return static_cast<int64_t>(status_.st_size);
     }
 
-    std::optional<int64_t> LengthOf(std::string_view name) override
+    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
     {
         const std::string terminated(name);
         struct stat status;
-        if (fstatat(fd_, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat(fd_, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            failure = ReadFailureFromErrno(errno);
             return std::nullopt;
+        }
         return static_cast<int64_t>(status.st_size);
     }
 
-    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name) override
+    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
     {
         const std::string terminated(name);
         const int fd = openat(fd_, terminated.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            failure = ReadFailureFromErrno(errno);
             return nullptr;
-        return Adopt(fd, device_);
+        }
+        return Adopt(fd, device_, failure);
     }
 
 private:
@@ -160,6 +180,7 @@ private:
         if (!statDone_) {
             statDone_ = true;
             statOk_ = fstatat(fd_, current_->d_name, &status_, AT_SYMLINK_NOFOLLOW) == 0;
+            statFailure_ = statOk_ ? ReadFailure::None : ReadFailureFromErrno(errno);
         }
         return statOk_;
     }
@@ -170,10 +191,12 @@ private:
     size_t filled_ = 0;
     size_t position_ = 0;
     bool finished_ = false;
+    ReadFailure listingFailure_ = ReadFailure::None;
     const dirent64* current_ = nullptr;
     struct stat status_;
     bool statDone_ = false;
     bool statOk_ = false;
+    ReadFailure statFailure_ = ReadFailure::None;
 };
 
 // A deep or wide walk holds a handle per level with pending subdirectories: allow as many as the system does.
@@ -191,13 +214,15 @@ void RaiseOpenFileLimit()
 
 }  // namespace
 
-std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path)
+std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFailure& failure)
 {
     RaiseOpenFileLimit();
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        failure = ReadFailureFromErrno(errno);
         return nullptr;
-    return PosixDirectory::Adopt(fd, static_cast<dev_t>(-1));
+    }
+    return PosixDirectory::Adopt(fd, static_cast<dev_t>(-1), failure);
 }
 
 bool IsPseudoFileSystem(long fileSystemMagic)

@@ -11,7 +11,7 @@ namespace murako {
 // applies. Links are never followed, and kernel pseudo file systems are not entered.
 class PosixFileSystem : public FileSystem {
 public:
-    std::unique_ptr<Directory> Open(const std::string& path) override;
+    std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
 };
 
 // True for the file systems that describe the kernel rather than stored files (proc, sysfs, ...):

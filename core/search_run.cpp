@@ -2,9 +2,12 @@
 
 #include <tbb/task_arena.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <map>
 #include <mutex>
 #include <span>
 #include <utility>
@@ -18,6 +21,9 @@ namespace {
 
 const char* const kRootFilesName = "[Root Files]";
 const char* const kTotalSuffix = "合計";
+const char* const kEntriesSuffix = " 個の項目";
+const char* const kSummarySeparator = "　";
+const char* const kUnreadLabel = "読み取れなかったディレクトリ: ";
 
 // A cancelled walk normally returns within microseconds; one stuck in a system call is not waited for.
 constexpr std::chrono::milliseconds kShutdownGrace{250};
@@ -58,6 +64,44 @@ void Present(SearchPresentation& presentation, bool busy, std::span<const Presen
 }
 
 }  // namespace
+
+void UnreadPlaces::Add(Place place)
+{
+    ++count;
+    auto byPath = [](const Place& a, const Place& b) { return a.path < b.path; };
+    const auto at = std::upper_bound(first.begin(), first.end(), place, byPath);
+    if (static_cast<size_t>(at - first.begin()) >= Kept)
+        return;
+    first.insert(at, std::move(place));
+    if (first.size() > Kept)
+        first.pop_back();
+}
+
+void UnreadPlaces::Merge(const UnreadPlaces& other)
+{
+    const int64_t sum = count + other.count;
+    for (const Place& place : other.first)
+        Add(place);
+    count = sum;
+}
+
+std::string FailureText(ReadFailure failure)
+{
+    switch (failure) {
+    case ReadFailure::None: break;
+    case ReadFailure::Permission: return "アクセス権がありません";
+    case ReadFailure::Vanished: return "検索中に削除されました";
+    case ReadFailure::TooManyOpenFiles: return "開いているファイルが多すぎます";
+    case ReadFailure::Loop: return "自身の上位ディレクトリです (ループ)";
+    case ReadFailure::Other: break;
+    }
+    return "読み取りエラー";
+}
+
+std::string UnreadCountText(const UnreadPlaces& unread, const std::string& separator)
+{
+    return kUnreadLabel + FormatGrouped(unread.count, separator);
+}
 
 // The host as the run's threads see it: calls are passed on until the controller cuts the link, so that a
 // walk outliving the window reaches nothing the window owns.
@@ -103,10 +147,13 @@ struct RunEvent {
     int32_t row = 0;
     std::string name;
     int64_t size = 0;
+    UnreadPlaces unread;
 };
 
 struct RunState {
     std::atomic<bool> searching{true};  // this run's own busy flag, cleared by its end or a cancel press
+    std::atomic<int64_t> entriesCounted{0};
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::string basePath;
 
     // Touched on the UI thread only.
@@ -140,15 +187,29 @@ namespace {
 
 // Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
 // listing order, so that the table and the total come out the same whatever order the walks finish in.
+// Each row carries the places under it that could not be read, and the total all of them.
 class RowsInOrder {
 public:
-    RowsInOrder(const Listing& listing, const std::function<void(RunEvent)>& post)
-        : names_(listing.subdirectories),
+    RowsInOrder(const std::string& basePath, const Listing& listing, UnreadPlaces rootUnread,
+                const std::function<void(RunEvent)>& post)
+        : basePath_(basePath),
+          names_(listing.subdirectories),
           post_(post),
           sizes_(names_.size()),
           finished_(names_.size(), 0),
-          total_(listing.filesSize)
+          total_(listing.filesSize),
+          totalUnread_(std::move(rootUnread))
     {
+    }
+
+    // Notes an unreadable place under subdirectory index, by its path below it; safe from any thread.
+    void TellUnread(size_t index, const std::string& path, ReadFailure failure)
+    {
+        std::string fullPath = basePath_ + names_[index];
+        if (!path.empty())
+            fullPath += "/" + path;
+        std::lock_guard lock(unreadMutex_);
+        unreadByRow_[index].Add({DisplayName(fullPath), failure});
     }
 
     // Records a finished subdirectory and posts every row that is now next in order; returns how many.
@@ -171,24 +232,38 @@ public:
             PostRow(next_, 0);
     }
 
-    void PostTotal(const std::string& basePath)
+    void PostTotal()
     {
-        post_({RunEvent::Kind::Finished, static_cast<int32_t>(names_.size() + 2), DisplayName(basePath) + kTotalSuffix,
-               total_});
+        post_({RunEvent::Kind::Finished, static_cast<int32_t>(names_.size() + 2), DisplayName(basePath_) + kTotalSuffix,
+               total_, totalUnread_});
     }
 
 private:
     void PostRow(size_t index, int64_t size)
     {
-        post_({RunEvent::Kind::Row, static_cast<int32_t>(index + 2), DisplayName(names_[index]), size});
+        UnreadPlaces unread;
+        {
+            std::lock_guard lock(unreadMutex_);
+            if (auto found = unreadByRow_.find(index); found != unreadByRow_.end()) {
+                unread = std::move(found->second);
+                unreadByRow_.erase(found);
+            }
+        }
+        totalUnread_.Merge(unread);
+        post_({RunEvent::Kind::Row, static_cast<int32_t>(index + 2), DisplayName(names_[index]), size,
+               std::move(unread)});
     }
 
+    const std::string& basePath_;
     const std::vector<std::string>& names_;
     const std::function<void(RunEvent)>& post_;
     std::vector<int64_t> sizes_;
     std::vector<char> finished_;
     size_t next_ = 0;
     int64_t total_;
+    UnreadPlaces totalUnread_;
+    std::mutex unreadMutex_;
+    std::map<size_t, UnreadPlaces> unreadByRow_;  // few rows have any
 };
 
 // One subdirectory after the other on the calling thread; false when the run was cancelled.
@@ -196,7 +271,15 @@ bool WalkSerially(Directory& base, const std::vector<std::string>& names, RowsIn
                   const WalkContext& context)
 {
     for (size_t i = 0; i < names.size(); ++i) {
-        rows.Finished(i, SumDirectory(base.OpenSubdirectory(names[i]), context));
+        WalkContext rowContext = context;
+        rowContext.unread = [&rows, i](size_t, const std::string& path, ReadFailure failure) {
+            rows.TellUnread(i, path, failure);
+        };
+        ReadFailure failure = ReadFailure::None;
+        std::unique_ptr<Directory> dir = base.OpenSubdirectory(names[i], failure);
+        if (!dir && context.searching.load())
+            rows.TellUnread(i, {}, failure);
+        rows.Finished(i, SumDirectory(std::move(dir), rowContext));
         if (!context.YieldAndTest())
             return false;
     }
@@ -205,8 +288,11 @@ bool WalkSerially(Directory& base, const std::vector<std::string>& names, RowsIn
 
 // Several subdirectories at once on the calling thread's task arena; false when the run was cancelled.
 bool WalkInParallel(Directory& base, const std::vector<std::string>& names, RowsInOrder& rows,
-                    const WalkContext& context)
+                    WalkContext context)
 {
+    context.unread = [&rows](size_t index, const std::string& path, ReadFailure failure) {
+        rows.TellUnread(index, path, failure);
+    };
     std::mutex inOrder;
     SumSubdirectoriesInParallel(base, names, context, [&](size_t index, int64_t size) {
         std::lock_guard lock(inOrder);
@@ -224,18 +310,24 @@ bool WalkInParallel(Directory& base, const std::vector<std::string>& names, Rows
 void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel,
              const std::function<void(RunEvent)>& post)
 {
-    const WalkContext context{host, run.searching, parallel};
-    std::unique_ptr<Directory> base = fileSystem.Open(run.basePath);
+    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, {}};
+    ReadFailure baseFailure = ReadFailure::None;
+    std::unique_ptr<Directory> base = fileSystem.Open(run.basePath, baseFailure);
     Listing listing;
     if (base) {
         std::optional<Listing> listed = ListDirectory(*base, context);
         if (!listed)
             return;
         listing = std::move(*listed);
+        baseFailure = listing.failure;
     }
-    post({RunEvent::Kind::Listed, 1, kRootFilesName, listing.filesSize});
+    // The base directory's own listing and files belong to row 1.
+    UnreadPlaces rootUnread;
+    if (baseFailure != ReadFailure::None)
+        rootUnread.Add({DisplayName(run.basePath), baseFailure});
+    post({RunEvent::Kind::Listed, 1, kRootFilesName, listing.filesSize, rootUnread});
 
-    RowsInOrder rows(listing, post);
+    RowsInOrder rows(run.basePath, listing, std::move(rootUnread), post);
     if (base) {
         const std::vector<std::string>& names = listing.subdirectories;
         const bool completed = parallel ? WalkInParallel(*base, names, rows, context)
@@ -243,7 +335,7 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel
         if (!completed)
             return;
     }
-    rows.PostTotal(run.basePath);
+    rows.PostTotal();
 }
 
 }  // namespace
@@ -281,9 +373,25 @@ void SearchController::Command1_Click()
     if (Searching()) {
         current_->searching.store(false);
         Present(presentation_, false, kIdleSteps);
+        SkipOnFailure([&] {
+            presentation_.SetProgressText(FormatGrouped(current_->entriesCounted.load(std::memory_order_relaxed),
+                                                        units_.GroupSeparator) +
+                                          kEntriesSuffix + kSummarySeparator + "中断");
+        });
         return;
     }
     StartRun();
+}
+
+void SearchController::ShowProgress()
+{
+    if (!Searching())
+        return;
+    SkipOnFailure([&] {
+        presentation_.SetProgressText(
+            FormatGrouped(current_->entriesCounted.load(std::memory_order_relaxed), units_.GroupSeparator) +
+            kEntriesSuffix);
+    });
 }
 
 void SearchController::StartRun()
@@ -294,6 +402,7 @@ void SearchController::StartRun()
     auto run = std::make_shared<RunState>();
     current_ = run;
 
+    SkipOnFailure([&] { presentation_.SetProgressText(""); });
     Present(presentation_, true, kBusySteps);
 
     units_.KiloUnit = 1024;
@@ -370,6 +479,7 @@ void SearchController::Drain(RunState& run)
             WriteRow(event);
             run.searching.store(false);
             Present(presentation_, false, kIdleSteps);
+            SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
             break;
         }
     }
@@ -380,6 +490,20 @@ void SearchController::WriteRow(const RunEvent& event)
     SkipOnFailure([&] { WriteResultRow(grid_, units_, event.row, event.row, event.name, event.size); });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);
+    if (options_.rowUnread)
+        options_.rowUnread(event.row, event.unread);
+}
+
+std::string SearchController::Summary(const RunState& run, const UnreadPlaces& unread) const
+{
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - run.started;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f 秒", elapsed.count());
+    std::string text = FormatGrouped(run.entriesCounted.load(std::memory_order_relaxed), units_.GroupSeparator) +
+                       kEntriesSuffix + kSummarySeparator + seconds;
+    if (unread.count > 0)
+        text += kSummarySeparator + UnreadCountText(unread, units_.GroupSeparator);
+    return text;
 }
 
 void SearchController::ReapFinishedWorkers()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,7 +29,30 @@ public:
     virtual void SetDriveListEnabled(bool enabled) = 0;
     virtual void SetDirListEnabled(bool enabled) = 0;
     virtual void Refresh() = 0;  // repaint the window now
+    // The status bar's second panel: the entries counted while a run is busy, the run's summary after it.
+    virtual void SetProgressText(const std::string& text) = 0;
 };
+
+// The places under one result row that could not be read: how many, and the first few in path order.
+struct UnreadPlaces {
+    static constexpr size_t Kept = 5;
+    struct Place {
+        std::string path;  // display text
+        ReadFailure failure;
+        bool operator==(const Place&) const = default;
+    };
+
+    int64_t count = 0;
+    std::vector<Place> first;
+
+    void Add(Place place);
+    void Merge(const UnreadPlaces& other);
+};
+
+// Why a place could not be read, as the window says it.
+std::string FailureText(ReadFailure failure);
+// "読み取れなかったディレクトリ: " and the count, digits grouped with separator.
+std::string UnreadCountText(const UnreadPlaces& unread, const std::string& separator);
 
 // What the user chose; read once at the start of each run. Any of these may throw.
 class SearchChoices {
@@ -51,6 +75,9 @@ public:
         bool inlineWorker = false;  // walk on the calling thread instead of a thread of its own
         // Told of every row written with its size in bytes, for callers that want more than the text.
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
+        // Told, right after each row is written, of the places under it that could not be read (the total
+        // row: all of them); count 0 when there were none.
+        std::function<void(int32_t row, const UnreadPlaces& unread)> rowUnread{};
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.
@@ -65,6 +92,10 @@ public:
 
     void Command1_Click();
 
+    // Shows the entries counted so far in the second panel while a run is busy; the window calls it a few
+    // times a second, since the walk itself never posts its progress.
+    void ShowProgress();
+
     // The current run's busy flag.
     bool Searching() const;
     const SizeUnits& Units() const { return units_; }
@@ -78,6 +109,7 @@ private:
     void StartRun();
     void Drain(RunState& run);
     void WriteRow(const RunEvent& event);
+    std::string Summary(const RunState& run, const UnreadPlaces& unread) const;
     void ReapFinishedWorkers();
 
     ResultsTable& grid_;

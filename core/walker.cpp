@@ -17,11 +17,39 @@ namespace {
 // Lengths of a large directory are queried on several threads past this many files.
 constexpr size_t kInlineLengths = 512;
 constexpr size_t kLengthGrain = 256;
+// Listed names are added to the run's counter this many at a time, so that walking threads rarely meet on it.
+constexpr int64_t kEntryBatch = 1024;
 
 bool IsDotOrDotDot(std::string_view name)
 {
     return name == "." || name == "..";
 }
+
+// Counts listed names into the run's progress counter a batch at a time, and the rest when it goes.
+class EntryCounter {
+public:
+    explicit EntryCounter(std::atomic<int64_t>* total) : total_(total) {}
+    ~EntryCounter() { Flush(); }
+    EntryCounter(const EntryCounter&) = delete;
+    EntryCounter& operator=(const EntryCounter&) = delete;
+
+    void Add()
+    {
+        if (++pending_ == kEntryBatch)
+            Flush();
+    }
+
+private:
+    void Flush()
+    {
+        if (total_ && pending_ > 0)
+            total_->fetch_add(pending_, std::memory_order_relaxed);
+        pending_ = 0;
+    }
+
+    std::atomic<int64_t>* total_;
+    int64_t pending_ = 0;
+};
 
 // A task group whose hand-overs ThreadSanitizer is told of: the scheduler passes tasks between threads in
 // code it cannot see, so spawning publishes what a task holds, a task's end publishes what it did to the
@@ -91,16 +119,18 @@ public:
     }
 
     // Adds every length in listing order; false when the run was cancelled meanwhile.
-    bool AddTo(int64_t& sum)
+    bool AddTo(Listing& listing)
     {
         SpawnLast();
         group_.Wait();
         if (!context_.searching.load(std::memory_order_relaxed))
             return false;
-        for (const Chunk& chunk : chunks_)
+        for (const Chunk& chunk : chunks_) {
             for (int64_t length : chunk.lengths)
                 if (length >= 0)
-                    AddUnlessOverflow(sum, length);
+                    AddUnlessOverflow(listing.filesSize, length);
+            listing.NoteFailure(chunk.failure);
+        }
         return true;
     }
 
@@ -108,6 +138,7 @@ private:
     struct Chunk {
         std::vector<std::string> names;
         std::vector<int64_t> lengths;  // -1 where the query failed
+        ReadFailure failure = ReadFailure::None;  // the first failed query's
     };
 
     void SpawnLast()
@@ -120,8 +151,11 @@ private:
             for (size_t i = 0; i < chunk.names.size(); ++i) {
                 if (!context_.searching.load(std::memory_order_relaxed))
                     return;
-                if (auto length = dir_.LengthOf(chunk.names[i]))
+                ReadFailure failure = ReadFailure::None;
+                if (auto length = dir_.LengthOf(chunk.names[i], failure))
                     chunk.lengths[i] = *length;
+                else if (chunk.failure == ReadFailure::None)
+                    chunk.failure = failure;
             }
         });
     }
@@ -135,7 +169,8 @@ private:
 // A directory whose subdirectories are still being walked.
 struct Node {
     Node* parent;  // nullptr for the root of a walk
-    size_t index;  // position among the parent's subdirectories
+    size_t index;  // position among the parent's subdirectories, or the walk's own for a root
+    std::string name;  // "" for the root of a walk
     std::unique_ptr<Directory> dir;  // dropped once every subdirectory has been opened from it
     int64_t filesSize;
     std::vector<int64_t> childSizes;
@@ -165,18 +200,22 @@ public:
     void Run(const Job& job)
     {
         std::unique_ptr<Directory> dir;
+        ReadFailure failure = ReadFailure::None;
         if (!Cancelled())
-            dir = job.parent->dir->OpenSubdirectory(job.name);
+            dir = job.parent->dir->OpenSubdirectory(job.name, failure);
         if (job.parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
             job.parent->dir.reset();  // keeps open handles to one per level on a long chain
         if (Cancelled()) {
             Abandon(job.parent, false);
             return;
         }
-        Enter(job.parent, job.index, std::move(dir));
+        if (!dir)
+            TellUnread(job.parent, job.index, job.name, failure);
+        Enter(job.parent, job.index, job.name, std::move(dir));
     }
 
-    void Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir)
+    // Walks dir, named name in parent; a root has no parent, its walk's index and the name "".
+    void Enter(Node* parent, size_t index, std::string name, std::unique_ptr<Directory> dir)
     {
         if (!dir) {
             Finish(parent, index, 0);
@@ -187,13 +226,15 @@ public:
             Abandon(parent, true);
             return;
         }
+        if (listing->failure != ReadFailure::None)
+            TellUnread(parent, index, name, listing->failure);
         const size_t count = listing->subdirectories.size();
         if (count == 0) {
             Finish(parent, index, listing->filesSize);
             return;
         }
-        Node* node = new Node{parent, index, std::move(dir), listing->filesSize, std::vector<int64_t>(count),
-                              count, count};
+        Node* node = new Node{parent, index, std::move(name), std::move(dir), listing->filesSize,
+                              std::vector<int64_t>(count), count, count};
         // Last spawned runs first, so reversing keeps a serial walk in listing order.
         for (size_t i = count; i-- > 0;)
             spawn_(Job{node, i, std::move(listing->subdirectories[i])});
@@ -201,6 +242,26 @@ public:
 
 private:
     bool Cancelled() const { return !context_.searching.load(std::memory_order_relaxed); }
+
+    // Tells the run of an unreadable place: name in parent, or the walk's root when parent is nullptr.
+    void TellUnread(const Node* parent, size_t index, const std::string& name, ReadFailure failure) const
+    {
+        if (!context_.unread)
+            return;
+        std::vector<const std::string*> names;
+        if (parent)
+            names.push_back(&name);
+        size_t walk = index;
+        for (const Node* node = parent; node; node = node->parent) {
+            if (node->parent)
+                names.push_back(&node->name);
+            walk = node->index;
+        }
+        std::string path;
+        for (auto it = names.rbegin(); it != names.rend(); ++it)
+            path += (path.empty() ? "" : "/") + **it;
+        context_.unread(walk, path, failure);
+    }
 
     // A subtree is done: its parent adds it, yields and tests; the last one completes the parent.
     void Finish(Node* parent, size_t index, int64_t size)
@@ -254,23 +315,30 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
     Listing listing;
     std::optional<LengthQueries> deferred;
     size_t files = 0;
+    EntryCounter counted(context.entriesCounted);
     std::string_view name;
     while (dir.NextName(name)) {
         if (!IsDotOrDotDot(name)) {
+            counted.Add();
             if (dir.Kind() != EntryKind::NotDirectory) {
                 listing.subdirectories.emplace_back(name);
             } else if (context.parallel && ++files > kInlineLengths) {
                 if (!deferred)
                     deferred.emplace(dir, context);
                 deferred->Add(name);
-            } else if (std::optional<int64_t> length = dir.Length()) {
-                AddUnlessOverflow(listing.filesSize, *length);
+            } else {
+                ReadFailure failure = ReadFailure::None;
+                if (std::optional<int64_t> length = dir.Length(failure))
+                    AddUnlessOverflow(listing.filesSize, *length);
+                else
+                    listing.NoteFailure(failure);
             }
         }
         if (!context.YieldAndTest())
             return std::nullopt;
     }
-    if (deferred && !deferred->AddTo(listing.filesSize))
+    listing.NoteFailure(dir.ListingFailure());
+    if (deferred && !deferred->AddTo(listing))
         return std::nullopt;
     return listing;
 }
@@ -282,7 +350,7 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
     Walk walk(
         context, [&stack](Job job) { stack.push_back(std::move(job)); },
         [&result](size_t, int64_t size) { result = size; });
-    walk.Enter(nullptr, 0, std::move(PrmDir));
+    walk.Enter(nullptr, 0, {}, std::move(PrmDir));
     while (!stack.empty()) {
         const Job job = std::move(stack.back());
         stack.pop_back();
@@ -302,8 +370,13 @@ void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::strin
         finished);
     for (size_t i = names.size(); i-- > 0;) {
         group.Run([&, i] {
-            if (context.searching.load(std::memory_order_relaxed))
-                walk.Enter(nullptr, i, parent.OpenSubdirectory(names[i]));
+            if (!context.searching.load(std::memory_order_relaxed))
+                return;
+            ReadFailure failure = ReadFailure::None;
+            std::unique_ptr<Directory> dir = parent.OpenSubdirectory(names[i], failure);
+            if (!dir && context.unread)
+                context.unread(i, {}, failure);
+            walk.Enter(nullptr, i, {}, std::move(dir));
         });
     }
     group.Wait();

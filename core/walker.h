@@ -27,6 +27,11 @@ struct WalkContext {
     RunHost& host;
     const std::atomic<bool>& searching;
     bool parallel = false;  // lengths of a large directory may be queried on several threads
+    std::atomic<int64_t>* entriesCounted = nullptr;  // every listed name but "." and "..", added in batches
+    // Told of each place that could not be read: which of the walks started together it lies in, its path
+    // below that walk's root ("" for the root itself) and why. A directory whose listing broke off or some of
+    // whose files could not be measured is told once; a subdirectory that could not be opened, by its path.
+    std::function<void(size_t walk, const std::string& path, ReadFailure failure)> unread{};
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const
@@ -40,6 +45,14 @@ struct WalkContext {
 struct Listing {
     int64_t filesSize = 0;
     std::vector<std::string> subdirectories;
+    // The first thing in the directory that could not be read: the listing itself or a file's length.
+    ReadFailure failure = ReadFailure::None;
+
+    void NoteFailure(ReadFailure found)
+    {
+        if (failure == ReadFailure::None)
+            failure = found;
+    }
 };
 
 // Lists dir once, "." and ".." skipped; an entry whose kind cannot be queried counts as a subdirectory.
@@ -48,7 +61,7 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 
 // The size of a directory's whole subtree: its own files first, then its subdirectories in listing order,
 // each addition skipped when it would overflow. 0 for a directory that cannot be listed (nullptr) and 0
-// when the run is cancelled during the walk.
+// when the run is cancelled during the walk. Places that cannot be read are told as those of walk 0.
 int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context);
 
 // Walks the named subdirectories of parent on the calling thread's task arena, several at once, and

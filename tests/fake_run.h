@@ -33,6 +33,7 @@ public:
         bool lengthFails = false;
         int listingFailsAfter = -1;  // names returned before the listing breaks off
         std::function<void()> whenListed;  // runs as the listing fetches its first name
+        ReadFailure failure = ReadFailure::Permission;  // why any of the above fails
     };
 
     FakeFileSystem() { nodes_["/"].isDirectory = true; }
@@ -41,7 +42,7 @@ public:
     FakeFileSystem& File(const std::string& path, int64_t length) { return Add(path, false, length); }
     Node& At(const std::string& path) { return nodes_.at(Normal(path)); }
 
-    std::unique_ptr<Directory> Open(const std::string& path) override;
+    std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
 
     static std::string Normal(std::string path)
     {
@@ -67,7 +68,7 @@ private:
         return *this;
     }
 
-    std::unique_ptr<Directory> OpenNode(const std::string& path);
+    std::unique_ptr<Directory> OpenNode(const std::string& path, ReadFailure& failure);
 
     std::map<std::string, Node> nodes_;
 };
@@ -89,12 +90,18 @@ public:
         if (next_ == 0)
             if (const Node& node = fs_.nodes_.at(path_); node.whenListed)
                 node.whenListed();
-        if (next_ >= names_.size())
+        if (next_ >= names_.size()) {
+            const Node& node = fs_.nodes_.at(path_);
+            if (node.listingFailsAfter >= 0)
+                listingFailure_ = node.failure;
             return false;
+        }
         current_ = names_[next_++];
         name = current_;
         return true;
     }
+
+    ReadFailure ListingFailure() const override { return listingFailure_; }
 
     EntryKind Kind() override
     {
@@ -104,19 +111,21 @@ public:
         return node->isDirectory ? EntryKind::Directory : EntryKind::NotDirectory;
     }
 
-    std::optional<int64_t> Length() override { return LengthOf(current_); }
+    std::optional<int64_t> Length(ReadFailure& failure) override { return LengthOf(current_, failure); }
 
-    std::optional<int64_t> LengthOf(std::string_view name) override
+    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
     {
         const Node* node = Child(std::string(name));
-        if (!node || node->lengthFails)
+        if (!node || node->lengthFails) {
+            failure = node ? node->failure : ReadFailure::Vanished;
             return std::nullopt;
+        }
         return node->length;
     }
 
-    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name) override
+    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
     {
-        return fs_.OpenNode(Join(std::string(name)));
+        return fs_.OpenNode(Join(std::string(name)), failure);
     }
 
 private:
@@ -133,18 +142,22 @@ private:
     std::vector<std::string> names_;
     size_t next_ = 0;
     std::string current_;
+    ReadFailure listingFailure_ = ReadFailure::None;
 };
 
-inline std::unique_ptr<Directory> FakeFileSystem::Open(const std::string& path)
+inline std::unique_ptr<Directory> FakeFileSystem::Open(const std::string& path, ReadFailure& failure)
 {
-    return OpenNode(Normal(path));
+    return OpenNode(Normal(path), failure);
 }
 
-inline std::unique_ptr<Directory> FakeFileSystem::OpenNode(const std::string& path)
+inline std::unique_ptr<Directory> FakeFileSystem::OpenNode(const std::string& path, ReadFailure& failure)
 {
     auto it = nodes_.find(path);
-    if (it == nodes_.end() || !it->second.isDirectory || it->second.unlistable)
+    if (it == nodes_.end() || !it->second.isDirectory || it->second.unlistable) {
+        const bool gone = it == nodes_.end() || !it->second.isDirectory;
+        failure = gone ? ReadFailure::Vanished : it->second.failure;
         return nullptr;
+    }
     return std::make_unique<FakeDirectory>(*this, path);
 }
 
@@ -224,8 +237,10 @@ public:
     void SetDriveListEnabled(bool enabled) override { Log(enabled ? "G on" : "G off"); }
     void SetDirListEnabled(bool enabled) override { Log(enabled ? "H on" : "H off"); }
     void Refresh() override { Log("I"); }
+    void SetProgressText(const std::string& text) override { progress.push_back(text); }
 
     std::vector<std::string> log;
+    std::vector<std::string> progress;  // the second panel's texts, kept apart from the presentation steps
     std::set<std::string> failing;  // steps that throw, by their log text
 
 private:

@@ -17,7 +17,9 @@
 #include <QTest>
 #include <QTranslator>
 #include <QTimer>
+#include <QToolTip>
 #include <gtest/gtest.h>
+#include <regex>
 #include <thread>
 
 #include "dir_list.h"
@@ -523,6 +525,45 @@ TEST_F(GatedWindowTest, ReturnOrEnterOnAFocusedButtonClicksItOnceHoweverLongTheK
     QTest::keyClick(search, Qt::Key_Enter, Qt::KeypadModifier);
     ExpectBusy(false);
     FinishEverything();
+}
+
+TEST_F(GatedWindowTest, TheSecondPanelCountsDuringARunAndUnreadRowsAreMarkedAsTheyAppear)
+{
+    MakeTree();
+    const std::vector<std::string> order = SubdirectoryOrder();
+    gated->listing.Open();
+    gated->refusedSubdirectory = order[0];
+    gated->blockedSubdirectory = order[2];
+    auto* progress = Control<QLabel>("StatusBar1.Panels(2)");
+    auto* grid = Control<ResultsGrid>("Grid1");
+    ClickSearch();
+    ASSERT_TRUE(gated->walk.WaitForWaiter());
+    // The base's four names and the data file of the second subdirectory; the refused one lists nothing.
+    ASSERT_TRUE(WaitUntil([&] { return progress->text() == "5 個の項目"; })) << progress->text().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return form.Table().Rows() == 4; }));
+    EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->text(), "検索中...");
+    EXPECT_TRUE(grid->IsMarked(2)) << "marked while the run goes on";
+    EXPECT_FALSE(grid->IsMarked(3));
+    const std::string unread = "読み取れなかったディレクトリ: 1\n" + tree.Path(order[0]) + " (アクセス権がありません)";
+    const QPoint markedRow = grid->CellRect(2, 0).center();
+    QHelpEvent help(QEvent::ToolTip, markedRow, grid->viewport()->mapToGlobal(markedRow));
+    QApplication::sendEvent(grid->viewport(), &help);
+    EXPECT_EQ(QToolTip::text().toStdString(), unread);
+
+    FinishEverything();
+    ExpectBusy(false);
+    EXPECT_TRUE(std::regex_match(progress->text().toStdString(),
+                                 std::regex("6 個の項目　[0-9]+\\.[0-9] 秒　読み取れなかったディレクトリ: 1")))
+        << progress->text().toStdString();
+    EXPECT_EQ(Cells(form.Table())[2], (std::vector<std::string>{"2", order[0], "0 kb"})) << "counted 0, as ever";
+    EXPECT_EQ(grid->CellToolTip(5, 0).toStdString(), unread) << "the total row sums them";
+
+    gated->refusedSubdirectory.clear();
+    gated->blockedSubdirectory.clear();
+    ClickSearch();
+    FinishEverything();
+    EXPECT_FALSE(grid->IsMarked(2) || grid->IsMarked(5)) << "a row written again without unread places loses its mark";
+    EXPECT_TRUE(std::regex_match(progress->text().toStdString(), std::regex("7 個の項目　[0-9]+\\.[0-9] 秒")));
 }
 
 TEST_F(GatedWindowTest, ExitButtonClosesTheWindow)

@@ -1,13 +1,17 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -64,6 +68,67 @@ void RemoveTree(const std::string& path)
     rmdir(path.c_str());
 }
 
+// Permission bits do not stop root, so as root the current test runs again in a child process that has
+// become the user nobody, and the child's verdict is the test's.
+void RerunAsNobody()
+{
+    const passwd* nobody = getpwnam("nobody");
+    if (!nobody)
+        GTEST_SKIP() << "running as root, and there is no user nobody to check permissions as";
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    // Read before the child gives up root: its /proc entries then belong to root.
+    std::string self(4096, '\0');
+    const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    ASSERT_GT(length, 0);
+    self.resize(static_cast<size_t>(length));
+    constexpr int kCannotRun = 77;
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+            _exit(kCannotRun);
+        execl(self.c_str(), self.c_str(), filter.c_str(), static_cast<char*>(nullptr));
+        _exit(kCannotRun);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotRun)
+        GTEST_SKIP() << "running as root, and nobody cannot run " << self << " (a directory closed to others?)";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed as nobody: see the child's output above";
+}
+
+// "name bytes" for every row, and " unread N: path why, ..." after those with places that could not be read.
+class MarkedRows {
+public:
+    void Watch(SearchController::Options& options)
+    {
+        options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
+            rows_[row] = name + " " + std::to_string(bytes);
+        };
+        options.rowUnread = [this](int32_t row, const UnreadPlaces& unread) {
+            if (unread.count == 0)
+                return;
+            std::string& text = rows_[row];
+            text += " unread " + std::to_string(unread.count) + ":";
+            for (const UnreadPlaces::Place& place : unread.first)
+                text += " " + place.path + " " + FailureText(place.failure) + ",";
+        };
+    }
+    // Sorted, since subdirectories come in the file system's order.
+    std::vector<std::string> Sorted() const
+    {
+        std::vector<std::string> texts;
+        for (const auto& [row, text] : rows_)
+            texts.push_back(text);
+        std::sort(texts.begin(), texts.end());
+        return texts;
+    }
+
+private:
+    std::map<int32_t, std::string> rows_;
+};
+
 class PosixWalkTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -87,7 +152,8 @@ protected:
     int64_t Sum(const std::string& relative)
     {
         const WalkContext context{host, searching};
-        return SumDirectory(fs->Open(Path(relative)), context);
+        ReadFailure failure = ReadFailure::None;
+        return SumDirectory(fs->Open(Path(relative), failure), context);
     }
 
     // Every row of a search over relative, in bytes, walked with the given thread count.
@@ -149,15 +215,81 @@ TEST_F(PosixWalkTest, NamesThatAreNotUtf8AreCountedAndShownWithReplacements)
     EXPECT_EQ(DisplayName("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD") << "encoded surrogates are invalid";
 }
 
+TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroAndAreMarked)
+{
+    if (geteuid() == 0) {
+        RerunAsNobody();
+        return;
+    }
+    MakeDir("t");
+    MakeFile("t/own", 1);
+    MakeDir("t/open");
+    MakeFile("t/open/f", 10);
+    MakeDir("t/open/sealed");
+    MakeFile("t/open/sealed/hidden", 5);
+    ASSERT_EQ(chmod(Path("t/open/sealed").c_str(), 0), 0);
+    MakeDir("t/noexec");
+    MakeFile("t/noexec/nf", 7);
+    MakeDir("t/noexec/ns");
+    ASSERT_EQ(chmod(Path("t/noexec").c_str(), 0644), 0);  // listable, but nothing in it can be reached
+    MakeDir("t/gone");
+    MakeDir("t/fine");
+    MakeFile("t/fine/g", 3);
+
+    const std::string t = Path("t");
+    const std::vector<std::string> kept{
+        "fine 3",
+        "noexec 0 unread 2: " + t + "/noexec アクセス権がありません, " + t + "/noexec/ns アクセス権がありません,",
+        "open 10 unread 1: " + t + "/open/sealed アクセス権がありません,"};
+    {
+        // One thread, so that the removal falls between the base's listing and the walk of "gone".
+        fakes::ScriptedHost host;
+        host.atYield[1] = [&] { ASSERT_EQ(rmdir(Path("t/gone").c_str()), 0); };
+        fakes::RecordingPresentation presentation;
+        fakes::FixedChoices choices;
+        choices.path = t;
+        MarkedRows rows;
+        SearchController::Options options;
+        options.threads = 1;
+        options.inlineWorker = true;
+        rows.Watch(options);
+        SearchController run(grid, presentation, choices, fs, host, options);
+        run.Command1_Click();
+        std::vector<std::string> expected = kept;
+        expected.push_back("[Root Files] 1");
+        expected.push_back("gone 0 unread 1: " + t + "/gone 検索中に削除されました,");
+        expected.push_back(t + "/合計 14 unread 4: " + t + "/gone 検索中に削除されました, " + t +
+                           "/noexec アクセス権がありません, " + t + "/noexec/ns アクセス権がありません, " + t +
+                           "/open/sealed アクセス権がありません,");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(rows.Sorted(), expected);
+        EXPECT_NE(presentation.progress.back().find("　読み取れなかったディレクトリ: 4"), std::string::npos);
+    }
+    {
+        MarkedRows rows;
+        SearchController::Options options;
+        options.threads = 2;
+        rows.Watch(options);
+        SearchWithoutWindow(grid, fs, t, options);
+        std::vector<std::string> expected = kept;
+        expected.push_back("[Root Files] 1");
+        expected.push_back(t + "/合計 14 unread 3: " + t + "/noexec アクセス権がありません, " + t +
+                           "/noexec/ns アクセス権がありません, " + t + "/open/sealed アクセス権がありません,");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(rows.Sorted(), expected) << "threaded";
+    }
+}
+
 TEST_F(PosixWalkTest, PseudoFileSystemsAreNotEntered)
 {
     EXPECT_TRUE(IsPseudoFileSystem(0x9fa0));
     EXPECT_FALSE(IsPseudoFileSystem(0xef53)) << "ext4";
     EXPECT_TRUE(IsPseudoFileSystemType("devtmpfs"));
     EXPECT_FALSE(IsPseudoFileSystemType("tmpfs"));
-    std::unique_ptr<Directory> top = fs->Open("/");
+    ReadFailure failure = ReadFailure::None;
+    std::unique_ptr<Directory> top = fs->Open("/", failure);
     ASSERT_NE(top, nullptr);
-    std::unique_ptr<Directory> proc = top->OpenSubdirectory("proc");
+    std::unique_ptr<Directory> proc = top->OpenSubdirectory("proc", failure);
     if (!proc)
         GTEST_SKIP() << "no /proc here";
     std::string_view name;

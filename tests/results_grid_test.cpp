@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QScrollBar>
-#include <QToolTip>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 #include "size_units.h"
@@ -245,6 +245,45 @@ TEST_F(GridTest, ManyRowsWrittenInOneGoArePaintedOnce)
     EXPECT_EQ(paints, 1);
     EXPECT_EQ(grid.verticalScrollBar()->maximum() + grid.verticalScrollBar()->pageStep(), 100001);
     grid.viewport()->removeEventFilter(&counter);
+}
+
+TEST_F(GridTest, UnreadRowsAreMarkedInTheNumberCellAndSayWhereInTheirTooltip)
+{
+    AddRow("a", "1 kb");
+    AddRow("b", "2 kb");
+    AddRow("c", "3 kb");
+    UnreadPlaces many;
+    for (const char* path : {"/x/g", "/x/c", "/x/a", "/x/f", "/x/b", "/x/e", "/x/d"})
+        many.Add({path, ReadFailure::Permission});
+    UnreadPlaces one;
+    one.Add({"/x/gone", ReadFailure::Vanished});
+    grid.SetUnread(2, many);
+    grid.SetUnread(3, one);
+    const std::vector<std::vector<std::string>> texts = fakes::Cells(table);
+
+    const QImage image = Shown();
+    const QColor mark(208, 64, 0);
+    const QPoint corner = grid.MarkRect(2).topRight() + QPoint(-1, 1);
+    EXPECT_EQ(image.pixelColor(corner), mark);
+    EXPECT_EQ(image.pixelColor(grid.MarkRect(3).topRight() + QPoint(-1, 1)), mark);
+    EXPECT_EQ(image.pixelColor(grid.MarkRect(1).topRight() + QPoint(-1, 1)), Role(QPalette::Button));
+    EXPECT_EQ(fakes::Cells(table), texts) << "marks live beside the table's texts";
+
+    const QPoint sizeCell = grid.CellRect(2, 2).center();
+    QHelpEvent help(QEvent::ToolTip, sizeCell, grid.viewport()->mapToGlobal(sizeCell));
+    QApplication::sendEvent(grid.viewport(), &help);
+    EXPECT_EQ(QToolTip::text(), QStringLiteral("読み取れなかったディレクトリ: 7\n/x/a (アクセス権がありません)\n"
+                                               "/x/b (アクセス権がありません)\n/x/c (アクセス権がありません)\n"
+                                               "/x/d (アクセス権がありません)\n/x/e (アクセス権がありません)\n…"));
+    EXPECT_EQ(grid.CellToolTip(3, 0),
+              QStringLiteral("読み取れなかったディレクトリ: 1\n/x/gone (検索中に削除されました)"));
+    EXPECT_TRUE(grid.CellToolTip(1, 1).isEmpty());
+
+    grid.SetUnread(3, {});
+    EXPECT_FALSE(grid.IsMarked(3)) << "a row written again without unread places";
+    table.SetRows(2);
+    AddRow("d", "4 kb");
+    EXPECT_FALSE(grid.IsMarked(2)) << "rows dropped from the table take their marks along";
 }
 
 }  // namespace

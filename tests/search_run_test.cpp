@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,6 +37,15 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
     return a;
 }
 
+// "row count: path why, ..." for a row with unread places.
+std::string Describe(int32_t row, const UnreadPlaces& unread)
+{
+    std::string text = std::to_string(row) + " " + std::to_string(unread.count) + ":";
+    for (const UnreadPlaces::Place& place : unread.first)
+        text += " " + place.path + " " + FailureText(place.failure) + ",";
+    return text;
+}
+
 // Serial (1 thread) unless a derived fixture says otherwise.
 class SearchRunTest : public ::testing::Test {
 protected:
@@ -57,6 +67,10 @@ protected:
         options.inlineWorker = true;
         options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
             written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
+        };
+        options.rowUnread = [this](int32_t row, const UnreadPlaces& places) {
+            if (places.count > 0)
+                unread.push_back(Describe(row, places));
         };
         controller = std::make_unique<SearchController>(grid, presentation, choices, sharedFs, host, options);
         return *controller;
@@ -81,6 +95,7 @@ protected:
     RecordingPresentation presentation;
     FixedChoices choices;
     std::vector<std::string> written;
+    std::vector<std::string> unread;
     std::unique_ptr<SearchController> controller;
 };
 
@@ -259,7 +274,7 @@ TEST_P(SearchRunModes, ACancelReachingTheWindowAfterTheEndWasPostedWritesNoTotal
 // A file system whose first call blocks until the test lets it go, as a hung network mount would.
 class StuckFileSystem : public FileSystem {
 public:
-    std::unique_ptr<Directory> Open(const std::string&) override
+    std::unique_ptr<Directory> Open(const std::string&, ReadFailure&) override
     {
         stuck.Pass();
         return nullptr;
@@ -311,6 +326,93 @@ TEST_P(SearchRunModes, AnotherSearchReplacesEveryRowOfTheLastOne)
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "50 kb"}, {"2", "deep", "25 kb"}, {"3", "/base/sub1/合計", "75 kb"}}));
 }
 
+TEST_P(SearchRunModes, UnreadPlacesAreToldPerRowWithTheirReasonsBesideUnchangedSums)
+{
+    fs.Dir("/base/sub1/locked/inner");
+    fs.At("/base/sub1/locked").unlistable = true;
+    fs.File("/base/sub1/deep/broken/kept", 7).File("/base/sub1/deep/broken/lost", 9);
+    fs.At("/base/sub1/deep/broken").listingFailsAfter = 3;  // ".", "..", kept
+    fs.At("/base/sub1/deep/broken").failure = ReadFailure::Other;
+    fs.File("/base/.dotdir/gone", 100).File("/base/.dotdir/gone2", 100);
+    fs.At("/base/.dotdir/gone").lengthFails = true;
+    fs.At("/base/.dotdir/gone").failure = ReadFailure::Vanished;
+    fs.At("/base/.dotdir/gone2").lengthFails = true;
+    fs.Dir("/base/sub2/loop");
+    fs.At("/base/sub2/loop").unlistable = true;
+    fs.At("/base/sub2/loop").failure = ReadFailure::Loop;
+    Controller().Command1_Click();
+    EXPECT_EQ(written, (std::vector<std::string>{"1 [Root Files] 2560", "2 sub1 76807", "3 .dotdir 1536",
+                                                 "4 sub2 0", "5 /base/合計 80903"}))
+        << "what cannot be read counts 0, as before";
+    EXPECT_EQ(unread, (std::vector<std::string>{
+                          "2 2: /base/sub1/deep/broken 読み取りエラー, /base/sub1/locked アクセス権がありません,",
+                          "3 1: /base/.dotdir 検索中に削除されました,",
+                          "4 1: /base/sub2/loop 自身の上位ディレクトリです (ループ),",
+                          "5 4: /base/.dotdir 検索中に削除されました, /base/sub1/deep/broken 読み取りエラー, "
+                          "/base/sub1/locked アクセス権がありません, /base/sub2/loop 自身の上位ディレクトリです (ループ),"}))
+        << "a directory whose files cannot be measured is told once";
+    EXPECT_TRUE(std::regex_match(presentation.progress.back(),
+                                 std::regex("15 個の項目　[0-9]+\\.[0-9] 秒　読み取れなかったディレクトリ: 4")))
+        << presentation.progress.back();
+}
+
+TEST_P(SearchRunModes, ABaseThatCannotBeListedMarksRootFilesAndTheTotal)
+{
+    fs.Dir("/locked/inner");
+    fs.At("/locked").unlistable = true;
+    choices.path = "/locked";
+    Controller().Command1_Click();
+    EXPECT_EQ(unread, (std::vector<std::string>{"1 1: /locked/ アクセス権がありません,",
+                                                "2 1: /locked/ アクセス権がありません,"}));
+
+    fs.At("/base").listingFailsAfter = 4;  // ".", "..", a.txt, .hidden
+    choices.path = "/base";
+    unread.clear();
+    Controller().Command1_Click();
+    EXPECT_EQ(unread, (std::vector<std::string>{"1 1: /base/ アクセス権がありません,",
+                                                "2 1: /base/ アクセス権がありません,"}));
+}
+
+TEST_P(SearchRunModes, OnlyTheFirstFewPlacesInPathOrderAreKeptButAllAreCounted)
+{
+    for (const char* name : {"g", "c", "a", "f", "b", "e", "d"}) {
+        fs.Dir(std::string("/base/sub2/") + name);
+        fs.At(std::string("/base/sub2/") + name).unlistable = true;
+    }
+    Controller().Command1_Click();
+    const std::string firstFive = "/base/sub2/a アクセス権がありません, /base/sub2/b アクセス権がありません, "
+                                  "/base/sub2/c アクセス権がありません, /base/sub2/d アクセス権がありません, "
+                                  "/base/sub2/e アクセス権がありません,";
+    EXPECT_EQ(unread, (std::vector<std::string>{"4 7: " + firstFive, "5 7: " + firstFive}));
+}
+
+TEST_F(SearchRunTest, TheSecondPanelCountsEntriesWhileBusyAndSummarisesTheEnd)
+{
+    SearchController& run = Controller();
+    host.atYield[8] = [&] { run.ShowProgress(); };   // base listed, sub1's listing begun
+    host.atYield[16] = [&] { run.ShowProgress(); };  // sub1 and its deep listed
+    run.Command1_Click();
+    ASSERT_EQ(presentation.progress.size(), 4u);
+    EXPECT_EQ(presentation.progress[0], "") << "a run starts by clearing the last summary";
+    EXPECT_EQ(presentation.progress[1], "5 個の項目");
+    EXPECT_EQ(presentation.progress[2], "8 個の項目");
+    EXPECT_TRUE(std::regex_match(presentation.progress[3], std::regex("9 個の項目　[0-9]+\\.[0-9] 秒")))
+        << presentation.progress[3];
+    run.ShowProgress();
+    EXPECT_EQ(presentation.progress.size(), 4u) << "an idle window keeps the summary";
+
+    fs.File("/many/s/f", 1);
+    for (int i = 0; i < 3000; ++i)
+        fs.File("/many/g" + std::to_string(i), 1);
+    choices.path = "/many";
+    host.yields = 0;
+    host.atYield = {{3004, [&] { run.Command1_Click(); }}};  // in s's listing, after the 3,003 names of many's
+    presentation.progress.clear();
+    run.SetGroupSeparator(".");
+    run.Command1_Click();
+    EXPECT_EQ(presentation.progress, (std::vector<std::string>{"", "3.001 個の項目　中断"}));
+}
+
 // A seeded tree with big directories, deep chains and lengths near the limit, walked serially and in parallel.
 TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
 {
@@ -332,13 +434,25 @@ TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
         if (random() % 500 == 0)
             fs.At(parent + "/f" + std::to_string(i)).lengthFails = true;
     }
+    for (size_t i = 1; i < dirs.size(); i += 97)
+        fs.At(dirs[i]).unlistable = true;
 
+    // The rows, then every row's unread places.
     auto walk = [&](int threads) {
         ResultsTable grid;
-        return fakes::SearchRows(grid, sharedFs, "/base", threads);
+        std::vector<std::string> rows;
+        SearchController::Options options;
+        options.threads = threads;
+        options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
+            rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
+        };
+        options.rowUnread = [&](int32_t row, const UnreadPlaces& unread) { rows.push_back(Describe(row, unread)); };
+        SearchWithoutWindow(grid, sharedFs, "/base", options);
+        return rows;
     };
     const std::vector<std::string> serial = walk(1);
-    EXPECT_GT(serial.size(), 3u);
+    EXPECT_GT(serial.size(), 6u);
+    EXPECT_TRUE(std::regex_match(serial.back(), std::regex("[0-9]+ [1-9][0-9]*:.*"))) << "the total has unread places";
     for (int threads : {2, 4})
         EXPECT_EQ(walk(threads), serial) << threads << " threads";
 }

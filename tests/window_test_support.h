@@ -81,7 +81,8 @@ inline std::vector<std::vector<std::string>> Cells(const ResultsTable& table)
 }
 
 // The real file system with two gates: one before every name of a listing opened by full path (the run's
-// own listing), one before opening the subdirectory named blockedSubdirectory (a walk).
+// own listing), one before opening the subdirectory named blockedSubdirectory (a walk). The subdirectory
+// named refusedSubdirectory cannot be opened, as if its permissions forbade it.
 class GatedFileSystem : public FileSystem {
 public:
     explicit GatedFileSystem(std::shared_ptr<FileSystem> real) : real_(std::move(real)) {}
@@ -89,9 +90,13 @@ public:
     Gate listing;
     Gate walk;
     std::string blockedSubdirectory;
+    std::string refusedSubdirectory;
     std::atomic<int> openDirectories{0};
 
-    std::unique_ptr<Directory> Open(const std::string& path) override { return Wrap(real_->Open(path), true); }
+    std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override
+    {
+        return Wrap(real_->Open(path, failure), true);
+    }
 
     // Every directory handle closed: the run that used them has returned.
     bool Idle() const { return openDirectories.load() == 0; }
@@ -111,14 +116,22 @@ private:
                 owner_.listing.Pass();
             return inner_->NextName(name);
         }
+        ReadFailure ListingFailure() const override { return inner_->ListingFailure(); }
         EntryKind Kind() override { return inner_->Kind(); }
-        std::optional<int64_t> Length() override { return inner_->Length(); }
-        std::optional<int64_t> LengthOf(std::string_view name) override { return inner_->LengthOf(name); }
-        std::unique_ptr<Directory> OpenSubdirectory(std::string_view name) override
+        std::optional<int64_t> Length(ReadFailure& failure) override { return inner_->Length(failure); }
+        std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+        {
+            return inner_->LengthOf(name, failure);
+        }
+        std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
         {
             if (name == owner_.blockedSubdirectory)
                 owner_.walk.Pass();
-            return owner_.Wrap(inner_->OpenSubdirectory(name), false);
+            if (name == owner_.refusedSubdirectory) {
+                failure = ReadFailure::Permission;
+                return nullptr;
+            }
+            return owner_.Wrap(inner_->OpenSubdirectory(name, failure), false);
         }
 
     private:

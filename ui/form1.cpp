@@ -85,7 +85,8 @@ void RegisterFontSubstitutes()
 }
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
-    : QWidget(parent), controller_(table_, *this, *this, std::move(fileSystem), *this, std::move(options))
+    : QWidget(parent),
+      controller_(table_, *this, *this, std::move(fileSystem), *this, MarkingUnread(std::move(options)))
 {
     RegisterFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
@@ -169,6 +170,10 @@ void Form1::CreateControls()
     statusPanel_->setFixedWidth(Px(StatusPanelWidthTwips));
     statusPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1->addWidget(statusPanel_);
+    progressPanel_ = new QLabel(StatusBar1);
+    progressPanel_->setObjectName(QStringLiteral("StatusBar1.Panels(2)"));
+    progressPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar1->addWidget(progressPanel_, 1);
     Place(StatusBar1, 0, ClientHeightTwips - 360, ClientWidthTwips, 360);
 
     // Buttons on a plain window are neither default nor cancel buttons unless asked to be.
@@ -197,6 +202,13 @@ void Form1::ShowStartDirectory()
 
 void Form1::Connect()
 {
+    progressTimer_.setInterval(ProgressInterval);
+    connect(&progressTimer_, &QTimer::timeout, this, [this] {
+        controller_.ShowProgress();
+        if (!controller_.Searching())
+            progressTimer_.stop();
+    });
+
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
@@ -229,6 +241,8 @@ void Form1::Form_Load()
 void Form1::Command1_Click()
 {
     controller_.Command1_Click();
+    if (controller_.Searching())
+        progressTimer_.start();
 }
 
 void Form1::Command2_Click()
@@ -320,6 +334,21 @@ void Form1::SetDirListEnabled(bool enabled)
 void Form1::Refresh()
 {
     repaint();
+}
+
+void Form1::SetProgressText(const std::string& text)
+{
+    progressPanel_->setText(QString::fromStdString(text));
+}
+
+SearchController::Options Form1::MarkingUnread(SearchController::Options options)
+{
+    options.rowUnread = [this, alsoTell = std::move(options.rowUnread)](int32_t row, const UnreadPlaces& unread) {
+        Grid1->SetUnread(row, unread);
+        if (alsoTell)
+            alsoTell(row, unread);
+    };
+    return options;
 }
 
 std::string Form1::HighlightedPath()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -33,6 +34,7 @@ class Form1 : public QWidget, private SearchPresentation, private SearchChoices,
 public:
     static constexpr int ClientWidthTwips = 6870;
     static constexpr int ClientHeightTwips = 7680;
+    static constexpr int ProgressInterval = 200;  // ms: the second panel follows the count five times a second
 
     explicit Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options = {},
                    QWidget* parent = nullptr);
@@ -66,12 +68,16 @@ private:
     void SetDriveListEnabled(bool enabled) override;
     void SetDirListEnabled(bool enabled) override;
     void Refresh() override;
+    void SetProgressText(const std::string& text) override;
 
     std::string HighlightedPath() override;
     bool DivisorIs1024() override;
     bool UnitIsKb() override;
 
     void PostToUi(std::function<void()> apply) override;
+
+    // The caller's options, with every row's unread places handed to the grid as well.
+    SearchController::Options MarkingUnread(SearchController::Options options);
 
     int Px(int twips) const;
     void Place(QWidget* control, int left, int top, int width, int height) const;
@@ -89,6 +95,8 @@ private:
     DriveList* Drive1;
     QStatusBar* StatusBar1;
     QLabel* statusPanel_;
+    QLabel* progressPanel_;
+    QTimer progressTimer_;
     bool busyPointer_ = false;
     SearchController controller_;
 };

@@ -24,6 +24,8 @@ const QColor BeyondLastRow(128, 128, 128);
 const QColor OrdinaryGridLine(192, 192, 192);
 const QColor FixedGridLine(0, 0, 0);
 constexpr int BorderGrip = 3;  // pixels either side of a header border that start a drag
+const QColor UnreadMark(208, 64, 0);
+constexpr int UnreadMarkTwips = 90;
 
 Qt::Alignment ToQt(Alignment alignment, const QString& text)
 {
@@ -83,7 +85,25 @@ void ResultsGrid::RowsChanged(int32_t rows)
     if (rows < measuredRows_)
         measureStale_ = true;
     measuredRows_ = rows;
+    // Rows dropped from the table take their marks with them.
+    unread_.erase(unread_.lower_bound(rows), unread_.end());
     ScheduleRepaint();
+}
+
+void ResultsGrid::SetUnread(int32_t row, const UnreadPlaces& unread)
+{
+    if (unread.count > 0)
+        unread_[row] = unread;
+    else
+        unread_.erase(row);
+    ScheduleRepaint();
+}
+
+QRect ResultsGrid::MarkRect(int row) const
+{
+    const QRect cell = CellRect(row, 0);
+    const int size = TwipsToPixels(UnreadMarkTwips, logicalDpiX());
+    return QRect(cell.right() - size, cell.top() + 1, size, size);
 }
 
 void ResultsGrid::CellChanged(int32_t row, int32_t col)
@@ -247,6 +267,15 @@ QString ResultsGrid::CellToolTip(int row, int col) const
             lines << QStringLiteral("%1 バイト").arg(QString::fromStdString(digits));
         }
     }
+    if (auto found = unread_.find(row); found != unread_.end()) {
+        const UnreadPlaces& unread = found->second;
+        lines << QString::fromStdString(UnreadCountText(unread, QLocale().groupSeparator().toStdString()));
+        for (const UnreadPlaces::Place& place : unread.first)
+            lines << QStringLiteral("%1 (%2)").arg(QString::fromStdString(place.path),
+                                                   QString::fromStdString(FailureText(place.failure)));
+        if (unread.count > static_cast<int64_t>(unread.first.size()))
+            lines << QStringLiteral("…");
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -274,6 +303,15 @@ void ResultsGrid::paintEvent(QPaintEvent*)
         const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
         const QString text = painter.fontMetrics().elidedText(Text(row, col), Qt::ElideRight, textRect.width());
         painter.drawText(textRect, CellAlignment(row, col), text);
+        if (col == 0 && IsMarked(row)) {
+            // A corner triangle: the row's subtree had places that could not be read.
+            const QRect mark = MarkRect(row);
+            const QPolygon corner({mark.topLeft(), mark.topRight(), mark.bottomRight()});
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(UnreadMark);
+            painter.drawPolygon(corner);
+            painter.setBrush(Qt::NoBrush);
+        }
         painter.setPen(fixed ? FixedGridLine : OrdinaryGridLine);
         painter.drawLine(rect.topRight(), rect.bottomRight());
         painter.drawLine(rect.bottomLeft(), rect.bottomRight());

@@ -4,9 +4,11 @@
 #include <QTimer>
 #include <array>
 #include <optional>
+#include <map>
 
 #include "results_grid_accessible.h"
 #include "results_table.h"
+#include "search_run.h"
 
 namespace murako {
 
@@ -27,7 +29,8 @@ public:
     // Where cell (row, col) is drawn in viewport coordinates, given the current scroll position.
     QRect CellRect(int row, int col) const;
     Qt::Alignment CellAlignment(int row, int col) const;
-    // The cell's full text where it is shown cut short, and the exact byte count behind a size; one per line.
+    // The cell's full text where it is shown cut short, the exact byte count behind a size, and on a marked
+    // row what could not be read under it; one per line.
     QString CellToolTip(int row, int col) const;
     int TopRow() const;   // first scrollable row shown under the header
     void ScrollToRow(int row);
@@ -36,6 +39,13 @@ public:
     int ColAt(int x) const;
     const ResultsTable& Table() const { return table_; }
     GridAnnouncer& Announcer() { return announcer_; }
+
+    // The places under row that could not be read, kept beside the table's texts: a row with any is marked
+    // in its number cell and says which in its tooltip. Count 0 clears the row's mark.
+    void SetUnread(int32_t row, const UnreadPlaces& unread);
+    bool IsMarked(int32_t row) const { return unread_.count(row) != 0; }
+    // Where the mark is drawn in viewport coordinates.
+    QRect MarkRect(int row) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -78,6 +88,7 @@ private:
     int32_t measuredRows_ = 0;
     int draggedBorder_ = -1;
     GridAnnouncer announcer_;
+    std::map<int32_t, UnreadPlaces> unread_;  // rows with unread places only
 };
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.
