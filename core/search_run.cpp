@@ -22,7 +22,6 @@ namespace {
 const char* const kRootFilesName = "[Root Files]";
 const char* const kTotalSuffix = "合計";
 const char* const kEntriesSuffix = " 個の項目";
-const char* const kSummarySeparator = "　";
 const char* const kUnreadLabel = "読み取れなかったディレクトリ: ";
 
 // A cancelled walk normally returns within microseconds; one stuck in a system call is not waited for.
@@ -376,7 +375,7 @@ void SearchController::Command1_Click()
         SkipOnFailure([&] {
             presentation_.SetProgressText(FormatGrouped(current_->entriesCounted.load(std::memory_order_relaxed),
                                                         units_.GroupSeparator) +
-                                          kEntriesSuffix + kSummarySeparator + "中断");
+                                          kEntriesSuffix + ProgressSeparator + "中断");
         });
         return;
     }
@@ -500,9 +499,9 @@ std::string SearchController::Summary(const RunState& run, const UnreadPlaces& u
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f 秒", elapsed.count());
     std::string text = FormatGrouped(run.entriesCounted.load(std::memory_order_relaxed), units_.GroupSeparator) +
-                       kEntriesSuffix + kSummarySeparator + seconds;
+                       kEntriesSuffix + ProgressSeparator + seconds;
     if (unread.count > 0)
-        text += kSummarySeparator + UnreadCountText(unread, units_.GroupSeparator);
+        text += ProgressSeparator + UnreadCountText(unread, units_.GroupSeparator);
     return text;
 }
 

@@ -49,6 +49,9 @@ struct UnreadPlaces {
     void Merge(const UnreadPlaces& other);
 };
 
+// Between the parts of the second panel's summary: entries, seconds or "中断", unread directories.
+inline constexpr const char* ProgressSeparator = "　";
+
 // Why a place could not be read, as the window says it.
 std::string FailureText(ReadFailure failure);
 // "読み取れなかったディレクトリ: " and the count, digits grouped with separator.

@@ -527,9 +527,25 @@ TEST_F(GatedWindowTest, ReturnOrEnterOnAFocusedButtonClicksItOnceHoweverLongTheK
     FinishEverything();
 }
 
+TEST(SecondPanel, ALongSummaryGivesWayFromTheMiddleAndNeverCutsANumber)
+{
+    const QFont font(QStringLiteral("ＭＳ Ｐゴシック"), 9);
+    const QFontMetrics metrics(font);
+    const QString separator = QString::fromUtf8(ProgressSeparator);
+    const QString entries = QStringLiteral("1,716,798 個の項目");
+    const QString unread = QStringLiteral("読み取れなかったディレクトリ: 277");
+    const QString full = QStringList{entries, QStringLiteral("63.4 秒"), unread}.join(separator);
+    EXPECT_EQ(FitParts(full, separator, metrics, metrics.horizontalAdvance(full)), full);
+    const QString withoutTime = entries + separator + unread;
+    EXPECT_EQ(FitParts(full, separator, metrics, metrics.horizontalAdvance(full) - 1), withoutTime);
+    EXPECT_EQ(FitParts(full, separator, metrics, 10), withoutTime) << "the first and the last part stay";
+    EXPECT_EQ(FitParts(entries, separator, metrics, 10), entries);
+}
+
 TEST_F(GatedWindowTest, TheSecondPanelCountsDuringARunAndUnreadRowsAreMarkedAsTheyAppear)
 {
     MakeTree();
+    form.show();  // the panel's room is laid out
     const std::vector<std::string> order = SubdirectoryOrder();
     gated->listing.Open();
     gated->refusedSubdirectory = order[0];

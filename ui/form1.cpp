@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTranslator>
 #include <cerrno>
 #include <mutex>
@@ -74,6 +75,17 @@ QTranslator* LoadQtJapaneseTranslations()
         return translator;
     delete translator;
     return nullptr;
+}
+
+QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room)
+{
+    QStringList parts = text.split(separator);
+    QString shown = text;
+    while (parts.size() > 2 && metrics.horizontalAdvance(shown) > room) {
+        parts.removeAt(parts.size() - 2);
+        shown = parts.join(separator);
+    }
+    return shown;
 }
 
 void RegisterFontSubstitutes()
@@ -172,6 +184,7 @@ void Form1::CreateControls()
     StatusBar1->addWidget(statusPanel_);
     progressPanel_ = new QLabel(StatusBar1);
     progressPanel_->setObjectName(QStringLiteral("StatusBar1.Panels(2)"));
+    progressPanel_->setAccessibleDescription(QStringLiteral("進行状況"));
     progressPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1->addWidget(progressPanel_, 1);
     Place(StatusBar1, 0, ClientHeightTwips - 360, ClientWidthTwips, 360);
@@ -338,7 +351,12 @@ void Form1::Refresh()
 
 void Form1::SetProgressText(const std::string& text)
 {
-    progressPanel_->setText(QString::fromStdString(text));
+    // The fixed window leaves the panel room for a short summary only; the whole of it is in the tooltip.
+    const QString full = QString::fromStdString(text);
+    const QString shown = FitParts(full, QString::fromUtf8(ProgressSeparator), progressPanel_->fontMetrics(),
+                                   progressPanel_->contentsRect().width() - progressPanel_->margin() * 2);
+    progressPanel_->setText(shown);
+    progressPanel_->setToolTip(shown == full ? QString() : full);
 }
 
 SearchController::Options Form1::MarkingUnread(SearchController::Options options)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFontMetrics>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -21,6 +22,10 @@ namespace murako {
 class DirList;
 class DriveList;
 class ResultsGrid;
+
+// The text as shown in room pixels: while it does not fit, its middle parts (between separators) give way, so
+// that the first and the last part, and every number, are shown whole or not at all.
+QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room);
 
 // "ＭＳ Ｐゴシック" does not exist on Linux; without substitutes fontconfig hands back a Latin font.
 void RegisterFontSubstitutes();
