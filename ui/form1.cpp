@@ -353,8 +353,11 @@ void Form1::SetProgressText(const std::string& text)
 {
     // The fixed window leaves the panel room for a short summary only; the whole of it is in the tooltip.
     const QString full = QString::fromStdString(text);
-    const QString shown = FitParts(full, QString::fromUtf8(ProgressSeparator), progressPanel_->fontMetrics(),
-                                   progressPanel_->contentsRect().width() - progressPanel_->margin() * 2);
+    // A framed label indents its text by half an "x"; a whole one leaves a little slack.
+    const QFontMetrics metrics = progressPanel_->fontMetrics();
+    const int room = progressPanel_->contentsRect().width() - progressPanel_->margin() * 2 -
+                     metrics.horizontalAdvance(QLatin1Char('x'));
+    const QString shown = FitParts(full, QString::fromUtf8(ProgressSeparator), metrics, room);
     progressPanel_->setText(shown);
     progressPanel_->setToolTip(shown == full ? QString() : full);
 }
