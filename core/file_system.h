@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,6 +70,8 @@ public:
     virtual ~FileSystem() = default;
     // Opens a directory by full path; nullptr when it cannot be listed, and then failure tells why.
     virtual std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) = 0;
+    // How many threads may walk it at once: each holds a few handles of its own.
+    virtual int MaxWalkThreads() const { return std::numeric_limits<int>::max(); }
 };
 
 }  // namespace murako

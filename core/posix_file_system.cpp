@@ -9,18 +9,36 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <list>
+#include <memory>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <vector>
 
 namespace murako {
+
+// Where a directory lies and what it is: enough to reach it again once its handle has been closed.
+struct DirectoryIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const DirectoryIdentity&) const = default;
+};
 
 namespace {
 
 constexpr size_t kListingBufferSize = 32 * 1024;
+// The walk's handles: half the soft limit, within these bounds.
+constexpr size_t kFewestHandles = 8;
+constexpr size_t kMostHandles = 1024;
+// Each walking thread may hold a few handles beyond the idle ones: the directory it lists, the one it
+// opens, and one it reopens through.
+constexpr size_t kHandlesPerThread = 4;
 
 // Devices whose mount-table type is a pseudo file system; devtmpfs, for one, reports tmpfs's magic.
 std::set<dev_t> PseudoDevicesFromMountTable()
@@ -58,6 +76,222 @@ bool IsPseudoDirectory(int fd, dev_t device)
     return PseudoDevices().count(device) != 0;
 }
 
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// The identity of an open directory, and whether it is the root of a mount (where a loop can begin).
+bool Identify(int fd, DirectoryIdentity& identity, bool& mountRoot)
+{
+    struct statx status;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_INO, &status) != 0)
+        return false;
+    identity = {makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
+    // A kernel that cannot tell leaves every directory suspect.
+    mountRoot = !(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return true;
+}
+
+bool HasIdentity(int fd, const DirectoryIdentity& expected)
+{
+    DirectoryIdentity identity;
+    bool mountRoot;
+    return Identify(fd, identity, mountRoot) && identity == expected;
+}
+
+}  // namespace
+
+// A directory the walk has met: the way back to it, and its handle while it holds one.
+struct DirectoryPlace {
+    DirectoryPlace(std::shared_ptr<DirectoryPlace> parentPlace, std::string placeName, DirectoryIdentity placeIdentity)
+        : parent(std::move(parentPlace)), name(std::move(placeName)), identity(placeIdentity)
+    {
+    }
+
+    const std::shared_ptr<DirectoryPlace> parent;  // nullptr for a directory opened by path
+    const std::string name;  // within parent, or the full path for a directory opened by path
+    const DirectoryIdentity identity;
+
+    // Changed under the handles' mutex; pins also without it while above 0, and fd only while pins is 0.
+    int fd = -1;
+    std::atomic<int> pins = 0;  // users of fd right now: a pinned handle is never closed
+    bool wanted = true;         // its Directory still lives and may be opened from again
+    bool idle = false;          // in the idle list: open, unpinned and wanted
+    std::list<DirectoryPlace*>::iterator idlePosition;
+};
+
+// The walk's directory handles, at most a fixed budget of them open at once: the handle idle longest is
+// closed to make room, and reopened from the nearest place that still holds one when it is needed again.
+class DirectoryHandles {
+public:
+    explicit DirectoryHandles(size_t budget) : budget_(budget) {}
+
+    size_t Budget() const { return budget_; }
+
+    // An open handle of place, reopened if it was closed; -1 when the place cannot be reached again.
+    int Pin(DirectoryPlace& place)
+    {
+        // A handle in use stays open: further users join without the lock, as the length queries of a
+        // large directory do many times over.
+        for (int pins = place.pins.load(std::memory_order_acquire); pins > 0;)
+            if (place.pins.compare_exchange_weak(pins, pins + 1, std::memory_order_acq_rel))
+                return place.fd;
+        std::unique_lock lock(mutex_);
+        if (place.fd >= 0) {
+            PinLocked(place);
+            return place.fd;
+        }
+        // The nearest enclosing place that still holds a handle anchors the way back down.
+        std::vector<DirectoryPlace*> way{&place};
+        DirectoryPlace* anchor = place.parent.get();
+        while (anchor && anchor->fd < 0) {
+            way.push_back(anchor);
+            anchor = anchor->parent.get();
+        }
+        int from = AT_FDCWD;
+        if (anchor) {
+            PinLocked(*anchor);
+            from = anchor->fd;
+        }
+        lock.unlock();
+        // One component at a time, never through a link, each checked to be the directory met before: a
+        // directory renamed or swapped meanwhile is not reached.
+        DirectoryPlace* previous = anchor;
+        for (size_t i = way.size(); i-- > 0;) {
+            DirectoryPlace& step = *way[i];
+            Reserve();
+            const int fd = step.parent ? openat(from, step.name.c_str(), kDirectoryFlags)
+                                       : open(step.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (fd >= 0 && !HasIdentity(fd, step.identity)) {
+                close(fd);
+                Unreserve();
+                from = -1;
+            } else if (fd < 0) {
+                Unreserve();
+                from = -1;
+            } else {
+                from = Settle(step, fd);
+            }
+            if (previous)
+                Unpin(*previous);
+            if (from < 0)
+                return -1;
+            previous = &step;
+        }
+        return from;
+    }
+
+    void Unpin(DirectoryPlace& place)
+    {
+        for (int pins = place.pins.load(std::memory_order_acquire); pins > 1;)
+            if (place.pins.compare_exchange_weak(pins, pins - 1, std::memory_order_acq_rel))
+                return;
+        std::lock_guard lock(mutex_);
+        if (place.pins.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            Rest(place);
+    }
+
+    // Counts one more handle against the budget before it is opened, closing idle ones to make room.
+    void Reserve()
+    {
+        std::lock_guard lock(mutex_);
+        ++open_;
+        while (open_ > budget_ && !idle_.empty())
+            CloseLocked(*idle_.front());
+    }
+
+    // A reserved handle that was not opened, or was closed again.
+    void Unreserve()
+    {
+        std::lock_guard lock(mutex_);
+        --open_;
+    }
+
+    // Hands a reserved, freshly opened handle to the place that has none yet.
+    void Adopt(DirectoryPlace& place, int fd)
+    {
+        std::lock_guard lock(mutex_);
+        place.fd = fd;
+        Rest(place);
+    }
+
+    // Its Directory is gone: the handle closes, unless a use is under way.
+    void Forget(DirectoryPlace& place)
+    {
+        std::lock_guard lock(mutex_);
+        place.wanted = false;
+        if (place.fd >= 0 && place.pins == 0)
+            CloseLocked(place);
+    }
+
+private:
+    void PinLocked(DirectoryPlace& place)
+    {
+        if (place.idle) {
+            idle_.erase(place.idlePosition);
+            place.idle = false;
+        }
+        place.pins.fetch_add(1, std::memory_order_acq_rel);
+    }
+
+    // Gives place the handle just opened for it, pinned, unless another thread reopened it meanwhile.
+    int Settle(DirectoryPlace& place, int fd)
+    {
+        std::lock_guard lock(mutex_);
+        if (place.fd >= 0) {
+            close(fd);
+            --open_;
+        } else {
+            place.fd = fd;
+        }
+        PinLocked(place);
+        return place.fd;
+    }
+
+    // An unpinned handle stays open while it may be used again; directories opened by path are never
+    // evicted, as they are the anchors of last resort.
+    void Rest(DirectoryPlace& place)
+    {
+        if (!place.wanted) {
+            CloseLocked(place);
+        } else if (place.parent) {
+            place.idlePosition = idle_.insert(idle_.end(), &place);
+            place.idle = true;
+        }
+    }
+
+    void CloseLocked(DirectoryPlace& place)
+    {
+        if (place.idle) {
+            idle_.erase(place.idlePosition);
+            place.idle = false;
+        }
+        // Walking back up a deep tree, the parent is needed next: reach it through "..", one step, rather
+        // than down again from the nearest anchor, which could be the whole depth away.
+        DirectoryPlace* parent = place.parent.get();
+        if (parent && parent->wanted && parent->fd < 0 && !place.wanted) {
+            const int up = openat(place.fd, "..", kDirectoryFlags);
+            if (up >= 0 && HasIdentity(up, parent->identity)) {
+                close(place.fd);
+                place.fd = -1;
+                parent->fd = up;
+                Rest(*parent);
+                return;
+            }
+            if (up >= 0)
+                close(up);
+        }
+        close(place.fd);
+        place.fd = -1;
+        --open_;
+    }
+
+    std::mutex mutex_;
+    std::list<DirectoryPlace*> idle_;  // longest idle first
+    size_t open_ = 0;
+    const size_t budget_;
+};
+
+namespace {
+
 // A directory on a pseudo file system: not entered, so it lists nothing.
 class EmptyDirectory : public Directory {
 public:
@@ -77,45 +311,69 @@ public:
     }
 };
 
+// A directory one of whose enclosing directories has the same identity: entering it would walk that
+// directory again, and again. Only a mount root can close such a loop.
+bool ClosesALoop(const DirectoryPlace& parent, const DirectoryIdentity& identity)
+{
+    for (const DirectoryPlace* place = &parent; place; place = place->parent.get())
+        if (place->identity == identity)
+            return true;
+    return false;
+}
+
 class PosixDirectory : public Directory {
 public:
-    PosixDirectory(int fd, dev_t device) : fd_(fd), device_(device) {}
-    ~PosixDirectory() override { close(fd_); }
+    PosixDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place)
+        : handles_(std::move(handles)), place_(std::move(place))
+    {
+    }
+    ~PosixDirectory() override
+    {
+        if (listing_)
+            handles_->Unpin(*place_);
+        handles_->Forget(*place_);
+    }
     PosixDirectory(const PosixDirectory&) = delete;
     PosixDirectory& operator=(const PosixDirectory&) = delete;
 
-    // Opens fd as a directory, or closes it and gives what the walk should see instead.
-    static std::unique_ptr<Directory> Adopt(int fd, dev_t parentDevice, ReadFailure& failure)
+    // Takes a reserved, freshly opened handle of a directory met under parent (nullptr: opened by path),
+    // or closes it and gives what the walk should see instead.
+    static std::unique_ptr<Directory> Adopt(const std::shared_ptr<DirectoryHandles>& handles, int fd,
+                                            std::shared_ptr<DirectoryPlace> parent, std::string name,
+                                            ReadFailure& failure)
     {
-        struct stat status;
-        if (fstat(fd, &status) != 0) {
-            failure = ReadFailureFromErrno(errno);
-            close(fd);
-            return nullptr;
+        DirectoryIdentity identity;
+        bool mountRoot = false;
+        std::unique_ptr<Directory> instead;
+        if (!Identify(fd, identity, mountRoot)) {
+            failure = ReadFailureFromErrno(errno);  // not even its identity: it cannot be walked safely
+        } else if (parent && (mountRoot || identity.device != parent->identity.device) && ClosesALoop(*parent, identity)) {
+            failure = ReadFailure::Loop;
+        } else if ((!parent || identity.device != parent->identity.device) && IsPseudoDirectory(fd, identity.device)) {
+            // Only a directory on another device than its parent can be the root of a pseudo file system.
+            instead = std::make_unique<EmptyDirectory>();
+        } else {
+            auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), identity);
+            handles->Adopt(*place, fd);
+            return std::make_unique<PosixDirectory>(handles, std::move(place));
         }
-        // Only a directory on another device than its parent can be the root of a pseudo file system.
-        if (status.st_dev != parentDevice && IsPseudoDirectory(fd, status.st_dev)) {
-            close(fd);
-            return std::make_unique<EmptyDirectory>();
-        }
-        return std::make_unique<PosixDirectory>(fd, status.st_dev);
+        close(fd);
+        handles->Unreserve();
+        return instead;
     }
 
     bool NextName(std::string_view& name) override
     {
         statDone_ = false;
         if (position_ >= filled_) {
-            if (finished_)
+            if (finished_ || !StartOrGoOn())
                 return false;
-            if (!buffer_)
-                buffer_ = std::make_unique<char[]>(kListingBufferSize);
             const long read = syscall(SYS_getdents64, fd_, buffer_.get(), kListingBufferSize);
             if (read <= 0) {
                 // The end, or a failure in the middle: either way this listing is over.
                 if (read < 0)
                     listingFailure_ = ReadFailureFromErrno(errno);
-                finished_ = true;
-                buffer_.reset();
+                Finish();
                 return false;
             }
             filled_ = static_cast<size_t>(read);
@@ -155,9 +413,17 @@ public:
     std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
     {
         const std::string terminated(name);
-        struct stat status;
-        if (fstatat(fd_, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        const int fd = handles_->Pin(*place_);
+        if (fd < 0) {
             failure = ReadFailureFromErrno(errno);
+            return std::nullopt;
+        }
+        struct stat status;
+        const bool ok = fstatat(fd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+        const int error = errno;
+        handles_->Unpin(*place_);
+        if (!ok) {
+            failure = ReadFailureFromErrno(error);
             return std::nullopt;
         }
         return static_cast<int64_t>(status.st_size);
@@ -165,16 +431,49 @@ public:
 
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
     {
-        const std::string terminated(name);
-        const int fd = openat(fd_, terminated.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
+        std::string terminated(name);
+        const int parentFd = handles_->Pin(*place_);
+        if (parentFd < 0) {
             failure = ReadFailureFromErrno(errno);
             return nullptr;
         }
-        return Adopt(fd, device_, failure);
+        handles_->Reserve();
+        const int fd = openat(parentFd, terminated.c_str(), kDirectoryFlags);
+        const int error = errno;
+        handles_->Unpin(*place_);
+        if (fd < 0) {
+            handles_->Unreserve();
+            failure = ReadFailureFromErrno(error);
+            return nullptr;
+        }
+        return Adopt(handles_, fd, place_, std::move(terminated), failure);
     }
 
 private:
+    // The handle stays pinned from the first name to the end of the listing, which goes on from its offset.
+    bool StartOrGoOn()
+    {
+        if (listing_)
+            return true;
+        fd_ = handles_->Pin(*place_);
+        if (fd_ < 0) {
+            listingFailure_ = ReadFailureFromErrno(errno);
+            finished_ = true;
+            return false;
+        }
+        listing_ = true;
+        buffer_ = std::make_unique<char[]>(kListingBufferSize);
+        return true;
+    }
+
+    void Finish()
+    {
+        finished_ = true;
+        buffer_.reset();
+        listing_ = false;
+        handles_->Unpin(*place_);
+    }
+
     bool StatCurrent()
     {
         if (!statDone_) {
@@ -185,8 +484,10 @@ private:
         return statOk_;
     }
 
-    int fd_;
-    dev_t device_;
+    std::shared_ptr<DirectoryHandles> handles_;
+    std::shared_ptr<DirectoryPlace> place_;
+    int fd_ = -1;  // while listing_
+    bool listing_ = false;
     std::unique_ptr<char[]> buffer_;
     size_t filled_ = 0;
     size_t position_ = 0;
@@ -199,30 +500,36 @@ private:
     ReadFailure statFailure_ = ReadFailure::None;
 };
 
-// A deep or wide walk holds a handle per level with pending subdirectories: allow as many as the system does.
-void RaiseOpenFileLimit()
+// Half the soft open-file limit, read once, leaves the rest of the program room.
+size_t HandleBudget()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        struct rlimit limit;
-        if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-            limit.rlim_cur = limit.rlim_max;
-            setrlimit(RLIMIT_NOFILE, &limit);
-        }
-    });
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return kMostHandles;
+    return std::clamp<size_t>(limit.rlim_cur / 2, kFewestHandles, kMostHandles);
 }
 
 }  // namespace
 
+PosixFileSystem::PosixFileSystem() : handles_(std::make_shared<DirectoryHandles>(HandleBudget())) {}
+
+PosixFileSystem::~PosixFileSystem() = default;
+
+int PosixFileSystem::MaxWalkThreads() const
+{
+    return static_cast<int>(std::max<size_t>(1, handles_->Budget() / kHandlesPerThread));
+}
+
 std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFailure& failure)
 {
-    RaiseOpenFileLimit();
+    handles_->Reserve();
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         failure = ReadFailureFromErrno(errno);
+        handles_->Unreserve();
         return nullptr;
     }
-    return PosixDirectory::Adopt(fd, static_cast<dev_t>(-1), failure);
+    return PosixDirectory::Adopt(handles_, fd, nullptr, path, failure);
 }
 
 bool IsPseudoFileSystem(long fileSystemMagic)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -7,11 +8,25 @@
 
 namespace murako {
 
+class DirectoryHandles;
+
 // The local file systems, walked through open directory handles so that no path length or depth limit
-// applies. Links are never followed, and kernel pseudo file systems are not entered.
+// applies. Links are never followed, kernel pseudo file systems are not entered, and a directory that is
+// one of its own enclosing directories (a bind mount inside its own tree) is a loop, not entered either.
+// However deep the tree, the walk holds at most half the soft open-file limit of directory handles (and
+// at most 1024), reopening a directory step by step from one it still holds when it needs it again.
 class PosixFileSystem : public FileSystem {
 public:
+    PosixFileSystem();
+    ~PosixFileSystem() override;
+    PosixFileSystem(const PosixFileSystem&) = delete;
+    PosixFileSystem& operator=(const PosixFileSystem&) = delete;
+
     std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
+    int MaxWalkThreads() const override;
+
+private:
+    std::shared_ptr<DirectoryHandles> handles_;  // shared with every directory opened
 };
 
 // True for the file systems that describe the kernel rather than stored files (proc, sysfs, ...):

@@ -1,7 +1,5 @@
 #include "search_run.h"
 
-#include <tbb/task_arena.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -429,8 +427,7 @@ void SearchController::StartRun()
     };
     auto work = [run, post, host = host_, fileSystem = fileSystem_, threads = options_.threads] {
         if (threads != 1) {
-            tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
-            arena.execute([&] { WalkRun(*run, *fileSystem, *host, true, post); });
+            RunOnWalkThreads(threads, fileSystem->MaxWalkThreads(), [&] { WalkRun(*run, *fileSystem, *host, true, post); });
         } else {
             WalkRun(*run, *fileSystem, *host, false, post);
         }

@@ -1,7 +1,11 @@
 #include "walker.h"
 
+#include <tbb/global_control.h>
+#include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
+#include <algorithm>
+#include <cstring>
 #include <deque>
 #include <utility>
 
@@ -13,6 +17,14 @@ extern "C" void __tsan_release(void* address);
 namespace murako {
 
 namespace {
+
+// Threads that walk at once. A warm walk is bound by the processor, but on a cold cache each thread mostly
+// waits for the disk, which serves many requests at once far faster than one after another. Measured on
+// 2 cores and a virtio disk, /usr (160,000 entries) with the page cache dropped: 2 threads 7.9 s, 16
+// threads 2.6 s, 32 threads 2.9 s, and a bare probe of 32 threads 2.8 s; warm, 16 threads take the same
+// processor time as 2 (0.89 s on /usr, 1.42 s against 1.41 s on the 320,000-entry benchmark tree).
+constexpr int kWalkThreads = 16;
+constexpr int kMostWalkThreads = 64;
 
 // Lengths of a large directory are queried on several threads past this many files.
 constexpr size_t kInlineLengths = 512;
@@ -100,68 +112,87 @@ private:
     tbb::task_group group_;
 };
 
-// Length queries of a large directory, run on other threads in chunks while the listing goes on, and added
-// in listing order at the end.
+// Length queries of a large directory, run on other threads in chunks while the listing goes on. Finished
+// chunks are added to the sum in listing order as soon as every chunk before them is, so what is held
+// stays small however large the directory.
 class LengthQueries {
 public:
-    LengthQueries(Directory& dir, const WalkContext& context) : dir_(dir), context_(context) {}
+    LengthQueries(Directory& dir, const WalkContext& context, Listing& listing)
+        : dir_(dir), context_(context), listing_(listing)
+    {
+    }
     ~LengthQueries() { group_.Wait(); }
     LengthQueries(const LengthQueries&) = delete;
     LengthQueries& operator=(const LengthQueries&) = delete;
 
     void Add(std::string_view name)
     {
-        if (chunks_.empty() || chunks_.back().names.size() == kLengthGrain) {
+        if (chunks_.empty() || chunks_.back().count == kLengthGrain) {
             SpawnLast();
+            AddFinished();
             chunks_.emplace_back();
         }
-        chunks_.back().names.emplace_back(name);
+        Chunk& chunk = chunks_.back();
+        chunk.names.append(name);
+        chunk.names.push_back('\0');
+        ++chunk.count;
     }
 
-    // Adds every length in listing order; false when the run was cancelled meanwhile.
-    bool AddTo(Listing& listing)
+    // Adds the remaining lengths; false when the run was cancelled meanwhile.
+    bool AddRest()
     {
         SpawnLast();
         group_.Wait();
         if (!context_.searching.load(std::memory_order_relaxed))
             return false;
-        for (const Chunk& chunk : chunks_) {
-            for (int64_t length : chunk.lengths)
-                if (length >= 0)
-                    AddUnlessOverflow(listing.filesSize, length);
-            listing.NoteFailure(chunk.failure);
-        }
+        AddFinished();
         return true;
     }
 
 private:
     struct Chunk {
-        std::vector<std::string> names;
-        std::vector<int64_t> lengths;  // -1 where the query failed
+        std::string names;  // each followed by a null byte
+        size_t count = 0;
+        std::vector<std::optional<int64_t>> lengths;
         ReadFailure failure = ReadFailure::None;  // the first failed query's
+        std::atomic<bool> done{false};
     };
 
+    // The last chunk is full, or the listing is over: its lengths can be queried.
     void SpawnLast()
     {
         if (chunks_.empty())
             return;
         Chunk& chunk = chunks_.back();
         group_.Run([this, &chunk] {
-            chunk.lengths.assign(chunk.names.size(), -1);
-            for (size_t i = 0; i < chunk.names.size(); ++i) {
+            chunk.lengths.reserve(chunk.count);
+            for (const char* name = chunk.names.data(); chunk.lengths.size() < chunk.count;
+                 name += std::strlen(name) + 1) {
                 if (!context_.searching.load(std::memory_order_relaxed))
                     return;
                 ReadFailure failure = ReadFailure::None;
-                if (auto length = dir_.LengthOf(chunk.names[i], failure))
-                    chunk.lengths[i] = *length;
-                else if (chunk.failure == ReadFailure::None)
+                chunk.lengths.push_back(dir_.LengthOf(name, failure));
+                if (!chunk.lengths.back() && chunk.failure == ReadFailure::None)
                     chunk.failure = failure;
             }
+            chunk.done.store(true, std::memory_order_release);
         });
+    }
+
+    void AddFinished()
+    {
+        while (!chunks_.empty() && chunks_.front().done.load(std::memory_order_acquire)) {
+            for (const std::optional<int64_t>& length : chunks_.front().lengths)
+                if (length)
+                    AddUnlessOverflow(listing_.filesSize, *length);
+            listing_.NoteFailure(chunks_.front().failure);
+            chunks_.pop_front();
+        }
     }
 
     Directory& dir_;
     const WalkContext& context_;
+    Listing& listing_;
     std::deque<Chunk> chunks_;  // a deque keeps the chunks in place while tasks fill them
     TaskGroup group_;
 };
@@ -324,7 +355,7 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
                 listing.subdirectories.emplace_back(name);
             } else if (context.parallel && ++files > kInlineLengths) {
                 if (!deferred)
-                    deferred.emplace(dir, context);
+                    deferred.emplace(dir, context, listing);
                 deferred->Add(name);
             } else {
                 ReadFailure failure = ReadFailure::None;
@@ -337,9 +368,9 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
         if (!context.YieldAndTest())
             return std::nullopt;
     }
-    listing.NoteFailure(dir.ListingFailure());
-    if (deferred && !deferred->AddTo(listing))
+    if (deferred && !deferred->AddRest())
         return std::nullopt;
+    listing.NoteFailure(dir.ListingFailure());
     return listing;
 }
 
@@ -357,6 +388,16 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
         walk.Run(job);
     }
     return result;
+}
+
+void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body)
+{
+    // The scheduler keeps to one worker per core unless told otherwise; told once for the process, as its
+    // pool of workers would be rebuilt each time the setting changed.
+    static const tbb::global_control workers(tbb::global_control::max_allowed_parallelism, kMostWalkThreads);
+    const int threads = std::clamp(requested > 0 ? requested : kWalkThreads, 1, std::min(allowed, kMostWalkThreads));
+    tbb::task_arena arena(threads);
+    arena.execute(body);
 }
 
 void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::string>& names,

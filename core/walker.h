@@ -64,6 +64,10 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 // when the run is cancelled during the walk. Places that cannot be read are told as those of walk 0.
 int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context);
 
+// Runs body on a task arena of requested threads, or of the walk's own count when requested is 0, and never
+// more than allowed, the most the file system can serve.
+void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body);
+
 // Walks the named subdirectories of parent on the calling thread's task arena, several at once, and
 // reports each finished subtree's size with its index, in any order. A subtree whose walk was cancelled is
 // not reported.

@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,8 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -129,15 +134,87 @@ private:
     std::map<int32_t, std::string> rows_;
 };
 
+
+// A directory chain below parentFd, each level holding a file of fileLength bytes.
+void MakeChain(int parentFd, int depth, off_t fileLength)
+{
+    int level = dup(parentFd);
+    for (int i = 0; i < depth; ++i) {
+        ASSERT_EQ(mkdirat(level, "level", 0755), 0);
+        const int next = openat(level, "level", O_RDONLY | O_DIRECTORY);
+        close(level);
+        level = next;
+        const int file = openat(level, "f", O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(ftruncate(file, fileLength), 0);
+        close(file);
+    }
+    close(level);
+}
+
+// Tests that change what the whole process sees (its open-file limit, its mounts) run again in a child:
+// the parent builds the tree and starts the same test in a new process, which finds this variable set to
+// the tree's root and does the walking.
+constexpr const char* kChildTree = "MURAKO_CHILD_TREE";
+
+struct ChildSetting {
+    rlim_t fileLimit = 0;    // the child's open-file limit; 0 keeps the parent's
+    bool ownMounts = false;  // the child's mounts vanish with it, whatever happens to the test
+};
+
+// Runs the current test in a child process over root and expects it to pass; false when the child could
+// not be given its own mounts (they need privileges).
+bool PassesInChild(const std::string& root, ChildSetting setting)
+{
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    const std::string variable = std::string(kChildTree) + "=" + root;
+    std::vector<char*> environment{const_cast<char*>(variable.c_str())};
+    for (char** entry = environ; *entry; ++entry)
+        environment.push_back(*entry);
+    environment.push_back(nullptr);
+    char* const arguments[] = {const_cast<char*>("/proc/self/exe"), const_cast<char*>(filter.c_str()), nullptr};
+
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setting.ownMounts && (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
+            _exit(77);
+        const struct rlimit limit{setting.fileLimit, setting.fileLimit};  // as "ulimit -n" sets it
+        if (setting.fileLimit && setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            _exit(126);
+        execve(arguments[0], arguments, environment.data());
+        _exit(127);
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+        return false;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: its output is above";
+    return true;
+}
+
+// Set in the child started by PassesInChild: the tree's root.
+const char* ChildTree()
+{
+    return std::getenv(kChildTree);
+}
+
 class PosixWalkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        if (const char* tree = ChildTree()) {
+            root = tree;
+            return;
+        }
         char pattern[] = "/tmp/murako-walk-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         root = pattern;
     }
-    void TearDown() override { RemoveTree(root); }
+    void TearDown() override
+    {
+        if (!ChildTree())
+            RemoveTree(root);
+    }
 
     std::string Path(const std::string& relative) const { return root + "/" + relative; }
     void MakeDir(const std::string& relative) const { ASSERT_EQ(mkdir(Path(relative).c_str(), 0755), 0); }
@@ -300,16 +377,8 @@ TEST_F(PosixWalkTest, AChainFarPastPathMaxIsMeasuredExactly)
 {
     constexpr int kDepth = 20000;
     MakeDir("chain");
-    int fd = open(Path("chain").c_str(), O_RDONLY | O_DIRECTORY);
-    for (int i = 0; i < kDepth; ++i) {
-        ASSERT_EQ(mkdirat(fd, "level", 0755), 0);
-        const int next = openat(fd, "level", O_RDONLY | O_DIRECTORY);
-        close(fd);
-        fd = next;
-        const int file = openat(fd, "f", O_WRONLY | O_CREAT, 0644);
-        ASSERT_EQ(ftruncate(file, 2), 0);
-        close(file);
-    }
+    const int fd = open(Path("chain").c_str(), O_RDONLY | O_DIRECTORY);
+    MakeChain(fd, kDepth, 2);
     close(fd);
     // Far fewer handles than levels must do.
     struct rlimit limit;
@@ -354,6 +423,103 @@ TEST_F(PosixWalkTest, ParallelAndSerialSearchesAgreeOnALargeDirectory)
     const std::vector<std::string> serial = Search("big", 1);
     EXPECT_EQ(serial.front(), "1 [Root Files] " + std::to_string(expected));
     EXPECT_EQ(Search("big", 2), serial);
+}
+
+
+// Each level holds two directories: the one the file system lists first goes on to the next level, the
+// other holds a 1-byte file. A walk that keeps a level open until all its subdirectories are opened holds
+// one handle per level.
+void MakeComb(int parentFd, int depth)
+{
+    int level = dup(parentFd);
+    for (int i = 0; i < depth; ++i) {
+        ASSERT_EQ(mkdirat(level, "a", 0755), 0);
+        ASSERT_EQ(mkdirat(level, "b", 0755), 0);
+        const std::vector<std::string> names = NamesIn(level);
+        ASSERT_EQ(names.size(), 2u);
+        const int side = openat(level, names[1].c_str(), O_RDONLY | O_DIRECTORY);
+        const int file = openat(side, "f", O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(ftruncate(file, 1), 0);
+        close(file);
+        close(side);
+        const int next = openat(level, names[0].c_str(), O_RDONLY | O_DIRECTORY);
+        close(level);
+        level = next;
+    }
+    close(level);
+}
+
+// Combs and a chain far deeper than the handles allowed: a handle lost to the limit would leave a subtree
+// out, differently from run to run.
+TEST_F(PosixWalkTest, ShapesDeeperThanTheOpenFileLimitAreMeasuredExactlyInEveryMode)
+{
+    const std::vector<std::pair<std::string, int>> combs{{"comb300", 300}, {"comb1000", 1000}};
+    if (!ChildTree()) {
+        const int top = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+        for (const auto& [name, depth] : combs) {
+            ASSERT_EQ(mkdirat(top, name.c_str(), 0755), 0);
+            const int comb = openat(top, name.c_str(), O_RDONLY | O_DIRECTORY);
+            MakeComb(comb, depth);
+            close(comb);
+        }
+        ASSERT_EQ(mkdirat(top, "chain", 0755), 0);
+        const int chain = openat(top, "chain", O_RDONLY | O_DIRECTORY);
+        MakeChain(chain, 5000, 1);
+        close(chain);
+        close(top);
+        PassesInChild(root, {.fileLimit = 64});
+        return;
+    }
+    auto expectExactEverywhere = [&](const std::string& name, int bytes) {
+        const std::vector<std::string> first = Search(name, 1);
+        ASSERT_EQ(first.size(), 3u + (name == "chain" ? 0 : 1)) << name;
+        EXPECT_EQ(first.back(), std::to_string(first.size()) + " " + Path(name + "/") + "合計 " + std::to_string(bytes));
+        for (int threads : {1, 0})
+            for (int repeat = 0; repeat < 2; ++repeat)
+                EXPECT_EQ(Search(name, threads), first) << name << ", " << threads << " threads";
+    };
+    for (const auto& [name, depth] : combs)
+        expectExactEverywhere(name, depth);
+    expectExactEverywhere("chain", 5000);
+    EXPECT_EQ(Sum("comb1000"), 1000);
+}
+
+// A directory mounted inside its own tree would be walked again and again: it is a loop, not entered.
+TEST_F(PosixWalkTest, ADirectoryMountedInsideItsOwnTreeIsALoopAndCountsNothing)
+{
+    if (!ChildTree()) {
+        MakeDir("loop");
+        MakeFile("loop/one", 1);
+        MakeDir("loop/a");
+        MakeFile("loop/a/ten", 10);
+        MakeDir("loop/a/b");
+        MakeDir("nested");
+        MakeFile("nested/one", 1);
+        for (int i = 1; i <= 4; ++i)
+            MakeDir("nested/m" + std::to_string(i));
+        if (!PassesInChild(root, {.ownMounts = true}))
+            GTEST_SKIP() << "bind mounts need privileges this test does not have";
+        return;
+    }
+    ASSERT_EQ(mount(Path("loop").c_str(), Path("loop/a/b").c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+    // Each nested recursive bind copies every mount before it: unchecked, the file would count 2^4 times.
+    for (int i = 1; i <= 4; ++i)
+        ASSERT_EQ(mount(Path("nested").c_str(), Path("nested/m" + std::to_string(i)).c_str(), nullptr, MS_BIND | MS_REC,
+                        nullptr),
+                  0);
+    for (int threads : {1, 2}) {
+        EXPECT_EQ(Search("loop", threads), (std::vector<std::string>{"1 [Root Files] 1", "2 a 10",
+                                                                      "3 " + Path("loop/") + "合計 11"}));
+        const std::vector<std::string> nested = Search("nested", threads);
+        EXPECT_EQ(nested.back(), "6 " + Path("nested/") + "合計 1");
+    }
+    ReadFailure failure = ReadFailure::None;
+    std::unique_ptr<Directory> loop = fs->Open(Path("loop"), failure);
+    EXPECT_EQ(loop->OpenSubdirectory("a", failure)->OpenSubdirectory("b", failure), nullptr);
+    EXPECT_EQ(failure, ReadFailure::Loop);
+    failure = ReadFailure::None;
+    EXPECT_NE(fs->Open(Path("loop/a"), failure)->OpenSubdirectory("b", failure), nullptr)
+        << "opened below a, b is not inside itself";
 }
 
 }  // namespace

@@ -457,5 +457,21 @@ TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
         EXPECT_EQ(walk(threads), serial) << threads << " threads";
 }
 
+TEST(SearchRunThreads, LengthsQueriedAsideCountLikeAnyOther)
+{
+    // Past a few hundred files the threaded walk queries lengths on other threads; a negative length is a
+    // length all the same.
+    auto fs = std::make_shared<FakeFileSystem>();
+    for (int i = 0; i < 1200; ++i)
+        fs->File("/many/f" + std::to_string(i), i == 1000 ? -500 : 1);
+    fs->At("/many/f700").lengthFails = true;
+    for (int threads : {1, 2}) {
+        ResultsTable grid;
+        EXPECT_EQ(fakes::SearchRows(grid, fs, "/many", threads),
+                  (std::vector<std::string>{"1 [Root Files] 698", "2 /many/合計 698"}))
+            << threads << " threads";
+    }
+}
+
 }  // namespace
 }  // namespace murako
