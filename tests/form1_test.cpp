@@ -34,7 +34,7 @@ namespace {
 using fakes::Cells;
 using fakes::GatedFileSystem;
 using fakes::ListingOrder;
-using fakes::MessageBoxCatcher;
+using fakes::ModalAnswerer;
 using fakes::TempTree;
 using fakes::WaitUntil;
 using Rows = std::vector<std::vector<std::string>>;
@@ -201,24 +201,17 @@ TEST_F(WindowTest, DriveChangeMovesTheDirectoryListAndAnUnreadableVolumeIsReport
     EXPECT_EQ(Dir1()->Path(), cwd) << "the current directory lies on /, so / opens it";
 
     // The arrow keys move past a volume that cannot be read: one message, and the next press moves on.
-    QStringList messages;
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            messages << box->windowTitle() + ": " + box->text();
-            box->accept();
-        }
-    });
-    answerer.start(20);
+    ModalAnswerer answerer;
     Drive1()->SetVolumes({{"/", ""}, {"/no-such-volume", ""}, {QString::fromStdString(volume.Root()), "temp"}});
     Drive1()->ShowVolumeOf(QString::fromStdString(Dir1()->Path()));
     Drive1()->setFocus();
     QTest::keyClick(Drive1(), Qt::Key_Down);
-    EXPECT_EQ(messages, QStringList{"Murako: /no-such-volume を読み取れません。"});
+    ASSERT_EQ(answerer.messages.size(), 1u);
+    EXPECT_EQ(answerer.messages[0].title + ": " + answerer.messages[0].text, "Murako: /no-such-volume を読み取れません。");
     EXPECT_EQ(Dir1()->Path(), cwd);
     EXPECT_EQ(Drive1()->currentIndex(), 1);
     QTest::keyClick(Drive1(), Qt::Key_Down);
-    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(answerer.messages.size(), 1u);
     EXPECT_EQ(Drive1()->currentIndex(), 2);
     EXPECT_EQ(Dir1()->Path(), volume.Root());
 }
@@ -294,10 +287,10 @@ TEST_F(WindowTest, SingleClickPicksTheDirectoryToMeasureAndDoubleClickOpensIt)
     EXPECT_EQ(Dir1()->Path(), tree.Root());
     std::filesystem::remove(tree.Path("gone"));
     Dir1()->SetListIndex(2);
-    MessageBoxCatcher message;
-    message.ArmOnce();
+    ModalAnswerer answerer;
     QTest::keyClick(list, Qt::Key_Return);
-    EXPECT_EQ(message.caption, "Murako");
+    ASSERT_EQ(answerer.messages.size(), 1u);
+    EXPECT_EQ(answerer.messages[0].title, "Murako");
     EXPECT_EQ(Dir1()->Path(), tree.Root());
     EXPECT_EQ(Dir1()->ListIndex(), 2);
 }
@@ -450,25 +443,12 @@ TEST_F(GatedWindowTest, PrintDuringARunCancelledInTheDialogSaysSoAndTheRunGoesOn
 {
     SearchUntilTheSecondSubdirectory();
 
-    int printerDialogs = 0;
-    QStringList messages;
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* dialog = qobject_cast<QPrintDialog*>(modal)) {
-            ++printerDialogs;
-            dialog->reject();
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            messages << box->windowTitle() + ": " + box->text();
-            box->accept();
-        }
-    });
-    answerer.start(20);
+    ModalAnswerer answerer(false);
     QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
-    answerer.stop();
 
-    EXPECT_EQ(printerDialogs, 1);
-    EXPECT_EQ(messages, QStringList{"Murako: 印刷を取り消しました"});
+    EXPECT_EQ(answerer.printerDialogs, 1);
+    ASSERT_EQ(answerer.messages.size(), 1u);
+    EXPECT_EQ(answerer.messages[0].title + ": " + answerer.messages[0].text, "Murako: 印刷を取り消しました");
     ExpectBusy(true);
     FinishEverything();
     EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the search finishes after the print";

@@ -22,6 +22,7 @@
 
 #include "posix_file_system.h"
 #include "fake_run.h"
+#include "temp_tree.h"
 #include "headless_run.h"
 #include "search_run.h"
 #include "walker.h"
@@ -29,49 +30,7 @@
 namespace murako {
 namespace {
 
-std::vector<std::string> NamesIn(int fd)
-{
-    std::vector<std::string> names;
-    DIR* listing = fdopendir(dup(fd));
-    while (dirent* entry = readdir(listing))
-        if (std::string_view(entry->d_name) != "." && std::string_view(entry->d_name) != "..")
-            names.push_back(entry->d_name);
-    closedir(listing);
-    return names;
-}
-
-// Removes a tree of any depth with two handles at most: subdirectories are hoisted up before removal,
-// because remove_all fails past PATH_MAX.
-void RemoveTree(const std::string& path)
-{
-    const int top = open(path.c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(top, 0);
-    int hoisted = 0;
-    bool again = true;
-    while (again) {
-        again = false;
-        for (const std::string& name : NamesIn(top)) {
-            struct stat status;
-            fstatat(top, name.c_str(), &status, AT_SYMLINK_NOFOLLOW);
-            if (!S_ISDIR(status.st_mode)) {
-                unlinkat(top, name.c_str(), 0);
-                continue;
-            }
-            fchmodat(top, name.c_str(), 0755, 0);
-            const int dir = openat(top, name.c_str(), O_RDONLY | O_DIRECTORY);
-            for (const std::string& innerName : NamesIn(dir)) {
-                if (unlinkat(dir, innerName.c_str(), 0) != 0) {
-                    renameat(dir, innerName.c_str(), top, ("hoisted" + std::to_string(hoisted++)).c_str());
-                    again = true;
-                }
-            }
-            close(dir);
-            unlinkat(top, name.c_str(), AT_REMOVEDIR);
-        }
-    }
-    close(top);
-    rmdir(path.c_str());
-}
+using fakes::TempTree;
 
 // Permission bits do not stop root, so as root the current test runs again in a child process that has
 // become the user nobody, and the child's verdict is the test's.
@@ -200,46 +159,20 @@ const char* ChildTree()
 
 class PosixWalkTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const char* tree = ChildTree()) {
-            root = tree;
-            return;
-        }
-        char pattern[] = "/tmp/murako-walk-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-    }
-    void TearDown() override
-    {
-        if (!ChildTree())
-            RemoveTree(root);
-    }
-
-    std::string Path(const std::string& relative) const { return root + "/" + relative; }
-    void MakeDir(const std::string& relative) const { ASSERT_EQ(mkdir(Path(relative).c_str(), 0755), 0); }
-    void MakeFile(const std::string& relative, off_t length) const
-    {
-        const int fd = open(Path(relative).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, length), 0);
-        close(fd);
-    }
-
     int64_t Sum(const std::string& relative)
     {
         const WalkContext context{host, searching};
         ReadFailure failure = ReadFailure::None;
-        return SumDirectory(fs->Open(Path(relative), failure), context);
+        return SumDirectory(fs->Open(tree.Path(relative), failure), context);
     }
 
     // Every row of a search over relative, in bytes, walked with the given thread count.
     std::vector<std::string> Search(const std::string& relative, int threads)
     {
-        return fakes::SearchRows(grid, fs, Path(relative), threads);
+        return fakes::SearchRows(grid, fs, tree.Path(relative), threads);
     }
 
-    std::string root;
+    TempTree tree{ChildTree()};
     std::shared_ptr<PosixFileSystem> fs = std::make_shared<PosixFileSystem>();
     QueueHost host;
     std::atomic<bool> searching{true};
@@ -248,46 +181,46 @@ protected:
 
 TEST_F(PosixWalkTest, SumsFilesOfEveryKindAtEveryDepth)
 {
-    MakeDir("empty");
+    tree.Dir("empty");
     EXPECT_EQ(Sum("empty"), 0);
     EXPECT_EQ(Sum("missing"), 0);
 
-    MakeDir("t");
-    MakeFile("t/a", 100);
-    MakeFile("t/.hidden", 7);
-    ASSERT_EQ(chmod(Path("t/a").c_str(), 0444), 0);
-    MakeDir("t/s");
-    MakeFile("t/s/b", 50);
-    MakeDir("t/s/.dot");
-    MakeFile("t/s/.dot/c", 25);
+    tree.Dir("t");
+    tree.File("t/a", 100);
+    tree.File("t/.hidden", 7);
+    ASSERT_EQ(chmod(tree.Path("t/a").c_str(), 0444), 0);
+    tree.Dir("t/s");
+    tree.File("t/s/b", 50);
+    tree.Dir("t/s/.dot");
+    tree.File("t/s/.dot/c", 25);
     EXPECT_EQ(Sum("t"), 182);
 }
 
 TEST_F(PosixWalkTest, LinksCountTheirOwnLengthAndAreNeverFollowed)
 {
-    MakeDir("l");
-    MakeFile("l/file", 10);
-    ASSERT_EQ(symlink("..", Path("l/up").c_str()), 0);          // a loop if followed
-    ASSERT_EQ(symlink("/usr", Path("l/usr").c_str()), 0);       // a large tree if followed
-    ASSERT_EQ(symlink("nowhere", Path("l/dangling").c_str()), 0);
+    tree.Dir("l");
+    tree.File("l/file", 10);
+    ASSERT_EQ(symlink("..", tree.Path("l/up").c_str()), 0);          // a loop if followed
+    ASSERT_EQ(symlink("/usr", tree.Path("l/usr").c_str()), 0);       // a large tree if followed
+    ASSERT_EQ(symlink("nowhere", tree.Path("l/dangling").c_str()), 0);
     EXPECT_EQ(Sum("l"), 10 + 2 + 4 + 7);
 }
 
 TEST_F(PosixWalkTest, SparseFilesCountTheirWholeLength)
 {
-    MakeDir("s");
-    MakeFile("s/sparse", off_t{5} << 30);
+    tree.Dir("s");
+    tree.File("s/sparse", off_t{5} << 30);
     EXPECT_EQ(Sum("s"), int64_t{5} << 30);
 }
 
 TEST_F(PosixWalkTest, NamesThatAreNotUtf8AreCountedAndShownWithReplacements)
 {
-    MakeDir("n");
-    MakeDir("n/caf\xE9");
-    MakeFile("n/caf\xE9/f", 3);
-    MakeFile("n/\xFF\xFE", 4);
+    tree.Dir("n");
+    tree.Dir("n/caf\xE9");
+    tree.File("n/caf\xE9/f", 3);
+    tree.File("n/\xFF\xFE", 4);
     EXPECT_EQ(Search("n", 1), (std::vector<std::string>{"1 [Root Files] 4", "2 caf\uFFFD 3",
-                                                         "3 " + Path("n/") + "合計 7"}));
+                                                         "3 " + tree.Path("n/") + "合計 7"}));
     EXPECT_EQ(DisplayName("ok 日本 \xE6\x97"), "ok 日本 \uFFFD\uFFFD");
     EXPECT_EQ(DisplayName("\xED\xA0\x80"), "\uFFFD\uFFFD\uFFFD") << "encoded surrogates are invalid";
 }
@@ -298,22 +231,22 @@ TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroA
         RerunAsNobody();
         return;
     }
-    MakeDir("t");
-    MakeFile("t/own", 1);
-    MakeDir("t/open");
-    MakeFile("t/open/f", 10);
-    MakeDir("t/open/sealed");
-    MakeFile("t/open/sealed/hidden", 5);
-    ASSERT_EQ(chmod(Path("t/open/sealed").c_str(), 0), 0);
-    MakeDir("t/noexec");
-    MakeFile("t/noexec/nf", 7);
-    MakeDir("t/noexec/ns");
-    ASSERT_EQ(chmod(Path("t/noexec").c_str(), 0644), 0);  // listable, but nothing in it can be reached
-    MakeDir("t/gone");
-    MakeDir("t/fine");
-    MakeFile("t/fine/g", 3);
+    tree.Dir("t");
+    tree.File("t/own", 1);
+    tree.Dir("t/open");
+    tree.File("t/open/f", 10);
+    tree.Dir("t/open/sealed");
+    tree.File("t/open/sealed/hidden", 5);
+    ASSERT_EQ(chmod(tree.Path("t/open/sealed").c_str(), 0), 0);
+    tree.Dir("t/noexec");
+    tree.File("t/noexec/nf", 7);
+    tree.Dir("t/noexec/ns");
+    ASSERT_EQ(chmod(tree.Path("t/noexec").c_str(), 0644), 0);  // listable, but nothing in it can be reached
+    tree.Dir("t/gone");
+    tree.Dir("t/fine");
+    tree.File("t/fine/g", 3);
 
-    const std::string t = Path("t");
+    const std::string t = tree.Path("t");
     const std::vector<std::string> kept{
         "fine 3",
         "noexec 0 unread 2: " + t + "/noexec アクセス権がありません, " + t + "/noexec/ns アクセス権がありません,",
@@ -321,7 +254,7 @@ TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroA
     {
         // One thread, so that the removal falls between the base's listing and the walk of "gone".
         fakes::ScriptedHost host;
-        host.atYield[1] = [&] { ASSERT_EQ(rmdir(Path("t/gone").c_str()), 0); };
+        host.atYield[1] = [&] { ASSERT_EQ(rmdir(tree.Path("t/gone").c_str()), 0); };
         fakes::RecordingPresentation presentation;
         fakes::FixedChoices choices;
         choices.path = t;
@@ -376,8 +309,8 @@ TEST_F(PosixWalkTest, PseudoFileSystemsAreNotEntered)
 TEST_F(PosixWalkTest, AChainFarPastPathMaxIsMeasuredExactly)
 {
     constexpr int kDepth = 20000;
-    MakeDir("chain");
-    const int fd = open(Path("chain").c_str(), O_RDONLY | O_DIRECTORY);
+    tree.Dir("chain");
+    const int fd = open(tree.Path("chain").c_str(), O_RDONLY | O_DIRECTORY);
     MakeChain(fd, kDepth, 2);
     close(fd);
     // Far fewer handles than levels must do.
@@ -388,36 +321,36 @@ TEST_F(PosixWalkTest, AChainFarPastPathMaxIsMeasuredExactly)
     setrlimit(RLIMIT_NOFILE, &limit);
     EXPECT_EQ(Sum("chain"), 2 * kDepth);
     EXPECT_EQ(Search("chain", 2), (std::vector<std::string>{"1 [Root Files] 0", "2 level " + std::to_string(2 * kDepth),
-                                                             "3 " + Path("chain/") + "合計 " + std::to_string(2 * kDepth)}));
+                                                             "3 " + tree.Path("chain/") + "合計 " + std::to_string(2 * kDepth)}));
     setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 TEST_F(PosixWalkTest, EveryOneOfFortyThousandSubdirectoriesGetsItsRow)
 {
     constexpr int kCount = 40000;
-    MakeDir("wide");
-    const int fd = open(Path("wide").c_str(), O_RDONLY | O_DIRECTORY);
+    tree.Dir("wide");
+    const int fd = open(tree.Path("wide").c_str(), O_RDONLY | O_DIRECTORY);
     for (int i = 0; i < kCount; ++i) {
         const std::string name = std::to_string(i);
         ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
     }
     close(fd);
-    MakeFile("wide/39999/f", 9);
+    tree.File("wide/39999/f", 9);
     for (int threads : {1, 2}) {
         const std::vector<std::string> rows = Search("wide", threads);
         ASSERT_EQ(rows.size(), kCount + 2u);
-        EXPECT_EQ(rows.back(), std::to_string(kCount + 2) + " " + Path("wide/") + "合計 9");
+        EXPECT_EQ(rows.back(), std::to_string(kCount + 2) + " " + tree.Path("wide/") + "合計 9");
         EXPECT_EQ(grid.Rows(), kCount + 3);
     }
 }
 
 TEST_F(PosixWalkTest, ParallelAndSerialSearchesAgreeOnALargeDirectory)
 {
-    MakeDir("big");
-    MakeDir("big/sub");
+    tree.Dir("big");
+    tree.Dir("big/sub");
     int64_t expected = 0;
     for (int i = 0; i < 3000; ++i) {
-        MakeFile("big/f" + std::to_string(i), i * 3);
+        tree.File("big/f" + std::to_string(i), i * 3);
         expected += i * 3;
     }
     const std::vector<std::string> serial = Search("big", 1);
@@ -435,7 +368,7 @@ void MakeComb(int parentFd, int depth)
     for (int i = 0; i < depth; ++i) {
         ASSERT_EQ(mkdirat(level, "a", 0755), 0);
         ASSERT_EQ(mkdirat(level, "b", 0755), 0);
-        const std::vector<std::string> names = NamesIn(level);
+        const std::vector<std::string> names = fakes::NamesIn(level);
         ASSERT_EQ(names.size(), 2u);
         const int side = openat(level, names[1].c_str(), O_RDONLY | O_DIRECTORY);
         const int file = openat(side, "f", O_WRONLY | O_CREAT, 0644);
@@ -455,7 +388,7 @@ TEST_F(PosixWalkTest, ShapesDeeperThanTheOpenFileLimitAreMeasuredExactlyInEveryM
 {
     const std::vector<std::pair<std::string, int>> combs{{"comb300", 300}, {"comb1000", 1000}};
     if (!ChildTree()) {
-        const int top = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+        const int top = open(tree.Root().c_str(), O_RDONLY | O_DIRECTORY);
         for (const auto& [name, depth] : combs) {
             ASSERT_EQ(mkdirat(top, name.c_str(), 0755), 0);
             const int comb = openat(top, name.c_str(), O_RDONLY | O_DIRECTORY);
@@ -467,13 +400,13 @@ TEST_F(PosixWalkTest, ShapesDeeperThanTheOpenFileLimitAreMeasuredExactlyInEveryM
         MakeChain(chain, 5000, 1);
         close(chain);
         close(top);
-        PassesInChild(root, {.fileLimit = 64});
+        PassesInChild(tree.Root(), {.fileLimit = 64});
         return;
     }
     auto expectExactEverywhere = [&](const std::string& name, int bytes) {
         const std::vector<std::string> first = Search(name, 1);
         ASSERT_EQ(first.size(), 3u + (name == "chain" ? 0 : 1)) << name;
-        EXPECT_EQ(first.back(), std::to_string(first.size()) + " " + Path(name + "/") + "合計 " + std::to_string(bytes));
+        EXPECT_EQ(first.back(), std::to_string(first.size()) + " " + tree.Path(name + "/") + "合計 " + std::to_string(bytes));
         for (int threads : {1, 0})
             for (int repeat = 0; repeat < 2; ++repeat)
                 EXPECT_EQ(Search(name, threads), first) << name << ", " << threads << " threads";
@@ -488,37 +421,37 @@ TEST_F(PosixWalkTest, ShapesDeeperThanTheOpenFileLimitAreMeasuredExactlyInEveryM
 TEST_F(PosixWalkTest, ADirectoryMountedInsideItsOwnTreeIsALoopAndCountsNothing)
 {
     if (!ChildTree()) {
-        MakeDir("loop");
-        MakeFile("loop/one", 1);
-        MakeDir("loop/a");
-        MakeFile("loop/a/ten", 10);
-        MakeDir("loop/a/b");
-        MakeDir("nested");
-        MakeFile("nested/one", 1);
+        tree.Dir("loop");
+        tree.File("loop/one", 1);
+        tree.Dir("loop/a");
+        tree.File("loop/a/ten", 10);
+        tree.Dir("loop/a/b");
+        tree.Dir("nested");
+        tree.File("nested/one", 1);
         for (int i = 1; i <= 4; ++i)
-            MakeDir("nested/m" + std::to_string(i));
-        if (!PassesInChild(root, {.ownMounts = true}))
+            tree.Dir("nested/m" + std::to_string(i));
+        if (!PassesInChild(tree.Root(), {.ownMounts = true}))
             GTEST_SKIP() << "bind mounts need privileges this test does not have";
         return;
     }
-    ASSERT_EQ(mount(Path("loop").c_str(), Path("loop/a/b").c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
+    ASSERT_EQ(mount(tree.Path("loop").c_str(), tree.Path("loop/a/b").c_str(), nullptr, MS_BIND, nullptr), 0) << std::strerror(errno);
     // Each nested recursive bind copies every mount before it: unchecked, the file would count 2^4 times.
     for (int i = 1; i <= 4; ++i)
-        ASSERT_EQ(mount(Path("nested").c_str(), Path("nested/m" + std::to_string(i)).c_str(), nullptr, MS_BIND | MS_REC,
+        ASSERT_EQ(mount(tree.Path("nested").c_str(), tree.Path("nested/m" + std::to_string(i)).c_str(), nullptr, MS_BIND | MS_REC,
                         nullptr),
                   0);
     for (int threads : {1, 2}) {
         EXPECT_EQ(Search("loop", threads), (std::vector<std::string>{"1 [Root Files] 1", "2 a 10",
-                                                                      "3 " + Path("loop/") + "合計 11"}));
+                                                                      "3 " + tree.Path("loop/") + "合計 11"}));
         const std::vector<std::string> nested = Search("nested", threads);
-        EXPECT_EQ(nested.back(), "6 " + Path("nested/") + "合計 1");
+        EXPECT_EQ(nested.back(), "6 " + tree.Path("nested/") + "合計 1");
     }
     ReadFailure failure = ReadFailure::None;
-    std::unique_ptr<Directory> loop = fs->Open(Path("loop"), failure);
+    std::unique_ptr<Directory> loop = fs->Open(tree.Path("loop"), failure);
     EXPECT_EQ(loop->OpenSubdirectory("a", failure)->OpenSubdirectory("b", failure), nullptr);
     EXPECT_EQ(failure, ReadFailure::Loop);
     failure = ReadFailure::None;
-    EXPECT_NE(fs->Open(Path("loop/a"), failure)->OpenSubdirectory("b", failure), nullptr)
+    EXPECT_NE(fs->Open(tree.Path("loop/a"), failure)->OpenSubdirectory("b", failure), nullptr)
         << "opened below a, b is not inside itself";
 }
 

@@ -1,54 +1,18 @@
 #include "print_results_table.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QFile>
-#include <QMessageBox>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "results_table.h"
+#include "window_test_support.h"
 
 namespace murako {
 namespace {
 
-struct ShownMessage {
-    QString text;
-    QString title;
-    QMessageBox::Icon icon;
-    QMessageBox::StandardButtons buttons;
-};
-
-// Runs the print command and answers its modal windows as a user would: OK or Cancel in the printer dialog,
-// OK in any message box.
-struct PrintSession {
-    bool acceptPrinterDialog = true;
-    int printerDialogs = 0;
-    std::vector<ShownMessage> messages;
-
-    void Run(ResultsTable& table)
-    {
-        QTimer answerer;
-        QObject::connect(&answerer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* dialog = qobject_cast<QPrintDialog*>(modal)) {
-                ++printerDialogs;
-                acceptPrinterDialog ? dialog->accept() : dialog->reject();
-            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                messages.push_back({box->text(), box->windowTitle(), box->icon(), box->standardButtons()});
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        answerer.start(20);
-        PrintResultsTable(nullptr, table);
-    }
-};
+using fakes::ModalAnswerer;
 
 class PrintResultsTableTest : public ::testing::Test {
 protected:
@@ -74,10 +38,10 @@ protected:
 
 TEST_F(PrintResultsTableTest, WithoutAPrinterOkWritesThePdfTheDialogProposesAndShowsNoMessage)
 {
-    PrintSession session;
-    session.Run(table_);
-    EXPECT_EQ(session.printerDialogs, 1);
-    EXPECT_TRUE(session.messages.empty());
+    ModalAnswerer answerer;
+    PrintResultsTable(nullptr, table_);
+    EXPECT_EQ(answerer.printerDialogs, 1);
+    EXPECT_TRUE(answerer.messages.empty());
     QFile pdf(home_.filePath(QStringLiteral("Murako.pdf")));
     ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
     EXPECT_TRUE(pdf.read(5) == "%PDF-");
@@ -85,25 +49,24 @@ TEST_F(PrintResultsTableTest, WithoutAPrinterOkWritesThePdfTheDialogProposesAndS
 
 TEST_F(PrintResultsTableTest, CancelShowsOnlyTheMessageCaptionedWithTheTitleAndWritesNothing)
 {
-    PrintSession session;
-    session.acceptPrinterDialog = false;
-    session.Run(table_);
-    EXPECT_EQ(session.printerDialogs, 1);
-    ASSERT_EQ(session.messages.size(), 1u);
-    EXPECT_EQ(session.messages[0].text, QStringLiteral("印刷を取り消しました"));
-    EXPECT_EQ(session.messages[0].title, QStringLiteral("Murako"));
-    EXPECT_EQ(session.messages[0].icon, QMessageBox::NoIcon);
-    EXPECT_EQ(session.messages[0].buttons, QMessageBox::Ok);
+    ModalAnswerer answerer(false);
+    PrintResultsTable(nullptr, table_);
+    EXPECT_EQ(answerer.printerDialogs, 1);
+    ASSERT_EQ(answerer.messages.size(), 1u);
+    EXPECT_EQ(answerer.messages[0].text, QStringLiteral("印刷を取り消しました"));
+    EXPECT_EQ(answerer.messages[0].title, QStringLiteral("Murako"));
+    EXPECT_EQ(answerer.messages[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(answerer.messages[0].buttons, QMessageBox::Ok);
     EXPECT_FALSE(QFile::exists(home_.filePath(QStringLiteral("Murako.pdf"))));
 }
 
 TEST_F(PrintResultsTableTest, APdfThatCannotBeWrittenEndsInTheSameMessage)
 {
     qputenv("HOME", QFile::encodeName(home_.filePath(QStringLiteral("no/such/folder"))));
-    PrintSession session;
-    session.Run(table_);
-    ASSERT_EQ(session.messages.size(), 1u);
-    EXPECT_EQ(session.messages[0].text, QStringLiteral("印刷を取り消しました"));
+    ModalAnswerer answerer;
+    PrintResultsTable(nullptr, table_);
+    ASSERT_EQ(answerer.messages.size(), 1u);
+    EXPECT_EQ(answerer.messages[0].text, QStringLiteral("印刷を取り消しました"));
 }
 
 }  // namespace

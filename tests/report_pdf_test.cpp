@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "report.h"
+#include "table_rows.h"
 
 namespace murako {
 namespace {
@@ -109,15 +110,9 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
     SetCellText(table, 1, 1, "[Root Files]");
     SetCellText(table, 1, 2, "12 kb");
     const int32_t subdirectories = 36;
-    table.SetRows(2 + subdirectories + 1);
-    for (int32_t i = 0; i < subdirectories; ++i) {
-        const int32_t row = 2 + i;
-        SetCellText(table, row, 0, std::to_string(row));
-        SetCellText(table, row, 1, "フォルダ" + std::to_string(row));
-        SetCellText(table, row, 2, "1,234 kb");
-    }
-    SetCellText(table, table.Rows() - 1, 1, "/home/user/写真合計");
-    SetCellText(table, table.Rows() - 1, 2, "44,436 kb");
+    for (int32_t row = 2; row < 2 + subdirectories; ++row)
+        fakes::AddRow(table, std::to_string(row), "フォルダ" + std::to_string(row), "1,234 kb");
+    fakes::AddRow(table, "", "/home/user/写真合計", "44,436 kb");
 
     const QString pdf = QStringLiteral("murako_report_end_to_end.pdf");
     PrintToPdf(table, pdf);

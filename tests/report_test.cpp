@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "field_fitting.h"
+#include "table_rows.h"
 
 namespace murako {
 namespace {
+
+using fakes::AddRow;
 
 struct Event {
     enum Kind { Text, Line, Box, NewPage, EndDoc } kind;
@@ -69,15 +72,6 @@ protected:
 std::u16string Spaces(int count)
 {
     return std::u16string(static_cast<size_t>(count), u' ');
-}
-
-void AddRow(ResultsTable& table, const std::string& number, const std::string& name, const std::string& size)
-{
-    const int32_t row = table.Rows();
-    table.SetRows(row + 1);
-    SetCellText(table, row, 0, number);
-    SetCellText(table, row, 1, name);
-    SetCellText(table, row, 2, size);
 }
 
 // A table as a finished search leaves it: header, root files, `subdirectories` rows and the total.

@@ -2,17 +2,17 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QAbstractButton>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QTimer>
 #include <atomic>
-#include <dirent.h>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_run.h"
+#include "temp_tree.h"
 #include "file_system.h"
 #include "results_table.h"
 
@@ -30,46 +30,6 @@ bool WaitUntil(Done done, int timeoutMs = 20000)
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
     }
     return true;
-}
-
-// A directory tree under a fresh temporary directory, removed afterwards.
-class TempTree {
-public:
-    TempTree()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "murako-ui-XXXXXX").string();
-        root_ = mkdtemp(pattern.data());
-    }
-    ~TempTree() { std::filesystem::remove_all(root_); }
-    TempTree(const TempTree&) = delete;
-    TempTree& operator=(const TempTree&) = delete;
-
-    const std::string& Root() const { return root_; }
-    std::string Path(const std::string& relative) const { return root_ + "/" + relative; }
-    void Dir(const std::string& relative) const { std::filesystem::create_directories(Path(relative)); }
-    void File(const std::string& relative, size_t bytes) const
-    {
-        std::filesystem::create_directories(std::filesystem::path(Path(relative)).parent_path());
-        std::ofstream(Path(relative), std::ios::binary) << std::string(bytes, 'x');
-    }
-
-private:
-    std::string root_;
-};
-
-// The names in path in the order the file system lists them, "." and ".." left out.
-inline std::vector<std::string> ListingOrder(const std::string& path)
-{
-    std::vector<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    if (dir)
-        closedir(dir);
-    return names;
 }
 
 inline std::vector<std::vector<std::string>> Cells(const ResultsTable& table)
@@ -150,23 +110,37 @@ private:
     std::shared_ptr<FileSystem> real_;
 };
 
-// Answers the next message box when it appears, and remembers its caption and text.
-struct MessageBoxCatcher {
-    QString caption;
-    QString text;
-    void ArmOnce()
+// While it lives, answers the modal windows that open as a user would: OK or Cancel in the printer dialog,
+// OK in any message box; and remembers what they said.
+class ModalAnswerer {
+public:
+    struct Message {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+    };
+
+    explicit ModalAnswerer(bool acceptPrinterDialog = true)
     {
-        QTimer::singleShot(0, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box) {
-                ArmOnce();
-                return;
+        QObject::connect(&timer_, &QTimer::timeout, [this, acceptPrinterDialog] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* dialog = qobject_cast<QPrintDialog*>(modal)) {
+                ++printerDialogs;
+                acceptPrinterDialog ? dialog->accept() : dialog->reject();
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                messages.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+                box->button(QMessageBox::Ok)->click();
             }
-            caption = box->windowTitle();
-            text = box->text();
-            box->accept();
         });
+        timer_.start(20);
     }
+
+    int printerDialogs = 0;
+    std::vector<Message> messages;
+
+private:
+    QTimer timer_;
 };
 
 }  // namespace murako::fakes

@@ -387,6 +387,7 @@ void ResultsGrid::MoveCurrentCell(int row, int col)
     table_.SetRow(row);
     table_.SetCol(col);
 
+    Relayout();  // rows may have arrived since the last frame: scroll over all of them
     const int visibleRows = FullyVisibleScrollRows();
     if (row < TopRow())
         ScrollToRow(row);
