@@ -40,6 +40,35 @@ constexpr size_t kMostHandles = 1024;
 // opens, and one it reopens through.
 constexpr size_t kHandlesPerThread = 4;
 
+struct PseudoFileSystem {
+    std::string_view type;  // as the mount table names it
+    unsigned long magic;    // as statfs reports it; 0 for one that reports another's
+};
+
+// The file systems that describe the kernel rather than stored files.
+constexpr std::array<PseudoFileSystem, 20> kPseudoFileSystems{{
+    {"proc", 0x9fa0},
+    {"sysfs", 0x62656572},
+    {"devtmpfs", 0},  // reports tmpfs's magic
+    {"devpts", 0x1cd1},
+    {"cgroup", 0x27e0eb},
+    {"cgroup2", 0x63677270},
+    {"debugfs", 0x64626720},
+    {"tracefs", 0x74726163},
+    {"securityfs", 0x73636673},
+    {"pstore", 0x6165676c},
+    {"bpf", 0xcafe4a11},
+    {"configfs", 0x62656570},
+    {"fusectl", 0x65735543},
+    {"mqueue", 0x19800202},
+    {"hugetlbfs", 0x958458f6},
+    {"binfmt_misc", 0x42494e4d},
+    {"efivarfs", 0xde5e81e4},
+    {"autofs", 0x0187},
+    {"nsfs", 0x6e736673},
+    {"rpc_pipefs", 0x67596969},
+}};
+
 // Devices whose mount-table type is a pseudo file system; devtmpfs, for one, reports tmpfs's magic.
 std::set<dev_t> PseudoDevicesFromMountTable()
 {
@@ -534,86 +563,15 @@ std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFa
 
 bool IsPseudoFileSystem(long fileSystemMagic)
 {
-    static constexpr std::array<unsigned long, 17> kMagics{
-        0x9fa0,      // proc
-        0x62656572,  // sysfs
-        0x1cd1,      // devpts
-        0x27e0eb,    // cgroup
-        0x63677270,  // cgroup2
-        0x64626720,  // debugfs
-        0x74726163,  // tracefs
-        0x73636673,  // securityfs
-        0x6165676c,  // pstore
-        0xcafe4a11,  // bpf
-        0x62656570,  // configfs
-        0x65735543,  // fusectl
-        0x19800202,  // mqueue
-        0x958458f6,  // hugetlbfs
-        0x42494e4d,  // binfmt_misc
-        0xde5e81e4,  // efivarfs
-        0x0187,      // autofs
-    };
     const auto magic = static_cast<unsigned long>(fileSystemMagic) & 0xffffffffUL;
-    for (unsigned long candidate : kMagics)
-        if (candidate == magic)
-            return true;
-    return false;
+    return std::any_of(kPseudoFileSystems.begin(), kPseudoFileSystems.end(),
+                       [&](const PseudoFileSystem& pseudo) { return pseudo.magic != 0 && pseudo.magic == magic; });
 }
 
 bool IsPseudoFileSystemType(std::string_view typeName)
 {
-    static constexpr std::array<std::string_view, 18> kTypes{
-        "proc",    "sysfs",    "devtmpfs", "devpts", "cgroup",    "cgroup2",     "debugfs",  "tracefs",
-        "securityfs", "pstore", "bpf",     "configfs", "fusectl",   "mqueue",      "hugetlbfs", "binfmt_misc",
-        "efivarfs", "autofs",
-    };
-    for (std::string_view candidate : kTypes)
-        if (candidate == typeName)
-            return true;
-    return false;
-}
-
-std::string DisplayName(std::string_view bytes)
-{
-    static const char kReplacement[] = "\xEF\xBF\xBD";
-    std::string text;
-    text.reserve(bytes.size());
-    size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<unsigned char>(bytes[i]);
-        size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // the range of the second byte, narrowed for some leads
-        if (lead < 0x80)
-            length = 1;
-        else if (lead >= 0xC2 && lead <= 0xDF)
-            length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            if (lead == 0xED)
-                high = 0x9F;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            if (lead == 0xF4)
-                high = 0x8F;
-        }
-        bool valid = length > 0 && i + length <= bytes.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            valid = k == 1 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
-        }
-        if (valid) {
-            text.append(bytes.substr(i, length));
-            i += length;
-        } else {
-            text += kReplacement;
-            ++i;
-        }
-    }
-    return text;
+    return std::any_of(kPseudoFileSystems.begin(), kPseudoFileSystems.end(),
+                       [&](const PseudoFileSystem& pseudo) { return pseudo.type == typeName; });
 }
 
 }  // namespace murako

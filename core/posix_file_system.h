@@ -34,7 +34,4 @@ private:
 bool IsPseudoFileSystem(long fileSystemMagic);
 bool IsPseudoFileSystemType(std::string_view typeName);
 
-// A file name's bytes as display text: valid UTF-8 kept, every invalid byte shown as U+FFFD.
-std::string DisplayName(std::string_view bytes);
-
 }  // namespace murako

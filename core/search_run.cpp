@@ -10,7 +10,7 @@
 #include <span>
 #include <utility>
 
-#include "posix_file_system.h"
+#include "text.h"
 #include "walker.h"
 
 namespace murako {

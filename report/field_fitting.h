@@ -22,7 +22,4 @@ std::u16string Cp932PrintForm(std::u16string_view text);
 // first unit that does not, and pads with ASCII spaces after the text, or before it when PrmRightSpace.
 std::u16string LeftAndSpace(std::u16string_view TgtStr, int32_t PrmLen, bool PrmRightSpace = false);
 
-// The table holds UTF-8; each malformed byte becomes U+FFFD so that a bad name still prints.
-std::u16string Utf16FromUtf8(std::string_view text);
-
 }  // namespace murako

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "field_fitting.h"
+#include "text.h"
 
 namespace murako {
 

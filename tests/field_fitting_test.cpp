@@ -174,16 +174,5 @@ TEST(LeftAndSpace, KeepsItsPromisesOnRandomTexts)
     }
 }
 
-TEST(Utf16FromUtf8, DecodesWellFormedTextAndReplacesEachBadByte)
-{
-    EXPECT_EQ(Utf16FromUtf8("a№あ"), u"a№あ");
-    EXPECT_EQ(Utf16FromUtf8("\xF0\x9F\x98\x80"), u"\U0001F600");
-    EXPECT_EQ(Utf16FromUtf8("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(Utf16FromUtf8("\xC0\xAF"), u"\uFFFD\uFFFD");      // overlong "/"
-    EXPECT_EQ(Utf16FromUtf8("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-    EXPECT_EQ(Utf16FromUtf8("\xE3\x81"), u"\uFFFD\uFFFD");      // cut at the end
-    EXPECT_EQ(Utf16FromUtf8(""), u"");
-}
-
 }  // namespace
 }  // namespace murako

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "list_accessible.h"
+#include "posix_file_system.h"
 
 namespace murako {
 namespace {
@@ -15,25 +16,25 @@ bool IsUnder(const QString& path, const QString& root)
     return root == QLatin1String("/") || path == root || path.startsWith(root + QLatin1Char('/'));
 }
 
-}  // namespace
-
 bool IsUserVolume(const QString& rootPath, const QString& fileSystemType)
 {
-    static const QStringList kernelTypes = {
-        "proc", "sysfs", "devtmpfs", "devpts", "securityfs", "cgroup", "cgroup2", "pstore", "bpf", "debugfs",
-        "tracefs", "configfs", "fusectl", "mqueue", "hugetlbfs", "autofs", "binfmt_misc", "nsfs", "efivarfs",
-        "rpc_pipefs", "ramfs", "squashfs", "fuse.portal", "fuse.gvfsd-fuse", "tmpfs"};
+    // Besides the kernel's own, file systems that hold the system's files rather than a person's.
+    static const QStringList systemTypes = {"ramfs", "squashfs", "fuse.portal", "fuse.gvfsd-fuse", "tmpfs"};
     static const QStringList systemTrees = {"/proc", "/sys", "/dev", "/run", "/snap", "/var/lib", "/boot/efi"};
     if (rootPath == QLatin1String("/"))
         return true;
     // A tmpfs at /tmp or a removable mount is where a person keeps files; the rest are the system's.
     const bool userTmp = fileSystemType == QLatin1String("tmpfs") &&
                          (rootPath == QLatin1String("/tmp") || IsUnder(rootPath, "/media"));
-    if (kernelTypes.contains(fileSystemType) && !userTmp)
+    const bool systemType =
+        IsPseudoFileSystemType(fileSystemType.toStdString()) || systemTypes.contains(fileSystemType);
+    if (systemType && !userTmp)
         return false;
     return std::none_of(systemTrees.begin(), systemTrees.end(),
                         [&](const QString& tree) { return IsUnder(rootPath, tree); });
 }
+
+}  // namespace
 
 std::vector<Volume> UserVolumes()
 {

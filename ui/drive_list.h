@@ -13,7 +13,6 @@ struct Volume {
 
 // The mounted volumes a person stores files on: kernel, device and sandbox mounts left out, "/" always in.
 std::vector<Volume> UserVolumes();
-bool IsUserVolume(const QString& rootPath, const QString& fileSystemType);
 
 // The drive list: one entry per volume, its text beginning with the volume's root path.
 class DriveList : public QComboBox {
