@@ -18,9 +18,6 @@ struct SizeUnits {
 // n / d rounded to the nearest integer, an exact half going to the even one.
 int64_t DivideRoundingHalfToEven(int64_t n, int64_t d);
 
-// The displayed value: one division for kb, a second one from the rounded value for "Mb".
-int64_t ScaledSize(int64_t bytes, const SizeUnits& units);
-
 // Digits with a separator between every three from the right, and a leading "-" when negative.
 std::string FormatGrouped(int64_t value, std::string_view separator);
 

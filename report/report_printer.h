@@ -25,7 +25,6 @@ public:
     // One em, whatever the face reports, so that a row keeps the height the layout counts on.
     double LineHeight() const { return font_.points * TwipsPerPoint; }
 
-    double CurrentX() const { return currentX_; }
     void SetCurrentX(double twips) { currentX_ = twips; }
     double CurrentY() const { return currentY_; }
     void SetCurrentY(double twips) { currentY_ = twips; }

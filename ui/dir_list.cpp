@@ -54,8 +54,7 @@ QString ShownName(const std::string& bytes)
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-}  // namespace
-
+// An absolute path without "." or ".." components, doubled or trailing slashes.
 std::string NormalizedPath(const std::string& path)
 {
     std::vector<std::string> parts;
@@ -76,6 +75,8 @@ std::string NormalizedPath(const std::string& path)
         normalized += "/" + part;
     return normalized.empty() ? "/" : normalized;
 }
+
+}  // namespace
 
 void DirListModel::SetEntries(std::vector<Entry> entries)
 {

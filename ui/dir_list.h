@@ -42,8 +42,6 @@ public:
     int ListIndex() const;
     void SetListIndex(int index);
 
-    // Opens entry index, the way a double click does; shows a message when it cannot be opened.
-    void OpenEntry(int index);
 
     // The row of entry index, for pointing at it.
     QRect EntryRect(int index) const;
@@ -52,6 +50,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Opens entry index, the way a double click does; shows a message when it cannot be opened.
+    void OpenEntry(int index);
     int RowOf(int index) const { return index + static_cast<int>(ancestors_.size()) + 1; }
     int IndexOf(int row) const { return row - static_cast<int>(ancestors_.size()) - 1; }
 
@@ -61,7 +61,5 @@ private:
     std::vector<std::string> subdirectories_;  // names, sorted
 };
 
-// An absolute path without "." or ".." components, doubled or trailing slashes.
-std::string NormalizedPath(const std::string& path);
 
 }  // namespace murako

@@ -65,6 +65,15 @@ protected:
     }
 };
 
+// "ＭＳ Ｐゴシック" does not exist on Linux; without substitutes fontconfig hands back a Latin font.
+void RegisterFontSubstitutes()
+{
+    static std::once_flag registered;
+    std::call_once(registered, [] {
+        QFont::insertSubstitutions(GridFontFamily, {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+    });
+}
+
 }  // namespace
 
 QTranslator* LoadQtJapaneseTranslations()
@@ -86,14 +95,6 @@ QString FitParts(const QString& text, const QString& separator, const QFontMetri
         shown = parts.join(separator);
     }
     return shown;
-}
-
-void RegisterFontSubstitutes()
-{
-    static std::once_flag registered;
-    std::call_once(registered, [] {
-        QFont::insertSubstitutions(GridFontFamily, {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
-    });
 }
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)

@@ -27,9 +27,6 @@ class ResultsGrid;
 // that the first and the last part, and every number, are shown whole or not at all.
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room);
 
-// "ＭＳ Ｐゴシック" does not exist on Linux; without substitutes fontconfig hands back a Latin font.
-void RegisterFontSubstitutes();
-
 // Installs Qt's own Japanese translations, owned by the application, so that the printer dialog and the
 // standard buttons speak the window's language; null when they are not installed.
 QTranslator* LoadQtJapaneseTranslations();
