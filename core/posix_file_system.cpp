@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <list>
 #include <memory>
 #include <cstring>
@@ -188,7 +190,7 @@ public:
             DirectoryPlace& step = *way[i];
             Reserve();
             const int fd = step.parent ? openat(from, step.name.c_str(), kDirectoryFlags)
-                                       : open(step.name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                                       : OpenDirectoryByPath(step.name);
             if (fd >= 0 && !HasIdentity(fd, step.identity)) {
                 close(fd);
                 Unreserve();
@@ -549,10 +551,37 @@ int PosixFileSystem::MaxWalkThreads() const
     return static_cast<int>(std::max<size_t>(1, handles_->Budget() / kHandlesPerThread));
 }
 
+int OpenDirectoryByPath(const std::string& path)
+{
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (path.size() < PATH_MAX)
+        return open(path.c_str(), kFlags);
+    int fd = path.front() == '/' ? open("/", kFlags) : open(".", kFlags);
+    for (size_t start = 0; fd >= 0 && start < path.size();) {
+        size_t end = path.size();
+        if (end - start >= PATH_MAX) {
+            end = path.rfind('/', start + PATH_MAX - 1);
+            if (end == std::string::npos || end < start) {
+                close(fd);
+                errno = ENAMETOOLONG;  // one name longer than any path
+                return -1;
+            }
+        }
+        const std::string piece = path.substr(start, end - start);
+        const int next = piece.empty() ? dup(fd) : openat(fd, piece.c_str(), kFlags);
+        const int openError = errno;
+        close(fd);
+        errno = openError;  // the caller tells why from it
+        fd = next;
+        start = end + 1;
+    }
+    return fd;
+}
+
 std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFailure& failure)
 {
     handles_->Reserve();
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenDirectoryByPath(path);
     if (fd < 0) {
         failure = ReadFailureFromErrno(errno);
         handles_->Unreserve();

@@ -29,6 +29,10 @@ private:
     std::shared_ptr<DirectoryHandles> handles_;  // shared with every directory opened
 };
 
+// Opens a directory by a path of any length, following links as open does: a path past PATH_MAX is opened
+// piece by piece, each piece relative to the directory the last one opened. -1 when it cannot be opened.
+int OpenDirectoryByPath(const std::string& path);
+
 // True for the file systems that describe the kernel rather than stored files (proc, sysfs, ...):
 // by the magic number statfs reports, and by the type name the mount table gives.
 bool IsPseudoFileSystem(long fileSystemMagic);

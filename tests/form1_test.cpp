@@ -22,6 +22,9 @@
 #include <regex>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "dir_list.h"
 #include "drive_list.h"
 #include "posix_file_system.h"
@@ -113,6 +116,29 @@ TEST_F(WindowTest, StartsIdleWithTheHeaderOneEmptyRowAndThePrintButtonFocused)
         ASSERT_NE(accessible, nullptr);
         EXPECT_FALSE(accessible->text(QAccessible::Name).isEmpty()) << control->objectName().toStdString();
     }
+}
+
+TEST(WindowStart, ACurrentDirectoryLongerThanPathMaxIsWhereTheListStartsAndWhatASearchMeasures)
+{
+    TempTree tree;
+    const std::string deep = tree.Chain("long", 24, std::string(200, 'd'), 2048);
+    ASSERT_GT(deep.size(), size_t{PATH_MAX});
+    const int fd = OpenDirectoryByPath(deep);
+    ASSERT_GE(fd, 0);
+    const int saved = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(fchdir(fd), 0);
+    close(fd);
+    {
+        Form1 form(std::make_shared<PosixFileSystem>());
+        EXPECT_EQ(form.findChild<DirList*>("Dir1")->Path(), deep);
+        QTest::mouseClick(form.findChild<QPushButton*>("Command1"), Qt::LeftButton);
+        ASSERT_TRUE(WaitUntil([&] { return !form.Controller().Searching(); }));
+        EXPECT_EQ(Cells(form.Table()), (Rows{{"№", "ディレクトリ", "サイズ"},
+                                             {"1", "[Root Files]", "2 kb"},
+                                             {"2", deep + "/合計", "2 kb"}}));
+    }
+    EXPECT_EQ(fchdir(saved), 0);
+    close(saved);
 }
 
 TEST_F(WindowTest, ControlsSitAtTheirTwipsPlacesAndTabInTheirOrder)

@@ -325,6 +325,23 @@ TEST_F(PosixWalkTest, AChainFarPastPathMaxIsMeasuredExactly)
     setrlimit(RLIMIT_NOFILE, &saved);
 }
 
+TEST_F(PosixWalkTest, ADirectoryWhosePathIsLongerThanPathMaxIsOpenedAndSearched)
+{
+    const std::string deep = tree.Chain("long", 24, std::string(200, 'd'), 3);
+    ASSERT_GT(deep.size(), size_t{PATH_MAX});
+    const int fd = OpenDirectoryByPath(deep);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(mkdirat(fd, "sub", 0755), 0);
+    close(fd);
+
+    EXPECT_LT(OpenDirectoryByPath(deep + "/missing"), 0);
+    EXPECT_LT(OpenDirectoryByPath(deep + "/" + std::string(300, 'x')), 0) << "a name longer than NAME_MAX";
+    for (int threads : {1, 0})
+        EXPECT_EQ(Search(deep.substr(tree.Root().size() + 1), threads),
+                  (std::vector<std::string>{"1 [Root Files] 3", "2 sub 0", "3 " + deep + "/合計 3"}))
+            << threads << " threads";
+}
+
 TEST_F(PosixWalkTest, EveryOneOfFortyThousandSubdirectoriesGetsItsRow)
 {
     constexpr int kCount = 40000;

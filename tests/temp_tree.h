@@ -116,6 +116,28 @@ public:
         close(fd);
     }
 
+    // A chain of directories each named component, levels deep below relative, the deepest holding a file
+    // "f" of the given length; returns the deepest's path, which may be far longer than PATH_MAX.
+    std::string Chain(const std::string& relative, int levels, const std::string& component, off_t length) const
+    {
+        Dir(relative);
+        int fd = open(Path(relative).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        std::string path = Path(relative);
+        for (int i = 0; i < levels && fd >= 0; ++i) {
+            EXPECT_EQ(mkdirat(fd, component.c_str(), 0755), 0);
+            const int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            close(fd);
+            fd = next;
+            path += "/" + component;
+        }
+        EXPECT_GE(fd, 0);
+        const int file = openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        EXPECT_EQ(ftruncate(file, length), 0);
+        close(file);
+        close(fd);
+        return path;
+    }
+
 private:
     bool owned_;
     std::string root_;

@@ -9,6 +9,9 @@
 #include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include "posix_file_system.h"
 
 #include "list_accessible.h"
 
@@ -22,11 +25,17 @@ struct DirCloser {
 };
 
 // The names of the subdirectories of path, links to directories included; false when it cannot be listed.
+// Opened through a handle, so that a path longer than PATH_MAX lists like any other.
 bool ListSubdirectories(const std::string& path, std::vector<std::string>& names)
 {
-    const std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
-    if (!dir)
+    const int fd = OpenDirectoryByPath(path);
+    if (fd < 0)
         return false;
+    const std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
+    if (!dir) {
+        close(fd);
+        return false;
+    }
     names.clear();
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
