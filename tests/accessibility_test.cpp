@@ -89,9 +89,7 @@ protected:
     template <typename T>
     T* Control(const char* name)
     {
-        T* control = form->findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(control, nullptr) << name;
-        return control;
+        return fakes::FindControl<T>(*form, name);
     }
     QAccessibleInterface* Accessible(const char* name) { return QAccessible::queryAccessibleInterface(Control<QWidget>(name)); }
     ResultsGrid* Grid() { return Control<ResultsGrid>("Grid1"); }

@@ -53,9 +53,7 @@ protected:
     template <typename T>
     T* Control(const char* name)
     {
-        T* control = form.findChild<T*>(QString::fromUtf8(name));
-        EXPECT_NE(control, nullptr) << name;
-        return control;
+        return fakes::FindControl<T>(form, name);
     }
     void ClickSearch() { QTest::mouseClick(Control<QPushButton>("Command1"), Qt::LeftButton); }
     bool RunFinished() { return WaitUntil([&] { return !form.Controller().Searching(); }); }

@@ -32,6 +32,15 @@ bool WaitUntil(Done done, int timeoutMs = 20000)
     return true;
 }
 
+// The control of that object name in window; a test failure when there is none.
+template <typename T>
+T* FindControl(const QWidget& window, const char* name)
+{
+    T* control = window.findChild<T*>(QString::fromUtf8(name));
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+}
+
 inline std::vector<std::vector<std::string>> Cells(const ResultsTable& table)
 {
     std::vector<std::vector<std::string>> cells;
