@@ -29,6 +29,9 @@ constexpr int kMostWalkThreads = 64;
 // Lengths of a large directory are queried on several threads past this many files.
 constexpr size_t kInlineLengths = 512;
 constexpr size_t kLengthGrain = 256;
+// At this many chunks unfinished the listing waits for them, so that a listing faster than its length queries
+// does not hold the whole directory's names.
+constexpr size_t kMostWaitingChunks = 32;
 // Listed names are added to the run's counter this many at a time, so that walking threads rarely meet on it.
 constexpr int64_t kEntryBatch = 1024;
 
@@ -129,6 +132,8 @@ public:
     {
         if (chunks_.empty() || chunks_.back().count == kLengthGrain) {
             SpawnLast();
+            if (chunks_.size() >= kMostWaitingChunks)
+                group_.Wait();
             AddFinished();
             chunks_.emplace_back();
         }
@@ -164,19 +169,22 @@ private:
         if (chunks_.empty())
             return;
         Chunk& chunk = chunks_.back();
-        group_.Run([this, &chunk] {
-            chunk.lengths.reserve(chunk.count);
-            for (const char* name = chunk.names.data(); chunk.lengths.size() < chunk.count;
-                 name += std::strlen(name) + 1) {
-                if (!context_.searching.load(std::memory_order_relaxed))
-                    return;
-                ReadFailure failure = ReadFailure::None;
-                chunk.lengths.push_back(dir_.LengthOf(name, failure));
-                if (!chunk.lengths.back() && chunk.failure == ReadFailure::None)
-                    chunk.failure = failure;
-            }
-            chunk.done.store(true, std::memory_order_release);
-        });
+        group_.Run([this, &chunk] { Query(chunk); });
+    }
+
+    void Query(Chunk& chunk)
+    {
+        chunk.lengths.reserve(chunk.count);
+        for (const char* name = chunk.names.data(); chunk.lengths.size() < chunk.count;
+             name += std::strlen(name) + 1) {
+            if (!context_.searching.load(std::memory_order_relaxed))
+                return;
+            ReadFailure failure = ReadFailure::None;
+            chunk.lengths.push_back(dir_.LengthOf(name, failure));
+            if (!chunk.lengths.back() && chunk.failure == ReadFailure::None)
+                chunk.failure = failure;
+        }
+        chunk.done.store(true, std::memory_order_release);
     }
 
     void AddFinished()
@@ -201,23 +209,24 @@ private:
 struct Node {
     Node* parent;  // nullptr for the root of a walk
     size_t index;  // position among the parent's subdirectories, or the walk's own for a root
-    std::string name;  // "" for the root of a walk
     std::unique_ptr<Directory> dir;  // dropped once every subdirectory has been opened from it
     int64_t filesSize;
+    std::vector<std::string> names;  // of the subdirectories, kept for the paths of unreadable places below
     std::vector<int64_t> childSizes;
     std::atomic<size_t> pending;   // subdirectories not yet finished
     std::atomic<size_t> unopened;  // subdirectories not yet opened from dir
 };
 
+// The subdirectory at index of parent, and with it every later one: a job offers its next sibling before it
+// walks its own, so what waits is one job per directory being walked rather than one per subdirectory found.
 struct Job {
     Node* parent;
     size_t index;
-    std::string name;
 };
 
-// A walk as jobs, one per directory, so that depth costs heap rather than stack, and the same code runs
-// serially (jobs on a stack) or on a task group. Sizes are handed up in listing order once a directory's
-// subdirectories are all done, so the overflow rule gives the same result whatever the order of work.
+// A walk as jobs, so that depth costs heap rather than stack, and the same code runs serially (jobs on a
+// stack) or on a task group. Sizes are handed up in listing order once a directory's subdirectories are all
+// done, so the overflow rule gives the same result whatever the order of work.
 class Walk {
 public:
     using Spawn = std::function<void(Job)>;
@@ -230,23 +239,31 @@ public:
 
     void Run(const Job& job)
     {
-        std::unique_ptr<Directory> dir;
-        ReadFailure failure = ReadFailure::None;
-        if (!Cancelled())
-            dir = job.parent->dir->OpenSubdirectory(job.name, failure);
-        if (job.parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            job.parent->dir.reset();  // keeps open handles to one per level on a long chain
+        Node* parent = job.parent;
         if (Cancelled()) {
-            Abandon(job.parent, false);
+            const size_t left = parent->names.size() - job.index;
+            if (parent->unopened.fetch_sub(left, std::memory_order_acq_rel) == left)
+                parent->dir.reset();
+            Abandon(parent, false, left);
+            return;
+        }
+        if (job.index + 1 < parent->names.size())
+            spawn_(Job{parent, job.index + 1});
+        ReadFailure failure = ReadFailure::None;
+        std::unique_ptr<Directory> dir = parent->dir->OpenSubdirectory(parent->names[job.index], failure);
+        if (parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            parent->dir.reset();  // keeps open handles to one per level on a long chain
+        if (Cancelled()) {
+            Abandon(parent, false);
             return;
         }
         if (!dir)
-            TellUnread(job.parent, job.index, job.name, failure);
-        Enter(job.parent, job.index, job.name, std::move(dir));
+            TellUnread(parent, job.index, failure);
+        Enter(parent, job.index, std::move(dir));
     }
 
-    // Walks dir, named name in parent; a root has no parent, its walk's index and the name "".
-    void Enter(Node* parent, size_t index, std::string name, std::unique_ptr<Directory> dir)
+    // Walks dir, the subdirectory at index of parent; a root has no parent and its walk's index.
+    void Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir)
     {
         if (!dir) {
             Finish(parent, index, 0);
@@ -258,40 +275,35 @@ public:
             return;
         }
         if (listing->failure != ReadFailure::None)
-            TellUnread(parent, index, name, listing->failure);
+            TellUnread(parent, index, listing->failure);
         const size_t count = listing->subdirectories.size();
         if (count == 0) {
             Finish(parent, index, listing->filesSize);
             return;
         }
-        Node* node = new Node{parent, index, std::move(name), std::move(dir), listing->filesSize,
-                              std::vector<int64_t>(count), count, count};
-        // Last spawned runs first, so reversing keeps a serial walk in listing order.
-        for (size_t i = count; i-- > 0;)
-            spawn_(Job{node, i, std::move(listing->subdirectories[i])});
+        spawn_(Job{new Node{parent, index, std::move(dir), listing->filesSize, std::move(listing->subdirectories),
+                            std::vector<int64_t>(count), count, count},
+                   0});
     }
 
 private:
     bool Cancelled() const { return !context_.searching.load(std::memory_order_relaxed); }
 
-    // Tells the run of an unreadable place: name in parent, or the walk's root when parent is nullptr.
-    void TellUnread(const Node* parent, size_t index, const std::string& name, ReadFailure failure) const
+    // Tells the run of an unreadable place: the subdirectory at index of parent, or the root of walk index
+    // when parent is nullptr.
+    void TellUnread(const Node* parent, size_t index, ReadFailure failure) const
     {
         if (!context_.unread)
             return;
         std::vector<const std::string*> names;
-        if (parent)
-            names.push_back(&name);
-        size_t walk = index;
         for (const Node* node = parent; node; node = node->parent) {
-            if (node->parent)
-                names.push_back(&node->name);
-            walk = node->index;
+            names.push_back(&node->names[index]);
+            index = node->index;
         }
         std::string path;
         for (auto it = names.rbegin(); it != names.rend(); ++it)
             path += (path.empty() ? "" : "/") + **it;
-        context_.unread(walk, path, failure);
+        context_.unread(index, path, failure);
     }
 
     // A subtree is done: its parent adds it, yields and tests; the last one completes the parent.
@@ -319,18 +331,20 @@ private:
         rootFinished_(index, size);
     }
 
-    // A cancelled subtree returns nothing; each enclosing directory that was walked yields once more.
-    void Abandon(Node* node, bool childWasWalked)
+    // Cancelled subtrees, children of node, return nothing; each enclosing directory that was walked yields
+    // once more.
+    void Abandon(Node* node, bool childWasWalked, size_t children = 1)
     {
         while (node) {
             if (childWasWalked)
                 context_.host.DoEvents();
-            if (node->pending.fetch_sub(1, std::memory_order_acq_rel) != 1)
+            if (node->pending.fetch_sub(children, std::memory_order_acq_rel) != children)
                 return;
             Node* up = node->parent;
             delete node;
             node = up;
             childWasWalked = true;
+            children = 1;
         }
     }
 
@@ -381,7 +395,7 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
     Walk walk(
         context, [&stack](Job job) { stack.push_back(std::move(job)); },
         [&result](size_t, int64_t size) { result = size; });
-    walk.Enter(nullptr, 0, {}, std::move(PrmDir));
+    walk.Enter(nullptr, 0, std::move(PrmDir));
     while (!stack.empty()) {
         const Job job = std::move(stack.back());
         stack.pop_back();
@@ -406,20 +420,21 @@ void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::strin
 {
     TaskGroup group;
     Walk walk(
-        context,
-        [&group, &walk](Job job) { group.Run([&walk, job = std::move(job)] { walk.Run(job); }); },
-        finished);
-    for (size_t i = names.size(); i-- > 0;) {
-        group.Run([&, i] {
-            if (!context.searching.load(std::memory_order_relaxed))
-                return;
-            ReadFailure failure = ReadFailure::None;
-            std::unique_ptr<Directory> dir = parent.OpenSubdirectory(names[i], failure);
-            if (!dir && context.unread)
-                context.unread(i, {}, failure);
-            walk.Enter(nullptr, i, {}, std::move(dir));
-        });
-    }
+        context, [&group, &walk](Job job) { group.Run([&walk, job] { walk.Run(job); }); }, finished);
+    // Like a subdirectory's job, each walk offers the next before it starts.
+    std::function<void(size_t)> walkFrom = [&](size_t i) {
+        if (!context.searching.load(std::memory_order_relaxed))
+            return;
+        if (i + 1 < names.size())
+            group.Run([&walkFrom, i] { walkFrom(i + 1); });
+        ReadFailure failure = ReadFailure::None;
+        std::unique_ptr<Directory> dir = parent.OpenSubdirectory(names[i], failure);
+        if (!dir && context.unread)
+            context.unread(i, {}, failure);
+        walk.Enter(nullptr, i, std::move(dir));
+    };
+    if (!names.empty())
+        group.Run([&walkFrom] { walkFrom(0); });
     group.Wait();
 }
 

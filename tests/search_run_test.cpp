@@ -256,6 +256,17 @@ TEST_P(SearchRunModes, CancelDeepInsideAWalkUnwindsEveryLevel)
     }
 }
 
+TEST_P(SearchRunModes, CancelAmongManySubdirectoriesGivesUpTheOnesNotYetOpened)
+{
+    for (int i = 0; i < 200; ++i)
+        fs.File("/base/sub1/wide/w" + std::to_string(i) + "/f", 1);
+    SearchController& run = Controller();
+    fs.At("/base/sub1/wide/w37").whenListed = [&] { run.Command1_Click(); };
+    run.Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
+    EXPECT_FALSE(run.Searching());
+}
+
 TEST_P(SearchRunModes, ACancelReachingTheWindowAfterTheEndWasPostedWritesNoTotal)
 {
     host.queuePosts = true;
@@ -462,13 +473,14 @@ TEST(SearchRunThreads, LengthsQueriedAsideCountLikeAnyOther)
     // Past a few hundred files the threaded walk queries lengths on other threads; a negative length is a
     // length all the same.
     auto fs = std::make_shared<FakeFileSystem>();
-    for (int i = 0; i < 1200; ++i)
+    // Enough files that the listing must wait for the queries to catch up.
+    for (int i = 0; i < 9000; ++i)
         fs->File("/many/f" + std::to_string(i), i == 1000 ? -500 : 1);
     fs->At("/many/f700").lengthFails = true;
     for (int threads : {1, 2}) {
         ResultsTable grid;
         EXPECT_EQ(fakes::SearchRows(grid, fs, "/many", threads),
-                  (std::vector<std::string>{"1 [Root Files] 698", "2 /many/合計 698"}))
+                  (std::vector<std::string>{"1 [Root Files] 8498", "2 /many/合計 8498"}))
             << threads << " threads";
     }
 }
