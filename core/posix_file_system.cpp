@@ -151,6 +151,7 @@ struct DirectoryPlace {
 
 // The walk's directory handles, at most a fixed budget of them open at once: the handle idle longest is
 // closed to make room, and reopened from the nearest place that still holds one when it is needed again.
+// No system call is made under the mutex, which every walking thread takes for each directory.
 class DirectoryHandles {
 public:
     explicit DirectoryHandles(size_t budget) : budget_(budget) {}
@@ -215,18 +216,26 @@ public:
         for (int pins = place.pins.load(std::memory_order_acquire); pins > 1;)
             if (place.pins.compare_exchange_weak(pins, pins - 1, std::memory_order_acq_rel))
                 return;
-        std::lock_guard lock(mutex_);
-        if (place.pins.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            Rest(place);
+        Closing closing;
+        {
+            std::lock_guard lock(mutex_);
+            if (place.pins.fetch_sub(1, std::memory_order_acq_rel) == 1)
+                Rest(place, closing);
+        }
+        Complete(closing);
     }
 
     // Counts one more handle against the budget before it is opened, closing idle ones to make room.
     void Reserve()
     {
-        std::lock_guard lock(mutex_);
-        ++open_;
-        while (open_ > budget_ && !idle_.empty())
-            CloseLocked(*idle_.front());
+        Closing closing;
+        {
+            std::lock_guard lock(mutex_);
+            ++open_;
+            while (open_ > budget_ && !idle_.empty())
+                CloseLocked(*idle_.front(), closing);
+        }
+        Complete(closing);
     }
 
     // A reserved handle that was not opened, or was closed again.
@@ -239,21 +248,36 @@ public:
     // Hands a reserved, freshly opened handle to the place that has none yet.
     void Adopt(DirectoryPlace& place, int fd)
     {
-        std::lock_guard lock(mutex_);
-        place.fd = fd;
-        Rest(place);
+        Closing closing;
+        {
+            std::lock_guard lock(mutex_);
+            place.fd = fd;
+            Rest(place, closing);
+        }
+        Complete(closing);
     }
 
     // Its Directory is gone: the handle closes, unless a use is under way.
     void Forget(DirectoryPlace& place)
     {
-        std::lock_guard lock(mutex_);
-        place.wanted = false;
-        if (place.fd >= 0 && place.pins == 0)
-            CloseLocked(place);
+        Closing closing;
+        {
+            std::lock_guard lock(mutex_);
+            place.wanted = false;
+            if (place.fd >= 0 && place.pins == 0)
+                CloseLocked(place, closing);
+        }
+        Complete(closing);
     }
 
 private:
+    // What a change under the mutex leaves to do once it is let go: handles to close, and parents to reach
+    // through ".." from a finished child's handle, which counts against the budget until then.
+    struct Closing {
+        std::vector<int> handles;
+        std::vector<std::pair<int, std::shared_ptr<DirectoryPlace>>> climbs;
+    };
+
     void PinLocked(DirectoryPlace& place)
     {
         if (place.idle) {
@@ -266,53 +290,76 @@ private:
     // Gives place the handle just opened for it, pinned, unless another thread reopened it meanwhile.
     int Settle(DirectoryPlace& place, int fd)
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         if (place.fd >= 0) {
-            close(fd);
             --open_;
         } else {
             place.fd = fd;
+            fd = -1;
         }
         PinLocked(place);
-        return place.fd;
+        const int settled = place.fd;
+        lock.unlock();
+        if (fd >= 0)
+            close(fd);
+        return settled;
     }
 
     // An unpinned handle stays open while it may be used again; directories opened by path are never
     // evicted, as they are the anchors of last resort.
-    void Rest(DirectoryPlace& place)
+    void Rest(DirectoryPlace& place, Closing& closing)
     {
         if (!place.wanted) {
-            CloseLocked(place);
+            CloseLocked(place, closing);
         } else if (place.parent) {
             place.idlePosition = idle_.insert(idle_.end(), &place);
             place.idle = true;
         }
     }
 
-    void CloseLocked(DirectoryPlace& place)
+    void CloseLocked(DirectoryPlace& place, Closing& closing)
     {
         if (place.idle) {
             idle_.erase(place.idlePosition);
             place.idle = false;
         }
+        const int fd = place.fd;
+        place.fd = -1;
         // Walking back up a deep tree, the parent is needed next: reach it through "..", one step, rather
         // than down again from the nearest anchor, which could be the whole depth away.
-        DirectoryPlace* parent = place.parent.get();
+        const DirectoryPlace* parent = place.parent.get();
         if (parent && parent->wanted && parent->fd < 0 && !place.wanted) {
-            const int up = openat(place.fd, "..", kDirectoryFlags);
-            if (up >= 0 && HasIdentity(up, parent->identity)) {
-                close(place.fd);
-                place.fd = -1;
-                parent->fd = up;
-                Rest(*parent);
-                return;
+            closing.climbs.emplace_back(fd, place.parent);
+            return;
+        }
+        closing.handles.push_back(fd);
+        --open_;
+    }
+
+    void Complete(Closing& closing)
+    {
+        for (const int fd : closing.handles)
+            close(fd);
+        for (auto& [fd, parent] : closing.climbs) {
+            int up = openat(fd, "..", kDirectoryFlags);
+            close(fd);
+            if (up >= 0 && !HasIdentity(up, parent->identity)) {
+                close(up);
+                up = -1;
             }
+            std::unique_lock lock(mutex_);
+            if (up >= 0 && parent->wanted && parent->fd < 0) {
+                parent->fd = up;
+                up = -1;
+                Closing none;  // a wanted place only rests
+                Rest(*parent, none);
+            } else {
+                --open_;
+            }
+            lock.unlock();
             if (up >= 0)
                 close(up);
         }
-        close(place.fd);
-        place.fd = -1;
-        --open_;
     }
 
     std::mutex mutex_;

@@ -237,7 +237,24 @@ public:
     {
     }
 
-    void Run(const Job& job)
+    // Walks job's subdirectory and, on this thread, each first subdirectory below it in turn: only later
+    // siblings are handed over, so that a chain never wakes another thread.
+    void Run(Job job)
+    {
+        for (std::optional<Job> next = job; next;)
+            next = Step(*next);
+    }
+
+    // Walks dir, the subdirectory at index of parent, or a root with no parent and its walk's index.
+    void Run(Node* parent, size_t index, std::unique_ptr<Directory> dir)
+    {
+        if (std::optional<Job> first = Enter(parent, index, std::move(dir)))
+            Run(*first);
+    }
+
+private:
+    // Opens and lists one subdirectory; what comes next on this thread is its first subdirectory.
+    std::optional<Job> Step(const Job& job)
     {
         Node* parent = job.parent;
         if (Cancelled()) {
@@ -245,7 +262,7 @@ public:
             if (parent->unopened.fetch_sub(left, std::memory_order_acq_rel) == left)
                 parent->dir.reset();
             Abandon(parent, false, left);
-            return;
+            return std::nullopt;
         }
         if (job.index + 1 < parent->names.size())
             spawn_(Job{parent, job.index + 1});
@@ -255,38 +272,36 @@ public:
             parent->dir.reset();  // keeps open handles to one per level on a long chain
         if (Cancelled()) {
             Abandon(parent, false);
-            return;
+            return std::nullopt;
         }
         if (!dir)
             TellUnread(parent, job.index, failure);
-        Enter(parent, job.index, std::move(dir));
+        return Enter(parent, job.index, std::move(dir));
     }
 
-    // Walks dir, the subdirectory at index of parent; a root has no parent and its walk's index.
-    void Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir)
+    std::optional<Job> Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir)
     {
         if (!dir) {
             Finish(parent, index, 0);
-            return;
+            return std::nullopt;
         }
         std::optional<Listing> listing = ListDirectory(*dir, context_);
         if (!listing) {
             Abandon(parent, true);
-            return;
+            return std::nullopt;
         }
         if (listing->failure != ReadFailure::None)
             TellUnread(parent, index, listing->failure);
         const size_t count = listing->subdirectories.size();
         if (count == 0) {
             Finish(parent, index, listing->filesSize);
-            return;
+            return std::nullopt;
         }
-        spawn_(Job{new Node{parent, index, std::move(dir), listing->filesSize, std::move(listing->subdirectories),
+        return Job{new Node{parent, index, std::move(dir), listing->filesSize, std::move(listing->subdirectories),
                             std::vector<int64_t>(count), count, count},
-                   0});
+                   0};
     }
 
-private:
     bool Cancelled() const { return !context_.searching.load(std::memory_order_relaxed); }
 
     // Tells the run of an unreadable place: the subdirectory at index of parent, or the root of walk index
@@ -395,7 +410,7 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
     Walk walk(
         context, [&stack](Job job) { stack.push_back(std::move(job)); },
         [&result](size_t, int64_t size) { result = size; });
-    walk.Enter(nullptr, 0, std::move(PrmDir));
+    walk.Run(nullptr, 0, std::move(PrmDir));
     while (!stack.empty()) {
         const Job job = std::move(stack.back());
         stack.pop_back();
@@ -431,7 +446,7 @@ void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::strin
         std::unique_ptr<Directory> dir = parent.OpenSubdirectory(names[i], failure);
         if (!dir && context.unread)
             context.unread(i, {}, failure);
-        walk.Enter(nullptr, i, std::move(dir));
+        walk.Run(nullptr, i, std::move(dir));
     };
     if (!names.empty())
         group.Run([&walkFrom] { walkFrom(0); });
