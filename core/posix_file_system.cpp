@@ -178,37 +178,49 @@ public:
             way.push_back(anchor);
             anchor = anchor->parent.get();
         }
-        int from = AT_FDCWD;
-        if (anchor) {
+        if (anchor)
             PinLocked(*anchor);
-            from = anchor->fd;
-        }
         lock.unlock();
-        // One component at a time, never through a link, each checked to be the directory met before: a
-        // directory renamed or swapped meanwhile is not reached.
-        DirectoryPlace* previous = anchor;
-        for (size_t i = way.size(); i-- > 0;) {
-            DirectoryPlace& step = *way[i];
+        if (!anchor) {
+            // Every enclosing place has let go of its handle: start again from the path the walk began at.
+            anchor = way.back();
+            way.pop_back();
             Reserve();
-            const int fd = step.parent ? openat(from, step.name.c_str(), kDirectoryFlags)
-                                       : OpenDirectoryByPath(step.name);
-            if (fd >= 0 && !HasIdentity(fd, step.identity)) {
-                close(fd);
-                Unreserve();
-                from = -1;
-            } else if (fd < 0) {
-                Unreserve();
-                from = -1;
-            } else {
-                from = Settle(step, fd);
-            }
-            if (previous)
-                Unpin(*previous);
-            if (from < 0)
+            const int fd = OpenDirectoryByPath(anchor->name);
+            if (!Accept(fd, anchor->identity))
                 return -1;
-            previous = &step;
+            Settle(*anchor, fd);
+            if (way.empty())
+                return anchor->fd;
         }
-        return from;
+        // Down by relative paths in pieces shorter than PATH_MAX, never through a link at the end: whatever
+        // the way passes through, only the directory met before is accepted, so a directory renamed or
+        // swapped meanwhile is not reached.
+        int from = anchor->fd;
+        int piece = -1;  // the handle the last piece reached, counted against the budget
+        for (size_t next = way.size(); next > 0;) {
+            std::string path = way[--next]->name;
+            while (next > 0 && path.size() + 1 + way[next - 1]->name.size() < PATH_MAX)
+                path += "/" + way[--next]->name;
+            Reserve();
+            const int fd = openat(from, path.c_str(), kDirectoryFlags);
+            const int error = errno;
+            if (piece >= 0) {
+                close(piece);
+                Unreserve();
+            }
+            piece = from = fd;
+            if (fd < 0) {
+                Unreserve();
+                Unpin(*anchor);
+                errno = error;
+                return -1;
+            }
+        }
+        Unpin(*anchor);
+        if (!Accept(piece, place.identity))
+            return -1;
+        return Settle(place, piece);
     }
 
     void Unpin(DirectoryPlace& place)
@@ -271,6 +283,19 @@ public:
     }
 
 private:
+    // A reserved handle just opened for a directory with identity, or closed again with errno telling why.
+    bool Accept(int fd, const DirectoryIdentity& identity)
+    {
+        if (fd >= 0 && HasIdentity(fd, identity))
+            return true;
+        const int error = fd < 0 ? errno : ENOENT;
+        if (fd >= 0)
+            close(fd);
+        Unreserve();
+        errno = error;
+        return false;
+    }
+
     // What a change under the mutex leaves to do once it is let go: handles to close, and parents to reach
     // through ".." from a finished child's handle, which counts against the budget until then.
     struct Closing {

@@ -434,6 +434,43 @@ TEST_F(PosixWalkTest, ShapesDeeperThanTheOpenFileLimitAreMeasuredExactlyInEveryM
     EXPECT_EQ(Sum("comb1000"), 1000);
 }
 
+// A directory whose handle was given up is reopened by its way from the nearest handle still held, and only
+// if what is found there is the directory met before.
+TEST_F(PosixWalkTest, AReopenedDirectoryMustBeTheOneMetBefore)
+{
+    if (!ChildTree()) {
+        tree.File("a/b1/c/f", 1);
+        tree.File("a/b2/c/f", 1);
+        tree.File("x/b2/impostor", 1);
+        for (int i = 0; i < 40; ++i)
+            tree.Dir("e" + std::to_string(i));
+        PassesInChild(tree.Root(), {.fileLimit = 64});
+        return;
+    }
+    auto names = [](Directory& dir) {
+        std::vector<std::string> listed;
+        for (std::string_view name; dir.NextName(name);)
+            if (name != "." && name != "..")
+                listed.emplace_back(name);
+        return listed;
+    };
+    ReadFailure failure = ReadFailure::None;
+    std::unique_ptr<Directory> root = fs->Open(tree.Root(), failure);
+    std::unique_ptr<Directory> a = root->OpenSubdirectory("a", failure);
+    std::unique_ptr<Directory> b1 = a->OpenSubdirectory("b1", failure);
+    std::unique_ptr<Directory> b2 = a->OpenSubdirectory("b2", failure);
+    a.reset();
+    // More directories than the handles allowed at a limit of 64 push out those of b1 and b2.
+    std::vector<std::unique_ptr<Directory>> others;
+    for (int i = 0; i < 40; ++i)
+        others.push_back(root->OpenSubdirectory("e" + std::to_string(i), failure));
+    EXPECT_EQ(names(*b1), std::vector<std::string>{"c"});
+    ASSERT_EQ(rename(tree.Path("a").c_str(), tree.Path("gone").c_str()), 0);
+    ASSERT_EQ(rename(tree.Path("x").c_str(), tree.Path("a").c_str()), 0);
+    EXPECT_EQ(names(*b2), std::vector<std::string>{});
+    EXPECT_EQ(b2->ListingFailure(), ReadFailure::Vanished);
+}
+
 // A directory mounted inside its own tree would be walked again and again: it is a loop, not entered.
 TEST_F(PosixWalkTest, ADirectoryMountedInsideItsOwnTreeIsALoopAndCountsNothing)
 {
