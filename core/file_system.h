@@ -63,6 +63,8 @@ public:
     // Opens a subdirectory by name; nullptr when it cannot be listed, and then failure tells why. Once the
     // listing is done, safe to call from several threads at once.
     virtual std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) = 0;
+    // Nothing more will be opened from it, though it is kept while what lies below is walked.
+    virtual void SubdirectoriesOpened() {}
 };
 
 class FileSystem {

@@ -144,7 +144,8 @@ struct DirectoryPlace {
     // Changed under the handles' mutex; pins also without it while above 0, and fd only while pins is 0.
     int fd = -1;
     std::atomic<int> pins = 0;  // users of fd right now: a pinned handle is never closed
-    bool wanted = true;         // its Directory still lives and may be opened from again
+    bool wanted = true;         // its Directory still lives
+    bool opensMore = true;      // subdirectories may still be opened from it
     bool idle = false;          // in the idle list: open, unpinned and wanted
     std::list<DirectoryPlace*>::iterator idlePosition;
 };
@@ -201,7 +202,7 @@ public:
         for (size_t next = way.size(); next > 0;) {
             std::string path = way[--next]->name;
             while (next > 0 && path.size() + 1 + way[next - 1]->name.size() < PATH_MAX)
-                path += "/" + way[--next]->name;
+                path.append("/").append(way[--next]->name);
             Reserve();
             const int fd = openat(from, path.c_str(), kDirectoryFlags);
             const int error = errno;
@@ -269,6 +270,13 @@ public:
         Complete(closing);
     }
 
+    // Nothing more will be opened from place: a finished child no longer reaches it through "..".
+    void Retire(DirectoryPlace& place)
+    {
+        std::lock_guard lock(mutex_);
+        place.opensMore = false;
+    }
+
     // Its Directory is gone: the handle closes, unless a use is under way.
     void Forget(DirectoryPlace& place)
     {
@@ -276,6 +284,7 @@ public:
         {
             std::lock_guard lock(mutex_);
             place.wanted = false;
+            place.opensMore = false;
             if (place.fd >= 0 && place.pins == 0)
                 CloseLocked(place, closing);
         }
@@ -353,7 +362,7 @@ private:
         // Walking back up a deep tree, the parent is needed next: reach it through "..", one step, rather
         // than down again from the nearest anchor, which could be the whole depth away.
         const DirectoryPlace* parent = place.parent.get();
-        if (parent && parent->wanted && parent->fd < 0 && !place.wanted) {
+        if (parent && parent->opensMore && parent->fd < 0 && !place.wanted) {
             closing.climbs.emplace_back(fd, place.parent);
             return;
         }
@@ -373,7 +382,7 @@ private:
                 up = -1;
             }
             std::unique_lock lock(mutex_);
-            if (up >= 0 && parent->wanted && parent->fd < 0) {
+            if (up >= 0 && parent->opensMore && parent->fd < 0) {
                 parent->fd = up;
                 up = -1;
                 Closing none;  // a wanted place only rests
@@ -432,7 +441,7 @@ public:
     }
     ~PosixDirectory() override
     {
-        if (listing_)
+        if (reading_)
             handles_->Unpin(*place_);
         handles_->Forget(*place_);
     }
@@ -467,11 +476,10 @@ public:
 
     bool NextName(std::string_view& name) override
     {
-        statDone_ = false;
-        if (position_ >= filled_) {
+        if (!reading_ || reading_->position >= reading_->filled) {
             if (finished_ || !StartOrGoOn())
                 return false;
-            const long read = syscall(SYS_getdents64, fd_, buffer_.get(), kListingBufferSize);
+            const long read = syscall(SYS_getdents64, reading_->fd, reading_->buffer, kListingBufferSize);
             if (read <= 0) {
                 // The end, or a failure in the middle: either way this listing is over.
                 if (read < 0)
@@ -479,26 +487,30 @@ public:
                 Finish();
                 return false;
             }
-            filled_ = static_cast<size_t>(read);
-            position_ = 0;
+            reading_->filled = static_cast<size_t>(read);
+            reading_->position = 0;
         }
-        current_ = reinterpret_cast<const dirent64*>(buffer_.get() + position_);
-        position_ += current_->d_reclen;
-        name = std::string_view(current_->d_name);
+        Reading& reading = *reading_;
+        reading.statDone = false;
+        reading.current = reinterpret_cast<const dirent64*>(reading.buffer + reading.position);
+        reading.position += reading.current->d_reclen;
+        name = std::string_view(reading.current->d_name);
         return true;
     }
 
     ReadFailure ListingFailure() const override { return listingFailure_; }
 
+    void SubdirectoriesOpened() override { handles_->Retire(*place_); }
+
     EntryKind Kind() override
     {
-        switch (current_->d_type) {
+        switch (reading_->current->d_type) {
         case DT_DIR:
             return EntryKind::Directory;
         case DT_UNKNOWN:
             if (!StatCurrent())
                 return EntryKind::Unknown;
-            return S_ISDIR(status_.st_mode) ? EntryKind::Directory : EntryKind::NotDirectory;
+            return S_ISDIR(reading_->status.st_mode) ? EntryKind::Directory : EntryKind::NotDirectory;
         default:
             return EntryKind::NotDirectory;
         }
@@ -507,10 +519,10 @@ public:
     std::optional<int64_t> Length(ReadFailure& failure) override
     {
         if (!StatCurrent()) {
-            failure = statFailure_;
+            failure = reading_->statFailure;
             return std::nullopt;
         }
-        return static_cast<int64_t>(status_.st_size);
+        return static_cast<int64_t>(reading_->status.st_size);
     }
 
     std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
@@ -556,51 +568,55 @@ private:
     // The handle stays pinned from the first name to the end of the listing, which goes on from its offset.
     bool StartOrGoOn()
     {
-        if (listing_)
+        if (reading_)
             return true;
-        fd_ = handles_->Pin(*place_);
-        if (fd_ < 0) {
+        const int fd = handles_->Pin(*place_);
+        if (fd < 0) {
             listingFailure_ = ReadFailureFromErrno(errno);
             finished_ = true;
             return false;
         }
-        listing_ = true;
-        buffer_ = std::make_unique<char[]>(kListingBufferSize);
+        reading_ = std::make_unique<Reading>();
+        reading_->fd = fd;
         return true;
     }
 
     void Finish()
     {
         finished_ = true;
-        buffer_.reset();
-        listing_ = false;
+        reading_.reset();
         handles_->Unpin(*place_);
     }
 
     bool StatCurrent()
     {
-        if (!statDone_) {
-            statDone_ = true;
-            statOk_ = fstatat(fd_, current_->d_name, &status_, AT_SYMLINK_NOFOLLOW) == 0;
-            statFailure_ = statOk_ ? ReadFailure::None : ReadFailureFromErrno(errno);
+        Reading& reading = *reading_;
+        if (!reading.statDone) {
+            reading.statDone = true;
+            reading.statOk = fstatat(reading.fd, reading.current->d_name, &reading.status, AT_SYMLINK_NOFOLLOW) == 0;
+            reading.statFailure = reading.statOk ? ReadFailure::None : ReadFailureFromErrno(errno);
         }
-        return statOk_;
+        return reading.statOk;
     }
+
+    // What only a listing under way needs; a directory stays alive, and small, while its subtree is walked.
+    struct Reading {
+        int fd = -1;  // pinned
+        size_t filled = 0;
+        size_t position = 0;
+        const dirent64* current = nullptr;
+        struct stat status;
+        bool statDone = false;
+        bool statOk = false;
+        ReadFailure statFailure = ReadFailure::None;
+        alignas(dirent64) char buffer[kListingBufferSize];
+    };
 
     std::shared_ptr<DirectoryHandles> handles_;
     std::shared_ptr<DirectoryPlace> place_;
-    int fd_ = -1;  // while listing_
-    bool listing_ = false;
-    std::unique_ptr<char[]> buffer_;
-    size_t filled_ = 0;
-    size_t position_ = 0;
+    std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing
     bool finished_ = false;
     ReadFailure listingFailure_ = ReadFailure::None;
-    const dirent64* current_ = nullptr;
-    struct stat status_;
-    bool statDone_ = false;
-    bool statOk_ = false;
-    ReadFailure statFailure_ = ReadFailure::None;
 };
 
 // Half the soft open-file limit, read once, leaves the rest of the program room.

@@ -209,12 +209,14 @@ private:
 struct Node {
     Node* parent;  // nullptr for the root of a walk
     size_t index;  // position among the parent's subdirectories, or the walk's own for a root
-    std::unique_ptr<Directory> dir;  // dropped once every subdirectory has been opened from it
+    // Kept while anything below is walked: a thread taking a sibling far from where the others walk reopens
+    // its way from the nearest directory still held rather than from the top.
+    std::unique_ptr<Directory> dir;
+    std::atomic<size_t> unopened;  // subdirectories not yet opened from dir
     int64_t filesSize;
     std::vector<std::string> names;  // of the subdirectories, kept for the paths of unreadable places below
     std::vector<int64_t> childSizes;
     std::atomic<size_t> pending;   // subdirectories not yet finished
-    std::atomic<size_t> unopened;  // subdirectories not yet opened from dir
 };
 
 // The subdirectory at index of parent, and with it every later one: a job offers its next sibling before it
@@ -258,10 +260,7 @@ private:
     {
         Node* parent = job.parent;
         if (Cancelled()) {
-            const size_t left = parent->names.size() - job.index;
-            if (parent->unopened.fetch_sub(left, std::memory_order_acq_rel) == left)
-                parent->dir.reset();
-            Abandon(parent, false, left);
+            Abandon(parent, false, parent->names.size() - job.index);
             return std::nullopt;
         }
         if (job.index + 1 < parent->names.size())
@@ -269,7 +268,7 @@ private:
         ReadFailure failure = ReadFailure::None;
         std::unique_ptr<Directory> dir = parent->dir->OpenSubdirectory(parent->names[job.index], failure);
         if (parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            parent->dir.reset();  // keeps open handles to one per level on a long chain
+            parent->dir->SubdirectoriesOpened();
         if (Cancelled()) {
             Abandon(parent, false);
             return std::nullopt;
@@ -297,8 +296,8 @@ private:
             Finish(parent, index, listing->filesSize);
             return std::nullopt;
         }
-        return Job{new Node{parent, index, std::move(dir), listing->filesSize, std::move(listing->subdirectories),
-                            std::vector<int64_t>(count), count, count},
+        return Job{new Node{parent, index, std::move(dir), count, listing->filesSize,
+                            std::move(listing->subdirectories), std::vector<int64_t>(count), count},
                    0};
     }
 
