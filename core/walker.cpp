@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <deque>
 #include <utility>
 
@@ -25,6 +28,7 @@ namespace {
 // processor time as 2 (0.89 s on /usr, 1.42 s against 1.41 s on the 320,000-entry benchmark tree).
 constexpr int kWalkThreads = 16;
 constexpr int kMostWalkThreads = 64;
+constexpr int kWalkHeaps = 2;
 
 // Lengths of a large directory are queried on several threads past this many files.
 constexpr size_t kInlineLengths = 512;
@@ -423,6 +427,12 @@ void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& b
     // The scheduler keeps to one worker per core unless told otherwise; told once for the process, as its
     // pool of workers would be rebuilt each time the setting changed.
     static const tbb::global_control workers(tbb::global_control::max_allowed_parallelism, kMostWalkThreads);
+#if defined(__GLIBC__)
+    // A directory's records are often freed by another thread than the one that made them, and each of
+    // glibc's per-thread heaps keeps what is freed into it: / with the deep benchmark combs peaked at 67 MB
+    // with its default heaps, 51 MB with two, at the same speed.
+    [[maybe_unused]] static const int heaps = mallopt(M_ARENA_MAX, kWalkHeaps);
+#endif
     const int threads = std::clamp(requested > 0 ? requested : kWalkThreads, 1, std::min(allowed, kMostWalkThreads));
     tbb::task_arena arena(threads);
     arena.execute(body);
