@@ -32,36 +32,6 @@ namespace {
 
 using fakes::TempTree;
 
-// Permission bits do not stop root, so as root the current test runs again in a child process that has
-// become the user nobody, and the child's verdict is the test's.
-void RerunAsNobody()
-{
-    const passwd* nobody = getpwnam("nobody");
-    if (!nobody)
-        GTEST_SKIP() << "running as root, and there is no user nobody to check permissions as";
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    // Read before the child gives up root: its /proc entries then belong to root.
-    std::string self(4096, '\0');
-    const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
-    ASSERT_GT(length, 0);
-    self.resize(static_cast<size_t>(length));
-    constexpr int kCannotRun = 77;
-    const pid_t child = fork();
-    if (child == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
-            _exit(kCannotRun);
-        execl(self.c_str(), self.c_str(), filter.c_str(), static_cast<char*>(nullptr));
-        _exit(kCannotRun);
-    }
-    ASSERT_GT(child, 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotRun)
-        GTEST_SKIP() << "running as root, and nobody cannot run " << self << " (a directory closed to others?)";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed as nobody: see the child's output above";
-}
-
 // "name bytes" for every row, and " unread N: path why, ..." after those with places that could not be read.
 class MarkedRows {
 public:
@@ -110,42 +80,57 @@ void MakeChain(int parentFd, int depth, off_t fileLength)
     close(level);
 }
 
-// Tests that change what the whole process sees (its open-file limit, its mounts) run again in a child:
-// the parent builds the tree and starts the same test in a new process, which finds this variable set to
-// the tree's root and does the walking.
+// Tests that change what the whole process sees (its open-file limit, its mounts, its user) run again in a
+// child: the parent builds the tree and starts the same test in a new process, which finds this variable
+// set to the tree's root and does the walking.
 constexpr const char* kChildTree = "MURAKO_CHILD_TREE";
 
 struct ChildSetting {
+    std::string tree;        // the tree's root; "" lets the child make its own
     rlim_t fileLimit = 0;    // the child's open-file limit; 0 keeps the parent's
     bool ownMounts = false;  // the child's mounts vanish with it, whatever happens to the test
+    bool asNobody = false;   // permission bits do not stop root
 };
 
-// Runs the current test in a child process over root and expects it to pass; false when the child could
-// not be given its own mounts (they need privileges).
-bool PassesInChild(const std::string& root, ChildSetting setting)
+// Runs the current test in a child process and expects it to pass; false when the child could not be set
+// up so (its own mounts need privileges; the user nobody may be missing or unable to run this program).
+bool PassesInChild(const ChildSetting& setting)
 {
+    constexpr int kCannotSetUp = 77;
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    const std::string variable = std::string(kChildTree) + "=" + root;
-    std::vector<char*> environment{const_cast<char*>(variable.c_str())};
+    const std::string variable = std::string(kChildTree) + "=" + setting.tree;
+    std::vector<char*> environment;
+    if (!setting.tree.empty())
+        environment.push_back(const_cast<char*>(variable.c_str()));
     for (char** entry = environ; *entry; ++entry)
         environment.push_back(*entry);
     environment.push_back(nullptr);
-    char* const arguments[] = {const_cast<char*>("/proc/self/exe"), const_cast<char*>(filter.c_str()), nullptr};
+    // Read before the child gives up root: its /proc entries then belong to root.
+    std::string self(4096, '\0');
+    const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
+    EXPECT_GT(length, 0);
+    self.resize(static_cast<size_t>(std::max<ssize_t>(length, 0)));
+    char* const arguments[] = {self.data(), const_cast<char*>(filter.c_str()), nullptr};
+    const passwd* nobody = setting.asNobody ? getpwnam("nobody") : nullptr;
+    if (setting.asNobody && !nobody)
+        return false;
 
     const pid_t child = fork();
     if (child == 0) {
         if (setting.ownMounts && (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0))
-            _exit(77);
+            _exit(kCannotSetUp);
         const struct rlimit limit{setting.fileLimit, setting.fileLimit};  // as "ulimit -n" sets it
         if (setting.fileLimit && setrlimit(RLIMIT_NOFILE, &limit) != 0)
             _exit(126);
+        if (nobody && (setgroups(0, nullptr) != 0 || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
+            _exit(kCannotSetUp);
         execve(arguments[0], arguments, environment.data());
-        _exit(127);
+        _exit(nobody ? kCannotSetUp : 127);
     }
     int status = 0;
     EXPECT_EQ(waitpid(child, &status, 0), child);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == kCannotSetUp)
         return false;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child failed: its output is above";
     return true;
@@ -226,7 +211,8 @@ TEST_F(PosixWalkTest, NamesThatAreNotUtf8AreCountedAndShownWithReplacements)
 TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroAndAreMarked)
 {
     if (geteuid() == 0) {
-        RerunAsNobody();
+        if (!PassesInChild({.tree = {}, .asNobody = true}))
+            GTEST_SKIP() << "running as root, and the user nobody is missing or cannot run this program";
         return;
     }
     tree.Dir("t");
@@ -418,7 +404,7 @@ TEST_F(PosixWalkTest, ShapesDeeperThanTheOpenFileLimitAreMeasuredExactlyInEveryM
         MakeChain(chain, 5000, 1);
         close(chain);
         close(top);
-        PassesInChild(tree.Root(), {.fileLimit = 64});
+        PassesInChild({.tree = tree.Root(), .fileLimit = 64});
         return;
     }
     auto expectExactEverywhere = [&](const std::string& name, int bytes) {
@@ -445,7 +431,7 @@ TEST_F(PosixWalkTest, AReopenedDirectoryMustBeTheOneMetBefore)
         tree.File("x/b2/impostor", 1);
         for (int i = 0; i < 40; ++i)
             tree.Dir("others/" + std::to_string(i));
-        PassesInChild(tree.Root(), {.fileLimit = 64});
+        PassesInChild({.tree = tree.Root(), .fileLimit = 64});
         return;
     }
     auto names = [](Directory& dir) {
@@ -486,7 +472,7 @@ TEST_F(PosixWalkTest, ADirectoryMountedInsideItsOwnTreeIsALoopAndCountsNothing)
         tree.File("nested/one", 1);
         for (int i = 1; i <= 4; ++i)
             tree.Dir("nested/m" + std::to_string(i));
-        if (!PassesInChild(tree.Root(), {.ownMounts = true}))
+        if (!PassesInChild({.tree = tree.Root(), .ownMounts = true}))
             GTEST_SKIP() << "bind mounts need privileges this test does not have";
         return;
     }
