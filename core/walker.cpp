@@ -23,9 +23,10 @@ namespace {
 
 // Threads that walk at once. A warm walk is bound by the processor, but on a cold cache each thread mostly
 // waits for the disk, which serves many requests at once far faster than one after another. Measured on
-// 2 cores and a virtio disk, /usr (160,000 entries) with the page cache dropped: 2 threads 7.9 s, 16
-// threads 2.6 s, 32 threads 2.9 s, and a bare probe of 32 threads 2.8 s; warm, 16 threads take the same
-// processor time as 2 (0.89 s on /usr, 1.42 s against 1.41 s on the 320,000-entry benchmark tree).
+// 2 cores and a virtio disk, /usr (160,000 entries) with the page cache dropped: 2 threads 1.38 s, 4 threads
+// 1.12 s, 8 threads 1.02 s, 16 threads 0.94 s, 32 threads 0.93 s; warm, 16 threads against 2: 0.32 s
+// against 0.31 s on /usr and 0.54 s against 0.52 s on the 320,000-entry benchmark tree, for 4 % more
+// processor time.
 constexpr int kWalkThreads = 16;
 constexpr int kMostWalkThreads = 64;
 constexpr int kWalkHeaps = 2;
