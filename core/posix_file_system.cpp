@@ -190,9 +190,9 @@ public:
             const int fd = OpenDirectoryByPath(anchor->name);
             if (!Accept(fd, anchor->identity))
                 return -1;
-            Settle(*anchor, fd);
+            const int settled = Settle(*anchor, fd);
             if (way.empty())
-                return anchor->fd;
+                return settled;
         }
         // Down by relative paths in pieces shorter than PATH_MAX, never through a link at the end: whatever
         // the way passes through, only the directory met before is accepted, so a directory renamed or

@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <utility>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
-#include <deque>
-#include <utility>
 
 #if defined(__SANITIZE_THREAD__)
 extern "C" void __tsan_acquire(void* address);
