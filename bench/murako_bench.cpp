@@ -1,13 +1,38 @@
-// Runs one search over DIR with the program's own search code and no window, and prints its rows in bytes.
+// Runs one search over DIR with the program's own search code and no window, and prints its rows in bytes,
+// then the total, then how many places could not be read and the first of them.
+#include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
-#include "posix_file_system.h"
 #include "headless_run.h"
+#include "posix_file_system.h"
+#include "text.h"
 
+namespace {
+
+constexpr int kMostThreads = 64;
+
+int Usage(const std::string& problem)
+{
+    std::fprintf(stderr, "murako-bench: %s\nusage: murako-bench [--threads N] DIR   (N from 1 to %d)\n",
+                 problem.c_str(), kMostThreads);
+    return 2;
+}
+
+std::optional<int> ThreadCount(std::string_view text)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMostThreads)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,20 +40,37 @@ int main(int argc, char** argv)
     std::string dir;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--threads" && i + 1 < argc)
-            threads = std::atoi(argv[++i]);
-        else
+        if (arg == "--threads") {
+            if (i + 1 >= argc)
+                return Usage("--threads needs a number");
+            const std::optional<int> count = ThreadCount(argv[++i]);
+            if (!count)
+                return Usage(std::string("not a thread count: ") + argv[i]);
+            threads = *count;
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            return Usage("unknown option " + arg);
+        } else if (!dir.empty()) {
+            return Usage("one directory only");
+        } else {
             dir = arg;
+        }
     }
-    if (dir.empty()) {
-        std::fprintf(stderr, "usage: murako-bench [--threads N] DIR\n");
-        return 2;
+    if (dir.empty())
+        return Usage("no directory given");
+
+    // A base that cannot be searched at all fails the run rather than giving a total of 0.
+    auto fileSystem = std::make_shared<murako::PosixFileSystem>();
+    murako::ReadFailure failure = murako::ReadFailure::None;
+    if (!fileSystem->Open(dir, failure)) {
+        std::fprintf(stderr, "murako-bench: %s: %s\n", dir.c_str(), murako::FailureText(failure).c_str());
+        return 1;
     }
 
     murako::ResultsTable grid;
     murako::InitGrid(grid);
     int64_t totalBytes = 0;
     int32_t rows = 0;
+    murako::UnreadPlaces unread;
     std::string out;
     murako::SearchController::Options options;
     options.threads = threads;
@@ -37,12 +79,17 @@ int main(int argc, char** argv)
         totalBytes = bytes;
         rows = row;
     };
+    options.rowUnread = [&](int32_t, const murako::UnreadPlaces& placesOfRow) { unread = placesOfRow; };
     const auto start = std::chrono::steady_clock::now();
-    murako::SearchWithoutWindow(grid, std::make_shared<murako::PosixFileSystem>(), dir, options);
+    murako::SearchWithoutWindow(grid, fileSystem, dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
     std::fputs(out.c_str(), stdout);
     std::printf("total_bytes=%lld entries=%d seconds=%.3f\n", static_cast<long long>(totalBytes), rows,
                 seconds.count());
+    // The total row comes last and carries every unread place.
+    std::printf("unread=%lld\n", static_cast<long long>(unread.count));
+    for (const murako::UnreadPlaces::Place& place : unread.first)
+        std::printf("unread: %s (%s)\n", place.path.c_str(), murako::FailureText(place.failure).c_str());
     return 0;
 }

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# murako-bench as scripts use it: a search it cannot make fails with a message, never with a total of 0,
+# and a search made prints its rows, its total and then what could not be read.
+set -u
+bench=$1
+source "$(dirname "$0")/e2e_tree.sh"
+failures=0
+
+# expect STATUS MESSAGE-PATTERN ARGS...: the exit status, and a line of stderr matching the pattern.
+expect_failure() {
+  local status=$1 pattern=$2; shift 2
+  local err got
+  err=$("$bench" "$@" 2>&1 >/dev/null); got=$?
+  if [ "$got" -ne "$status" ] || ! grep -qE "$pattern" <<<"$err"; then
+    echo "murako-bench $*: exit $got, \"$err\"; expected exit $status and /$pattern/"
+    failures=$((failures + 1))
+  fi
+}
+
+expect_failure 1 '見つかりません' "$tree/missing"
+expect_failure 1 'ディレクトリではありません' "$tree/root.bin"
+expect_failure 2 'not a thread count: abc' --threads abc "$tree"
+expect_failure 2 'not a thread count: -1' --threads -1 "$tree"
+expect_failure 2 'not a thread count: 100000' --threads 100000 "$tree"
+expect_failure 2 'needs a number' "$tree" --threads
+expect_failure 2 'one directory only' "$tree" "$tree"
+expect_failure 2 'unknown option' --thread 2 "$tree"
+expect_failure 2 'no directory' --threads 2
+
+chmod 755 "$tree"
+mkdir "$tree/beta/sealed"
+chmod 0 "$tree/beta/sealed"
+if [ "$(id -u)" -ne 0 ]; then
+  expect_failure 1 'アクセス権がありません' "$tree/beta/sealed"
+else
+  # As nobody, unless nobody cannot run the program at all (126, 127).
+  err=$(setpriv --reuid=nobody --regid=nogroup --clear-groups "$bench" "$tree/beta/sealed" 2>&1 >/dev/null); got=$?
+  if [ $got -ne 126 ] && [ $got -ne 127 ] && { [ $got -ne 1 ] || ! grep -q 'アクセス権がありません' <<<"$err"; }; then
+    echo "as nobody, a sealed base: exit $got, \"$err\""; failures=$((failures + 1))
+  fi
+fi
+out=$(setpriv --reuid=nobody --regid=nogroup --clear-groups "$bench" --threads 2 "$tree" 2>&1 </dev/null) ||
+  out=$("$bench" --threads 2 "$tree")
+if [ "$(id -u)" -eq 0 ] && ! grep -q '^unread=1$' <<<"$out"; then
+  # Root reads everything, and nobody could not run the program: nothing left to check.
+  grep -q '^unread=0$' <<<"$out" || { echo "no unread count: $out"; failures=$((failures + 1)); }
+else
+  tail -n 2 <<<"$out" | head -n 1 | grep -q '^unread=1$' &&
+    tail -n 1 <<<"$out" | grep -qF "unread: $tree/beta/sealed (アクセス権がありません)" ||
+    { echo "the unread place is not on the last lines: $out"; failures=$((failures + 1)); }
+fi
+grep -qE "^total_bytes=18000 entries=5 " <<<"$out" || { echo "wrong total: $out"; failures=$((failures + 1)); }
+chmod 755 "$tree/beta/sealed"
+exit $((failures > 0))
