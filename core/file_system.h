@@ -14,22 +14,32 @@ namespace murako {
 enum class ReadFailure : uint8_t {
     None,
     Permission,        // EACCES, EPERM
-    Vanished,          // removed or replaced while the walk went on: ENOENT, ENOTDIR
+    Vanished,          // seen in a listing, then removed or replaced by something else: ENOENT, ENOTDIR
     TooManyOpenFiles,  // the process's or the system's table of open files is full
     Other,
     Loop,              // a directory that is one of its own ancestors, reached through a bind mount
+    NotFound,          // a path given to be searched that does not exist
+    NotDirectory,      // a path given to be searched that names something other than a directory
+    ReplacedByLink,    // seen in a listing as a directory, then replaced by a symbolic link: ELOOP
 };
 
-// The failure an errno value stands for.
-inline ReadFailure ReadFailureFromErrno(int error)
+// How the place that failed was reached: by a name some listing returned, or by a path given from outside.
+enum class ReachedBy : uint8_t { Listing, GivenPath };
+
+// The failure an errno value stands for. Only a place seen in a listing can have been removed or replaced.
+inline ReadFailure ReadFailureFromErrno(int error, ReachedBy reached = ReachedBy::Listing)
 {
+    const bool given = reached == ReachedBy::GivenPath;
     switch (error) {
     case EACCES:
     case EPERM:
         return ReadFailure::Permission;
     case ENOENT:
+        return given ? ReadFailure::NotFound : ReadFailure::Vanished;
     case ENOTDIR:
-        return ReadFailure::Vanished;
+        return given ? ReadFailure::NotDirectory : ReadFailure::Vanished;
+    case ELOOP:
+        return given ? ReadFailure::Other : ReadFailure::ReplacedByLink;
     case EMFILE:
     case ENFILE:
         return ReadFailure::TooManyOpenFiles;
@@ -37,6 +47,13 @@ inline ReadFailure ReadFailureFromErrno(int error)
         return ReadFailure::Other;
     }
 }
+
+// Which directory a handle stands for: the same identity met twice on one way down is a loop.
+struct DirectoryIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const DirectoryIdentity&) const = default;
+};
 
 enum class EntryKind : uint8_t {
     Directory,
@@ -56,7 +73,8 @@ public:
     // The kind of the name fetched last.
     virtual EntryKind Kind() = 0;
     // The length of the name fetched last, as the entry itself holds it (a link's own length); nullopt when
-    // the query fails, and then failure tells why.
+    // the query fails, and then failure tells why. Asked only of names listed as other than directories: one
+    // that is a directory by the time of the query was replaced meanwhile, and fails as Vanished.
     virtual std::optional<int64_t> Length(ReadFailure& failure) = 0;
     // The length of any name of this directory; safe to call from several threads at once.
     virtual std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) = 0;
@@ -65,12 +83,17 @@ public:
     virtual std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) = 0;
     // Nothing more will be opened from it, though it is kept while what lies below is walked.
     virtual void SubdirectoriesOpened() {}
+    // Which directory this is; nullopt where the file system cannot tell, and then no loop is looked for.
+    virtual std::optional<DirectoryIdentity> Identity() const { return std::nullopt; }
+    // A mount is attached here: only past one can a directory be met again below itself.
+    virtual bool IsMountRoot() const { return false; }
 };
 
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
-    // Opens a directory by full path; nullptr when it cannot be listed, and then failure tells why.
+    // Opens a directory by full path; nullptr when it cannot be listed, and then failure tells why (read as
+    // reached by a given path).
     virtual std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) = 0;
     // How many threads may walk it at once: each holds a few handles of its own.
     virtual int MaxWalkThreads() const { return std::numeric_limits<int>::max(); }

@@ -25,21 +25,13 @@
 
 namespace murako {
 
-// Where a directory lies and what it is: enough to reach it again once its handle has been closed.
-struct DirectoryIdentity {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool operator==(const DirectoryIdentity&) const = default;
-};
-
 namespace {
 
 constexpr size_t kListingBufferSize = 32 * 1024;
-// The walk's handles: half the soft limit, within these bounds.
-constexpr size_t kFewestHandles = 8;
+// The walk's handles: half of the descriptors free when the file system is made, at most this many.
 constexpr size_t kMostHandles = 1024;
 // Each walking thread may hold a few handles beyond the idle ones: the directory it lists, the one it
-// opens, and one it reopens through.
+// opens, and one it reopens through. A walk needs at least one thread's.
 constexpr size_t kHandlesPerThread = 4;
 
 struct PseudoFileSystem {
@@ -137,7 +129,18 @@ struct DirectoryPlace {
     {
     }
 
-    const std::shared_ptr<DirectoryPlace> parent;  // nullptr for a directory opened by path
+    // A chain of places is freed one by one, not recursively: a deep one would overflow the stack.
+    ~DirectoryPlace()
+    {
+        for (std::shared_ptr<DirectoryPlace> up = std::move(parent); up && up.use_count() == 1;) {
+            std::shared_ptr<DirectoryPlace> next = std::move(up->parent);
+            up = std::move(next);
+        }
+    }
+    DirectoryPlace(const DirectoryPlace&) = delete;
+    DirectoryPlace& operator=(const DirectoryPlace&) = delete;
+
+    std::shared_ptr<DirectoryPlace> parent;  // nullptr for a directory opened by path; cleared only when freed
     const std::string name;  // within parent, or the full path for a directory opened by path
     const DirectoryIdentity identity;
 
@@ -423,20 +426,10 @@ public:
     }
 };
 
-// A directory one of whose enclosing directories has the same identity: entering it would walk that
-// directory again, and again. Only a mount root can close such a loop.
-bool ClosesALoop(const DirectoryPlace& parent, const DirectoryIdentity& identity)
-{
-    for (const DirectoryPlace* place = &parent; place; place = place->parent.get())
-        if (place->identity == identity)
-            return true;
-    return false;
-}
-
 class PosixDirectory : public Directory {
 public:
-    PosixDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place)
-        : handles_(std::move(handles)), place_(std::move(place))
+    PosixDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place, bool mountRoot)
+        : handles_(std::move(handles)), place_(std::move(place)), mountRoot_(mountRoot)
     {
     }
     ~PosixDirectory() override
@@ -459,15 +452,13 @@ public:
         std::unique_ptr<Directory> instead;
         if (!Identify(fd, identity, mountRoot)) {
             failure = ReadFailureFromErrno(errno);  // not even its identity: it cannot be walked safely
-        } else if (parent && (mountRoot || identity.device != parent->identity.device) && ClosesALoop(*parent, identity)) {
-            failure = ReadFailure::Loop;
         } else if ((!parent || identity.device != parent->identity.device) && IsPseudoDirectory(fd, identity.device)) {
             // Only a directory on another device than its parent can be the root of a pseudo file system.
             instead = std::make_unique<EmptyDirectory>();
         } else {
             auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), identity);
             handles->Adopt(*place, fd);
-            return std::make_unique<PosixDirectory>(handles, std::move(place));
+            return std::make_unique<PosixDirectory>(handles, std::move(place), mountRoot);
         }
         close(fd);
         handles->Unreserve();
@@ -501,6 +492,8 @@ public:
     ReadFailure ListingFailure() const override { return listingFailure_; }
 
     void SubdirectoriesOpened() override { handles_->Retire(*place_); }
+    std::optional<DirectoryIdentity> Identity() const override { return place_->identity; }
+    bool IsMountRoot() const override { return mountRoot_; }
 
     EntryKind Kind() override
     {
@@ -522,7 +515,7 @@ public:
             failure = reading_->statFailure;
             return std::nullopt;
         }
-        return static_cast<int64_t>(reading_->status.st_size);
+        return LengthOfNonDirectory(reading_->status, failure);
     }
 
     std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
@@ -541,7 +534,7 @@ public:
             failure = ReadFailureFromErrno(error);
             return std::nullopt;
         }
-        return static_cast<int64_t>(status.st_size);
+        return LengthOfNonDirectory(status, failure);
     }
 
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
@@ -554,7 +547,11 @@ public:
         }
         handles_->Reserve();
         const int fd = openat(parentFd, terminated.c_str(), kDirectoryFlags);
-        const int error = errno;
+        int error = errno;
+        struct stat status;
+        if (fd < 0 && error == ENOTDIR && fstatat(parentFd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(status.st_mode))
+            error = ELOOP;  // what was listed as a directory is a link now, as the walk never follows one
         handles_->Unpin(*place_);
         if (fd < 0) {
             handles_->Unreserve();
@@ -565,6 +562,16 @@ public:
     }
 
 private:
+    // A name listed as something else that is a directory now was replaced since: its own size is no file's.
+    static std::optional<int64_t> LengthOfNonDirectory(const struct stat& status, ReadFailure& failure)
+    {
+        if (S_ISDIR(status.st_mode)) {
+            failure = ReadFailure::Vanished;
+            return std::nullopt;
+        }
+        return static_cast<int64_t>(status.st_size);
+    }
+
     // The handle stays pinned from the first name to the end of the listing, which goes on from its offset.
     bool StartOrGoOn()
     {
@@ -615,17 +622,33 @@ private:
     std::shared_ptr<DirectoryHandles> handles_;
     std::shared_ptr<DirectoryPlace> place_;
     std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing
+    const bool mountRoot_;
     bool finished_ = false;
     ReadFailure listingFailure_ = ReadFailure::None;
 };
 
-// Half the soft open-file limit, read once, leaves the rest of the program room.
+// The descriptors open in this process right now; 0 when they cannot be counted.
+size_t OpenDescriptors()
+{
+    DIR* listing = opendir("/proc/self/fd");
+    if (!listing)
+        return 0;
+    size_t count = 0;
+    while (const dirent* entry = readdir(listing))
+        count += entry->d_name[0] != '.';
+    closedir(listing);
+    return count - (count > 0);  // the listing's own
+}
+
+// Half of the descriptors the soft limit leaves free, read once, leaves the rest of the program room.
 size_t HandleBudget()
 {
     struct rlimit limit;
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
         return kMostHandles;
-    return std::clamp<size_t>(limit.rlim_cur / 2, kFewestHandles, kMostHandles);
+    const size_t open = OpenDescriptors();
+    const size_t free = limit.rlim_cur > open ? limit.rlim_cur - open : 0;
+    return std::min(free / 2, kMostHandles);
 }
 
 }  // namespace
@@ -668,10 +691,14 @@ int OpenDirectoryByPath(const std::string& path)
 
 std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFailure& failure)
 {
+    if (handles_->Budget() < kHandlesPerThread) {
+        failure = ReadFailure::TooManyOpenFiles;  // refused whole rather than walked in part
+        return nullptr;
+    }
     handles_->Reserve();
     const int fd = OpenDirectoryByPath(path);
     if (fd < 0) {
-        failure = ReadFailureFromErrno(errno);
+        failure = ReadFailureFromErrno(errno, ReachedBy::GivenPath);
         handles_->Unreserve();
         return nullptr;
     }

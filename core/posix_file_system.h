@@ -11,10 +11,11 @@ namespace murako {
 class DirectoryHandles;
 
 // The local file systems, walked through open directory handles so that no path length or depth limit
-// applies. Links are never followed, kernel pseudo file systems are not entered, and a directory that is
-// one of its own enclosing directories (a bind mount inside its own tree) is a loop, not entered either.
-// However deep the tree, the walk holds at most half the soft open-file limit of directory handles (and
-// at most 1024), reopening a directory step by step from one it still holds when it needs it again.
+// applies. Links are never followed, kernel pseudo file systems are not entered, and every directory tells
+// its device and inode and whether a mount is attached there, so that the walk can tell a loop. However
+// deep the tree, the walk holds at most half the descriptors free when the file system is made (and at most
+// 1024), reopening a directory from one it still holds when it needs it again; with too few free for one
+// walking thread, Open refuses every search as TooManyOpenFiles.
 class PosixFileSystem : public FileSystem {
 public:
     PosixFileSystem();

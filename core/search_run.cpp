@@ -87,9 +87,12 @@ std::string FailureText(ReadFailure failure)
     switch (failure) {
     case ReadFailure::None: break;
     case ReadFailure::Permission: return "アクセス権がありません";
-    case ReadFailure::Vanished: return "検索中に削除されました";
+    case ReadFailure::Vanished: return "検索中に削除または置き換えられました";
     case ReadFailure::TooManyOpenFiles: return "開いているファイルが多すぎます";
     case ReadFailure::Loop: return "自身の上位ディレクトリです (ループ)";
+    case ReadFailure::NotFound: return "見つかりません";
+    case ReadFailure::NotDirectory: return "ディレクトリではありません";
+    case ReadFailure::ReplacedByLink: return "検索中にリンクに置き換えられました";
     case ReadFailure::Other: break;
     }
     return "読み取りエラー";
@@ -307,9 +310,10 @@ bool WalkInParallel(Directory& base, const std::vector<std::string>& names, Rows
 void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel,
              const std::function<void(RunEvent)>& post)
 {
-    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, {}};
     ReadFailure baseFailure = ReadFailure::None;
     std::unique_ptr<Directory> base = fileSystem.Open(run.basePath, baseFailure);
+    LoopGuard loops(base.get());
+    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, {}, &loops};
     Listing listing;
     if (base) {
         std::optional<Listing> listed = ListDirectory(*base, context);

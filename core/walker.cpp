@@ -223,6 +223,7 @@ struct Node {
     std::vector<std::string> names;  // of the subdirectories, kept for the paths of unreadable places below
     std::vector<int64_t> childSizes;
     std::atomic<size_t> pending;   // subdirectories not yet finished
+    WayStep way;
 };
 
 // The subdirectory at index of parent, and with it every later one: a job offers its next sibling before it
@@ -240,8 +241,8 @@ public:
     using Spawn = std::function<void(Job)>;
     using RootFinished = std::function<void(size_t index, int64_t size)>;
 
-    Walk(const WalkContext& context, Spawn spawn, RootFinished rootFinished)
-        : context_(context), spawn_(std::move(spawn)), rootFinished_(std::move(rootFinished))
+    Walk(const WalkContext& context, LoopGuard& loops, Spawn spawn, RootFinished rootFinished)
+        : context_(context), loops_(loops), spawn_(std::move(spawn)), rootFinished_(std::move(rootFinished))
     {
     }
 
@@ -290,6 +291,13 @@ private:
             Finish(parent, index, 0);
             return std::nullopt;
         }
+        WayStep way;
+        if (loops_.Closes(parent ? parent->way : loops_.Base(), *dir, way)) {
+            dir.reset();
+            TellUnread(parent, index, ReadFailure::Loop);
+            Finish(parent, index, 0);
+            return std::nullopt;
+        }
         std::optional<Listing> listing = ListDirectory(*dir, context_);
         if (!listing) {
             Abandon(parent, true);
@@ -303,7 +311,7 @@ private:
             return std::nullopt;
         }
         return Job{new Node{parent, index, std::move(dir), count, listing->filesSize,
-                            std::move(listing->subdirectories), std::vector<int64_t>(count), count},
+                            std::move(listing->subdirectories), std::vector<int64_t>(count), count, way},
                    0};
     }
 
@@ -336,7 +344,7 @@ private:
                 return;
             if (!goOn || Cancelled()) {
                 Node* up = parent->parent;
-                delete parent;
+                Release(parent);
                 Abandon(up, true);
                 return;
             }
@@ -345,7 +353,7 @@ private:
                 AddUnlessOverflow(size, childSize);
             Node* up = parent->parent;
             index = parent->index;
-            delete parent;
+            Release(parent);
             parent = up;
         }
         rootFinished_(index, size);
@@ -361,19 +369,78 @@ private:
             if (node->pending.fetch_sub(children, std::memory_order_acq_rel) != children)
                 return;
             Node* up = node->parent;
-            delete node;
+            Release(node);
             node = up;
             childWasWalked = true;
             children = 1;
         }
     }
 
+    void Release(Node* node)
+    {
+        loops_.Forget(node->way);
+        delete node;
+    }
+
     const WalkContext& context_;
+    LoopGuard& loops_;
     Spawn spawn_;
     RootFinished rootFinished_;
 };
 
+// Whether step lies on the way down to from, from included.
+bool OnTheWay(const WayStep* step, const WayStep& from)
+{
+    for (const WayStep* way = &from; way; way = way->up)
+        if (way == step)
+            return true;
+    return false;
+}
+
 }  // namespace
+
+LoopGuard::LoopGuard(const Directory* base)
+{
+    if (base)
+        base_.identity = base->Identity();
+}
+
+bool LoopGuard::Closes(const WayStep& parent, const Directory& dir, WayStep& step)
+{
+    step = {&parent, dir.Identity(), parent.pastMount, false};
+    if (!step.identity)
+        return false;
+    if (!step.pastMount) {
+        step.pastMount = dir.IsMountRoot() || (parent.identity && parent.identity->device != step.identity->device);
+        if (!step.pastMount)
+            return false;
+    }
+    std::lock_guard lock(mutex_);
+    // Each step is kept once, from the first way down past a mount that reaches it; above a kept step every
+    // step is kept already.
+    for (const WayStep* way = &parent; way && !way->kept; way = way->up) {
+        if (way->identity)
+            kept_.emplace(*way->identity, way);
+        way->kept = true;
+    }
+    const auto [first, last] = kept_.equal_range(*step.identity);
+    return std::any_of(first, last, [&](const auto& met) { return OnTheWay(met.second, parent); });
+}
+
+void LoopGuard::Forget(const WayStep& step)
+{
+    if (!step.kept)
+        return;
+    std::lock_guard lock(mutex_);
+    if (!step.identity)
+        return;
+    const auto [first, last] = kept_.equal_range(*step.identity);
+    for (auto it = first; it != last; ++it)
+        if (it->second == &step) {
+            kept_.erase(it);
+            return;
+        }
+}
 
 std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 {
@@ -412,8 +479,9 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
 {
     std::vector<Job> stack;
     int64_t result = 0;
+    LoopGuard ownLoops(nullptr);
     Walk walk(
-        context, [&stack](Job job) { stack.push_back(std::move(job)); },
+        context, context.loops ? *context.loops : ownLoops, [&stack](Job job) { stack.push_back(std::move(job)); },
         [&result](size_t, int64_t size) { result = size; });
     walk.Run(nullptr, 0, std::move(PrmDir));
     while (!stack.empty()) {
@@ -445,8 +513,10 @@ void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::strin
                                  const std::function<void(size_t index, int64_t size)>& finished)
 {
     TaskGroup group;
+    LoopGuard ownLoops(&parent);
     Walk walk(
-        context, [&group, &walk](Job job) { group.Run([&walk, job] { walk.Run(job); }); }, finished);
+        context, context.loops ? *context.loops : ownLoops,
+        [&group, &walk](Job job) { group.Run([&walk, job] { walk.Run(job); }); }, finished);
     // Like a subdirectory's job, each walk offers the next before it starts.
     std::function<void(size_t)> walkFrom = [&](size_t i) {
         if (!context.searching.load(std::memory_order_relaxed))

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "file_system.h"
@@ -21,6 +23,44 @@ inline void AddUnlessOverflow(int64_t& sum, int64_t value)
         sum = result;
 }
 
+// One directory on the way down from a walk's base to the directory being walked.
+struct WayStep {
+    const WayStep* up = nullptr;  // nullptr above the base
+    std::optional<DirectoryIdentity> identity;
+    bool pastMount = false;  // a mount lies between the base and here, so a directory may be met again below
+    mutable bool kept = false;  // in its guard's set; changed under the guard's mutex
+};
+
+// Finds a directory met again below itself, as through a bind mount of one of its ancestors: it is not
+// entered. A plain tree cannot loop, so nothing is kept or looked up until a way down passes a mount; from
+// there on every directory is looked up in a set of the directories on the ways being walked. Safe from
+// several threads at once.
+class LoopGuard {
+public:
+    // base: the directory the walk's roots lie in, nullptr when the roots are the base.
+    explicit LoopGuard(const Directory* base);
+    LoopGuard(const LoopGuard&) = delete;
+    LoopGuard& operator=(const LoopGuard&) = delete;
+
+    const WayStep& Base() const { return base_; }
+    // Fills step for dir, entered below parent; true when dir is one of the directories on its own way down.
+    bool Closes(const WayStep& parent, const Directory& dir, WayStep& step);
+    // The step's directory has been walked, and with it every directory below.
+    void Forget(const WayStep& step);
+
+private:
+    struct Hash {
+        size_t operator()(const DirectoryIdentity& identity) const noexcept
+        {
+            return std::hash<uint64_t>()(identity.inode * 0x9e3779b97f4a7c15ULL ^ identity.device);
+        }
+    };
+
+    WayStep base_;
+    std::mutex mutex_;
+    std::unordered_multimap<DirectoryIdentity, const WayStep*, Hash> kept_;
+};
+
 // What a walk needs of its run: the yield after every entry and subdirectory, and the busy flag tested
 // right after it.
 struct WalkContext {
@@ -32,6 +72,8 @@ struct WalkContext {
     // below that walk's root ("" for the root itself) and why. A directory whose listing broke off or some of
     // whose files could not be measured is told once; a subdirectory that could not be opened, by its path.
     std::function<void(size_t walk, const std::string& path, ReadFailure failure)> unread{};
+    // Shared by the walks started together from one base; nullptr: each walk has one of its own.
+    LoopGuard* loops = nullptr;
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const
@@ -61,7 +103,8 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 
 // The size of a directory's whole subtree: its own files first, then its subdirectories in listing order,
 // each addition skipped when it would overflow. 0 for a directory that cannot be listed (nullptr) and 0
-// when the run is cancelled during the walk. Places that cannot be read are told as those of walk 0.
+// when the run is cancelled during the walk. Places that cannot be read are told as those of walk 0, and so
+// is a directory met again below itself, which counts 0.
 int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context);
 
 // Runs body on a task arena of requested threads, or of the walk's own count when requested is 0, and never

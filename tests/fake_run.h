@@ -34,6 +34,8 @@ public:
         int listingFailsAfter = -1;  // names returned before the listing breaks off
         std::function<void()> whenListed;  // runs as the listing fetches its first name
         ReadFailure failure = ReadFailure::Permission;  // why any of the above fails
+        std::optional<DirectoryIdentity> identity;  // none: the walk cannot tell a loop here
+        bool mountRoot = false;
     };
 
     FakeFileSystem() { nodes_["/"].isDirectory = true; }
@@ -43,6 +45,9 @@ public:
     Node& At(const std::string& path) { return nodes_.at(Normal(path)); }
 
     std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
+
+    std::function<void(std::string_view name)> beforeEachLength;  // runs on the querying thread
+    std::atomic<int64_t> namesListed{0};     // every name any listing returned
 
     static std::string Normal(std::string path)
     {
@@ -68,7 +73,7 @@ private:
         return *this;
     }
 
-    std::unique_ptr<Directory> OpenNode(const std::string& path, ReadFailure& failure);
+    std::unique_ptr<Directory> OpenNode(const std::string& path, ReachedBy reached, ReadFailure& failure);
 
     std::map<std::string, Node> nodes_;
 };
@@ -98,6 +103,7 @@ public:
         }
         current_ = names_[next_++];
         name = current_;
+        fs_.namesListed.fetch_add(1, std::memory_order_relaxed);
         return true;
     }
 
@@ -115,6 +121,8 @@ public:
 
     std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
     {
+        if (fs_.beforeEachLength)
+            fs_.beforeEachLength(name);
         const Node* node = Child(std::string(name));
         if (!node || node->lengthFails) {
             failure = node ? node->failure : ReadFailure::Vanished;
@@ -125,8 +133,11 @@ public:
 
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
     {
-        return fs_.OpenNode(Join(std::string(name)), failure);
+        return fs_.OpenNode(Join(std::string(name)), ReachedBy::Listing, failure);
     }
+
+    std::optional<DirectoryIdentity> Identity() const override { return fs_.nodes_.at(path_).identity; }
+    bool IsMountRoot() const override { return fs_.nodes_.at(path_).mountRoot; }
 
 private:
     std::string Join(const std::string& name) const { return (path_ == "/" ? "/" : path_ + "/") + name; }
@@ -147,19 +158,47 @@ private:
 
 inline std::unique_ptr<Directory> FakeFileSystem::Open(const std::string& path, ReadFailure& failure)
 {
-    return OpenNode(Normal(path), failure);
+    return OpenNode(Normal(path), ReachedBy::GivenPath, failure);
 }
 
-inline std::unique_ptr<Directory> FakeFileSystem::OpenNode(const std::string& path, ReadFailure& failure)
+inline std::unique_ptr<Directory> FakeFileSystem::OpenNode(const std::string& path, ReachedBy reached,
+                                                          ReadFailure& failure)
 {
     auto it = nodes_.find(path);
-    if (it == nodes_.end() || !it->second.isDirectory || it->second.unlistable) {
-        const bool gone = it == nodes_.end() || !it->second.isDirectory;
-        failure = gone ? ReadFailure::Vanished : it->second.failure;
+    if (it == nodes_.end()) {
+        failure = ReadFailureFromErrno(ENOENT, reached);
+        return nullptr;
+    }
+    if (!it->second.isDirectory || it->second.unlistable) {
+        failure = it->second.isDirectory ? it->second.failure : ReadFailureFromErrno(ENOTDIR, reached);
         return nullptr;
     }
     return std::make_unique<FakeDirectory>(*this, path);
 }
+
+// A directory that passes every call on to another, for fakes that change only a few of them.
+class ForwardingDirectory : public Directory {
+public:
+    explicit ForwardingDirectory(std::unique_ptr<Directory> inner) : inner_(std::move(inner)) {}
+    bool NextName(std::string_view& name) override { return inner_->NextName(name); }
+    ReadFailure ListingFailure() const override { return inner_->ListingFailure(); }
+    EntryKind Kind() override { return inner_->Kind(); }
+    std::optional<int64_t> Length(ReadFailure& failure) override { return inner_->Length(failure); }
+    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+    {
+        return inner_->LengthOf(name, failure);
+    }
+    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
+    {
+        return inner_->OpenSubdirectory(name, failure);
+    }
+    void SubdirectoriesOpened() override { inner_->SubdirectoriesOpened(); }
+    std::optional<DirectoryIdentity> Identity() const override { return inner_->Identity(); }
+    bool IsMountRoot() const override { return inner_->IsMountRoot(); }
+
+protected:
+    std::unique_ptr<Directory> inner_;
+};
 
 // A point a worker thread stops at until the test opens it.
 class Gate {

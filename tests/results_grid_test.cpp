@@ -274,7 +274,7 @@ TEST_F(GridTest, UnreadRowsAreMarkedInTheNumberCellAndSayWhereInTheirTooltip)
                                                "/x/b (アクセス権がありません)\n/x/c (アクセス権がありません)\n"
                                                "/x/d (アクセス権がありません)\n/x/e (アクセス権がありません)\n…"));
     EXPECT_EQ(grid.CellToolTip(3, 0),
-              QStringLiteral("読み取れなかったディレクトリ: 1\n/x/gone (検索中に削除されました)"));
+              QStringLiteral("読み取れなかったディレクトリ: 1\n/x/gone (検索中に削除または置き換えられました)"));
     EXPECT_TRUE(grid.CellToolTip(1, 1).isEmpty());
 
     grid.SetUnread(3, {});

@@ -13,6 +13,7 @@
 #include "fake_run.h"
 #include "headless_run.h"
 #include "search_run.h"
+#include "walker.h"
 
 namespace murako {
 namespace {
@@ -44,6 +45,21 @@ std::string Describe(int32_t row, const UnreadPlaces& unread)
     for (const UnreadPlaces::Place& place : unread.first)
         text += " " + place.path + " " + FailureText(place.failure) + ",";
     return text;
+}
+
+// Each row of a search as "number name bytes", each followed by its count of unread places and the first.
+std::vector<std::string> RowsAndUnreadPlaces(std::shared_ptr<FileSystem> fs, const std::string& path, int threads)
+{
+    ResultsTable grid;
+    std::vector<std::string> rows;
+    SearchController::Options options;
+    options.threads = threads;
+    options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
+        rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
+    };
+    options.rowUnread = [&](int32_t row, const UnreadPlaces& unread) { rows.push_back(Describe(row, unread)); };
+    SearchWithoutWindow(grid, std::move(fs), path, options);
+    return rows;
 }
 
 // Serial (1 thread) unless a derived fixture says otherwise.
@@ -357,9 +373,9 @@ TEST_P(SearchRunModes, UnreadPlacesAreToldPerRowWithTheirReasonsBesideUnchangedS
         << "what cannot be read counts 0, as before";
     EXPECT_EQ(unread, (std::vector<std::string>{
                           "2 2: /base/sub1/deep/broken 読み取りエラー, /base/sub1/locked アクセス権がありません,",
-                          "3 1: /base/.dotdir 検索中に削除されました,",
+                          "3 1: /base/.dotdir 検索中に削除または置き換えられました,",
                           "4 1: /base/sub2/loop 自身の上位ディレクトリです (ループ),",
-                          "5 4: /base/.dotdir 検索中に削除されました, /base/sub1/deep/broken 読み取りエラー, "
+                          "5 4: /base/.dotdir 検索中に削除または置き換えられました, /base/sub1/deep/broken 読み取りエラー, "
                           "/base/sub1/locked アクセス権がありません, /base/sub2/loop 自身の上位ディレクトリです (ループ),"}))
         << "a directory whose files cannot be measured is told once";
     EXPECT_TRUE(std::regex_match(presentation.progress.back(),
@@ -382,6 +398,63 @@ TEST_P(SearchRunModes, ABaseThatCannotBeListedMarksRootFilesAndTheTotal)
     Controller().Command1_Click();
     EXPECT_EQ(unread, (std::vector<std::string>{"1 1: /base/ アクセス権がありません,",
                                                 "2 1: /base/ アクセス権がありません,"}));
+
+    // A path given to be searched was never seen in a listing: it was not removed during the search.
+    for (const auto& [path, why] : {std::pair{"/nowhere", "見つかりません"}, {"/base/a.txt", "ディレクトリではありません"}}) {
+        choices.path = path;
+        unread.clear();
+        Controller().Command1_Click();
+        const std::string place = std::string(path) + "/ " + why + ",";
+        EXPECT_EQ(unread, (std::vector<std::string>{"1 1: " + place, "2 1: " + place}));
+    }
+}
+
+// Identities as a bind mount of an ancestor shows them: /base/a/b is /base again, and below it /base/a.
+TEST_P(SearchRunModes, ADirectoryMetAgainOnItsOwnWayDownIsALoopThatCountsNothing)
+{
+    auto identify = [&](const std::string& path, uint64_t device, uint64_t inode, bool mountRoot = false) {
+        fs.At(path).identity = DirectoryIdentity{device, inode};
+        fs.At(path).mountRoot = mountRoot;
+    };
+    fs.File("/base/a/b/a.txt", 1536).File("/base/a/b/a/x", 51200).File("/base/a/b/sub2/s/t", 3);
+    identify("/base", 1, 1);
+    identify("/base/sub1", 1, 2);
+    identify("/base/sub1/deep", 1, 3);
+    identify("/base/sub2", 1, 5);
+    identify("/base/a", 1, 6);
+    identify("/base/a/b", 1, 1, true);
+    identify("/base/a/b/a", 1, 6);
+    identify("/base/a/b/sub2", 1, 5);
+    identify("/base/a/b/sub2/s", 1, 7);
+    const std::string loop = " 自身の上位ディレクトリです (ループ),";
+
+    Controller().Command1_Click();
+    EXPECT_EQ(written, (std::vector<std::string>{"1 [Root Files] 2560", "2 sub1 76800", "3 .dotdir 1536",
+                                                 "4 sub2 0", "5 a 0", "6 /base/合計 80896"}));
+    EXPECT_EQ(unread, (std::vector<std::string>{"5 1: /base/a/b" + loop, "6 1: /base/a/b" + loop}));
+
+    // Searched from /base/a, the mount is /base, not on the way; the loop closes at an ordinary directory.
+    choices.path = "/base/a";
+    written.clear();
+    unread.clear();
+    Controller().Command1_Click();
+    EXPECT_EQ(written, (std::vector<std::string>{"1 [Root Files] 0", "2 b 1539", "3 /base/a/合計 1539"}));
+    EXPECT_EQ(unread, (std::vector<std::string>{"2 1: /base/a/b/a" + loop, "3 1: /base/a/b/a" + loop}));
+
+    // A change of device is a mount too; a directory met twice side by side, not on one way down, is no loop.
+    fs.File("/base/m/n/f", 4).File("/base/m/n/up/g", 8).File("/base/m/twin/s/t", 16);
+    identify("/base/m", 2, 1);
+    identify("/base/m/n", 2, 2);
+    identify("/base/m/n/up", 2, 1);
+    identify("/base/m/twin", 1, 5, true);
+    identify("/base/m/twin/s", 1, 7);
+    choices.path = "/base";
+    written.clear();
+    unread.clear();
+    Controller().Command1_Click();
+    EXPECT_EQ(written[5], "6 m 20");
+    EXPECT_EQ(unread, (std::vector<std::string>{"5 1: /base/a/b" + loop, "6 1: /base/m/n/up" + loop,
+                                                "7 2: /base/a/b" + loop + " /base/m/n/up" + loop}));
 }
 
 TEST_P(SearchRunModes, OnlyTheFirstFewPlacesInPathOrderAreKeptButAllAreCounted)
@@ -448,24 +521,11 @@ TEST(SearchRunThreads, ParallelWalksGiveTheSerialResult)
     for (size_t i = 1; i < dirs.size(); i += 97)
         fs.At(dirs[i]).unlistable = true;
 
-    // The rows, then every row's unread places.
-    auto walk = [&](int threads) {
-        ResultsTable grid;
-        std::vector<std::string> rows;
-        SearchController::Options options;
-        options.threads = threads;
-        options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
-            rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
-        };
-        options.rowUnread = [&](int32_t row, const UnreadPlaces& unread) { rows.push_back(Describe(row, unread)); };
-        SearchWithoutWindow(grid, sharedFs, "/base", options);
-        return rows;
-    };
-    const std::vector<std::string> serial = walk(1);
+    const std::vector<std::string> serial = RowsAndUnreadPlaces(sharedFs, "/base", 1);
     EXPECT_GT(serial.size(), 6u);
     EXPECT_TRUE(std::regex_match(serial.back(), std::regex("[0-9]+ [1-9][0-9]*:.*"))) << "the total has unread places";
     for (int threads : {2, 4})
-        EXPECT_EQ(walk(threads), serial) << threads << " threads";
+        EXPECT_EQ(RowsAndUnreadPlaces(sharedFs, "/base", threads), serial) << threads << " threads";
 }
 
 TEST(SearchRunThreads, LengthsQueriedAsideCountLikeAnyOther)
@@ -478,11 +538,64 @@ TEST(SearchRunThreads, LengthsQueriedAsideCountLikeAnyOther)
         fs->File("/many/f" + std::to_string(i), i == 1000 ? -500 : 1);
     fs->At("/many/f700").lengthFails = true;
     for (int threads : {1, 2}) {
-        ResultsTable grid;
-        EXPECT_EQ(fakes::SearchRows(grid, fs, "/many", threads),
-                  (std::vector<std::string>{"1 [Root Files] 8498", "2 /many/合計 8498"}))
+        const std::string place = "1: /many/ アクセス権がありません,";
+        EXPECT_EQ(RowsAndUnreadPlaces(fs, "/many", threads),
+                  (std::vector<std::string>{"1 [Root Files] 8498", "1 " + place, "2 /many/合計 8498", "2 " + place}))
             << threads << " threads";
     }
+}
+
+// Walks on several threads keep the directories of several ways down at once: only the way a directory is
+// met on decides whether it closes a loop.
+TEST(LoopGuard, ADirectoryMetOnAnotherWayDownIsNoLoop)
+{
+    FakeFileSystem fs;
+    fs.Dir("/base/x/y").Dir("/base/twin").Dir("/base/x/back");
+    fs.At("/base").identity = DirectoryIdentity{1, 1};
+    fs.At("/base/x").identity = DirectoryIdentity{1, 2};
+    fs.At("/base/x").mountRoot = true;
+    fs.At("/base/x/y").identity = DirectoryIdentity{1, 3};
+    fs.At("/base/twin").identity = DirectoryIdentity{1, 2};
+    fs.At("/base/twin").mountRoot = true;
+    fs.At("/base/x/back").identity = DirectoryIdentity{1, 1};
+    ReadFailure failure = ReadFailure::None;
+    auto open = [&](const char* path) { return fs.Open(path, failure); };
+
+    LoopGuard guard(open("/base").get());
+    WayStep x, y, twin, back;
+    EXPECT_FALSE(guard.Closes(guard.Base(), *open("/base/x"), x));
+    EXPECT_TRUE(x.pastMount);
+    EXPECT_FALSE(guard.Closes(x, *open("/base/x/y"), y)) << "keeps x and the base as y's way down";
+    EXPECT_FALSE(guard.Closes(guard.Base(), *open("/base/twin"), twin)) << "x, kept, is twin's sibling";
+    EXPECT_TRUE(guard.Closes(x, *open("/base/x/back"), back));
+}
+
+// A listing faster than the length queries of its files waits for them rather than holding every name.
+TEST(SearchRunThreads, AListingWaitsForItsLengthQueriesToCatchUp)
+{
+    constexpr int kFiles = 40000;
+    auto fs = std::make_shared<FakeFileSystem>();
+    for (int i = 0; i < kFiles; ++i)
+        fs->File("/many/f" + std::to_string(i), 1);
+    Gate lengths;
+    // The first few hundred lengths are queried on the listing's own thread, the rest aside.
+    fs->beforeEachLength = [&](std::string_view name) {
+        if (name.size() > 4)
+            lengths.Pass();
+    };
+    std::vector<std::string> rows;
+    std::thread search([&] {
+        ResultsTable grid;
+        rows = fakes::SearchRows(grid, fs, "/many", 2);
+    });
+    ASSERT_TRUE(lengths.WaitForWaiter());
+    // Given time, an unbounded listing would reach the end while every length query waits.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int64_t listedBeforeTheGate = fs->namesListed.load();
+    lengths.Open();
+    search.join();
+    EXPECT_LT(listedBeforeTheGate, 12000) << "the listing held names of chunks no query had reached";
+    EXPECT_EQ(rows, (std::vector<std::string>{"1 [Root Files] 40000", "2 /many/合計 40000"}));
 }
 
 }  // namespace

@@ -71,10 +71,10 @@ public:
     bool Idle() const { return openDirectories.load() == 0; }
 
 private:
-    class GatedDirectory : public Directory {
+    class GatedDirectory : public ForwardingDirectory {
     public:
         GatedDirectory(std::unique_ptr<Directory> inner, GatedFileSystem& owner, bool opened)
-            : inner_(std::move(inner)), owner_(owner), openedByPath_(opened)
+            : ForwardingDirectory(std::move(inner)), owner_(owner), openedByPath_(opened)
         {
             ++owner_.openDirectories;
         }
@@ -84,13 +84,6 @@ private:
             if (openedByPath_)
                 owner_.listing.Pass();
             return inner_->NextName(name);
-        }
-        ReadFailure ListingFailure() const override { return inner_->ListingFailure(); }
-        EntryKind Kind() override { return inner_->Kind(); }
-        std::optional<int64_t> Length(ReadFailure& failure) override { return inner_->Length(failure); }
-        std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
-        {
-            return inner_->LengthOf(name, failure);
         }
         std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
         {
@@ -104,7 +97,6 @@ private:
         }
 
     private:
-        std::unique_ptr<Directory> inner_;
         GatedFileSystem& owner_;
         bool openedByPath_;
     };
