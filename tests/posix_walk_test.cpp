@@ -195,8 +195,9 @@ private:
         {
             if (!inner_->NextName(name))
                 return false;
-            if (path_ + "/" + std::string(name) == fs_.victim_)
+            if (path_ + "/" + std::string(name) == fs_.victim_) {
                 EXPECT_EQ(unlink(fs_.victim_.c_str()), 0);
+            }
             return true;
         }
         std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
