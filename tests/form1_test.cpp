@@ -478,6 +478,19 @@ TEST_F(GatedWindowTest, PrintDuringARunCancelledInTheDialogSaysSoAndTheRunGoesOn
     EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the search finishes after the print";
 }
 
+TEST_F(GatedWindowTest, APrintCancelledAfterTheRunMovedOnLeavesTheCurrentCellWhereTheRunPutIt)
+{
+    SearchUntilTheSecondSubdirectory();
+
+    ModalAnswerer answerer(false, [&] { FinishEverything(); });
+    QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+
+    ASSERT_EQ(answerer.printerDialogs, 1);
+    ASSERT_EQ(Cells(form.Table()).size(), 6u);
+    EXPECT_EQ(form.Table().Row(), 5) << "the total's size, as the run left it";
+    EXPECT_EQ(form.Table().Col(), 2);
+}
+
 TEST_F(GatedWindowTest, PrintDuringARunHoldsTheRowsOfTheMomentOfThePressWhileTheRunGoesOn)
 {
     if (QPrinter().outputFormat() != QPrinter::PdfFormat)
@@ -488,20 +501,17 @@ TEST_F(GatedWindowTest, PrintDuringARunHoldsTheRowsOfTheMomentOfThePressWhileThe
     SearchUntilTheSecondSubdirectory();
 
     // The run finishes while the printer dialog is open; only then does the user press OK.
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
-            gated->walk.Open();
-            EXPECT_TRUE(WaitUntil([&] { return !form.Controller().Searching(); }));
-            dialog->accept();
-        }
-    });
-    answerer.start(20);
-    QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
-    answerer.stop();
+    {
+        ModalAnswerer answerer(true, [&] { FinishEverything(); });
+        QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+        EXPECT_TRUE(answerer.messages.empty());
+    }
     qputenv("HOME", savedHome);
 
     EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the window shows every row";
+    // Printing read the cells of the press one by one, ending on the size of their last row.
+    EXPECT_EQ(form.Table().Row(), 2);
+    EXPECT_EQ(form.Table().Col(), 2);
     QProcess pdftotext;
     pdftotext.start(QStringLiteral("pdftotext"), {home.filePath(QStringLiteral("Murako.pdf")), QStringLiteral("-")});
     ASSERT_TRUE(pdftotext.waitForFinished(30000));
