@@ -72,6 +72,8 @@ private:
     int NeededWidth(int col) const;
     int HeaderWidth(int col) const;
     int TextSpace(int col) const;
+    int WholePixels(const QString& text) const;
+    QString ShownText(int row, int col) const;
     QString Text(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
