@@ -267,6 +267,26 @@ TEST_F(ReaderTest, ANewSearchLeavesNothingStaleInTheCellsAReaderHolds)
     EXPECT_TRUE(Grid()->accessibleDescription().isEmpty()) << "no row text kept beside the cells";
 }
 
+TEST_F(ReaderTest, ACutNamesDescriptionSaysOnlyWhatItsTooltipAddsToTheName)
+{
+    ResultsTable& table = form->Table();
+    QAccessibleInterface* name = GridTable()->cellAt(0, 1);
+    for (const std::string& longName : {"/data/" + std::string(120, 'n'), "/data/two\nlines/" + std::string(120, 'n')}) {
+        SetCellText(table, 1, 1, longName);
+        const QString text = QString::fromStdString(longName);
+        ASSERT_EQ(Grid()->CellToolTip(1, 1), text) << "drawn cut";
+        EXPECT_EQ(name->text(QAccessible::Name), text);
+        EXPECT_EQ(name->text(QAccessible::Description).toStdString(), "");
+
+        UnreadPlaces unread;
+        unread.Add({"/data/locked", ReadFailure::Permission});
+        Grid()->SetUnread(1, unread);
+        EXPECT_EQ(name->text(QAccessible::Description).toStdString(),
+                  "読み取れなかったディレクトリ: 1\n/data/locked (アクセス権がありません)");
+        Grid()->SetUnread(1, {});
+    }
+}
+
 TEST_F(ReaderTest, StatusPanelsReadAsTheirTextAndTellWhenASearchStartsAndEnds)
 {
     TempTree tree;

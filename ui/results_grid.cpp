@@ -267,10 +267,16 @@ Qt::Alignment ResultsGrid::CellAlignment(int row, int col) const
 
 QString ResultsGrid::CellToolTip(int row, int col) const
 {
-    QStringList lines;
     const QString text = Text(row, col);
-    if (ShownText(row, col) != text)
-        lines << text;
+    const QString notes = CellNotes(row, col);
+    if (ShownText(row, col) == text)
+        return notes;
+    return notes.isEmpty() ? text : text + QLatin1Char('\n') + notes;
+}
+
+QString ResultsGrid::CellNotes(int row, int col) const
+{
+    QStringList lines;
     constexpr int size = 2;
     if (col == size && row >= ResultsTable::FixedRows) {
         if (const std::optional<int64_t> bytes = table_.RowBytes(row)) {
