@@ -18,6 +18,7 @@
 #include "form1.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
+#include "table_rows.h"
 #include "window_test_support.h"
 
 namespace murako {
@@ -181,13 +182,17 @@ TEST_F(ReaderTest, AFinishedSearchReadsAsATableCellByCellUnderItsColumnHeaders)
     EXPECT_EQ(gridTable->cellAt(0, 3), nullptr);
     EXPECT_EQ(grid->child(15), nullptr);
 
-    // The current cell, the total's size, is the one selected cell; a point on the screen finds its cell.
+    // The current cell, the total's size, is the one selected cell, focused only when the grid is; a point on
+    // the screen finds its cell.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(Control<QPushButton>("Command3")->hasFocus());
     ASSERT_EQ(gridTable->selectedCells().size(), 1);
     EXPECT_EQ(gridTable->selectedCells()[0], gridTable->cellAt(3, 2));
     EXPECT_TRUE(gridTable->cellAt(3, 2)->state().selected);
+    EXPECT_FALSE(gridTable->cellAt(3, 2)->state().focused);
+    EXPECT_EQ(grid->focusChild(), nullptr);
     EXPECT_FALSE(gridTable->cellAt(2, 2)->state().selected);
-    form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
     QAccessibleInterface* name = gridTable->cellAt(1, 1);
     EXPECT_EQ(grid->childAt(name->rect().center().x(), name->rect().center().y()), name);
     EXPECT_TRUE(grid->rect().contains(name->rect()));
@@ -267,6 +272,49 @@ TEST_F(ReaderTest, ANewSearchLeavesNothingStaleInTheCellsAReaderHolds)
     EXPECT_TRUE(Grid()->accessibleDescription().isEmpty()) << "no row text kept beside the cells";
 }
 
+TEST_F(ReaderTest, RowsArrivingOverSeveralFramesAreAnnouncedAsInsertedEachOnceWithoutAGap)
+{
+    ASSERT_NE(GridTable(), nullptr);
+    ResultsTable& table = form->Table();
+    auto inserted = [&] {
+        std::vector<std::pair<int, int>> ranges;
+        for (const Heard& entry : events)
+            if (entry.type == QAccessible::TableModelChanged && entry.object == Grid() &&
+                entry.change == QAccessibleTableModelChangeEvent::RowsInserted)
+                ranges.emplace_back(entry.row, entry.col);
+        return ranges;
+    };
+    for (const int batch : {1, 3, 2}) {
+        const size_t told = inserted().size();
+        for (int i = 0; i < batch; ++i)
+            fakes::AddRow(table, std::to_string(table.Rows()), "d", "1 kb");
+        ASSERT_TRUE(WaitUntil([&] { return inserted().size() > told; }));
+    }
+    // Table rows from 0; the empty row 0 was there before.
+    EXPECT_EQ(inserted(), (std::vector<std::pair<int, int>>{{1, 1}, {2, 4}, {5, 6}}));
+    EXPECT_EQ(GridTable()->rowCount(), 7);
+}
+
+TEST_F(ReaderTest, ACutNamesDescriptionSaysOnlyWhatItsTooltipAddsToTheName)
+{
+    ResultsTable& table = form->Table();
+    QAccessibleInterface* name = GridTable()->cellAt(0, 1);
+    for (const std::string& longName : {"/data/" + std::string(120, 'n'), "/data/two\nlines/" + std::string(120, 'n')}) {
+        SetCellText(table, 1, 1, longName);
+        const QString text = QString::fromStdString(longName);
+        ASSERT_EQ(Grid()->CellToolTip(1, 1), text) << "drawn cut";
+        EXPECT_EQ(name->text(QAccessible::Name), text);
+        EXPECT_EQ(name->text(QAccessible::Description).toStdString(), "");
+
+        UnreadPlaces unread;
+        unread.Add({"/data/locked", ReadFailure::Permission});
+        Grid()->SetUnread(1, unread);
+        EXPECT_EQ(name->text(QAccessible::Description).toStdString(),
+                  "読み取れなかったディレクトリ: 1\n/data/locked (アクセス権がありません)");
+        Grid()->SetUnread(1, {});
+    }
+}
+
 TEST_F(ReaderTest, StatusPanelsReadAsTheirTextAndTellWhenASearchStartsAndEnds)
 {
     TempTree tree;
@@ -284,7 +332,8 @@ TEST_F(ReaderTest, StatusPanelsReadAsTheirTextAndTellWhenASearchStartsAndEnds)
         EXPECT_EQ(QAccessible::queryAccessibleInterface(panel)->text(QAccessible::Name), panel->text()) << which;
         if (panel->objectName() == "StatusBar1.Panels(1)") {
             EXPECT_EQ(told, (std::vector<QString>{"検索中...", ""})) << "a reader hears the search start and end";
-        } else if (!told.empty()) {
+        } else {
+            ASSERT_FALSE(told.empty()) << which << " never told a reader what it shows";
             EXPECT_EQ(told.back(), panel->text()) << which;
         }
     }

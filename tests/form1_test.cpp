@@ -63,9 +63,10 @@ protected:
         EXPECT_EQ(Control<QPushButton>("Command1")->text(), busy ? "取消" : "検索");
         EXPECT_EQ(Control<QPushButton>("Command2")->isVisibleTo(&form), !busy);
         EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->text(), busy ? "検索中..." : "");
-        EXPECT_EQ(QApplication::overrideCursor() != nullptr, busy);
-        if (busy) {
-            EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        const QCursor* pointer = QApplication::overrideCursor();
+        EXPECT_EQ(pointer != nullptr, busy);
+        if (busy && pointer) {
+            EXPECT_EQ(pointer->shape(), Qt::WaitCursor);
         }
         for (const char* name : {"Frame1", "Frame2", "Drive1", "Dir1"})
             EXPECT_EQ(Control<QWidget>(name)->isEnabled(), !busy) << name;
@@ -478,6 +479,19 @@ TEST_F(GatedWindowTest, PrintDuringARunCancelledInTheDialogSaysSoAndTheRunGoesOn
     EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the search finishes after the print";
 }
 
+TEST_F(GatedWindowTest, APrintCancelledAfterTheRunMovedOnLeavesTheCurrentCellWhereTheRunPutIt)
+{
+    SearchUntilTheSecondSubdirectory();
+
+    ModalAnswerer answerer(false, [&] { FinishEverything(); });
+    QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+
+    ASSERT_EQ(answerer.printerDialogs, 1);
+    ASSERT_EQ(Cells(form.Table()).size(), 6u);
+    EXPECT_EQ(form.Table().Row(), 5) << "the total's size, as the run left it";
+    EXPECT_EQ(form.Table().Col(), 2);
+}
+
 TEST_F(GatedWindowTest, PrintDuringARunHoldsTheRowsOfTheMomentOfThePressWhileTheRunGoesOn)
 {
     if (QPrinter().outputFormat() != QPrinter::PdfFormat)
@@ -488,20 +502,17 @@ TEST_F(GatedWindowTest, PrintDuringARunHoldsTheRowsOfTheMomentOfThePressWhileThe
     SearchUntilTheSecondSubdirectory();
 
     // The run finishes while the printer dialog is open; only then does the user press OK.
-    QTimer answerer;
-    QObject::connect(&answerer, &QTimer::timeout, [&] {
-        if (auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget())) {
-            gated->walk.Open();
-            EXPECT_TRUE(WaitUntil([&] { return !form.Controller().Searching(); }));
-            dialog->accept();
-        }
-    });
-    answerer.start(20);
-    QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
-    answerer.stop();
+    {
+        ModalAnswerer answerer(true, [&] { FinishEverything(); });
+        QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+        EXPECT_TRUE(answerer.messages.empty());
+    }
     qputenv("HOME", savedHome);
 
     EXPECT_EQ(Cells(form.Table()).size(), 6u) << "the window shows every row";
+    // Printing read the cells of the press one by one, ending on the size of their last row.
+    EXPECT_EQ(form.Table().Row(), 2);
+    EXPECT_EQ(form.Table().Col(), 2);
     QProcess pdftotext;
     pdftotext.start(QStringLiteral("pdftotext"), {home.filePath(QStringLiteral("Murako.pdf")), QStringLiteral("-")});
     ASSERT_TRUE(pdftotext.waitForFinished(30000));
@@ -560,6 +571,7 @@ TEST_F(GatedWindowTest, TheSecondPanelCountsDuringARunAndUnreadRowsAreMarkedAsTh
     ASSERT_TRUE(gated->walk.WaitForWaiter());
     // The base's four names and the data file of the second subdirectory; the refused one lists nothing.
     ASSERT_TRUE(WaitUntil([&] { return progress->text() == "5 個の項目"; })) << progress->text().toStdString();
+    EXPECT_EQ(progress->toolTip().toStdString(), "") << "a summary that fits needs no tooltip";
     ASSERT_TRUE(WaitUntil([&] { return form.Table().Rows() == 4; }));
     EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->text(), "検索中...");
     EXPECT_TRUE(grid->IsMarked(2)) << "marked while the run goes on";
@@ -575,6 +587,7 @@ TEST_F(GatedWindowTest, TheSecondPanelCountsDuringARunAndUnreadRowsAreMarkedAsTh
     EXPECT_TRUE(std::regex_match(progress->text().toStdString(),
                                  std::regex("6 個の項目　[0-9]+\\.[0-9] 秒　読み取れなかったディレクトリ: 1")))
         << progress->text().toStdString();
+    EXPECT_EQ(progress->toolTip().toStdString(), "");
     EXPECT_EQ(Cells(form.Table())[2], (std::vector<std::string>{"2", order[0], "0 kb"})) << "counted 0, as ever";
     EXPECT_EQ(grid->CellToolTip(5, 0).toStdString(), unread) << "the total row sums them";
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "results_table.h"
+#include "table_rows.h"
 #include "window_test_support.h"
 
 namespace murako {
@@ -58,6 +59,26 @@ TEST_F(PrintResultsTableTest, CancelShowsOnlyTheMessageCaptionedWithTheTitleAndW
     EXPECT_EQ(answerer.messages[0].icon, QMessageBox::NoIcon);
     EXPECT_EQ(answerer.messages[0].buttons, QMessageBox::Ok);
     EXPECT_FALSE(QFile::exists(home_.filePath(QStringLiteral("Murako.pdf"))));
+}
+
+TEST_F(PrintResultsTableTest, OkLeavesTheLastCellThePrintReadCurrentAndCancelLeavesTheCurrentCellAlone)
+{
+    fakes::AddRow(table_, "2", "a", "1 kb");
+    fakes::AddRow(table_, "3", "b", "2 kb");
+    table_.SetRow(1);
+    table_.SetCol(1);
+    {
+        ModalAnswerer cancel(false);
+        PrintResultsTable(nullptr, table_);
+    }
+    EXPECT_EQ(table_.Row(), 1);
+    EXPECT_EQ(table_.Col(), 1);
+
+    ModalAnswerer answerer;
+    PrintResultsTable(nullptr, table_);
+    ASSERT_TRUE(answerer.messages.empty());
+    EXPECT_EQ(table_.Row(), 3);
+    EXPECT_EQ(table_.Col(), 2);
 }
 
 TEST_F(PrintResultsTableTest, APdfThatCannotBeWrittenEndsInTheSameMessage)

@@ -174,6 +174,26 @@ TEST(PrintReport, ASizeLongerThanItsFieldWidensTheFieldOnEveryRowAndMovesTheRule
     EXPECT_EQ(wide.Of(Event::Line)[1].x1, 8500 - 48 * kColumn);
 }
 
+TEST(PrintReport, ASizeOfFifteenColumnsKeepsTheFieldHoweverManyBytesItsUtf8FormTakes)
+{
+    ResultsTable table = FinishedTable(1);
+    // "’" takes 2 columns and 3 UTF-8 bytes: 15 columns in 17 bytes.
+    const std::string size = "99\u2019999\u2019999 kb";
+    ASSERT_GT(size.size(), 15u);
+    SetCellText(table, 2, 2, size);
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate);
+
+    const std::vector<Event> texts = printer.Of(Event::Text);
+    ASSERT_EQ(texts.size(), 2 + 4 * 3u);
+    EXPECT_EQ(texts[2 + 3 * 2 + 2].text, u"99\u2019999\u2019999 kb　");
+    EXPECT_EQ(texts[2 + 3 * 2 + 2].x1, 1500 + 67 * kColumn);
+    EXPECT_EQ(Columns(texts[2 + 3 * 2 + 1].text), 60 + 2);
+    const std::vector<Event> rules = printer.Of(Event::Line);
+    ASSERT_EQ(rules.size(), 2u);
+    EXPECT_EQ(rules[1].x1, 8500);
+}
+
 TEST(PrintReport, PrintsEveryCharacterOutsideCodePage932AndEveryControlCharacterAsOneQuestionMark)
 {
     ResultsTable table;

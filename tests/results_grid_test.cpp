@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include "size_units.h"
@@ -36,11 +37,12 @@ protected:
     }
     QColor Role(QPalette::ColorRole role) { return grid.palette().color(role); }
     int Px(int twips) { return TwipsToPixels(twips, grid.logicalDpiX()); }
-    // Whether the cell shows its whole text: the text's advance fits between the cell's paddings.
+    // Whether the cell shows its whole text: the text's exact advance fits between the cell's paddings.
     bool Whole(int row, int col)
     {
         const QString text = QString::fromStdString(table.TextAt(row, col));
-        return grid.fontMetrics().horizontalAdvance(text) <= grid.CellRect(row, col).width() - 2 * ResultsGrid::TextPadding;
+        return QFontMetricsF(grid.font()).horizontalAdvance(text) <=
+               grid.CellRect(row, col).width() - 2 * ResultsGrid::TextPadding;
     }
     void DragHeaderBorder(int col, int dx)
     {
@@ -163,6 +165,13 @@ TEST_F(GridTest, NumbersAndSizesAreNeverCutAndTheDirectoryColumnGivesWayFirst)
     EXPECT_EQ(grid.CellRect(0, 0).width(), Px(400));
     EXPECT_EQ(grid.CellRect(0, 2).width(), Px(900));
 
+    // Group separators outside ASCII are measured to the part of a pixel too; each size is wider than the last.
+    for (const char* size : {"953’674 Mb", "1 234 567 kb", "1’234’567 kb"}) {
+        SetCellText(table, 1, 2, size);
+        Settle();
+        EXPECT_TRUE(Whole(1, 2)) << size;
+    }
+
     // Wider than the window: the grid scrolls, the number column stays where it is.
     SetCellText(table, 1, 2, std::string(200, '9'));
     Settle();
@@ -197,6 +206,25 @@ TEST_F(GridTest, ALongNameEndsInAnEllipsisAndTooltipsGiveTheFullNameAndTheExactB
     QApplication::sendEvent(grid.viewport(), &help);
     EXPECT_EQ(QToolTip::text(), "1,234,567,890 バイト");
 
+}
+
+TEST_F(GridTest, ANameHasATooltipExactlyWhenItIsDrawnCut)
+{
+    const QFontMetrics metrics = grid.fontMetrics();
+    // Advances of a whole pixel and of a part of one, the part above and below a half.
+    for (const char* name : {"写真とビデオのバックアップ", "/home/user/photos-2024", "Mix 混在 iiiil.txt"}) {
+        SetCellText(table, 1, 1, name);
+        const QString text = QString::fromUtf8(name);
+        const int advance = static_cast<int>(std::ceil(QFontMetricsF(grid.font()).horizontalAdvance(text)));
+        for (int slack = -2; slack <= 1; ++slack) {
+            const int width = advance + 2 * ResultsGrid::TextPadding + slack;
+            DragHeaderBorder(1, width - grid.CellRect(0, 1).width());
+            ASSERT_EQ(grid.CellRect(1, 1).width(), width);
+            const bool drawnWhole = metrics.elidedText(text, Qt::ElideRight, width - 2 * ResultsGrid::TextPadding) == text;
+            EXPECT_EQ(drawnWhole, slack >= 0) << name << " in " << width << " pixels";
+            EXPECT_EQ(grid.CellToolTip(1, 1).toStdString(), drawnWhole ? "" : name) << "in " << width << " pixels";
+        }
+    }
 }
 
 TEST_F(GridTest, DraggingAHeaderBorderSetsAWidthThatANewSearchKeepsButNeverCutsASize)

@@ -7,6 +7,7 @@
 #include <QPrintDialog>
 #include <QTimer>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,7 +113,7 @@ private:
 };
 
 // While it lives, answers the modal windows that open as a user would: OK or Cancel in the printer dialog,
-// OK in any message box; and remembers what they said.
+// after whileDialogOpen has run, OK in any message box; and remembers what they said.
 class ModalAnswerer {
 public:
     struct Message {
@@ -122,12 +123,14 @@ public:
         QMessageBox::StandardButtons buttons;
     };
 
-    explicit ModalAnswerer(bool acceptPrinterDialog = true)
+    explicit ModalAnswerer(bool acceptPrinterDialog = true, std::function<void()> whileDialogOpen = {})
     {
-        QObject::connect(&timer_, &QTimer::timeout, [this, acceptPrinterDialog] {
+        QObject::connect(&timer_, &QTimer::timeout, [this, acceptPrinterDialog, whileDialogOpen] {
             QWidget* modal = QApplication::activeModalWidget();
             if (auto* dialog = qobject_cast<QPrintDialog*>(modal)) {
                 ++printerDialogs;
+                if (whileDialogOpen)
+                    whileDialogOpen();
                 acceptPrinterDialog ? dialog->accept() : dialog->reject();
             } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 messages.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});

@@ -154,7 +154,18 @@ void ResultsGrid::MeasureText(int row, int col)
     // No character is wider than the font's widest, so most other texts need no shaping either.
     if (static_cast<int64_t>(text.size()) * fontMetrics().maxWidth() <= widest)
         return;
-    widest = std::max(widest, fontMetrics().horizontalAdvance(QString::fromStdString(text)));
+    widest = std::max(widest, WholePixels(QString::fromStdString(text)));
+}
+
+int ResultsGrid::WholePixels(const QString& text) const
+{
+    // QFontMetrics rounds to the nearest pixel, but a text is cut as soon as its exact advance does not fit.
+    return static_cast<int>(std::ceil(QFontMetricsF(font(), this).horizontalAdvance(text)));
+}
+
+QString ResultsGrid::ShownText(int row, int col) const
+{
+    return fontMetrics().elidedText(Text(row, col), Qt::ElideRight, TextSpace(col));
 }
 
 int ResultsGrid::NeededWidth(int col) const
@@ -164,7 +175,7 @@ int ResultsGrid::NeededWidth(int col) const
 
 int ResultsGrid::HeaderWidth(int col) const
 {
-    return fontMetrics().horizontalAdvance(Text(0, col)) + 2 * TextPadding;
+    return WholePixels(Text(0, col)) + 2 * TextPadding;
 }
 
 int ResultsGrid::TextSpace(int col) const
@@ -256,10 +267,16 @@ Qt::Alignment ResultsGrid::CellAlignment(int row, int col) const
 
 QString ResultsGrid::CellToolTip(int row, int col) const
 {
-    QStringList lines;
     const QString text = Text(row, col);
-    if (fontMetrics().horizontalAdvance(text) > TextSpace(col))
-        lines << text;
+    const QString notes = CellNotes(row, col);
+    if (ShownText(row, col) == text)
+        return notes;
+    return notes.isEmpty() ? text : text + QLatin1Char('\n') + notes;
+}
+
+QString ResultsGrid::CellNotes(int row, int col) const
+{
+    QStringList lines;
     constexpr int size = 2;
     if (col == size && row >= ResultsTable::FixedRows) {
         if (const std::optional<int64_t> bytes = table_.RowBytes(row)) {
@@ -301,8 +318,7 @@ void ResultsGrid::paintEvent(QPaintEvent*)
         painter.fillRect(rect, palette().color(background));
         painter.setPen(palette().color(foreground));
         const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
-        const QString text = painter.fontMetrics().elidedText(Text(row, col), Qt::ElideRight, textRect.width());
-        painter.drawText(textRect, CellAlignment(row, col), text);
+        painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
         if (col == 0 && IsMarked(row)) {
             // A corner triangle: the row's subtree had places that could not be read.
             const QRect mark = MarkRect(row);

@@ -29,9 +29,11 @@ public:
     // Where cell (row, col) is drawn in viewport coordinates, given the current scroll position.
     QRect CellRect(int row, int col) const;
     Qt::Alignment CellAlignment(int row, int col) const;
-    // The cell's full text where it is shown cut short, the exact byte count behind a size, and on a marked
-    // row what could not be read under it; one per line.
+    // The cell's full text where it is shown cut short, then its notes.
     QString CellToolTip(int row, int col) const;
+    // What the tooltip adds to the cell's text: the exact byte count behind a size, and on a marked row what
+    // could not be read under it; one per line.
+    QString CellNotes(int row, int col) const;
     int TopRow() const;   // first scrollable row shown under the header
     void ScrollToRow(int row);
     // The model row and column drawn at a viewport position; the column is -1 beyond the last one.
@@ -72,6 +74,8 @@ private:
     int NeededWidth(int col) const;
     int HeaderWidth(int col) const;
     int TextSpace(int col) const;
+    int WholePixels(const QString& text) const;
+    QString ShownText(int row, int col) const;
     QString Text(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;

@@ -1,7 +1,5 @@
 #include "results_grid_accessible.h"
 
-#include <QStringList>
-
 #include "early_interface.h"
 #include "results_grid.h"
 
@@ -36,10 +34,8 @@ public:
             return name;
         if (t != QAccessible::Description)
             return {};
-        // What the tooltip adds to the text, such as a size's exact byte count; the name is read in full anyway.
-        QStringList lines = Grid()->CellToolTip(row_, col_).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        lines.removeAll(name);
-        return lines.join(QLatin1Char('\n'));
+        // The name is read in full, so only what the tooltip adds to it, such as a size's exact byte count.
+        return Grid()->CellNotes(row_, col_);
     }
 
     QRect rect() const override
