@@ -188,155 +188,120 @@ namespace {
 // Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
 // listing order, so that the table and the total come out the same whatever order the walks finish in.
 // Each row carries the places under it that could not be read, and the total all of them.
-class RowsInOrder {
+class RowsInOrder : public WalkRows {
 public:
-    RowsInOrder(const std::string& basePath, const Listing& listing, UnreadPlaces rootUnread,
-                const std::function<void(RunEvent)>& post)
-        : basePath_(basePath),
-          names_(listing.subdirectories),
-          post_(post),
-          sizes_(names_.size()),
-          finished_(names_.size(), 0),
-          total_(listing.filesSize),
-          totalUnread_(std::move(rootUnread))
+    RowsInOrder(const std::string& basePath, const std::function<void(RunEvent)>& post)
+        : basePath_(basePath), post_(post)
     {
     }
 
-    // Notes an unreadable place under subdirectory index, by its path below it; safe from any thread.
-    void TellUnread(size_t index, const std::string& path, ReadFailure failure)
+    void BaseListed(const Listing& listing) override
     {
-        std::string fullPath = basePath_ + names_[index];
-        if (!path.empty())
-            fullPath += "/" + path;
-        std::lock_guard lock(unreadMutex_);
-        unreadByRow_[index].Add({DisplayName(fullPath), failure});
+        std::lock_guard lock(mutex_);
+        names_ = listing.subdirectories;
+        sizes_.resize(names_.size());
+        finished_.resize(names_.size());
+        total_ = listing.filesSize;
+        listed_ = true;
+        post_({RunEvent::Kind::Listed, 1, kRootFilesName, listing.filesSize, totalUnread_});
     }
 
-    // Records a finished subdirectory and posts every row that is now next in order; returns how many.
-    size_t Finished(size_t index, int64_t size)
+    void RowFinished(size_t row, int64_t size) override
     {
-        sizes_[index] = size;
-        finished_[index] = 1;
-        const size_t first = next_;
+        std::lock_guard lock(mutex_);
+        sizes_[row] = size;
+        finished_[row] = 1;
         for (; next_ < names_.size() && finished_[next_]; ++next_) {
             PostRow(next_, sizes_[next_]);
             AddUnlessOverflow(total_, sizes_[next_]);
         }
-        return next_ - first;
     }
 
-    // The subdirectory whose walk a cancel interrupted shows 0.
-    void PostInterrupted()
+    void RowInterrupted(size_t) override
     {
-        if (next_ < names_.size())
+        std::lock_guard lock(mutex_);
+        interrupted_ = true;
+    }
+
+    void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) override
+    {
+        std::lock_guard lock(mutex_);
+        if (!row) {
+            totalUnread_.Add({DisplayName(basePath_), failure});
+            return;
+        }
+        std::string fullPath = basePath_ + names_[*row];
+        if (!path.empty())
+            fullPath += "/" + path;
+        unreadByRow_[*row].Add({DisplayName(fullPath), failure});
+    }
+
+    // The base could not be opened: its own row and the total say why.
+    void PostUnopened(ReadFailure failure)
+    {
+        Unread(std::nullopt, {}, failure);
+        BaseListed(Listing{});
+        PostTotal();
+    }
+
+    // What the walk ended with: the total, or after a cancel the row whose walk it cut short, with 0. Nothing
+    // when the cancel came during the base's own listing.
+    void PostEnd(bool cancelled)
+    {
+        std::lock_guard lock(mutex_);
+        if (!listed_)
+            return;
+        if (!cancelled) {
+            post_({RunEvent::Kind::Finished, static_cast<int32_t>(names_.size() + 2),
+                   DisplayName(basePath_) + kTotalSuffix, total_, totalUnread_});
+        } else if (interrupted_ && next_ < names_.size()) {
             PostRow(next_, 0);
-    }
-
-    void PostTotal()
-    {
-        post_({RunEvent::Kind::Finished, static_cast<int32_t>(names_.size() + 2), DisplayName(basePath_) + kTotalSuffix,
-               total_, totalUnread_});
+        }
     }
 
 private:
-    void PostRow(size_t index, int64_t size)
+    void PostTotal() { PostEnd(false); }
+
+    void PostRow(size_t row, int64_t size)
     {
         UnreadPlaces unread;
-        {
-            std::lock_guard lock(unreadMutex_);
-            if (auto found = unreadByRow_.find(index); found != unreadByRow_.end()) {
-                unread = std::move(found->second);
-                unreadByRow_.erase(found);
-            }
+        if (auto found = unreadByRow_.find(row); found != unreadByRow_.end()) {
+            unread = std::move(found->second);
+            unreadByRow_.erase(found);
         }
         totalUnread_.Merge(unread);
-        post_({RunEvent::Kind::Row, static_cast<int32_t>(index + 2), DisplayName(names_[index]), size,
-               std::move(unread)});
+        post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread)});
     }
 
     const std::string& basePath_;
-    const std::vector<std::string>& names_;
     const std::function<void(RunEvent)>& post_;
+    std::mutex mutex_;  // rows finish on any walking thread
+    bool listed_ = false;
+    std::vector<std::string> names_;
     std::vector<int64_t> sizes_;
     std::vector<char> finished_;
     size_t next_ = 0;
-    int64_t total_;
-    UnreadPlaces totalUnread_;
-    std::mutex unreadMutex_;
+    int64_t total_ = 0;
+    bool interrupted_ = false;
+    UnreadPlaces totalUnread_;  // the base's own until the rows are added in
     std::map<size_t, UnreadPlaces> unreadByRow_;  // few rows have any
 };
 
-// One subdirectory after the other on the calling thread; false when the run was cancelled.
-bool WalkSerially(Directory& base, const std::vector<std::string>& names, RowsInOrder& rows,
-                  const WalkContext& context)
-{
-    for (size_t i = 0; i < names.size(); ++i) {
-        WalkContext rowContext = context;
-        rowContext.unread = [&rows, i](size_t, const std::string& path, ReadFailure failure) {
-            rows.TellUnread(i, path, failure);
-        };
-        ReadFailure failure = ReadFailure::None;
-        std::unique_ptr<Directory> dir = base.OpenSubdirectory(names[i], failure);
-        if (!dir && context.searching.load())
-            rows.TellUnread(i, {}, failure);
-        rows.Finished(i, SumDirectory(std::move(dir), rowContext));
-        if (!context.YieldAndTest())
-            return false;
-    }
-    return true;
-}
-
-// Several subdirectories at once on the calling thread's task arena; false when the run was cancelled.
-bool WalkInParallel(Directory& base, const std::vector<std::string>& names, RowsInOrder& rows,
-                    WalkContext context)
-{
-    context.unread = [&rows](size_t index, const std::string& path, ReadFailure failure) {
-        rows.TellUnread(index, path, failure);
-    };
-    std::mutex inOrder;
-    SumSubdirectoriesInParallel(base, names, context, [&](size_t index, int64_t size) {
-        std::lock_guard lock(inOrder);
-        for (size_t posted = rows.Finished(index, size); posted > 0; --posted)
-            context.host.DoEvents();
-    });
-    if (context.searching.load())
-        return true;
-    rows.PostInterrupted();
-    return false;
-}
-
-// The run's file-system work: the listing of the base directory, then every subdirectory's walk, posting
-// the results in listing order.
+// The run's file-system work: the base directory and everything below it in one walk, posting the results in
+// listing order.
 void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel,
              const std::function<void(RunEvent)>& post)
 {
+    RowsInOrder rows(run.basePath, post);
     ReadFailure baseFailure = ReadFailure::None;
     std::unique_ptr<Directory> base = fileSystem.Open(run.basePath, baseFailure);
-    LoopGuard loops(base.get());
-    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, {}, &loops};
-    Listing listing;
-    if (base) {
-        std::optional<Listing> listed = ListDirectory(*base, context);
-        if (!listed)
-            return;
-        listing = std::move(*listed);
-        baseFailure = listing.failure;
+    if (!base) {
+        rows.PostUnopened(baseFailure);
+        return;
     }
-    // The base directory's own listing and files belong to row 1.
-    UnreadPlaces rootUnread;
-    if (baseFailure != ReadFailure::None)
-        rootUnread.Add({DisplayName(run.basePath), baseFailure});
-    post({RunEvent::Kind::Listed, 1, kRootFilesName, listing.filesSize, rootUnread});
-
-    RowsInOrder rows(run.basePath, listing, std::move(rootUnread), post);
-    if (base) {
-        const std::vector<std::string>& names = listing.subdirectories;
-        const bool completed = parallel ? WalkInParallel(*base, names, rows, context)
-                                        : WalkSerially(*base, names, rows, context);
-        if (!completed)
-            return;
-    }
-    rows.PostTotal();
+    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, &rows};
+    SumDirectory(std::move(base), context);
+    rows.PostEnd(!run.searching.load());
 }
 
 }  // namespace

@@ -213,8 +213,8 @@ private:
 
 // A directory whose subdirectories are still being walked.
 struct Node {
-    Node* parent;  // nullptr for the root of a walk
-    size_t index;  // position among the parent's subdirectories, or the walk's own for a root
+    Node* parent;  // nullptr for the base
+    size_t index;  // position among the parent's subdirectories
     // Kept while anything below is walked: a thread taking a sibling far from where the others walk reopens
     // its way from the nearest directory still held rather than from the top.
     std::unique_ptr<Directory> dir;
@@ -222,7 +222,7 @@ struct Node {
     int64_t filesSize;
     std::vector<std::string> names;  // of the subdirectories, kept for the paths of unreadable places below
     std::vector<int64_t> childSizes;
-    std::atomic<size_t> pending;   // subdirectories not yet finished
+    std::atomic<size_t> pending;  // subdirectories not yet finished
     WayStep way;
 };
 
@@ -235,31 +235,32 @@ struct Job {
 
 // A walk as jobs, so that depth costs heap rather than stack, and the same code runs serially (jobs on a
 // stack) or on a task group. Sizes are handed up in listing order once a directory's subdirectories are all
-// done, so the overflow rule gives the same result whatever the order of work.
+// done, so the overflow rule gives the same result whatever the order of work. The base's subdirectories
+// are the rows of a search.
 class Walk {
 public:
     using Spawn = std::function<void(Job)>;
-    using RootFinished = std::function<void(size_t index, int64_t size)>;
 
-    Walk(const WalkContext& context, LoopGuard& loops, Spawn spawn, RootFinished rootFinished)
-        : context_(context), loops_(loops), spawn_(std::move(spawn)), rootFinished_(std::move(rootFinished))
+    Walk(const WalkContext& context, Spawn spawn) : context_(context), spawn_(std::move(spawn)) {}
+
+    // Walks the base, then, on this thread, each first subdirectory below it in turn; later siblings are
+    // handed to spawn.
+    void Start(std::unique_ptr<Directory> base)
     {
+        if (std::optional<Job> first = Enter(nullptr, 0, std::move(base)))
+            Run(*first);
     }
 
-    // Walks job's subdirectory and, on this thread, each first subdirectory below it in turn: only later
-    // siblings are handed over, so that a chain never wakes another thread.
+    // Walks job's subdirectory and each first subdirectory below it in turn: only later siblings are handed
+    // over, so that a chain never wakes another thread.
     void Run(Job job)
     {
         for (std::optional<Job> next = job; next;)
             next = Step(*next);
     }
 
-    // Walks dir, the subdirectory at index of parent, or a root with no parent and its walk's index.
-    void Run(Node* parent, size_t index, std::unique_ptr<Directory> dir)
-    {
-        if (std::optional<Job> first = Enter(parent, index, std::move(dir)))
-            Run(*first);
-    }
+    // The whole tree's size, once every job has run; 0 when the walk was cancelled.
+    int64_t Total() const { return total_; }
 
 private:
     // Opens and lists one subdirectory; what comes next on this thread is its first subdirectory.
@@ -267,7 +268,7 @@ private:
     {
         Node* parent = job.parent;
         if (Cancelled()) {
-            Abandon(parent, false, parent->names.size() - job.index);
+            Abandon(parent, job.index, false, parent->names.size() - job.index);
             return std::nullopt;
         }
         if (job.index + 1 < parent->names.size())
@@ -277,7 +278,7 @@ private:
         if (parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
             parent->dir->SubdirectoriesOpened();
         if (Cancelled()) {
-            Abandon(parent, false);
+            Abandon(parent, job.index, false);
             return std::nullopt;
         }
         if (!dir)
@@ -285,6 +286,7 @@ private:
         return Enter(parent, job.index, std::move(dir));
     }
 
+    // Lists dir, the subdirectory at index of parent or the base; its first subdirectory is the next job.
     std::optional<Job> Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir)
     {
         if (!dir) {
@@ -292,7 +294,7 @@ private:
             return std::nullopt;
         }
         WayStep way;
-        if (loops_.Closes(parent ? parent->way : loops_.Base(), *dir, way)) {
+        if (loops_.Closes(parent ? &parent->way : nullptr, *dir, way)) {
             dir.reset();
             TellUnread(parent, index, ReadFailure::Loop);
             Finish(parent, index, 0);
@@ -300,11 +302,13 @@ private:
         }
         std::optional<Listing> listing = ListDirectory(*dir, context_);
         if (!listing) {
-            Abandon(parent, true);
+            Abandon(parent, index, true);
             return std::nullopt;
         }
         if (listing->failure != ReadFailure::None)
             TellUnread(parent, index, listing->failure);
+        if (!parent && context_.rows)
+            context_.rows->BaseListed(*listing);
         const size_t count = listing->subdirectories.size();
         if (count == 0) {
             Finish(parent, index, listing->filesSize);
@@ -317,21 +321,26 @@ private:
 
     bool Cancelled() const { return !context_.searching.load(std::memory_order_relaxed); }
 
-    // Tells the run of an unreadable place: the subdirectory at index of parent, or the root of walk index
-    // when parent is nullptr.
+    // Tells the run of an unreadable place: the subdirectory at index of parent, or the base when parent is
+    // nullptr.
     void TellUnread(const Node* parent, size_t index, ReadFailure failure) const
     {
-        if (!context_.unread)
+        if (!context_.rows)
             return;
-        std::vector<const std::string*> names;
-        for (const Node* node = parent; node; node = node->parent) {
-            names.push_back(&node->names[index]);
-            index = node->index;
+        if (!parent) {
+            context_.rows->Unread(std::nullopt, {}, failure);
+            return;
+        }
+        // Up to the base, whose subdirectory on the way is the row.
+        std::vector<const std::string*> below;
+        for (; parent->parent; parent = parent->parent) {
+            below.push_back(&parent->names[index]);
+            index = parent->index;
         }
         std::string path;
-        for (auto it = names.rbegin(); it != names.rend(); ++it)
+        for (auto it = below.rbegin(); it != below.rend(); ++it)
             path += (path.empty() ? "" : "/") + **it;
-        context_.unread(index, path, failure);
+        context_.rows->Unread(index, path, failure);
     }
 
     // A subtree is done: its parent adds it, yields and tests; the last one completes the parent.
@@ -339,13 +348,16 @@ private:
     {
         while (parent) {
             parent->childSizes[index] = size;
+            if (!parent->parent && context_.rows)
+                context_.rows->RowFinished(index, size);
             const bool goOn = context_.YieldAndTest();
             if (parent->pending.fetch_sub(1, std::memory_order_acq_rel) != 1)
                 return;
             if (!goOn || Cancelled()) {
                 Node* up = parent->parent;
+                const size_t upIndex = parent->index;
                 Release(parent);
-                Abandon(up, true);
+                Abandon(up, upIndex, true);
                 return;
             }
             size = parent->filesSize;
@@ -356,19 +368,23 @@ private:
             Release(parent);
             parent = up;
         }
-        rootFinished_(index, size);
+        total_ = size;
     }
 
-    // Cancelled subtrees, children of node, return nothing; each enclosing directory that was walked yields
-    // once more.
-    void Abandon(Node* node, bool childWasWalked, size_t children = 1)
+    // Cancelled subtrees, children of node from index on, return nothing; each enclosing directory that was
+    // walked yields once more.
+    void Abandon(Node* node, size_t index, bool childWasWalked, size_t children = 1)
     {
         while (node) {
-            if (childWasWalked)
+            if (childWasWalked) {
+                if (!node->parent && context_.rows)
+                    context_.rows->RowInterrupted(index);
                 context_.host.DoEvents();
+            }
             if (node->pending.fetch_sub(children, std::memory_order_acq_rel) != children)
                 return;
             Node* up = node->parent;
+            index = node->index;
             Release(node);
             node = up;
             childWasWalked = true;
@@ -383,9 +399,9 @@ private:
     }
 
     const WalkContext& context_;
-    LoopGuard& loops_;
     Spawn spawn_;
-    RootFinished rootFinished_;
+    LoopGuard loops_;
+    int64_t total_ = 0;
 };
 
 // Whether step lies on the way down to from, from included.
@@ -399,32 +415,26 @@ bool OnTheWay(const WayStep* step, const WayStep& from)
 
 }  // namespace
 
-LoopGuard::LoopGuard(const Directory* base)
+bool LoopGuard::Closes(const WayStep* parent, const Directory& dir, WayStep& step)
 {
-    if (base)
-        base_.identity = base->Identity();
-}
-
-bool LoopGuard::Closes(const WayStep& parent, const Directory& dir, WayStep& step)
-{
-    step = {&parent, dir.Identity(), parent.pastMount, false};
-    if (!step.identity)
+    step = {parent, dir.Identity(), parent && parent->pastMount, false};
+    if (!step.identity || !parent)
         return false;
     if (!step.pastMount) {
-        step.pastMount = dir.IsMountRoot() || (parent.identity && parent.identity->device != step.identity->device);
+        step.pastMount = dir.IsMountRoot() || (parent->identity && parent->identity->device != step.identity->device);
         if (!step.pastMount)
             return false;
     }
     std::lock_guard lock(mutex_);
     // Each step is kept once, from the first way down past a mount that reaches it; above a kept step every
     // step is kept already.
-    for (const WayStep* way = &parent; way && !way->kept; way = way->up) {
+    for (const WayStep* way = parent; way && !way->kept; way = way->up) {
         if (way->identity)
             kept_.emplace(*way->identity, way);
         way->kept = true;
     }
     const auto [first, last] = kept_.equal_range(*step.identity);
-    return std::any_of(first, last, [&](const auto& met) { return OnTheWay(met.second, parent); });
+    return std::any_of(first, last, [&](const auto& met) { return OnTheWay(met.second, *parent); });
 }
 
 void LoopGuard::Forget(const WayStep& step)
@@ -477,19 +487,22 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 
 int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context)
 {
-    std::vector<Job> stack;
-    int64_t result = 0;
-    LoopGuard ownLoops(nullptr);
-    Walk walk(
-        context, context.loops ? *context.loops : ownLoops, [&stack](Job job) { stack.push_back(std::move(job)); },
-        [&result](size_t, int64_t size) { result = size; });
-    walk.Run(nullptr, 0, std::move(PrmDir));
-    while (!stack.empty()) {
-        const Job job = std::move(stack.back());
-        stack.pop_back();
-        walk.Run(job);
+    if (!context.parallel) {
+        std::vector<Job> stack;
+        Walk walk(context, [&stack](Job job) { stack.push_back(job); });
+        walk.Start(std::move(PrmDir));
+        while (!stack.empty()) {
+            const Job job = stack.back();
+            stack.pop_back();
+            walk.Run(job);
+        }
+        return walk.Total();
     }
-    return result;
+    TaskGroup group;
+    Walk walk(context, [&group, &walk](Job job) { group.Run([&walk, job] { walk.Run(job); }); });
+    walk.Start(std::move(PrmDir));
+    group.Wait();
+    return walk.Total();
 }
 
 void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body)
@@ -506,32 +519,6 @@ void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& b
     const int threads = std::clamp(requested > 0 ? requested : kWalkThreads, 1, std::min(allowed, kMostWalkThreads));
     tbb::task_arena arena(threads);
     arena.execute(body);
-}
-
-void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::string>& names,
-                                 const WalkContext& context,
-                                 const std::function<void(size_t index, int64_t size)>& finished)
-{
-    TaskGroup group;
-    LoopGuard ownLoops(&parent);
-    Walk walk(
-        context, context.loops ? *context.loops : ownLoops,
-        [&group, &walk](Job job) { group.Run([&walk, job] { walk.Run(job); }); }, finished);
-    // Like a subdirectory's job, each walk offers the next before it starts.
-    std::function<void(size_t)> walkFrom = [&](size_t i) {
-        if (!context.searching.load(std::memory_order_relaxed))
-            return;
-        if (i + 1 < names.size())
-            group.Run([&walkFrom, i] { walkFrom(i + 1); });
-        ReadFailure failure = ReadFailure::None;
-        std::unique_ptr<Directory> dir = parent.OpenSubdirectory(names[i], failure);
-        if (!dir && context.unread)
-            context.unread(i, {}, failure);
-        walk.Run(nullptr, i, std::move(dir));
-    };
-    if (!names.empty())
-        group.Run([&walkFrom] { walkFrom(0); });
-    group.Wait();
 }
 
 }  // namespace murako

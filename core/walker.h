@@ -32,19 +32,18 @@ struct WayStep {
 };
 
 // Finds a directory met again below itself, as through a bind mount of one of its ancestors: it is not
-// entered. A plain tree cannot loop, so nothing is kept or looked up until a way down passes a mount; from
-// there on every directory is looked up in a set of the directories on the ways being walked. Safe from
-// several threads at once.
+// entered. A plain tree cannot loop, so nothing is kept or looked up until a way down passes a mount below
+// the base; from there on every directory is looked up in a set of the directories on the ways being
+// walked. Safe from several threads at once.
 class LoopGuard {
 public:
-    // base: the directory the walk's roots lie in, nullptr when the roots are the base.
-    explicit LoopGuard(const Directory* base);
+    LoopGuard() = default;
     LoopGuard(const LoopGuard&) = delete;
     LoopGuard& operator=(const LoopGuard&) = delete;
 
-    const WayStep& Base() const { return base_; }
-    // Fills step for dir, entered below parent; true when dir is one of the directories on its own way down.
-    bool Closes(const WayStep& parent, const Directory& dir, WayStep& step);
+    // Fills step for dir, entered below parent (nullptr: dir is the base); true when dir is one of the
+    // directories on its own way down.
+    bool Closes(const WayStep* parent, const Directory& dir, WayStep& step);
     // The step's directory has been walked, and with it every directory below.
     void Forget(const WayStep& step);
 
@@ -56,9 +55,28 @@ private:
         }
     };
 
-    WayStep base_;
     std::mutex mutex_;
     std::unordered_multimap<DirectoryIdentity, const WayStep*, Hash> kept_;
+};
+
+struct Listing;
+
+// What a search wants told of a walk as it goes: the base directory's listing, and each of the base's
+// subdirectories (its rows, numbered in listing order) as its whole subtree is done. Calls may come from
+// several threads at once when the walk is threaded.
+class WalkRows {
+public:
+    virtual ~WalkRows() = default;
+    // The base is listed; nothing below it is walked yet.
+    virtual void BaseListed(const Listing& listing) = 0;
+    // Row's subtree is done; the walk yields right after.
+    virtual void RowFinished(size_t row, int64_t size) = 0;
+    // Row's walk was cut short by a cancel.
+    virtual void RowInterrupted(size_t row) = 0;
+    // A place that could not be read, by its path below the base, under row (nullopt: the base itself). A
+    // directory whose listing broke off or some of whose files could not be measured is told once; a
+    // subdirectory that could not be opened, or that is one of its own ancestors, by its own path.
+    virtual void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) = 0;
 };
 
 // What a walk needs of its run: the yield after every entry and subdirectory, and the busy flag tested
@@ -66,14 +84,11 @@ private:
 struct WalkContext {
     RunHost& host;
     const std::atomic<bool>& searching;
-    bool parallel = false;  // lengths of a large directory may be queried on several threads
+    // Subdirectories are walked on the calling thread's task arena, several at once, and the lengths of a
+    // large directory queried on several threads; otherwise everything runs on the calling thread.
+    bool parallel = false;
     std::atomic<int64_t>* entriesCounted = nullptr;  // every listed name but "." and "..", added in batches
-    // Told of each place that could not be read: which of the walks started together it lies in, its path
-    // below that walk's root ("" for the root itself) and why. A directory whose listing broke off or some of
-    // whose files could not be measured is told once; a subdirectory that could not be opened, by its path.
-    std::function<void(size_t walk, const std::string& path, ReadFailure failure)> unread{};
-    // Shared by the walks started together from one base; nullptr: each walk has one of its own.
-    LoopGuard* loops = nullptr;
+    WalkRows* rows = nullptr;
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const
@@ -103,19 +118,12 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 
 // The size of a directory's whole subtree: its own files first, then its subdirectories in listing order,
 // each addition skipped when it would overflow. 0 for a directory that cannot be listed (nullptr) and 0
-// when the run is cancelled during the walk. Places that cannot be read are told as those of walk 0, and so
-// is a directory met again below itself, which counts 0.
+// when the run is cancelled during the walk. A directory met again below itself counts 0. What was found
+// on the way is told to context.rows.
 int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context);
 
 // Runs body on a task arena of requested threads, or of the walk's own count when requested is 0, and never
 // more than allowed, the most the file system can serve.
 void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body);
-
-// Walks the named subdirectories of parent on the calling thread's task arena, several at once, and
-// reports each finished subtree's size with its index, in any order. A subtree whose walk was cancelled is
-// not reported.
-void SumSubdirectoriesInParallel(Directory& parent, const std::vector<std::string>& names,
-                                 const WalkContext& context,
-                                 const std::function<void(size_t index, int64_t size)>& finished);
 
 }  // namespace murako

@@ -261,6 +261,17 @@ TEST_P(SearchRunModes, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal
     }
 }
 
+TEST_F(SearchRunTest, ACancelAtTheYieldAfterARowEndsTheTableWithThatRow)
+{
+    SearchController& run = Controller();
+    // sub1 is written, then the run yields: base 7 names, sub1 4, deep 3, deep's end and sub1's row.
+    host.atYield[16] = [&] { run.Command1_Click(); };
+    run.Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}}))
+        << "no row was being walked when the cancel came";
+    EXPECT_EQ(host.yields, 16);
+}
+
 TEST_P(SearchRunModes, CancelDeepInsideAWalkUnwindsEveryLevel)
 {
     SearchController& run = Controller();
@@ -561,13 +572,14 @@ TEST(LoopGuard, ADirectoryMetOnAnotherWayDownIsNoLoop)
     ReadFailure failure = ReadFailure::None;
     auto open = [&](const char* path) { return fs.Open(path, failure); };
 
-    LoopGuard guard(open("/base").get());
-    WayStep x, y, twin, back;
-    EXPECT_FALSE(guard.Closes(guard.Base(), *open("/base/x"), x));
+    LoopGuard guard;
+    WayStep base, x, y, twin, back;
+    EXPECT_FALSE(guard.Closes(nullptr, *open("/base"), base));
+    EXPECT_FALSE(guard.Closes(&base, *open("/base/x"), x));
     EXPECT_TRUE(x.pastMount);
-    EXPECT_FALSE(guard.Closes(x, *open("/base/x/y"), y)) << "keeps x and the base as y's way down";
-    EXPECT_FALSE(guard.Closes(guard.Base(), *open("/base/twin"), twin)) << "x, kept, is twin's sibling";
-    EXPECT_TRUE(guard.Closes(x, *open("/base/x/back"), back));
+    EXPECT_FALSE(guard.Closes(&x, *open("/base/x/y"), y)) << "keeps x and the base as y's way down";
+    EXPECT_FALSE(guard.Closes(&base, *open("/base/twin"), twin)) << "x, kept, is twin's sibling";
+    EXPECT_TRUE(guard.Closes(&x, *open("/base/x/back"), back));
 }
 
 // A listing faster than the length queries of its files waits for them rather than holding every name.
