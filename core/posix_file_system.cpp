@@ -1,5 +1,7 @@
 #include "posix_file_system.h"
 
+#include "directory_handles.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -11,14 +13,11 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <climits>
-#include <list>
 #include <memory>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -99,311 +98,7 @@ bool IsPseudoDirectory(int fd, dev_t device)
     return PseudoDevices().count(device) != 0;
 }
 
-constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-// The identity of an open directory, and whether it is the root of a mount (where a loop can begin).
-bool Identify(int fd, DirectoryIdentity& identity, bool& mountRoot)
-{
-    struct statx status;
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_INO, &status) != 0)
-        return false;
-    identity = {makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
-    // A kernel that cannot tell leaves every directory suspect.
-    mountRoot = !(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-    return true;
-}
-
-bool HasIdentity(int fd, const DirectoryIdentity& expected)
-{
-    DirectoryIdentity identity;
-    bool mountRoot;
-    return Identify(fd, identity, mountRoot) && identity == expected;
-}
-
 }  // namespace
-
-// A directory the walk has met: the way back to it, and its handle while it holds one.
-struct DirectoryPlace {
-    DirectoryPlace(std::shared_ptr<DirectoryPlace> parentPlace, std::string placeName, DirectoryIdentity placeIdentity)
-        : parent(std::move(parentPlace)), name(std::move(placeName)), identity(placeIdentity)
-    {
-    }
-
-    // A chain of places is freed one by one, not recursively: a deep one would overflow the stack.
-    ~DirectoryPlace()
-    {
-        for (std::shared_ptr<DirectoryPlace> up = std::move(parent); up && up.use_count() == 1;) {
-            std::shared_ptr<DirectoryPlace> next = std::move(up->parent);
-            up = std::move(next);
-        }
-    }
-    DirectoryPlace(const DirectoryPlace&) = delete;
-    DirectoryPlace& operator=(const DirectoryPlace&) = delete;
-
-    std::shared_ptr<DirectoryPlace> parent;  // nullptr for a directory opened by path; cleared only when freed
-    const std::string name;  // within parent, or the full path for a directory opened by path
-    const DirectoryIdentity identity;
-
-    // Changed under the handles' mutex; pins also without it while above 0, and fd only while pins is 0.
-    int fd = -1;
-    std::atomic<int> pins = 0;  // users of fd right now: a pinned handle is never closed
-    bool wanted = true;         // its Directory still lives
-    bool opensMore = true;      // subdirectories may still be opened from it
-    bool idle = false;          // in the idle list: open, unpinned and wanted
-    std::list<DirectoryPlace*>::iterator idlePosition;
-};
-
-// The walk's directory handles, at most a fixed budget of them open at once: the handle idle longest is
-// closed to make room, and reopened from the nearest place that still holds one when it is needed again.
-// No system call is made under the mutex, which every walking thread takes for each directory.
-class DirectoryHandles {
-public:
-    explicit DirectoryHandles(size_t budget) : budget_(budget) {}
-
-    size_t Budget() const { return budget_; }
-
-    // An open handle of place, reopened if it was closed; -1 when the place cannot be reached again.
-    int Pin(DirectoryPlace& place)
-    {
-        // A handle in use stays open: further users join without the lock, as the length queries of a
-        // large directory do many times over.
-        for (int pins = place.pins.load(std::memory_order_acquire); pins > 0;)
-            if (place.pins.compare_exchange_weak(pins, pins + 1, std::memory_order_acq_rel))
-                return place.fd;
-        std::unique_lock lock(mutex_);
-        if (place.fd >= 0) {
-            PinLocked(place);
-            return place.fd;
-        }
-        // The nearest enclosing place that still holds a handle anchors the way back down.
-        std::vector<DirectoryPlace*> way{&place};
-        DirectoryPlace* anchor = place.parent.get();
-        while (anchor && anchor->fd < 0) {
-            way.push_back(anchor);
-            anchor = anchor->parent.get();
-        }
-        if (anchor)
-            PinLocked(*anchor);
-        lock.unlock();
-        if (!anchor) {
-            // Every enclosing place has let go of its handle: start again from the path the walk began at.
-            anchor = way.back();
-            way.pop_back();
-            Reserve();
-            const int fd = OpenDirectoryByPath(anchor->name);
-            if (!Accept(fd, anchor->identity))
-                return -1;
-            const int settled = Settle(*anchor, fd);
-            if (way.empty())
-                return settled;
-        }
-        // Down by relative paths in pieces shorter than PATH_MAX, never through a link at the end: whatever
-        // the way passes through, only the directory met before is accepted, so a directory renamed or
-        // swapped meanwhile is not reached.
-        int from = anchor->fd;
-        int piece = -1;  // the handle the last piece reached, counted against the budget
-        for (size_t next = way.size(); next > 0;) {
-            std::string path = way[--next]->name;
-            while (next > 0 && path.size() + 1 + way[next - 1]->name.size() < PATH_MAX)
-                path.append("/").append(way[--next]->name);
-            Reserve();
-            const int fd = openat(from, path.c_str(), kDirectoryFlags);
-            const int error = errno;
-            if (piece >= 0) {
-                close(piece);
-                Unreserve();
-            }
-            piece = from = fd;
-            if (fd < 0) {
-                Unreserve();
-                Unpin(*anchor);
-                errno = error;
-                return -1;
-            }
-        }
-        Unpin(*anchor);
-        if (!Accept(piece, place.identity))
-            return -1;
-        return Settle(place, piece);
-    }
-
-    void Unpin(DirectoryPlace& place)
-    {
-        for (int pins = place.pins.load(std::memory_order_acquire); pins > 1;)
-            if (place.pins.compare_exchange_weak(pins, pins - 1, std::memory_order_acq_rel))
-                return;
-        Closing closing;
-        {
-            std::lock_guard lock(mutex_);
-            if (place.pins.fetch_sub(1, std::memory_order_acq_rel) == 1)
-                Rest(place, closing);
-        }
-        Complete(closing);
-    }
-
-    // Counts one more handle against the budget before it is opened, closing idle ones to make room.
-    void Reserve()
-    {
-        Closing closing;
-        {
-            std::lock_guard lock(mutex_);
-            ++open_;
-            while (open_ > budget_ && !idle_.empty())
-                CloseLocked(*idle_.front(), closing);
-        }
-        Complete(closing);
-    }
-
-    // A reserved handle that was not opened, or was closed again.
-    void Unreserve()
-    {
-        std::lock_guard lock(mutex_);
-        --open_;
-    }
-
-    // Hands a reserved, freshly opened handle to the place that has none yet.
-    void Adopt(DirectoryPlace& place, int fd)
-    {
-        Closing closing;
-        {
-            std::lock_guard lock(mutex_);
-            place.fd = fd;
-            Rest(place, closing);
-        }
-        Complete(closing);
-    }
-
-    // Nothing more will be opened from place: a finished child no longer reaches it through "..".
-    void Retire(DirectoryPlace& place)
-    {
-        std::lock_guard lock(mutex_);
-        place.opensMore = false;
-    }
-
-    // Its Directory is gone: the handle closes, unless a use is under way.
-    void Forget(DirectoryPlace& place)
-    {
-        Closing closing;
-        {
-            std::lock_guard lock(mutex_);
-            place.wanted = false;
-            place.opensMore = false;
-            if (place.fd >= 0 && place.pins == 0)
-                CloseLocked(place, closing);
-        }
-        Complete(closing);
-    }
-
-private:
-    // A reserved handle just opened for a directory with identity, or closed again with errno telling why.
-    bool Accept(int fd, const DirectoryIdentity& identity)
-    {
-        if (fd >= 0 && HasIdentity(fd, identity))
-            return true;
-        const int error = fd < 0 ? errno : ENOENT;
-        if (fd >= 0)
-            close(fd);
-        Unreserve();
-        errno = error;
-        return false;
-    }
-
-    // What a change under the mutex leaves to do once it is let go: handles to close, and parents to reach
-    // through ".." from a finished child's handle, which counts against the budget until then.
-    struct Closing {
-        std::vector<int> handles;
-        std::vector<std::pair<int, std::shared_ptr<DirectoryPlace>>> climbs;
-    };
-
-    void PinLocked(DirectoryPlace& place)
-    {
-        if (place.idle) {
-            idle_.erase(place.idlePosition);
-            place.idle = false;
-        }
-        place.pins.fetch_add(1, std::memory_order_acq_rel);
-    }
-
-    // Gives place the handle just opened for it, pinned, unless another thread reopened it meanwhile.
-    int Settle(DirectoryPlace& place, int fd)
-    {
-        std::unique_lock lock(mutex_);
-        if (place.fd >= 0) {
-            --open_;
-        } else {
-            place.fd = fd;
-            fd = -1;
-        }
-        PinLocked(place);
-        const int settled = place.fd;
-        lock.unlock();
-        if (fd >= 0)
-            close(fd);
-        return settled;
-    }
-
-    // An unpinned handle stays open while it may be used again; directories opened by path are never
-    // evicted, as they are the anchors of last resort.
-    void Rest(DirectoryPlace& place, Closing& closing)
-    {
-        if (!place.wanted) {
-            CloseLocked(place, closing);
-        } else if (place.parent) {
-            place.idlePosition = idle_.insert(idle_.end(), &place);
-            place.idle = true;
-        }
-    }
-
-    void CloseLocked(DirectoryPlace& place, Closing& closing)
-    {
-        if (place.idle) {
-            idle_.erase(place.idlePosition);
-            place.idle = false;
-        }
-        const int fd = place.fd;
-        place.fd = -1;
-        // Walking back up a deep tree, the parent is needed next: reach it through "..", one step, rather
-        // than down again from the nearest anchor, which could be the whole depth away.
-        const DirectoryPlace* parent = place.parent.get();
-        if (parent && parent->opensMore && parent->fd < 0 && !place.wanted) {
-            closing.climbs.emplace_back(fd, place.parent);
-            return;
-        }
-        closing.handles.push_back(fd);
-        --open_;
-    }
-
-    void Complete(Closing& closing)
-    {
-        for (const int fd : closing.handles)
-            close(fd);
-        for (auto& [fd, parent] : closing.climbs) {
-            int up = openat(fd, "..", kDirectoryFlags);
-            close(fd);
-            if (up >= 0 && !HasIdentity(up, parent->identity)) {
-                close(up);
-                up = -1;
-            }
-            std::unique_lock lock(mutex_);
-            if (up >= 0 && parent->opensMore && parent->fd < 0) {
-                parent->fd = up;
-                up = -1;
-                Closing none;  // a wanted place only rests
-                Rest(*parent, none);
-            } else {
-                --open_;
-            }
-            lock.unlock();
-            if (up >= 0)
-                close(up);
-        }
-    }
-
-    std::mutex mutex_;
-    std::list<DirectoryPlace*> idle_;  // longest idle first
-    size_t open_ = 0;
-    const size_t budget_;
-};
 
 namespace {
 
@@ -441,28 +136,25 @@ public:
     PosixDirectory(const PosixDirectory&) = delete;
     PosixDirectory& operator=(const PosixDirectory&) = delete;
 
-    // Takes a reserved, freshly opened handle of a directory met under parent (nullptr: opened by path),
-    // or closes it and gives what the walk should see instead.
-    static std::unique_ptr<Directory> Adopt(const std::shared_ptr<DirectoryHandles>& handles, int fd,
+    // Takes the handle just opened for a directory met under parent (nullptr: opened by path), or lets it go
+    // and gives what the walk should see instead.
+    static std::unique_ptr<Directory> Adopt(const std::shared_ptr<DirectoryHandles>& handles, CountedHandle handle,
                                             std::shared_ptr<DirectoryPlace> parent, std::string name,
                                             ReadFailure& failure)
     {
-        DirectoryIdentity identity;
-        bool mountRoot = false;
-        std::unique_ptr<Directory> instead;
-        if (!Identify(fd, identity, mountRoot)) {
-            failure = ReadFailureFromErrno(errno);  // not even its identity: it cannot be walked safely
-        } else if ((!parent || identity.device != parent->identity.device) && IsPseudoDirectory(fd, identity.device)) {
-            // Only a directory on another device than its parent can be the root of a pseudo file system.
-            instead = std::make_unique<EmptyDirectory>();
-        } else {
-            auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), identity);
-            handles->Adopt(*place, fd);
-            return std::make_unique<PosixDirectory>(handles, std::move(place), mountRoot);
+        int error = 0;
+        const std::optional<IdentifiedDirectory> found = Identify(handle.Fd(), error);
+        if (!found) {
+            failure = ReadFailureFromErrno(error);  // not even its identity: it cannot be walked safely
+            return nullptr;
         }
-        close(fd);
-        handles->Unreserve();
-        return instead;
+        const DirectoryIdentity& identity = found->identity;
+        // Only a directory on another device than its parent can be the root of a pseudo file system.
+        if ((!parent || identity.device != parent->identity.device) && IsPseudoDirectory(handle.Fd(), identity.device))
+            return std::make_unique<EmptyDirectory>();
+        auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), identity);
+        handles->Adopt(*place, std::move(handle));
+        return std::make_unique<PosixDirectory>(handles, std::move(place), found->mountRoot);
     }
 
     bool NextName(std::string_view& name) override
@@ -523,7 +215,7 @@ public:
         const std::string terminated(name);
         const int fd = handles_->Pin(*place_);
         if (fd < 0) {
-            failure = ReadFailureFromErrno(errno);
+            failure = ReadFailureFromErrno(-fd);
             return std::nullopt;
         }
         struct stat status;
@@ -542,23 +234,21 @@ public:
         std::string terminated(name);
         const int parentFd = handles_->Pin(*place_);
         if (parentFd < 0) {
-            failure = ReadFailureFromErrno(errno);
+            failure = ReadFailureFromErrno(-parentFd);
             return nullptr;
         }
-        handles_->Reserve();
-        const int fd = openat(parentFd, terminated.c_str(), kDirectoryFlags);
-        int error = errno;
+        CountedHandle handle = handles_->Reserve();
+        int error = handle.Open(parentFd, terminated, kDirectoryFlags);
         struct stat status;
-        if (fd < 0 && error == ENOTDIR && fstatat(parentFd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (error == ENOTDIR && fstatat(parentFd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISLNK(status.st_mode))
             error = ELOOP;  // what was listed as a directory is a link now, as the walk never follows one
         handles_->Unpin(*place_);
-        if (fd < 0) {
-            handles_->Unreserve();
+        if (error) {
             failure = ReadFailureFromErrno(error);
             return nullptr;
         }
-        return Adopt(handles_, fd, place_, std::move(terminated), failure);
+        return Adopt(handles_, std::move(handle), place_, std::move(terminated), failure);
     }
 
 private:
@@ -579,7 +269,7 @@ private:
             return true;
         const int fd = handles_->Pin(*place_);
         if (fd < 0) {
-            listingFailure_ = ReadFailureFromErrno(errno);
+            listingFailure_ = ReadFailureFromErrno(-fd);
             finished_ = true;
             return false;
         }
@@ -664,29 +354,7 @@ int PosixFileSystem::MaxWalkThreads() const
 
 int OpenDirectoryByPath(const std::string& path)
 {
-    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
-    if (path.size() < PATH_MAX)
-        return open(path.c_str(), kFlags);
-    int fd = path.front() == '/' ? open("/", kFlags) : open(".", kFlags);
-    for (size_t start = 0; fd >= 0 && start < path.size();) {
-        size_t end = path.size();
-        if (end - start >= PATH_MAX) {
-            end = path.rfind('/', start + PATH_MAX - 1);
-            if (end == std::string::npos || end < start) {
-                close(fd);
-                errno = ENAMETOOLONG;  // one name longer than any path
-                return -1;
-            }
-        }
-        const std::string piece = path.substr(start, end - start);
-        const int next = piece.empty() ? dup(fd) : openat(fd, piece.c_str(), kFlags);
-        const int openError = errno;
-        close(fd);
-        errno = openError;  // the caller tells why from it
-        fd = next;
-        start = end + 1;
-    }
-    return fd;
+    return OpenInPieces(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFailure& failure)
@@ -695,14 +363,12 @@ std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFa
         failure = ReadFailure::TooManyOpenFiles;  // refused whole rather than walked in part
         return nullptr;
     }
-    handles_->Reserve();
-    const int fd = OpenDirectoryByPath(path);
-    if (fd < 0) {
-        failure = ReadFailureFromErrno(errno, ReachedBy::GivenPath);
-        handles_->Unreserve();
+    CountedHandle handle = handles_->Reserve();
+    if (const int error = handle.Open(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        failure = ReadFailureFromErrno(error, ReachedBy::GivenPath);
         return nullptr;
     }
-    return PosixDirectory::Adopt(handles_, fd, nullptr, path, failure);
+    return PosixDirectory::Adopt(handles_, std::move(handle), nullptr, path, failure);
 }
 
 bool IsPseudoFileSystem(long fileSystemMagic)

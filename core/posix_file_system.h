@@ -31,7 +31,7 @@ private:
 };
 
 // Opens a directory by a path of any length, following links as open does: a path past PATH_MAX is opened
-// piece by piece, each piece relative to the directory the last one opened. -1 when it cannot be opened.
+// piece by piece, each piece relative to the directory the last one opened. -errno when it cannot be opened.
 int OpenDirectoryByPath(const std::string& path);
 
 // True for the file systems that describe the kernel rather than stored files (proc, sysfs, ...):

@@ -257,10 +257,13 @@ public:
     {
         if (auto it = atYield.find(++yields); it != atYield.end())
             it->second();
+        if (eachYield)
+            eachYield();
     }
 
     std::atomic<int> yields{0};  // parallel walks yield from several threads
     std::map<int, std::function<void()>> atYield;
+    std::function<void()> eachYield;  // on whichever thread yields
     bool queuePosts = false;
     std::vector<std::function<void()>> queued;
 };
