@@ -11,6 +11,7 @@
 #include "headless_run.h"
 #include "posix_file_system.h"
 #include "text.h"
+#include "walker.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ std::optional<int> ThreadCount(std::string_view text)
 
 int main(int argc, char** argv)
 {
+    const murako::WalkProcessSettings walkSettings;
     int threads = 0;
     std::string dir;
     for (int i = 1; i < argc; ++i) {

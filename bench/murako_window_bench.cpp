@@ -11,9 +11,11 @@
 #include "dir_list.h"
 #include "form1.h"
 #include "posix_file_system.h"
+#include "walker.h"
 
 int main(int argc, char** argv)
 {
+    const murako::WalkProcessSettings walkSettings;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

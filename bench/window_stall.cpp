@@ -12,6 +12,7 @@
 
 #include "dir_list.h"
 #include "fake_run.h"
+#include "walker.h"
 #include "form1.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
@@ -58,6 +59,7 @@ void Report(const char* what, const Stall& stall)
 
 int main(int argc, char** argv)
 {
+    const murako::WalkProcessSettings walkSettings;
     QApplication app(argc, argv);
     constexpr int kSubdirectories = 100000;
     auto rows = std::make_shared<murako::fakes::FakeFileSystem>();

@@ -10,8 +10,10 @@ public:
     virtual ~RunHost() = default;
     // Runs apply on the UI thread later; may be called from any thread.
     virtual void PostToUi(std::function<void()> apply) = 0;
-    // Called by the walk after every entry and every subdirectory, then the run's busy flag is tested.
+    // Called by the walk after every entry and every subdirectory, then the run's busy flag is tested; only
+    // where Yields says so, as the program's own hosts run the window on a thread of its own.
     virtual void DoEvents() {}
+    virtual bool Yields() const { return false; }
 };
 
 }  // namespace murako

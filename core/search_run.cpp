@@ -107,15 +107,17 @@ std::string UnreadCountText(const UnreadPlaces& unread, const std::string& separ
 // walk outliving the window reaches nothing the window owns.
 class HostLink : public RunHost {
 public:
-    explicit HostLink(RunHost& host) : host_(&host) {}
+    explicit HostLink(RunHost& host) : host_(&host), yields_(host.Yields()) {}
 
     void PostToUi(std::function<void()> apply) override
     {
         Forward([&](RunHost& host) { host.PostToUi(std::move(apply)); });
     }
+    // Free where the host does not yield: every listed name passes here, on every walking thread.
     void DoEvents() override
     {
-        Forward([](RunHost& host) { host.DoEvents(); });
+        if (yields_)
+            Forward([](RunHost& host) { host.DoEvents(); });
     }
 
     // Returns once no call is under way; none is passed on afterwards. Never call it from inside a call.
@@ -139,6 +141,7 @@ private:
     }
 
     std::atomic<RunHost*> host_;
+    const bool yields_;
     std::atomic<int> calls_{0};
 };
 

@@ -278,7 +278,8 @@ private:
         if (parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
             parent->dir->SubdirectoriesOpened();
         if (Cancelled()) {
-            Abandon(parent, job.index, false);
+            // A row's walk begins with the opening of its subdirectory: the cancel cut it short.
+            Abandon(parent, job.index, !parent->parent);
             return std::nullopt;
         }
         if (!dir)
@@ -505,17 +506,20 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
     return walk.Total();
 }
 
-void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body)
+// The scheduler keeps to one worker per core unless told otherwise; told once for the process, as its pool
+// of workers would be rebuilt each time the setting changed.
+WalkProcessSettings::WalkProcessSettings() : workers_(tbb::global_control::max_allowed_parallelism, kMostWalkThreads)
 {
-    // The scheduler keeps to one worker per core unless told otherwise; told once for the process, as its
-    // pool of workers would be rebuilt each time the setting changed.
-    static const tbb::global_control workers(tbb::global_control::max_allowed_parallelism, kMostWalkThreads);
 #if defined(__GLIBC__)
     // A directory's records are often freed by another thread than the one that made them, and each of
     // glibc's per-thread heaps keeps what is freed into it: / with the deep benchmark combs peaked at 67 MB
     // with its default heaps, 51 MB with two, at the same speed.
-    [[maybe_unused]] static const int heaps = mallopt(M_ARENA_MAX, kWalkHeaps);
+    mallopt(M_ARENA_MAX, kWalkHeaps);
 #endif
+}
+
+void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body)
+{
     const int threads = std::clamp(requested > 0 ? requested : kWalkThreads, 1, std::min(allowed, kMostWalkThreads));
     tbb::task_arena arena(threads);
     arena.execute(body);

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <tbb/global_control.h>
+
 #include "file_system.h"
 #include "run_host.h"
 
@@ -121,6 +123,17 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 // when the run is cancelled during the walk. A directory met again below itself counts 0. What was found
 // on the way is told to context.rows.
 int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context);
+
+// Settings of the whole process that the walk is tuned for, made once by each program at start-up before
+// it starts threads of its own, and kept while it runs: the scheduler may run more threads than there are
+// cores, and glibc keeps two heaps rather than one per thread.
+class WalkProcessSettings {
+public:
+    WalkProcessSettings();
+
+private:
+    tbb::global_control workers_;
+};
 
 // Runs body on a task arena of requested threads, or of the walk's own count when requested is 0, and never
 // more than allowed, the most the file system can serve.

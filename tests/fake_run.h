@@ -33,6 +33,7 @@ public:
         bool lengthFails = false;
         int listingFailsAfter = -1;  // names returned before the listing breaks off
         std::function<void()> whenListed;  // runs as the listing fetches its first name
+        std::function<void()> whenOpened;  // runs as the directory is opened
         ReadFailure failure = ReadFailure::Permission;  // why any of the above fails
         std::optional<DirectoryIdentity> identity;  // none: the walk cannot tell a loop here
         bool mountRoot = false;
@@ -165,6 +166,8 @@ inline std::unique_ptr<Directory> FakeFileSystem::OpenNode(const std::string& pa
                                                           ReadFailure& failure)
 {
     auto it = nodes_.find(path);
+    if (it != nodes_.end() && it->second.whenOpened)
+        it->second.whenOpened();
     if (it == nodes_.end()) {
         failure = ReadFailureFromErrno(ENOENT, reached);
         return nullptr;
@@ -253,6 +256,7 @@ public:
         for (auto& apply : std::exchange(queued, {}))
             apply();
     }
+    bool Yields() const override { return true; }
     void DoEvents() override
     {
         if (auto it = atYield.find(++yields); it != atYield.end())

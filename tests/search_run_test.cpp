@@ -261,6 +261,17 @@ TEST_P(SearchRunModes, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal
     }
 }
 
+TEST_P(SearchRunModes, ACancelWhileARowsSubdirectoryIsOpenedKeepsThatRowWithZero)
+{
+    SearchController& run = Controller();
+    fs.At("/base/sub1").whenOpened = [&] { run.Command1_Click(); };
+    run.Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
+    if (Serial()) {
+        EXPECT_EQ(host.yields, 8) << "the base's 7 names, and once more after the interrupted row";
+    }
+}
+
 TEST_F(SearchRunTest, ACancelAtTheYieldAfterARowEndsTheTableWithThatRow)
 {
     SearchController& run = Controller();

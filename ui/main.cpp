@@ -3,9 +3,11 @@
 
 #include "form1.h"
 #include "posix_file_system.h"
+#include "walker.h"
 
 int main(int argc, char** argv)
 {
+    const murako::WalkProcessSettings walkSettings;
     QApplication app(argc, argv);
     murako::LoadQtJapaneseTranslations();
     murako::Form1 form(std::make_shared<murako::PosixFileSystem>());
