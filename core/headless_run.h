@@ -58,7 +58,7 @@ public:
 };
 
 // Runs one search over path, in 1024 and kb, to its end; the calling thread applies the results.
-inline void SearchWithoutWindow(ResultsTable& grid, std::shared_ptr<FileSystem> fileSystem, const std::string& path,
+inline void SearchWithoutWindow(ResultsTable& table, std::shared_ptr<FileSystem> fileSystem, const std::string& path,
                                 SearchController::Options options)
 {
     struct PathChoices : SearchChoices {
@@ -71,7 +71,7 @@ inline void SearchWithoutWindow(ResultsTable& grid, std::shared_ptr<FileSystem> 
     NoPresentation presentation;
     QueueHost host;
     options.inlineWorker = false;
-    SearchController run(grid, presentation, choices, std::move(fileSystem), host, std::move(options));
+    SearchController run(table, presentation, choices, std::move(fileSystem), host, std::move(options));
     run.Command1_Click();
     host.RunUntil([&] { return !run.Searching(); });
 }

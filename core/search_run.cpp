@@ -146,7 +146,7 @@ private:
 };
 
 struct RunEvent {
-    enum class Kind { Listed, Row, Finished } kind;
+    enum class Kind { Listed, Row, Total } kind;
     int32_t row = 0;
     std::string name;
     int64_t size = 0;
@@ -255,7 +255,7 @@ public:
         if (!listed_)
             return;
         if (!cancelled) {
-            post_({RunEvent::Kind::Finished, static_cast<int32_t>(names_.size() + 2),
+            post_({RunEvent::Kind::Total, static_cast<int32_t>(names_.size() + 2),
                    DisplayName(basePath_) + kTotalSuffix, total_, totalUnread_});
         } else if (interrupted_ && next_ < names_.size()) {
             PostRow(next_, 0);
@@ -309,9 +309,9 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel
 
 }  // namespace
 
-SearchController::SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
+SearchController::SearchController(ResultsTable& table, SearchPresentation& presentation, SearchChoices& choices,
                                    std::shared_ptr<FileSystem> fileSystem, RunHost& host, Options options)
-    : grid_(grid),
+    : table_(table),
       presentation_(presentation),
       choices_(choices),
       fileSystem_(std::move(fileSystem)),
@@ -321,9 +321,9 @@ SearchController::SearchController(ResultsTable& grid, SearchPresentation& prese
 {
 }
 
-SearchController::SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
+SearchController::SearchController(ResultsTable& table, SearchPresentation& presentation, SearchChoices& choices,
                                    std::shared_ptr<FileSystem> fileSystem, RunHost& host)
-    : SearchController(grid, presentation, choices, std::move(fileSystem), host, Options{})
+    : SearchController(table, presentation, choices, std::move(fileSystem), host, Options{})
 {
 }
 
@@ -425,7 +425,7 @@ void SearchController::Drain(RunState& run)
         case RunEvent::Kind::Listed:
             if (!run.searching.load())
                 break;  // cancelled during the listing: the previous table stays
-            SkipOnFailure([&] { grid_.SetRows(2); });
+            SkipOnFailure([&] { table_.SetRows(2); });
             WriteRow(event);
             run.listingShown = true;
             break;
@@ -437,13 +437,13 @@ void SearchController::Drain(RunState& run)
                     break;  // a cancel leaves at most the interrupted subdirectory's row
                 run.rowAfterCancelShown = true;
             }
-            SkipOnFailure([&] { grid_.SetRows(grid_.Rows() + 1); });
+            SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
             WriteRow(event);
             break;
-        case RunEvent::Kind::Finished:
+        case RunEvent::Kind::Total:
             if (!run.searching.load())
                 break;  // a cancelled run never writes its total
-            SkipOnFailure([&] { grid_.SetRows(grid_.Rows() + 1); });
+            SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
             WriteRow(event);
             run.searching.store(false);
             Present(presentation_, false, kIdleSteps);
@@ -455,7 +455,7 @@ void SearchController::Drain(RunState& run)
 
 void SearchController::WriteRow(const RunEvent& event)
 {
-    SkipOnFailure([&] { WriteResultRow(grid_, units_, event.row, event.row, event.name, event.size); });
+    SkipOnFailure([&] { WriteResultRow(table_, units_, event.row, event.row, event.name, event.size); });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);
     if (options_.rowUnread)

@@ -84,9 +84,9 @@ public:
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.
-    SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
+    SearchController(ResultsTable& table, SearchPresentation& presentation, SearchChoices& choices,
                      std::shared_ptr<FileSystem> fileSystem, RunHost& host, Options options);
-    SearchController(ResultsTable& grid, SearchPresentation& presentation, SearchChoices& choices,
+    SearchController(ResultsTable& table, SearchPresentation& presentation, SearchChoices& choices,
                      std::shared_ptr<FileSystem> fileSystem, RunHost& host);
     ~SearchController();
 
@@ -115,7 +115,7 @@ private:
     std::string Summary(const RunState& run, const UnreadPlaces& unread) const;
     void ReapFinishedWorkers();
 
-    ResultsTable& grid_;
+    ResultsTable& table_;
     SearchPresentation& presentation_;
     SearchChoices& choices_;
     std::shared_ptr<FileSystem> fileSystem_;

@@ -48,14 +48,14 @@ std::string SizeText(int64_t bytes, const SizeUnits& units)
     return FormatGrouped(ScaledSize(bytes, units), units.GroupSeparator) + " " + units.SizeUnit;
 }
 
-void WriteResultRow(ResultsTable& grid, const SizeUnits& units, int32_t PrmRow, int32_t PrmNo,
+void WriteResultRow(ResultsTable& table, const SizeUnits& units, int32_t PrmRow, int32_t PrmNo,
                     const std::string& PrmName, int64_t PrmSize)
 {
     const std::string sizeText = SizeText(PrmSize, units);
-    SetCellText(grid, PrmRow, 0, std::to_string(PrmNo));
-    SetCellText(grid, PrmRow, 1, PrmName);
-    SetCellText(grid, PrmRow, 2, sizeText);
-    grid.SetRowBytes(PrmRow, PrmSize);
+    SetCellText(table, PrmRow, 0, std::to_string(PrmNo));
+    SetCellText(table, PrmRow, 1, PrmName);
+    SetCellText(table, PrmRow, 2, sizeText);
+    table.SetRowBytes(PrmRow, PrmSize);
 }
 
 }  // namespace murako

@@ -26,7 +26,7 @@ std::string SizeText(int64_t bytes, const SizeUnits& units);
 
 // Fills row PrmRow with its number, its name and its converted size, in column order, and keeps the byte
 // count beside the row.
-void WriteResultRow(ResultsTable& grid, const SizeUnits& units, int32_t PrmRow, int32_t PrmNo,
+void WriteResultRow(ResultsTable& table, const SizeUnits& units, int32_t PrmRow, int32_t PrmNo,
                     const std::string& PrmName, int64_t PrmSize);
 
 }  // namespace murako
