@@ -70,7 +70,6 @@ inline void SearchWithoutWindow(ResultsTable& table, std::shared_ptr<FileSystem>
     choices.path = path;
     NoPresentation presentation;
     QueueHost host;
-    options.inlineWorker = false;
     SearchController run(table, presentation, choices, std::move(fileSystem), host, std::move(options));
     run.Command1_Click();
     host.RunUntil([&] { return !run.Searching(); });

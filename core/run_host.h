@@ -14,6 +14,9 @@ public:
     // where Yields says so, as the program's own hosts run the window on a thread of its own.
     virtual void DoEvents() {}
     virtual bool Yields() const { return false; }
+    // A host that plays every part on one thread, as a test's fake does, has each run walk on the thread
+    // that presses 検索, to its end, rather than on a thread of its own.
+    virtual bool WalksOnCallingThread() const { return false; }
 };
 
 }  // namespace murako

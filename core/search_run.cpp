@@ -107,12 +107,18 @@ std::string UnreadCountText(const UnreadPlaces& unread, const std::string& separ
 // walk outliving the window reaches nothing the window owns.
 class HostLink : public RunHost {
 public:
-    explicit HostLink(RunHost& host) : host_(&host), yields_(host.Yields()) {}
+    explicit HostLink(RunHost& host)
+        : host_(&host), yields_(host.Yields()), walksOnCallingThread_(host.WalksOnCallingThread())
+    {
+    }
 
     void PostToUi(std::function<void()> apply) override
     {
         Forward([&](RunHost& host) { host.PostToUi(std::move(apply)); });
     }
+    bool Yields() const override { return yields_; }
+    bool WalksOnCallingThread() const override { return walksOnCallingThread_; }
+
     // Free where the host does not yield: every listed name passes here, on every walking thread.
     void DoEvents() override
     {
@@ -142,6 +148,7 @@ private:
 
     std::atomic<RunHost*> host_;
     const bool yields_;
+    const bool walksOnCallingThread_;
     std::atomic<int> calls_{0};
 };
 
@@ -405,7 +412,7 @@ void SearchController::StartRun()
         }
         run->MarkWalkDone();
     };
-    if (options_.inlineWorker)
+    if (host_->WalksOnCallingThread())
         work();
     else
         workers_.emplace_back(run, std::thread(std::move(work)));

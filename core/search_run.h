@@ -75,7 +75,6 @@ class SearchController {
 public:
     struct Options {
         int threads = 0;            // 0: every core; 1: a serial walk
-        bool inlineWorker = false;  // walk on the calling thread instead of a thread of its own
         // Told of every row written with its size in bytes, for callers that want more than the text.
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
         // Told, right after each row is written, of the places under it that could not be read (the total

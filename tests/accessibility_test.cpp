@@ -386,7 +386,7 @@ protected:
 
 private:
     explicit GatedReaderTest(std::shared_ptr<GatedFileSystem> fileSystem)
-        : ReaderTest(fileSystem, {.threads = 1, .inlineWorker = false, .rowWritten = {}}), gated(std::move(fileSystem))
+        : ReaderTest(fileSystem, {.threads = 1, .rowWritten = {}}), gated(std::move(fileSystem))
     {
     }
 };

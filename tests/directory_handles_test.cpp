@@ -146,7 +146,6 @@ TEST(DirectoryHandles, AWalkNeverHoldsMoreThanItsBudget)
             choices.path = tree.Path(name);
             SearchController::Options options;
             options.threads = threads;
-            options.inlineWorker = true;
             ResultsTable grid;
             SearchController run(grid, presentation, choices, fs, host, options);
             run.Command1_Click();

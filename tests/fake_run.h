@@ -257,6 +257,7 @@ public:
             apply();
     }
     bool Yields() const override { return true; }
+    bool WalksOnCallingThread() const override { return walksInline; }
     void DoEvents() override
     {
         if (auto it = atYield.find(++yields); it != atYield.end())
@@ -268,6 +269,7 @@ public:
     std::atomic<int> yields{0};  // parallel walks yield from several threads
     std::map<int, std::function<void()>> atYield;
     std::function<void()> eachYield;  // on whichever thread yields
+    bool walksInline = true;
     bool queuePosts = false;
     std::vector<std::function<void()>> queued;
 };

@@ -362,7 +362,7 @@ protected:
 
 private:
     explicit GatedWindowTest(std::shared_ptr<GatedFileSystem> fileSystem)
-        : WindowFixture(fileSystem, {.threads = 1, .inlineWorker = false, .rowWritten = {}}), gated(std::move(fileSystem))
+        : WindowFixture(fileSystem, {.threads = 1, .rowWritten = {}}), gated(std::move(fileSystem))
     {
     }
 };

@@ -260,7 +260,6 @@ TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroA
         MarkedRows rows;
         SearchController::Options options;
         options.threads = 1;
-        options.inlineWorker = true;
         rows.Watch(options);
         SearchController run(grid, presentation, choices, fs, host, options);
         run.Command1_Click();
@@ -719,7 +718,6 @@ TEST_F(PosixWalkTest, NoDescriptorOutlivesASearchOrAReopen)
             choices.path = tree.Path("t");
             SearchController::Options options;
             options.threads = threads;
-            options.inlineWorker = true;
             SearchController run(grid, presentation, choices, fs, host, options);
             cancelled = false;
             host.atYield[at] = [&] {

@@ -80,7 +80,6 @@ protected:
     {
         SearchController::Options options;
         options.threads = threads;
-        options.inlineWorker = true;
         options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
             written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
         };
@@ -177,7 +176,7 @@ TEST_P(SearchRunModes, EmptyUnlistableAndRootDirectoriesGiveThreeRows)
     auto onlyDots = std::make_shared<FakeFileSystem>();
     onlyDots->Dir("/d");
     ScriptedHost dotsHost;
-    SearchController dots(grid, presentation, choices, onlyDots, dotsHost, {threads, true, {}});
+    SearchController dots(grid, presentation, choices, onlyDots, dotsHost, {threads, {}});
     choices.path = "/d";
     dots.Command1_Click();
     EXPECT_EQ(dotsHost.yields, 2) << "a listing of only \".\" and \"..\" yields twice";
@@ -337,7 +336,8 @@ TEST_P(SearchRunModes, ShutdownDoesNotWaitForAWalkStuckInTheFileSystem)
     const std::weak_ptr<FileSystem> watch = stuckFs;
     {
         ScriptedHost stuckHost;
-        SearchController run(grid, presentation, choices, stuckFs, stuckHost, {threads, false, {}});
+        stuckHost.walksInline = false;
+        SearchController run(grid, presentation, choices, stuckFs, stuckHost, {threads, {}});
         run.Command1_Click();
         ASSERT_TRUE(stuckFs->stuck.WaitForWaiter());
         run.Shutdown();
