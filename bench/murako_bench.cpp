@@ -19,7 +19,9 @@ constexpr int kMostThreads = 64;
 
 int Usage(const std::string& problem)
 {
-    std::fprintf(stderr, "murako-bench: %s\nusage: murako-bench [--threads N] DIR   (N from 1 to %d)\n",
+    std::fprintf(stderr,
+                 "murako-bench: %s\nusage: murako-bench [--threads N] DIR   (N from 1 to %d)\n"
+                 "       murako-bench --version\n",
                  problem.c_str(), kMostThreads);
     return 2;
 }
@@ -42,6 +44,10 @@ int main(int argc, char** argv)
     std::string dir;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--version") {
+            std::printf("murako-bench %s\n", MURAKO_VERSION);
+            return 0;
+        }
         if (arg == "--threads") {
             if (i + 1 >= argc)
                 return Usage("--threads needs a number");

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # murako-bench as scripts use it: a search it cannot make fails with a message, never with a total of 0,
-# and a search made prints its rows, its total and then what could not be read.
+# and a search made prints its rows, its total and then what could not be read; --version prints the
+# version the package carries. Usage: bench_cli.sh PROGRAM VERSION
 set -u
-bench=$1
+bench=$1 version=$2
 source "$(dirname "$0")/e2e_tree.sh"
 failures=0
 
@@ -16,6 +17,9 @@ expect_failure() {
     failures=$((failures + 1))
   fi
 }
+
+got=$("$bench" --version 2>&1) && [ "$got" = "murako-bench $version" ] ||
+  { echo "murako-bench --version: \"$got\", expected \"murako-bench $version\""; failures=$((failures + 1)); }
 
 expect_failure 1 '見つかりません' "$tree/missing"
 expect_failure 1 'ディレクトリではありません' "$tree/root.bin"

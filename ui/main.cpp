@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 #include <memory>
 
 #include "form1.h"
@@ -9,6 +11,12 @@ int main(int argc, char** argv)
 {
     const murako::WalkProcessSettings walkSettings;
     QApplication app(argc, argv);
+    // Lets a Wayland shell match the window to its desktop entry and the entry's icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(MURAKO_APP_ID));
+    QIcon icon;
+    for (const QFileInfo& png : QDir(QStringLiteral(":/icons")).entryInfoList(QDir::Files))
+        icon.addFile(png.filePath());
+    QApplication::setWindowIcon(icon);
     murako::LoadQtJapaneseTranslations();
     murako::Form1 form(std::make_shared<murako::PosixFileSystem>());
     form.show();
