@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
@@ -180,6 +181,29 @@ TEST_F(WindowTest, GridAndStatusBarUseTheJapaneseSubstituteFont)
         const QFontMetrics used(Control<QWidget>(name)->font());
         EXPECT_EQ(used.horizontalAdvance(sample), substitute.horizontalAdvance(sample)) << name;
         EXPECT_EQ(used.height(), substitute.height()) << name;
+    }
+}
+
+// The text drawn black on white in font.
+QImage Drawn(const QString& text, const QFont& font)
+{
+    QImage image(400, 40, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignVCenter, text);
+    return image;
+}
+
+TEST_F(WindowTest, HangulAndEmojiNamesDrawAsGlyphsInBothListsNotAsBoxes)
+{
+    // Private-use characters draw as the missing-glyph box in every font, three of them as three boxes.
+    const QString boxes = QString::fromUcs4(U"\U000F0001\U000F0002\U000F0003");
+    for (const char* name : {"Grid1", "Dir1"}) {
+        const QFont font = Control<QWidget>(name)->font();
+        for (const QString& text : {QStringLiteral("한국어"), QStringLiteral("😀😀😀")})
+            EXPECT_NE(Drawn(text, font), Drawn(boxes, font)) << name << ": " << text.toStdString();
     }
 }
 
