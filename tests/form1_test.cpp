@@ -149,28 +149,59 @@ TEST_F(WindowTest, ControlsSitAtTheirTwipsPlacesAndTabInTheirOrder)
     const std::vector<std::pair<const char*, QRect>> places = {
         {"Grid1", {8, 8, 441, 289}},          {"Command3", {368, 340, 85, 29}},
         {"Dir1", {96, 308, 265, 170}},         {"Frame2", {4, 336, 85, 69}},
-        {"Option2(0)", {8, 20, 41, 17}},       {"Option2(1)", {8, 40, 41, 17}},
-        {"Frame1", {4, 412, 85, 69}},          {"Option1(0)", {8, 20, 49, 17}},
-        {"Option1(1)", {8, 40, 49, 17}},       {"Command2", {368, 448, 85, 29}},
+        {"Frame1", {4, 412, 85, 69}},          {"Command2", {368, 448, 85, 29}},
         {"Command1", {368, 412, 85, 29}},      {"Drive1", {4, 308, 85, 20}},
         {"StatusBar1", {0, 488, 458, 24}},
     };
     for (const auto& [name, rect] : places)
         EXPECT_EQ(Control<QWidget>(name)->geometry(), rect) << name;
+    // An option button is as wide as the layout says or as its caption needs, inside its frame.
+    const std::vector<std::pair<const char*, QRect>> options = {
+        {"Option2(0)", {8, 20, 41, 17}}, {"Option2(1)", {8, 40, 41, 17}},
+        {"Option1(0)", {8, 20, 49, 17}}, {"Option1(1)", {8, 40, 49, 17}},
+    };
+    for (const auto& [name, rect] : options) {
+        const QWidget* option = Control<QWidget>(name);
+        EXPECT_EQ(option->pos(), rect.topLeft()) << name;
+        EXPECT_EQ(option->height(), rect.height()) << name;
+        EXPECT_EQ(option->width(), std::max(rect.width(), option->sizeHint().width())) << name;
+        EXPECT_LE(option->geometry().right(), option->parentWidget()->contentsRect().right()) << name;
+    }
     EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->width(), 96);
 
+    const std::vector<std::string> tabOrder = {"Command3",   "Drive1",     "Command1",   "Command2", "Option1(0)",
+                                               "Option1(1)", "Option2(1)", "Option2(0)", "Dir1",     "Grid1"};
+    std::vector<std::string> order;
+    QWidget* widget = Control<QWidget>("Command3");
+    do {
+        if (std::count(tabOrder.begin(), tabOrder.end(), widget->objectName().toStdString()))
+            order.push_back(widget->objectName().toStdString());
+        widget = widget->nextInFocusChain();
+    } while (widget != Control<QWidget>("Command3"));
+    EXPECT_EQ(order, tabOrder);
+}
+
+TEST_F(WindowTest, TabEntersAnOptionGroupOnItsSelectedButtonEitherWay)
+{
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    std::vector<std::string> order;
-    QWidget* widget = QApplication::focusWidget();
-    for (int i = 0; i < 10; ++i) {
-        order.push_back(widget->objectName().toStdString());
-        widget = widget->nextInFocusChain();
-        while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&form))
-            widget = widget->nextInFocusChain();
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"Command3", "Drive1", "Command1", "Command2", "Option1(0)",
-                                               "Option1(1)", "Option2(1)", "Option2(0)", "Dir1", "Grid1"}));
+    auto tabFrom = [&](const char* from, Qt::Key key) {
+        QWidget* start = Control<QWidget>(from);
+        start->setFocus();
+        QTest::keyClick(start, key);
+        return QApplication::focusWidget()->objectName().toStdString();
+    };
+    EXPECT_EQ(tabFrom("Command2", Qt::Key_Tab), "Option1(0)");
+    EXPECT_EQ(tabFrom("Option1(0)", Qt::Key_Tab), "Option2(0)") << "on kb, not on Mb that comes first";
+    EXPECT_EQ(tabFrom("Option2(0)", Qt::Key_Tab), "Dir1");
+    EXPECT_EQ(tabFrom("Dir1", Qt::Key_Backtab), "Option2(0)");
+    EXPECT_EQ(tabFrom("Option2(0)", Qt::Key_Backtab), "Option1(0)");
+
+    Control<QRadioButton>("Option1(1)")->click();
+    Control<QRadioButton>("Option2(1)")->click();
+    EXPECT_EQ(tabFrom("Command2", Qt::Key_Tab), "Option1(1)");
+    EXPECT_EQ(tabFrom("Option1(1)", Qt::Key_Tab), "Option2(1)");
+    EXPECT_EQ(tabFrom("Dir1", Qt::Key_Backtab), "Option2(1)");
 }
 
 TEST_F(WindowTest, GridAndStatusBarUseTheJapaneseSubstituteFont)
@@ -205,6 +236,16 @@ TEST_F(WindowTest, HangulAndEmojiNamesDrawAsGlyphsInBothListsNotAsBoxes)
         for (const QString& text : {QStringLiteral("한국어"), QStringLiteral("😀😀😀")})
             EXPECT_NE(Drawn(text, font), Drawn(boxes, font)) << name << ": " << text.toStdString();
     }
+}
+
+TEST_F(WindowTest, TooltipsDrawAByteCountsCommasNarrowerThanItsDigits)
+{
+    // A monospaced fallback face for "バイト" would draw each comma as wide as a digit: "1, 188, 557".
+    const QFontMetricsF tip(QToolTip::font());
+    const QString plain = QStringLiteral("1188557 バイト");
+    const double digit = tip.horizontalAdvance(QStringLiteral("11188557 バイト")) - tip.horizontalAdvance(plain);
+    const double twoCommas = tip.horizontalAdvance(QStringLiteral("1,188,557 バイト")) - tip.horizontalAdvance(plain);
+    EXPECT_LT(twoCommas, digit);
 }
 
 TEST_F(WindowTest, SearchFillsEveryCellInListingOrderThenTheTotal)

@@ -16,7 +16,9 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStringList>
+#include <QToolTip>
 #include <QTranslator>
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <unistd.h>
@@ -116,6 +118,9 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
 void Form1::CreateControls()
 {
     const QFont gridFont(GridFontFamily, GridFontPoints);
+    // Tooltips show the grid's names and numbers; a fallback face for their Japanese words would draw
+    // every comma of a byte count a full column wide.
+    QToolTip::setFont(gridFont);
 
     Grid1 = new ResultsGrid(table_, this);
     Grid1->setObjectName(QStringLiteral("Grid1"));
@@ -144,7 +149,17 @@ void Form1::CreateControls()
             options[i]->setObjectName(QStringLiteral("Option%1(%2)").arg(name.right(1)).arg(i));
             options[i]->setAccessibleDescription(title);
             Place(options[i], 120, 300 + 300 * static_cast<int>(i), optionWidth, 255);
+            // This font's caption may need a little more than the layout's width; the frame has the room.
+            options[i]->resize(std::max(options[i]->width(), options[i]->sizeHint().width()), options[i]->height());
         }
+        // Only the selected button is a tab stop, so Tab enters the group on it, as on every desktop.
+        auto tabStopOnSelected = [options] {
+            for (QRadioButton* option : options)
+                option->setFocusPolicy(Qt::FocusPolicy(option->isChecked() ? option->focusPolicy() | Qt::TabFocus
+                                                                         : option->focusPolicy() & ~Qt::TabFocus));
+        };
+        for (QRadioButton* option : options)
+            connect(option, &QRadioButton::toggled, frame, tabStopOnSelected);
         options[0]->setChecked(true);
     };
     makeOptionFrame(Frame2, Option2, QStringLiteral("Frame2"), QStringLiteral("単位"),
