@@ -36,6 +36,8 @@ public:
     QString CellNotes(int row, int col) const;
     int TopRow() const;   // first scrollable row shown under the header
     void ScrollToRow(int row);
+    // The cell's text as drawn: a text too long for its column loses its middle to "…".
+    QString ShownText(int row, int col) const;
     // The model row and column drawn at a viewport position; the column is -1 beyond the last one.
     int RowAt(int y) const;
     int ColAt(int x) const;
@@ -75,11 +77,12 @@ private:
     int HeaderWidth(int col) const;
     int TextSpace(int col) const;
     int WholePixels(const QString& text) const;
-    QString ShownText(int row, int col) const;
     QString Text(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
     void MoveCurrentCell(int row, int col);
+    // Scrolls the least that shows cell (row, col) whole, as far as the viewport can.
+    void ScrollIntoView(int row, int col);
     int BorderAt(QPoint at) const;  // the column whose right header border is under at, or -1
 
     ResultsTable& table_;
@@ -89,6 +92,7 @@ private:
     std::array<double, 0x7F> asciiAdvances_{};          // of the grid's font, by character code
     std::array<std::optional<int>, ResultsTable::Cols> chosenWidths_;  // set by dragging, in pixels
     bool measureStale_ = true;
+    bool followCurrentCell_ = false;
     int32_t measuredRows_ = 0;
     int draggedBorder_ = -1;
     GridAnnouncer announcer_;
