@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -436,6 +437,23 @@ TEST_F(WindowTest, TypingANameFindsItsEntryWhoseTextIsTheBareNameIndentedByItsDe
         QApplication::sendEvent(Dir1(), &key);
     }
     EXPECT_EQ(Dir1()->List(Dir1()->ListIndex()), tree.Path("ＡＢＣフォルダ"));
+}
+
+TEST_F(WindowTest, ADirectoryEntrysTooltipIsWrappedToTheScreen)
+{
+    TempTree tree;
+    const std::string name(250, 'n');
+    tree.Dir(name);
+    ASSERT_TRUE(Dir1()->SetPath(tree.Root()));
+    form.show();
+    const QPoint entry = Dir1()->EntryRect(0).center();
+    QHelpEvent help(QEvent::ToolTip, entry, Dir1()->viewport()->mapToGlobal(entry));
+    QApplication::sendEvent(Dir1()->viewport(), &help);
+    const QStringList lines = QToolTip::text().split('\n');
+    EXPECT_GE(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_LT(QFontMetrics(QToolTip::font()).horizontalAdvance(line), form.screen()->availableGeometry().width());
+    EXPECT_EQ(QToolTip::text().remove('\n').toStdString(), name);
 }
 
 // Runs on one walking thread so that the gates decide exactly where a run stands.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
@@ -230,6 +231,19 @@ TEST_F(GridTest, ALongNameLosesItsMiddleAndTooltipsGiveTheFullNameAndTheExactByt
     QHelpEvent help(QEvent::ToolTip, over, grid.viewport()->mapToGlobal(over));
     QApplication::sendEvent(grid.viewport(), &help);
     EXPECT_EQ(QToolTip::text(), "1,234,567,890 バイト");
+
+    // A name longer than the screen is wide comes in lines that each fit on it.
+    const std::string huge = "/srv/" + std::string(600, 'x') + "/合計";
+    SetCellText(table, 2, 1, huge);
+    Settle();
+    const QPoint name = grid.CellRect(2, 1).center();
+    QHelpEvent overName(QEvent::ToolTip, name, grid.viewport()->mapToGlobal(name));
+    QApplication::sendEvent(grid.viewport(), &overName);
+    const QStringList lines = QToolTip::text().split('\n');
+    EXPECT_GE(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_LT(QFontMetrics(QToolTip::font()).horizontalAdvance(line), grid.screen()->availableGeometry().width());
+    EXPECT_EQ(QToolTip::text().remove('\n').toStdString(), huge);
 
 }
 

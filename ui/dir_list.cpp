@@ -16,6 +16,7 @@
 #include "posix_file_system.h"
 
 #include "list_accessible.h"
+#include "tool_tips.h"
 #include "twips.h"
 
 namespace murako {
@@ -179,6 +180,7 @@ DirList::DirList(QWidget* parent) : QListView(parent), model_(this)
 {
     setModel(&model_);
     setItemDelegate(new IndentingDelegate(this));
+    WrapItemToolTips(this);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

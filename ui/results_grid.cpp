@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "size_units.h"
+#include "tool_tips.h"
 #include "twips.h"
 
 namespace murako {
@@ -541,7 +542,7 @@ bool ResultsGrid::viewportEvent(QEvent* event)
     if (tip.isEmpty())
         QToolTip::hideText();
     else
-        QToolTip::showText(help->globalPos(), tip, viewport(), CellRect(row, col));
+        QToolTip::showText(help->globalPos(), WrapToScreen(tip, this), viewport(), CellRect(row, col));
     return true;
 }
 
