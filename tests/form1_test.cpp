@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -14,7 +15,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -329,6 +332,41 @@ int VisiblyNewPixels(const QImage& before, const QImage& after)
             count += !seen;
         }
     return count;
+}
+
+TEST_F(WindowTest, VolumesUnderOneLongParentCanBeToldApartClosedOpenAndByTheirTooltips)
+{
+    const QString parent = QStringLiteral("/media/backup-drives-of-the-sales-department/archive");
+    Drive1()->SetVolumes({{"/", "", "/dev/vda", "ext4"},
+                          {parent + "/disk-a", "", "/dev/sdb1", "ext4"},
+                          {parent + "/disk-b", "写真", "/dev/sdc1", "vfat"}});
+    form.show();
+    for (int i : {1, 2}) {
+        const QSignalBlocker quiet(Drive1());
+        Drive1()->setCurrentIndex(i);
+        const QString shown = Drive1()->ShownDrive();
+        EXPECT_TRUE(shown.contains("…")) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(i == 1 ? "/disk-a" : "b [写真]")) << shown.toStdString();
+        EXPECT_LE(Drive1()->fontMetrics().horizontalAdvance(shown), Drive1()->width()) << shown.toStdString();
+    }
+    EXPECT_EQ(Drive1()->itemData(2, Qt::ToolTipRole).toString().toStdString(),
+              (parent + "/disk-b\nデバイス: /dev/sdc1\nファイルシステム: vfat").toStdString());
+
+    // Also in a style whose drop-down list is no wider than the closed one by itself.
+    const std::unique_ptr<QStyle> plain(QStyleFactory::create(QStringLiteral("Windows")));
+    for (QStyle* style : {Drive1()->style(), plain.get()}) {
+        Drive1()->setStyle(style);
+        Drive1()->showPopup();
+        QAbstractItemView* list = Drive1()->view();
+        ASSERT_TRUE(WaitUntil([&] { return list->isVisible(); }));
+        for (int i = 0; i < Drive1()->count(); ++i) {
+            const QString text = Drive1()->itemText(i);
+            EXPECT_GE(list->viewport()->width(), list->fontMetrics().horizontalAdvance(text))
+                << style->name().toStdString() << ": " << text.toStdString();
+        }
+        Drive1()->hidePopup();
+    }
+    Drive1()->setStyle(nullptr);
 }
 
 TEST_F(WindowTest, TheFocusShowsOnEveryControlFromTheStartTheGridsOnItsHeaderCell)
