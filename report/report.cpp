@@ -108,15 +108,7 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
     const double pageBottom = printer.PrintableHeight();
     double rulesTop = kFirstPageRulesTop;
     double rowBottom = 0;
-    const int32_t rows = table.Rows();
-    for (int32_t row = 0; row < rows; ++row) {
-        // The header stays under the title; each later row moves at most once, so a page never stays empty.
-        if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
-            DrawColumnRules(printer, layout, rulesTop, rowBottom);
-            printer.NewPage();
-            printer.SetCurrentY(kLaterPageTableTop);
-            rulesTop = kLaterPageTableTop;
-        }
+    auto printRow = [&](int32_t row) {
         const double rowTop = RoundToTwips(printer.CurrentY());
         printer.SetCurrentX(kRowTextX);
         printer.SetCurrentY(printer.CurrentY() + kRowTextInset);
@@ -126,6 +118,19 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         printer.Print();
         rowBottom = RoundToTwips(printer.CurrentY());
         printer.Box(kFrameLeft, rowTop, kFrameRight, rowBottom);
+    };
+    const int32_t rows = table.Rows();
+    for (int32_t row = 0; row < rows; ++row) {
+        // The header stays under the title; each later row moves at most once, so a page never stays empty.
+        if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
+            DrawColumnRules(printer, layout, rulesTop, rowBottom);
+            printer.NewPage();
+            printer.SetCurrentY(kLaterPageTableTop);
+            rulesTop = kLaterPageTableTop;
+            // A continuation page's columns are named again above its first row.
+            printRow(0);
+        }
+        printRow(row);
     }
     DrawColumnRules(printer, layout, rulesTop, rowBottom);
     printer.EndDoc();

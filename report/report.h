@@ -40,8 +40,9 @@ inline constexpr char16_t kApplicationTitle[] = u"Murako";
 std::u16string FormatReportDate(const ReportDate& date);
 
 // Prints the date, the title and every row of the table, each row framed, with the two column rules, and
-// ends the document. A row that would cross the bottom of the printable area starts a new page. When a size
-// text needs more than the size field's 15 columns, the field widens to it for the whole report.
+// ends the document. A row that would cross the bottom of the printable area starts a new page, which
+// begins with the header row again. When a size text needs more than the size field's 15 columns, the field
+// widens to it for the whole report.
 void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date);
 
 // The print button: asks for a printer, then prints the report; a cancel or any failure shows one message.

@@ -119,7 +119,8 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
 
     int pages = 0;
     const std::vector<Word> words = WordsOf(pdf, pages);
-    // A4 less the margins holds 26 rows below the title and 27 on a later page: 39 rows take two pages.
+    // A4 less the margins holds 26 rows below the title and 27 on a later page, its header included: 39 rows
+    // take two pages.
     EXPECT_EQ(pages, 2);
 
     constexpr double tolerance = 0.5 * kTwipsPerPt;  // half a point
@@ -145,10 +146,15 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
         EXPECT_NEAR(FromArea(sizeHeader->xMax), 1500 + 82 * 105, tolerance);
     }
 
-    // Page 2 carries on at Y 1500 with row 26, whose text is 100 twips below its frame's top.
+    // Page 2 carries on at Y 1500 with the header row and then row 26, each text 100 twips below its frame's top.
+    if (const Word* header = Find(words, QStringLiteral("ディレクトリ"), 2)) {
+        EXPECT_NEAR(FromArea(header->xMin), 1500 + 5 * 105, tolerance);
+        EXPECT_NEAR(FromArea(header->yMin), 1600, 2 * tolerance);
+    }
+    Find(words, QStringLiteral("サイズ"), 2);
     if (const Word* next = Find(words, QStringLiteral("フォルダ26"), 2)) {
         EXPECT_NEAR(FromArea(next->xMin), 1500 + 5 * 105, tolerance);
-        EXPECT_NEAR(FromArea(next->yMin), 1600, 2 * tolerance);
+        EXPECT_NEAR(FromArea(next->yMin), 1600 + 520, 2 * tolerance);
     }
     Find(words, QStringLiteral("/home/user/写真合計"), 2);
 }
