@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "field_fitting.h"
+#include "search_run.h"
 #include "text.h"
 
 namespace murako {
@@ -88,7 +89,7 @@ std::u16string FormatReportDate(const ReportDate& date)
     return TwoDigits(date.year) + u"年" + TwoDigits(date.month) + u"月" + TwoDigits(date.day) + u"日";
 }
 
-void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date)
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date, int64_t unreadDirectories)
 {
     printer.SetFontName(kReportFontName);
     printer.SetFontSize(kBodyPoints);
@@ -133,15 +134,26 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         printRow(row);
     }
     DrawColumnRules(printer, layout, rulesTop, rowBottom);
+    if (unreadDirectories > 0) {
+        // Below the table, so that a printed total says when it is short of what could not be read.
+        double top = rowBottom + kRowTextInset;
+        if (top + printer.LineHeight() > pageBottom) {
+            printer.NewPage();
+            top = kLaterPageTableTop;
+        }
+        printer.SetCurrentY(top);
+        printer.SetCurrentX(kRowTextX);
+        printer.Print(Utf16FromUtf8(UnreadCountText({unreadDirectories, {}}, ",")));
+    }
     printer.EndDoc();
 }
 
 bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
-                     DateSource& dates)
+                     DateSource& dates, int64_t unreadDirectories)
 {
     try {
         if (dialog.ShowPrinter()) {
-            PrintReport(table, printer, FormatReportDate(dates.Today()));
+            PrintReport(table, printer, FormatReportDate(dates.Today()), unreadDirectories);
             return true;
         }
     } catch (const std::exception&) {

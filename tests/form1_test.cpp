@@ -764,6 +764,22 @@ TEST_F(GatedWindowTest, TheSecondPanelCountsDuringARunAndUnreadRowsAreMarkedAsTh
     EXPECT_EQ(progress->toolTip().toStdString(), "");
     EXPECT_EQ(Cells(form.Table())[2], (std::vector<std::string>{"2", order[0], "0 kb"})) << "counted 0, as ever";
     EXPECT_EQ(grid->CellToolTip(5, 0).toStdString(), unread) << "the total row sums them";
+    if (QPrinter().outputFormat() == QPrinter::PdfFormat) {
+        // The printed report says so too, once.
+        QTemporaryDir home;
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        {
+            ModalAnswerer answerer;
+            QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+        }
+        qputenv("HOME", savedHome);
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {home.filePath(QStringLiteral("Murako.pdf")), QStringLiteral("-")});
+        ASSERT_TRUE(pdftotext.waitForFinished(30000));
+        const QString report = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        EXPECT_EQ(report.count(QStringLiteral("読み取れなかったディレクトリ: 1")), 1) << report.toStdString();
+    }
 
     gated->refusedSubdirectory.clear();
     gated->blockedSubdirectory.clear();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -254,6 +255,29 @@ TEST(PrintReport, ARowTallerThanThePagePrintsAloneOnItsPageRatherThanLooping)
     PrintReport(table, printer, kDate);
     EXPECT_EQ(printer.Of(Event::Box).size(), 4u + 3);
     EXPECT_EQ(printer.Of(Event::NewPage).size(), 3u);
+}
+
+TEST(PrintReport, DirectoriesThatCouldNotBeReadAreCountedOnOneLineBelowTheTableAndNotAtAllWhenNone)
+{
+    ResultsTable table = FinishedTable(2);  // 5 rows, the last ending at 2000 + 5 * 520
+    RecordingPrinter clean;
+    PrintReport(table, clean, kDate, 0);
+    EXPECT_EQ(clean.Of(Event::Text).size(), 2 + 5 * 3u);
+
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate, 1234);
+    ASSERT_EQ(printer.events.size(), clean.events.size() + 1);
+    EXPECT_TRUE(std::equal(clean.events.begin(), clean.events.end() - 1, printer.events.begin()));
+    EXPECT_EQ(printer.events[printer.events.size() - 2], TextAt(1500, 4600 + 100, u"読み取れなかったディレクトリ: 1,234"));
+    EXPECT_EQ(printer.events.back().kind, Event::EndDoc);
+
+    // No room left under the last row: the line goes to a page of its own.
+    RecordingPrinter full;
+    full.printableHeight = 4600 + 200;
+    PrintReport(table, full, kDate, 2);
+    ASSERT_GE(full.events.size(), 3u);
+    EXPECT_EQ(full.events[full.events.size() - 3].kind, Event::NewPage);
+    EXPECT_EQ(full.events[full.events.size() - 2], TextAt(1500, 1500, u"読み取れなかったディレクトリ: 2"));
 }
 
 TEST(PrintReport, PrintsTablesOfMoreThan32767Rows)

@@ -343,6 +343,12 @@ TEST_F(GridTest, UnreadRowsAreMarkedInTheNumberCellAndSayWhereInTheirTooltip)
     EXPECT_EQ(grid.CellToolTip(3, 0),
               QStringLiteral("読み取れなかったディレクトリ: 1\n/x/gone (検索中に削除または置き換えられました)"));
     EXPECT_TRUE(grid.CellToolTip(1, 1).isEmpty());
+    EXPECT_EQ(grid.UnreadCount(), 8) << "a cancelled run's rows, summed";
+    AddRow("/x/合計", "6 kb");
+    UnreadPlaces all = many;
+    all.Merge(one);
+    grid.SetUnread(5, all);
+    EXPECT_EQ(grid.UnreadCount(), 8) << "the total row counts its rows' places again";
 
     grid.SetUnread(3, {});
     EXPECT_FALSE(grid.IsMarked(3)) << "a row written again without unread places";

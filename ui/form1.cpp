@@ -281,7 +281,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    PrintResultsTable(this, table_);
+    PrintResultsTable(this, table_, Grid1->UnreadCount());
 }
 
 void Form1::Drive1_Change()

@@ -100,6 +100,18 @@ void ResultsGrid::SetUnread(int32_t row, const UnreadPlaces& unread)
     ScheduleRepaint();
 }
 
+int64_t ResultsGrid::UnreadCount() const
+{
+    // A name never holds a slash; the total row's text, its directory's path, always does.
+    int64_t count = 0;
+    for (const auto& [row, unread] : unread_) {
+        if (table_.TextAt(row, 1).find('/') != std::string::npos)
+            return unread.count;
+        count += unread.count;
+    }
+    return count;
+}
+
 QRect ResultsGrid::MarkRect(int row) const
 {
     const QRect cell = CellRect(row, 0);

@@ -48,6 +48,9 @@ public:
     // in its number cell and says which in its tooltip. Count 0 clears the row's mark.
     void SetUnread(int32_t row, const UnreadPlaces& unread);
     bool IsMarked(int32_t row) const { return unread_.count(row) != 0; }
+    // How many places under the rows could not be read, each counted once: the total row's count is that of
+    // every row above it.
+    int64_t UnreadCount() const;
     // Where the mark is drawn in viewport coordinates.
     QRect MarkRect(int row) const;
 
