@@ -81,11 +81,30 @@ void RegisterFontSubstitutes()
 QTranslator* LoadQtJapaneseTranslations()
 {
     auto* translator = new QTranslator(QCoreApplication::instance());
-    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
-        QCoreApplication::installTranslator(translator))
-        return translator;
-    delete translator;
-    return nullptr;
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    // Installed last, so asked first; it holds only texts that Qt's own file lacks.
+    auto* additions = new QTranslator(translator);
+    if (additions->load(QStringLiteral(":/translations/qt_additions_ja.qm")))
+        QCoreApplication::installTranslator(additions);
+    return translator;
+}
+
+void UseJapaneseLocale()
+{
+    // Qt reads the system's locale from these once, at its first use of any locale: dates, numbers, and
+    // the rest (a byte count's unit) from the messages' one. LC_ALL would outrank them, so what it set moves
+    // to LANG.
+    if (const QByteArray all = qgetenv("LC_ALL"); !all.isEmpty()) {
+        qputenv("LANG", all);
+        qunsetenv("LC_ALL");
+    }
+    for (const char* category : {"LC_TIME", "LC_NUMERIC", "LC_MESSAGES"})
+        qputenv(category, "ja_JP.UTF-8");
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
 }
 
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room)
