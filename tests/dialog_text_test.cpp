@@ -108,11 +108,28 @@ TEST(DialogTexts, TheFileChooserShowsJapaneseTypesAndDates)
         << "no date in the Japanese form " << today.toStdString() << " in " << texts.join(" | ").toStdString();
 }
 
+// The locale variables as the program was started with them.
+QByteArray startingLocale;
+
+QByteArray LocaleVariables()
+{
+    QByteArray values;
+    for (const char* variable : {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LC_MESSAGES", "LANG"})
+        values += variable + QByteArray(qEnvironmentVariableIsSet(variable) ? "=" + qgetenv(variable) : "") + ";";
+    return values;
+}
+
+TEST(DialogTexts, TheCLibraryAndTheWindowSystemKeepTheUsersLocale)
+{
+    EXPECT_EQ(LocaleVariables().toStdString(), startingLocale.toStdString());
+}
+
 }  // namespace
 }  // namespace murako
 
 int main(int argc, char** argv)
 {
+    murako::startingLocale = murako::LocaleVariables();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);

@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <optional>
+#include <vector>
 #include <unistd.h>
 
 #include "dir_list.h"
@@ -95,15 +97,24 @@ QTranslator* LoadQtJapaneseTranslations()
 
 void UseJapaneseLocale()
 {
-    // Qt reads the system's locale from these once, at its first use of any locale: dates, numbers, and
-    // the rest (a byte count's unit) from the messages' one. LC_ALL would outrank them, so what it set moves
-    // to LANG.
-    if (const QByteArray all = qgetenv("LC_ALL"); !all.isEmpty()) {
-        qputenv("LANG", all);
-        qunsetenv("LC_ALL");
-    }
+    // Qt reads the system's locale from the environment once, at its first use: dates, numbers, and the
+    // rest (a byte count's unit) from the messages' category, which LC_ALL would outrank. The C library
+    // must not see them: where it has no Japanese locale it would fall back to ASCII for everything, and
+    // the window's title would reach the X server garbled.
+    const char* const variables[] = {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LC_MESSAGES"};
+    std::vector<std::optional<QByteArray>> saved;
+    for (const char* variable : variables)
+        saved.push_back(qEnvironmentVariableIsSet(variable) ? std::optional(qgetenv(variable)) : std::nullopt);
+    qunsetenv("LC_ALL");
     for (const char* category : {"LC_TIME", "LC_NUMERIC", "LC_MESSAGES"})
         qputenv(category, "ja_JP.UTF-8");
+    QLocale::system();
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i])
+            qputenv(variables[i], *saved[i]);
+        else
+            qunsetenv(variables[i]);
+    }
     QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
 }
 
