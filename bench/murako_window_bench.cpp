@@ -20,6 +20,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    murako::LimitHeapsBeforeQtThreads();
     QApplication app(argc, argv);
     QStringList arguments = app.arguments();
     int repeat = 1;

@@ -58,6 +58,7 @@ void Report(const char* what, const Stall& stall)
 
 int main(int argc, char** argv)
 {
+    murako::LimitHeapsBeforeQtThreads();
     QApplication app(argc, argv);
     constexpr int kSubdirectories = 100000;
     auto rows = std::make_shared<murako::fakes::FakeFileSystem>();

@@ -99,6 +99,14 @@ void RegisterFontSubstitutes()
 
 }  // namespace
 
+void LimitHeapsBeforeQtThreads()
+{
+#if defined(__GLIBC__)
+    constexpr int kHeaps = 2;  // the walk's own limit: its threads and the window's share them
+    mallopt(M_ARENA_MAX, kHeaps);
+#endif
+}
+
 QTranslator* LoadQtJapaneseTranslations()
 {
     auto* translator = new QTranslator(QCoreApplication::instance());

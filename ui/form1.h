@@ -27,6 +27,11 @@ class ResultsGrid;
 // that the first and the last part, and every number, are shown whole or not at all.
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room);
 
+// glibc gives each new thread a heap of its own until the process sets a limit. The walk sets it when it
+// first runs, but by then Qt has started the threads of the X11 connection and the D-Bus connection, and the
+// walk's threads spread over four heaps instead of two. Call it before QApplication.
+void LimitHeapsBeforeQtThreads();
+
 // Installs Qt's own Japanese translations, owned by the application, so that the printer dialog and the
 // standard buttons speak the window's language; null when they are not installed.
 QTranslator* LoadQtJapaneseTranslations();

@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv)
 {
+    murako::LimitHeapsBeforeQtThreads();
     QApplication app(argc, argv);
     murako::LoadQtJapaneseTranslations();
     murako::Form1 form(std::make_shared<murako::PosixFileSystem>());
