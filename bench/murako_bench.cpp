@@ -78,7 +78,6 @@ int main(int argc, char** argv)
     murako::InitGrid(grid);
     int64_t totalBytes = 0;
     int32_t rows = 0;
-    murako::UnreadPlaces unread;
     std::string out;
     murako::SearchController::Options options;
     options.threads = threads;
@@ -87,7 +86,6 @@ int main(int argc, char** argv)
         totalBytes = bytes;
         rows = row;
     };
-    options.rowUnread = [&](int32_t, const murako::UnreadPlaces& placesOfRow) { unread = placesOfRow; };
     const auto start = std::chrono::steady_clock::now();
     murako::SearchWithoutWindow(grid, fileSystem, dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
@@ -96,6 +94,7 @@ int main(int argc, char** argv)
     std::printf("total_bytes=%lld entries=%d seconds=%.3f\n", static_cast<long long>(totalBytes), rows,
                 seconds.count());
     // The total row comes last and carries every unread place.
+    const murako::UnreadPlaces& unread = grid.Facts(grid.Rows() - 1).unread;
     std::printf("unread=%lld\n", static_cast<long long>(unread.count));
     for (const murako::UnreadPlaces::Place& place : unread.first)
         std::printf("unread: %s (%s)\n", place.path.c_str(), murako::FailureText(place.failure).c_str());

@@ -1,10 +1,31 @@
 #include "results_table.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace murako {
 
-ResultsTable::ResultsTable() : cells_(DesignRows), rowBytes_(DesignRows) {}
+void UnreadPlaces::Add(Place place)
+{
+    ++count;
+    auto byPath = [](const Place& a, const Place& b) { return a.path < b.path; };
+    const auto at = std::upper_bound(first.begin(), first.end(), place, byPath);
+    if (static_cast<size_t>(at - first.begin()) >= Kept)
+        return;
+    first.insert(at, std::move(place));
+    if (first.size() > Kept)
+        first.pop_back();
+}
+
+void UnreadPlaces::Merge(const UnreadPlaces& other)
+{
+    const int64_t sum = count + other.count;
+    for (const Place& place : other.first)
+        Add(place);
+    count = sum;
+}
+
+ResultsTable::ResultsTable() : cells_(DesignRows), facts_(DesignRows) {}
 
 void ResultsTable::SetRows(int32_t rows)
 {
@@ -13,7 +34,7 @@ void ResultsTable::SetRows(int32_t rows)
     if (rows == Rows())
         return;
     cells_.resize(static_cast<size_t>(rows));
-    rowBytes_.resize(static_cast<size_t>(rows));
+    facts_.resize(static_cast<size_t>(rows));
     const bool currentMoved = row_ >= rows;
     if (currentMoved)
         row_ = rows - 1;
@@ -70,14 +91,34 @@ const std::string& ResultsTable::TextAt(int32_t row, int32_t col) const
     return cells_[CheckedRow(row)][CheckedCol(col)];
 }
 
-std::optional<int64_t> ResultsTable::RowBytes(int32_t row) const
+const RowFacts& ResultsTable::Facts(int32_t row) const
 {
-    return rowBytes_[CheckedRow(row)];
+    return facts_[CheckedRow(row)];
 }
 
 void ResultsTable::SetRowBytes(int32_t row, int64_t bytes)
 {
-    rowBytes_[CheckedRow(row)] = bytes;
+    facts_[CheckedRow(row)].bytes = bytes;
+    if (observer_)
+        observer_->RowFactsChanged(row);
+}
+
+void ResultsTable::SetFacts(int32_t row, RowFacts facts)
+{
+    facts_[CheckedRow(row)] = std::move(facts);
+    if (observer_)
+        observer_->RowFactsChanged(row);
+}
+
+int64_t ResultsTable::UnreadCount() const
+{
+    int64_t count = 0;
+    for (int32_t row = FixedRows; row < Rows(); ++row) {
+        if (facts_[row].kind == RowKind::Total)
+            return facts_[row].unread.count;
+        count += facts_[row].unread.count;
+    }
+    return count;
 }
 
 ResultsTable ResultsTable::Snapshot() const

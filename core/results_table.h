@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "file_system.h"
+
 namespace murako {
 
 // Alignment scale of the results table: 0 left-top ... 8 right-bottom, 9 general.
@@ -29,6 +31,33 @@ public:
     using std::out_of_range::out_of_range;
 };
 
+// The places under one result row that could not be read: how many, and the first few in path order.
+struct UnreadPlaces {
+    static constexpr size_t Kept = 5;
+    struct Place {
+        std::string path;  // display text
+        ReadFailure failure;
+        bool operator==(const Place&) const = default;
+    };
+
+    int64_t count = 0;
+    std::vector<Place> first;
+
+    void Add(Place place);
+    void Merge(const UnreadPlaces& other);
+};
+
+enum class RowKind : uint8_t { NotWritten, RootFiles, Subdirectory, Total };
+
+// What a result row stands for beyond its texts: the exact byte count behind its size, what could not be read
+// under it (the total row: everything), and whether a cancel cut its walk short, so that its 0 counts nothing.
+struct RowFacts {
+    std::optional<int64_t> bytes;
+    RowKind kind = RowKind::NotWritten;
+    UnreadPlaces unread;
+    bool interrupted = false;
+};
+
 // Told of every change so that a view can follow the model without polling.
 class TableObserver {
 public:
@@ -36,10 +65,11 @@ public:
     virtual void RowsChanged(int32_t rows) = 0;
     virtual void CellChanged(int32_t row, int32_t col) = 0;
     virtual void CurrentCellChanged(int32_t row, int32_t col) = 0;
+    virtual void RowFactsChanged(int32_t) {}
 };
 
-// The results table: text cells under one fixed header row and one fixed column,
-// written and read only through the current cell.
+// The results table, the program's one store of results: text cells under one fixed header row and one fixed
+// column, written and read only through the current cell, and each row's facts beside its texts.
 class ResultsTable {
 public:
     static constexpr int32_t Cols = 3;
@@ -71,10 +101,13 @@ public:
     // For a view that draws cells: reads without moving the current cell.
     const std::string& TextAt(int32_t row, int32_t col) const;
 
-    // The exact byte count behind a row's size text, kept beside the cells for the view; none until the row
-    // writer has written the row.
-    std::optional<int64_t> RowBytes(int32_t row) const;
+    // A row's facts; a row not written since it was added has none.
+    const RowFacts& Facts(int32_t row) const;
     void SetRowBytes(int32_t row, int64_t bytes);
+    void SetFacts(int32_t row, RowFacts facts);
+    // How many places under the rows could not be read, each counted once: a total row's count is that of
+    // every row above it, and without one the rows' counts are summed.
+    int64_t UnreadCount() const;
 
     void SetObserver(TableObserver* observer) { observer_ = observer; }
 
@@ -86,7 +119,7 @@ private:
     static int32_t CheckedCol(int32_t col);
 
     std::vector<std::array<std::string, Cols>> cells_;
-    std::vector<std::optional<int64_t>> rowBytes_;
+    std::vector<RowFacts> facts_;
     int32_t row_ = FixedRows;
     int32_t col_ = FixedCols;
     std::array<int32_t, Cols> colWidth_{DefaultColWidth, DefaultColWidth, DefaultColWidth};

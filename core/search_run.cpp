@@ -62,26 +62,6 @@ void Present(SearchPresentation& presentation, bool busy, std::span<const Presen
 
 }  // namespace
 
-void UnreadPlaces::Add(Place place)
-{
-    ++count;
-    auto byPath = [](const Place& a, const Place& b) { return a.path < b.path; };
-    const auto at = std::upper_bound(first.begin(), first.end(), place, byPath);
-    if (static_cast<size_t>(at - first.begin()) >= Kept)
-        return;
-    first.insert(at, std::move(place));
-    if (first.size() > Kept)
-        first.pop_back();
-}
-
-void UnreadPlaces::Merge(const UnreadPlaces& other)
-{
-    const int64_t sum = count + other.count;
-    for (const Place& place : other.first)
-        Add(place);
-    count = sum;
-}
-
 std::string FailureText(ReadFailure failure)
 {
     switch (failure) {
@@ -158,6 +138,7 @@ struct RunEvent {
     std::string name;
     int64_t size = 0;
     UnreadPlaces unread;
+    bool interrupted = false;  // a cancel cut the row's walk short: its 0 counts nothing
 };
 
 struct RunState {
@@ -194,6 +175,16 @@ private:
 };
 
 namespace {
+
+RowKind RowKindOf(RunEvent::Kind kind)
+{
+    switch (kind) {
+    case RunEvent::Kind::Listed: return RowKind::RootFiles;
+    case RunEvent::Kind::Row: return RowKind::Subdirectory;
+    case RunEvent::Kind::Total: return RowKind::Total;
+    }
+    return RowKind::NotWritten;
+}
 
 // Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
 // listing order, so that the table and the total come out the same whatever order the walks finish in.
@@ -265,14 +256,14 @@ public:
             post_({RunEvent::Kind::Total, static_cast<int32_t>(names_.size() + 2),
                    DisplayName(basePath_) + kTotalSuffix, total_, totalUnread_});
         } else if (interrupted_ && next_ < names_.size()) {
-            PostRow(next_, 0);
+            PostRow(next_, 0, true);
         }
     }
 
 private:
     void PostTotal() { PostEnd(false); }
 
-    void PostRow(size_t row, int64_t size)
+    void PostRow(size_t row, int64_t size, bool interrupted = false)
     {
         UnreadPlaces unread;
         if (auto found = unreadByRow_.find(row); found != unreadByRow_.end()) {
@@ -280,7 +271,8 @@ private:
             unreadByRow_.erase(found);
         }
         totalUnread_.Merge(unread);
-        post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread)});
+        post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
+               interrupted});
     }
 
     const std::string& basePath_;
@@ -462,11 +454,16 @@ void SearchController::Drain(RunState& run)
 
 void SearchController::WriteRow(const RunEvent& event)
 {
-    SkipOnFailure([&] { WriteResultRow(table_, units_, event.row, event.row, event.name, event.size); });
+    SkipOnFailure([&] {
+        WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
+        RowFacts facts = table_.Facts(event.row);
+        facts.kind = RowKindOf(event.kind);
+        facts.unread = event.unread;
+        facts.interrupted = event.interrupted;
+        table_.SetFacts(event.row, std::move(facts));
+    });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);
-    if (options_.rowUnread)
-        options_.rowUnread(event.row, event.unread);
 }
 
 std::string SearchController::Summary(const RunState& run, const UnreadPlaces& unread) const

@@ -33,22 +33,6 @@ public:
     virtual void SetProgressText(const std::string& text) = 0;
 };
 
-// The places under one result row that could not be read: how many, and the first few in path order.
-struct UnreadPlaces {
-    static constexpr size_t Kept = 5;
-    struct Place {
-        std::string path;  // display text
-        ReadFailure failure;
-        bool operator==(const Place&) const = default;
-    };
-
-    int64_t count = 0;
-    std::vector<Place> first;
-
-    void Add(Place place);
-    void Merge(const UnreadPlaces& other);
-};
-
 // Between the parts of the second panel's summary: entries, seconds or "中断", unread directories.
 inline constexpr const char* ProgressSeparator = "　";
 
@@ -75,11 +59,9 @@ class SearchController {
 public:
     struct Options {
         int threads = 0;            // 0: every core; 1: a serial walk
-        // Told of every row written with its size in bytes, for callers that want more than the text.
+        // Told of every row written with its size in bytes, for callers that want more than the text; the
+        // table's facts of the row are in place by then.
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
-        // Told, right after each row is written, of the places under it that could not be read (the total
-        // row: all of them); count 0 when there were none.
-        std::function<void(int32_t row, const UnreadPlaces& unread)> rowUnread{};
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.

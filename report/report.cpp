@@ -89,7 +89,7 @@ std::u16string FormatReportDate(const ReportDate& date)
     return TwoDigits(date.year) + u"年" + TwoDigits(date.month) + u"月" + TwoDigits(date.day) + u"日";
 }
 
-void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date, int64_t unreadDirectories)
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date)
 {
     printer.SetFontName(kReportFontName);
     printer.SetFontSize(kBodyPoints);
@@ -134,7 +134,7 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         printRow(row);
     }
     DrawColumnRules(printer, layout, rulesTop, rowBottom);
-    if (unreadDirectories > 0) {
+    if (const int64_t unreadDirectories = table.UnreadCount(); unreadDirectories > 0) {
         // Below the table, so that a printed total says when it is short of what could not be read.
         double top = rowBottom + kRowTextInset;
         if (top + printer.LineHeight() > pageBottom) {
@@ -149,11 +149,11 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
 }
 
 bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
-                     DateSource& dates, int64_t unreadDirectories)
+                     DateSource& dates)
 {
     try {
         if (dialog.ShowPrinter()) {
-            PrintReport(table, printer, FormatReportDate(dates.Today()), unreadDirectories);
+            PrintReport(table, printer, FormatReportDate(dates.Today()));
             return true;
         }
     } catch (const std::exception&) {

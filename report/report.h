@@ -45,12 +45,11 @@ std::u16string FormatReportDate(const ReportDate& date);
 // begins with the header row again. When a size text needs more than the size field's 15 columns, the field
 // widens to it for the whole report. When directories under the rows could not be read, one line below the
 // table says how many.
-void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date,
-                 int64_t unreadDirectories = 0);
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date);
 
 // The print button: asks for a printer, then prints the report; a cancel or any failure shows one message.
 // True when the report was printed.
 bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
-                     DateSource& dates, int64_t unreadDirectories = 0);
+                     DateSource& dates);
 
 }  // namespace murako

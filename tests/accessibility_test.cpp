@@ -308,10 +308,10 @@ TEST_F(ReaderTest, ACutNamesDescriptionSaysOnlyWhatItsTooltipAddsToTheName)
 
         UnreadPlaces unread;
         unread.Add({"/data/locked", ReadFailure::Permission});
-        Grid()->SetUnread(1, unread);
+        fakes::SetUnread(table, 1, unread);
         EXPECT_EQ(name->text(QAccessible::Description).toStdString(),
                   "読み取れなかったディレクトリ: 1\n/data/locked (アクセス権がありません)");
-        Grid()->SetUnread(1, {});
+        fakes::SetUnread(table, 1, {});
     }
 }
 

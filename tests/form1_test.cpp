@@ -579,6 +579,11 @@ TEST_F(GatedWindowTest, CancelDuringAWalkLeavesTheRowsSoFarAndTheInterruptedOneW
                                          {"1", "[Root Files]", "2 kb"},
                                          {"2", order[0], "1 kb"},
                                          {"3", order[1], "0 kb"}}));
+    auto* grid = Control<ResultsGrid>("Grid1");
+    EXPECT_TRUE(grid->IsMarked(3)) << "the cut-short row's 0 counts nothing, and it says so";
+    EXPECT_FALSE(grid->IsMarked(2));
+    EXPECT_EQ(grid->CellToolTip(3, 2).toStdString(), "中断したため、このディレクトリの合計は数えていません");
+    EXPECT_EQ(grid->CellToolTip(2, 2).toStdString(), "1,024 バイト");
 }
 
 TEST_F(GatedWindowTest, SearchRightAfterACancelRunsToTheEndAndRestoresThePointerOnce)

@@ -41,15 +41,14 @@ using fakes::TempTree;
 // "name bytes" for every row, and " unread N: path why, ..." after those with places that could not be read.
 class MarkedRows {
 public:
-    void Watch(SearchController::Options& options)
+    void Watch(SearchController::Options& options, const ResultsTable& table)
     {
-        options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
-            rows_[row] = name + " " + std::to_string(bytes);
-        };
-        options.rowUnread = [this](int32_t row, const UnreadPlaces& unread) {
+        options.rowWritten = [this, &table](int32_t row, const std::string& name, int64_t bytes) {
+            std::string& text = rows_[row];
+            text = name + " " + std::to_string(bytes);
+            const UnreadPlaces& unread = table.Facts(row).unread;
             if (unread.count == 0)
                 return;
-            std::string& text = rows_[row];
             text += " unread " + std::to_string(unread.count) + ":";
             for (const UnreadPlaces::Place& place : unread.first)
                 text += " " + place.path + " " + FailureText(place.failure) + ",";
@@ -167,7 +166,7 @@ protected:
         MarkedRows rows;
         SearchController::Options options;
         options.threads = threads;
-        rows.Watch(options);
+        rows.Watch(options, grid);
         SearchWithoutWindow(grid, fs, tree.Path(relative), options);
         return rows.Sorted();
     }
@@ -260,7 +259,7 @@ TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroA
         MarkedRows rows;
         SearchController::Options options;
         options.threads = 1;
-        rows.Watch(options);
+        rows.Watch(options, grid);
         SearchController run(grid, presentation, choices, fs, host, options);
         run.Command1_Click();
         std::vector<std::string> expected = kept;
@@ -277,7 +276,7 @@ TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroA
         MarkedRows rows;
         SearchController::Options options;
         options.threads = 2;
-        rows.Watch(options);
+        rows.Watch(options, grid);
         SearchWithoutWindow(grid, fs, t, options);
         std::vector<std::string> expected = kept;
         expected.push_back("[Root Files] 1");
@@ -671,7 +670,7 @@ TEST_F(PosixWalkTest, AFileRemovedDuringTheSearchOfALargeDirectoryIsToldInEveryM
         MarkedRows rows;
         SearchController::Options options;
         options.threads = threads;
-        rows.Watch(options);
+        rows.Watch(options, grid);
         ASSERT_EQ(truncate(victim.c_str(), 0), 0);
         ASSERT_EQ(truncate(victim.c_str(), status.st_size), 0);
         SearchWithoutWindow(grid, std::make_shared<RemovingFileSystem>(fs, victim), tree.Path("big"), options);

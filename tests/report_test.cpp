@@ -261,11 +261,15 @@ TEST(PrintReport, DirectoriesThatCouldNotBeReadAreCountedOnOneLineBelowTheTableA
 {
     ResultsTable table = FinishedTable(2);  // 5 rows, the last ending at 2000 + 5 * 520
     RecordingPrinter clean;
-    PrintReport(table, clean, kDate, 0);
+    PrintReport(table, clean, kDate);
     EXPECT_EQ(clean.Of(Event::Text).size(), 2 + 5 * 3u);
 
+    UnreadPlaces many;
+    many.count = 1234;
+    fakes::SetUnread(table, 4, many, RowKind::Total);
+    fakes::SetUnread(table, 2, {1, {}});
     RecordingPrinter printer;
-    PrintReport(table, printer, kDate, 1234);
+    PrintReport(table, printer, kDate);
     ASSERT_EQ(printer.events.size(), clean.events.size() + 1);
     EXPECT_TRUE(std::equal(clean.events.begin(), clean.events.end() - 1, printer.events.begin()));
     EXPECT_EQ(printer.events[printer.events.size() - 2], TextAt(1500, 4600 + 100, u"読み取れなかったディレクトリ: 1,234"));
@@ -274,7 +278,8 @@ TEST(PrintReport, DirectoriesThatCouldNotBeReadAreCountedOnOneLineBelowTheTableA
     // No room left under the last row: the line goes to a page of its own.
     RecordingPrinter full;
     full.printableHeight = 4600 + 200;
-    PrintReport(table, full, kDate, 2);
+    fakes::SetUnread(table, 4, {2, {}}, RowKind::Total);
+    PrintReport(table, full, kDate);
     ASSERT_GE(full.events.size(), 3u);
     EXPECT_EQ(full.events[full.events.size() - 3].kind, Event::NewPage);
     EXPECT_EQ(full.events[full.events.size() - 2], TextAt(1500, 1500, u"読み取れなかったディレクトリ: 2"));

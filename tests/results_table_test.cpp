@@ -1,4 +1,5 @@
 #include "results_table.h"
+#include "table_rows.h"
 
 #include <gtest/gtest.h>
 
@@ -158,8 +159,36 @@ TEST(ResultsTable, TellsItsObserverWhatChanged)
     EXPECT_TRUE(observer.events.empty());
     SetCellText(grid, 1, 1, "after");
     EXPECT_EQ(snapshot.TextAt(1, 1), "before");
-    EXPECT_EQ(snapshot.RowBytes(1), 42);
+    EXPECT_EQ(snapshot.Facts(1).bytes, 42);
     EXPECT_EQ(grid.TextAt(1, 2), "");
+}
+
+TEST(ResultsTableFacts, UnreadPlacesAreCountedOnceAndGoWithTheirRows)
+{
+    ResultsTable table;
+    InitGrid(table);
+    UnreadPlaces two;
+    two.Add({"/x/a", ReadFailure::Permission});
+    two.Add({"/x/b", ReadFailure::Vanished});
+    UnreadPlaces one;
+    one.Add({"/x/c", ReadFailure::Loop});
+    table.SetRows(4);
+    fakes::SetUnread(table, 2, two);
+    fakes::SetUnread(table, 3, one);
+    EXPECT_EQ(table.UnreadCount(), 3) << "a cancelled run's rows, summed";
+
+    UnreadPlaces all = two;
+    all.Merge(one);
+    table.SetRows(5);
+    fakes::SetUnread(table, 4, all, RowKind::Total);
+    EXPECT_EQ(table.UnreadCount(), 3) << "the total row holds its rows' places again";
+    EXPECT_EQ(all.first.size(), 3u);
+    EXPECT_EQ(all.first[2].path, "/x/c") << "kept in path order";
+
+    table.SetRows(2);
+    table.SetRows(5);
+    EXPECT_EQ(table.UnreadCount(), 0) << "rows dropped from the table take their facts along";
+    EXPECT_EQ(table.Facts(4).kind, RowKind::NotWritten);
 }
 
 }  // namespace

@@ -56,8 +56,8 @@ std::vector<std::string> RowsAndUnreadPlaces(std::shared_ptr<FileSystem> fs, con
     options.threads = threads;
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
         rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
+        rows.push_back(Describe(row, grid.Facts(row).unread));
     };
-    options.rowUnread = [&](int32_t row, const UnreadPlaces& unread) { rows.push_back(Describe(row, unread)); };
     SearchWithoutWindow(grid, std::move(fs), path, options);
     return rows;
 }
@@ -82,9 +82,7 @@ protected:
         options.threads = threads;
         options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
             written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
-        };
-        options.rowUnread = [this](int32_t row, const UnreadPlaces& places) {
-            if (places.count > 0)
+            if (const UnreadPlaces& places = grid.Facts(row).unread; places.count > 0)
                 unread.push_back(Describe(row, places));
         };
         controller = std::make_unique<SearchController>(grid, presentation, choices, sharedFs, host, options);
@@ -253,6 +251,10 @@ TEST_P(SearchRunModes, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal
     run.Command1_Click();
 
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
+    EXPECT_TRUE(grid.Facts(2).interrupted) << "its 0 counts nothing";
+    EXPECT_EQ(grid.Facts(2).kind, RowKind::Subdirectory);
+    EXPECT_FALSE(grid.Facts(1).interrupted);
+    EXPECT_EQ(grid.Facts(1).kind, RowKind::RootFiles);
     EXPECT_FALSE(run.Searching());
     EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
     if (Serial()) {
@@ -279,7 +281,14 @@ TEST_F(SearchRunTest, ACancelAtTheYieldAfterARowEndsTheTableWithThatRow)
     run.Command1_Click();
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}}))
         << "no row was being walked when the cancel came";
+    EXPECT_FALSE(grid.Facts(2).interrupted);
     EXPECT_EQ(host.yields, 16);
+
+    run.Command1_Click();
+    ASSERT_EQ(DataRows(), kFullTable);
+    EXPECT_EQ(grid.Facts(4).kind, RowKind::Subdirectory);
+    EXPECT_EQ(grid.Facts(5).kind, RowKind::Total);
+    EXPECT_EQ(grid.Facts(5).bytes, 2560 + 76800 + 1536);
 }
 
 TEST_P(SearchRunModes, CancelDeepInsideAWalkUnwindsEveryLevel)

@@ -148,13 +148,13 @@ TEST(WriteResultRow, FillsTheRowInColumnOrderAndLeavesColumnTwoCurrent)
     EXPECT_EQ(grid.TextAt(2, 2), "4 kb") << "4.5 goes to the even 4";
 
     // The exact byte count stays beside the rounded text, and goes with its row.
-    EXPECT_EQ(grid.RowBytes(3), 1234567);
-    EXPECT_EQ(grid.RowBytes(2), 4608);
-    EXPECT_EQ(grid.RowBytes(1), std::nullopt);
+    EXPECT_EQ(grid.Facts(3).bytes, 1234567);
+    EXPECT_EQ(grid.Facts(2).bytes, 4608);
+    EXPECT_EQ(grid.Facts(1).bytes, std::nullopt);
     grid.SetRows(3);
     grid.SetRows(4);
-    EXPECT_EQ(grid.RowBytes(3), std::nullopt);
-    EXPECT_EQ(grid.RowBytes(2), 4608);
+    EXPECT_EQ(grid.Facts(3).bytes, std::nullopt);
+    EXPECT_EQ(grid.Facts(2).bytes, 4608);
 }
 
 TEST(WriteResultRow, WritesNothingWhenTheDivisionFailsAndStopsAtAMissingRow)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "results_table.h"
 
@@ -14,6 +15,15 @@ inline void AddRow(ResultsTable& table, const std::string& number, const std::st
     SetCellText(table, row, 0, number);
     SetCellText(table, row, 1, name);
     SetCellText(table, row, 2, size);
+}
+
+// Gives a row its unread places, as a run does when it writes the row.
+inline void SetUnread(ResultsTable& table, int32_t row, UnreadPlaces unread, RowKind kind = RowKind::Subdirectory)
+{
+    RowFacts facts = table.Facts(row);
+    facts.unread = std::move(unread);
+    facts.kind = kind;
+    table.SetFacts(row, std::move(facts));
 }
 
 }  // namespace murako::fakes

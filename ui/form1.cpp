@@ -154,7 +154,7 @@ QString FitParts(const QString& text, const QString& separator, const QFontMetri
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
     : QWidget(parent),
-      controller_(table_, *this, *this, std::move(fileSystem), *this, MarkingUnread(std::move(options)))
+      controller_(table_, *this, *this, std::move(fileSystem), *this, std::move(options))
 {
     RegisterFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
@@ -335,7 +335,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    PrintResultsTable(this, table_, Grid1->UnreadCount());
+    PrintResultsTable(this, table_);
 }
 
 void Form1::Drive1_Change()
@@ -430,16 +430,6 @@ void Form1::SetProgressText(const std::string& text)
     const QString shown = FitParts(full, QString::fromUtf8(ProgressSeparator), metrics, room);
     progressPanel_->setText(shown);
     progressPanel_->setToolTip(shown == full ? QString() : full);
-}
-
-SearchController::Options Form1::MarkingUnread(SearchController::Options options)
-{
-    options.rowUnread = [this, alsoTell = std::move(options.rowUnread)](int32_t row, const UnreadPlaces& unread) {
-        Grid1->SetUnread(row, unread);
-        if (alsoTell)
-            alsoTell(row, unread);
-    };
-    return options;
 }
 
 std::string Form1::HighlightedPath()

@@ -83,9 +83,6 @@ private:
 
     void PostToUi(std::function<void()> apply) override;
 
-    // The caller's options, with every row's unread places handed to the grid as well.
-    SearchController::Options MarkingUnread(SearchController::Options options);
-
     int Px(int twips) const;
     void Place(QWidget* control, int left, int top, int width, int height) const;
 

@@ -26,6 +26,7 @@ const QColor OrdinaryGridLine(192, 192, 192);
 const QColor FixedGridLine(0, 0, 0);
 constexpr int BorderGrip = 3;  // pixels either side of a header border that start a drag
 const QColor UnreadMark(208, 64, 0);
+const QColor InterruptedMark(128, 128, 128);
 constexpr int UnreadMarkTwips = 90;
 
 Qt::Alignment ToQt(Alignment alignment, const QString& text)
@@ -86,30 +87,18 @@ void ResultsGrid::RowsChanged(int32_t rows)
     if (rows < measuredRows_)
         measureStale_ = true;
     measuredRows_ = rows;
-    // Rows dropped from the table take their marks with them.
-    unread_.erase(unread_.lower_bound(rows), unread_.end());
     ScheduleRepaint();
 }
 
-void ResultsGrid::SetUnread(int32_t row, const UnreadPlaces& unread)
+bool ResultsGrid::IsMarked(int32_t row) const
 {
-    if (unread.count > 0)
-        unread_[row] = unread;
-    else
-        unread_.erase(row);
-    ScheduleRepaint();
+    const RowFacts& facts = table_.Facts(row);
+    return facts.unread.count > 0 || facts.interrupted;
 }
 
-int64_t ResultsGrid::UnreadCount() const
+void ResultsGrid::RowFactsChanged(int32_t)
 {
-    // A name never holds a slash; the total row's text, its directory's path, always does.
-    int64_t count = 0;
-    for (const auto& [row, unread] : unread_) {
-        if (table_.TextAt(row, 1).find('/') != std::string::npos)
-            return unread.count;
-        count += unread.count;
-    }
-    return count;
+    ScheduleRepaint();
 }
 
 QRect ResultsGrid::MarkRect(int row) const
@@ -298,14 +287,15 @@ QString ResultsGrid::CellNotes(int row, int col) const
 {
     QStringList lines;
     constexpr int size = 2;
-    if (col == size && row >= ResultsTable::FixedRows) {
-        if (const std::optional<int64_t> bytes = table_.RowBytes(row)) {
-            const std::string digits = FormatGrouped(*bytes, QLocale().groupSeparator().toStdString());
-            lines << QStringLiteral("%1 バイト").arg(QString::fromStdString(digits));
-        }
+    const RowFacts& facts = table_.Facts(row);
+    // A cut-short row's 0 is no byte count: it says so in place of one.
+    if (facts.interrupted && (col == 0 || col == size)) {
+        lines << QStringLiteral("中断したため、このディレクトリの合計は数えていません");
+    } else if (col == size && facts.bytes) {
+        const std::string digits = FormatGrouped(*facts.bytes, QLocale().groupSeparator().toStdString());
+        lines << QStringLiteral("%1 バイト").arg(QString::fromStdString(digits));
     }
-    if (auto found = unread_.find(row); found != unread_.end()) {
-        const UnreadPlaces& unread = found->second;
+    if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {
         lines << QString::fromStdString(UnreadCountText(unread, QLocale().groupSeparator().toStdString()));
         for (const UnreadPlaces::Place& place : unread.first)
             lines << QStringLiteral("%1 (%2)").arg(QString::fromStdString(place.path),
@@ -340,11 +330,12 @@ void ResultsGrid::paintEvent(QPaintEvent*)
         const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
         painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
         if (col == 0 && IsMarked(row)) {
-            // A corner triangle: the row's subtree had places that could not be read.
+            // A corner triangle: the row's subtree had places that could not be read, or was not walked to
+            // the end.
             const QRect mark = MarkRect(row);
             const QPolygon corner({mark.topLeft(), mark.topRight(), mark.bottomRight()});
             painter.setPen(Qt::NoPen);
-            painter.setBrush(UnreadMark);
+            painter.setBrush(table_.Facts(row).unread.count > 0 ? UnreadMark : InterruptedMark);
             painter.drawPolygon(corner);
             painter.setBrush(Qt::NoBrush);
         }

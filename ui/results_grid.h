@@ -4,7 +4,6 @@
 #include <QTimer>
 #include <array>
 #include <optional>
-#include <map>
 
 #include "results_grid_accessible.h"
 #include "results_table.h"
@@ -44,13 +43,9 @@ public:
     const ResultsTable& Table() const { return table_; }
     GridAnnouncer& Announcer() { return announcer_; }
 
-    // The places under row that could not be read, kept beside the table's texts: a row with any is marked
-    // in its number cell and says which in its tooltip. Count 0 clears the row's mark.
-    void SetUnread(int32_t row, const UnreadPlaces& unread);
-    bool IsMarked(int32_t row) const { return unread_.count(row) != 0; }
-    // How many places under the rows could not be read, each counted once: the total row's count is that of
-    // every row above it.
-    int64_t UnreadCount() const;
+    // A row with places under it that could not be read, or whose walk a cancel cut short, is marked in its
+    // number cell, and its tooltip says why.
+    bool IsMarked(int32_t row) const;
     // Where the mark is drawn in viewport coordinates.
     QRect MarkRect(int row) const;
 
@@ -71,6 +66,7 @@ private:
     void RowsChanged(int32_t rows) override;
     void CellChanged(int32_t row, int32_t col) override;
     void CurrentCellChanged(int32_t row, int32_t col) override;
+    void RowFactsChanged(int32_t row) override;
 
     void ScheduleRepaint();
     void CatchUp();
@@ -99,7 +95,6 @@ private:
     int32_t measuredRows_ = 0;
     int draggedBorder_ = -1;
     GridAnnouncer announcer_;
-    std::map<int32_t, UnreadPlaces> unread_;  // rows with unread places only
 };
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.
