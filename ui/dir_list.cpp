@@ -15,7 +15,7 @@
 
 #include "posix_file_system.h"
 
-#include "list_accessible.h"
+#include "accessibility/list_accessible.h"
 #include "tool_tips.h"
 #include "twips.h"
 

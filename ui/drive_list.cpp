@@ -12,7 +12,7 @@
 #include <QToolTip>
 #include <algorithm>
 
-#include "list_accessible.h"
+#include "accessibility/list_accessible.h"
 #include "posix_file_system.h"
 #include "tool_tips.h"
 

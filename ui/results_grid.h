@@ -5,7 +5,7 @@
 #include <array>
 #include <optional>
 
-#include "results_grid_accessible.h"
+#include "accessibility/results_grid_accessible.h"
 #include "results_table.h"
 #include "search_run.h"
 
