@@ -82,6 +82,30 @@ std::u16string TwoDigits(int value)
     return {static_cast<char16_t>(u'0' + v / 10), static_cast<char16_t>(u'0' + v % 10)};
 }
 
+void PrintHeading(ReportPrinter& printer, const std::u16string& date)
+{
+    printer.SetCurrentY(kDateY);
+    printer.SetCurrentX(kDateX);
+    printer.Print(date);
+    printer.SetCurrentY(kTitleY);
+    printer.SetCurrentX(kTitleX);
+    printer.SetFontSize(kTitlePoints);
+    printer.Print(kTitle);
+    printer.SetFontSize(kBodyPoints);
+}
+
+// Below the table, so that a printed total says when it is short of what could not be read.
+void PrintUnreadCount(ReportPrinter& printer, int64_t unreadDirectories, double top)
+{
+    if (top + printer.LineHeight() > printer.PrintableHeight()) {
+        printer.NewPage();
+        top = kLaterPageTableTop;
+    }
+    printer.SetCurrentY(top);
+    printer.SetCurrentX(kRowTextX);
+    printer.Print(Utf16FromUtf8(UnreadCountText({unreadDirectories, {}}, ",")));
+}
+
 }  // namespace
 
 std::u16string FormatReportDate(const ReportDate& date)
@@ -94,15 +118,7 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
     printer.SetFontName(kReportFontName);
     printer.SetFontSize(kBodyPoints);
 
-    printer.SetCurrentY(kDateY);
-    printer.SetCurrentX(kDateX);
-    printer.Print(date);
-
-    printer.SetCurrentY(kTitleY);
-    printer.SetCurrentX(kTitleX);
-    printer.SetFontSize(kTitlePoints);
-    printer.Print(kTitle);
-    printer.SetFontSize(kBodyPoints);
+    PrintHeading(printer, date);
 
     const Layout layout = LayoutFor(table);
     const double rowHeight = kRowTextInset + 2 * printer.LineHeight();
@@ -134,17 +150,8 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         printRow(row);
     }
     DrawColumnRules(printer, layout, rulesTop, rowBottom);
-    if (const int64_t unreadDirectories = table.UnreadCount(); unreadDirectories > 0) {
-        // Below the table, so that a printed total says when it is short of what could not be read.
-        double top = rowBottom + kRowTextInset;
-        if (top + printer.LineHeight() > pageBottom) {
-            printer.NewPage();
-            top = kLaterPageTableTop;
-        }
-        printer.SetCurrentY(top);
-        printer.SetCurrentX(kRowTextX);
-        printer.Print(Utf16FromUtf8(UnreadCountText({unreadDirectories, {}}, ",")));
-    }
+    if (const int64_t unreadDirectories = table.UnreadCount(); unreadDirectories > 0)
+        PrintUnreadCount(printer, unreadDirectories, rowBottom + kRowTextInset);
     printer.EndDoc();
 }
 

@@ -190,35 +190,10 @@ void Form1::CreateControls()
     Dir1->setAccessibleName(QStringLiteral("ディレクトリ一覧"));
     Place(Dir1, 1440, 4620, 3975, 2550);
 
-    // The upper button of each group is index 0 and is selected at start.
-    auto makeOptionFrame = [this](QGroupBox*& frame, std::array<QRadioButton*, 2>& options, const QString& name,
-                                  const QString& title, const std::array<QString, 2>& captions, int top,
-                                  int optionWidth) {
-        frame = new QGroupBox(title, this);
-        frame->setObjectName(name);
-        Place(frame, 60, top, 1275, 1035);
-        for (size_t i = 0; i < options.size(); ++i) {
-            options[i] = new QRadioButton(captions[i], frame);
-            options[i]->setObjectName(QStringLiteral("Option%1(%2)").arg(name.right(1)).arg(i));
-            options[i]->setAccessibleDescription(title);
-            Place(options[i], 120, 300 + 300 * static_cast<int>(i), optionWidth, 255);
-            // This font's caption may need a little more than the layout's width; the frame has the room.
-            options[i]->resize(std::max(options[i]->width(), options[i]->sizeHint().width()), options[i]->height());
-        }
-        // Only the selected button is a tab stop, so Tab enters the group on it, as on every desktop.
-        auto tabStopOnSelected = [options] {
-            for (QRadioButton* option : options)
-                option->setFocusPolicy(Qt::FocusPolicy(option->isChecked() ? option->focusPolicy() | Qt::TabFocus
-                                                                         : option->focusPolicy() & ~Qt::TabFocus));
-        };
-        for (QRadioButton* option : options)
-            connect(option, &QRadioButton::toggled, frame, tabStopOnSelected);
-        options[0]->setChecked(true);
-    };
-    makeOptionFrame(Frame2, Option2, QStringLiteral("Frame2"), QStringLiteral("単位"),
-                    {QStringLiteral("kb"), QStringLiteral("Mb")}, 5040, 615);
-    makeOptionFrame(Frame1, Option1, QStringLiteral("Frame1"), QStringLiteral("キロ単位"),
-                    {QStringLiteral("1024"), QStringLiteral("1000")}, 6180, 735);
+    CreateOptionFrame(Frame2, Option2, QStringLiteral("Frame2"), QStringLiteral("単位"),
+                      {QStringLiteral("kb"), QStringLiteral("Mb")}, 5040, 615);
+    CreateOptionFrame(Frame1, Option1, QStringLiteral("Frame1"), QStringLiteral("キロ単位"),
+                      {QStringLiteral("1024"), QStringLiteral("1000")}, 6180, 735);
 
     Command2 = new QPushButton(QStringLiteral("終了"), this);
     Command2->setObjectName(QStringLiteral("Command2"));
@@ -239,11 +214,48 @@ void Form1::CreateControls()
     driveLabel->setBuddy(Drive1);
     driveLabel->hide();
 
+    CreateStatusBar(gridFont);
+
+    // Buttons on a plain window are neither default nor cancel buttons unless asked to be.
+    for (QPushButton* button : {Command1, Command2, Command3}) {
+        button->setAutoDefault(false);
+        button->installEventFilter(new ClickOnReturn(button));
+    }
+}
+
+// The upper button of each group is index 0 and is selected at start.
+void Form1::CreateOptionFrame(QGroupBox*& frame, std::array<QRadioButton*, 2>& options, const QString& name,
+                              const QString& title, const std::array<QString, 2>& captions, int top, int optionWidth)
+{
+    frame = new QGroupBox(title, this);
+    frame->setObjectName(name);
+    Place(frame, 60, top, 1275, 1035);
+    for (size_t i = 0; i < options.size(); ++i) {
+        options[i] = new QRadioButton(captions[i], frame);
+        options[i]->setObjectName(QStringLiteral("Option%1(%2)").arg(name.right(1)).arg(i));
+        options[i]->setAccessibleDescription(title);
+        Place(options[i], 120, 300 + 300 * static_cast<int>(i), optionWidth, 255);
+        // This font's caption may need a little more than the layout's width; the frame has the room.
+        options[i]->resize(std::max(options[i]->width(), options[i]->sizeHint().width()), options[i]->height());
+    }
+    // Only the selected button is a tab stop, so Tab enters the group on it, as on every desktop.
+    auto tabStopOnSelected = [options] {
+        for (QRadioButton* option : options)
+            option->setFocusPolicy(Qt::FocusPolicy(option->isChecked() ? option->focusPolicy() | Qt::TabFocus
+                                                                     : option->focusPolicy() & ~Qt::TabFocus));
+    };
+    for (QRadioButton* option : options)
+        connect(option, &QRadioButton::toggled, frame, tabStopOnSelected);
+    options[0]->setChecked(true);
+}
+
+void Form1::CreateStatusBar(const QFont& font)
+{
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setAccessibleName(QStringLiteral("ステータスバー"));
     StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setFont(gridFont);
+    StatusBar1->setFont(font);
     statusPanel_ = new QLabel(StatusBar1);
     statusPanel_->setObjectName(QStringLiteral("StatusBar1.Panels(1)"));
     // Without an accessible name of its own a panel reads as its text and tells a reader when it changes.
@@ -257,12 +269,6 @@ void Form1::CreateControls()
     progressPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar1->addWidget(progressPanel_, 1);
     Place(StatusBar1, 0, ClientHeightTwips - 360, ClientWidthTwips, 360);
-
-    // Buttons on a plain window are neither default nor cancel buttons unless asked to be.
-    for (QPushButton* button : {Command1, Command2, Command3}) {
-        button->setAutoDefault(false);
-        button->installEventFilter(new ClickOnReturn(button));
-    }
 }
 
 void Form1::SetTabOrder()

@@ -56,6 +56,9 @@ protected:
 
 private:
     void CreateControls();
+    void CreateOptionFrame(QGroupBox*& frame, std::array<QRadioButton*, 2>& options, const QString& name,
+                           const QString& title, const std::array<QString, 2>& captions, int top, int optionWidth);
+    void CreateStatusBar(const QFont& font);
     void SetTabOrder();
     void Connect();
     void ShowStartDirectory();
