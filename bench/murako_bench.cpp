@@ -74,8 +74,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    murako::ResultsTable grid;
-    murako::InitGrid(grid);
+    murako::ResultsTable table;
+    murako::InitGrid(table);
     int64_t totalBytes = 0;
     int32_t rows = 0;
     std::string out;
@@ -87,14 +87,14 @@ int main(int argc, char** argv)
         rows = row;
     };
     const auto start = std::chrono::steady_clock::now();
-    murako::SearchWithoutWindow(grid, fileSystem, dir, options);
+    murako::SearchWithoutWindow(table, fileSystem, dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
     std::fputs(out.c_str(), stdout);
     std::printf("total_bytes=%lld entries=%d seconds=%.3f\n", static_cast<long long>(totalBytes), rows,
                 seconds.count());
     // The total row comes last and carries every unread place.
-    const murako::UnreadPlaces& unread = grid.Facts(grid.Rows() - 1).unread;
+    const murako::UnreadPlaces& unread = table.Facts(table.Rows() - 1).unread;
     std::printf("unread=%lld\n", static_cast<long long>(unread.count));
     for (const murako::UnreadPlaces::Place& place : unread.first)
         std::printf("unread: %s (%s)\n", place.path.c_str(), murako::FailureText(place.failure).c_str());

@@ -142,16 +142,16 @@ int32_t ResultsTable::CheckedCol(int32_t col)
     return col;
 }
 
-void InitGrid(ResultsTable& grid)
+void InitGrid(ResultsTable& table)
 {
-    grid.SetColWidth(0, 400);
-    grid.SetColWidth(1, 5000);
-    grid.SetColWidth(2, 900);
-    grid.SetFixedAlignment(0, Alignment::LeftCenter);
-    grid.SetColAlignment(2, Alignment::LeftCenter);
-    SetCellText(grid, 0, 0, "№");
-    SetCellText(grid, 0, 1, "ディレクトリ");
-    SetCellText(grid, 0, 2, "サイズ");
+    table.SetColWidth(0, 400);
+    table.SetColWidth(1, 5000);
+    table.SetColWidth(2, 900);
+    table.SetFixedAlignment(0, Alignment::LeftCenter);
+    table.SetColAlignment(2, Alignment::LeftCenter);
+    SetCellText(table, 0, 0, "№");
+    SetCellText(table, 0, 1, "ディレクトリ");
+    SetCellText(table, 0, 2, "サイズ");
 }
 
 void SetCellText(ResultsTable& TgtGrid, int32_t PrmRow, int32_t PrmCol, const std::string& PrmText)

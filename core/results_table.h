@@ -129,7 +129,7 @@ private:
 };
 
 // Gives the table its column widths, alignments and header row.
-void InitGrid(ResultsTable& grid);
+void InitGrid(ResultsTable& table);
 
 // Makes (PrmRow, PrmCol) the current cell and writes PrmText into it.
 void SetCellText(ResultsTable& TgtGrid, int32_t PrmRow, int32_t PrmCol, const std::string& PrmText);

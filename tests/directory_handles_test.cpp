@@ -146,8 +146,8 @@ TEST(DirectoryHandles, AWalkNeverHoldsMoreThanItsBudget)
             choices.path = tree.Path(name);
             SearchController::Options options;
             options.threads = threads;
-            ResultsTable grid;
-            SearchController run(grid, presentation, choices, fs, host, options);
+            ResultsTable table;
+            SearchController run(table, presentation, choices, fs, host, options);
             run.Command1_Click();
             const size_t walkers = threads == 1 ? 1 : static_cast<size_t>(fs->MaxWalkThreads());
             EXPECT_LE(most.load(), budget + 4 * walkers) << name << ", " << walkers << " threads";

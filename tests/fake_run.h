@@ -329,7 +329,7 @@ public:
 };
 
 // Every row a search over path writes, as "number name bytes", walked with the given thread count.
-inline std::vector<std::string> SearchRows(ResultsTable& grid, std::shared_ptr<FileSystem> fileSystem,
+inline std::vector<std::string> SearchRows(ResultsTable& table, std::shared_ptr<FileSystem> fileSystem,
                                            const std::string& path, int threads)
 {
     std::vector<std::string> rows;
@@ -338,7 +338,7 @@ inline std::vector<std::string> SearchRows(ResultsTable& grid, std::shared_ptr<F
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
         rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
     };
-    SearchWithoutWindow(grid, std::move(fileSystem), path, options);
+    SearchWithoutWindow(table, std::move(fileSystem), path, options);
     return rows;
 }
 

@@ -157,7 +157,7 @@ protected:
     // Every row of a search over relative, in bytes, walked with the given thread count.
     std::vector<std::string> Search(const std::string& relative, int threads)
     {
-        return fakes::SearchRows(grid, fs, tree.Path(relative), threads);
+        return fakes::SearchRows(table, fs, tree.Path(relative), threads);
     }
 
     // The same with each row's unread places, sorted, as MarkedRows gives them.
@@ -166,8 +166,8 @@ protected:
         MarkedRows rows;
         SearchController::Options options;
         options.threads = threads;
-        rows.Watch(options, grid);
-        SearchWithoutWindow(grid, fs, tree.Path(relative), options);
+        rows.Watch(options, table);
+        SearchWithoutWindow(table, fs, tree.Path(relative), options);
         return rows.Sorted();
     }
 
@@ -175,7 +175,7 @@ protected:
     std::shared_ptr<PosixFileSystem> fs = std::make_shared<PosixFileSystem>();
     QueueHost host;
     std::atomic<bool> searching{true};
-    ResultsTable grid;
+    ResultsTable table;
 };
 
 TEST_F(PosixWalkTest, SumsFilesOfEveryKindAtEveryDepth)
@@ -259,8 +259,8 @@ TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroA
         MarkedRows rows;
         SearchController::Options options;
         options.threads = 1;
-        rows.Watch(options, grid);
-        SearchController run(grid, presentation, choices, fs, host, options);
+        rows.Watch(options, table);
+        SearchController run(table, presentation, choices, fs, host, options);
         run.Command1_Click();
         std::vector<std::string> expected = kept;
         expected.push_back("[Root Files] 1");
@@ -276,8 +276,8 @@ TEST_F(PosixWalkTest, AsAnOrdinaryUserUnreadableAndVanishedDirectoriesCountZeroA
         MarkedRows rows;
         SearchController::Options options;
         options.threads = 2;
-        rows.Watch(options, grid);
-        SearchWithoutWindow(grid, fs, t, options);
+        rows.Watch(options, table);
+        SearchWithoutWindow(table, fs, t, options);
         std::vector<std::string> expected = kept;
         expected.push_back("[Root Files] 1");
         expected.push_back(t + "/合計 14 unread 3: " + t + "/noexec アクセス権がありません, " + t +
@@ -357,7 +357,7 @@ TEST_F(PosixWalkTest, EveryOneOfFortyThousandSubdirectoriesGetsItsRow)
         const std::vector<std::string> rows = Search("wide", threads);
         ASSERT_EQ(rows.size(), kCount + 2u);
         EXPECT_EQ(rows.back(), std::to_string(kCount + 2) + " " + tree.Path("wide/") + "合計 9");
-        EXPECT_EQ(grid.Rows(), kCount + 3);
+        EXPECT_EQ(table.Rows(), kCount + 3);
     }
 }
 
@@ -670,10 +670,10 @@ TEST_F(PosixWalkTest, AFileRemovedDuringTheSearchOfALargeDirectoryIsToldInEveryM
         MarkedRows rows;
         SearchController::Options options;
         options.threads = threads;
-        rows.Watch(options, grid);
+        rows.Watch(options, table);
         ASSERT_EQ(truncate(victim.c_str(), 0), 0);
         ASSERT_EQ(truncate(victim.c_str(), status.st_size), 0);
-        SearchWithoutWindow(grid, std::make_shared<RemovingFileSystem>(fs, victim), tree.Path("big"), options);
+        SearchWithoutWindow(table, std::make_shared<RemovingFileSystem>(fs, victim), tree.Path("big"), options);
         EXPECT_EQ(rows.Sorted(), (std::vector<std::string>{tree.Path("big/") + "合計 " + expected, "[Root Files] " + expected}))
             << threads << " threads";
         const int file = open(victim.c_str(), O_WRONLY | O_CREAT, 0644);
@@ -717,7 +717,7 @@ TEST_F(PosixWalkTest, NoDescriptorOutlivesASearchOrAReopen)
             choices.path = tree.Path("t");
             SearchController::Options options;
             options.threads = threads;
-            SearchController run(grid, presentation, choices, fs, host, options);
+            SearchController run(table, presentation, choices, fs, host, options);
             cancelled = false;
             host.atYield[at] = [&] {
                 cancelled = true;

@@ -22,126 +22,126 @@ struct RecordingObserver : TableObserver {
     }
 };
 
-std::string ReadCell(ResultsTable& grid, int32_t row, int32_t col)
+std::string ReadCell(ResultsTable& table, int32_t row, int32_t col)
 {
-    grid.SetRow(row);
-    grid.SetCol(col);
-    return grid.Text();
+    table.SetRow(row);
+    table.SetCol(col);
+    return table.Text();
 }
 
 TEST(ResultsTable, StartsInTheDesignShapeAndInitGridSetsColumnsAndHeader)
 {
-    ResultsTable grid;
-    EXPECT_EQ(grid.Rows(), 2);
+    ResultsTable table;
+    EXPECT_EQ(table.Rows(), 2);
     EXPECT_EQ(ResultsTable::Cols, 3);
     EXPECT_EQ(ResultsTable::FixedRows, 1);
     EXPECT_EQ(ResultsTable::FixedCols, 1);
 
-    InitGrid(grid);
-    EXPECT_EQ(grid.ColWidth(0), 400);
-    EXPECT_EQ(grid.ColWidth(1), 5000);
-    EXPECT_EQ(grid.ColWidth(2), 900);
-    EXPECT_EQ(grid.FixedAlignment(0), Alignment::LeftCenter);
-    EXPECT_EQ(grid.ColAlignment(1), Alignment::General);
-    EXPECT_EQ(grid.ColAlignment(2), Alignment::LeftCenter);
-    EXPECT_EQ(grid.Row(), 0);
-    EXPECT_EQ(grid.Col(), 2);
-    EXPECT_EQ(grid.Rows(), 2);
-    EXPECT_EQ(ReadCell(grid, 0, 0), "№");
-    EXPECT_EQ(ReadCell(grid, 0, 1), "ディレクトリ");
-    EXPECT_EQ(ReadCell(grid, 0, 2), "サイズ");
+    InitGrid(table);
+    EXPECT_EQ(table.ColWidth(0), 400);
+    EXPECT_EQ(table.ColWidth(1), 5000);
+    EXPECT_EQ(table.ColWidth(2), 900);
+    EXPECT_EQ(table.FixedAlignment(0), Alignment::LeftCenter);
+    EXPECT_EQ(table.ColAlignment(1), Alignment::General);
+    EXPECT_EQ(table.ColAlignment(2), Alignment::LeftCenter);
+    EXPECT_EQ(table.Row(), 0);
+    EXPECT_EQ(table.Col(), 2);
+    EXPECT_EQ(table.Rows(), 2);
+    EXPECT_EQ(ReadCell(table, 0, 0), "№");
+    EXPECT_EQ(ReadCell(table, 0, 1), "ディレクトリ");
+    EXPECT_EQ(ReadCell(table, 0, 2), "サイズ");
     for (int32_t col = 0; col < 3; ++col)
-        EXPECT_EQ(ReadCell(grid, 1, col), "");
+        EXPECT_EQ(ReadCell(table, 1, col), "");
 }
 
 TEST(ResultsTable, GrowingKeepsTextsAndShrinkingDropsRowsBeyond)
 {
-    ResultsTable grid;
-    InitGrid(grid);
-    grid.SetRows(5);
-    SetCellText(grid, 1, 1, "one");
-    SetCellText(grid, 4, 2, "four");
+    ResultsTable table;
+    InitGrid(table);
+    table.SetRows(5);
+    SetCellText(table, 1, 1, "one");
+    SetCellText(table, 4, 2, "four");
 
-    grid.SetRows(7);
-    EXPECT_EQ(ReadCell(grid, 1, 1), "one");
-    EXPECT_EQ(ReadCell(grid, 4, 2), "four");
-    EXPECT_EQ(ReadCell(grid, 6, 0), "");
+    table.SetRows(7);
+    EXPECT_EQ(ReadCell(table, 1, 1), "one");
+    EXPECT_EQ(ReadCell(table, 4, 2), "four");
+    EXPECT_EQ(ReadCell(table, 6, 0), "");
 
-    grid.SetRows(2);
-    EXPECT_EQ(grid.Rows(), 2);
-    EXPECT_EQ(ReadCell(grid, 0, 1), "ディレクトリ");
-    EXPECT_EQ(ReadCell(grid, 1, 1), "one") << "row 1 keeps its text until overwritten";
+    table.SetRows(2);
+    EXPECT_EQ(table.Rows(), 2);
+    EXPECT_EQ(ReadCell(table, 0, 1), "ディレクトリ");
+    EXPECT_EQ(ReadCell(table, 1, 1), "one") << "row 1 keeps its text until overwritten";
 
-    grid.SetRows(5);
-    EXPECT_EQ(ReadCell(grid, 4, 2), "") << "rows dropped by shrinking come back empty";
-    EXPECT_THROW(grid.SetRows(0), GridIndexError);
-    EXPECT_EQ(grid.Rows(), 5);
+    table.SetRows(5);
+    EXPECT_EQ(ReadCell(table, 4, 2), "") << "rows dropped by shrinking come back empty";
+    EXPECT_THROW(table.SetRows(0), GridIndexError);
+    EXPECT_EQ(table.Rows(), 5);
 }
 
 TEST(ResultsTable, ShrinkingBelowTheCurrentRowMovesItToTheLastRow)
 {
-    ResultsTable grid;
-    grid.SetRows(10);
-    SetCellText(grid, 9, 1, "x");
-    grid.SetRows(3);
-    EXPECT_EQ(grid.Row(), 2);
-    EXPECT_EQ(grid.Col(), 1);
+    ResultsTable table;
+    table.SetRows(10);
+    SetCellText(table, 9, 1, "x");
+    table.SetRows(3);
+    EXPECT_EQ(table.Row(), 2);
+    EXPECT_EQ(table.Col(), 1);
 }
 
 TEST(ResultsTable, OutOfRangeIndicesAreErrorsThatChangeNothing)
 {
-    ResultsTable grid;
-    InitGrid(grid);
-    SetCellText(grid, 1, 1, "kept");
+    ResultsTable table;
+    InitGrid(table);
+    SetCellText(table, 1, 1, "kept");
 
-    EXPECT_THROW(grid.SetRow(2), GridIndexError);
-    EXPECT_THROW(grid.SetRow(-1), GridIndexError);
-    EXPECT_THROW(grid.SetCol(3), GridIndexError);
-    EXPECT_THROW(grid.SetCol(-1), GridIndexError);
-    EXPECT_EQ(grid.Row(), 1);
-    EXPECT_EQ(grid.Col(), 1);
+    EXPECT_THROW(table.SetRow(2), GridIndexError);
+    EXPECT_THROW(table.SetRow(-1), GridIndexError);
+    EXPECT_THROW(table.SetCol(3), GridIndexError);
+    EXPECT_THROW(table.SetCol(-1), GridIndexError);
+    EXPECT_EQ(table.Row(), 1);
+    EXPECT_EQ(table.Col(), 1);
 
-    EXPECT_THROW(SetCellText(grid, 2, 0, "beyond"), GridIndexError);
-    EXPECT_EQ(grid.Rows(), 2) << "the table never grows by writing";
-    EXPECT_EQ(grid.Row(), 1);
-    EXPECT_EQ(grid.Text(), "kept");
-    EXPECT_THROW(grid.TextAt(2, 0), GridIndexError);
-    EXPECT_THROW(grid.ColWidth(3), GridIndexError);
+    EXPECT_THROW(SetCellText(table, 2, 0, "beyond"), GridIndexError);
+    EXPECT_EQ(table.Rows(), 2) << "the table never grows by writing";
+    EXPECT_EQ(table.Row(), 1);
+    EXPECT_EQ(table.Text(), "kept");
+    EXPECT_THROW(table.TextAt(2, 0), GridIndexError);
+    EXPECT_THROW(table.ColWidth(3), GridIndexError);
 }
 
 TEST(ResultsTable, WritesAndReadsLeaveTheCurrentCellWhereTheyWent)
 {
-    ResultsTable grid;
-    SetCellText(grid, 1, 0, "a");
-    EXPECT_EQ(grid.Row(), 1);
-    EXPECT_EQ(grid.Col(), 0);
-    ReadCell(grid, 0, 2);
-    EXPECT_EQ(grid.Row(), 0);
-    EXPECT_EQ(grid.Col(), 2);
-    EXPECT_EQ(grid.TextAt(1, 0), "a");
-    EXPECT_EQ(grid.Row(), 0) << "a view's read does not move the current cell";
+    ResultsTable table;
+    SetCellText(table, 1, 0, "a");
+    EXPECT_EQ(table.Row(), 1);
+    EXPECT_EQ(table.Col(), 0);
+    ReadCell(table, 0, 2);
+    EXPECT_EQ(table.Row(), 0);
+    EXPECT_EQ(table.Col(), 2);
+    EXPECT_EQ(table.TextAt(1, 0), "a");
+    EXPECT_EQ(table.Row(), 0) << "a view's read does not move the current cell";
 }
 
 TEST(ResultsTable, KeepsUnicodeTextAsWritten)
 {
-    ResultsTable grid;
+    ResultsTable table;
     const std::string text = "写真 📷 \xC3\xA9t\xC3\xA9";
-    SetCellText(grid, 1, 1, text);
-    EXPECT_EQ(grid.Text(), text);
+    SetCellText(table, 1, 1, text);
+    EXPECT_EQ(table.Text(), text);
 }
 
 TEST(ResultsTable, TellsItsObserverWhatChanged)
 {
-    ResultsTable grid;
+    ResultsTable table;
     RecordingObserver observer;
-    grid.SetObserver(&observer);
+    table.SetObserver(&observer);
 
-    SetCellText(grid, 0, 2, "サイズ");
-    grid.SetRows(4);
-    SetCellText(grid, 3, 2, "x");
-    SetCellText(grid, 3, 2, "y");
-    grid.SetRows(2);
-    grid.SetRows(2);
+    SetCellText(table, 0, 2, "サイズ");
+    table.SetRows(4);
+    SetCellText(table, 3, 2, "x");
+    SetCellText(table, 3, 2, "y");
+    table.SetRows(2);
+    table.SetRows(2);
 
     const std::vector<std::string> expected{
         "current 0,1", "current 0,2", "cell 0,2", "rows 4",  "current 3,2",
@@ -150,17 +150,17 @@ TEST(ResultsTable, TellsItsObserverWhatChanged)
     EXPECT_EQ(observer.events, expected);
 
     // A snapshot holds the cells and the current cell as they were, and nobody watches it.
-    SetCellText(grid, 1, 1, "before");
-    grid.SetRowBytes(1, 42);
-    ResultsTable snapshot = grid.Snapshot();
+    SetCellText(table, 1, 1, "before");
+    table.SetRowBytes(1, 42);
+    ResultsTable snapshot = table.Snapshot();
     observer.events.clear();
     SetCellText(snapshot, 1, 2, "in the snapshot");
     snapshot.SetRows(5);
     EXPECT_TRUE(observer.events.empty());
-    SetCellText(grid, 1, 1, "after");
+    SetCellText(table, 1, 1, "after");
     EXPECT_EQ(snapshot.TextAt(1, 1), "before");
     EXPECT_EQ(snapshot.Facts(1).bytes, 42);
-    EXPECT_EQ(grid.TextAt(1, 2), "");
+    EXPECT_EQ(table.TextAt(1, 2), "");
 }
 
 TEST(ResultsTableFacts, UnreadPlacesAreCountedOnceAndGoWithTheirRows)

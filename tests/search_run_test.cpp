@@ -50,15 +50,15 @@ std::string Describe(int32_t row, const UnreadPlaces& unread)
 // Each row of a search as "number name bytes", each followed by its count of unread places and the first.
 std::vector<std::string> RowsAndUnreadPlaces(std::shared_ptr<FileSystem> fs, const std::string& path, int threads)
 {
-    ResultsTable grid;
+    ResultsTable table;
     std::vector<std::string> rows;
     SearchController::Options options;
     options.threads = threads;
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
         rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
-        rows.push_back(Describe(row, grid.Facts(row).unread));
+        rows.push_back(Describe(row, table.Facts(row).unread));
     };
-    SearchWithoutWindow(grid, std::move(fs), path, options);
+    SearchWithoutWindow(table, std::move(fs), path, options);
     return rows;
 }
 
@@ -67,7 +67,7 @@ class SearchRunTest : public ::testing::Test {
 protected:
     explicit SearchRunTest(int threads = 1) : threads(threads)
     {
-        InitGrid(grid);
+        InitGrid(table);
         // a.txt and .hidden: 2,560 bytes of the base's own; sub1 75 kb over two levels; .dotdir 2 kb; sub2 empty.
         fs.File("/base/a.txt", 1536).File("/base/.hidden", 1024);
         fs.File("/base/sub1/x", 51200).File("/base/sub1/deep/y", 25600);
@@ -82,18 +82,18 @@ protected:
         options.threads = threads;
         options.rowWritten = [this](int32_t row, const std::string& name, int64_t bytes) {
             written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
-            if (const UnreadPlaces& places = grid.Facts(row).unread; places.count > 0)
+            if (const UnreadPlaces& places = table.Facts(row).unread; places.count > 0)
                 unread.push_back(Describe(row, places));
         };
-        controller = std::make_unique<SearchController>(grid, presentation, choices, sharedFs, host, options);
+        controller = std::make_unique<SearchController>(table, presentation, choices, sharedFs, host, options);
         return *controller;
     }
 
     Rows DataRows() const
     {
         Rows rows;
-        for (int32_t r = 1; r < grid.Rows(); ++r)
-            rows.push_back({grid.TextAt(r, 0), grid.TextAt(r, 1), grid.TextAt(r, 2)});
+        for (int32_t r = 1; r < table.Rows(); ++r)
+            rows.push_back({table.TextAt(r, 0), table.TextAt(r, 1), table.TextAt(r, 2)});
         return rows;
     }
 
@@ -101,7 +101,7 @@ protected:
                           {"4", "sub2", "0 kb"},          {"5", "/base/合計", "79 kb"}};
 
     const int threads;
-    ResultsTable grid;
+    ResultsTable table;
     std::shared_ptr<FakeFileSystem> sharedFs = std::make_shared<FakeFileSystem>();
     FakeFileSystem& fs = *sharedFs;
     ScriptedHost host;
@@ -133,8 +133,8 @@ TEST_P(SearchRunModes, FullRunWritesRootFilesEachSubdirectoryAndTheTotalInListin
                                                  "4 sub2 0", "5 /base/合計 80896"}));
     EXPECT_FALSE(run.Searching());
     EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
-    EXPECT_EQ(grid.Row(), 5);
-    EXPECT_EQ(grid.Col(), 2);
+    EXPECT_EQ(table.Row(), 5);
+    EXPECT_EQ(table.Col(), 2);
     // One yield per listed name, "." and ".." included, and one after every subdirectory's walk.
     EXPECT_EQ(host.yields, 7 + (4 + 3 + 1) + 1 + 3 + 1 + 2 + 1);
 }
@@ -174,7 +174,7 @@ TEST_P(SearchRunModes, EmptyUnlistableAndRootDirectoriesGiveThreeRows)
     auto onlyDots = std::make_shared<FakeFileSystem>();
     onlyDots->Dir("/d");
     ScriptedHost dotsHost;
-    SearchController dots(grid, presentation, choices, onlyDots, dotsHost, {threads, {}});
+    SearchController dots(table, presentation, choices, onlyDots, dotsHost, {threads, {}});
     choices.path = "/d";
     dots.Command1_Click();
     EXPECT_EQ(dotsHost.yields, 2) << "a listing of only \".\" and \"..\" yields twice";
@@ -251,10 +251,10 @@ TEST_P(SearchRunModes, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal
     run.Command1_Click();
 
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "0 kb"}}));
-    EXPECT_TRUE(grid.Facts(2).interrupted) << "its 0 counts nothing";
-    EXPECT_EQ(grid.Facts(2).kind, RowKind::Subdirectory);
-    EXPECT_FALSE(grid.Facts(1).interrupted);
-    EXPECT_EQ(grid.Facts(1).kind, RowKind::RootFiles);
+    EXPECT_TRUE(table.Facts(2).interrupted) << "its 0 counts nothing";
+    EXPECT_EQ(table.Facts(2).kind, RowKind::Subdirectory);
+    EXPECT_FALSE(table.Facts(1).interrupted);
+    EXPECT_EQ(table.Facts(1).kind, RowKind::RootFiles);
     EXPECT_FALSE(run.Searching());
     EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
     if (Serial()) {
@@ -281,14 +281,14 @@ TEST_F(SearchRunTest, ACancelAtTheYieldAfterARowEndsTheTableWithThatRow)
     run.Command1_Click();
     EXPECT_EQ(DataRows(), (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}}))
         << "no row was being walked when the cancel came";
-    EXPECT_FALSE(grid.Facts(2).interrupted);
+    EXPECT_FALSE(table.Facts(2).interrupted);
     EXPECT_EQ(host.yields, 16);
 
     run.Command1_Click();
     ASSERT_EQ(DataRows(), kFullTable);
-    EXPECT_EQ(grid.Facts(4).kind, RowKind::Subdirectory);
-    EXPECT_EQ(grid.Facts(5).kind, RowKind::Total);
-    EXPECT_EQ(grid.Facts(5).bytes, 2560 + 76800 + 1536);
+    EXPECT_EQ(table.Facts(4).kind, RowKind::Subdirectory);
+    EXPECT_EQ(table.Facts(5).kind, RowKind::Total);
+    EXPECT_EQ(table.Facts(5).bytes, 2560 + 76800 + 1536);
 }
 
 TEST_P(SearchRunModes, CancelDeepInsideAWalkUnwindsEveryLevel)
@@ -346,7 +346,7 @@ TEST_P(SearchRunModes, ShutdownDoesNotWaitForAWalkStuckInTheFileSystem)
     {
         ScriptedHost stuckHost;
         stuckHost.walksInline = false;
-        SearchController run(grid, presentation, choices, stuckFs, stuckHost, {threads, {}});
+        SearchController run(table, presentation, choices, stuckFs, stuckHost, {threads, {}});
         run.Command1_Click();
         ASSERT_TRUE(stuckFs->stuck.WaitForWaiter());
         run.Shutdown();
@@ -617,8 +617,8 @@ TEST(SearchRunThreads, AListingWaitsForItsLengthQueriesToCatchUp)
     };
     std::vector<std::string> rows;
     std::thread search([&] {
-        ResultsTable grid;
-        rows = fakes::SearchRows(grid, fs, "/many", 2);
+        ResultsTable table;
+        rows = fakes::SearchRows(table, fs, "/many", 2);
     });
     ASSERT_TRUE(lengths.WaitForWaiter());
     // Given time, an unbounded listing would reach the end while every length query waits.

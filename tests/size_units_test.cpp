@@ -131,39 +131,39 @@ TEST(SizeText, ADivisorOfZeroIsAnError)
 
 TEST(WriteResultRow, FillsTheRowInColumnOrderAndLeavesColumnTwoCurrent)
 {
-    ResultsTable grid;
-    InitGrid(grid);
-    grid.SetRows(4);
+    ResultsTable table;
+    InitGrid(table);
+    table.SetRows(4);
     const SizeUnits units{1024, "kb"};
-    WriteResultRow(grid, units, 3, 1234, "[Root Files]", 1234567);
-    EXPECT_EQ(grid.TextAt(3, 0), "1234") << "no group separator in the row number";
-    EXPECT_EQ(grid.TextAt(3, 1), "[Root Files]");
-    EXPECT_EQ(grid.TextAt(3, 2), "1,206 kb");
-    EXPECT_EQ(grid.Row(), 3);
-    EXPECT_EQ(grid.Col(), 2);
+    WriteResultRow(table, units, 3, 1234, "[Root Files]", 1234567);
+    EXPECT_EQ(table.TextAt(3, 0), "1234") << "no group separator in the row number";
+    EXPECT_EQ(table.TextAt(3, 1), "[Root Files]");
+    EXPECT_EQ(table.TextAt(3, 2), "1,206 kb");
+    EXPECT_EQ(table.Row(), 3);
+    EXPECT_EQ(table.Col(), 2);
 
-    WriteResultRow(grid, units, 2, -7, "/home/u/合計", 4608);
-    EXPECT_EQ(grid.TextAt(2, 0), "-7");
-    EXPECT_EQ(grid.TextAt(2, 1), "/home/u/合計");
-    EXPECT_EQ(grid.TextAt(2, 2), "4 kb") << "4.5 goes to the even 4";
+    WriteResultRow(table, units, 2, -7, "/home/u/合計", 4608);
+    EXPECT_EQ(table.TextAt(2, 0), "-7");
+    EXPECT_EQ(table.TextAt(2, 1), "/home/u/合計");
+    EXPECT_EQ(table.TextAt(2, 2), "4 kb") << "4.5 goes to the even 4";
 
     // The exact byte count stays beside the rounded text, and goes with its row.
-    EXPECT_EQ(grid.Facts(3).bytes, 1234567);
-    EXPECT_EQ(grid.Facts(2).bytes, 4608);
-    EXPECT_EQ(grid.Facts(1).bytes, std::nullopt);
-    grid.SetRows(3);
-    grid.SetRows(4);
-    EXPECT_EQ(grid.Facts(3).bytes, std::nullopt);
-    EXPECT_EQ(grid.Facts(2).bytes, 4608);
+    EXPECT_EQ(table.Facts(3).bytes, 1234567);
+    EXPECT_EQ(table.Facts(2).bytes, 4608);
+    EXPECT_EQ(table.Facts(1).bytes, std::nullopt);
+    table.SetRows(3);
+    table.SetRows(4);
+    EXPECT_EQ(table.Facts(3).bytes, std::nullopt);
+    EXPECT_EQ(table.Facts(2).bytes, 4608);
 }
 
 TEST(WriteResultRow, WritesNothingWhenTheDivisionFailsAndStopsAtAMissingRow)
 {
-    ResultsTable grid;
-    EXPECT_THROW(WriteResultRow(grid, SizeUnits{}, 1, 1, "x", 10), std::domain_error);
-    EXPECT_EQ(grid.TextAt(1, 0), "");
-    EXPECT_THROW(WriteResultRow(grid, SizeUnits{1024, "kb"}, 2, 2, "x", 10), GridIndexError);
-    EXPECT_EQ(grid.Rows(), 2);
+    ResultsTable table;
+    EXPECT_THROW(WriteResultRow(table, SizeUnits{}, 1, 1, "x", 10), std::domain_error);
+    EXPECT_EQ(table.TextAt(1, 0), "");
+    EXPECT_THROW(WriteResultRow(table, SizeUnits{1024, "kb"}, 2, 2, "x", 10), GridIndexError);
+    EXPECT_EQ(table.Rows(), 2);
 }
 
 }  // namespace
