@@ -30,7 +30,7 @@ ResultsTable::ResultsTable() : cells_(DesignRows), facts_(DesignRows) {}
 void ResultsTable::SetRows(int32_t rows)
 {
     if (rows < FixedRows)
-        throw GridIndexError("Rows cannot drop below the header row");
+        throw TableIndexError("Rows cannot drop below the header row");
     if (rows == Rows())
         return;
     cells_.resize(static_cast<size_t>(rows));
@@ -131,14 +131,14 @@ ResultsTable ResultsTable::Snapshot() const
 int32_t ResultsTable::CheckedRow(int32_t row) const
 {
     if (row < 0 || row >= Rows())
-        throw GridIndexError("row " + std::to_string(row) + " is outside the table");
+        throw TableIndexError("row " + std::to_string(row) + " is outside the table");
     return row;
 }
 
 int32_t ResultsTable::CheckedCol(int32_t col)
 {
     if (col < 0 || col >= Cols)
-        throw GridIndexError("column " + std::to_string(col) + " is outside the table");
+        throw TableIndexError("column " + std::to_string(col) + " is outside the table");
     return col;
 }
 

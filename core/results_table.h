@@ -26,7 +26,7 @@ enum class Alignment : int {
 };
 
 // Raised for a row or column outside the table; the table is left unchanged.
-class GridIndexError : public std::out_of_range {
+class TableIndexError : public std::out_of_range {
 public:
     using std::out_of_range::out_of_range;
 };

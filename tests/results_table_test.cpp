@@ -74,7 +74,7 @@ TEST(ResultsTable, GrowingKeepsTextsAndShrinkingDropsRowsBeyond)
 
     table.SetRows(5);
     EXPECT_EQ(ReadCell(table, 4, 2), "") << "rows dropped by shrinking come back empty";
-    EXPECT_THROW(table.SetRows(0), GridIndexError);
+    EXPECT_THROW(table.SetRows(0), TableIndexError);
     EXPECT_EQ(table.Rows(), 5);
 }
 
@@ -94,19 +94,19 @@ TEST(ResultsTable, OutOfRangeIndicesAreErrorsThatChangeNothing)
     InitGrid(table);
     SetCellText(table, 1, 1, "kept");
 
-    EXPECT_THROW(table.SetRow(2), GridIndexError);
-    EXPECT_THROW(table.SetRow(-1), GridIndexError);
-    EXPECT_THROW(table.SetCol(3), GridIndexError);
-    EXPECT_THROW(table.SetCol(-1), GridIndexError);
+    EXPECT_THROW(table.SetRow(2), TableIndexError);
+    EXPECT_THROW(table.SetRow(-1), TableIndexError);
+    EXPECT_THROW(table.SetCol(3), TableIndexError);
+    EXPECT_THROW(table.SetCol(-1), TableIndexError);
     EXPECT_EQ(table.Row(), 1);
     EXPECT_EQ(table.Col(), 1);
 
-    EXPECT_THROW(SetCellText(table, 2, 0, "beyond"), GridIndexError);
+    EXPECT_THROW(SetCellText(table, 2, 0, "beyond"), TableIndexError);
     EXPECT_EQ(table.Rows(), 2) << "the table never grows by writing";
     EXPECT_EQ(table.Row(), 1);
     EXPECT_EQ(table.Text(), "kept");
-    EXPECT_THROW(table.TextAt(2, 0), GridIndexError);
-    EXPECT_THROW(table.ColWidth(3), GridIndexError);
+    EXPECT_THROW(table.TextAt(2, 0), TableIndexError);
+    EXPECT_THROW(table.ColWidth(3), TableIndexError);
 }
 
 TEST(ResultsTable, WritesAndReadsLeaveTheCurrentCellWhereTheyWent)

@@ -162,7 +162,7 @@ TEST(WriteResultRow, WritesNothingWhenTheDivisionFailsAndStopsAtAMissingRow)
     ResultsTable table;
     EXPECT_THROW(WriteResultRow(table, SizeUnits{}, 1, 1, "x", 10), std::domain_error);
     EXPECT_EQ(table.TextAt(1, 0), "");
-    EXPECT_THROW(WriteResultRow(table, SizeUnits{1024, "kb"}, 2, 2, "x", 10), GridIndexError);
+    EXPECT_THROW(WriteResultRow(table, SizeUnits{1024, "kb"}, 2, 2, "x", 10), TableIndexError);
     EXPECT_EQ(table.Rows(), 2);
 }
 
