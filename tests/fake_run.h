@@ -46,6 +46,7 @@ public:
     Node& At(const std::string& path) { return nodes_.at(Normal(path)); }
 
     std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
+    char Separator() const override { return '/'; }  // the tests' paths are POSIX ones on every platform
 
     std::function<void(std::string_view name)> beforeEachLength;  // runs on the querying thread
     std::atomic<int64_t> namesListed{0};     // every name any listing returned
