@@ -187,6 +187,7 @@ public:
     bool NextName(std::string_view& name) override { return inner_->NextName(name); }
     ReadFailure ListingFailure() const override { return inner_->ListingFailure(); }
     EntryKind Kind() override { return inner_->Kind(); }
+    bool LengthsListed() const override { return inner_->LengthsListed(); }
     std::optional<int64_t> Length(ReadFailure& failure) override { return inner_->Length(failure); }
     std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
     {

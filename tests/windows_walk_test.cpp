@@ -132,6 +132,23 @@ TEST_F(WindowsWalkTest, ANameWithAnUnpairedSurrogateIsOpenedAgainAndCounted)
                                                          "3 " + Path("s") + "\\合計 7"}));
 }
 
+// A symbolic link to a directory is a reparse point: it counts its own listed length, and what it leads to
+// is never entered, as a link is not on Linux.
+TEST_F(WindowsWalkTest, ALinkToADirectoryIsNeverEntered)
+{
+    File("target\\big", 5000);
+    Dir("l");
+    const std::wstring link = At("l\\to-target").wstring();
+    if (!CreateSymbolicLinkW(link.c_str(), At("target").wstring().c_str(),
+                             SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+        GTEST_SKIP() << "SKIPPED, NOT TESTED: no symbolic link can be made here (" << GetLastError() << ")";
+    if (!(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT))
+        GTEST_SKIP() << "SKIPPED, NOT TESTED: this system does not show the link as a reparse point";
+    for (int threads : {1, 0})
+        EXPECT_EQ(Search("l", threads), (std::vector<std::string>{"1 [Root Files] 0", "2 " + Path("l") + "\\合計 0"}))
+            << threads << " threads";
+}
+
 // What cannot be searched is told, not counted as an empty directory.
 TEST_F(WindowsWalkTest, AMissingBaseAndAFileGivenAsTheBaseAreToldApart)
 {
