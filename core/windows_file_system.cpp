@@ -78,11 +78,13 @@ int ErrnoFromStatus(NTSTATUS status)
     return ErrnoFromWin32(RtlNtStatusToDosError(status));
 }
 
-// A name listed as a directory is walked into only when no reparse point sits there: links, junctions and
-// mount points count as the entries they are.
-bool IsPlainDirectory(ULONG attributes)
+// A directory is walked into unless a reparse point there stands for another place (a symbolic link, a
+// junction, a mount point), which counts as the entry it is; other reparse points, such as the placeholders
+// of cloud files, hold their own contents.
+bool IsWalkedDirectory(ULONG attributes, ULONG reparseTag)
 {
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag));
 }
 
 // Opens path below from itself, never what a reparse point there leads to: with FILE_DIRECTORY_FILE in
@@ -111,9 +113,9 @@ int OpenRelative(HANDLE from, std::u16string_view path)
     const int opened = OpenEntry(from, path, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
     if (opened < 0)
         return opened;
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileInformationByHandle(AsHandle(opened), &information) &&
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (GetFileInformationByHandleEx(AsHandle(opened), FileAttributeTagInfo, &tag, sizeof tag) &&
+        !IsWalkedDirectory(tag.FileAttributes, tag.ReparseTag)) {
         CloseHandle(AsHandle(opened));
         return -ELOOP;  // listed as a directory, a link or junction now: the walk never enters one
     }
@@ -189,7 +191,7 @@ public:
         Reading& reading = *reading_;
         reading.current = reading.next;
         reading.next = reading.current->NextEntryOffset
-                           ? reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(
+                           ? reinterpret_cast<const FILE_FULL_DIR_INFORMATION*>(
                                  reinterpret_cast<const char*>(reading.current) + reading.current->NextEntryOffset)
                            : nullptr;
         reading.name = Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(reading.current->FileName),
@@ -200,7 +202,9 @@ public:
 
     EntryKind Kind() override
     {
-        return IsPlainDirectory(reading_->current->FileAttributes) ? EntryKind::Directory : EntryKind::NotDirectory;
+        // A reparse point's record holds its tag where others hold the size of their extended attributes.
+        const FILE_FULL_DIR_INFORMATION& entry = *reading_->current;
+        return IsWalkedDirectory(entry.FileAttributes, entry.EaSize) ? EntryKind::Directory : EntryKind::NotDirectory;
     }
 
     bool LengthsListed() const override { return true; }
@@ -230,7 +234,7 @@ public:
             failure = ReadFailureFromErrno(ErrnoFromWin32(error));
             return std::nullopt;
         }
-        if (IsPlainDirectory(tag.FileAttributes)) {
+        if (IsWalkedDirectory(tag.FileAttributes, tag.ReparseTag)) {
             failure = ReadFailure::Vanished;  // listed as something else, a directory now
             return std::nullopt;
         }
@@ -256,7 +260,7 @@ private:
             reading_ = std::make_unique<Reading>();
         IO_STATUS_BLOCK io;
         const NTSTATUS status = NtQueryDirectoryFile(handle, nullptr, nullptr, nullptr, &io, reading_->buffer,
-                                                     kListingBufferSize, FileDirectoryInformation, FALSE, nullptr, FALSE);
+                                                     kListingBufferSize, FileFullDirectoryInformation, FALSE, nullptr, FALSE);
         if (!NT_SUCCESS(status) || io.Information == 0) {
             // The end, or a failure in the middle: either way this listing is over.
             reading_.reset();
@@ -264,15 +268,15 @@ private:
                                                                      : ReadFailureFromErrno(ErrnoFromStatus(status)));
             return false;
         }
-        reading_->next = reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(reading_->buffer);
+        reading_->next = reinterpret_cast<const FILE_FULL_DIR_INFORMATION*>(reading_->buffer);
         return true;
     }
 
     struct Reading {
-        const FILE_DIRECTORY_INFORMATION* current = nullptr;
-        const FILE_DIRECTORY_INFORMATION* next = nullptr;
+        const FILE_FULL_DIR_INFORMATION* current = nullptr;
+        const FILE_FULL_DIR_INFORMATION* next = nullptr;
         std::string name;  // the current entry's, as WTF-8
-        alignas(FILE_DIRECTORY_INFORMATION) char buffer[kListingBufferSize];
+        alignas(FILE_FULL_DIR_INFORMATION) char buffer[kListingBufferSize];
     };
 
     std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing
