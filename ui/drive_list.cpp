@@ -59,7 +59,11 @@ QString DriveList::ShownDrive() const
     // The middle gives way, the last component of the root path and the label staying whole where they fit:
     // they are what tells volumes mounted under one parent apart, and the end goes last.
     const QString root = RootPath();
-    const qsizetype tailStart = root.lastIndexOf(QChar::fromLatin1(PathSeparator()));
+    const QChar separator = QChar::fromLatin1(PathSeparator());
+    // A Windows drive ("C:\") is told apart by its letter, at the start: its label gives way at the end.
+    if (root.size() > 1 && root.endsWith(separator))
+        return metrics.elidedText(text, Qt::ElideRight, room);
+    const qsizetype tailStart = root.lastIndexOf(separator);
     if (tailStart > 0) {
         const QString tail = QChar(u'…') + text.mid(tailStart);
         for (qsizetype keep = tailStart; keep >= 0; --keep) {
