@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,8 +25,9 @@ class WindowsWalkTest : public ::testing::Test {
 protected:
     WindowsWalkTest()
     {
-        root_ = fs::temp_directory_path() / ("murako-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()) + "-" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root_ = fs::temp_directory_path() /
+                ("murako-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount64()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(root_);
     }
     ~WindowsWalkTest() override
@@ -38,12 +38,31 @@ protected:
 
     // Names are UTF-8, as the program holds them.
     fs::path At(const std::string& relative) const { return root_ / fs::path(Utf16Path(relative)); }
-    std::string Path(const std::string& relative) const { return Wtf8FromUtf16(At(relative).u16string()); }
-    void Dir(const std::string& relative) { fs::create_directories(At(relative)); }
+    std::string Path(const std::string& relative) const
+    {
+        return Wtf8FromUtf16(root_.u16string()) + (relative.empty() ? "" : "\\" + relative);
+    }
+    // Made through the paths the program opens with, so that a tree past MAX_PATH is made on Windows too.
+    void Dir(const std::string& relative)
+    {
+        for (size_t end = relative.find('\\'); ; end = relative.find('\\', end + 1)) {
+            const std::wstring path = Win32PathForOpen(Path(relative.substr(0, end)));
+            ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) << relative;
+            if (end == std::string::npos)
+                return;
+        }
+    }
     void File(const std::string& relative, size_t length)
     {
-        fs::create_directories(At(relative).parent_path());
-        std::ofstream(At(relative), std::ios::binary) << std::string(length, 'x');
+        if (const size_t slash = relative.rfind('\\'); slash != std::string::npos)
+            Dir(relative.substr(0, slash));
+        const HANDLE file = CreateFileW(Win32PathForOpen(Path(relative)).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << relative;
+        DWORD written = 0;
+        const std::string bytes(length, 'x');
+        EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(length), &written, nullptr));
+        CloseHandle(file);
     }
 
     std::vector<std::string> Search(const std::string& relative, int threads)
@@ -71,11 +90,11 @@ protected:
 
 TEST_F(WindowsWalkTest, RowsAndTheTotalCarryJapaneseNamesAndBackslashPathsInEveryMode)
 {
-    File("基/a.txt", 1536);
-    File("基/.hidden", 1024);
-    File("基/フォルダ/x", 51200);
-    File("基/フォルダ/深い/y", 25600);
-    Dir("基/空");
+    File("基\\a.txt", 1536);
+    File("基\\.hidden", 1024);
+    File("基\\フォルダ\\x", 51200);
+    File("基\\フォルダ\\深い\\y", 25600);
+    Dir("基\\空");
     for (int threads : {1, 0}) {
         std::vector<std::string> rows = Search("基", threads);
         ASSERT_EQ(rows.size(), 4u) << threads;
@@ -121,11 +140,7 @@ TEST_F(WindowsWalkTest, ANameWithAnUnpairedSurrogateIsOpenedAgainAndCounted)
     const std::wstring dir = At("s").wstring() + L"\\" + std::wstring(lone.begin(), lone.end());
     if (!CreateDirectoryW(dir.c_str(), nullptr))
         GTEST_SKIP() << "SKIPPED, NOT TESTED: this system stores no unpaired surrogate in a name";
-    const HANDLE file = CreateFileW((dir + L"\\f").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, "1234567", 7, &written, nullptr));
-    CloseHandle(file);
+    File("s\\" + Wtf8FromUtf16(lone) + "\\f", 7);
     if (Utf16FromWtf8(Listed("s").at(0)) != lone)
         GTEST_SKIP() << "SKIPPED, NOT TESTED: this system lists the name with other units than it was made with";
     EXPECT_EQ(Search("s", 1), (std::vector<std::string>{"1 [Root Files] 0", "2 d\uFFFD\uFFFD\uFFFD 7",
