@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "headless_run.h"
-#include "posix_file_system.h"
+#include "file_system.h"
 #include "text.h"
 #include "walker.h"
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv)
         return Usage("no directory given");
 
     // A base that cannot be searched at all fails the run rather than giving a total of 0.
-    auto fileSystem = std::make_shared<murako::PosixFileSystem>();
+    auto fileSystem = murako::MakeLocalFileSystem();
     murako::ReadFailure failure = murako::ReadFailure::None;
     if (!fileSystem->Open(dir, failure)) {
         std::fprintf(stderr, "murako-bench: %s: %s\n", dir.c_str(), murako::FailureText(failure).c_str());

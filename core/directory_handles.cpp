@@ -1,56 +1,8 @@
 #include "directory_handles.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <climits>
 
 namespace murako {
-
-int OpenInPieces(int from, std::string_view path, int flags)
-{
-    int fd = from;
-    for (size_t start = 0; start < path.size() || fd == from;) {
-        size_t end = path.size();
-        if (end - start >= PATH_MAX) {
-            end = path.rfind('/', start + PATH_MAX - 1);
-            if (end == std::string_view::npos || end < start) {
-                if (fd != from)
-                    close(fd);
-                return -ENAMETOOLONG;  // one name longer than any path
-            }
-        }
-        std::string piece(path.substr(start, end - start));
-        if (piece.empty())
-            piece.push_back(start == 0 && !path.empty() ? '/' : '.');  // a path cut at its root, or at "//"
-        const int next = openat(fd, piece.c_str(), flags);
-        const int error = errno;
-        if (fd != from)
-            close(fd);
-        if (next < 0)
-            return -error;
-        fd = next;
-        start = end + 1;
-    }
-    return fd;
-}
-
-std::optional<IdentifiedDirectory> Identify(int fd, int& error)
-{
-    struct statx status;
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_INO, &status) != 0) {
-        error = errno;
-        return std::nullopt;
-    }
-    IdentifiedDirectory found;
-    found.identity = {makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
-    // A kernel that cannot tell leaves every directory suspect.
-    found.mountRoot =
-        !(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-    return found;
-}
 
 CountedHandle::CountedHandle(DirectoryHandles& handles) : handles_(&handles)
 {
@@ -60,18 +12,18 @@ CountedHandle::CountedHandle(DirectoryHandles& handles) : handles_(&handles)
 CountedHandle::~CountedHandle()
 {
     if (fd_ >= 0)
-        close(fd_);
+        CloseDirectoryHandle(fd_);
     if (handles_)
         handles_->Uncount();
 }
 
-int CountedHandle::Open(int from, std::string_view path, int flags)
+int CountedHandle::Open(int from, std::string_view path, ReachedBy reached)
 {
-    const int fd = OpenInPieces(from, path, flags);
+    const int fd = OpenDirectoryHandle(from, path, reached);
     if (fd < 0)
         return -fd;
     if (fd_ >= 0)
-        close(fd_);
+        CloseDirectoryHandle(fd_);
     fd_ = fd;
     return 0;
 }
@@ -157,7 +109,7 @@ DirectoryPlace* DirectoryHandles::PinNearestOpen(DirectoryPlace& place, std::vec
 int DirectoryHandles::Reopen(DirectoryPlace& root)
 {
     CountedHandle handle = Reserve();
-    if (const int error = handle.Open(AT_FDCWD, root.name, O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    if (const int error = handle.Open(kNoAnchor, root.name, ReachedBy::GivenPath))
         return -error;
     return Settle(root, std::move(handle));
 }
@@ -168,9 +120,9 @@ int DirectoryHandles::Descend(DirectoryPlace& anchor, const std::vector<Director
     // the directory met before is accepted, so a directory renamed or swapped meanwhile is not reached.
     std::string path;
     for (auto it = way.rbegin(); it != way.rend(); ++it)
-        path.append(path.empty() ? "" : "/").append((*it)->name);
+        path.append(path.empty() ? "" : std::string(1, PathSeparator())).append((*it)->name);
     CountedHandle handle = Reserve();
-    if (const int error = handle.Open(anchor.fd, path, kDirectoryFlags))
+    if (const int error = handle.Open(anchor.fd, path, ReachedBy::Listing))
         return -error;
     return Settle(*way.front(), std::move(handle));
 }
@@ -265,9 +217,10 @@ void DirectoryHandles::CloseLocked(DirectoryPlace& place, Closing& closing)
 void DirectoryHandles::Complete(Closing& closing)
 {
     for (const int fd : closing.handles)
-        close(fd);
+        CloseDirectoryHandle(fd);
     for (auto& [handle, parent] : closing.climbs) {
-        if (handle.Open(handle.Fd(), "..", kDirectoryFlags) != 0)
+        // Where the platform cannot open "..", the parent is reached down from an anchor when it is needed.
+        if (handle.Open(handle.Fd(), "..", ReachedBy::Listing) != 0)
             continue;
         int error = 0;
         const std::optional<IdentifiedDirectory> found = Identify(handle.Fd(), error);

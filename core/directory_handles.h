@@ -1,8 +1,7 @@
 #pragma once
-// The walk's open directory handles on POSIX systems: a budget of them, the places they belong to, and the
-// way back to a place whose handle was given up. Failures come back as negative errno values.
-
-#include <fcntl.h>
+// The walk's open directory handles: a budget of them, the places they belong to, and the way back to a place
+// whose handle was given up. A handle is a small non-negative int (a descriptor, or a Windows kernel handle,
+// which always fits 32 bits); failures come back as negative errno values.
 
 #include <atomic>
 #include <cstddef>
@@ -19,21 +18,22 @@
 
 namespace murako {
 
-// How the walk opens a directory it met by name: never through a link.
-inline constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Opens from no directory: path is absolute or relative to the working directory.
+inline constexpr int kNoAnchor = -100;
 
-// Opens path relative to from (AT_FDCWD: the working directory, or path is absolute), in pieces shorter
-// than PATH_MAX cut at separators, each piece opened with flags from the directory the last one reached.
-// The descriptor, or -errno.
-int OpenInPieces(int from, std::string_view path, int flags);
+// What the platform's backend does with handles. OpenDirectoryHandle opens path, whose pieces are joined by
+// the platform's separator, relative to from: a path reached by a listing never leads through a link or any
+// other redirection, a given path follows them as the system's own open does. The handle, or -errno.
+int OpenDirectoryHandle(int from, std::string_view path, ReachedBy reached);
+void CloseDirectoryHandle(int handle);
 
 struct IdentifiedDirectory {
     DirectoryIdentity identity;
     bool mountRoot = false;  // a mount is attached here, or the kernel cannot tell
 };
 
-// The identity of an open directory; -errno when it cannot be had.
-std::optional<IdentifiedDirectory> Identify(int fd, int& error);
+// The identity of an open directory; an errno value in error when it cannot be had.
+std::optional<IdentifiedDirectory> Identify(int handle, int& error);
 
 class DirectoryHandles;
 
@@ -53,7 +53,7 @@ public:
 
     int Fd() const { return fd_; }
     // Opens path from `from` into this handle, closing what it held; 0 or the errno.
-    int Open(int from, std::string_view path, int flags);
+    int Open(int from, std::string_view path, ReachedBy reached);
     // The descriptor and its count, for a place to hold.
     int Release()
     {
@@ -152,6 +152,78 @@ private:
     std::list<DirectoryPlace*> idle_;  // longest idle first
     size_t counted_ = 0;
     const size_t budget_;
+};
+
+// A directory whose handle the walk's handles hold: its handle is pinned from the first name of its listing
+// to the end, and subdirectories are opened relative to it.
+class PlacedDirectory : public Directory {
+public:
+    PlacedDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place)
+        : handles_(std::move(handles)), place_(std::move(place))
+    {
+    }
+    ~PlacedDirectory() override
+    {
+        if (listingHandle_ >= 0)
+            handles_->Unpin(*place_);
+        handles_->Forget(*place_);
+    }
+    PlacedDirectory(const PlacedDirectory&) = delete;
+    PlacedDirectory& operator=(const PlacedDirectory&) = delete;
+
+    ReadFailure ListingFailure() const override { return listingFailure_; }
+    void SubdirectoriesOpened() override { handles_->Retire(*place_); }
+    std::optional<DirectoryIdentity> Identity() const override { return place_->identity; }
+
+protected:
+    // The handle to list from, pinned until EndListing; -1 once the listing is over or could not start.
+    int ListingHandle()
+    {
+        if (listingEnded_)
+            return -1;
+        if (listingHandle_ < 0) {
+            const int handle = handles_->Pin(*place_);
+            if (handle < 0) {
+                EndListing(ReadFailureFromErrno(-handle));
+                return -1;
+            }
+            listingHandle_ = handle;
+        }
+        return listingHandle_;
+    }
+    void EndListing(ReadFailure failure)
+    {
+        listingEnded_ = true;
+        listingFailure_ = failure;
+        if (std::exchange(listingHandle_, -1) >= 0)
+            handles_->Unpin(*place_);
+    }
+
+    // Opens name below this directory into a handle of the budget, or nullopt and the errno in error. check
+    // runs with this directory's handle still pinned, and may turn the open's errno into another.
+    template <typename Check>
+    std::optional<CountedHandle> OpenBelow(std::string_view name, int& error, Check check)
+    {
+        const int parent = handles_->Pin(*place_);
+        if (parent < 0) {
+            error = -parent;
+            return std::nullopt;
+        }
+        CountedHandle handle = handles_->Reserve();
+        error = check(parent, handle.Open(parent, name, ReachedBy::Listing));
+        handles_->Unpin(*place_);
+        if (error)
+            return std::nullopt;
+        return std::optional<CountedHandle>(std::move(handle));
+    }
+
+    const std::shared_ptr<DirectoryHandles> handles_;
+    const std::shared_ptr<DirectoryPlace> place_;
+
+private:
+    int listingHandle_ = -1;  // pinned
+    bool listingEnded_ = false;
+    ReadFailure listingFailure_ = ReadFailure::None;
 };
 
 }  // namespace murako

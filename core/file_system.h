@@ -72,6 +72,8 @@ public:
     virtual ReadFailure ListingFailure() const = 0;
     // The kind of the name fetched last.
     virtual EntryKind Kind() = 0;
+    // Whether the listing brings each name's length along, so that Length costs no query of its own.
+    virtual bool LengthsListed() const { return false; }
     // The length of the name fetched last, as the entry itself holds it (a link's own length); nullopt when
     // the query fails, and then failure tells why. Asked only of names listed as other than directories: one
     // that is a directory by the time of the query was replaced meanwhile, and fails as Vanished.
@@ -89,6 +91,9 @@ public:
     virtual bool IsMountRoot() const { return false; }
 };
 
+// What separates the names of a path on this platform.
+char PathSeparator();
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
@@ -97,6 +102,11 @@ public:
     virtual std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) = 0;
     // How many threads may walk it at once: each holds a few handles of its own.
     virtual int MaxWalkThreads() const { return std::numeric_limits<int>::max(); }
+    // What separates the names of its paths.
+    virtual char Separator() const { return PathSeparator(); }
 };
+
+// The computer's own file systems, walked by the backend built for this platform.
+std::shared_ptr<FileSystem> MakeLocalFileSystem();
 
 }  // namespace murako

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <memory>
 #include <cstdio>
 #include <cstring>
@@ -121,20 +122,12 @@ public:
     }
 };
 
-class PosixDirectory : public Directory {
+class PosixDirectory : public PlacedDirectory {
 public:
     PosixDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place, bool mountRoot)
-        : handles_(std::move(handles)), place_(std::move(place)), mountRoot_(mountRoot)
+        : PlacedDirectory(std::move(handles), std::move(place)), mountRoot_(mountRoot)
     {
     }
-    ~PosixDirectory() override
-    {
-        if (reading_)
-            handles_->Unpin(*place_);
-        handles_->Forget(*place_);
-    }
-    PosixDirectory(const PosixDirectory&) = delete;
-    PosixDirectory& operator=(const PosixDirectory&) = delete;
 
     // Takes the handle just opened for a directory met under parent (nullptr: opened by path), or lets it go
     // and gives what the walk should see instead.
@@ -160,14 +153,18 @@ public:
     bool NextName(std::string_view& name) override
     {
         if (!reading_ || reading_->position >= reading_->filled) {
-            if (finished_ || !StartOrGoOn())
+            const int fd = ListingHandle();
+            if (fd < 0)
                 return false;
-            const long read = syscall(SYS_getdents64, reading_->fd, reading_->buffer, kListingBufferSize);
+            if (!reading_)
+                reading_ = std::make_unique<Reading>();
+            reading_->fd = fd;
+            const long read = syscall(SYS_getdents64, fd, reading_->buffer, kListingBufferSize);
             if (read <= 0) {
                 // The end, or a failure in the middle: either way this listing is over.
-                if (read < 0)
-                    listingFailure_ = ReadFailureFromErrno(errno);
-                Finish();
+                const ReadFailure failure = read < 0 ? ReadFailureFromErrno(errno) : ReadFailure::None;
+                reading_.reset();
+                EndListing(failure);
                 return false;
             }
             reading_->filled = static_cast<size_t>(read);
@@ -181,10 +178,6 @@ public:
         return true;
     }
 
-    ReadFailure ListingFailure() const override { return listingFailure_; }
-
-    void SubdirectoriesOpened() override { handles_->Retire(*place_); }
-    std::optional<DirectoryIdentity> Identity() const override { return place_->identity; }
     bool IsMountRoot() const override { return mountRoot_; }
 
     EntryKind Kind() override
@@ -232,23 +225,19 @@ public:
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
     {
         std::string terminated(name);
-        const int parentFd = handles_->Pin(*place_);
-        if (parentFd < 0) {
-            failure = ReadFailureFromErrno(-parentFd);
-            return nullptr;
-        }
-        CountedHandle handle = handles_->Reserve();
-        int error = handle.Open(parentFd, terminated, kDirectoryFlags);
-        struct stat status;
-        if (error == ENOTDIR && fstatat(parentFd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(status.st_mode))
-            error = ELOOP;  // what was listed as a directory is a link now, as the walk never follows one
-        handles_->Unpin(*place_);
-        if (error) {
+        int error = 0;
+        std::optional<CountedHandle> handle = OpenBelow(terminated, error, [&](int parentFd, int opened) {
+            struct stat status;
+            if (opened == ENOTDIR && fstatat(parentFd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(status.st_mode))
+                return ELOOP;  // what was listed as a directory is a link now, as the walk never follows one
+            return opened;
+        });
+        if (!handle) {
             failure = ReadFailureFromErrno(error);
             return nullptr;
         }
-        return Adopt(handles_, std::move(handle), place_, std::move(terminated), failure);
+        return Adopt(handles_, std::move(*handle), place_, std::move(terminated), failure);
     }
 
 private:
@@ -260,29 +249,6 @@ private:
             return std::nullopt;
         }
         return static_cast<int64_t>(status.st_size);
-    }
-
-    // The handle stays pinned from the first name to the end of the listing, which goes on from its offset.
-    bool StartOrGoOn()
-    {
-        if (reading_)
-            return true;
-        const int fd = handles_->Pin(*place_);
-        if (fd < 0) {
-            listingFailure_ = ReadFailureFromErrno(-fd);
-            finished_ = true;
-            return false;
-        }
-        reading_ = std::make_unique<Reading>();
-        reading_->fd = fd;
-        return true;
-    }
-
-    void Finish()
-    {
-        finished_ = true;
-        reading_.reset();
-        handles_->Unpin(*place_);
     }
 
     bool StatCurrent()
@@ -309,12 +275,9 @@ private:
         alignas(dirent64) char buffer[kListingBufferSize];
     };
 
-    std::shared_ptr<DirectoryHandles> handles_;
-    std::shared_ptr<DirectoryPlace> place_;
-    std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing
+    std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing, which goes on from
+                                        // the pinned handle's offset
     const bool mountRoot_;
-    bool finished_ = false;
-    ReadFailure listingFailure_ = ReadFailure::None;
 };
 
 // The descriptors open in this process right now; 0 when they cannot be counted.
@@ -352,6 +315,71 @@ int PosixFileSystem::MaxWalkThreads() const
     return static_cast<int>(std::max<size_t>(1, handles_->Budget() / kHandlesPerThread));
 }
 
+int OpenInPieces(int from, std::string_view path, int flags)
+{
+    int fd = from;
+    for (size_t start = 0; start < path.size() || fd == from;) {
+        size_t end = path.size();
+        if (end - start >= PATH_MAX) {
+            end = path.rfind('/', start + PATH_MAX - 1);
+            if (end == std::string_view::npos || end < start) {
+                if (fd != from)
+                    close(fd);
+                return -ENAMETOOLONG;  // one name longer than any path
+            }
+        }
+        std::string piece(path.substr(start, end - start));
+        if (piece.empty())
+            piece.push_back(start == 0 && !path.empty() ? '/' : '.');  // a path cut at its root, or at "//"
+        const int next = openat(fd, piece.c_str(), flags);
+        const int error = errno;
+        if (fd != from)
+            close(fd);
+        if (next < 0)
+            return -error;
+        fd = next;
+        start = end + 1;
+    }
+    return fd;
+}
+
+std::optional<IdentifiedDirectory> Identify(int fd, int& error)
+{
+    struct statx status;
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_INO, &status) != 0) {
+        error = errno;
+        return std::nullopt;
+    }
+    IdentifiedDirectory found;
+    found.identity = {makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
+    // A kernel that cannot tell leaves every directory suspect.
+    found.mountRoot =
+        !(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    return found;
+}
+
+static_assert(kNoAnchor == AT_FDCWD);
+
+int OpenDirectoryHandle(int from, std::string_view path, ReachedBy reached)
+{
+    return OpenInPieces(from, path, reached == ReachedBy::Listing ? kDirectoryFlags : O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+void CloseDirectoryHandle(int handle)
+{
+    close(handle);
+}
+
+std::shared_ptr<FileSystem> MakeLocalFileSystem()
+{
+    return std::make_shared<PosixFileSystem>();
+}
+
+char PathSeparator()
+{
+    return '/';
+}
+
 int OpenDirectoryByPath(const std::string& path)
 {
     return OpenInPieces(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -364,7 +392,7 @@ std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFa
         return nullptr;
     }
     CountedHandle handle = handles_->Reserve();
-    if (const int error = handle.Open(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (const int error = handle.Open(kNoAnchor, path, ReachedBy::GivenPath)) {
         failure = ReadFailureFromErrno(error, ReachedBy::GivenPath);
         return nullptr;
     }

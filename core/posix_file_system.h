@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fcntl.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -29,6 +31,14 @@ public:
 private:
     std::shared_ptr<DirectoryHandles> handles_;  // shared with every directory opened
 };
+
+// How the walk opens a directory it met by name: never through a link.
+inline constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Opens path relative to from (AT_FDCWD: the working directory, or path is absolute), in pieces shorter
+// than PATH_MAX cut at separators, each piece opened with flags from the directory the last one reached.
+// The descriptor, or -errno.
+int OpenInPieces(int from, std::string_view path, int flags);
 
 // Opens a directory by a path of any length, following links as open does: a path past PATH_MAX is opened
 // piece by piece, each piece relative to the directory the last one opened. -errno when it cannot be opened.

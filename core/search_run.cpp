@@ -191,8 +191,8 @@ RowKind RowKindOf(RunEvent::Kind kind)
 // Each row carries the places under it that could not be read, and the total all of them.
 class RowsInOrder : public WalkRows {
 public:
-    RowsInOrder(const std::string& basePath, const std::function<void(RunEvent)>& post)
-        : basePath_(basePath), post_(post)
+    RowsInOrder(const std::string& basePath, char separator, const std::function<void(RunEvent)>& post)
+        : basePath_(basePath), separator_(separator), post_(post)
     {
     }
 
@@ -233,7 +233,7 @@ public:
         }
         std::string fullPath = basePath_ + names_[*row];
         if (!path.empty())
-            fullPath += "/" + path;
+            fullPath += separator_ + path;
         unreadByRow_[*row].Add({DisplayName(fullPath), failure});
     }
 
@@ -276,6 +276,7 @@ private:
     }
 
     const std::string& basePath_;
+    const char separator_;
     const std::function<void(RunEvent)>& post_;
     std::mutex mutex_;  // rows finish on any walking thread
     bool listed_ = false;
@@ -294,14 +295,14 @@ private:
 void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel,
              const std::function<void(RunEvent)>& post)
 {
-    RowsInOrder rows(run.basePath, post);
+    RowsInOrder rows(run.basePath, fileSystem.Separator(), post);
     ReadFailure baseFailure = ReadFailure::None;
     std::unique_ptr<Directory> base = fileSystem.Open(run.basePath, baseFailure);
     if (!base) {
         rows.PostUnopened(baseFailure);
         return;
     }
-    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, &rows};
+    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, &rows, fileSystem.Separator()};
     SumDirectory(std::move(base), context);
     rows.PostEnd(!run.searching.load());
 }
@@ -378,8 +379,8 @@ void SearchController::StartRun()
     units_.SizeUnit = "kb";
     SkipOnFailure([&] { units_.SizeUnit = choices_.UnitIsKb() ? "kb" : "Mb"; });
     SkipOnFailure([&] { run->basePath = choices_.HighlightedPath(); });
-    if (run->basePath.empty() || run->basePath.back() != '/')
-        run->basePath += '/';
+    if (run->basePath.empty() || run->basePath.back() != fileSystem_->Separator())
+        run->basePath += fileSystem_->Separator();
 
     // The worker holds only what it shares: the run, the link to the host and the file system.
     auto post = [this, run, host = host_, alive = alive_](RunEvent event) {

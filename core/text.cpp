@@ -61,20 +61,96 @@ std::string DisplayName(std::string_view bytes)
     return text;
 }
 
+namespace {
+
+bool IsHighSurrogate(char32_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char32_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+void AppendUtf8(std::string& out, char32_t codePoint)
+{
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+void AppendUtf16(std::u16string& out, char32_t codePoint)
+{
+    if (codePoint < 0x10000) {
+        out.push_back(static_cast<char16_t>(codePoint));
+    } else {
+        codePoint -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (codePoint >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF)));
+    }
+}
+
+// A surrogate's own three bytes, which strict UTF-8 rejects.
+bool IsEncodedSurrogate(std::string_view bytes, size_t at)
+{
+    return at + 3 <= bytes.size() && static_cast<unsigned char>(bytes[at]) == 0xED &&
+           static_cast<unsigned char>(bytes[at + 1]) >= 0xA0 && static_cast<unsigned char>(bytes[at + 1]) <= 0xBF &&
+           (static_cast<unsigned char>(bytes[at + 2]) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+std::string Wtf8FromUtf16(std::u16string_view units)
+{
+    std::string out;
+    out.reserve(units.size() * 3);
+    for (size_t i = 0; i < units.size(); ++i) {
+        char32_t unit = units[i];
+        if (IsHighSurrogate(unit) && i + 1 < units.size() && IsLowSurrogate(units[i + 1]))
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
+        AppendUtf8(out, unit);
+    }
+    return out;
+}
+
+std::u16string Utf16FromWtf8(std::string_view bytes)
+{
+    std::u16string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        if (IsEncodedSurrogate(bytes, i)) {
+            out.push_back(static_cast<char16_t>(((bytes[i] & 0x0F) << 12) | ((bytes[i + 1] & 0x3F) << 6) |
+                                                (bytes[i + 2] & 0x3F)));
+            i += 3;
+            continue;
+        }
+        const Utf8Step step = DecodeUtf8(bytes, i);
+        AppendUtf16(out, step.codePoint);
+        i += step.length;
+    }
+    return out;
+}
+
 std::u16string Utf16FromUtf8(std::string_view text)
 {
     std::u16string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
         const Utf8Step step = DecodeUtf8(text, i);
-        char32_t codePoint = step.codePoint;
-        if (codePoint < 0x10000) {
-            out.push_back(static_cast<char16_t>(codePoint));
-        } else {
-            codePoint -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (codePoint >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF)));
-        }
+        AppendUtf16(out, step.codePoint);
         i += step.length;
     }
     return out;

@@ -19,6 +19,11 @@ Utf8Step DecodeUtf8(std::string_view text, size_t at);
 // A file name's bytes as display text: valid UTF-8 kept, every invalid byte shown as U+FFFD.
 std::string DisplayName(std::string_view bytes);
 
+// Windows names are UTF-16 that may hold unpaired surrogates; inside they are WTF-8, which is UTF-8 but for
+// an unpaired surrogate's three bytes, so that each name turns back into the very units it was listed as.
+std::string Wtf8FromUtf16(std::u16string_view units);
+std::u16string Utf16FromWtf8(std::string_view bytes);
+
 // The table holds UTF-8; each malformed byte becomes U+FFFD so that a bad name still prints.
 std::u16string Utf16FromUtf8(std::string_view text);
 

@@ -340,7 +340,7 @@ private:
         }
         std::string path;
         for (auto it = below.rbegin(); it != below.rend(); ++it)
-            path += (path.empty() ? "" : "/") + **it;
+            path.append(path.empty() ? "" : std::string(1, context_.separator)).append(**it);
         context_.rows->Unread(index, path, failure);
     }
 
@@ -465,7 +465,7 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
             counted.Add();
             if (dir.Kind() != EntryKind::NotDirectory) {
                 listing.subdirectories.emplace_back(name);
-            } else if (context.parallel && ++files > kInlineLengths) {
+            } else if (!dir.LengthsListed() && context.parallel && ++files > kInlineLengths) {
                 if (!deferred)
                     deferred.emplace(dir, context, listing);
                 deferred->Add(name);

@@ -91,6 +91,7 @@ struct WalkContext {
     bool parallel = false;
     std::atomic<int64_t>* entriesCounted = nullptr;  // every listed name but "." and "..", added in batches
     WalkRows* rows = nullptr;
+    char separator = '/';  // the file system's, between the names of a path told to rows
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const

@@ -19,6 +19,7 @@
 #include "posix_file_system.h"
 #include "results_grid.h"
 #include "table_rows.h"
+#include "temp_tree.h"
 #include "window_test_support.h"
 
 namespace murako {

@@ -65,7 +65,7 @@ std::shared_ptr<DirectoryPlace> Place(DirectoryHandles& handles, std::shared_ptr
 {
     CountedHandle handle = handles.Reserve();
     const int from = parent ? handles.Pin(*parent) : AT_FDCWD;
-    EXPECT_EQ(handle.Open(from, name, kDirectoryFlags), 0) << name;
+    EXPECT_EQ(handle.Open(from, name, ReachedBy::Listing), 0) << name;
     if (parent)
         handles.Unpin(*parent);
     int error = 0;

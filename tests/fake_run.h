@@ -46,6 +46,7 @@ public:
     Node& At(const std::string& path) { return nodes_.at(Normal(path)); }
 
     std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
+    char Separator() const override { return '/'; }  // the tests' paths are POSIX ones on every platform
 
     std::function<void(std::string_view name)> beforeEachLength;  // runs on the querying thread
     std::atomic<int64_t> namesListed{0};     // every name any listing returned
@@ -186,6 +187,7 @@ public:
     bool NextName(std::string_view& name) override { return inner_->NextName(name); }
     ReadFailure ListingFailure() const override { return inner_->ListingFailure(); }
     EntryKind Kind() override { return inner_->Kind(); }
+    bool LengthsListed() const override { return inner_->LengthsListed(); }
     std::optional<int64_t> Length(ReadFailure& failure) override { return inner_->Length(failure); }
     std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
     {

@@ -34,6 +34,7 @@
 #include "drive_list.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
+#include "temp_tree.h"
 #include "window_test_support.h"
 
 namespace murako {

@@ -31,5 +31,24 @@ TEST(Utf8Decoding, KeepsWellFormedTextAndReplacesEachBadByteInBothForms)
     }
 }
 
+// Windows names hold unpaired surrogates: each must come back as the very units listed, or the directory
+// could not be opened again, while proper pairs and plain text read as UTF-8.
+TEST(Wtf8, EveryUtf16NameRoundTripsAndWellFormedNamesAreUtf8)
+{
+    const std::u16string names[] = {
+        u"合計", u"a😀b", std::u16string(u"x\xD800y"), std::u16string(u"\xDC00"),
+        std::u16string(u"\xD83D\xD83D\xDE00"),  // a lone high surrogate before a pair
+        std::u16string(u"\xDE00\xD83D"),          // a pair in the wrong order is two lone ones
+        u"",
+    };
+    for (const std::u16string& name : names) {
+        const std::string bytes = Wtf8FromUtf16(name);
+        EXPECT_EQ(Utf16FromWtf8(bytes), name) << bytes;
+    }
+    EXPECT_EQ(Wtf8FromUtf16(u"a😀"), "a\xF0\x9F\x98\x80");
+    EXPECT_EQ(Wtf8FromUtf16(std::u16string(u"\xD800")), "\xED\xA0\x80");
+    EXPECT_EQ(DisplayName(Wtf8FromUtf16(std::u16string(u"a\xD800"))), "a\uFFFD\uFFFD\uFFFD");
+}
+
 }  // namespace
 }  // namespace murako

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "fake_run.h"
-#include "temp_tree.h"
 #include "file_system.h"
 #include "results_table.h"
 

@@ -7,15 +7,12 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
-#include <dirent.h>
 #include <memory>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "posix_file_system.h"
 
 #include "accessibility/list_accessible.h"
+#include "file_system.h"
+#include "platform.h"
 #include "tool_tips.h"
 #include "twips.h"
 
@@ -24,42 +21,9 @@ namespace {
 
 constexpr int IndentTwipsPerLevel = 120;
 
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-
-// The names of the subdirectories of path, links to directories included; false when it cannot be listed.
-// Opened through a handle, so that a path longer than PATH_MAX lists like any other.
-bool ListSubdirectories(const std::string& path, std::vector<std::string>& names)
-{
-    const int fd = OpenDirectoryByPath(path);
-    if (fd < 0)
-        return false;
-    const std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
-    if (!dir) {
-        close(fd);
-        return false;
-    }
-    names.clear();
-    while (const dirent* entry = readdir(dir.get())) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        bool isDirectory = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
-            struct stat status {};
-            isDirectory = fstatat(dirfd(dir.get()), entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
-        }
-        if (isDirectory)
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return true;
-}
-
 std::string JoinPath(const std::string& directory, const std::string& name)
 {
-    return directory == "/" ? "/" + name : directory + "/" + name;
+    return directory.ends_with(PathSeparator()) ? directory + name : directory + PathSeparator() + name;
 }
 
 QString ShownName(const std::string& bytes)
@@ -67,13 +31,14 @@ QString ShownName(const std::string& bytes)
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-// An absolute path without "." or ".." components, doubled or trailing slashes.
+// An absolute path without "." or ".." components, doubled or trailing separators; a relative one is taken
+// from the root. On Windows "/" separates too.
 std::string NormalizedPath(const std::string& path)
 {
+    std::string root = PathRoot(path);
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= path.size()) {
-        const size_t end = std::min(path.find('/', start), path.size());
+    for (size_t start = root.size(); start <= path.size();) {
+        const size_t end = std::min(path.find_first_of(std::string{'/', PathSeparator()}, start), path.size());
         const std::string part = path.substr(start, end - start);
         if (part == "..") {
             if (!parts.empty())
@@ -83,10 +48,10 @@ std::string NormalizedPath(const std::string& path)
         }
         start = end + 1;
     }
-    std::string normalized;
+    std::string normalized = root.empty() ? std::string(1, PathSeparator()) : root;
     for (const std::string& part : parts)
-        normalized += "/" + part;
-    return normalized.empty() ? "/" : normalized;
+        normalized = JoinPath(normalized, part);
+    return normalized;
 }
 
 // Draws each entry indented by its depth, so that its text stays the bare name that type-ahead finds, and
@@ -198,11 +163,15 @@ bool DirList::SetPath(const std::string& path)
     path_ = normalized;
     subdirectories_ = std::move(names);
     ancestors_.clear();
-    for (size_t slash = path_.find('/'); slash < path_.size() && path_ != "/"; slash = path_.find('/', slash + 1))
-        ancestors_.push_back(slash == 0 ? "/" : path_.substr(0, slash));
+    const std::string root = PathRoot(path_);
+    if (path_ != root)
+        ancestors_.push_back(root);
+    for (size_t separator = path_.find(PathSeparator(), root.size()); separator < path_.size();
+         separator = path_.find(PathSeparator(), separator + 1))
+        ancestors_.push_back(path_.substr(0, separator));
 
-    auto lastComponent = [](const std::string& full) {
-        return full == "/" ? QStringLiteral("/") : ShownName(full.substr(full.rfind('/') + 1));
+    auto lastComponent = [&root](const std::string& full) {
+        return full == root ? ShownRoot(root) : ShownName(full.substr(full.rfind(PathSeparator()) + 1));
     };
     std::vector<DirListModel::Entry> entries;
     entries.reserve(ancestors_.size() + 1 + subdirectories_.size());

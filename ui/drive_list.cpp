@@ -1,68 +1,25 @@
 #include "drive_list.h"
 
 #include <QAbstractItemView>
-#include <QFile>
 #include <QHelpEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
-#include <QStorageInfo>
-#include <QStringList>
 #include <QStylePainter>
 #include <QToolTip>
 #include <algorithm>
 
 #include "accessibility/list_accessible.h"
-#include "posix_file_system.h"
+#include "file_system.h"
 #include "tool_tips.h"
 
 namespace murako {
-namespace {
 
 bool IsUnder(const QString& path, const QString& root)
 {
-    return root == QLatin1String("/") || path == root || path.startsWith(root + QLatin1Char('/'));
-}
-
-bool IsUserVolume(const QString& rootPath, const QString& fileSystemType)
-{
-    // Besides the kernel's own, file systems that hold the system's files rather than a person's.
-    static const QStringList systemTypes = {"ramfs", "squashfs", "fuse.portal", "fuse.gvfsd-fuse", "tmpfs"};
-    static const QStringList systemTrees = {"/proc", "/sys", "/dev", "/run", "/snap", "/var/lib", "/boot/efi"};
-    if (rootPath == QLatin1String("/"))
-        return true;
-    // A tmpfs at /tmp or a removable mount is where a person keeps files; the rest are the system's.
-    const bool userTmp = fileSystemType == QLatin1String("tmpfs") &&
-                         (rootPath == QLatin1String("/tmp") || IsUnder(rootPath, "/media"));
-    const bool systemType =
-        IsPseudoFileSystemType(fileSystemType.toStdString()) || systemTypes.contains(fileSystemType);
-    if (systemType && !userTmp)
-        return false;
-    return std::none_of(systemTrees.begin(), systemTrees.end(),
-                        [&](const QString& tree) { return IsUnder(rootPath, tree); });
-}
-
-}  // namespace
-
-std::vector<Volume> UserVolumes()
-{
-    std::vector<Volume> volumes;
-    for (const QStorageInfo& storage : QStorageInfo::mountedVolumes()) {
-        if (storage.isValid() && storage.isReady() &&
-            IsUserVolume(storage.rootPath(), QString::fromUtf8(storage.fileSystemType())))
-            volumes.push_back({storage.rootPath(), storage.name(), QFile::decodeName(storage.device()),
-                               QString::fromUtf8(storage.fileSystemType())});
-    }
-    const bool hasRoot = std::any_of(volumes.begin(), volumes.end(),
-                                     [](const Volume& volume) { return volume.rootPath == QLatin1String("/"); });
-    if (!hasRoot)
-        volumes.push_back({QStringLiteral("/"), QString()});
-    std::sort(volumes.begin(), volumes.end(),
-              [](const Volume& a, const Volume& b) { return a.rootPath < b.rootPath; });
-    volumes.erase(std::unique(volumes.begin(), volumes.end(),
-                              [](const Volume& a, const Volume& b) { return a.rootPath == b.rootPath; }),
-                  volumes.end());
-    return volumes;
+    return root.endsWith(QChar::fromLatin1(PathSeparator())) || path == root
+               ? path.startsWith(root)
+               : path.startsWith(root + QChar::fromLatin1(PathSeparator()));
 }
 
 DriveList::DriveList(QWidget* parent) : QComboBox(parent)
@@ -78,9 +35,7 @@ void DriveList::SetVolumes(const std::vector<Volume>& volumes)
     const QSignalBlocker quiet(this);
     clear();
     for (const Volume& volume : volumes) {
-        const QString text =
-            volume.label.isEmpty() ? volume.rootPath : QStringLiteral("%1 [%2]").arg(volume.rootPath, volume.label);
-        addItem(text, volume.rootPath);
+        addItem(VolumeText(volume), volume.rootPath);
         QStringList tip{volume.rootPath};
         if (!volume.device.isEmpty())
             tip << QStringLiteral("デバイス: %1").arg(volume.device);
@@ -104,7 +59,11 @@ QString DriveList::ShownDrive() const
     // The middle gives way, the last component of the root path and the label staying whole where they fit:
     // they are what tells volumes mounted under one parent apart, and the end goes last.
     const QString root = RootPath();
-    const qsizetype tailStart = root.lastIndexOf(QLatin1Char('/'));
+    const QChar separator = QChar::fromLatin1(PathSeparator());
+    // A Windows drive ("C:\") is told apart by its letter, at the start: its label gives way at the end.
+    if (root.size() > 1 && root.endsWith(separator))
+        return metrics.elidedText(text, Qt::ElideRight, room);
+    const qsizetype tailStart = root.lastIndexOf(separator);
     if (tailStart > 0) {
         const QString tail = QChar(u'…') + text.mid(tailStart);
         for (qsizetype keep = tailStart; keep >= 0; --keep) {

@@ -4,17 +4,12 @@
 #include <QString>
 #include <vector>
 
+#include "platform.h"
+
 namespace murako {
 
-struct Volume {
-    QString rootPath;
-    QString label;  // empty when the volume has none
-    QString device{};          // what is mounted there, such as /dev/sda1; empty when unknown
-    QString fileSystemType{};  // such as ext4; empty when unknown
-};
-
-// The mounted volumes a person stores files on: kernel, device and sandbox mounts left out, "/" always in.
-std::vector<Volume> UserVolumes();
+// Whether path lies in the tree at root.
+bool IsUnder(const QString& path, const QString& root);
 
 // The drive list: one entry per volume, its text beginning with the volume's root path, its tooltip the whole
 // root path with the device and the file system. A text too long to show loses its middle, so that volumes

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -21,11 +20,9 @@
 #include <QTranslator>
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <mutex>
 #include <optional>
 #include <vector>
-#include <unistd.h>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -42,18 +39,6 @@ namespace {
 const QString GridFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
 constexpr int GridFontPoints = 9;
 constexpr int StatusPanelWidthTwips = 1440;
-
-std::string CurrentDirectory()
-{
-    std::string buffer(4096, '\0');
-    while (getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            return "/";
-        buffer.resize(buffer.size() * 2);
-    }
-    buffer.resize(buffer.find('\0'));
-    return buffer;
-}
 
 // Return or Enter on a focused button clicks it, as Space does; a key held down clicks only once.
 class ClickOnReturn final : public QObject {
@@ -282,10 +267,10 @@ void Form1::SetTabOrder()
 
 void Form1::ShowStartDirectory()
 {
-    if (!Dir1->SetPath(CurrentDirectory()))
-        Dir1->SetPath("/");
+    if (!Dir1->SetPath(CurrentDirectoryOn({})))
+        Dir1->SetPath(std::string(1, PathSeparator()));
     Drive1->SetVolumes(UserVolumes());
-    Drive1->ShowVolumeOf(QFile::decodeName(QByteArray::fromStdString(Dir1->Path())));
+    Drive1->ShowVolumeOf(PathText(Dir1->Path()));
 }
 
 void Form1::Connect()
@@ -346,9 +331,9 @@ void Form1::Command3_Click()
 
 void Form1::Drive1_Change()
 {
-    const QString cwd = QFile::decodeName(QByteArray::fromStdString(CurrentDirectory()));
+    const QString cwd = PathText(CurrentDirectoryOn(Drive1->RootPath()));
     const QString target = Drive1->IndexOfVolume(cwd) == Drive1->currentIndex() ? cwd : Drive1->RootPath();
-    if (Dir1->SetPath(QFile::encodeName(target).toStdString()))
+    if (Dir1->SetPath(PathBytes(target)))
         return;
     // The drive list stays on the volume, so that the next arrow key moves on past it; the directory list
     // keeps the directory it showed.

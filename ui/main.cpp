@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "form1.h"
-#include "posix_file_system.h"
+#include "file_system.h"
 #include "walker.h"
 
 int main(int argc, char** argv)
@@ -19,7 +19,7 @@ int main(int argc, char** argv)
         icon.addFile(png.filePath());
     QApplication::setWindowIcon(icon);
     murako::LoadQtJapaneseTranslations();
-    murako::Form1 form(std::make_shared<murako::PosixFileSystem>());
+    murako::Form1 form(murako::MakeLocalFileSystem());
     form.show();
     return app.exec();
 }

@@ -1,0 +1,366 @@
+#include "windows_file_system.h"
+
+#include <windows.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "directory_handles.h"
+#include "text.h"
+
+// Declared by the driver kit's headers only.
+extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
+                                               PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length,
+                                               FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
+                                               PUNICODE_STRING fileName, BOOLEAN restartScan);
+
+namespace murako {
+
+namespace {
+
+constexpr size_t kListingBufferSize = 64 * 1024;
+// Each walking thread may hold a few handles beyond the idle ones, as on Linux.
+constexpr size_t kHandlesPerThread = 4;
+// A UNICODE_STRING holds at most 32767 units; a longer relative path is opened piece by piece.
+constexpr size_t kMostUnitsPerOpen = 32000;
+
+constexpr NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
+
+HANDLE AsHandle(int handle)
+{
+    return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle));
+}
+
+// Kernel handles are multiples of 4 below 2^24 per process, so an int holds any of them.
+int FromHandle(HANDLE handle)
+{
+    return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+int ErrnoFromWin32(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return EACCES;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_DELETE_PENDING:
+        return ENOENT;
+    case ERROR_DIRECTORY:
+        return ENOTDIR;
+    case ERROR_CANT_ACCESS_FILE:
+    case ERROR_CANT_RESOLVE_FILENAME:
+        return ELOOP;
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+        return EMFILE;
+    default:
+        return EIO;
+    }
+}
+
+int ErrnoFromStatus(NTSTATUS status)
+{
+    return ErrnoFromWin32(RtlNtStatusToDosError(status));
+}
+
+// A directory is walked into unless a reparse point there stands for another place (a symbolic link, a
+// junction, a mount point), which counts as the entry it is; other reparse points, such as the placeholders
+// of cloud files, hold their own contents.
+bool IsWalkedDirectory(ULONG attributes, ULONG reparseTag)
+{
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(reparseTag));
+}
+
+// Opens path below from itself, never what a reparse point there leads to: with FILE_DIRECTORY_FILE in
+// options only a directory. The handle, or -errno.
+int OpenEntry(HANDLE from, std::u16string_view path, ACCESS_MASK access, ULONG options)
+{
+    UNICODE_STRING name;
+    name.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(path.data()));
+    name.Length = static_cast<USHORT>(path.size() * sizeof(char16_t));
+    name.MaximumLength = name.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, from, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE opened = nullptr;
+    const NTSTATUS status = NtCreateFile(&opened, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr,
+                                         0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                         options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
+                                             FILE_OPEN_FOR_BACKUP_INTENT,
+                                         nullptr, 0);
+    return NT_SUCCESS(status) ? FromHandle(opened) : -ErrnoFromStatus(status);
+}
+
+// Opens one piece of a path below from, never through a reparse point; the handle, or -errno.
+int OpenRelative(HANDLE from, std::u16string_view path)
+{
+    const int opened = OpenEntry(from, path, FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE);
+    if (opened < 0)
+        return opened;
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (GetFileInformationByHandleEx(AsHandle(opened), FileAttributeTagInfo, &tag, sizeof tag) &&
+        !IsWalkedDirectory(tag.FileAttributes, tag.ReparseTag)) {
+        CloseHandle(AsHandle(opened));
+        return -ELOOP;  // listed as a directory, a link or junction now: the walk never enters one
+    }
+    return opened;
+}
+
+// path relative to from, in pieces a UNICODE_STRING holds, cut at separators.
+int OpenInPieces(HANDLE from, std::u16string_view path)
+{
+    HANDLE at = from;
+    int opened = -ENOENT;
+    for (size_t start = 0; start < path.size();) {
+        size_t end = path.size();
+        if (end - start > kMostUnitsPerOpen) {
+            end = path.rfind(u'\\', start + kMostUnitsPerOpen);
+            if (end == std::u16string_view::npos || end <= start)
+                return -ENAMETOOLONG;
+        }
+        opened = OpenRelative(at, path.substr(start, end - start));
+        if (at != from)
+            CloseHandle(at);
+        if (opened < 0)
+            return opened;
+        at = AsHandle(opened);
+        start = end + 1;
+    }
+    return opened;
+}
+
+int OpenGivenPath(const std::string& path)
+{
+    // Backup semantics open directories; a given path follows links as the system's own open does.
+    const HANDLE opened = CreateFileW(Win32PathForOpen(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return -ErrnoFromWin32(GetLastError());
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(opened, &information) || !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(opened);
+        return -ENOTDIR;
+    }
+    return FromHandle(opened);
+}
+
+class WindowsDirectory : public PlacedDirectory {
+public:
+    using PlacedDirectory::PlacedDirectory;
+
+    // Takes the handle just opened for a directory met under parent (nullptr: opened by path).
+    static std::unique_ptr<Directory> Adopt(const std::shared_ptr<DirectoryHandles>& handles, CountedHandle handle,
+                                            std::shared_ptr<DirectoryPlace> parent, std::string name,
+                                            ReadFailure& failure)
+    {
+        int error = 0;
+        const std::optional<IdentifiedDirectory> found = Identify(handle.Fd(), error);
+        if (!found) {
+            failure = ReadFailureFromErrno(error);
+            return nullptr;
+        }
+        auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), found->identity);
+        handles->Adopt(*place, std::move(handle));
+        return std::make_unique<WindowsDirectory>(handles, std::move(place));
+    }
+
+    bool NextName(std::string_view& name) override
+    {
+        if (!reading_ || !reading_->next) {
+            const int handle = ListingHandle();
+            if (handle < 0 || !Fill(AsHandle(handle)))
+                return false;
+        }
+        Reading& reading = *reading_;
+        reading.current = reading.next;
+        reading.next = reading.current->NextEntryOffset
+                           ? reinterpret_cast<const FILE_FULL_DIR_INFORMATION*>(
+                                 reinterpret_cast<const char*>(reading.current) + reading.current->NextEntryOffset)
+                           : nullptr;
+        reading.name = Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(reading.current->FileName),
+                                                         reading.current->FileNameLength / sizeof(char16_t)));
+        name = reading.name;
+        return true;
+    }
+
+    EntryKind Kind() override
+    {
+        // A reparse point's record holds its tag where others hold the size of their extended attributes.
+        const FILE_FULL_DIR_INFORMATION& entry = *reading_->current;
+        return IsWalkedDirectory(entry.FileAttributes, entry.EaSize) ? EntryKind::Directory : EntryKind::NotDirectory;
+    }
+
+    bool LengthsListed() const override { return true; }
+
+    std::optional<int64_t> Length(ReadFailure&) override { return reading_->current->EndOfFile.QuadPart; }
+
+    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+    {
+        const int handle = handles_->Pin(*place_);
+        if (handle < 0) {
+            failure = ReadFailureFromErrno(-handle);
+            return std::nullopt;
+        }
+        const int entry = OpenEntry(AsHandle(handle), Utf16FromWtf8(name), 0, 0);
+        handles_->Unpin(*place_);
+        if (entry < 0) {
+            failure = ReadFailureFromErrno(-entry);
+            return std::nullopt;
+        }
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        FILE_STANDARD_INFO standard;
+        const bool ok = GetFileInformationByHandleEx(AsHandle(entry), FileAttributeTagInfo, &tag, sizeof tag) &&
+                        GetFileInformationByHandleEx(AsHandle(entry), FileStandardInfo, &standard, sizeof standard);
+        const DWORD error = GetLastError();
+        CloseHandle(AsHandle(entry));
+        if (!ok) {
+            failure = ReadFailureFromErrno(ErrnoFromWin32(error));
+            return std::nullopt;
+        }
+        if (IsWalkedDirectory(tag.FileAttributes, tag.ReparseTag)) {
+            failure = ReadFailure::Vanished;  // listed as something else, a directory now
+            return std::nullopt;
+        }
+        return standard.EndOfFile.QuadPart;
+    }
+
+    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
+    {
+        int error = 0;
+        std::optional<CountedHandle> handle = OpenBelow(name, error, [](int, int opened) { return opened; });
+        if (!handle) {
+            failure = ReadFailureFromErrno(error);
+            return nullptr;
+        }
+        return Adopt(handles_, std::move(*handle), place_, std::string(name), failure);
+    }
+
+private:
+    // The next records from where the handle's last query left off; false, and the listing over, at its end.
+    bool Fill(HANDLE handle)
+    {
+        if (!reading_)
+            reading_ = std::make_unique<Reading>();
+        IO_STATUS_BLOCK io;
+        const NTSTATUS status = NtQueryDirectoryFile(handle, nullptr, nullptr, nullptr, &io, reading_->buffer,
+                                                     kListingBufferSize, FileFullDirectoryInformation, FALSE, nullptr, FALSE);
+        if (!NT_SUCCESS(status) || io.Information == 0) {
+            // The end, or a failure in the middle: either way this listing is over.
+            reading_.reset();
+            EndListing(status == kNoMoreFiles || NT_SUCCESS(status) ? ReadFailure::None
+                                                                     : ReadFailureFromErrno(ErrnoFromStatus(status)));
+            return false;
+        }
+        reading_->next = reinterpret_cast<const FILE_FULL_DIR_INFORMATION*>(reading_->buffer);
+        return true;
+    }
+
+    struct Reading {
+        const FILE_FULL_DIR_INFORMATION* current = nullptr;
+        const FILE_FULL_DIR_INFORMATION* next = nullptr;
+        std::string name;  // the current entry's, as WTF-8
+        alignas(FILE_FULL_DIR_INFORMATION) char buffer[kListingBufferSize];
+    };
+
+    std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing
+};
+
+}  // namespace
+
+std::wstring Win32PathForOpen(const std::string& path)
+{
+    std::u16string units = Utf16FromWtf8(path);
+    std::replace(units.begin(), units.end(), u'/', u'\\');
+    const auto* given = reinterpret_cast<const wchar_t*>(units.c_str());
+    if (units.rfind(u"\\\\?\\", 0) == 0)
+        return given;
+    std::wstring full(GetFullPathNameW(given, 0, nullptr, nullptr), L'\0');
+    if (full.empty())
+        return given;
+    full.resize(GetFullPathNameW(given, static_cast<DWORD>(full.size()), full.data(), nullptr));
+    if (full.size() < MAX_PATH)
+        return full;
+    // Past MAX_PATH only the prefixed form opens where long paths are not enabled system-wide.
+    return full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+}
+
+int OpenDirectoryHandle(int from, std::string_view path, ReachedBy reached)
+{
+    if (from == kNoAnchor)
+        return OpenGivenPath(std::string(path));
+    if (path == "..")
+        return -EINVAL;  // NT opens nothing relative by ".."; the parent is reached down from an anchor
+    if (reached == ReachedBy::GivenPath)
+        return -EINVAL;
+    return OpenInPieces(AsHandle(from), Utf16FromWtf8(path));
+}
+
+void CloseDirectoryHandle(int handle)
+{
+    CloseHandle(AsHandle(handle));
+}
+
+std::optional<IdentifiedDirectory> Identify(int handle, int& error)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(AsHandle(handle), &information)) {
+        error = ErrnoFromWin32(GetLastError());
+        return std::nullopt;
+    }
+    IdentifiedDirectory found;
+    found.identity = {information.dwVolumeSerialNumber,
+                      (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+    return found;
+}
+
+// Windows has no small per-process limit of handles: the budget only keeps a deep walk's use bounded.
+WindowsFileSystem::WindowsFileSystem(size_t budget)
+    : handles_(std::make_shared<DirectoryHandles>(std::max(budget, kHandlesPerThread)))
+{
+}
+
+WindowsFileSystem::~WindowsFileSystem() = default;
+
+int WindowsFileSystem::MaxWalkThreads() const
+{
+    return static_cast<int>(handles_->Budget() / kHandlesPerThread);
+}
+
+std::unique_ptr<Directory> WindowsFileSystem::Open(const std::string& path, ReadFailure& failure)
+{
+    CountedHandle handle = handles_->Reserve();
+    if (const int error = handle.Open(kNoAnchor, path, ReachedBy::GivenPath)) {
+        failure = ReadFailureFromErrno(error, ReachedBy::GivenPath);
+        return nullptr;
+    }
+    return WindowsDirectory::Adopt(handles_, std::move(handle), nullptr, path, failure);
+}
+
+std::shared_ptr<FileSystem> MakeLocalFileSystem()
+{
+    return std::make_shared<WindowsFileSystem>();
+}
+
+char PathSeparator()
+{
+    return '\\';
+}
+
+}  // namespace murako
