@@ -1,5 +1,6 @@
 // Runs one search over DIR with the program's own search code and no window, and prints its rows in bytes,
-// then the total, then how many places could not be read and the first of them.
+// then the total, then how many places could not be read and the first of them, and last the walk's thread
+// count at its end, at its start and the most at once.
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -88,6 +89,8 @@ int main(int argc, char** argv)
         rows = row;
     };
     options.rowUnread = [&](int32_t, const murako::UnreadPlaces& placesOfRow) { unread = placesOfRow; };
+    murako::WalkThreadCounts counts;
+    options.walkThreads = [&](const murako::WalkThreadCounts& chosen) { counts = chosen; };
     const auto start = std::chrono::steady_clock::now();
     murako::SearchWithoutWindow(grid, fileSystem, dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
@@ -99,5 +102,7 @@ int main(int argc, char** argv)
     std::printf("unread=%lld\n", static_cast<long long>(unread.count));
     for (const murako::UnreadPlaces::Place& place : unread.first)
         std::printf("unread: %s (%s)\n", place.path.c_str(), murako::FailureText(place.failure).c_str());
+    // The run has joined its walking thread by now, which set the counts.
+    std::printf("threads=%d first=%d most=%d\n", counts.last, counts.first, counts.most);
     return 0;
 }

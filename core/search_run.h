@@ -68,6 +68,7 @@ public:
 
 struct RunState;
 struct RunEvent;
+struct WalkThreadCounts;
 class HostLink;
 
 // The search button's logic: starts a run, or cancels the run in progress.
@@ -80,6 +81,8 @@ public:
         // Told, right after each row is written, of the places under it that could not be read (the total
         // row: all of them); count 0 when there were none.
         std::function<void(int32_t row, const UnreadPlaces& unread)> rowUnread{};
+        // Told on the walking thread, as the walk ends, of the thread counts it chose.
+        std::function<void(const WalkThreadCounts& counts)> walkThreads{};
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.

@@ -1,10 +1,18 @@
 #include "walker.h"
 
 #include <tbb/global_control.h>
+#include <tbb/info.h>
 #include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -22,19 +30,27 @@ namespace murako {
 
 namespace {
 
-// Threads that walk at once. A warm walk is bound by the processor, but on a cold cache each thread mostly
-// waits for the disk, which serves many requests at once far faster than one after another. Measured on
-// 2 cores and a virtio disk, /usr (160,000 entries) with the page cache dropped: 2 threads 1.38 s, 4 threads
-// 1.12 s, 8 threads 1.02 s, 16 threads 0.94 s, 32 threads 0.93 s; warm, 16 threads against 2: 0.32 s
-// against 0.31 s on /usr and 0.54 s against 0.52 s on the 320,000-entry benchmark tree, for 4 % more
-// processor time.
-constexpr int kWalkThreads = 16;
-constexpr int kMostWalkThreads = 64;
+// The most threads that walk at once. A walk that blocks keeps many calls in flight: a share that answers
+// in a millisecond serves some 50 times more calls at once than one after another.
+constexpr int kMostWalkThreads = 128;
 constexpr int kWalkHeaps = 2;
+
+// A thread measures one length query in this many, and no sooner than this after its last.
+constexpr unsigned kQueriesPerLook = 4;
+constexpr std::chrono::microseconds kMeasureEvery{1000};
+// The count is decided anew after this many measured queries, the first time after fewer. The query blocked
+// longest is left out, so that one odd query (a page fault, a lock in the kernel) does not swing the count.
+constexpr int kQueriesPerDecision = 5;
+constexpr int kQueriesForFirstDecision = 2;
+// Calls block when a query is blocked for more than this share of its time.
+constexpr double kBlockingShare = 0.5;
 
 // Lengths of a large directory are queried on several threads past this many files.
 constexpr size_t kInlineLengths = 512;
 constexpr size_t kLengthGrain = 256;
+// Where calls block, every length is queried on other threads, a few at a time, so that a directory of a few
+// hundred files does not wait for one round trip after another.
+constexpr size_t kBlockingLengthGrain = 8;
 // At this many chunks unfinished the listing waits for them, so that a listing faster than its length queries
 // does not hold the whole directory's names.
 constexpr size_t kMostWaitingChunks = 32;
@@ -44,6 +60,11 @@ constexpr int64_t kEntryBatch = 1024;
 bool IsDotOrDotDot(std::string_view name)
 {
     return name == "." || name == "..";
+}
+
+bool CallsBlock(const WalkContext& context)
+{
+    return context.pace && context.pace->CallsBlock();
 }
 
 // Counts listed names into the run's progress counter a batch at a time, and the rest when it goes.
@@ -71,6 +92,38 @@ private:
     std::atomic<int64_t>* total_;
     int64_t pending_ = 0;
 };
+
+// The calling thread's time on a processor, and its time waiting for one as the kernel counts it (0 where it
+// does not tell). The kernel's count of the processor time lags behind a running thread; its clock does not.
+WalkPace::Spent ThreadTimes()
+{
+    WalkPace::Spent spent;
+    timespec processor{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &processor);
+    spent.running = processor.tv_sec * 1'000'000'000LL + processor.tv_nsec;
+    const int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char text[96];
+        const ssize_t read = pread(fd, text, sizeof text - 1, 0);
+        close(fd);
+        int64_t counted = 0;  // the lagging processor time
+        if (read > 0) {
+            text[read] = '\0';
+            if (std::sscanf(text, "%" SCNd64 " %" SCNd64, &counted, &spent.waiting) != 2)
+                spent.waiting = 0;
+        }
+    }
+    return spent;
+}
+
+// The calling thread's length queries: how many so far, and when and how the last one measured began.
+struct QueryTurn {
+    unsigned queries = 0;
+    std::chrono::steady_clock::time_point last{};
+    WalkPace::Spent atLast;
+};
+
+thread_local QueryTurn t_turn;
 
 // A task group whose hand-overs ThreadSanitizer is told of: the scheduler passes tasks between threads in
 // code it cannot see, so spawning publishes what a task holds, a task's end publishes what it did to the
@@ -126,8 +179,8 @@ private:
 // stays small however large the directory.
 class LengthQueries {
 public:
-    LengthQueries(Directory& dir, const WalkContext& context, Listing& listing)
-        : dir_(dir), context_(context), listing_(listing)
+    LengthQueries(Directory& dir, const WalkContext& context, Listing& listing, size_t grain)
+        : dir_(dir), context_(context), listing_(listing), grain_(grain)
     {
     }
     ~LengthQueries() { group_.Wait(); }
@@ -136,7 +189,7 @@ public:
 
     void Add(std::string_view name)
     {
-        if (chunks_.empty() || chunks_.back().count == kLengthGrain) {
+        if (chunks_.empty() || chunks_.back().count == grain_) {
             SpawnLast();
             if (chunks_.size() >= kMostWaitingChunks)
                 group_.Wait();
@@ -186,7 +239,10 @@ private:
             if (!context_.searching.load(std::memory_order_relaxed))
                 return;
             ReadFailure failure = ReadFailure::None;
-            chunk.lengths.push_back(dir_.LengthOf(name, failure));
+            {
+                const WalkPace::Query measured(context_.pace);
+                chunk.lengths.push_back(dir_.LengthOf(name, failure));
+            }
             if (!chunk.lengths.back() && chunk.failure == ReadFailure::None)
                 chunk.failure = failure;
         }
@@ -207,6 +263,7 @@ private:
     Directory& dir_;
     const WalkContext& context_;
     Listing& listing_;
+    const size_t grain_;
     std::deque<Chunk> chunks_;  // a deque keeps the chunks in place while tasks fill them
     TaskGroup group_;
 };
@@ -465,13 +522,18 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
             counted.Add();
             if (dir.Kind() != EntryKind::NotDirectory) {
                 listing.subdirectories.emplace_back(name);
-            } else if (context.parallel && ++files > kInlineLengths) {
+            } else if (deferred || (context.parallel && (++files > kInlineLengths || CallsBlock(context)))) {
                 if (!deferred)
-                    deferred.emplace(dir, context, listing);
+                    deferred.emplace(dir, context, listing, CallsBlock(context) ? kBlockingLengthGrain : kLengthGrain);
                 deferred->Add(name);
             } else {
                 ReadFailure failure = ReadFailure::None;
-                if (std::optional<int64_t> length = dir.Length(failure))
+                std::optional<int64_t> length;
+                {
+                    const WalkPace::Query measured(context.pace);
+                    length = dir.Length(failure);
+                }
+                if (length)
                     AddUnlessOverflow(listing.filesSize, *length);
                 else
                     listing.NoteFailure(failure);
@@ -518,11 +580,100 @@ WalkProcessSettings::WalkProcessSettings() : workers_(tbb::global_control::max_a
 #endif
 }
 
-void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body)
+WalkPace::WalkPace(int fixedThreads, int most)
+    : adapts_(fixedThreads <= 0),
+      cores_(std::clamp(tbb::info::default_concurrency(), 1, most)),
+      most_(most)
 {
-    const int threads = std::clamp(requested > 0 ? requested : kWalkThreads, 1, std::min(allowed, kMostWalkThreads));
-    tbb::task_arena arena(threads);
-    arena.execute(body);
+    SetThreads(adapts_ ? cores_ : fixedThreads);
+    counts_.first = threads_;
+}
+
+WalkThreadCounts WalkPace::Counts() const
+{
+    std::lock_guard lock(mutex_);
+    return counts_;
+}
+
+int WalkPace::ThreadsFor(double blockedShare, int cores, int most)
+{
+    // Each thread keeps a processor busy for the share of its time it is not blocked.
+    const double notBlocked = std::max(1.0 - blockedShare, 1e-3);
+    return std::clamp(static_cast<int>(std::min(std::lround(cores / notBlocked), 1'000'000L)), std::min(cores, most), most);
+}
+
+void WalkPace::Record(const Spent& spent)
+{
+    std::lock_guard lock(mutex_);
+    auto blockedOf = [](const Spent& of) { return of.wall - of.running - of.waiting; };
+    if (samples_ > 0 && blockedOf(spent) <= blockedOf(worst_)) {
+        sum_.wall += spent.wall;
+        sum_.running += spent.running;
+        sum_.waiting += spent.waiting;
+    } else {
+        sum_.wall += worst_.wall;
+        sum_.running += worst_.running;
+        sum_.waiting += worst_.waiting;
+        worst_ = spent;
+    }
+    if (++samples_ < (decided_ ? kQueriesPerDecision : kQueriesForFirstDecision) || sum_.wall <= 0)
+        return;
+    const double blocked = std::clamp(static_cast<double>(blockedOf(sum_)) / static_cast<double>(sum_.wall), 0.0, 1.0);
+    callsBlock_.store(blocked > kBlockingShare, std::memory_order_relaxed);
+    if (adapts_)
+        // A quarter or four times at most at a time, so that the count follows a change within a few steps.
+        SetThreads(std::clamp(ThreadsFor(blocked, cores_, most_), std::max(threads_ / 4, 1), threads_ * 4));
+    sum_ = {};
+    worst_ = {};
+    samples_ = 0;
+    decided_ = true;
+}
+
+void WalkPace::SetThreads(int threads)
+{
+    if (threads == threads_)
+        return;
+    if (adapts_) {
+        // The new limit is in place before the old one goes.
+        auto limit = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism, threads);
+        limit_.swap(limit);
+    }
+    threads_ = threads;
+    counts_.most = std::max(counts_.most, threads);
+    counts_.last = threads;
+}
+
+WalkPace::Query::Query(WalkPace* pace)
+{
+    if (!pace || t_turn.queries++ % kQueriesPerLook != 0)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - t_turn.last < kMeasureEvery)
+        return;
+    measuredFor_ = pace;
+    t_turn.last = now;
+    t_turn.atLast = ThreadTimes();
+}
+
+WalkPace::Query::~Query()
+{
+    if (!measuredFor_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const Spent times = ThreadTimes();
+    measuredFor_->Record({std::chrono::duration_cast<std::chrono::nanoseconds>(now - t_turn.last).count(),
+                          times.running - t_turn.atLast.running, times.waiting - t_turn.atLast.waiting});
+}
+
+WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace&)>& body)
+{
+    const int most = std::clamp(allowed, 1, kMostWalkThreads);
+    tbb::task_arena arena(requested > 0 ? std::min(requested, most) : most);
+    // Made before the pace limits the threads, so that the scheduler may later give this arena up to most.
+    arena.initialize();
+    WalkPace pace(requested > 0 ? std::min(requested, most) : 0, most);
+    arena.execute([&] { body(pace); });
+    return pace.Counts();
 }
 
 }  // namespace murako

@@ -63,6 +63,72 @@ private:
 
 struct Listing;
 
+// The thread counts a walk chose: at its start, the most at once, and at its end.
+struct WalkThreadCounts {
+    int first = 0;
+    int most = 0;
+    int last = 0;
+};
+
+// How many threads walk at once, and whether the file system's calls mostly wait. Now and then a walking
+// thread measures one query of a file's length: how long it ran on a processor, how long it waited for one,
+// and how long it was blocked. While queries return at processor speed, as many threads walk as there are
+// cores, as more would only take turns; while they block, as on a cold disk or a share, the count grows to
+// the cores divided by the share of a query's time not blocked, so that the processors stay busy, up to the
+// most the file system allows. Length queries hold no lock of the walk's own, so a thread held up by another
+// thread is never taken for a blocked call. Safe from several threads at once.
+class WalkPace {
+public:
+    // fixedThreads > 0: always that many, only measured; otherwise adapted between the cores and most. The
+    // count takes effect on the task arenas of the process, which must be made before.
+    WalkPace(int fixedThreads, int most);
+    WalkPace(const WalkPace&) = delete;
+    WalkPace& operator=(const WalkPace&) = delete;
+
+    // The queries measured last mostly waited: a directory's lengths are then queried on several threads.
+    bool CallsBlock() const { return callsBlock_.load(std::memory_order_relaxed); }
+    WalkThreadCounts Counts() const;
+
+    // One length query while it lives, measured when the calling thread's turn has come.
+    class Query {
+    public:
+        explicit Query(WalkPace* pace);
+        ~Query();
+        Query(const Query&) = delete;
+        Query& operator=(const Query&) = delete;
+
+    private:
+        WalkPace* measuredFor_ = nullptr;
+    };
+
+    // Time spent on a measured query, in nanoseconds.
+    struct Spent {
+        int64_t wall = 0;
+        int64_t running = 0;  // on a processor
+        int64_t waiting = 0;  // runnable, waiting for a processor
+    };
+    // Adds a measured query, and after a few decides the count anew.
+    void Record(const Spent& spent);
+    // The threads that keep the cores busy when a thread is blocked for that share of its time.
+    static int ThreadsFor(double blockedShare, int cores, int most);
+
+private:
+    void SetThreads(int threads);
+
+    const bool adapts_;
+    const int cores_;
+    const int most_;
+    std::atomic<bool> callsBlock_{false};
+    mutable std::mutex mutex_;
+    Spent sum_;     // of the queries measured since the last decision, but the one blocked longest
+    Spent worst_;   // that one
+    int samples_ = 0;
+    bool decided_ = false;
+    int threads_ = 0;
+    WalkThreadCounts counts_;
+    std::unique_ptr<tbb::global_control> limit_;
+};
+
 // What a search wants told of a walk as it goes: the base directory's listing, and each of the base's
 // subdirectories (its rows, numbered in listing order) as its whole subtree is done. Calls may come from
 // several threads at once when the walk is threaded.
@@ -91,6 +157,7 @@ struct WalkContext {
     bool parallel = false;
     std::atomic<int64_t>* entriesCounted = nullptr;  // every listed name but "." and "..", added in batches
     WalkRows* rows = nullptr;
+    WalkPace* pace = nullptr;  // of a parallel walk
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const
@@ -135,8 +202,8 @@ private:
     tbb::global_control workers_;
 };
 
-// Runs body on a task arena of requested threads, or of the walk's own count when requested is 0, and never
-// more than allowed, the most the file system can serve.
-void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body);
+// Runs body on a task arena of requested threads, or of a count the walk adapts as it goes when requested is
+// 0, and never more than allowed, the most the file system can serve. The counts it chose.
+WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace&)>& body);
 
 }  // namespace murako
