@@ -57,7 +57,7 @@ public:
 
 }  // namespace
 
-void PrintResultsTable(QWidget* parent, ResultsTable& table)
+void PrintResultsTable(QWidget* parent, ResultsTable& table, int64_t unreadDirectories)
 {
     QPrinter printer(QPrinter::HighResolution);
     const QString title = QString::fromStdU16String(kApplicationTitle);
@@ -71,7 +71,8 @@ void PrintResultsTable(QWidget* parent, ResultsTable& table)
     SystemDateSource dates;
     // A search goes on while the dialog is open; the report holds the rows of the moment of the press.
     ResultsTable pressed = table.Snapshot();
-    if (RunPrintCommand(pressed, dialog, reportPrinter, messages, dates) && pressed.Row() < table.Rows()) {
+    if (RunPrintCommand(pressed, dialog, reportPrinter, messages, dates, unreadDirectories) &&
+        pressed.Row() < table.Rows()) {
         // Printing reads every cell, which leaves the last one read current.
         table.SetRow(pressed.Row());
         table.SetCol(pressed.Col());

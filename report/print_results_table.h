@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 class QWidget;
 
 namespace murako {
@@ -7,7 +9,8 @@ namespace murako {
 class ResultsTable;
 
 // The print button: shows the printer dialog over parent and prints the rows the table held at the press as
-// the dated, titled, ruled report. A cancel or any failure shows "印刷を取り消しました" instead.
-void PrintResultsTable(QWidget* parent, ResultsTable& table);
+// the dated, titled, ruled report, saying below it how many directories under them could not be read. A
+// cancel or any failure shows "印刷を取り消しました" instead.
+void PrintResultsTable(QWidget* parent, ResultsTable& table, int64_t unreadDirectories = 0);
 
 }  // namespace murako

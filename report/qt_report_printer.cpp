@@ -13,6 +13,11 @@ namespace murako {
 
 namespace {
 
+// The layout's lines are those of ＭＳ 明朝, whose baseline lies 220/256 of an em below a line's top. Its
+// substitutes reach higher (IPAMincho: 0.88 em) and would draw every line that much lower, the 20-point
+// title's glyphs down onto the table's top rule.
+constexpr double kLayoutAscentPerEm = 220.0 / 256.0;
+
 QString ToQString(std::u16string_view text)
 {
     return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
@@ -58,8 +63,8 @@ void QtReportPrinter::DrawText(double x, double top, std::u16string_view text)
     QPainter& painter = Painter();
     const QFont font = CurrentFont();
     painter.setFont(font);
-    const double ascent = QFontMetricsF(font, painter.device()).ascent();
-    painter.drawText(QPointF(x, top + ascent), ToQString(text));
+    const double em = Font().points * TwipsPerPoint;
+    painter.drawText(QPointF(x, top + kLayoutAscentPerEm * em), ToQString(text));
 }
 
 double QtReportPrinter::TextWidth(std::u16string_view text)

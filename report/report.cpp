@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "field_fitting.h"
+#include "search_run.h"
 #include "text.h"
 
 namespace murako {
@@ -88,7 +89,7 @@ std::u16string FormatReportDate(const ReportDate& date)
     return TwoDigits(date.year) + u"年" + TwoDigits(date.month) + u"月" + TwoDigits(date.day) + u"日";
 }
 
-void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date)
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date, int64_t unreadDirectories)
 {
     printer.SetFontName(kReportFontName);
     printer.SetFontSize(kBodyPoints);
@@ -108,15 +109,7 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
     const double pageBottom = printer.PrintableHeight();
     double rulesTop = kFirstPageRulesTop;
     double rowBottom = 0;
-    const int32_t rows = table.Rows();
-    for (int32_t row = 0; row < rows; ++row) {
-        // The header stays under the title; each later row moves at most once, so a page never stays empty.
-        if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
-            DrawColumnRules(printer, layout, rulesTop, rowBottom);
-            printer.NewPage();
-            printer.SetCurrentY(kLaterPageTableTop);
-            rulesTop = kLaterPageTableTop;
-        }
+    auto printRow = [&](int32_t row) {
         const double rowTop = RoundToTwips(printer.CurrentY());
         printer.SetCurrentX(kRowTextX);
         printer.SetCurrentY(printer.CurrentY() + kRowTextInset);
@@ -126,17 +119,41 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         printer.Print();
         rowBottom = RoundToTwips(printer.CurrentY());
         printer.Box(kFrameLeft, rowTop, kFrameRight, rowBottom);
+    };
+    const int32_t rows = table.Rows();
+    for (int32_t row = 0; row < rows; ++row) {
+        // The header stays under the title; each later row moves at most once, so a page never stays empty.
+        if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
+            DrawColumnRules(printer, layout, rulesTop, rowBottom);
+            printer.NewPage();
+            printer.SetCurrentY(kLaterPageTableTop);
+            rulesTop = kLaterPageTableTop;
+            // A continuation page's columns are named again above its first row.
+            printRow(0);
+        }
+        printRow(row);
     }
     DrawColumnRules(printer, layout, rulesTop, rowBottom);
+    if (unreadDirectories > 0) {
+        // Below the table, so that a printed total says when it is short of what could not be read.
+        double top = rowBottom + kRowTextInset;
+        if (top + printer.LineHeight() > pageBottom) {
+            printer.NewPage();
+            top = kLaterPageTableTop;
+        }
+        printer.SetCurrentY(top);
+        printer.SetCurrentX(kRowTextX);
+        printer.Print(Utf16FromUtf8(UnreadCountText({unreadDirectories, {}}, ",")));
+    }
     printer.EndDoc();
 }
 
 bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
-                     DateSource& dates)
+                     DateSource& dates, int64_t unreadDirectories)
 {
     try {
         if (dialog.ShowPrinter()) {
-            PrintReport(table, printer, FormatReportDate(dates.Today()));
+            PrintReport(table, printer, FormatReportDate(dates.Today()), unreadDirectories);
             return true;
         }
     } catch (const std::exception&) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "report_printer.h"
@@ -40,13 +41,16 @@ inline constexpr char16_t kApplicationTitle[] = u"Murako";
 std::u16string FormatReportDate(const ReportDate& date);
 
 // Prints the date, the title and every row of the table, each row framed, with the two column rules, and
-// ends the document. A row that would cross the bottom of the printable area starts a new page. When a size
-// text needs more than the size field's 15 columns, the field widens to it for the whole report.
-void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date);
+// ends the document. A row that would cross the bottom of the printable area starts a new page, which
+// begins with the header row again. When a size text needs more than the size field's 15 columns, the field
+// widens to it for the whole report. When directories under the rows could not be read, one line below the
+// table says how many.
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date,
+                 int64_t unreadDirectories = 0);
 
 // The print button: asks for a printer, then prints the report; a cancel or any failure shows one message.
 // True when the report was printed.
 bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
-                     DateSource& dates);
+                     DateSource& dates, int64_t unreadDirectories = 0);
 
 }  // namespace murako

@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -7,12 +8,16 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
+#include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -148,28 +153,59 @@ TEST_F(WindowTest, ControlsSitAtTheirTwipsPlacesAndTabInTheirOrder)
     const std::vector<std::pair<const char*, QRect>> places = {
         {"Grid1", {8, 8, 441, 289}},          {"Command3", {368, 340, 85, 29}},
         {"Dir1", {96, 308, 265, 170}},         {"Frame2", {4, 336, 85, 69}},
-        {"Option2(0)", {8, 20, 41, 17}},       {"Option2(1)", {8, 40, 41, 17}},
-        {"Frame1", {4, 412, 85, 69}},          {"Option1(0)", {8, 20, 49, 17}},
-        {"Option1(1)", {8, 40, 49, 17}},       {"Command2", {368, 448, 85, 29}},
+        {"Frame1", {4, 412, 85, 69}},          {"Command2", {368, 448, 85, 29}},
         {"Command1", {368, 412, 85, 29}},      {"Drive1", {4, 308, 85, 20}},
         {"StatusBar1", {0, 488, 458, 24}},
     };
     for (const auto& [name, rect] : places)
         EXPECT_EQ(Control<QWidget>(name)->geometry(), rect) << name;
+    // An option button is as wide as the layout says or as its caption needs, inside its frame.
+    const std::vector<std::pair<const char*, QRect>> options = {
+        {"Option2(0)", {8, 20, 41, 17}}, {"Option2(1)", {8, 40, 41, 17}},
+        {"Option1(0)", {8, 20, 49, 17}}, {"Option1(1)", {8, 40, 49, 17}},
+    };
+    for (const auto& [name, rect] : options) {
+        const QWidget* option = Control<QWidget>(name);
+        EXPECT_EQ(option->pos(), rect.topLeft()) << name;
+        EXPECT_EQ(option->height(), rect.height()) << name;
+        EXPECT_EQ(option->width(), std::max(rect.width(), option->sizeHint().width())) << name;
+        EXPECT_LE(option->geometry().right(), option->parentWidget()->contentsRect().right()) << name;
+    }
     EXPECT_EQ(Control<QLabel>("StatusBar1.Panels(1)")->width(), 96);
 
+    const std::vector<std::string> tabOrder = {"Command3",   "Drive1",     "Command1",   "Command2", "Option1(0)",
+                                               "Option1(1)", "Option2(1)", "Option2(0)", "Dir1",     "Grid1"};
+    std::vector<std::string> order;
+    QWidget* widget = Control<QWidget>("Command3");
+    do {
+        if (std::count(tabOrder.begin(), tabOrder.end(), widget->objectName().toStdString()))
+            order.push_back(widget->objectName().toStdString());
+        widget = widget->nextInFocusChain();
+    } while (widget != Control<QWidget>("Command3"));
+    EXPECT_EQ(order, tabOrder);
+}
+
+TEST_F(WindowTest, TabEntersAnOptionGroupOnItsSelectedButtonEitherWay)
+{
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    std::vector<std::string> order;
-    QWidget* widget = QApplication::focusWidget();
-    for (int i = 0; i < 10; ++i) {
-        order.push_back(widget->objectName().toStdString());
-        widget = widget->nextInFocusChain();
-        while (!(widget->focusPolicy() & Qt::TabFocus) || !widget->isVisibleTo(&form))
-            widget = widget->nextInFocusChain();
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"Command3", "Drive1", "Command1", "Command2", "Option1(0)",
-                                               "Option1(1)", "Option2(1)", "Option2(0)", "Dir1", "Grid1"}));
+    auto tabFrom = [&](const char* from, Qt::Key key) {
+        QWidget* start = Control<QWidget>(from);
+        start->setFocus();
+        QTest::keyClick(start, key);
+        return QApplication::focusWidget()->objectName().toStdString();
+    };
+    EXPECT_EQ(tabFrom("Command2", Qt::Key_Tab), "Option1(0)");
+    EXPECT_EQ(tabFrom("Option1(0)", Qt::Key_Tab), "Option2(0)") << "on kb, not on Mb that comes first";
+    EXPECT_EQ(tabFrom("Option2(0)", Qt::Key_Tab), "Dir1");
+    EXPECT_EQ(tabFrom("Dir1", Qt::Key_Backtab), "Option2(0)");
+    EXPECT_EQ(tabFrom("Option2(0)", Qt::Key_Backtab), "Option1(0)");
+
+    Control<QRadioButton>("Option1(1)")->click();
+    Control<QRadioButton>("Option2(1)")->click();
+    EXPECT_EQ(tabFrom("Command2", Qt::Key_Tab), "Option1(1)");
+    EXPECT_EQ(tabFrom("Option1(1)", Qt::Key_Tab), "Option2(1)");
+    EXPECT_EQ(tabFrom("Dir1", Qt::Key_Backtab), "Option2(1)");
 }
 
 TEST_F(WindowTest, GridAndStatusBarUseTheJapaneseSubstituteFont)
@@ -181,6 +217,39 @@ TEST_F(WindowTest, GridAndStatusBarUseTheJapaneseSubstituteFont)
         EXPECT_EQ(used.horizontalAdvance(sample), substitute.horizontalAdvance(sample)) << name;
         EXPECT_EQ(used.height(), substitute.height()) << name;
     }
+}
+
+// The text drawn black on white in font.
+QImage Drawn(const QString& text, const QFont& font)
+{
+    QImage image(400, 40, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(image.rect(), Qt::AlignLeft | Qt::AlignVCenter, text);
+    return image;
+}
+
+TEST_F(WindowTest, HangulAndEmojiNamesDrawAsGlyphsInBothListsNotAsBoxes)
+{
+    // Private-use characters draw as the missing-glyph box in every font, three of them as three boxes.
+    const QString boxes = QString::fromUcs4(U"\U000F0001\U000F0002\U000F0003");
+    for (const char* name : {"Grid1", "Dir1"}) {
+        const QFont font = Control<QWidget>(name)->font();
+        for (const QString& text : {QStringLiteral("한국어"), QStringLiteral("😀😀😀")})
+            EXPECT_NE(Drawn(text, font), Drawn(boxes, font)) << name << ": " << text.toStdString();
+    }
+}
+
+TEST_F(WindowTest, TooltipsDrawAByteCountsCommasNarrowerThanItsDigits)
+{
+    // A monospaced fallback face for "バイト" would draw each comma as wide as a digit: "1, 188, 557".
+    const QFontMetricsF tip(QToolTip::font());
+    const QString plain = QStringLiteral("1188557 バイト");
+    const double digit = tip.horizontalAdvance(QStringLiteral("11188557 バイト")) - tip.horizontalAdvance(plain);
+    const double twoCommas = tip.horizontalAdvance(QStringLiteral("1,188,557 バイト")) - tip.horizontalAdvance(plain);
+    EXPECT_LT(twoCommas, digit);
 }
 
 TEST_F(WindowTest, SearchFillsEveryCellInListingOrderThenTheTotal)
@@ -241,6 +310,65 @@ TEST_F(WindowTest, DriveChangeMovesTheDirectoryListAndAnUnreadableVolumeIsReport
     EXPECT_EQ(Dir1()->Path(), volume.Root());
 }
 
+// Pixels of after in a colour that before had nowhere at or next to them, by at least a third of the full
+// scale in some channel: a mark a person sees at a glance, as a focused button's frame is. A line drawn where
+// it merges with a neighbour of the same colour does not count.
+int VisiblyNewPixels(const QImage& before, const QImage& after)
+{
+    if (before.size() != after.size())
+        return after.width() * after.height();
+    auto far = [](QRgb p, QRgb q) {
+        return std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                         std::abs(qBlue(p) - qBlue(q))}) >= 85;
+    };
+    const QRect inside = after.rect();
+    int count = 0;
+    for (int y = 0; y < after.height(); ++y)
+        for (int x = 0; x < after.width(); ++x) {
+            bool seen = false;
+            for (int dy = -1; dy <= 1 && !seen; ++dy)
+                for (int dx = -1; dx <= 1 && !seen; ++dx)
+                    seen = inside.contains(x + dx, y + dy) && !far(before.pixel(x + dx, y + dy), after.pixel(x, y));
+            count += !seen;
+        }
+    return count;
+}
+
+TEST_F(WindowTest, VolumesUnderOneLongParentCanBeToldApartClosedOpenAndByTheirTooltips)
+{
+    const QString parent = QStringLiteral("/media/backup-drives-of-the-sales-department/archive");
+    Drive1()->SetVolumes({{"/", "", "/dev/vda", "ext4"},
+                          {parent + "/disk-a", "", "/dev/sdb1", "ext4"},
+                          {parent + "/disk-b", "写真", "/dev/sdc1", "vfat"}});
+    form.show();
+    for (int i : {1, 2}) {
+        const QSignalBlocker quiet(Drive1());
+        Drive1()->setCurrentIndex(i);
+        const QString shown = Drive1()->ShownDrive();
+        EXPECT_TRUE(shown.contains("…")) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(i == 1 ? "/disk-a" : "b [写真]")) << shown.toStdString();
+        EXPECT_LE(Drive1()->fontMetrics().horizontalAdvance(shown), Drive1()->width()) << shown.toStdString();
+    }
+    EXPECT_EQ(Drive1()->itemData(2, Qt::ToolTipRole).toString().toStdString(),
+              (parent + "/disk-b\nデバイス: /dev/sdc1\nファイルシステム: vfat").toStdString());
+
+    // Also in a style whose drop-down list is no wider than the closed one by itself.
+    const std::unique_ptr<QStyle> plain(QStyleFactory::create(QStringLiteral("Windows")));
+    for (QStyle* style : {Drive1()->style(), plain.get()}) {
+        Drive1()->setStyle(style);
+        Drive1()->showPopup();
+        QAbstractItemView* list = Drive1()->view();
+        ASSERT_TRUE(WaitUntil([&] { return list->isVisible(); }));
+        for (int i = 0; i < Drive1()->count(); ++i) {
+            const QString text = Drive1()->itemText(i);
+            EXPECT_GE(list->viewport()->width(), list->fontMetrics().horizontalAdvance(text))
+                << style->name().toStdString() << ": " << text.toStdString();
+        }
+        Drive1()->hidePopup();
+    }
+    Drive1()->setStyle(nullptr);
+}
+
 TEST_F(WindowTest, TheFocusShowsOnEveryControlFromTheStartTheGridsOnItsHeaderCell)
 {
     form.show();
@@ -255,7 +383,8 @@ TEST_F(WindowTest, TheFocusShowsOnEveryControlFromTheStartTheGridsOnItsHeaderCel
         const QImage without = control->grab().toImage();
         control->setFocus();
         ASSERT_TRUE(WaitUntil([&] { return control->hasFocus(); }));
-        EXPECT_NE(control->grab().toImage(), without) << name;
+        // At least a short line's worth of pixels, as the dotted frame of a radio button's caption has.
+        EXPECT_GE(VisiblyNewPixels(without, control->grab().toImage()), 12) << name;
     }
     EXPECT_EQ(form.Table().Row(), 0) << "before any search the grid's current cell is in the header";
 }
@@ -318,6 +447,51 @@ TEST_F(WindowTest, SingleClickPicksTheDirectoryToMeasureAndDoubleClickOpensIt)
     EXPECT_EQ(answerer.messages[0].title, "Murako");
     EXPECT_EQ(Dir1()->Path(), tree.Root());
     EXPECT_EQ(Dir1()->ListIndex(), 2);
+}
+
+TEST_F(WindowTest, TypingANameFindsItsEntryWhoseTextIsTheBareNameIndentedByItsDepth)
+{
+    TempTree tree;
+    for (const char* name : {"bin", "usr", "var", "ＡＢＣフォルダ", "한국어"})
+        tree.Dir(name);
+    ASSERT_TRUE(Dir1()->SetPath(tree.Root()));
+    QAbstractItemModel* model = Dir1()->model();
+    const int open = model->rowCount() - 1 - Dir1()->ListCount();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const QString text = model->index(row, 0).data().toString();
+        EXPECT_FALSE(text.isEmpty() || text.front().isSpace() || text.back().isSpace()) << text.toStdString();
+        EXPECT_EQ(model->index(row, 0).data(DirListModel::DepthRole).toInt(), std::min(row, open + 1)) << row;
+    }
+    EXPECT_EQ(model->index(open + 1 + 4, 0).data().toString(), "ＡＢＣフォルダ");
+
+    form.show();
+    Dir1()->setFocus();
+    QTest::keyClicks(Dir1(), "usr");
+    EXPECT_EQ(Dir1()->List(Dir1()->ListIndex()), tree.Path("usr"));
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    // Typed through an input method: key events that carry text but no key of their own.
+    for (const QString& typed : {QStringLiteral("Ａ"), QStringLiteral("Ｂ")}) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
+        QApplication::sendEvent(Dir1(), &key);
+    }
+    EXPECT_EQ(Dir1()->List(Dir1()->ListIndex()), tree.Path("ＡＢＣフォルダ"));
+}
+
+TEST_F(WindowTest, ADirectoryEntrysTooltipIsWrappedToTheScreen)
+{
+    TempTree tree;
+    const std::string name(250, 'n');
+    tree.Dir(name);
+    ASSERT_TRUE(Dir1()->SetPath(tree.Root()));
+    form.show();
+    const QPoint entry = Dir1()->EntryRect(0).center();
+    QHelpEvent help(QEvent::ToolTip, entry, Dir1()->viewport()->mapToGlobal(entry));
+    QApplication::sendEvent(Dir1()->viewport(), &help);
+    const QStringList lines = QToolTip::text().split('\n');
+    EXPECT_GE(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_LT(QFontMetrics(QToolTip::font()).horizontalAdvance(line), form.screen()->availableGeometry().width());
+    EXPECT_EQ(QToolTip::text().remove('\n').toStdString(), name);
 }
 
 // Runs on one walking thread so that the gates decide exactly where a run stands.
@@ -592,6 +766,22 @@ TEST_F(GatedWindowTest, TheSecondPanelCountsDuringARunAndUnreadRowsAreMarkedAsTh
     EXPECT_EQ(progress->toolTip().toStdString(), "");
     EXPECT_EQ(Cells(form.Table())[2], (std::vector<std::string>{"2", order[0], "0 kb"})) << "counted 0, as ever";
     EXPECT_EQ(grid->CellToolTip(5, 0).toStdString(), unread) << "the total row sums them";
+    if (QPrinter().outputFormat() == QPrinter::PdfFormat) {
+        // The printed report says so too, once.
+        QTemporaryDir home;
+        const QByteArray savedHome = qgetenv("HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        {
+            ModalAnswerer answerer;
+            QTest::mouseClick(Control<QPushButton>("Command3"), Qt::LeftButton);
+        }
+        qputenv("HOME", savedHome);
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {home.filePath(QStringLiteral("Murako.pdf")), QStringLiteral("-")});
+        ASSERT_TRUE(pdftotext.waitForFinished(30000));
+        const QString report = QString::fromUtf8(pdftotext.readAllStandardOutput());
+        EXPECT_EQ(report.count(QStringLiteral("読み取れなかったディレクトリ: 1")), 1) << report.toStdString();
+    }
 
     gated->refusedSubdirectory.clear();
     gated->blockedSubdirectory.clear();

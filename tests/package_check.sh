@@ -65,7 +65,7 @@ fi
 
 # dpkg-shlibdeps found the libraries; the fonts and the translations the window loads are named by hand.
 depends=", $(dpkg-deb -f "$deb" Depends)"
-for package in libqt6widgets6 libtbb12 fonts-ipafont-gothic fonts-ipafont-mincho qt6-translations-l10n; do
+for package in libqt6widgets6 libtbb12 fonts-ipafont-gothic fonts-ipafont-mincho fonts-noto-cjk fonts-noto-color-emoji qt6-translations-l10n; do
   [[ "$depends" == *", $package"[\ ,]* || "$depends" == *", $package" ]] || fail "Depends lacks $package: $depends"
 done
 

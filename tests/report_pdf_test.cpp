@@ -23,7 +23,7 @@ namespace {
 
 struct Word {
     int page;
-    double xMin, yMin, xMax;
+    double xMin, yMin, xMax, yMax;
     QString text;
 };
 
@@ -43,7 +43,7 @@ std::vector<Word> WordsOf(const QString& pdf, int& pages)
     std::vector<Word> words;
     pages = 0;
     static const QRegularExpression token(QString::fromUtf8(
-        R"re(<page |<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="[\d.]+">([^<]*)</word>)re"));
+        R"re(<page |<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"));
     for (auto it = token.globalMatch(html); it.hasNext();) {
         const QRegularExpressionMatch m = it.next();
         if (m.captured(0).startsWith(QStringLiteral("<page"))) {
@@ -51,7 +51,7 @@ std::vector<Word> WordsOf(const QString& pdf, int& pages)
             continue;
         }
         words.push_back({pages, m.captured(1).toDouble(), m.captured(2).toDouble(), m.captured(3).toDouble(),
-                         m.captured(4).replace(QStringLiteral("&amp;"), QStringLiteral("&"))});
+                         m.captured(4).toDouble(), m.captured(5).replace(QStringLiteral("&amp;"), QStringLiteral("&"))});
     }
     return words;
 }
@@ -119,7 +119,8 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
 
     int pages = 0;
     const std::vector<Word> words = WordsOf(pdf, pages);
-    // A4 less the margins holds 26 rows below the title and 27 on a later page: 39 rows take two pages.
+    // A4 less the margins holds 26 rows below the title and 27 on a later page, its header included: 39 rows
+    // take two pages.
     EXPECT_EQ(pages, 2);
 
     constexpr double tolerance = 0.5 * kTwipsPerPt;  // half a point
@@ -127,9 +128,19 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
         EXPECT_NEAR(FromArea(date->xMin), 9000, tolerance);
         EXPECT_NEAR(FromArea(date->yMin), 1500, 2 * tolerance);
     }
-    if (const Word* title = Find(words, QStringLiteral("ディレクトリ単位の合計サイズ"))) {
+    const Word* title = Find(words, QStringLiteral("ディレクトリ単位の合計サイズ"));
+    if (title) {
         EXPECT_NEAR(FromArea(title->xMin), 3000, tolerance);
         EXPECT_NEAR(FromArea(title->yMin), 1600, 4 * tolerance);
+    }
+    // Every line is drawn on the layout face's baseline, which lies 0.021 em higher than the substitute's
+    // own: the title's 20-point box then ends 8 twips above the table's top rule instead of on it, the
+    // header's 10.5-point text 4 twips less than 100 below the rule, so the two are 104 twips apart.
+    const Word* header = Find(words, QStringLiteral("ディレクトリ"));
+    if (title && header) {
+        const double gap = (header->yMin - title->yMax) * kTwipsPerPt;
+        const double substituteAscent = 0.88, layoutAscent = 220.0 / 256;
+        EXPECT_NEAR(gap, 100 + (substituteAscent - layoutAscent) * (20 - 10.5) * kTwipsPerPt, 1);
     }
     // Each field starts where the columns before it end: the report relies on a fixed pitch.
     if (const Word* rootNumber = Find(words, QStringLiteral("1"))) {
@@ -145,10 +156,15 @@ TEST(QtReportPrinter, PrintsTheReportToAPdfWhereTheLayoutPutsIt)
         EXPECT_NEAR(FromArea(sizeHeader->xMax), 1500 + 82 * 105, tolerance);
     }
 
-    // Page 2 carries on at Y 1500 with row 26, whose text is 100 twips below its frame's top.
+    // Page 2 carries on at Y 1500 with the header row and then row 26, each text 100 twips below its frame's top.
+    if (const Word* header = Find(words, QStringLiteral("ディレクトリ"), 2)) {
+        EXPECT_NEAR(FromArea(header->xMin), 1500 + 5 * 105, tolerance);
+        EXPECT_NEAR(FromArea(header->yMin), 1600, 2 * tolerance);
+    }
+    Find(words, QStringLiteral("サイズ"), 2);
     if (const Word* next = Find(words, QStringLiteral("フォルダ26"), 2)) {
         EXPECT_NEAR(FromArea(next->xMin), 1500 + 5 * 105, tolerance);
-        EXPECT_NEAR(FromArea(next->yMin), 1600, 2 * tolerance);
+        EXPECT_NEAR(FromArea(next->yMin), 1600 + 520, 2 * tolerance);
     }
     Find(words, QStringLiteral("/home/user/写真合計"), 2);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -209,16 +210,19 @@ TEST(PrintReport, PrintsEveryCharacterOutsideCodePage932AndEveryControlCharacter
     EXPECT_EQ(texts[7].x1, 1500 + 67 * kColumn);
 }
 
-TEST(PrintReport, ARowThatWouldCrossTheBottomStartsANewPageWithItsOwnRules)
+TEST(PrintReport, ARowThatWouldCrossTheBottomStartsANewPageUnderTheHeaderRowWithItsOwnRules)
 {
     ResultsTable table = FinishedTable(5);  // 8 rows
     RecordingPrinter printer;
     printer.printableHeight = 2000 + 3 * 520;  // three rows end exactly on the bottom of page 1
     PrintReport(table, printer, kDate);
 
+    // Page 1 holds the header and rows 1 and 2; each later page the header and at most two rows.
     const std::vector<Event> expectedFrames = {
         BoxAt(1400, 2000, 10500, 2520), BoxAt(1400, 2520, 10500, 3040), BoxAt(1400, 3040, 10500, 3560),
         LineAt(1950, 2000, 1950, 3560), LineAt(8500, 2000, 8500, 3560), {Event::NewPage},
+        BoxAt(1400, 1500, 10500, 2020), BoxAt(1400, 2020, 10500, 2540), BoxAt(1400, 2540, 10500, 3060),
+        LineAt(1950, 1500, 1950, 3060), LineAt(8500, 1500, 8500, 3060), {Event::NewPage},
         BoxAt(1400, 1500, 10500, 2020), BoxAt(1400, 2020, 10500, 2540), BoxAt(1400, 2540, 10500, 3060),
         LineAt(1950, 1500, 1950, 3060), LineAt(8500, 1500, 8500, 3060), {Event::NewPage},
         BoxAt(1400, 1500, 10500, 2020), BoxAt(1400, 2020, 10500, 2540),
@@ -230,9 +234,17 @@ TEST(PrintReport, ARowThatWouldCrossTheBottomStartsANewPageWithItsOwnRules)
             frames.push_back(e);
     EXPECT_EQ(frames, expectedFrames);
 
-    // The first row of a later page has its text 100 twips below the page's table top, like any row.
+    // A later page starts with the header's texts, as page 1 has them, 100 twips below its table top.
     const std::vector<Event> texts = printer.Of(Event::Text);
-    EXPECT_EQ(texts[2 + 3 * 3], TextAt(1500, 1600, u"  3　"));
+    for (size_t page : {3u, 6u, 9u}) {
+        for (size_t field = 0; field < 3; ++field) {
+            const Event header = texts[2 + field];
+            EXPECT_EQ(texts[2 + 3 * page + field], TextAt(header.x1, 1600, header.text)) << page << " " << field;
+        }
+    }
+    EXPECT_EQ(texts[2 + 3 * 4], TextAt(1500, 2120, u"  3　"));
+    EXPECT_EQ(texts.back().text, Spaces(6) + u"99,999 kb　") << "every row printed once";
+    EXPECT_EQ(texts.size(), 2 + 3 * (8 + 3u));
 }
 
 TEST(PrintReport, ARowTallerThanThePagePrintsAloneOnItsPageRatherThanLooping)
@@ -241,8 +253,31 @@ TEST(PrintReport, ARowTallerThanThePagePrintsAloneOnItsPageRatherThanLooping)
     RecordingPrinter printer;
     printer.printableHeight = 1000;
     PrintReport(table, printer, kDate);
-    EXPECT_EQ(printer.Of(Event::Box).size(), 4u);
+    EXPECT_EQ(printer.Of(Event::Box).size(), 4u + 3);
     EXPECT_EQ(printer.Of(Event::NewPage).size(), 3u);
+}
+
+TEST(PrintReport, DirectoriesThatCouldNotBeReadAreCountedOnOneLineBelowTheTableAndNotAtAllWhenNone)
+{
+    ResultsTable table = FinishedTable(2);  // 5 rows, the last ending at 2000 + 5 * 520
+    RecordingPrinter clean;
+    PrintReport(table, clean, kDate, 0);
+    EXPECT_EQ(clean.Of(Event::Text).size(), 2 + 5 * 3u);
+
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate, 1234);
+    ASSERT_EQ(printer.events.size(), clean.events.size() + 1);
+    EXPECT_TRUE(std::equal(clean.events.begin(), clean.events.end() - 1, printer.events.begin()));
+    EXPECT_EQ(printer.events[printer.events.size() - 2], TextAt(1500, 4600 + 100, u"読み取れなかったディレクトリ: 1,234"));
+    EXPECT_EQ(printer.events.back().kind, Event::EndDoc);
+
+    // No room left under the last row: the line goes to a page of its own.
+    RecordingPrinter full;
+    full.printableHeight = 4600 + 200;
+    PrintReport(table, full, kDate, 2);
+    ASSERT_GE(full.events.size(), 3u);
+    EXPECT_EQ(full.events[full.events.size() - 3].kind, Event::NewPage);
+    EXPECT_EQ(full.events[full.events.size() - 2], TextAt(1500, 1500, u"読み取れなかったディレクトリ: 2"));
 }
 
 TEST(PrintReport, PrintsTablesOfMoreThan32767Rows)

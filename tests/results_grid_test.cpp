@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHelpEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
@@ -136,6 +137,22 @@ TEST_F(GridTest, HeaderStaysWhileScrollingAndTheKeyboardMovesTheCurrentCellIntoV
     EXPECT_EQ(table.Col(), 1) << "the fixed column is never current through the keyboard";
 }
 
+TEST_F(GridTest, TheViewFollowsTheCellTheRunMakesCurrentAsAListFollowsItsCurrentItem)
+{
+    Shown();
+    for (int i = 0; i < 100; ++i)
+        AddRow("dir" + std::to_string(i), "1 kb");
+    AddRow("/srv/data/合計", "100 kb");
+    Settle();
+    EXPECT_EQ(table.Row(), 102);
+    EXPECT_TRUE(grid.viewport()->rect().contains(grid.CellRect(102, 2))) << "the total row, written last";
+
+    // Writing row 1 again, as the next search does first, brings it back into view.
+    SetCellText(table, 1, 2, "5 kb");
+    Settle();
+    EXPECT_EQ(grid.TopRow(), 1);
+}
+
 TEST_F(GridTest, NumbersAndSizesAreNeverCutAndTheDirectoryColumnGivesWayFirst)
 {
     AddRow("photos", "1 kb");
@@ -183,7 +200,7 @@ TEST_F(GridTest, NumbersAndSizesAreNeverCutAndTheDirectoryColumnGivesWayFirst)
     EXPECT_LE(grid.CellRect(1, 2).right(), grid.viewport()->width());
 }
 
-TEST_F(GridTest, ALongNameEndsInAnEllipsisAndTooltipsGiveTheFullNameAndTheExactBytes)
+TEST_F(GridTest, ALongNameLosesItsMiddleAndTooltipsGiveTheFullNameAndTheExactBytes)
 {
     const std::string longName = "/home/user/" + std::string(120, 'n') + "/end";
     const SizeUnits units{1024, "kb"};
@@ -193,6 +210,15 @@ TEST_F(GridTest, ALongNameEndsInAnEllipsisAndTooltipsGiveTheFullNameAndTheExactB
     Settle();
 
     EXPECT_FALSE(Whole(2, 1));
+    const QString shown = grid.ShownText(2, 1);
+    EXPECT_TRUE(shown.startsWith("/home/user/nnn") && shown.endsWith("nnn/end") && shown.contains("…"))
+        << shown.toStdString();
+    // A total row under a long base path still says that it is the total, and of which directory.
+    const std::string total = "/srv/" + std::string(60, 'p') + "_プロジェクト資料_最終版/最終/合計";
+    WriteResultRow(table, units, 2, 2, total, 0);
+    Settle();
+    EXPECT_TRUE(grid.ShownText(2, 1).endsWith("/最終/合計")) << grid.ShownText(2, 1).toStdString();
+    WriteResultRow(table, units, 2, 2, longName, -1536);
     EXPECT_EQ(grid.CellToolTip(2, 1), QString::fromStdString(longName));
     EXPECT_EQ(grid.CellToolTip(1, 1), "") << "a name shown whole needs no tooltip";
     EXPECT_EQ(grid.CellToolTip(1, 2), "1,234,567,890 バイト");
@@ -205,6 +231,19 @@ TEST_F(GridTest, ALongNameEndsInAnEllipsisAndTooltipsGiveTheFullNameAndTheExactB
     QHelpEvent help(QEvent::ToolTip, over, grid.viewport()->mapToGlobal(over));
     QApplication::sendEvent(grid.viewport(), &help);
     EXPECT_EQ(QToolTip::text(), "1,234,567,890 バイト");
+
+    // A name longer than the screen is wide comes in lines that each fit on it.
+    const std::string huge = "/srv/" + std::string(600, 'x') + "/合計";
+    SetCellText(table, 2, 1, huge);
+    Settle();
+    const QPoint name = grid.CellRect(2, 1).center();
+    QHelpEvent overName(QEvent::ToolTip, name, grid.viewport()->mapToGlobal(name));
+    QApplication::sendEvent(grid.viewport(), &overName);
+    const QStringList lines = QToolTip::text().split('\n');
+    EXPECT_GE(lines.size(), 2);
+    for (const QString& line : lines)
+        EXPECT_LT(QFontMetrics(QToolTip::font()).horizontalAdvance(line), grid.screen()->availableGeometry().width());
+    EXPECT_EQ(QToolTip::text().remove('\n').toStdString(), huge);
 
 }
 
@@ -304,6 +343,12 @@ TEST_F(GridTest, UnreadRowsAreMarkedInTheNumberCellAndSayWhereInTheirTooltip)
     EXPECT_EQ(grid.CellToolTip(3, 0),
               QStringLiteral("読み取れなかったディレクトリ: 1\n/x/gone (検索中に削除または置き換えられました)"));
     EXPECT_TRUE(grid.CellToolTip(1, 1).isEmpty());
+    EXPECT_EQ(grid.UnreadCount(), 8) << "a cancelled run's rows, summed";
+    AddRow("/x/合計", "6 kb");
+    UnreadPlaces all = many;
+    all.Merge(one);
+    grid.SetUnread(5, all);
+    EXPECT_EQ(grid.UnreadCount(), 8) << "the total row counts its rows' places again";
 
     grid.SetUnread(3, {});
     EXPECT_FALSE(grid.IsMarked(3)) << "a row written again without unread places";

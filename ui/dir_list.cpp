@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPainter>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <dirent.h>
 #include <memory>
@@ -14,11 +16,13 @@
 #include "posix_file_system.h"
 
 #include "list_accessible.h"
+#include "tool_tips.h"
+#include "twips.h"
 
 namespace murako {
 namespace {
 
-constexpr int IndentSpacesPerLevel = 2;
+constexpr int IndentTwipsPerLevel = 120;
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
@@ -85,6 +89,52 @@ std::string NormalizedPath(const std::string& path)
     return normalized.empty() ? "/" : normalized;
 }
 
+// Draws each entry indented by its depth, so that its text stays the bare name that type-ahead finds, and
+// the focus as a frame in the row's text colour: a style's own focus mark can hardly be told from the
+// selection.
+class IndentingDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem row = option;
+        initStyleOption(&row, index);
+        row.text.clear();
+        row.icon = QIcon();
+        row.state &= ~QStyle::State_HasFocus;
+        // The selection spans the whole row, the indentation included.
+        QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &row, painter, option.widget);
+
+        QStyleOptionViewItem indented = option;
+        indented.state &= ~QStyle::State_HasFocus;
+        indented.rect.setLeft(option.rect.left() + Indent(option, index));
+        QStyledItemDelegate::paint(painter, indented, index);
+
+        if (option.state & QStyle::State_HasFocus) {
+            const bool selected = option.state & QStyle::State_Selected;
+            painter->save();
+            painter->setPen(QPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text), 1));
+            // Inside the row, where the row's own background surrounds it.
+            painter->drawRect(option.rect.adjusted(1, 1, -2, -2));
+            painter->restore();
+        }
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(Indent(option, index), 0);
+    }
+
+private:
+    static int Indent(const QStyleOptionViewItem& option, const QModelIndex& index)
+    {
+        const qreal dpi = option.widget ? option.widget->logicalDpiX() : 96;
+        return index.data(DirListModel::DepthRole).toInt() * TwipsToPixels(IndentTwipsPerLevel, dpi);
+    }
+};
+
 }  // namespace
 
 void DirListModel::SetEntries(std::vector<Entry> entries)
@@ -106,7 +156,6 @@ QVariant DirListModel::data(const QModelIndex& index, int role) const
     const Entry& entry = entries_[static_cast<size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return QString(entry.depth * IndentSpacesPerLevel, QLatin1Char(' ')) + entry.text;
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
         return entry.text;
@@ -120,6 +169,8 @@ QVariant DirListModel::data(const QModelIndex& index, int role) const
     }
     case Qt::DecorationRole:
         return QApplication::style()->standardIcon(entry.open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirClosedIcon);
+    case DepthRole:
+        return entry.depth;
     default:
         return {};
     }
@@ -128,6 +179,8 @@ QVariant DirListModel::data(const QModelIndex& index, int role) const
 DirList::DirList(QWidget* parent) : QListView(parent), model_(this)
 {
     setModel(&model_);
+    setItemDelegate(new IndentingDelegate(this));
+    WrapItemToolTips(this);
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -10,6 +10,8 @@ namespace murako {
 // The rows of the directory list, replaced all at once so that a directory of any size opens in one step.
 class DirListModel : public QAbstractListModel {
 public:
+    static constexpr int DepthRole = Qt::UserRole;  // how many levels an entry is indented
+
     struct Entry {
         QString text;
         int depth;

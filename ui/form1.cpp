@@ -16,10 +16,20 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QStringList>
+#include <QToolTip>
+#include <QThreadPool>
 #include <QTranslator>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <optional>
+#include <vector>
 #include <unistd.h>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "dir_list.h"
 #include "drive_list.h"
@@ -65,6 +75,23 @@ protected:
     }
 };
 
+// The walk frees as much as it allocates, but glibc keeps what is freed, scattered over its heaps: a search
+// of / held 20 to 50 MB of free pages in the second half of its run, and each search in a row grew on what
+// the last one left. Handing them back takes a few milliseconds, more while walking threads hold the heaps'
+// locks, so it runs on a pool thread, one at a time, and the event loop never waits for it.
+void ReturnFreePages()
+{
+#if defined(__GLIBC__)
+    static std::atomic<bool> underWay{false};
+    if (underWay.exchange(true))
+        return;
+    QThreadPool::globalInstance()->start([] {
+        malloc_trim(0);
+        underWay.store(false);
+    });
+#endif
+}
+
 // "ＭＳ Ｐゴシック" does not exist on Linux; without substitutes fontconfig hands back a Latin font.
 void RegisterFontSubstitutes()
 {
@@ -79,11 +106,39 @@ void RegisterFontSubstitutes()
 QTranslator* LoadQtJapaneseTranslations()
 {
     auto* translator = new QTranslator(QCoreApplication::instance());
-    if (translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
-        QCoreApplication::installTranslator(translator))
-        return translator;
-    delete translator;
-    return nullptr;
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    // Installed last, so asked first; it holds only texts that Qt's own file lacks.
+    auto* additions = new QTranslator(translator);
+    if (additions->load(QStringLiteral(":/translations/qt_additions_ja.qm")))
+        QCoreApplication::installTranslator(additions);
+    return translator;
+}
+
+void UseJapaneseLocale()
+{
+    // Qt reads the system's locale from the environment once, at its first use: dates, numbers, and the
+    // rest (a byte count's unit) from the messages' category, which LC_ALL would outrank. The C library
+    // must not see them: where it has no Japanese locale it would fall back to ASCII for everything, and
+    // the window's title would reach the X server garbled.
+    const char* const variables[] = {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LC_MESSAGES"};
+    std::vector<std::optional<QByteArray>> saved;
+    for (const char* variable : variables)
+        saved.push_back(qEnvironmentVariableIsSet(variable) ? std::optional(qgetenv(variable)) : std::nullopt);
+    qunsetenv("LC_ALL");
+    for (const char* category : {"LC_TIME", "LC_NUMERIC", "LC_MESSAGES"})
+        qputenv(category, "ja_JP.UTF-8");
+    QLocale::system();
+    for (size_t i = 0; i < saved.size(); ++i) {
+        if (saved[i])
+            qputenv(variables[i], *saved[i]);
+        else
+            qunsetenv(variables[i]);
+    }
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
 }
 
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room)
@@ -116,6 +171,9 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
 void Form1::CreateControls()
 {
     const QFont gridFont(GridFontFamily, GridFontPoints);
+    // Tooltips show the grid's names and numbers; a fallback face for their Japanese words would draw
+    // every comma of a byte count a full column wide.
+    QToolTip::setFont(gridFont);
 
     Grid1 = new ResultsGrid(table_, this);
     Grid1->setObjectName(QStringLiteral("Grid1"));
@@ -144,7 +202,17 @@ void Form1::CreateControls()
             options[i]->setObjectName(QStringLiteral("Option%1(%2)").arg(name.right(1)).arg(i));
             options[i]->setAccessibleDescription(title);
             Place(options[i], 120, 300 + 300 * static_cast<int>(i), optionWidth, 255);
+            // This font's caption may need a little more than the layout's width; the frame has the room.
+            options[i]->resize(std::max(options[i]->width(), options[i]->sizeHint().width()), options[i]->height());
         }
+        // Only the selected button is a tab stop, so Tab enters the group on it, as on every desktop.
+        auto tabStopOnSelected = [options] {
+            for (QRadioButton* option : options)
+                option->setFocusPolicy(Qt::FocusPolicy(option->isChecked() ? option->focusPolicy() | Qt::TabFocus
+                                                                         : option->focusPolicy() & ~Qt::TabFocus));
+        };
+        for (QRadioButton* option : options)
+            connect(option, &QRadioButton::toggled, frame, tabStopOnSelected);
         options[0]->setChecked(true);
     };
     makeOptionFrame(Frame2, Option2, QStringLiteral("Frame2"), QStringLiteral("単位"),
@@ -219,6 +287,7 @@ void Form1::Connect()
     progressTimer_.setInterval(ProgressInterval);
     connect(&progressTimer_, &QTimer::timeout, this, [this] {
         controller_.ShowProgress();
+        ReturnFreePages();
         if (!controller_.Searching())
             progressTimer_.stop();
     });
@@ -266,7 +335,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    PrintResultsTable(this, table_);
+    PrintResultsTable(this, table_, Grid1->UnreadCount());
 }
 
 void Form1::Drive1_Change()

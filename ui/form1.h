@@ -27,9 +27,14 @@ class ResultsGrid;
 // that the first and the last part, and every number, are shown whole or not at all.
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room);
 
-// Installs Qt's own Japanese translations, owned by the application, so that the printer dialog and the
-// standard buttons speak the window's language; null when they are not installed.
+// Installs Qt's own Japanese translations and, over them, this program's Japanese for what they leave in
+// English, both owned by the application, so that the printer dialog, the file chooser and the standard
+// buttons speak the window's language; null when Qt's are not installed.
 QTranslator* LoadQtJapaneseTranslations();
+
+// Gives the program Japanese dates and numbers, whatever the system's locale: in the file chooser, which
+// reads the system's, too. Call before the application object is made.
+void UseJapaneseLocale();
 
 // The main window: every control, the search button bound to the search run, and the exit.
 class Form1 : public QWidget, private SearchPresentation, private SearchChoices, private RunHost {

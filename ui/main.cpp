@@ -10,6 +10,7 @@
 int main(int argc, char** argv)
 {
     const murako::WalkProcessSettings walkSettings;
+    murako::UseJapaneseLocale();
     QApplication app(argc, argv);
     // Lets a Wayland shell match the window to its desktop entry and the entry's icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(MURAKO_APP_ID));

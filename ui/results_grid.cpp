@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "size_units.h"
+#include "tool_tips.h"
 #include "twips.h"
 
 namespace murako {
@@ -99,6 +100,18 @@ void ResultsGrid::SetUnread(int32_t row, const UnreadPlaces& unread)
     ScheduleRepaint();
 }
 
+int64_t ResultsGrid::UnreadCount() const
+{
+    // A name never holds a slash; the total row's text, its directory's path, always does.
+    int64_t count = 0;
+    for (const auto& [row, unread] : unread_) {
+        if (table_.TextAt(row, 1).find('/') != std::string::npos)
+            return unread.count;
+        count += unread.count;
+    }
+    return count;
+}
+
 QRect ResultsGrid::MarkRect(int row) const
 {
     const QRect cell = CellRect(row, 0);
@@ -116,6 +129,8 @@ void ResultsGrid::CellChanged(int32_t row, int32_t col)
 
 void ResultsGrid::CurrentCellChanged(int32_t, int32_t)
 {
+    // As a list shows its current item: the cell a run writes last, its total, comes into view.
+    followCurrentCell_ = true;
     ScheduleRepaint();
 }
 
@@ -128,6 +143,10 @@ void ResultsGrid::ScheduleRepaint()
 void ResultsGrid::CatchUp()
 {
     Relayout();
+    if (followCurrentCell_) {
+        followCurrentCell_ = false;
+        ScrollIntoView(table_.Row(), table_.Col());
+    }
     viewport()->update();
     announcer_.Flush();
 }
@@ -165,7 +184,8 @@ int ResultsGrid::WholePixels(const QString& text) const
 
 QString ResultsGrid::ShownText(int row, int col) const
 {
-    return fontMetrics().elidedText(Text(row, col), Qt::ElideRight, TextSpace(col));
+    // Only a directory text is ever cut; its end tells most: the total's "…/最終/合計", a name's "_v2".
+    return fontMetrics().elidedText(Text(row, col), Qt::ElideMiddle, TextSpace(col));
 }
 
 int ResultsGrid::NeededWidth(int col) const
@@ -404,19 +424,29 @@ void ResultsGrid::MoveCurrentCell(int row, int col)
     table_.SetCol(col);
 
     Relayout();  // rows may have arrived since the last frame: scroll over all of them
-    const int visibleRows = FullyVisibleScrollRows();
-    if (row < TopRow())
-        ScrollToRow(row);
-    else if (row >= TopRow() + visibleRows)
-        ScrollToRow(row - visibleRows + 1);
+    ScrollIntoView(row, col);
+    // Told after scrolling, so that the cell a reader hears about is the one on the screen.
+    announcer_.CurrentCellMoved();
+}
+
+void ResultsGrid::ScrollIntoView(int row, int col)
+{
+    // The header row and the number column never scroll out of view in their own direction.
+    if (row >= ResultsTable::FixedRows) {
+        const int visibleRows = FullyVisibleScrollRows();
+        if (row < TopRow())
+            ScrollToRow(row);
+        else if (row >= TopRow() + visibleRows)
+            ScrollToRow(row - visibleRows + 1);
+    }
+    if (col < ResultsTable::FixedCols)
+        return;
     const QRect cell = CellRect(row, col);
     const int fixedWidth = widths_[0];
     if (cell.left() < fixedWidth)
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (fixedWidth - cell.left()));
     else if (cell.right() >= viewport()->width())
         horizontalScrollBar()->setValue(horizontalScrollBar()->value() + cell.right() - viewport()->width() + 1);
-    // Told after scrolling, so that the cell a reader hears about is the one on the screen.
-    announcer_.CurrentCellMoved();
 }
 
 void ResultsGrid::keyPressEvent(QKeyEvent* event)
@@ -524,7 +554,7 @@ bool ResultsGrid::viewportEvent(QEvent* event)
     if (tip.isEmpty())
         QToolTip::hideText();
     else
-        QToolTip::showText(help->globalPos(), tip, viewport(), CellRect(row, col));
+        QToolTip::showText(help->globalPos(), WrapToScreen(tip, this), viewport(), CellRect(row, col));
     return true;
 }
 

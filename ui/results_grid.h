@@ -36,6 +36,8 @@ public:
     QString CellNotes(int row, int col) const;
     int TopRow() const;   // first scrollable row shown under the header
     void ScrollToRow(int row);
+    // The cell's text as drawn: a text too long for its column loses its middle to "…".
+    QString ShownText(int row, int col) const;
     // The model row and column drawn at a viewport position; the column is -1 beyond the last one.
     int RowAt(int y) const;
     int ColAt(int x) const;
@@ -46,6 +48,9 @@ public:
     // in its number cell and says which in its tooltip. Count 0 clears the row's mark.
     void SetUnread(int32_t row, const UnreadPlaces& unread);
     bool IsMarked(int32_t row) const { return unread_.count(row) != 0; }
+    // How many places under the rows could not be read, each counted once: the total row's count is that of
+    // every row above it.
+    int64_t UnreadCount() const;
     // Where the mark is drawn in viewport coordinates.
     QRect MarkRect(int row) const;
 
@@ -75,11 +80,12 @@ private:
     int HeaderWidth(int col) const;
     int TextSpace(int col) const;
     int WholePixels(const QString& text) const;
-    QString ShownText(int row, int col) const;
     QString Text(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
     void MoveCurrentCell(int row, int col);
+    // Scrolls the least that shows cell (row, col) whole, as far as the viewport can.
+    void ScrollIntoView(int row, int col);
     int BorderAt(QPoint at) const;  // the column whose right header border is under at, or -1
 
     ResultsTable& table_;
@@ -89,6 +95,7 @@ private:
     std::array<double, 0x7F> asciiAdvances_{};          // of the grid's font, by character code
     std::array<std::optional<int>, ResultsTable::Cols> chosenWidths_;  // set by dragging, in pixels
     bool measureStale_ = true;
+    bool followCurrentCell_ = false;
     int32_t measuredRows_ = 0;
     int draggedBorder_ = -1;
     GridAnnouncer announcer_;
