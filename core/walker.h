@@ -71,12 +71,12 @@ struct WalkThreadCounts {
 };
 
 // How many threads walk at once, and whether the file system's calls mostly wait. Now and then a walking
-// thread measures one query of a file's length: how long it ran on a processor, how long it waited for one,
-// and how long it was blocked. While queries return at processor speed, as many threads walk as there are
-// cores, as more would only take turns; while they block, as on a cold disk or a share, the count grows to
-// the cores divided by the share of a query's time not blocked, so that the processors stay busy, up to the
-// most the file system allows. Length queries hold no lock of the walk's own, so a thread held up by another
-// thread is never taken for a blocked call. Safe from several threads at once.
+// thread measures one stretch of its work, the opening and listing of a directory or a run of length queries:
+// how long it ran on a processor, how long it waited for one, and how long it was blocked. While the walk
+// runs at processor speed (a warm disk), as many threads walk as there are cores, as more would only take
+// turns; while it blocks, on a cold disk in its opens and listings or on a share in every call, at least as
+// many walk as a cold disk needs, and more up to the cores divided by the share of the time not blocked, so
+// that the processors stay busy, up to the most the file system allows. Safe from several threads at once.
 class WalkPace {
 public:
     // fixedThreads > 0: always that many, only measured; otherwise adapted between the cores and most. The
@@ -85,32 +85,40 @@ public:
     WalkPace(const WalkPace&) = delete;
     WalkPace& operator=(const WalkPace&) = delete;
 
-    // The queries measured last mostly waited: a directory's lengths are then queried on several threads.
+    // The walk's calls block, as on a cold disk or a share: more threads walk than there are cores.
     bool CallsBlock() const { return callsBlock_.load(std::memory_order_relaxed); }
+    // Nearly every call waits, as on a share, and not only those that read a disk's blocks: a directory's
+    // lengths are then queried on several threads.
+    bool LengthsAside() const { return lengthsAside_.load(std::memory_order_relaxed); }
     WalkThreadCounts Counts() const;
 
-    // One length query while it lives, measured when the calling thread's turn has come.
-    class Query {
+    // One stretch of work while it lives, measured when the calling thread's turn has come; a stretch within
+    // one being measured is part of it.
+    class Stretch {
     public:
-        explicit Query(WalkPace* pace);
-        ~Query();
-        Query(const Query&) = delete;
-        Query& operator=(const Query&) = delete;
+        explicit Stretch(WalkPace* pace);
+        ~Stretch();
+        // Ends the stretch being measured on the calling thread, if any, before a wait that is not the file
+        // system's.
+        static void End();
+        Stretch(const Stretch&) = delete;
+        Stretch& operator=(const Stretch&) = delete;
 
     private:
         WalkPace* measuredFor_ = nullptr;
     };
 
-    // Time spent on a measured query, in nanoseconds.
+    // Time spent on a measured stretch, in nanoseconds.
     struct Spent {
         int64_t wall = 0;
         int64_t running = 0;  // on a processor
         int64_t waiting = 0;  // runnable, waiting for a processor
     };
-    // Adds a measured query, and after a few decides the count anew.
+    // Adds a measured stretch, and after a few decides the count anew.
     void Record(const Spent& spent);
-    // The threads that keep the cores busy when a thread is blocked for that share of its time.
-    static int ThreadsFor(double blockedShare, int cores, int most);
+    // The threads that keep the cores busy when a thread is blocked for that share of its time, and at least
+    // the many a cold disk needs while calls block.
+    static int ThreadsFor(double blockedShare, bool callsBlock, int cores, int most);
 
 private:
     void SetThreads(int threads);
@@ -119,10 +127,12 @@ private:
     const int cores_;
     const int most_;
     std::atomic<bool> callsBlock_{false};
+    std::atomic<bool> lengthsAside_{false};
+    std::atomic<int64_t> nextStretch_{0};  // when a stretch may be measured next, on the steady clock
     mutable std::mutex mutex_;
-    Spent sum_;     // of the queries measured since the last decision, but the one blocked longest
-    Spent worst_;   // that one
-    int samples_ = 0;
+    std::vector<double> window_;  // blocked shares of the stretches measured since the last decision
+    double previous_ = 0;         // the last decision's mean share
+    int calm_ = 0;                // decisions in a row that found calls hardly blocking while they blocked
     bool decided_ = false;
     int threads_ = 0;
     WalkThreadCounts counts_;

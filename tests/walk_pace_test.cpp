@@ -19,61 +19,94 @@ using fakes::FakeFileSystem;
 
 const int kCores = tbb::info::default_concurrency();
 
-WalkPace::Spent Blocked() { return {1'000'000, 10'000, 0}; }
-WalkPace::Spent OnAProcessor() { return {1'000'000, 1'000'000, 0}; }
-WalkPace::Spent WaitingForAProcessor() { return {1'000'000, 100'000, 900'000}; }
+WalkPace::Spent Blocked() { return {1'000'000, 10'000, 0}; }                  // a call to a share
+WalkPace::Spent HalfBlocked() { return {1'000'000, 500'000, 0}; }             // a listing from a cold disk
+WalkPace::Spent OnAProcessor() { return {1'000'000, 990'000, 0}; }            // a warm listing
+WalkPace::Spent WaitingForAProcessor() { return {1'000'000, 100'000, 890'000}; }
 
-// Records measured queries until a decision has been taken; the first needs fewer.
-void Decide(WalkPace& pace, WalkPace::Spent spent, int queries = 5)
+// Records measured stretches until a decision has been taken; the first needs fewer.
+void Decide(WalkPace& pace, WalkPace::Spent spent, int stretches = 12)
 {
-    for (int i = 0; i < queries; ++i)
+    for (int i = 0; i < stretches; ++i)
         pace.Record(spent);
 }
 
-TEST(WalkPace, ThreadsKeepTheCoresBusyForTheShareOfTimeNotBlocked)
+TEST(WalkPace, ThreadsKeepTheCoresBusyAndTheDiskAtLeastAsBusyAsACold)
 {
-    EXPECT_EQ(WalkPace::ThreadsFor(0.0, 2, 128), 2);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.5, 2, 128), 4);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.9, 2, 128), 20);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.999, 2, 128), 128);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.9, 4, 8), 8) << "never more than the file system allows";
-    EXPECT_EQ(WalkPace::ThreadsFor(0.0, 4, 2), 2) << "fewer than the cores where it allows fewer";
+    EXPECT_EQ(WalkPace::ThreadsFor(0.0, false, 2, 128), 2);
+    EXPECT_EQ(WalkPace::ThreadsFor(0.5, false, 2, 128), 4);
+    EXPECT_EQ(WalkPace::ThreadsFor(0.5, true, 2, 128), 16) << "a cold disk serves 16 requests faster than 4";
+    EXPECT_EQ(WalkPace::ThreadsFor(0.9, true, 2, 128), 20);
+    EXPECT_EQ(WalkPace::ThreadsFor(0.999, true, 2, 128), 128);
+    EXPECT_EQ(WalkPace::ThreadsFor(0.9, true, 4, 8), 8) << "never more than the file system allows";
+    EXPECT_EQ(WalkPace::ThreadsFor(0.0, false, 4, 2), 2) << "fewer than the cores where it allows fewer";
 }
 
-TEST(WalkPace, BlockedQueriesRaiseTheCountInStepsAndQueriesAtProcessorSpeedBringItBack)
+TEST(WalkPace, AShareRaisesTheCountAtOnceAndAWarmDiskBringsItBackInSteps)
 {
     WalkPace pace(0, 128);
     EXPECT_EQ(pace.Counts().first, kCores);
     EXPECT_FALSE(pace.CallsBlock());
 
     pace.Record(Blocked());
-    EXPECT_FALSE(pace.CallsBlock()) << "one query alone may be an odd one";
     pace.Record(Blocked());
-    EXPECT_TRUE(pace.CallsBlock()) << "the second measured query decides";
-    EXPECT_EQ(pace.Counts().last, std::min(kCores * 4, 128)) << "four times at most in one step";
-    for (int step = 0; step < 4; ++step)
+    EXPECT_FALSE(pace.CallsBlock()) << "two stretches may be odd ones";
+    pace.Record(Blocked());
+    EXPECT_TRUE(pace.CallsBlock()) << "the third decides";
+    EXPECT_TRUE(pace.LengthsAside());
+    EXPECT_EQ(pace.Counts().last, std::max(kCores * 4, 16));
+    for (int step = 0; step < 3; ++step)
         Decide(pace, Blocked());
     EXPECT_EQ(pace.Counts().last, 128);
 
     Decide(pace, OnAProcessor());
-    EXPECT_FALSE(pace.CallsBlock());
-    EXPECT_EQ(pace.Counts().last, 32) << "a quarter at most in one step";
-    for (int step = 0; step < 4; ++step)
+    Decide(pace, OnAProcessor());
+    EXPECT_TRUE(pace.CallsBlock()) << "a cold disk answers some listings from blocks read for others";
+    EXPECT_GE(pace.Counts().last, 16);
+    for (int step = 0; step < 8; ++step)
         Decide(pace, OnAProcessor());
-    EXPECT_EQ(pace.Counts().last, kCores);
+    EXPECT_FALSE(pace.CallsBlock());
+    EXPECT_FALSE(pace.LengthsAside());
+    EXPECT_EQ(pace.Counts().last, kCores) << "half at most in one step, down to the cores";
     EXPECT_EQ(pace.Counts().most, 128);
     EXPECT_EQ(pace.Counts().first, kCores);
 }
 
-TEST(WalkPace, TheQueryBlockedLongestIsLeftOut)
+// A cold disk blocks in its opens and listings, less as more threads keep it busy; its files' lengths come
+// with the blocks its listings read.
+TEST(WalkPace, AColdDiskKeepsAtLeastSixteenThreadsWhileItBlocksAndItsLengthsInline)
 {
     WalkPace pace(0, 128);
-    pace.Record(OnAProcessor());
-    pace.Record({50'000'000, 10'000, 0});
+    Decide(pace, HalfBlocked(), 3);
+    EXPECT_TRUE(pace.CallsBlock());
+    EXPECT_FALSE(pace.LengthsAside());
+    EXPECT_EQ(pace.Counts().last, std::max(16, kCores * 2));
+    for (int step = 0; step < 6; ++step) {
+        Decide(pace, {1'000'000, 900'000, 0});  // a tenth blocked on 16 threads
+        EXPECT_EQ(pace.Counts().last, std::max(16, kCores * 2));
+        Decide(pace, {1'000'000, 800'000, 0});
+        EXPECT_EQ(pace.Counts().last, std::max(16, kCores * 2));
+    }
+}
+
+TEST(WalkPace, TheStretchesBlockedLongestAreLeftOut)
+{
+    WalkPace pace(0, 128);
+    Decide(pace, OnAProcessor(), 3);
+    for (int step = 0; step < 4; ++step) {
+        for (int odd = 0; odd < 3; ++odd)
+            pace.Record({20'000'000, 10'000, 0});  // pages the kernel had dropped, read again
+        Decide(pace, OnAProcessor(), 9);
+    }
     EXPECT_FALSE(pace.CallsBlock());
-    Decide(pace, Blocked(), 4);
-    pace.Record({1'000'000, 1'000'000, 0});
-    EXPECT_TRUE(pace.CallsBlock()) << "the query on a processor is not the one left out";
+    EXPECT_EQ(pace.Counts().most, kCores);
+
+    for (int step = 0; step < 2; ++step)
+        for (int i = 0; i < 6; ++i) {
+            pace.Record(Blocked());
+            pace.Record(OnAProcessor());
+        }
+    EXPECT_TRUE(pace.CallsBlock()) << "half of them blocked is no odd one";
     EXPECT_GT(pace.Counts().last, kCores);
 }
 
@@ -89,7 +122,7 @@ TEST(WalkPace, WaitingForAProcessorIsNotBlocking)
 TEST(WalkPace, AFixedCountIsKeptWhileCallsAreStillMeasured)
 {
     WalkPace pace(6, 128);
-    Decide(pace, Blocked(), 2);
+    Decide(pace, Blocked(), 3);
     EXPECT_TRUE(pace.CallsBlock());
     const WalkThreadCounts counts = pace.Counts();
     EXPECT_EQ(counts.first, 6);
@@ -156,6 +189,22 @@ TEST(WalkPace, AWalkWhoseQueriesBlockAddsThreadsAndQueriesASmallDirectorysLength
     EXPECT_EQ(walked.counts.first, kCores);
     EXPECT_GT(walked.counts.most, kCores * 2);
     EXPECT_GT(queriedD5.size(), 1u) << "30 files, each a round trip, on one thread";
+}
+
+// As on a cold disk, opening and listing a directory waits for its blocks, while its files' lengths come
+// with them: the walk adds threads all the same.
+TEST(WalkPace, AWalkWhoseListingsBlockAddsThreadsThoughItsLengthsReturnAtOnce)
+{
+    auto fs = ShareTree();
+    for (int d = 0; d < 12; ++d)
+        for (int sub = 0; sub < 4; ++sub) {
+            const std::string dir = "/share/d" + std::to_string(d) + "/s" + std::to_string(sub);
+            fs->File(dir + "/f", 0);
+            fs->At(dir).whenListed = [] { std::this_thread::sleep_for(std::chrono::milliseconds(3)); };
+        }
+    const Walked walked = Search(fs, 0);
+    EXPECT_EQ(walked.rows, ShareRows());
+    EXPECT_GE(walked.counts.most, 16);
 }
 
 TEST(WalkPace, AWalkWhoseQueriesReturnAtProcessorSpeedKeepsToTheCores)
