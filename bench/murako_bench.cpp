@@ -16,14 +16,12 @@
 
 namespace {
 
-constexpr int kMostThreads = 64;
-
 int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
                  "murako-bench: %s\nusage: murako-bench [--threads N] DIR   (N from 1 to %d)\n"
                  "       murako-bench --version\n",
-                 problem.c_str(), kMostThreads);
+                 problem.c_str(), murako::kMostWalkThreads);
     return 2;
 }
 
@@ -31,7 +29,7 @@ std::optional<int> ThreadCount(std::string_view text)
 {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMostThreads)
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > murako::kMostWalkThreads)
         return std::nullopt;
     return value;
 }

@@ -30,9 +30,6 @@ namespace murako {
 
 namespace {
 
-// The most threads that walk at once. A walk that blocks keeps many calls in flight: a share that answers
-// in a millisecond serves some 50 times more calls at once than one after another.
-constexpr int kMostWalkThreads = 128;
 constexpr int kWalkHeaps = 2;
 
 // A stretch is measured no sooner than this after the last began, on whichever thread: reading a thread's

@@ -63,6 +63,10 @@ private:
 
 struct Listing;
 
+// The most threads that walk at once. A walk that blocks keeps many calls in flight: a share that answers
+// in a millisecond serves some 50 times more calls at once than one after another.
+inline constexpr int kMostWalkThreads = 128;
+
 // The thread counts a walk chose: at its start, the most at once, and at its end.
 struct WalkThreadCounts {
     int first = 0;
