@@ -94,6 +94,8 @@ public:
     // Nearly every call waits, as on a share, and not only those that read a disk's blocks: a directory's
     // lengths are then queried on several threads.
     bool LengthsAside() const { return lengthsAside_.load(std::memory_order_relaxed); }
+    // Nothing has been decided yet: a directory listed now may judge its own lengths.
+    bool Undecided() const { return !decided_.load(std::memory_order_relaxed); }
     WalkThreadCounts Counts() const;
 
     // One stretch of work while it lives, measured when the calling thread's turn has come; a stretch within
@@ -137,7 +139,7 @@ private:
     std::vector<double> window_;  // blocked shares of the stretches measured since the last decision
     double previous_ = 0;         // the last decision's mean share
     int calm_ = 0;                // decisions in a row that found calls hardly blocking while they blocked
-    bool decided_ = false;
+    std::atomic<bool> decided_{false};
     int threads_ = 0;
     WalkThreadCounts counts_;
     std::unique_ptr<tbb::global_control> limit_;

@@ -3,6 +3,7 @@
 #include <tbb/info.h>
 
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -171,24 +172,23 @@ std::vector<std::string> ShareRows()
 }
 
 // As on a share, every length query waits a round trip: the walk adds threads, and even a directory of a few
-// dozen files has its lengths queried on several of them.
+// dozen files has its lengths queried on several of them, the base's own before anything was measured.
 TEST(WalkPace, AWalkWhoseQueriesBlockAddsThreadsAndQueriesASmallDirectorysLengthsAside)
 {
     auto fs = ShareTree();
     std::mutex mutex;
-    std::set<std::thread::id> queriedD5;
+    std::map<char, std::set<std::thread::id>> queriedBy;  // 'f': the base's files, 'd': the subdirectories'
     fs->beforeEachLength = [&](std::string_view name) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (name.starts_with("d5f")) {
-            std::lock_guard lock(mutex);
-            queriedD5.insert(std::this_thread::get_id());
-        }
+        std::lock_guard lock(mutex);
+        queriedBy[name.front()].insert(std::this_thread::get_id());
     };
     const Walked walked = Search(fs, 0);
     EXPECT_EQ(walked.rows, ShareRows());
     EXPECT_EQ(walked.counts.first, kCores);
     EXPECT_GT(walked.counts.most, kCores * 2);
-    EXPECT_GT(queriedD5.size(), 1u) << "30 files, each a round trip, on one thread";
+    EXPECT_GT(queriedBy['f'].size(), 1u) << "the base's 40 files, each a round trip, on one thread";
+    EXPECT_GT(queriedBy['d'].size(), 2u);
 }
 
 // As on a cold disk, opening and listing a directory waits for its blocks, while its files' lengths come
