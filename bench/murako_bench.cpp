@@ -1,5 +1,6 @@
 // Runs one search over DIR with the program's own search code and no window, and prints its rows in bytes,
-// then the total, then how many places could not be read and the first of them.
+// then the total, then how many places could not be read and the first of them, and last the walk's thread
+// count at its end, at its start and the most at once.
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -15,14 +16,12 @@
 
 namespace {
 
-constexpr int kMostThreads = 64;
-
 int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
                  "murako-bench: %s\nusage: murako-bench [--threads N] DIR   (N from 1 to %d)\n"
                  "       murako-bench --version\n",
-                 problem.c_str(), kMostThreads);
+                 problem.c_str(), murako::kMostWalkThreads);
     return 2;
 }
 
@@ -30,7 +29,7 @@ std::optional<int> ThreadCount(std::string_view text)
 {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMostThreads)
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > murako::kMostWalkThreads)
         return std::nullopt;
     return value;
 }
@@ -86,6 +85,8 @@ int main(int argc, char** argv)
         totalBytes = bytes;
         rows = row;
     };
+    murako::WalkThreadCounts counts;
+    options.walkThreads = [&](const murako::WalkThreadCounts& chosen) { counts = chosen; };
     const auto start = std::chrono::steady_clock::now();
     murako::SearchWithoutWindow(table, fileSystem, dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
@@ -98,5 +99,7 @@ int main(int argc, char** argv)
     std::printf("unread=%lld\n", static_cast<long long>(unread.count));
     for (const murako::UnreadPlaces::Place& place : unread.first)
         std::printf("unread: %s (%s)\n", place.path.c_str(), murako::FailureText(place.failure).c_str());
+    // The run has joined its walking thread by now, which set the counts.
+    std::printf("threads=%d first=%d most=%d\n", counts.last, counts.first, counts.most);
     return 0;
 }

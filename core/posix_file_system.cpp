@@ -346,7 +346,8 @@ int OpenInPieces(int from, std::string_view path, int flags)
 std::optional<IdentifiedDirectory> Identify(int fd, int& error)
 {
     struct statx status;
-    if (statx(fd, "", AT_EMPTY_PATH, STATX_INO, &status) != 0) {
+    // An open directory's device and inode never change: a share need not be asked again.
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &status) != 0) {
         error = errno;
         return std::nullopt;
     }

@@ -292,7 +292,7 @@ private:
 
 // The run's file-system work: the base directory and everything below it in one walk, posting the results in
 // listing order.
-void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel,
+void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, WalkPace* pace,
              const std::function<void(RunEvent)>& post)
 {
     RowsInOrder rows(run.basePath, fileSystem.Separator(), post);
@@ -302,7 +302,8 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, bool parallel
         rows.PostUnopened(baseFailure);
         return;
     }
-    const WalkContext context{host, run.searching, parallel, &run.entriesCounted, &rows, fileSystem.Separator()};
+    const WalkContext context{host,  run.searching, pace != nullptr, &run.entriesCounted,
+                              &rows, fileSystem.Separator(), pace};
     SumDirectory(std::move(base), context);
     rows.PostEnd(!run.searching.load());
 }
@@ -397,12 +398,17 @@ void SearchController::StartRun()
                     Drain(*run);
             });
     };
-    auto work = [run, post, host = host_, fileSystem = fileSystem_, threads = options_.threads] {
+    auto work = [run, post, host = host_, fileSystem = fileSystem_, threads = options_.threads,
+                 walkThreads = options_.walkThreads] {
+        WalkThreadCounts counts{1, 1, 1};
         if (threads != 1) {
-            RunOnWalkThreads(threads, fileSystem->MaxWalkThreads(), [&] { WalkRun(*run, *fileSystem, *host, true, post); });
+            counts = RunOnWalkThreads(threads, fileSystem->MaxWalkThreads(),
+                                      [&](WalkPace& pace) { WalkRun(*run, *fileSystem, *host, &pace, post); });
         } else {
-            WalkRun(*run, *fileSystem, *host, false, post);
+            WalkRun(*run, *fileSystem, *host, nullptr, post);
         }
+        if (walkThreads)
+            walkThreads(counts);
         run->MarkWalkDone();
     };
     if (host_->WalksOnCallingThread())

@@ -52,6 +52,7 @@ public:
 
 struct RunState;
 struct RunEvent;
+struct WalkThreadCounts;
 class HostLink;
 
 // The search button's logic: starts a run, or cancels the run in progress.
@@ -62,6 +63,8 @@ public:
         // Told of every row written with its size in bytes, for callers that want more than the text; the
         // table's facts of the row are in place by then.
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
+        // Told on the walking thread, as the walk ends, of the thread counts it chose.
+        std::function<void(const WalkThreadCounts& counts)> walkThreads{};
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.

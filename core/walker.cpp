@@ -1,10 +1,18 @@
 #include "walker.h"
 
 #include <tbb/global_control.h>
+#include <tbb/info.h>
 #include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -22,19 +30,44 @@ namespace murako {
 
 namespace {
 
-// Threads that walk at once. A warm walk is bound by the processor, but on a cold cache each thread mostly
-// waits for the disk, which serves many requests at once far faster than one after another. Measured on
-// 2 cores and a virtio disk, /usr (160,000 entries) with the page cache dropped: 2 threads 1.38 s, 4 threads
-// 1.12 s, 8 threads 1.02 s, 16 threads 0.94 s, 32 threads 0.93 s; warm, 16 threads against 2: 0.32 s
-// against 0.31 s on /usr and 0.54 s against 0.52 s on the 320,000-entry benchmark tree, for 4 % more
-// processor time.
-constexpr int kWalkThreads = 16;
-constexpr int kMostWalkThreads = 64;
 constexpr int kWalkHeaps = 2;
+
+// A stretch is measured no sooner than this after the last began, on whichever thread: reading a thread's
+// times costs some 9 µs, a fifth of a percent of one core's time at this pace however many threads walk.
+constexpr std::chrono::nanoseconds kMeasureEvery{2'000'000};
+// The count is decided anew after this many measured stretches, the first time after fewer: a cold disk
+// answers some listings at once and keeps others waiting, so that a few stretches alone may tell either way.
+// The stretches blocked longest are left out (one of the first few), so that an odd one (a page the kernel
+// dropped from a warm cache, a lock in the kernel) does not swing the count.
+constexpr size_t kStretchesPerDecision = 12;
+constexpr size_t kStretchesForFirstDecision = 3;
+constexpr size_t kStretchesLeftOut = 2;
+// Calls block when the stretches are blocked for more than this share of the time they did not wait for a
+// processor, and go on blocking until it stays below the second for a few decisions: a warm walk is blocked
+// for a hundredth of it, a share's for nearly all, a cold disk's for two fifths on few threads and less on
+// more, as its requests no longer queue, though it is still faster on 16 threads than on 8.
+constexpr double kBlockingShare = 0.3;
+constexpr double kCalmShare = 0.05;
+constexpr int kCalmDecisionsToLeave = 3;
+// Beyond this share nearly every call waits, so that a directory's lengths are queried on other threads; a
+// cold local disk reads its files' lengths with the listing, and querying them aside only costs there.
+constexpr double kLengthsAsideShare = 0.75;
+// While calls block, at least this many threads walk: a cold local disk serves many requests at once far
+// faster than one after another. Measured on 2 cores and a virtio disk, /usr (160,000 entries) with the page
+// cache dropped: 2 threads 1.38 s, 4 threads 1.12 s, 8 threads 1.02 s, 16 threads 0.94 s, 32 threads 0.93 s.
+constexpr int kBlockingThreads = 16;
 
 // Lengths of a large directory are queried on several threads past this many files.
 constexpr size_t kInlineLengths = 512;
 constexpr size_t kLengthGrain = 256;
+// Where nearly every call waits, every length is queried on other threads, a few at a time, so that a
+// directory of a few hundred files does not wait for one round trip after another.
+constexpr size_t kBlockingLengthGrain = 8;
+// Until the walk has measured enough to tell, a directory's first lengths are timed: when each took a round
+// trip, the rest are queried aside, as for the base's own files on a share. Only until then, as a cold disk's
+// first two lengths may each read a block too, and querying the rest aside made cold /usr 29 % slower.
+constexpr size_t kTimedLengths = 2;
+constexpr std::chrono::microseconds kRoundTrip{100};
 // At this many chunks unfinished the listing waits for them, so that a listing faster than its length queries
 // does not hold the whole directory's names.
 constexpr size_t kMostWaitingChunks = 32;
@@ -44,6 +77,16 @@ constexpr int64_t kEntryBatch = 1024;
 bool IsDotOrDotDot(std::string_view name)
 {
     return name == "." || name == "..";
+}
+
+bool LengthsAside(const WalkContext& context)
+{
+    return context.pace && context.pace->LengthsAside();
+}
+
+bool Undecided(const WalkContext& context)
+{
+    return context.pace && context.pace->Undecided();
 }
 
 // Counts listed names into the run's progress counter a batch at a time, and the rest when it goes.
@@ -71,6 +114,38 @@ private:
     std::atomic<int64_t>* total_;
     int64_t pending_ = 0;
 };
+
+// The calling thread's time on a processor, and its time waiting for one as the kernel counts it (0 where it
+// does not tell). The kernel's count of the processor time lags behind a running thread; its clock does not.
+WalkPace::Spent ThreadTimes()
+{
+    WalkPace::Spent spent;
+    timespec processor{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &processor);
+    spent.running = processor.tv_sec * 1'000'000'000LL + processor.tv_nsec;
+    const int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        char text[96];
+        const ssize_t read = pread(fd, text, sizeof text - 1, 0);
+        close(fd);
+        int64_t counted = 0;  // the lagging processor time
+        if (read > 0) {
+            text[read] = '\0';
+            if (std::sscanf(text, "%" SCNd64 " %" SCNd64, &counted, &spent.waiting) != 2)
+                spent.waiting = 0;
+        }
+    }
+    return spent;
+}
+
+// The calling thread's measuring: the stretch being measured, and when and how it began.
+struct MeasureTurn {
+    WalkPace::Stretch* measuring = nullptr;
+    std::chrono::steady_clock::time_point start{};
+    WalkPace::Spent atStart;
+};
+
+thread_local MeasureTurn t_turn;
 
 // A task group whose hand-overs ThreadSanitizer is told of: the scheduler passes tasks between threads in
 // code it cannot see, so spawning publishes what a task holds, a task's end publishes what it did to the
@@ -126,20 +201,20 @@ private:
 // stays small however large the directory.
 class LengthQueries {
 public:
-    LengthQueries(Directory& dir, const WalkContext& context, Listing& listing)
-        : dir_(dir), context_(context), listing_(listing)
+    LengthQueries(Directory& dir, const WalkContext& context, Listing& listing, size_t grain)
+        : dir_(dir), context_(context), listing_(listing), grain_(grain)
     {
     }
-    ~LengthQueries() { group_.Wait(); }
+    ~LengthQueries() { WaitForChunks(); }
     LengthQueries(const LengthQueries&) = delete;
     LengthQueries& operator=(const LengthQueries&) = delete;
 
     void Add(std::string_view name)
     {
-        if (chunks_.empty() || chunks_.back().count == kLengthGrain) {
+        if (chunks_.empty() || chunks_.back().count == grain_) {
             SpawnLast();
             if (chunks_.size() >= kMostWaitingChunks)
-                group_.Wait();
+                WaitForChunks();
             AddFinished();
             chunks_.emplace_back();
         }
@@ -153,7 +228,7 @@ public:
     bool AddRest()
     {
         SpawnLast();
-        group_.Wait();
+        WaitForChunks();
         if (!context_.searching.load(std::memory_order_relaxed))
             return false;
         AddFinished();
@@ -180,6 +255,7 @@ private:
 
     void Query(Chunk& chunk)
     {
+        const WalkPace::Stretch measured(context_.pace);
         chunk.lengths.reserve(chunk.count);
         for (const char* name = chunk.names.data(); chunk.lengths.size() < chunk.count;
              name += std::strlen(name) + 1) {
@@ -204,9 +280,17 @@ private:
         }
     }
 
+    // A wait for other threads is no call of the file system's: what this thread measures ends before it.
+    void WaitForChunks()
+    {
+        WalkPace::Stretch::End();
+        group_.Wait();
+    }
+
     Directory& dir_;
     const WalkContext& context_;
     Listing& listing_;
+    const size_t grain_;
     std::deque<Chunk> chunks_;  // a deque keeps the chunks in place while tasks fill them
     TaskGroup group_;
 };
@@ -273,6 +357,9 @@ private:
         }
         if (job.index + 1 < parent->names.size())
             spawn_(Job{parent, job.index + 1});
+        // Opening and listing are where a cold disk blocks; its files' lengths mostly come from blocks read
+        // with the listing.
+        const WalkPace::Stretch measured(context_.pace);
         ReadFailure failure = ReadFailure::None;
         std::unique_ptr<Directory> dir = parent->dir->OpenSubdirectory(parent->names[job.index], failure);
         if (parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
@@ -302,6 +389,7 @@ private:
             return std::nullopt;
         }
         std::optional<Listing> listing = ListDirectory(*dir, context_);
+        WalkPace::Stretch::End();
         if (!listing) {
             Abandon(parent, index, true);
             return std::nullopt;
@@ -458,6 +546,7 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
     Listing listing;
     std::optional<LengthQueries> deferred;
     size_t files = 0;
+    size_t roundTrips = 0;  // of the directory's first lengths
     EntryCounter counted(context.entriesCounted);
     std::string_view name;
     while (dir.NextName(name)) {
@@ -465,16 +554,24 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
             counted.Add();
             if (dir.Kind() != EntryKind::NotDirectory) {
                 listing.subdirectories.emplace_back(name);
-            } else if (!dir.LengthsListed() && context.parallel && ++files > kInlineLengths) {
-                if (!deferred)
-                    deferred.emplace(dir, context, listing);
+            } else if (!dir.LengthsListed() &&
+                       (deferred || (context.parallel && (++files > kInlineLengths || LengthsAside(context) ||
+                                                          roundTrips == kTimedLengths)))) {
+                if (!deferred) {
+                    const bool aside = LengthsAside(context) || roundTrips == kTimedLengths;
+                    deferred.emplace(dir, context, listing, aside ? kBlockingLengthGrain : kLengthGrain);
+                }
                 deferred->Add(name);
             } else {
+                const bool timed = context.parallel && files <= kTimedLengths && Undecided(context);
+                const auto start = timed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
                 ReadFailure failure = ReadFailure::None;
                 if (std::optional<int64_t> length = dir.Length(failure))
                     AddUnlessOverflow(listing.filesSize, *length);
                 else
                     listing.NoteFailure(failure);
+                if (timed && std::chrono::steady_clock::now() - start > kRoundTrip)
+                    ++roundTrips;
             }
         }
         if (!context.YieldAndTest())
@@ -518,11 +615,130 @@ WalkProcessSettings::WalkProcessSettings() : workers_(tbb::global_control::max_a
 #endif
 }
 
-void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body)
+WalkPace::WalkPace(int fixedThreads, int most)
+    : adapts_(fixedThreads <= 0),
+      cores_(std::clamp(tbb::info::default_concurrency(), 1, most)),
+      most_(most)
 {
-    const int threads = std::clamp(requested > 0 ? requested : kWalkThreads, 1, std::min(allowed, kMostWalkThreads));
-    tbb::task_arena arena(threads);
-    arena.execute(body);
+    SetThreads(adapts_ ? cores_ : fixedThreads);
+    counts_.first = threads_;
+}
+
+WalkThreadCounts WalkPace::Counts() const
+{
+    std::lock_guard lock(mutex_);
+    return counts_;
+}
+
+int WalkPace::ThreadsFor(double blockedShare, bool callsBlock, int cores, int most)
+{
+    // Each thread keeps a processor busy for the share of its time it is not blocked.
+    const double notBlocked = std::max(1.0 - blockedShare, 1e-3);
+    const long threads = std::max(std::lround(cores / notBlocked), callsBlock ? long{kBlockingThreads} : 0L);
+    return std::clamp(static_cast<int>(std::min(threads, 1'000'000L)), std::min(cores, most), most);
+}
+
+void WalkPace::Record(const Spent& spent)
+{
+    // Waiting for a processor is left out: more threads would only wait longer.
+    const int64_t notWaiting = spent.wall - spent.waiting;
+    const double share =
+        notWaiting > 0 ? std::clamp(static_cast<double>(notWaiting - spent.running) / static_cast<double>(notWaiting), 0.0, 1.0)
+                       : 0.0;
+    std::lock_guard lock(mutex_);
+    window_.push_back(share);
+    const bool decided = decided_.load(std::memory_order_relaxed);
+    if (window_.size() < (decided ? kStretchesPerDecision : kStretchesForFirstDecision))
+        return;
+    // Each stretch counts alike, so that the listing of one large directory held in memory does not outweigh
+    // a dozen that waited for the disk.
+    const size_t leftOut = decided ? kStretchesLeftOut : 1;
+    std::nth_element(window_.begin(), window_.begin() + leftOut, window_.end(), std::greater<>());
+    double sum = 0;
+    for (auto it = window_.begin() + leftOut; it != window_.end(); ++it)
+        sum += *it;
+    const double mean = sum / static_cast<double>(window_.size() - leftOut);
+    // Judged with the decision before, so that one window spent in directories read already does not undo
+    // what the disk's waits called for.
+    const double blocked = decided ? (mean + previous_) / 2 : mean;
+    window_.clear();
+    previous_ = mean;
+    decided_.store(true, std::memory_order_relaxed);
+    bool callsBlock = callsBlock_.load(std::memory_order_relaxed);
+    if (!callsBlock) {
+        callsBlock = blocked > kBlockingShare;
+        calm_ = 0;
+    } else {
+        calm_ = blocked < kCalmShare ? calm_ + 1 : 0;
+        callsBlock = calm_ < kCalmDecisionsToLeave;
+    }
+    callsBlock_.store(callsBlock, std::memory_order_relaxed);
+    lengthsAside_.store(blocked > kLengthsAsideShare, std::memory_order_relaxed);
+    if (adapts_)
+        // Half or four times at most at a time, so that the count follows a change within a few steps, but
+        // straight to what a cold disk needs once calls block.
+        SetThreads(std::clamp(ThreadsFor(blocked, callsBlock, cores_, most_), std::max(threads_ / 2, 1),
+                              std::max(threads_ * 4, callsBlock ? kBlockingThreads : 0)));
+}
+
+void WalkPace::SetThreads(int threads)
+{
+    if (threads == threads_)
+        return;
+    if (adapts_) {
+        // The new limit is in place before the old one goes.
+        auto limit = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism, threads);
+        limit_.swap(limit);
+    }
+    threads_ = threads;
+    counts_.most = std::max(counts_.most, threads);
+    counts_.last = threads;
+}
+
+WalkPace::Stretch::Stretch(WalkPace* pace)
+{
+    if (!pace || t_turn.measuring)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+    int64_t next = pace->nextStretch_.load(std::memory_order_relaxed);
+    if (nowNs < next || !pace->nextStretch_.compare_exchange_strong(next, nowNs + kMeasureEvery.count()))
+        return;
+    measuredFor_ = pace;
+    t_turn.measuring = this;
+    t_turn.start = now;
+    t_turn.atStart = ThreadTimes();
+}
+
+WalkPace::Stretch::~Stretch()
+{
+    if (t_turn.measuring == this)
+        End();
+}
+
+void WalkPace::Stretch::End()
+{
+    Stretch* const stretch = std::exchange(t_turn.measuring, nullptr);
+    if (!stretch)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    const Spent times = ThreadTimes();
+    const int64_t wall = std::chrono::duration_cast<std::chrono::nanoseconds>(now - t_turn.start).count();
+    const int64_t running = times.running - t_turn.atStart.running;
+    // The kernel counts the wait for a processor when the thread gets one, a little apart from the clocks.
+    const int64_t waiting = std::clamp<int64_t>(times.waiting - t_turn.atStart.waiting, 0, std::max<int64_t>(wall - running, 0));
+    std::exchange(stretch->measuredFor_, nullptr)->Record({wall, running, waiting});
+}
+
+WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace&)>& body)
+{
+    const int most = std::clamp(allowed, 1, kMostWalkThreads);
+    tbb::task_arena arena(requested > 0 ? std::min(requested, most) : most);
+    // Made before the pace limits the threads, so that the scheduler may later give this arena up to most.
+    arena.initialize();
+    WalkPace pace(requested > 0 ? std::min(requested, most) : 0, most);
+    arena.execute([&] { body(pace); });
+    return pace.Counts();
 }
 
 }  // namespace murako

@@ -63,6 +63,88 @@ private:
 
 struct Listing;
 
+// The most threads that walk at once. A walk that blocks keeps many calls in flight: a share that answers
+// in a millisecond serves some 50 times more calls at once than one after another.
+inline constexpr int kMostWalkThreads = 128;
+
+// The thread counts a walk chose: at its start, the most at once, and at its end.
+struct WalkThreadCounts {
+    int first = 0;
+    int most = 0;
+    int last = 0;
+};
+
+// How many threads walk at once, and whether the file system's calls mostly wait. Now and then a walking
+// thread measures one stretch of its work, the opening and listing of a directory or a run of length queries:
+// how long it ran on a processor, how long it waited for one, and how long it was blocked. While the walk
+// runs at processor speed (a warm disk), as many threads walk as there are cores, as more would only take
+// turns; while it blocks, on a cold disk in its opens and listings or on a share in every call, at least as
+// many walk as a cold disk needs, and more up to the cores divided by the share of the time not blocked, so
+// that the processors stay busy, up to the most the file system allows. Safe from several threads at once.
+class WalkPace {
+public:
+    // fixedThreads > 0: always that many, only measured; otherwise adapted between the cores and most. The
+    // count takes effect on the task arenas of the process, which must be made before.
+    WalkPace(int fixedThreads, int most);
+    WalkPace(const WalkPace&) = delete;
+    WalkPace& operator=(const WalkPace&) = delete;
+
+    // The walk's calls block, as on a cold disk or a share: more threads walk than there are cores.
+    bool CallsBlock() const { return callsBlock_.load(std::memory_order_relaxed); }
+    // Nearly every call waits, as on a share, and not only those that read a disk's blocks: a directory's
+    // lengths are then queried on several threads.
+    bool LengthsAside() const { return lengthsAside_.load(std::memory_order_relaxed); }
+    // Nothing has been decided yet: a directory listed now may judge its own lengths.
+    bool Undecided() const { return !decided_.load(std::memory_order_relaxed); }
+    WalkThreadCounts Counts() const;
+
+    // One stretch of work while it lives, measured when the calling thread's turn has come; a stretch within
+    // one being measured is part of it.
+    class Stretch {
+    public:
+        explicit Stretch(WalkPace* pace);
+        ~Stretch();
+        // Ends the stretch being measured on the calling thread, if any, before a wait that is not the file
+        // system's.
+        static void End();
+        Stretch(const Stretch&) = delete;
+        Stretch& operator=(const Stretch&) = delete;
+
+    private:
+        WalkPace* measuredFor_ = nullptr;
+    };
+
+    // Time spent on a measured stretch, in nanoseconds.
+    struct Spent {
+        int64_t wall = 0;
+        int64_t running = 0;  // on a processor
+        int64_t waiting = 0;  // runnable, waiting for a processor
+    };
+    // Adds a measured stretch, and after a few decides the count anew.
+    void Record(const Spent& spent);
+    // The threads that keep the cores busy when a thread is blocked for that share of its time, and at least
+    // the many a cold disk needs while calls block.
+    static int ThreadsFor(double blockedShare, bool callsBlock, int cores, int most);
+
+private:
+    void SetThreads(int threads);
+
+    const bool adapts_;
+    const int cores_;
+    const int most_;
+    std::atomic<bool> callsBlock_{false};
+    std::atomic<bool> lengthsAside_{false};
+    std::atomic<int64_t> nextStretch_{0};  // when a stretch may be measured next, on the steady clock
+    mutable std::mutex mutex_;
+    std::vector<double> window_;  // blocked shares of the stretches measured since the last decision
+    double previous_ = 0;         // the last decision's mean share
+    int calm_ = 0;                // decisions in a row that found calls hardly blocking while they blocked
+    std::atomic<bool> decided_{false};
+    int threads_ = 0;
+    WalkThreadCounts counts_;
+    std::unique_ptr<tbb::global_control> limit_;
+};
+
 // What a search wants told of a walk as it goes: the base directory's listing, and each of the base's
 // subdirectories (its rows, numbered in listing order) as its whole subtree is done. Calls may come from
 // several threads at once when the walk is threaded.
@@ -92,6 +174,7 @@ struct WalkContext {
     std::atomic<int64_t>* entriesCounted = nullptr;  // every listed name but "." and "..", added in batches
     WalkRows* rows = nullptr;
     char separator = '/';  // the file system's, between the names of a path told to rows
+    WalkPace* pace = nullptr;  // of a parallel walk
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const
@@ -136,8 +219,8 @@ private:
     tbb::global_control workers_;
 };
 
-// Runs body on a task arena of requested threads, or of the walk's own count when requested is 0, and never
-// more than allowed, the most the file system can serve.
-void RunOnWalkThreads(int requested, int allowed, const std::function<void()>& body);
+// Runs body on a task arena of requested threads, or of a count the walk adapts as it goes when requested is
+// 0, and never more than allowed, the most the file system can serve. The counts it chose.
+WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace&)>& body);
 
 }  // namespace murako

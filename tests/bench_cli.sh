@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # murako-bench as scripts use it: a search it cannot make fails with a message, never with a total of 0,
-# and a search made prints its rows, its total and then what could not be read; --version prints the
-# version the package carries. Usage: bench_cli.sh PROGRAM VERSION
+# and a search made prints its rows, its total, then what could not be read and last the thread counts the
+# walk chose; --version prints the version the package carries. Usage: bench_cli.sh PROGRAM VERSION
 set -u
 bench=$1 version=$2
 source "$(dirname "$0")/e2e_tree.sh"
@@ -49,10 +49,11 @@ if [ "$(id -u)" -eq 0 ] && ! grep -q '^unread=1$' <<<"$out"; then
   # Root reads everything, and nobody could not run the program: nothing left to check.
   grep -q '^unread=0$' <<<"$out" || { echo "no unread count: $out"; failures=$((failures + 1)); }
 else
-  tail -n 2 <<<"$out" | head -n 1 | grep -q '^unread=1$' &&
-    tail -n 1 <<<"$out" | grep -qF "unread: $tree/beta/sealed (アクセス権がありません)" ||
-    { echo "the unread place is not on the last lines: $out"; failures=$((failures + 1)); }
+  tail -n 3 <<<"$out" | head -n 1 | grep -q '^unread=1$' &&
+    tail -n 2 <<<"$out" | head -n 1 | grep -qF "unread: $tree/beta/sealed (アクセス権がありません)" ||
+    { echo "the unread place is not before the last line: $out"; failures=$((failures + 1)); }
 fi
+tail -n 1 <<<"$out" | grep -qE '^threads=2 first=2 most=2$' || { echo "no thread counts last: $out"; failures=$((failures + 1)); }
 grep -qE "^total_bytes=18000 entries=5 " <<<"$out" || { echo "wrong total: $out"; failures=$((failures + 1)); }
 chmod 755 "$tree/beta/sealed"
 exit $((failures > 0))
