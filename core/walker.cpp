@@ -1,18 +1,15 @@
 #include "walker.h"
 
+#include "thread_times.h"
+
 #include <tbb/global_control.h>
 #include <tbb/info.h>
 #include <tbb/task_arena.h>
 #include <tbb/task_group.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cinttypes>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -114,29 +111,6 @@ private:
     std::atomic<int64_t>* total_;
     int64_t pending_ = 0;
 };
-
-// The calling thread's time on a processor, and its time waiting for one as the kernel counts it (0 where it
-// does not tell). The kernel's count of the processor time lags behind a running thread; its clock does not.
-WalkPace::Spent ThreadTimes()
-{
-    WalkPace::Spent spent;
-    timespec processor{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &processor);
-    spent.running = processor.tv_sec * 1'000'000'000LL + processor.tv_nsec;
-    const int fd = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        char text[96];
-        const ssize_t read = pread(fd, text, sizeof text - 1, 0);
-        close(fd);
-        int64_t counted = 0;  // the lagging processor time
-        if (read > 0) {
-            text[read] = '\0';
-            if (std::sscanf(text, "%" SCNd64 " %" SCNd64, &counted, &spent.waiting) != 2)
-                spent.waiting = 0;
-        }
-    }
-    return spent;
-}
 
 // The calling thread's measuring: the stretch being measured, and when and how it began.
 struct MeasureTurn {
