@@ -139,6 +139,7 @@ struct RunEvent {
     int64_t size = 0;
     UnreadPlaces unread;
     bool interrupted = false;  // a cancel cut the row's walk short: its 0 counts nothing
+    std::string listedName;    // a subdirectory's name as listed
 };
 
 struct RunState {
@@ -272,7 +273,7 @@ private:
         }
         totalUnread_.Merge(unread);
         post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
-               interrupted});
+               interrupted, names_[row]});
     }
 
     const std::string& basePath_;
@@ -331,6 +332,23 @@ SearchController::~SearchController()
     Shutdown();
 }
 
+void SearchController::SetSortOrder(SortOrder order)
+{
+    order_ = order;
+    if (!Searching())
+        ApplySortOrder();
+}
+
+void SearchController::ApplySortOrder()
+{
+    SkipOnFailure([&] { SortRows(table_, order_, options_.nameRanks); });
+}
+
+std::string SearchController::SearchedPath() const
+{
+    return current_ ? current_->basePath : std::string();
+}
+
 bool SearchController::Searching() const
 {
     return current_ && current_->searching.load();
@@ -346,6 +364,7 @@ void SearchController::Command1_Click()
                                                         units_.GroupSeparator) +
                                           kEntriesSuffix + ProgressSeparator + "中断");
         });
+        ApplySortOrder();
         return;
     }
     StartRun();
@@ -427,6 +446,7 @@ void SearchController::Drain(RunState& run)
             SkipOnFailure([&] { table_.SetRows(2); });
             WriteRow(event);
             run.listingShown = true;
+            shownPath_ = run.basePath;
             break;
         case RunEvent::Kind::Row:
             if (!run.listingShown)
@@ -438,6 +458,8 @@ void SearchController::Drain(RunState& run)
             }
             SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
             WriteRow(event);
+            if (!run.searching.load())
+                ApplySortOrder();  // the cancel ordered the rows before this one came in
             break;
         case RunEvent::Kind::Total:
             if (!run.searching.load())
@@ -447,6 +469,7 @@ void SearchController::Drain(RunState& run)
             run.searching.store(false);
             Present(presentation_, false, kIdleSteps);
             SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
+            ApplySortOrder();
             break;
         }
     }
@@ -456,11 +479,8 @@ void SearchController::WriteRow(const RunEvent& event)
 {
     SkipOnFailure([&] {
         WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
-        RowFacts facts = table_.Facts(event.row);
-        facts.kind = RowKindOf(event.kind);
-        facts.unread = event.unread;
-        facts.interrupted = event.interrupted;
-        table_.SetFacts(event.row, std::move(facts));
+        table_.SetFacts(event.row, RowFacts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
+                                            event.row, event.listedName});
     });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);
