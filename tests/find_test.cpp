@@ -180,6 +180,7 @@ TEST_F(FindTest, HeaderClicksAndShortcutsOrderTheRowsKeepingNumbersAndTheTotalAn
 
 TEST_F(FindTest, DoubleClickOrEnterSearchesARowsSubdirectoryAndBackspaceItsParentWithTheDirectoryListFollowing)
 {
+    fakes::ModalAnswerer answerer;  // a directory that cannot be opened would say so
     MakeTree();
     tree.Dir("bad\xFFname/deep");
     Search(tree.Root());
@@ -204,6 +205,7 @@ TEST_F(FindTest, DoubleClickOrEnterSearchesARowsSubdirectoryAndBackspaceItsParen
     ASSERT_TRUE(Finished());
     EXPECT_EQ(dir->Path(), tree.Path("bad\xFFname"));
     EXPECT_EQ(Names(), (std::vector<std::string>{"[Root Files]", "deep"})) << "both empty: in listing order";
+    EXPECT_TRUE(answerer.messages.empty());
     Key(Qt::Key_Backspace);
     ASSERT_TRUE(Finished());
 

@@ -61,7 +61,7 @@ bool IsFixed(int row, int col)
 
 bool HasBar(const RowFacts& facts)
 {
-    return facts.bytes && !facts.interrupted && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
+    return facts.bytes && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
 }
 
 bool ReadsAsNumber(const QString& text)

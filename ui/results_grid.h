@@ -135,7 +135,8 @@ private:
     GridAnnouncer announcer_;
 };
 
-// Whether a row's bytes count towards the bars: a data row other than the total, walked to its end.
+// Whether a row's bytes count towards the bars: a data row other than the total (a row a cancel cut short
+// holds 0, so it gets none).
 bool HasBar(const RowFacts& facts);
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.
