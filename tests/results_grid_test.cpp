@@ -417,6 +417,23 @@ TEST_F(GridTest, BarsShowEachRowsShareOfTheLargestSoFarAndTheTooltipItsShareOfAF
     EXPECT_EQ(grid.BarWidth(1), (full + 1) / 2);
 }
 
+TEST_F(GridTest, TheContextMenuOpensFromShiftF10OrTheMenuKeyOnTheCurrentCell)
+{
+    AddRow("a", "1 kb");
+    AddRow("b", "2 kb");
+    SetCellText(table, 2, 1, "b");
+    Shown();
+    std::vector<QPoint> asked;
+    grid.contextMenuRequested = [&](QPoint at) { asked.push_back(at); };
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_F10, Qt::ShiftModifier);
+    QTest::keyClick(&grid, Qt::Key_F10);
+    QTest::keyClick(&grid, Qt::Key_Menu);
+    ASSERT_GE(asked.size(), 1u);
+    EXPECT_EQ(asked[0], grid.viewport()->mapToGlobal(grid.CellRect(2, 1).center()));
+    EXPECT_LE(asked.size(), 2u) << "F10 alone is no menu";
+}
+
 TEST_F(GridTest, AHeaderClickAsksForItsColumnsOrderAndTheSortedHeaderShowsItsArrow)
 {
     std::vector<int> clicked;
