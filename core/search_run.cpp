@@ -133,7 +133,7 @@ private:
 };
 
 struct RunEvent {
-    enum class Kind { Listed, Row, Total } kind;
+    enum class Kind { Listed, Row, Total, End } kind;  // End: the walk has let go, nothing follows
     int32_t row = 0;
     std::string name;
     int64_t size = 0;
@@ -152,6 +152,7 @@ struct RunState {
     bool superseded = false;  // a newer run has started: this one writes nothing more
     bool listingShown = false;
     bool rowAfterCancelShown = false;
+    bool totalShown = false;
 
     std::mutex mailboxMutex;
     std::vector<RunEvent> mailbox;
@@ -183,6 +184,7 @@ RowKind RowKindOf(RunEvent::Kind kind)
     case RunEvent::Kind::Listed: return RowKind::RootFiles;
     case RunEvent::Kind::Row: return RowKind::Subdirectory;
     case RunEvent::Kind::Total: return RowKind::Total;
+    case RunEvent::Kind::End: break;
     }
     return RowKind::NotWritten;
 }
@@ -364,7 +366,6 @@ void SearchController::Command1_Click()
                                                         units_.GroupSeparator) +
                                           kEntriesSuffix + ProgressSeparator + "中断");
         });
-        ApplySortOrder();
         return;
     }
     StartRun();
@@ -421,6 +422,7 @@ void SearchController::StartRun()
         } else {
             WalkRun(*run, *fileSystem, *host, false, post);
         }
+        post({RunEvent::Kind::End});
         run->MarkWalkDone();
     };
     if (host_->WalksOnCallingThread())
@@ -458,8 +460,6 @@ void SearchController::Drain(RunState& run)
             }
             SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
             WriteRow(event);
-            if (!run.searching.load())
-                ApplySortOrder();  // the cancel ordered the rows before this one came in
             break;
         case RunEvent::Kind::Total:
             if (!run.searching.load())
@@ -469,7 +469,13 @@ void SearchController::Drain(RunState& run)
             run.searching.store(false);
             Present(presentation_, false, kIdleSteps);
             SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
+            run.totalShown = true;
             ApplySortOrder();
+            break;
+        case RunEvent::Kind::End:
+            // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen.
+            if (!run.totalShown)
+                ApplySortOrder();
             break;
         }
     }

@@ -82,8 +82,9 @@ public:
     // times a second, since the walk itself never posts its progress.
     void ShowProgress();
 
-    // The order of the table's data rows: applied now when no run is busy, else the moment the run ends, and
-    // kept for later runs, whose rows arrive in listing order.
+    // The order of the table's data rows: applied now when no run is busy, else as the run ends (with its total,
+    // or once a cancelled walk has let go, after the row it cut short), and kept for later runs, whose rows
+    // arrive in listing order.
     void SetSortOrder(SortOrder order);
     SortOrder Order() const { return order_; }
 
