@@ -110,6 +110,34 @@ void ResultsTable::SetFacts(int32_t row, RowFacts facts)
         observer_->RowFactsChanged(row);
 }
 
+void ResultsTable::ReorderRows(const std::vector<int32_t>& order)
+{
+    if (order.size() != cells_.size() || (!order.empty() && order[0] != 0))
+        throw TableIndexError("a reorder must keep every row and the header first");
+    std::vector<char> seen(order.size());
+    for (const int32_t from : order) {
+        if (seen.at(static_cast<size_t>(CheckedRow(from))))
+            throw TableIndexError("row " + std::to_string(from) + " is placed twice");
+        seen[static_cast<size_t>(from)] = 1;
+    }
+    std::vector<std::array<std::string, Cols>> cells;
+    std::vector<RowFacts> facts;
+    cells.reserve(order.size());
+    facts.reserve(order.size());
+    int32_t current = row_;
+    for (size_t to = 0; to < order.size(); ++to) {
+        cells.push_back(std::move(cells_[order[to]]));
+        facts.push_back(std::move(facts_[order[to]]));
+        if (order[to] == row_)
+            current = static_cast<int32_t>(to);
+    }
+    cells_ = std::move(cells);
+    facts_ = std::move(facts);
+    row_ = current;
+    if (observer_)
+        observer_->RowsReordered();
+}
+
 int64_t ResultsTable::UnreadCount() const
 {
     int64_t count = 0;

@@ -54,8 +54,10 @@ enum class RowKind : uint8_t { NotWritten, RootFiles, Subdirectory, Total };
 struct RowFacts {
     std::optional<int64_t> bytes;
     RowKind kind = RowKind::NotWritten;
-    UnreadPlaces unread;
+    UnreadPlaces unread{};
     bool interrupted = false;
+    int32_t number = 0;        // the № the row was written with, which tells its place in the listing
+    std::string listedName{};  // a subdirectory's name in the file system's bytes; the shown one may differ
 };
 
 // Told of every change so that a view can follow the model without polling.
@@ -66,6 +68,7 @@ public:
     virtual void CellChanged(int32_t row, int32_t col) = 0;
     virtual void CurrentCellChanged(int32_t row, int32_t col) = 0;
     virtual void RowFactsChanged(int32_t) {}
+    virtual void RowsReordered() {}
 };
 
 // The results table, the program's one store of results: text cells under one fixed header row and one fixed
@@ -108,6 +111,11 @@ public:
     // How many places under the rows could not be read, each counted once: a total row's count is that of
     // every row above it, and without one the rows' counts are summed.
     int64_t UnreadCount() const;
+
+    // Puts the row that stood at order[i] at row i, texts and facts together; the header row stays first and
+    // the current cell stays on the row it was on. Throws TableIndexError, with nothing moved, unless order is a
+    // permutation of the rows that keeps row 0 first.
+    void ReorderRows(const std::vector<int32_t>& order);
 
     void SetObserver(TableObserver* observer) { observer_ = observer; }
 

@@ -133,12 +133,13 @@ private:
 };
 
 struct RunEvent {
-    enum class Kind { Listed, Row, Total } kind;
+    enum class Kind { Listed, Row, Total, End } kind;  // End: the walk has let go, nothing follows
     int32_t row = 0;
-    std::string name;
+    std::string name{};
     int64_t size = 0;
-    UnreadPlaces unread;
+    UnreadPlaces unread{};
     bool interrupted = false;  // a cancel cut the row's walk short: its 0 counts nothing
+    std::string listedName{};  // a subdirectory's name as listed
 };
 
 struct RunState {
@@ -151,6 +152,7 @@ struct RunState {
     bool superseded = false;  // a newer run has started: this one writes nothing more
     bool listingShown = false;
     bool rowAfterCancelShown = false;
+    bool totalShown = false;
 
     std::mutex mailboxMutex;
     std::vector<RunEvent> mailbox;
@@ -182,6 +184,7 @@ RowKind RowKindOf(RunEvent::Kind kind)
     case RunEvent::Kind::Listed: return RowKind::RootFiles;
     case RunEvent::Kind::Row: return RowKind::Subdirectory;
     case RunEvent::Kind::Total: return RowKind::Total;
+    case RunEvent::Kind::End: break;
     }
     return RowKind::NotWritten;
 }
@@ -204,7 +207,8 @@ public:
         finished_.resize(names_.size());
         total_ = listing.filesSize;
         listed_ = true;
-        post_({RunEvent::Kind::Listed, 1, kRootFilesName, listing.filesSize, totalUnread_});
+        post_({.kind = RunEvent::Kind::Listed, .row = 1, .name = kRootFilesName, .size = listing.filesSize,
+               .unread = totalUnread_});
     }
 
     void RowFinished(size_t row, int64_t size) override
@@ -253,8 +257,8 @@ public:
         if (!listed_)
             return;
         if (!cancelled) {
-            post_({RunEvent::Kind::Total, static_cast<int32_t>(names_.size() + 2),
-                   DisplayName(basePath_) + kTotalSuffix, total_, totalUnread_});
+            post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(names_.size() + 2),
+                   .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_});
         } else if (interrupted_ && next_ < names_.size()) {
             PostRow(next_, 0, true);
         }
@@ -272,7 +276,7 @@ private:
         }
         totalUnread_.Merge(unread);
         post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
-               interrupted});
+               interrupted, names_[row]});
     }
 
     const std::string& basePath_;
@@ -331,6 +335,23 @@ SearchController::SearchController(ResultsTable& table, SearchPresentation& pres
 SearchController::~SearchController()
 {
     Shutdown();
+}
+
+void SearchController::SetSortOrder(SortOrder order)
+{
+    order_ = order;
+    if (!Searching())
+        ApplySortOrder();
+}
+
+void SearchController::ApplySortOrder()
+{
+    SkipOnFailure([&] { SortRows(table_, order_, options_.nameRanks); });
+}
+
+std::string SearchController::SearchedPath() const
+{
+    return current_ ? current_->basePath : std::string();
 }
 
 bool SearchController::Searching() const
@@ -409,6 +430,7 @@ void SearchController::StartRun()
         }
         if (walkThreads)
             walkThreads(counts);
+        post({.kind = RunEvent::Kind::End});
         run->MarkWalkDone();
     };
     if (host_->WalksOnCallingThread())
@@ -434,6 +456,7 @@ void SearchController::Drain(RunState& run)
             SkipOnFailure([&] { table_.SetRows(2); });
             WriteRow(event);
             run.listingShown = true;
+            shownPath_ = run.basePath;
             break;
         case RunEvent::Kind::Row:
             if (!run.listingShown)
@@ -454,6 +477,13 @@ void SearchController::Drain(RunState& run)
             run.searching.store(false);
             Present(presentation_, false, kIdleSteps);
             SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
+            run.totalShown = true;
+            ApplySortOrder();
+            break;
+        case RunEvent::Kind::End:
+            // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen.
+            if (!run.totalShown)
+                ApplySortOrder();
             break;
         }
     }
@@ -463,11 +493,8 @@ void SearchController::WriteRow(const RunEvent& event)
 {
     SkipOnFailure([&] {
         WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
-        RowFacts facts = table_.Facts(event.row);
-        facts.kind = RowKindOf(event.kind);
-        facts.unread = event.unread;
-        facts.interrupted = event.interrupted;
-        table_.SetFacts(event.row, std::move(facts));
+        table_.SetFacts(event.row, RowFacts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
+                                            event.row, event.listedName});
     });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);

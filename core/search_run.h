@@ -12,6 +12,7 @@
 #include "file_system.h"
 #include "run_host.h"
 #include "results_table.h"
+#include "row_order.h"
 #include "size_units.h"
 
 namespace murako {
@@ -65,6 +66,7 @@ public:
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
         // Told on the walking thread, as the walk ends, of the thread counts it chose.
         std::function<void(const WalkThreadCounts& counts)> walkThreads{};
+        NameRanks nameRanks = RanksInByteOrder;  // the user's collation, for ordering rows by name
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.
@@ -83,6 +85,17 @@ public:
     // times a second, since the walk itself never posts its progress.
     void ShowProgress();
 
+    // The order of the table's data rows: applied now when no run is busy, else as the run ends (with its total,
+    // or once a cancelled walk has let go, after the row it cut short), and kept for later runs, whose rows
+    // arrive in listing order.
+    void SetSortOrder(SortOrder order);
+    SortOrder Order() const { return order_; }
+
+    // The directory whose rows the table shows, ending in "/"; empty before any run has shown its listing.
+    const std::string& ShownPath() const { return shownPath_; }
+    // The directory of the last run started, ending in "/"; empty before the first.
+    std::string SearchedPath() const;
+
     // The current run's busy flag.
     bool Searching() const;
     const SizeUnits& Units() const { return units_; }
@@ -96,6 +109,7 @@ private:
     void StartRun();
     void Drain(RunState& run);
     void WriteRow(const RunEvent& event);
+    void ApplySortOrder();
     std::string Summary(const RunState& run, const UnreadPlaces& unread) const;
     void ReapFinishedWorkers();
 
@@ -105,6 +119,8 @@ private:
     std::shared_ptr<FileSystem> fileSystem_;
     Options options_;
     SizeUnits units_;
+    SortOrder order_;
+    std::string shownPath_;
     std::shared_ptr<HostLink> host_;
     std::shared_ptr<bool> alive_;  // queued UI calls of runs check it, since they may outlive the controller
     std::shared_ptr<RunState> current_;

@@ -174,10 +174,12 @@ TEST_F(ReaderTest, AFinishedSearchReadsAsATableCellByCellUnderItsColumnHeaders)
         }
     }
     EXPECT_EQ(gridTable->cellAt(1, 2)->tableCellInterface()->rowHeaderCells()[0]->text(QAccessible::Name), "2");
-    // A size's exact byte count, a tooltip on the screen, is the cell's description.
+    // A size's exact byte count and its share of the total, a tooltip on the screen, is the cell's description.
     const QString bytes = gridTable->cellAt(0, 2)->text(QAccessible::Description);
-    EXPECT_TRUE(bytes.endsWith(" バイト")) << bytes.toStdString();
-    EXPECT_EQ(bytes.chopped(4).remove(QRegularExpression("[^0-9]")), "3000");
+    EXPECT_TRUE(bytes.endsWith(" バイト（全体の 23.1 %）")) << bytes.toStdString();
+    EXPECT_EQ(bytes.section(QStringLiteral(" "), 0, 0).remove(QRegularExpression("[^0-9]")), "3000");
+    EXPECT_EQ(gridTable->cellAt(3, 2)->text(QAccessible::Description).count(QStringLiteral("全体")), 0)
+        << "the total is no share of itself";
     EXPECT_EQ(gridTable->cellAt(0, 1)->text(QAccessible::Description), "") << "a name that fits says nothing more";
     EXPECT_EQ(gridTable->cellAt(4, 0), nullptr);
     EXPECT_EQ(gridTable->cellAt(0, 3), nullptr);
@@ -271,6 +273,33 @@ TEST_F(ReaderTest, ANewSearchLeavesNothingStaleInTheCellsAReaderHolds)
         return entry.type == QAccessible::NameChanged && entry.row == 0 && entry.col == 2 && entry.name == "0 Mb";
     })) << "a reader holding the old size is told of the new one";
     EXPECT_TRUE(Grid()->accessibleDescription().isEmpty()) << "no row text kept beside the cells";
+}
+
+TEST_F(ReaderTest, ANewOrderIsHeardFromTheSortedHeaderAndTheRowsAreReadAgain)
+{
+    TempTree tree;
+    tree.File("small/x", 1024);
+    tree.File("large/x", 4096);
+    Search(tree.Root());
+    ShowAndFocusGrid();
+    QAccessibleInterface* sizeHeader = Accessible("Grid1")->child(2);
+    EXPECT_EQ(sizeHeader->text(QAccessible::Description), "") << "the listing order is no sort";
+    events.clear();
+
+    QTest::keyClick(Grid(), Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(sizeHeader->text(QAccessible::Name), "サイズ") << "the header's text stays";
+    EXPECT_EQ(sizeHeader->text(QAccessible::Description), "降順に並べ替え");
+    EXPECT_EQ(GridTable()->cellAt(0, 1)->text(QAccessible::Name), "large");
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Heard& entry) {
+        return entry.type == QAccessible::DescriptionChanged && entry.role == QAccessible::ColumnHeader &&
+               entry.name == "サイズ" && entry.description == "降順に並べ替え";
+    })) << "a reader is told of the header's new state";
+    EXPECT_TRUE(WaitUntil([&] {
+        return std::any_of(events.begin(), events.end(), [&](const Heard& entry) {
+            return entry.type == QAccessible::TableModelChanged && entry.object == Grid() &&
+                   entry.change == QAccessibleTableModelChangeEvent::ModelReset;
+        });
+    })) << "and that every row may have changed";
 }
 
 TEST_F(ReaderTest, RowsArrivingOverSeveralFramesAreAnnouncedAsInsertedEachOnceWithoutAGap)

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
+#include <QKeySequence>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPrintDialog>
@@ -117,6 +118,12 @@ QByteArray LocaleVariables()
     for (const char* variable : {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LC_MESSAGES", "LANG"})
         values += variable + QByteArray(qEnvironmentVariableIsSet(variable) ? "=" + qgetenv(variable) : "") + ";";
     return values;
+}
+
+TEST(DialogTexts, TheGridsMenuNamesItsShortcutKeysRight)
+{
+    EXPECT_EQ(QKeySequence(Qt::Key_Backspace).toString(QKeySequence::NativeText), "Backspace");
+    EXPECT_EQ(QKeySequence(Qt::CTRL | Qt::Key_C).toString(QKeySequence::NativeText), "Ctrl+C");
 }
 
 TEST(DialogTexts, TheCLibraryAndTheWindowSystemKeepTheUsersLocale)

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "field_fitting.h"
+#include "row_order.h"
+#include "size_units.h"
 #include "table_rows.h"
 
 namespace murako {
@@ -145,6 +147,29 @@ TEST(PrintReport, CutsLongNumbersAndNamesAtTheEndOfTheirFields)
     EXPECT_EQ(texts[6].text, u"C:\\" + std::u16string(56, u'x') + u"\\" + u"　");
     EXPECT_EQ(texts[7].text, Spaces(3) + u"2,097,152 kb　");
     EXPECT_EQ(texts[7].x1, 1500 + 67 * kColumn);
+}
+
+TEST(PrintReport, RowsPrintInTheOrderShownEachWithItsOwnNumber)
+{
+    ResultsTable table;
+    InitGrid(table);
+    const SizeUnits units{1024, "kb", ","};
+    const std::vector<std::pair<std::string, int64_t>> rows{{"[Root Files]", 10}, {"small", 2048}, {"large", 9216}};
+    for (int32_t row = 1; row <= 3; ++row) {
+        table.SetRows(row + 1);
+        WriteResultRow(table, units, row, row, rows[row - 1].first, rows[row - 1].second);
+        table.SetFacts(row, {.bytes = rows[row - 1].second, .kind = row == 1 ? RowKind::RootFiles : RowKind::Subdirectory});
+    }
+    SortRows(table, {SortColumn::Size, false}, RanksInByteOrder);
+    RecordingPrinter printer;
+    PrintReport(table, printer, kDate);
+
+    const std::vector<Event> texts = printer.Of(Event::Text);
+    ASSERT_EQ(texts.size(), 2 + 4 * 3u);
+    EXPECT_EQ(texts[5].text, u"  3　");
+    EXPECT_EQ(texts[6].text.substr(0, 5), u"large");
+    EXPECT_EQ(texts[8].text, u"  2　");
+    EXPECT_EQ(texts[11].text, u"  1　");
 }
 
 TEST(PrintReport, ASizeLongerThanItsFieldWidensTheFieldOnEveryRowAndMovesTheRuleLeft)

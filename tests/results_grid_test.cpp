@@ -363,3 +363,101 @@ TEST_F(GridTest, UnreadRowsAreMarkedInTheNumberCellAndSayWhereInTheirTooltip)
 
 }  // namespace
 }  // namespace murako
+
+namespace murako {
+namespace {
+
+// A row as a run writes it: texts, bytes and kind.
+void WriteRow(ResultsTable& table, const std::string& name, int64_t bytes, RowKind kind = RowKind::Subdirectory)
+{
+    const int32_t row = table.Rows();
+    table.SetRows(row + 1);
+    WriteResultRow(table, SizeUnits{1024, "kb", ","}, row, row, name, bytes);
+    table.SetFacts(row, RowFacts{bytes, kind, {}, false, row, name});
+}
+
+TEST_F(GridTest, BarsShowEachRowsShareOfTheLargestSoFarAndTheTooltipItsShareOfAFinishedTotal)
+{
+    table.SetRows(1);
+    WriteRow(table, "[Root Files]", 1000, RowKind::RootFiles);
+    WriteRow(table, "a", 4000);
+    Shown();
+    const int full = grid.CellRect(1, 2).width() - 1;
+    EXPECT_EQ(grid.BarWidth(2), full);
+    EXPECT_EQ(grid.BarWidth(1), (full + 2) / 4);
+    WriteRow(table, "b", 8000);
+    Shown();
+    EXPECT_EQ(grid.BarWidth(3), full) << "the bars follow the largest row so far";
+    EXPECT_EQ(grid.BarWidth(2), (full + 1) / 2);
+    EXPECT_EQ(grid.CellToolTip(3, 2), "8,000 バイト") << "no share before the total";
+    WriteRow(table, "empty", 0);
+    WriteRow(table, "/base/合計", 13000, RowKind::Total);
+    const QImage image = Shown();
+    EXPECT_EQ(grid.BarWidth(4), 0);
+    EXPECT_EQ(grid.BarWidth(5), 0) << "the total gets none";
+    EXPECT_EQ(grid.CellToolTip(3, 2), "8,000 バイト（全体の 61.5 %）");
+    EXPECT_EQ(grid.CellToolTip(5, 2), "13,000 バイト");
+
+    // Drawn behind the text in the highlight colour, lightly; the cell beyond the bar stays plain.
+    const QRect half = grid.CellRect(2, 2);
+    const QColor bar = image.pixelColor(half.left() + 1, half.bottom() - 3);
+    const QColor plain = image.pixelColor(half.right() - 2, half.bottom() - 3);
+    EXPECT_EQ(plain, Role(QPalette::Base));
+    EXPECT_NE(bar, plain);
+    const QColor highlight = Role(QPalette::Highlight);
+    EXPECT_LT(std::abs(bar.blue() - (plain.blue() * 191 + highlight.blue() * 64) / 255), 3);
+
+    // A new search starts the bars again from its own rows.
+    table.SetRows(2);
+    WriteResultRow(table, SizeUnits{1024, "kb", ","}, 1, 1, "[Root Files]", 5);
+    table.SetFacts(1, RowFacts{5, RowKind::RootFiles, {}, false, 1, {}});
+    WriteRow(table, "small", 10);
+    Shown();
+    EXPECT_EQ(grid.BarWidth(2), full);
+    EXPECT_EQ(grid.BarWidth(1), (full + 1) / 2);
+}
+
+TEST_F(GridTest, TheContextMenuOpensFromShiftF10OrTheMenuKeyOnTheCurrentCell)
+{
+    AddRow("a", "1 kb");
+    AddRow("b", "2 kb");
+    SetCellText(table, 2, 1, "b");
+    Shown();
+    std::vector<QPoint> asked;
+    grid.contextMenuRequested = [&](QPoint at) { asked.push_back(at); };
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_F10, Qt::ShiftModifier);
+    QTest::keyClick(&grid, Qt::Key_F10);
+    QTest::keyClick(&grid, Qt::Key_Menu);
+    ASSERT_GE(asked.size(), 1u);
+    EXPECT_EQ(asked[0], grid.viewport()->mapToGlobal(grid.CellRect(2, 1).center()));
+    EXPECT_LE(asked.size(), 2u) << "F10 alone is no menu";
+}
+
+TEST_F(GridTest, AHeaderClickAsksForItsColumnsOrderAndTheSortedHeaderShowsItsArrow)
+{
+    std::vector<int> clicked;
+    grid.headerClicked = [&](int col) { clicked.push_back(col); };
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(0, 2).center());
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(0, 0).center());
+    const QPoint border(grid.CellRect(0, 1).right() + 1, grid.CellRect(0, 1).center().y());
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, border);
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(1, 1).center());
+    EXPECT_EQ(clicked, (std::vector<int>{2, 0})) << "neither a border nor a data row sorts";
+
+    const QImage listing = Shown();
+    grid.ShowSortOrder({SortColumn::Size, false});
+    const QRect arrow = grid.SortArrowRect(2);
+    ASSERT_FALSE(arrow.isEmpty());
+    EXPECT_TRUE(grid.CellRect(0, 2).contains(arrow)) << "inside its header cell";
+    const QImage down = Shown();
+    EXPECT_NE(down.copy(arrow), listing.copy(arrow));
+    EXPECT_EQ(down.pixelColor(arrow.center().x(), arrow.top() + 1), Role(QPalette::ButtonText)) << "▼: wide at the top";
+    grid.ShowSortOrder({SortColumn::Size, true});
+    EXPECT_EQ(Shown().pixelColor(arrow.center().x(), arrow.bottom() - 1), Role(QPalette::ButtonText)) << "▲";
+    EXPECT_EQ(grid.CellNotes(0, 2), "昇順に並べ替え");
+    EXPECT_EQ(grid.CellNotes(0, 1), "");
+}
+
+}  // namespace
+}  // namespace murako

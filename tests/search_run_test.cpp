@@ -632,3 +632,93 @@ TEST(SearchRunThreads, AListingWaitsForItsLengthQueriesToCatchUp)
 
 }  // namespace
 }  // namespace murako
+
+namespace murako {
+namespace {
+
+TEST_P(SearchRunModes, RowsArriveInListingOrderAndTheChosenOrderComesWhenTheRunEnds)
+{
+    SearchController& run = Controller();
+    run.SetSortOrder({SortColumn::Size, false});
+    Rows midRun;
+    fs.At("/base/sub2").whenListed = [&] { midRun = DataRows(); };
+    run.Command1_Click();
+    if (Serial()) {
+        EXPECT_EQ(midRun, (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}, {"3", ".dotdir", "2 kb"}}));
+    }
+    const Rows bySize{{"2", "sub1", "75 kb"}, {"1", "[Root Files]", "2 kb"}, {"3", ".dotdir", "2 kb"},
+                      {"4", "sub2", "0 kb"},  {"5", "/base/合計", "79 kb"}};
+    EXPECT_EQ(DataRows(), bySize);
+    EXPECT_EQ(table.Row(), 5) << "the total stays the current row";
+
+    // The next search keeps the order; a change during it waits for its end.
+    midRun.clear();
+    fs.At("/base/sub2").whenListed = [&] {
+        midRun = DataRows();
+        run.SetSortOrder({SortColumn::Size, true});
+    };
+    run.Command1_Click();
+    if (Serial()) {
+        EXPECT_EQ(midRun, (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}, {"3", ".dotdir", "2 kb"}}));
+    }
+    EXPECT_EQ(DataRows(), (Rows{{"4", "sub2", "0 kb"}, {"3", ".dotdir", "2 kb"}, {"1", "[Root Files]", "2 kb"},
+                                {"2", "sub1", "75 kb"}, {"5", "/base/合計", "79 kb"}}));
+    run.SetSortOrder({SortColumn::Number, false});
+    EXPECT_EQ(DataRows(), kFullTable) << "an idle window orders at once";
+}
+
+TEST_P(SearchRunModes, ACancelOrdersTheRowsSoFarAndTheInterruptedRowThatFollowsIt)
+{
+    SearchController& run = Controller();
+    run.SetSortOrder({SortColumn::Size, true});
+    fs.At("/base/sub1").whenListed = [&] { run.Command1_Click(); };
+    run.Command1_Click();
+    EXPECT_EQ(DataRows(), (Rows{{"2", "sub1", "0 kb"}, {"1", "[Root Files]", "2 kb"}}));
+    EXPECT_TRUE(table.Facts(1).interrupted);
+}
+
+TEST_F(SearchRunTest, ACancelAfterSomeRowsOrdersThemOnceTheWalkHasLetGo)
+{
+    SearchController& run = Controller();
+    run.SetSortOrder({SortColumn::Size, false});
+    Rows atCancel;
+    host.atYield[16] = [&] {
+        run.Command1_Click();
+        atCancel = DataRows();
+    };
+    run.Command1_Click();
+    EXPECT_EQ(atCancel, (Rows{{"1", "[Root Files]", "2 kb"}, {"2", "sub1", "75 kb"}})) << "the walk still held on";
+    EXPECT_EQ(DataRows(), (Rows{{"2", "sub1", "75 kb"}, {"1", "[Root Files]", "2 kb"}}));
+}
+
+TEST_F(SearchRunTest, AnOrderChosenDuringACancelledListingOrdersThePreviousTable)
+{
+    SearchController& run = Controller();
+    run.Command1_Click();
+    host.yields = 0;
+    host.atYield[2] = [&] {
+        run.SetSortOrder({SortColumn::Size, false});
+        run.Command1_Click();
+    };
+    run.Command1_Click();
+    EXPECT_EQ(DataRows().front(), (Row{"2", "sub1", "75 kb"}));
+}
+
+TEST_P(SearchRunModes, TheShownPathIsTheDirectoryOfTheRowsInTheTable)
+{
+    SearchController& run = Controller();
+    EXPECT_EQ(run.ShownPath(), "");
+    run.Command1_Click();
+    EXPECT_EQ(run.ShownPath(), "/base/");
+    EXPECT_EQ(table.Facts(3).listedName, ".dotdir");
+    EXPECT_EQ(table.Facts(3).number, 3);
+    choices.path = "/base/sub1";
+    host.yields = 0;
+    host.atYield[1] = [&] { run.Command1_Click(); };
+    run.Command1_Click();
+    EXPECT_EQ(run.ShownPath(), "/base/") << "a cancel during the listing leaves the last table";
+    EXPECT_EQ(run.SearchedPath(), "/base/sub1/");
+}
+
+}  // namespace
+}  // namespace murako

@@ -2,8 +2,18 @@
 
 #include "print_results_table.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QCollator>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QSaveFile>
+#include <QStorageInfo>
 #include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -20,6 +30,8 @@
 #include <QTranslator>
 #include <algorithm>
 #include <atomic>
+#include <numeric>
+#include <cerrno>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -31,6 +43,7 @@
 #include "dir_list.h"
 #include "drive_list.h"
 #include "results_grid.h"
+#include "rows_as_text.h"
 #include "twips.h"
 
 namespace murako {
@@ -86,7 +99,63 @@ void RegisterFontSubstitutes()
     });
 }
 
+SearchController::Options WithCollation(SearchController::Options options)
+{
+    options.nameRanks = CollatedRanks;
+    return options;
+}
+
+QString FromPath(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// Why a save failed, as the user can act on it; the system's own words where nothing more is known.
+QString WhyNotWritten(const QString& path, const QSaveFile& file, qint64 size)
+{
+    const QFileInfo target(path);
+    const QFileInfo folder(target.absolutePath());
+    const QStorageInfo volume(folder.absoluteFilePath());
+    if (!folder.isDir())
+        return QStringLiteral("保存先のフォルダーがありません。");
+    if (volume.isValid() && volume.isReadOnly())
+        return QStringLiteral("保存先は読み取り専用です。");
+    if (!folder.isWritable() || (target.exists() && !target.isWritable()))
+        return QStringLiteral("保存先に書き込む権限がありません。");
+    if (volume.isValid() && volume.bytesAvailable() < size)
+        return QStringLiteral("ディスクの空きが足りません。");
+    return file.errorString();
+}
+
 }  // namespace
+
+std::vector<int32_t> CollatedRanks(const std::vector<std::string>& names)
+{
+    QCollator collator(QLocale(QLocale::Japanese, QLocale::Japan));
+    collator.setNumericMode(true);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(names.size());
+    for (const std::string& name : names)
+        keys.push_back(collator.sortKey(QString::fromStdString(name)));
+    std::vector<int32_t> byName(names.size());
+    std::iota(byName.begin(), byName.end(), 0);
+    std::sort(byName.begin(), byName.end(), [&](int32_t a, int32_t b) { return keys[a].compare(keys[b]) < 0; });
+    std::vector<int32_t> ranks(names.size());
+    for (size_t i = 0; i < byName.size(); ++i)
+        ranks[byName[i]] = i > 0 && keys[byName[i]].compare(keys[byName[i - 1]]) == 0 ? ranks[byName[i - 1]]
+                                                                                   : static_cast<int32_t>(i);
+    return ranks;
+}
+
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    reason = WhyNotWritten(path, file, bytes.size());
+    file.cancelWriting();
+    return false;
+}
 
 QTranslator* LoadQtJapaneseTranslations()
 {
@@ -139,7 +208,7 @@ QString FitParts(const QString& text, const QString& separator, const QFontMetri
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
     : QWidget(parent),
-      controller_(table_, *this, *this, std::move(fileSystem), *this, std::move(options))
+      controller_(table_, *this, *this, std::move(fileSystem), *this, WithCollation(std::move(options)))
 {
     RegisterFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
@@ -147,6 +216,7 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     setFixedSize(Px(ClientWidthTwips), Px(ClientHeightTwips));
     CreateControls();
     SetTabOrder();
+    CreateGridActions();
     ShowStartDirectory();
     Connect();
     controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
@@ -287,6 +357,35 @@ void Form1::Connect()
     connect(Command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(Command3, &QPushButton::clicked, this, [this] { Command3_Click(); });
     connect(Drive1, &QComboBox::currentIndexChanged, this, [this] { Drive1_Change(); });
+    Grid1->headerClicked = [this](int col) { Grid1_HeaderClick(col); };
+    Grid1->rowActivated = [this](int32_t row) { Grid1_DblClick(row); };
+    Grid1->contextMenuRequested = [this](QPoint at) { Grid1_ContextMenu(at); };
+}
+
+void Form1::CreateGridActions()
+{
+    // Shortcuts of the grid alone, and the entries of its context menu.
+    auto add = [this](const QString& text, const QList<QKeySequence>& keys, std::function<void()> run) {
+        auto* action = new QAction(text, Grid1);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        Grid1->addAction(action);
+        connect(action, &QAction::triggered, this, std::move(run));
+        return action;
+    };
+    sortByNumber_ = add(QStringLiteral("№ の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
+                        [this] { SortBy(SortColumn::Number); });
+    sortByName_ = add(QStringLiteral("名前の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_2)},
+                      [this] { SortBy(SortColumn::Name); });
+    sortBySize_ = add(QStringLiteral("サイズの順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_3)},
+                      [this] { SortBy(SortColumn::Size); });
+    goDown_ = add(QStringLiteral("このディレクトリを検索"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)},
+                  [this] { GoDown(table_.Row()); });
+    goUp_ = add(QStringLiteral("上のディレクトリを検索"), {QKeySequence(Qt::Key_Backspace)}, [this] { GoUp(); });
+    copy_ = add(QStringLiteral("コピー"), QKeySequence::keyBindings(QKeySequence::Copy), [this] { CopyRows(); });
+    saveCsv_ = add(QStringLiteral("CSV ファイルに保存..."), {}, [this] { SaveCsv(); });
+    for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_})
+        sort->setCheckable(true);
 }
 
 Form1::~Form1()
@@ -339,6 +438,119 @@ void Form1::Drive1_Change()
     // keeps the directory it showed.
     QMessageBox::warning(this, QStringLiteral("Murako"),
                          QStringLiteral("%1 を読み取れません。").arg(Drive1->Drive()));
+}
+
+void Form1::Grid1_HeaderClick(int col)
+{
+    SortBy(static_cast<SortColumn>(col));
+}
+
+void Form1::Grid1_DblClick(int32_t row)
+{
+    GoDown(row);
+}
+
+void Form1::Grid1_ContextMenu(QPoint at)
+{
+    const SortColumn sorted = controller_.Order().column;
+    sortByNumber_->setChecked(sorted == SortColumn::Number);
+    sortByName_->setChecked(sorted == SortColumn::Name);
+    sortBySize_->setChecked(sorted == SortColumn::Size);
+    goDown_->setEnabled(CanGoDown(table_.Row()));
+    goUp_->setEnabled(ParentToSearch().has_value());
+    QMenu menu(this);
+    menu.addActions({sortByNumber_, sortByName_, sortBySize_});
+    menu.addSeparator();
+    menu.addActions({goDown_, goUp_});
+    menu.addSeparator();
+    menu.addActions({copy_, saveCsv_});
+    menu.exec(at);
+    // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
+    goDown_->setEnabled(true);
+    goUp_->setEnabled(true);
+}
+
+void Form1::SortBy(SortColumn column)
+{
+    controller_.SetSortOrder(NextOrder(controller_.Order(), column));
+    Grid1->ShowSortOrder(controller_.Order());
+}
+
+bool Form1::CanGoDown(int32_t row) const
+{
+    return !controller_.Searching() && !controller_.ShownPath().empty() && row >= ResultsTable::FixedRows &&
+           row < table_.Rows() && table_.Facts(row).kind == RowKind::Subdirectory;
+}
+
+void Form1::GoDown(int32_t row)
+{
+    if (CanGoDown(row))
+        SearchDirectory(controller_.ShownPath() + table_.Facts(row).listedName);
+}
+
+std::optional<std::string> Form1::ParentToSearch() const
+{
+    std::string searched = controller_.SearchedPath();
+    while (searched.size() > 1 && searched.back() == '/')
+        searched.pop_back();
+    if (controller_.Searching() || searched.empty() || searched == "/")
+        return std::nullopt;
+    const size_t slash = searched.rfind('/');
+    std::string parent = slash == 0 ? std::string("/") : searched.substr(0, slash);
+    // A volume's root has its parent on another volume.
+    if (Drive1->IndexOfVolume(FromPath(searched)) != Drive1->IndexOfVolume(FromPath(parent)))
+        return std::nullopt;
+    return parent;
+}
+
+void Form1::GoUp()
+{
+    if (const std::optional<std::string> parent = ParentToSearch())
+        SearchDirectory(*parent);
+}
+
+void Form1::SearchDirectory(const std::string& path)
+{
+    if (!Dir1->SetPath(path)) {
+        QMessageBox::warning(this, QStringLiteral("Murako"), QStringLiteral("%1 を開けません。").arg(FromPath(path)));
+        return;
+    }
+    Drive1->ShowVolumeOf(FromPath(Dir1->Path()));
+    Command1_Click();
+}
+
+std::vector<int32_t> Form1::RowsToCopy() const
+{
+    std::vector<int32_t> rows = Grid1->SelectedRows();
+    if (!rows.empty())
+        return rows;
+    for (int32_t row = ResultsTable::FixedRows; row < table_.Rows(); ++row)
+        if (table_.Facts(row).kind != RowKind::NotWritten)
+            rows.push_back(row);
+    return rows;
+}
+
+void Form1::CopyRows()
+{
+    QApplication::clipboard()->setText(QString::fromStdString(RowsAsText(table_, RowsToCopy(), TextFormat::Tsv)));
+}
+
+void Form1::SaveCsv()
+{
+    const std::vector<int32_t> rows = RowsToCopy();
+    std::string shown = controller_.ShownPath();
+    while (shown.size() > 1 && shown.back() == '/')
+        shown.pop_back();
+    const QString name = shown.size() > 1 ? FromPath(shown.substr(shown.rfind('/') + 1)) : QStringLiteral("Murako");
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("CSV ファイルに保存"), QDir::home().filePath(name + QStringLiteral(".csv")),
+        QStringLiteral("CSV ファイル (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty())
+        return;
+    QString reason;
+    if (!WriteWholeFile(path, QByteArray::fromStdString(RowsAsText(table_, rows, TextFormat::Csv)), reason))
+        QMessageBox::warning(this, QStringLiteral("Murako"),
+                             QStringLiteral("%1 に保存できませんでした。\n%2").arg(path, reason));
 }
 
 bool Form1::event(QEvent* event)

@@ -5,11 +5,14 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "results_table.h"
 #include "search_run.h"
 
+class QAction;
 class QGroupBox;
 class QTranslator;
 class QLabel;
@@ -35,6 +38,13 @@ QTranslator* LoadQtJapaneseTranslations();
 // Gives the program Japanese dates and numbers, whatever the system's locale: in the file chooser, which
 // reads the system's, too. Call before the application object is made.
 void UseJapaneseLocale();
+
+// Each name's rank in the Japanese collation, numbers by their value.
+std::vector<int32_t> CollatedRanks(const std::vector<std::string>& names);
+
+// Writes bytes to path through a temporary file beside it that takes the file's place only when it is whole,
+// so that a failure leaves no file, or the old one as it was; false with the reason, in Japanese, on failure.
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason);
 
 // The main window: every control, the search button bound to the search run, and the exit.
 class Form1 : public QWidget, private SearchPresentation, private SearchChoices, private RunHost {
@@ -68,6 +78,23 @@ private:
     void Command2_Click();
     void Command3_Click();
     void Drive1_Change();
+    void Grid1_HeaderClick(int col);
+    void Grid1_DblClick(int32_t row);
+    void Grid1_ContextMenu(QPoint at);
+
+    void CreateGridActions();
+    void SortBy(SortColumn column);
+    // Opens the row's subdirectory in the directory list and searches it, as a user would by hand.
+    void GoDown(int32_t row);
+    // Searches the parent of the directory last searched, unless that is a volume's root.
+    void GoUp();
+    bool CanGoDown(int32_t row) const;
+    std::optional<std::string> ParentToSearch() const;
+    void SearchDirectory(const std::string& path);
+    // The selected rows, or every written data row when none is selected.
+    std::vector<int32_t> RowsToCopy() const;
+    void CopyRows();
+    void SaveCsv();
 
     void SetSearchCaption(const std::string& caption) override;
     void SetExitVisible(bool visible) override;
@@ -104,6 +131,13 @@ private:
     QLabel* statusPanel_;
     QLabel* progressPanel_;
     QTimer progressTimer_;
+    QAction* sortByNumber_;
+    QAction* sortByName_;
+    QAction* sortBySize_;
+    QAction* goDown_;
+    QAction* goUp_;
+    QAction* copy_;
+    QAction* saveCsv_;
     bool busyPointer_ = false;
     SearchController controller_;
 };

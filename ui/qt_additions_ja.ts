@@ -1,7 +1,15 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
-<!-- Japanese for the texts of Qt's own dialogs that Qt's Japanese translation leaves in English. -->
+<!-- Japanese for the texts of Qt's own dialogs that Qt's Japanese translation leaves in English, and key names
+     it misspells ("Backspae" in the grid's context menu). -->
 <TS version="2.1" language="ja_JP">
+<context>
+    <name>QShortcut</name>
+    <message>
+        <source>Backspace</source>
+        <translation>Backspace</translation>
+    </message>
+</context>
 <context>
     <name>QPrintSettingsOutput</name>
     <message>

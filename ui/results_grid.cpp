@@ -1,5 +1,6 @@
 #include "results_grid.h"
 
+#include <QContextMenuEvent>
 #include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "size_units.h"
 #include "tool_tips.h"
@@ -28,6 +30,10 @@ constexpr int BorderGrip = 3;  // pixels either side of a header border that sta
 const QColor UnreadMark(208, 64, 0);
 const QColor InterruptedMark(128, 128, 128);
 constexpr int UnreadMarkTwips = 90;
+constexpr int BarAlpha = 64;  // of 255: the text over a bar reads as on a plain cell
+constexpr int ArrowTwips = 90;
+constexpr int ArrowGap = 3;  // pixels between a header's text and its arrow
+constexpr int SizeColumn = 2;
 
 Qt::Alignment ToQt(Alignment alignment, const QString& text)
 {
@@ -52,6 +58,11 @@ bool IsFixed(int row, int col)
 }
 
 }  // namespace
+
+bool HasBar(const RowFacts& facts)
+{
+    return facts.bytes && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
+}
 
 bool ReadsAsNumber(const QString& text)
 {
@@ -83,11 +94,87 @@ ResultsGrid::~ResultsGrid()
 void ResultsGrid::RowsChanged(int32_t rows)
 {
     announcer_.RowsChanged(rows);
-    // Dropped rows may have held the widest texts: measure again from scratch at the next frame.
-    if (rows < measuredRows_)
+    // Dropped rows may have held the widest texts or the largest size: measure again at the next frame.
+    if (rows < measuredRows_) {
         measureStale_ = true;
+        largestStale_ = true;
+    }
     measuredRows_ = rows;
+    ClearSelection();
     ScheduleRepaint();
+}
+
+void ResultsGrid::RowsReordered()
+{
+    ClearSelection();
+    announcer_.RowsReordered();
+    followCurrentCell_ = true;
+    ScheduleRepaint();
+}
+
+void ResultsGrid::ClearSelection()
+{
+    selectionAnchor_.reset();
+}
+
+std::vector<int32_t> ResultsGrid::SelectedRows() const
+{
+    std::vector<int32_t> rows;
+    if (!selectionAnchor_ || table_.Row() < ResultsTable::FixedRows)
+        return rows;
+    const int32_t last = std::min(table_.Rows() - 1, std::max(*selectionAnchor_, table_.Row()));
+    for (int32_t row = std::min(*selectionAnchor_, table_.Row()); row <= last; ++row)
+        rows.push_back(row);
+    return rows;
+}
+
+void ResultsGrid::FindLargestRow()
+{
+    largestBytes_ = 0;
+    for (int32_t row = ResultsTable::FixedRows; row < table_.Rows(); ++row)
+        NoteLargest(row);
+    largestStale_ = false;
+}
+
+void ResultsGrid::NoteLargest(int32_t row)
+{
+    if (const RowFacts& facts = table_.Facts(row); HasBar(facts))
+        largestBytes_ = std::max(largestBytes_, *facts.bytes);
+}
+
+int ResultsGrid::BarWidth(int32_t row) const
+{
+    const RowFacts& facts = table_.Facts(row);
+    if (!HasBar(facts) || largestBytes_ <= 0 || *facts.bytes <= 0)
+        return 0;
+    const double share = std::min(1.0, static_cast<double>(*facts.bytes) / static_cast<double>(largestBytes_));
+    // Any byte at all shows as at least one pixel, so that an almost empty row can be told from an empty one.
+    return std::max(1, static_cast<int>(std::lround(share * (widths_[SizeColumn] - 1))));
+}
+
+void ResultsGrid::ShowSortOrder(SortOrder order)
+{
+    if (order == sortOrder_)
+        return;
+    sortOrder_ = order;
+    announcer_.SortOrderChanged();
+    viewport()->update();
+}
+
+int ResultsGrid::ArrowSize() const
+{
+    return TwipsToPixels(ArrowTwips, logicalDpiX());
+}
+
+QRect ResultsGrid::SortArrowRect(int col) const
+{
+    if (sortOrder_ == SortOrder{} || static_cast<int>(sortOrder_.column) != col)
+        return {};
+    const QRect cell = CellRect(0, col);
+    const QRect text = fontMetrics().boundingRect(cell.adjusted(TextPadding, 0, -TextPadding, -1),
+                                                  static_cast<int>(CellAlignment(0, col)), ShownText(0, col));
+    const int size = ArrowSize();
+    return QRect(text.right() + 1 + ArrowGap, cell.center().y() - size / 2, size, size);
 }
 
 bool ResultsGrid::IsMarked(int32_t row) const
@@ -96,8 +183,14 @@ bool ResultsGrid::IsMarked(int32_t row) const
     return facts.unread.count > 0 || facts.interrupted;
 }
 
-void ResultsGrid::RowFactsChanged(int32_t)
+void ResultsGrid::RowFactsChanged(int32_t row)
 {
+    // A row written again may have been the largest: only a new maximum is safe to take as it comes.
+    const RowFacts& facts = table_.Facts(row);
+    if (!largestStale_ && HasBar(facts) && *facts.bytes < largestBytes_)
+        largestStale_ = true;
+    if (!largestStale_)
+        NoteLargest(row);
     ScheduleRepaint();
 }
 
@@ -184,7 +277,7 @@ int ResultsGrid::NeededWidth(int col) const
 
 int ResultsGrid::HeaderWidth(int col) const
 {
-    return WholePixels(Text(0, col)) + 2 * TextPadding;
+    return WholePixels(Text(0, col)) + ArrowGap + ArrowSize() + 2 * TextPadding;
 }
 
 int ResultsGrid::TextSpace(int col) const
@@ -214,6 +307,8 @@ void ResultsGrid::ScrollToRow(int row)
 
 void ResultsGrid::Relayout()
 {
+    if (largestStale_)
+        FindLargestRow();
     if (measureStale_) {
         const QFontMetricsF metrics(font(), this);
         for (size_t c = 0x20; c < asciiAdvances_.size(); ++c)
@@ -225,10 +320,11 @@ void ResultsGrid::Relayout()
         measuredRows_ = table_.Rows();
         measureStale_ = false;
     }
-    // A number or a size is never cut: its column is as wide as its widest text, whatever was chosen.
+    // A number or a size is never cut, nor a header or its arrow: the column is as wide as its widest text,
+    // whatever was chosen.
     for (int col = 0; col < ResultsTable::Cols; ++col) {
         const int base = chosenWidths_[col].value_or(TwipsToPixels(table_.ColWidth(col), logicalDpiX()));
-        widths_[col] = std::max(base, NeededWidth(col));
+        widths_[col] = std::max({base, NeededWidth(col), HeaderWidth(col)});
     }
     constexpr int directory = 1;
     if (chosenWidths_[directory]) {
@@ -285,15 +381,27 @@ QString ResultsGrid::CellToolTip(int row, int col) const
 
 QString ResultsGrid::CellNotes(int row, int col) const
 {
+    if (row < ResultsTable::FixedRows) {
+        if (SortArrowRect(col).isEmpty())
+            return {};
+        return Descending(sortOrder_) ? QStringLiteral("降順に並べ替え") : QStringLiteral("昇順に並べ替え");
+    }
     QStringList lines;
-    constexpr int size = 2;
+    constexpr int size = SizeColumn;
     const RowFacts& facts = table_.Facts(row);
     // A cut-short row's 0 is no byte count: it says so in place of one.
     if (facts.interrupted && (col == 0 || col == size)) {
         lines << QStringLiteral("中断したため、このディレクトリの合計は数えていません");
     } else if (col == size && facts.bytes) {
         const std::string digits = FormatGrouped(*facts.bytes, QLocale().groupSeparator().toStdString());
-        lines << QStringLiteral("%1 バイト").arg(QString::fromStdString(digits));
+        QString line = QStringLiteral("%1 バイト").arg(QString::fromStdString(digits));
+        // The share of the total, once a finished run has written one.
+        const RowFacts& last = table_.Facts(table_.Rows() - 1);
+        if (HasBar(facts) && last.kind == RowKind::Total && last.bytes && *last.bytes > 0)
+            line += QStringLiteral("（全体の %1 %）")
+                        .arg(QLocale().toString(100.0 * static_cast<double>(*facts.bytes) / static_cast<double>(*last.bytes),
+                                                'f', 1));
+        lines << line;
     }
     if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {
         lines << QString::fromStdString(UnreadCountText(unread, QLocale().groupSeparator().toStdString()));
@@ -320,15 +428,36 @@ void ResultsGrid::paintEvent(QPaintEvent*)
         const QRect rect = CellRect(row, col);
         const bool fixed = IsFixed(row, col);
         const bool isCurrentCell = row == table_.Row() && col == table_.Col();
-        const bool current = !fixed && isCurrentCell;
+        const bool selectedRow = selectionAnchor_ && row >= std::min(*selectionAnchor_, table_.Row()) &&
+                                 row <= std::max(*selectionAnchor_, table_.Row());
+        const bool current = !fixed && (isCurrentCell || selectedRow);
         const QPalette::ColorRole background =
             fixed ? QPalette::Button : current ? QPalette::Highlight : QPalette::Base;
         const QPalette::ColorRole foreground =
             fixed ? QPalette::ButtonText : current ? QPalette::HighlightedText : QPalette::Text;
         painter.fillRect(rect, palette().color(background));
+        if (col == SizeColumn && !fixed) {
+            if (const int bar = BarWidth(row); bar > 0) {
+                QColor colour = palette().color(current ? QPalette::HighlightedText : QPalette::Highlight);
+                colour.setAlpha(BarAlpha);
+                painter.fillRect(QRect(rect.left(), rect.top() + 2, bar, rect.height() - 4), colour);
+            }
+        }
         painter.setPen(palette().color(foreground));
         const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
         painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
+        if (const QRect arrow = row < ResultsTable::FixedRows ? SortArrowRect(col) : QRect(); !arrow.isEmpty()) {
+            // ▲ for an order that rises down the table, ▼ for one that falls.
+            const QPolygon triangle = Descending(sortOrder_)
+                ? QPolygon({arrow.topLeft(), arrow.topRight(), QPoint(arrow.center().x(), arrow.bottom())})
+                : QPolygon({arrow.bottomLeft(), arrow.bottomRight(), QPoint(arrow.center().x(), arrow.top())});
+            painter.save();
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(palette().color(foreground));
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.drawPolygon(triangle);
+            painter.restore();
+        }
         if (col == 0 && IsMarked(row)) {
             // A corner triangle: the row's subtree had places that could not be read, or was not walked to
             // the end.
@@ -404,13 +533,18 @@ void ResultsGrid::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void ResultsGrid::MoveCurrentCell(int row, int col)
+void ResultsGrid::MoveCurrentCell(int row, int col, bool extend)
 {
     const int lastRow = table_.Rows() - 1;
     if (lastRow < ResultsTable::FixedRows)
         return;
     row = std::clamp(row, ResultsTable::FixedRows, lastRow);
     col = std::clamp(col, ResultsTable::FixedCols, ResultsTable::Cols - 1);
+    if (!extend)
+        selectionAnchor_.reset();
+    else if (!selectionAnchor_)
+        selectionAnchor_ = std::max(table_.Row(), ResultsTable::FixedRows);
+    viewport()->update();
     table_.SetRow(row);
     table_.SetCol(col);
 
@@ -446,15 +580,25 @@ void ResultsGrid::keyPressEvent(QKeyEvent* event)
     const int col = table_.Col();
     const int page = FullyVisibleScrollRows();
     const bool control = event->modifiers() & Qt::ControlModifier;
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
     switch (event->key()) {
-    case Qt::Key_Up: MoveCurrentCell(row - 1, col); break;
-    case Qt::Key_Down: MoveCurrentCell(row + 1, col); break;
-    case Qt::Key_Left: MoveCurrentCell(row, col - 1); break;
-    case Qt::Key_Right: MoveCurrentCell(row, col + 1); break;
-    case Qt::Key_PageUp: MoveCurrentCell(row - page, col); break;
-    case Qt::Key_PageDown: MoveCurrentCell(row + page, col); break;
-    case Qt::Key_Home: control ? MoveCurrentCell(0, col) : MoveCurrentCell(row, 0); break;
-    case Qt::Key_End: control ? MoveCurrentCell(table_.Rows(), col) : MoveCurrentCell(row, ResultsTable::Cols); break;
+    case Qt::Key_Up: MoveCurrentCell(row - 1, col, shift); break;
+    case Qt::Key_Down: MoveCurrentCell(row + 1, col, shift); break;
+    case Qt::Key_Left: MoveCurrentCell(row, col - 1, shift); break;
+    case Qt::Key_Right: MoveCurrentCell(row, col + 1, shift); break;
+    case Qt::Key_PageUp: MoveCurrentCell(row - page, col, shift); break;
+    case Qt::Key_PageDown: MoveCurrentCell(row + page, col, shift); break;
+    case Qt::Key_Home: control ? MoveCurrentCell(0, col, shift) : MoveCurrentCell(row, 0, shift); break;
+    case Qt::Key_End:
+        control ? MoveCurrentCell(table_.Rows(), col, shift) : MoveCurrentCell(row, ResultsTable::Cols, shift);
+        break;
+    case Qt::Key_F10: {
+        if (!shift)
+            return QAbstractScrollArea::keyPressEvent(event);
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QCursor::pos(), Qt::ShiftModifier);
+        contextMenuEvent(&menu);
+        break;
+    }
     default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     event->accept();
@@ -501,9 +645,38 @@ void ResultsGrid::mousePressEvent(QMouseEvent* event)
     }
     const int row = RowAt(at.y());
     const int col = ColAt(at.x());
+    pressedHeader_ = event->button() == Qt::LeftButton && row < ResultsTable::FixedRows ? col : -1;
     if (event->button() == Qt::LeftButton && col >= 0 && row < table_.Rows() && !IsFixed(row, col))
-        MoveCurrentCell(row, col);
+        MoveCurrentCell(row, col, event->modifiers() & Qt::ShiftModifier);
     QAbstractScrollArea::mousePressEvent(event);
+}
+
+void ResultsGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    const int row = RowAt(at.y());
+    if (event->button() == Qt::LeftButton && BorderAt(at) < 0 && ColAt(at.x()) >= 0 &&
+        row >= ResultsTable::FixedRows && row < table_.Rows() && rowActivated) {
+        rowActivated(row);
+        event->accept();
+        return;
+    }
+    // A quick second click on a header is a second click, which turns the order round.
+    mousePressEvent(event);
+}
+
+void ResultsGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (!contextMenuRequested)
+        return;
+    // From the keyboard the menu opens on the current cell, as a reader expects.
+    QPoint at = viewport()->mapToGlobal(event->pos());
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        const QRect cell = CellRect(table_.Row(), table_.Col());
+        at = viewport()->mapToGlobal(viewport()->rect().contains(cell.center()) ? cell.center() : QPoint(0, 0));
+    }
+    contextMenuRequested(at);
+    event->accept();
 }
 
 void ResultsGrid::mouseMoveEvent(QMouseEvent* event)
@@ -528,6 +701,14 @@ void ResultsGrid::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && draggedBorder_ >= 0) {
         draggedBorder_ = -1;
+        event->accept();
+        return;
+    }
+    const QPoint at = event->position().toPoint();
+    const int clicked = std::exchange(pressedHeader_, -1);
+    if (event->button() == Qt::LeftButton && clicked >= 0 && RowAt(at.y()) < ResultsTable::FixedRows &&
+        ColAt(at.x()) == clicked && headerClicked) {
+        headerClicked(clicked);
         event->accept();
         return;
     }

@@ -3,10 +3,13 @@
 #include <QAbstractScrollArea>
 #include <QTimer>
 #include <array>
+#include <functional>
 #include <optional>
+#include <vector>
 
 #include "accessibility/results_grid_accessible.h"
 #include "results_table.h"
+#include "row_order.h"
 #include "search_run.h"
 
 namespace murako {
@@ -14,7 +17,10 @@ namespace murako {
 // A read-only view of the results table: row 0 and column 0 fixed, the model's current cell highlighted.
 // Change notifications only mark the view stale; one repaint per frame catches up however many rows arrived.
 // Each column is at least its ColWidth and widens to its widest text, the directory column giving way first;
-// a directory text that still does not fit ends in "…". Dragging a header border sets a column's width.
+// a directory text that still does not fit ends in "…". Dragging a header border sets a column's width; a click on
+// a header cell asks for the rows in that column's order, and the sorted column's header shows an arrow. Each
+// data row's size cell has a bar behind its text: the row's share of the largest row. Shift with the arrow keys
+// or a click selects a run of rows.
 class ResultsGrid : public QAbstractScrollArea, private TableObserver {
 public:
     static constexpr int RowHeightTwips = 240;
@@ -43,6 +49,25 @@ public:
     const ResultsTable& Table() const { return table_; }
     GridAnnouncer& Announcer() { return announcer_; }
 
+    // The order whose arrow the header shows; the listing order shows none.
+    void ShowSortOrder(SortOrder order);
+    SortOrder ShownSortOrder() const { return sortOrder_; }
+    // Where the arrow is drawn in viewport coordinates; empty when the column shows none.
+    QRect SortArrowRect(int col) const;
+
+    // The width of the bar behind a row's size cell in pixels: its share of the largest row shown; none on a
+    // total row or a row without a counted size.
+    int BarWidth(int32_t row) const;
+
+    // The rows selected with Shift, top to bottom; empty when only the current cell is.
+    std::vector<int32_t> SelectedRows() const;
+
+    // Told of a click on a header cell (by its column), of a double click on a data row (by its row), and of a
+    // request for the context menu (where it should open, in global coordinates).
+    std::function<void(int col)> headerClicked;
+    std::function<void(int32_t row)> rowActivated;
+    std::function<void(QPoint at)> contextMenuRequested;
+
     // A row with places under it that could not be read, or whose walk a cancel cut short, is marked in its
     // number cell, and its tooltip says why.
     bool IsMarked(int32_t row) const;
@@ -59,6 +84,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -67,6 +94,7 @@ private:
     void CellChanged(int32_t row, int32_t col) override;
     void CurrentCellChanged(int32_t row, int32_t col) override;
     void RowFactsChanged(int32_t row) override;
+    void RowsReordered() override;
 
     void ScheduleRepaint();
     void CatchUp();
@@ -79,7 +107,12 @@ private:
     QString Text(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
-    void MoveCurrentCell(int row, int col);
+    // Moves the current cell; with extend, the selection runs from where it began to the new row.
+    void MoveCurrentCell(int row, int col, bool extend = false);
+    void ClearSelection();
+    void FindLargestRow();
+    void NoteLargest(int32_t row);
+    int ArrowSize() const;
     // Scrolls the least that shows cell (row, col) whole, as far as the viewport can.
     void ScrollIntoView(int row, int col);
     int BorderAt(QPoint at) const;  // the column whose right header border is under at, or -1
@@ -94,8 +127,17 @@ private:
     bool followCurrentCell_ = false;
     int32_t measuredRows_ = 0;
     int draggedBorder_ = -1;
+    int pressedHeader_ = -1;
+    SortOrder sortOrder_;
+    int64_t largestBytes_ = 0;  // of the rows the bars are shares of
+    bool largestStale_ = true;
+    std::optional<int32_t> selectionAnchor_;
     GridAnnouncer announcer_;
 };
+
+// Whether a row's bytes count towards the bars: a data row other than the total (a row a cancel cut short
+// holds 0, so it gets none).
+bool HasBar(const RowFacts& facts);
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.
 bool ReadsAsNumber(const QString& text);

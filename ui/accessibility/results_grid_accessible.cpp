@@ -261,9 +261,12 @@ void GridAnnouncer::CellChanged(int32_t row, int32_t col)
 void GridAnnouncer::Flush()
 {
     const int32_t rows = grid_.Table().Rows();
-    const std::optional<int32_t> lowest = lowestAfterShrink_;
+    // Reordered rows are rows whose every cell changed: a reset from the first data row, as for a shrink.
+    const std::optional<int32_t> lowest =
+        reordered_ ? std::optional<int32_t>(ResultsTable::FixedRows) : lowestAfterShrink_;
     const int32_t announced = announcedRows_;
     lowestAfterShrink_.reset();
+    reordered_ = false;
     announcedRows_ = rows;
     ResultsGridAccessible* accessible = Accessible();
     if (!accessible)
@@ -291,6 +294,22 @@ void GridAnnouncer::CurrentCellMoved()
 {
     if (grid_.Table().Row() != announcedRow_ || grid_.Table().Col() != announcedCol_)
         AnnounceCurrentCell();
+}
+
+void GridAnnouncer::RowsReordered()
+{
+    reordered_ = true;
+}
+
+void GridAnnouncer::SortOrderChanged()
+{
+    ResultsGridAccessible* accessible = Accessible();
+    if (!accessible)
+        return;
+    for (int32_t col = 0; col < Cols; ++col) {
+        QAccessibleEvent event(accessible->Cell(0, col), QAccessible::DescriptionChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void GridAnnouncer::ForgetCurrentCell()

@@ -64,6 +64,10 @@ public:
     void CurrentCellMoved();
     // The grid took the focus: the next flush names the current cell again.
     void ForgetCurrentCell();
+    // The rows changed places: the next flush tells a reader to read them again.
+    void RowsReordered();
+    // The header's arrow moved or turned: the header cells' descriptions say so at once.
+    void SortOrderChanged();
 
 private:
     ResultsGridAccessible* Accessible() const;
@@ -74,6 +78,7 @@ private:
     int32_t announcedRows_;
     int32_t observedRows_;
     std::optional<int32_t> lowestAfterShrink_;  // since the last flush
+    bool reordered_ = false;                    // since the last flush
     int32_t announcedRow_ = -1;
     int32_t announcedCol_ = -1;
 };

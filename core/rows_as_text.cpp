@@ -1,0 +1,49 @@
+#include "rows_as_text.h"
+
+#include <array>
+
+namespace murako {
+namespace {
+
+const char* const kBytesHeader = "バイト";
+const char* const kByteOrderMark = "\xEF\xBB\xBF";
+
+std::string Field(const std::string& text, char separator)
+{
+    if (text.find_first_of(std::string{separator, '"', '\r', '\n'}) == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"')
+            quoted += '"';
+    }
+    return quoted + '"';
+}
+
+}  // namespace
+
+std::string RowsAsText(const ResultsTable& table, const std::vector<int32_t>& rows, TextFormat format)
+{
+    const char separator = format == TextFormat::Tsv ? '\t' : ',';
+    const char* const lineEnd = format == TextFormat::Tsv ? "\n" : "\r\n";
+    std::string text = format == TextFormat::Csv ? kByteOrderMark : "";
+    auto line = [&](const std::array<std::string, 4>& fields) {
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0)
+                text += separator;
+            text += Field(fields[i], separator);
+        }
+        text += lineEnd;
+    };
+    line({table.TextAt(0, 0), table.TextAt(0, 1), table.TextAt(0, 2), kBytesHeader});
+    for (const int32_t row : rows) {
+        const RowFacts& facts = table.Facts(row);
+        const bool counted = facts.bytes && !facts.interrupted;
+        line({table.TextAt(row, 0), table.TextAt(row, 1), table.TextAt(row, 2),
+              counted ? std::to_string(*facts.bytes) : std::string()});
+    }
+    return text;
+}
+
+}  // namespace murako

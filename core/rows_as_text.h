@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "results_table.h"
+
+namespace murako {
+
+// Tab-separated for the clipboard, or comma-separated for a file (with a byte order mark and CRLF line ends).
+enum class TextFormat { Tsv, Csv };
+
+// The header line and then the given rows, each as four fields: №, the name, the size text as shown and the
+// exact byte count (empty where there is none, as on a row whose walk a cancel cut short). A field holding the
+// separator, a quote or a line break is quoted, its quotes doubled, so every name comes back whole.
+std::string RowsAsText(const ResultsTable& table, const std::vector<int32_t>& rows, TextFormat format);
+
+}  // namespace murako

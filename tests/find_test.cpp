@@ -1,0 +1,355 @@
+// Finding what fills a disk through the real window: ordering the rows, going down into a row and back up,
+// copying the table and saving it as CSV.
+#include "form1.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include "dir_list.h"
+#include "posix_file_system.h"
+#include "results_grid.h"
+#include "rows_as_text.h"
+#include "temp_tree.h"
+#include "window_test_support.h"
+
+namespace murako {
+namespace {
+
+using fakes::Cells;
+using fakes::TempTree;
+using fakes::WaitUntil;
+
+// Answers the file chooser with a path, and any message box after it with Yes (or OK), remembering the texts.
+class FileDialogAnswerer {
+public:
+    explicit FileDialogAnswerer(QString path, QMessageBox::StandardButton answer = QMessageBox::Yes)
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this, path, answer] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                // Still open after its question was answered No: the user gives up.
+                if (answered_.contains(dialog)) {
+                    dialog->reject();
+                    return;
+                }
+                if (dialog->isVisible()) {
+                    answered_ << dialog;
+                    dialogTitles << dialog->windowTitle();
+                    // Typed into the name field, as selectFile leaves a focused field alone.
+                    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                    ASSERT_NE(name, nullptr);
+                    name->setText(path);
+                    // Later, since a question it may ask needs this timer again.
+                    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+                }
+            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                messages << box->text();
+                QAbstractButton* button = box->button(answer);
+                (button ? button : box->button(QMessageBox::Ok))->click();
+            }
+        });
+        timer_.start(20);
+    }
+
+    QStringList dialogTitles;
+    QStringList messages;
+
+private:
+    QTimer timer_;
+    QList<QObject*> answered_;
+};
+
+class FindTest : public ::testing::Test {
+protected:
+    FindTest() : form(std::make_shared<PosixFileSystem>())
+    {
+        grid = fakes::FindControl<ResultsGrid>(form, "Grid1");
+        dir = fakes::FindControl<DirList>(form, "Dir1");
+        // The grid's shortcuts work in an active window only.
+        form.show();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+    }
+
+    // big (3 MB over two levels), a10 (1,000 bytes), a2 (2,000), かな and 漢字 (empty), 2 kb of the base's own.
+    void MakeTree()
+    {
+        tree.File("own", 2048);
+        tree.File("big/inner/data", 3 << 20);
+        tree.File("big/top", 1000);
+        tree.File("a10/x", 1000);
+        tree.File("a2/x", 2000);
+        tree.Dir("かな");
+        tree.Dir("漢字");
+    }
+    void Search(const std::string& path)
+    {
+        ASSERT_TRUE(dir->SetPath(path));
+        QTest::mouseClick(fakes::FindControl<QPushButton>(form, "Command1"), Qt::LeftButton);
+        ASSERT_TRUE(Finished());
+    }
+    bool Finished()
+    {
+        return WaitUntil([&] { return !form.Controller().Searching(); });
+    }
+    void SaveCsv()
+    {
+        for (QAction* action : grid->actions())
+            if (action->text() == "CSV ファイルに保存...")
+                action->trigger();
+    }
+    void ClickHeader(int col)
+    {
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, col).center());
+    }
+    void Key(int key, Qt::KeyboardModifiers modifiers = {})
+    {
+        grid->setFocus();
+        QTest::keyClick(grid, static_cast<Qt::Key>(key), modifiers);
+    }
+    // The names of the data rows, top to bottom, the total's left out.
+    std::vector<std::string> Names()
+    {
+        std::vector<std::string> names;
+        for (int32_t row = 1; row + 1 < form.Table().Rows(); ++row)
+            names.push_back(form.Table().TextAt(row, 1));
+        return names;
+    }
+    int32_t RowNamed(const std::string& name)
+    {
+        for (int32_t row = 1; row < form.Table().Rows(); ++row)
+            if (form.Table().TextAt(row, 1) == name)
+                return row;
+        ADD_FAILURE() << name << " is not in the table";
+        return 1;
+    }
+
+    TempTree tree;
+    Form1 form;
+    ResultsGrid* grid;
+    DirList* dir;
+};
+
+TEST_F(FindTest, HeaderClicksAndShortcutsOrderTheRowsKeepingNumbersAndTheTotalAndTheNextSearchKeepsTheOrder)
+{
+    MakeTree();
+    Search(tree.Root());
+    EXPECT_TRUE(grid->SortArrowRect(2).isEmpty()) << "the listing order shows no arrow";
+
+    ClickHeader(2);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"big", "[Root Files]", "a2", "a10", "かな", "漢字"}))
+        << "by bytes, the empty rows in listing order only if they come so";
+    EXPECT_FALSE(grid->SortArrowRect(2).isEmpty());
+    EXPECT_EQ(grid->CellNotes(0, 2), "降順に並べ替え");
+    const int32_t total = form.Table().Rows() - 1;
+    EXPECT_EQ(form.Table().Facts(total).kind, RowKind::Total);
+    EXPECT_EQ(form.Table().Row(), total) << "the current cell stays on the total";
+    EXPECT_EQ(form.Table().TextAt(1, 0), std::to_string(form.Table().Facts(1).number)) << "a row keeps its №";
+
+    ClickHeader(2);
+    EXPECT_EQ(Names().back(), "big");
+    EXPECT_EQ(grid->CellNotes(0, 2), "昇順に並べ替え");
+
+    ClickHeader(1);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"[Root Files]", "a2", "a10", "big", "かな", "漢字"}))
+        << "numbers by value, kana before kanji";
+    EXPECT_TRUE(grid->SortArrowRect(2).isEmpty());
+    Key(Qt::Key_2, Qt::ControlModifier);
+    EXPECT_EQ(Names().front(), "漢字") << "the same column again turns round";
+    Key(Qt::Key_3, Qt::ControlModifier);
+    EXPECT_EQ(Names().front(), "big");
+    Key(Qt::Key_1, Qt::ControlModifier);
+    EXPECT_EQ(form.Table().TextAt(2, 0), "2");
+    Key(Qt::Key_3, Qt::ControlModifier);
+
+    tree.File("a10/more", 5 << 20);
+    Search(tree.Root());
+    EXPECT_EQ(Names().front(), "a10") << "the next search is ordered when it ends";
+    EXPECT_EQ(grid->ShownSortOrder(), (SortOrder{SortColumn::Size, false}));
+}
+
+TEST_F(FindTest, DoubleClickOrEnterSearchesARowsSubdirectoryAndBackspaceItsParentWithTheDirectoryListFollowing)
+{
+    fakes::ModalAnswerer answerer;  // a directory that cannot be opened would say so
+    MakeTree();
+    tree.Dir("bad\xFFname/deep");
+    Search(tree.Root());
+    Key(Qt::Key_3, Qt::ControlModifier);
+    ASSERT_EQ(Names().front(), "big");
+
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(1, 1).center());
+    EXPECT_EQ(dir->Path(), tree.Path("big"));
+    EXPECT_EQ(dir->ListIndex(), -1) << "the opened directory is the highlighted one";
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(form.Table().TextAt(form.Table().Rows() - 1, 1), tree.Path("big") + "/合計");
+    EXPECT_EQ(Names().front(), "inner") << "the order holds down there too";
+
+    Key(Qt::Key_Backspace);
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(dir->Path(), tree.Root());
+    EXPECT_EQ(form.Table().TextAt(form.Table().Rows() - 1, 1), tree.Root() + "/合計");
+
+    // A name that is not UTF-8 is shown with U+FFFD but opened by its own bytes.
+    SetCellText(form.Table(), RowNamed("bad\xEF\xBF\xBDname"), 1, "bad\xEF\xBF\xBDname");
+    Key(Qt::Key_Return);
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(dir->Path(), tree.Path("bad\xFFname"));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"[Root Files]", "deep"})) << "both empty: in listing order";
+    EXPECT_TRUE(answerer.messages.empty());
+    Key(Qt::Key_Backspace);
+    ASSERT_TRUE(Finished());
+
+    // [Root Files] and the total open nothing.
+    for (const int32_t row : {RowNamed("[Root Files]"), form.Table().Rows() - 1}) {
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(row, 1).center());
+        EXPECT_FALSE(form.Controller().Searching());
+        EXPECT_EQ(dir->Path(), tree.Root());
+    }
+}
+
+TEST_F(FindTest, NothingGoesDownOrUpDuringASearchNorUpFromAVolumesRoot)
+{
+    // A search of / is cancelled once it has shown a subdirectory: it was still the last directory searched.
+    ASSERT_TRUE(dir->SetPath("/"));
+    auto* search = fakes::FindControl<QPushButton>(form, "Command1");
+    QTest::mouseClick(search, Qt::LeftButton);
+    ASSERT_TRUE(WaitUntil([&] { return form.Table().Rows() > 2 || !form.Controller().Searching(); }));
+    ASSERT_TRUE(form.Controller().Searching()) << "/ was walked to its end before the test could press a key";
+    SetCellText(form.Table(), 2, 1, form.Table().TextAt(2, 1));
+    ASSERT_EQ(form.Table().Facts(2).kind, RowKind::Subdirectory);
+    Key(Qt::Key_Return);
+    Key(Qt::Key_Backspace);
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 1).center());
+    EXPECT_EQ(dir->Path(), "/");
+    EXPECT_EQ(form.Controller().SearchedPath(), "/");
+    QTest::mouseClick(search, Qt::LeftButton);
+    ASSERT_TRUE(Finished());
+    Key(Qt::Key_Backspace);
+    EXPECT_FALSE(form.Controller().Searching());
+    EXPECT_EQ(dir->Path(), "/");
+}
+
+TEST_F(FindTest, CopyGivesTheSelectedRowsOrTheWholeTableAsTabSeparatedText)
+{
+    MakeTree();
+    Search(tree.Root());
+    Key(Qt::Key_C, Qt::ControlModifier);
+    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), form.Table().Rows());
+    EXPECT_EQ(lines[0], "№\tディレクトリ\tサイズ\tバイト");
+    EXPECT_EQ(lines[1], "1\t[Root Files]\t2 kb\t2048");
+    EXPECT_TRUE(lines.back().endsWith(QStringLiteral("合計\t3,078 kb\t3151776")));
+
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 1).center());
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(grid->SelectedRows(), (std::vector<int32_t>{2, 3, 4}));
+    Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), RowsAsText(form.Table(), {2, 3, 4}, TextFormat::Tsv));
+    Key(Qt::Key_Up);
+    EXPECT_TRUE(grid->SelectedRows().empty()) << "a plain move ends the selection";
+}
+
+TEST_F(FindTest, CsvIsSavedWhereTheChooserSaysAndAFileThatExistsOnlyAfterItsQuestion)
+{
+    MakeTree();
+    tree.Dir("a,\"b\"\tc");
+    Search(tree.Root());
+    TempTree out;
+    const QString path = QString::fromStdString(out.Path("rows.csv"));
+    {
+        FileDialogAnswerer answerer(path);
+        SaveCsv();
+        EXPECT_EQ(answerer.dialogTitles, QStringList{"CSV ファイルに保存"});
+        EXPECT_TRUE(answerer.messages.isEmpty());
+    }
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    std::vector<int32_t> all;
+    for (int32_t row = 1; row < form.Table().Rows(); ++row)
+        all.push_back(row);
+    EXPECT_EQ(saved.readAll().toStdString(), RowsAsText(form.Table(), all, TextFormat::Csv));
+    saved.close();
+
+    QFile::resize(path, 3);
+    {
+        FileDialogAnswerer refuse(path, QMessageBox::No);
+        SaveCsv();
+        ASSERT_EQ(refuse.messages.size(), 1) << "the chooser asks before it overwrites";
+    }
+    EXPECT_EQ(QFileInfo(path).size(), 3) << "a No keeps the file";
+}
+
+// A small file system of its own for the length of one test, seen only by this process and unmounted at the end.
+class SmallVolume {
+public:
+    SmallVolume(const std::string& at, const char* options) : at_(at)
+    {
+        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return;
+        mounted_ = mount("tmpfs", at.c_str(), "tmpfs", 0, options) == 0;
+    }
+    ~SmallVolume()
+    {
+        if (mounted_) {
+            EXPECT_EQ(umount(at_.c_str()), 0);
+        }
+    }
+    bool Mounted() const { return mounted_; }
+    void MakeReadOnly() { mounted_ = mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
+
+private:
+    std::string at_;
+    bool mounted_ = false;
+};
+
+TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)
+{
+    TempTree out;
+    out.Dir("full");
+    SmallVolume volume(out.Path("full"), "size=64k");
+    if (!volume.Mounted())
+        GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
+    for (int i = 0; i < 3000; ++i)
+        tree.Dir("directory-with-a-long-name-" + std::to_string(i));
+    Search(tree.Root());
+    const QString fresh = QString::fromStdString(out.Path("full/rows.csv"));
+    {
+        FileDialogAnswerer answerer(fresh);
+        SaveCsv();
+        ASSERT_EQ(answerer.messages.size(), 1);
+        EXPECT_EQ(answerer.messages[0], fresh + " に保存できませんでした。\nディスクの空きが足りません。");
+    }
+    EXPECT_TRUE(QDir(QString::fromStdString(out.Path("full"))).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+        << "no part of it, nor a temporary file";
+
+    const QString old = QString::fromStdString(out.Path("full/old.csv"));
+    QString reason;
+    ASSERT_TRUE(WriteWholeFile(old, "old", reason));
+    EXPECT_FALSE(WriteWholeFile(old, QByteArray(100 << 10, 'x'), reason));
+    QFile kept(old);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "old");
+    kept.close();
+
+    volume.MakeReadOnly();
+    ASSERT_TRUE(volume.Mounted());
+    EXPECT_FALSE(WriteWholeFile(old, "new", reason));
+    EXPECT_EQ(reason, "保存先は読み取り専用です。");
+    EXPECT_FALSE(WriteWholeFile(QString::fromStdString(out.Path("none/x.csv")), "new", reason));
+    EXPECT_EQ(reason, "保存先のフォルダーがありません。");
+}
+
+}  // namespace
+}  // namespace murako
