@@ -414,6 +414,71 @@ QString ResultsGrid::CellNotes(int row, int col) const
     return lines.join(QLatin1Char('\n'));
 }
 
+void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
+{
+    const QRect rect = CellRect(row, col);
+    const bool fixed = IsFixed(row, col);
+    const bool isCurrentCell = row == table_.Row() && col == table_.Col();
+    const bool selectedRow = selectionAnchor_ && row >= std::min(*selectionAnchor_, table_.Row()) &&
+                             row <= std::max(*selectionAnchor_, table_.Row());
+    const bool current = !fixed && (isCurrentCell || selectedRow);
+    const QPalette::ColorRole background =
+        fixed ? QPalette::Button : current ? QPalette::Highlight : QPalette::Base;
+    const QPalette::ColorRole foreground =
+        fixed ? QPalette::ButtonText : current ? QPalette::HighlightedText : QPalette::Text;
+    painter.fillRect(rect, palette().color(background));
+    if (col == SizeColumn && !fixed) {
+        if (const int bar = BarWidth(row); bar > 0) {
+            QColor colour = palette().color(current ? QPalette::HighlightedText : QPalette::Highlight);
+            colour.setAlpha(BarAlpha);
+            painter.fillRect(QRect(rect.left(), rect.top() + 2, bar, rect.height() - 4), colour);
+        }
+    }
+    painter.setPen(palette().color(foreground));
+    const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
+    painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
+    if (row < ResultsTable::FixedRows)
+        PaintSortArrow(painter, col, palette().color(foreground));
+    if (col == 0 && IsMarked(row))
+        PaintMark(painter, row);
+    painter.setPen(fixed ? FixedGridLine : OrdinaryGridLine);
+    painter.drawLine(rect.topRight(), rect.bottomRight());
+    painter.drawLine(rect.bottomLeft(), rect.bottomRight());
+    // The focus shows on the current cell even when that is a header cell, as before any search.
+    if (isCurrentCell && hasFocus()) {
+        painter.setPen(QPen(palette().color(foreground), 1, Qt::DotLine));
+        painter.drawRect(rect.adjusted(1, 1, -2, -2));
+    }
+}
+
+void ResultsGrid::PaintSortArrow(QPainter& painter, int col, const QColor& colour) const
+{
+    const QRect arrow = SortArrowRect(col);
+    if (arrow.isEmpty())
+        return;
+    // ▲ for an order that rises down the table, ▼ for one that falls.
+    const QPolygon triangle = Descending(sortOrder_)
+        ? QPolygon({arrow.topLeft(), arrow.topRight(), QPoint(arrow.center().x(), arrow.bottom())})
+        : QPolygon({arrow.bottomLeft(), arrow.bottomRight(), QPoint(arrow.center().x(), arrow.top())});
+    painter.save();
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.drawPolygon(triangle);
+    painter.restore();
+}
+
+// A corner triangle: the row's subtree had places that could not be read, or was not walked to the end.
+void ResultsGrid::PaintMark(QPainter& painter, int row) const
+{
+    const QRect mark = MarkRect(row);
+    const QPolygon corner({mark.topLeft(), mark.topRight(), mark.bottomRight()});
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(table_.Facts(row).unread.count > 0 ? UnreadMark : InterruptedMark);
+    painter.drawPolygon(corner);
+    painter.setBrush(Qt::NoBrush);
+}
+
 void ResultsGrid::paintEvent(QPaintEvent*)
 {
     QPainter painter(viewport());
@@ -424,78 +489,24 @@ void ResultsGrid::paintEvent(QPaintEvent*)
     const int fixedHeight = RowHeightPixels() * ResultsTable::FixedRows;
     const int lastRow = std::min(table_.Rows() - 1, TopRow() + FullyVisibleScrollRows());
 
-    auto paintCell = [&](int row, int col) {
-        const QRect rect = CellRect(row, col);
-        const bool fixed = IsFixed(row, col);
-        const bool isCurrentCell = row == table_.Row() && col == table_.Col();
-        const bool selectedRow = selectionAnchor_ && row >= std::min(*selectionAnchor_, table_.Row()) &&
-                                 row <= std::max(*selectionAnchor_, table_.Row());
-        const bool current = !fixed && (isCurrentCell || selectedRow);
-        const QPalette::ColorRole background =
-            fixed ? QPalette::Button : current ? QPalette::Highlight : QPalette::Base;
-        const QPalette::ColorRole foreground =
-            fixed ? QPalette::ButtonText : current ? QPalette::HighlightedText : QPalette::Text;
-        painter.fillRect(rect, palette().color(background));
-        if (col == SizeColumn && !fixed) {
-            if (const int bar = BarWidth(row); bar > 0) {
-                QColor colour = palette().color(current ? QPalette::HighlightedText : QPalette::Highlight);
-                colour.setAlpha(BarAlpha);
-                painter.fillRect(QRect(rect.left(), rect.top() + 2, bar, rect.height() - 4), colour);
-            }
-        }
-        painter.setPen(palette().color(foreground));
-        const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
-        painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
-        if (const QRect arrow = row < ResultsTable::FixedRows ? SortArrowRect(col) : QRect(); !arrow.isEmpty()) {
-            // ▲ for an order that rises down the table, ▼ for one that falls.
-            const QPolygon triangle = Descending(sortOrder_)
-                ? QPolygon({arrow.topLeft(), arrow.topRight(), QPoint(arrow.center().x(), arrow.bottom())})
-                : QPolygon({arrow.bottomLeft(), arrow.bottomRight(), QPoint(arrow.center().x(), arrow.top())});
-            painter.save();
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(palette().color(foreground));
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.drawPolygon(triangle);
-            painter.restore();
-        }
-        if (col == 0 && IsMarked(row)) {
-            // A corner triangle: the row's subtree had places that could not be read, or was not walked to
-            // the end.
-            const QRect mark = MarkRect(row);
-            const QPolygon corner({mark.topLeft(), mark.topRight(), mark.bottomRight()});
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(table_.Facts(row).unread.count > 0 ? UnreadMark : InterruptedMark);
-            painter.drawPolygon(corner);
-            painter.setBrush(Qt::NoBrush);
-        }
-        painter.setPen(fixed ? FixedGridLine : OrdinaryGridLine);
-        painter.drawLine(rect.topRight(), rect.bottomRight());
-        painter.drawLine(rect.bottomLeft(), rect.bottomRight());
-        // The focus shows on the current cell even when that is a header cell, as before any search.
-        if (isCurrentCell && hasFocus()) {
-            painter.setPen(QPen(palette().color(foreground), 1, Qt::DotLine));
-            painter.drawRect(rect.adjusted(1, 1, -2, -2));
-        }
-    };
-
     // Scrolled cells first, then the fixed column, the header and the corner over them.
     painter.save();
     painter.setClipRect(QRect(fixedWidth, fixedHeight, viewport()->width(), viewport()->height()));
     for (int row = TopRow(); row <= lastRow; ++row)
         for (int col = ResultsTable::FixedCols; col < ResultsTable::Cols; ++col)
-            paintCell(row, col);
+            PaintCell(painter, row, col);
     painter.setClipRect(QRect(0, fixedHeight, fixedWidth, viewport()->height()));
     for (int row = TopRow(); row <= lastRow; ++row)
         for (int col = 0; col < ResultsTable::FixedCols; ++col)
-            paintCell(row, col);
+            PaintCell(painter, row, col);
     painter.setClipRect(QRect(fixedWidth, 0, viewport()->width(), fixedHeight));
     for (int row = 0; row < ResultsTable::FixedRows; ++row)
         for (int col = ResultsTable::FixedCols; col < ResultsTable::Cols; ++col)
-            paintCell(row, col);
+            PaintCell(painter, row, col);
     painter.restore();
     for (int row = 0; row < ResultsTable::FixedRows; ++row)
         for (int col = 0; col < ResultsTable::FixedCols; ++col)
-            paintCell(row, col);
+            PaintCell(painter, row, col);
 }
 
 void ResultsGrid::resizeEvent(QResizeEvent* event)

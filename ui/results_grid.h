@@ -12,6 +12,8 @@
 #include "row_order.h"
 #include "search_run.h"
 
+class QPainter;
+
 namespace murako {
 
 // A read-only view of the results table: row 0 and column 0 fixed, the model's current cell highlighted.
@@ -96,6 +98,9 @@ private:
     void RowFactsChanged(int32_t row) override;
     void RowsReordered() override;
 
+    void PaintCell(QPainter& painter, int row, int col) const;
+    void PaintSortArrow(QPainter& painter, int col, const QColor& colour) const;
+    void PaintMark(QPainter& painter, int row) const;
     void ScheduleRepaint();
     void CatchUp();
     void Relayout();
