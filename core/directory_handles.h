@@ -176,6 +176,26 @@ public:
     std::optional<DirectoryIdentity> Identity() const override { return place_->identity; }
 
 protected:
+    // The identity of a handle just opened, or why it has none: then it cannot be walked safely.
+    static std::optional<IdentifiedDirectory> IdentifyOpened(const CountedHandle& handle, ReadFailure& failure)
+    {
+        int error = 0;
+        std::optional<IdentifiedDirectory> found = Identify(handle.Fd(), error);
+        if (!found)
+            failure = ReadFailureFromErrno(error);
+        return found;
+    }
+    // Hands a handle just opened and identified for a directory met under parent (nullptr: opened by path) to
+    // the handles, as the place the directory will be known by.
+    static std::shared_ptr<DirectoryPlace> Place(DirectoryHandles& handles, CountedHandle handle,
+                                                 std::shared_ptr<DirectoryPlace> parent, std::string name,
+                                                 const DirectoryIdentity& identity)
+    {
+        auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), identity);
+        handles.Adopt(*place, std::move(handle));
+        return place;
+    }
+
     // The handle to list from, pinned until EndListing; -1 once the listing is over or could not start.
     int ListingHandle()
     {

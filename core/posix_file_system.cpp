@@ -135,19 +135,15 @@ public:
                                             std::shared_ptr<DirectoryPlace> parent, std::string name,
                                             ReadFailure& failure)
     {
-        int error = 0;
-        const std::optional<IdentifiedDirectory> found = Identify(handle.Fd(), error);
-        if (!found) {
-            failure = ReadFailureFromErrno(error);  // not even its identity: it cannot be walked safely
+        const std::optional<IdentifiedDirectory> found = IdentifyOpened(handle, failure);
+        if (!found)
             return nullptr;
-        }
         const DirectoryIdentity& identity = found->identity;
         // Only a directory on another device than its parent can be the root of a pseudo file system.
         if ((!parent || identity.device != parent->identity.device) && IsPseudoDirectory(handle.Fd(), identity.device))
             return std::make_unique<EmptyDirectory>();
-        auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), identity);
-        handles->Adopt(*place, std::move(handle));
-        return std::make_unique<PosixDirectory>(handles, std::move(place), found->mountRoot);
+        return std::make_unique<PosixDirectory>(
+            handles, Place(*handles, std::move(handle), std::move(parent), std::move(name), identity), found->mountRoot);
     }
 
     bool NextName(std::string_view& name) override

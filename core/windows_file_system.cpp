@@ -170,15 +170,11 @@ public:
                                             std::shared_ptr<DirectoryPlace> parent, std::string name,
                                             ReadFailure& failure)
     {
-        int error = 0;
-        const std::optional<IdentifiedDirectory> found = Identify(handle.Fd(), error);
-        if (!found) {
-            failure = ReadFailureFromErrno(error);
+        const std::optional<IdentifiedDirectory> found = IdentifyOpened(handle, failure);
+        if (!found)
             return nullptr;
-        }
-        auto place = std::make_shared<DirectoryPlace>(std::move(parent), std::move(name), found->identity);
-        handles->Adopt(*place, std::move(handle));
-        return std::make_unique<WindowsDirectory>(handles, std::move(place));
+        return std::make_unique<WindowsDirectory>(
+            handles, Place(*handles, std::move(handle), std::move(parent), std::move(name), found->identity));
     }
 
     bool NextName(std::string_view& name) override
