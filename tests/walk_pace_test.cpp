@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fake_run.h"
+#include "thread_times.h"
 #include "walker.h"
 
 namespace murako {
@@ -30,6 +31,27 @@ void Decide(WalkPace& pace, WalkPace::Spent spent, int stretches = 12)
 {
     for (int i = 0; i < stretches; ++i)
         pace.Record(spent);
+}
+
+// The walk tells blocking from computing by a thread's own processor time: it must grow while the thread
+// computes, in nanoseconds (never faster than the clock), and stand still while it sleeps.
+TEST(WalkPace, AThreadsProcessorTimeGrowsWhileItComputesAndNotWhileItSleeps)
+{
+    using namespace std::chrono;
+    constexpr int64_t kComputed = 50'000'000;
+    const WalkPace::Spent before = ThreadTimes();
+    const auto start = steady_clock::now();
+    volatile uint64_t work = 0;
+    while (ThreadTimes().running - before.running < kComputed && steady_clock::now() - start < seconds(20))
+        for (int i = 0; i < 10'000; ++i)
+            work = work + i;
+    const int64_t wall = duration_cast<nanoseconds>(steady_clock::now() - start).count();
+    const WalkPace::Spent computed = ThreadTimes();
+    ASSERT_GE(computed.running - before.running, kComputed) << "no processor time counted in 20 s";
+    EXPECT_GE(wall, kComputed) << "one thread cannot spend more processor time than the clock shows";
+
+    std::this_thread::sleep_for(milliseconds(100));
+    EXPECT_LT(ThreadTimes().running - computed.running, 40'000'000) << "sleeping counted as computing";
 }
 
 TEST(WalkPace, ThreadsKeepTheCoresBusyAndTheDiskAtLeastAsBusyAsACold)
