@@ -93,6 +93,11 @@ int main(int argc, char** argv)
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
     std::fputs(out.c_str(), stdout);
+    // A walk that stopped for want of memory or threads writes no total: no total is no result.
+    if (table.Facts(table.Rows() - 1).kind != murako::RowKind::Total) {
+        std::fprintf(stderr, "murako-bench: %s: the search could not go on\n", dir.c_str());
+        return 1;
+    }
     std::printf("total_bytes=%lld entries=%d seconds=%.3f\n", static_cast<long long>(totalBytes), rows,
                 seconds.count());
     // The total row comes last and carries every unread place.

@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <span>
+#include <system_error>
 #include <utility>
 
 #include "row_texts.h"
@@ -21,6 +22,7 @@ namespace {
 const char* const kRootFilesName = "[Root Files]";
 const char* const kTotalSuffix = "合計";
 const char* const kEntriesSuffix = " 個の項目";
+const char* const kCannotGoOn = "メモリまたはスレッドが足りないため、検索を続けられません";
 
 // A cancelled walk normally returns within microseconds; one stuck in a system call is not waited for.
 constexpr std::chrono::milliseconds kShutdownGrace{250};
@@ -119,6 +121,7 @@ struct RunEvent {
     UnreadPlaces unread{};
     bool interrupted = false;  // a cancel cut the row's walk short: its 0 counts nothing
     std::string listedName{};  // a subdirectory's name as listed
+    bool cannotGoOn = false;   // End: the walk stopped for want of memory or threads
 };
 
 struct RunState {
@@ -401,21 +404,31 @@ void SearchController::StartRun()
     auto work = [run, post, host = host_, fileSystem = fileSystem_, threads = options_.threads,
                  walkThreads = options_.walkThreads] {
         WalkThreadCounts counts{1, 1, 1};
-        if (threads != 1) {
-            counts = RunOnWalkThreads(threads, fileSystem->MaxWalkThreads(),
-                                      [&](WalkPace& pace) { WalkRun(*run, *fileSystem, *host, &pace, post); });
-        } else {
-            WalkRun(*run, *fileSystem, *host, nullptr, post);
+        bool cannotGoOn = false;
+        try {
+            if (threads != 1) {
+                counts = RunOnWalkThreads(threads, fileSystem->MaxWalkThreads(),
+                                          [&](WalkPace* pace) { WalkRun(*run, *fileSystem, *host, pace, post); });
+            } else {
+                WalkRun(*run, *fileSystem, *host, nullptr, post);
+            }
+        } catch (const std::exception&) {
+            cannotGoOn = true;
         }
         if (walkThreads)
             walkThreads(counts);
-        post({.kind = RunEvent::Kind::End});
+        post({.kind = RunEvent::Kind::End, .cannotGoOn = cannotGoOn});
         run->MarkWalkDone();
     };
-    if (host_->WalksOnCallingThread())
-        work();
-    else
-        workers_.emplace_back(run, std::thread(std::move(work)));
+    if (!host_->WalksOnCallingThread()) {
+        try {
+            workers_.emplace_back(run, std::thread(work));
+            return;
+        } catch (const std::system_error&) {
+            // No thread can be made for the walk: it runs here, and the window waits for it.
+        }
+    }
+    work();
 }
 
 void SearchController::Drain(RunState& run)
@@ -460,6 +473,11 @@ void SearchController::Drain(RunState& run)
             ApplySortOrder();
             break;
         case RunEvent::Kind::End:
+            if (event.cannotGoOn && run.searching.load()) {
+                run.searching.store(false);
+                Present(presentation_, false, kIdleSteps);
+                SkipOnFailure([&] { presentation_.SetProgressText(kCannotGoOn); });
+            }
             // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen.
             if (!run.totalShown)
                 ApplySortOrder();

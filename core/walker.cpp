@@ -10,12 +10,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <utility>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <sys/resource.h>
+#endif
+
+#if defined(_WIN32)
+#include <system_error>
+#include <thread>
+#else
+#include <pthread.h>
 #endif
 
 #if defined(__SANITIZE_THREAD__)
@@ -28,6 +38,10 @@ namespace murako {
 namespace {
 
 constexpr int kWalkHeaps = 2;
+// Workers are made only where a stack more for each and this many more could be made too, so that the walk
+// keeps room for its memory under a limit on address space: without it, 30 MB let two workers start and the
+// walk of the benchmark tree fail, and with room for these stacks alone, 120 MB let twelve.
+constexpr int kHeadroomStacks = 8;
 
 // A stretch is measured no sooner than this after the last began, on whichever thread: reading a thread's
 // times costs some 9 µs, a fifth of a percent of one core's time at this pace however many threads walk.
@@ -130,6 +144,8 @@ public:
     {
         // Workers only: the calling thread lists the base and its first chain, then waits.
         all_.push_back(std::make_unique<tbb::task_arena>(threads, 0));
+        // Now, under the pace's mutex, rather than by whichever threads first send it tasks at once.
+        all_.back()->initialize();
         now_.store(all_.back().get(), std::memory_order_release);
     }
     tbb::task_arena* Now() const { return now_.load(std::memory_order_acquire); }
@@ -620,16 +636,138 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
     return walk.Total();
 }
 
-// The scheduler keeps to one worker per core unless told otherwise; told once for the process, as its pool
-// of workers would be rebuilt each time the setting changed.
-WalkProcessSettings::WalkProcessSettings() : workers_(tbb::global_control::max_allowed_parallelism, kMostWalkThreads)
+namespace {
+
+// Threads that wait together until all are made or one cannot be, then end: how many of count could be made
+// at once, each with a worker's stack.
+class TrialThreads {
+public:
+    int Make(int count, size_t stackSize)
+    {
+        int made = 0;
+        for (; made < count && Start(stackSize); ++made) {
+        }
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+        }
+        releasedSignal_.notify_all();
+        JoinAll();
+        return made;
+    }
+
+private:
+    void Wait()
+    {
+        // A thread's first allocation may give it a heap of its own, which a worker's would too.
+        void* volatile allocated = std::malloc(1);
+        std::free(allocated);
+        std::unique_lock lock(mutex_);
+        releasedSignal_.wait(lock, [this] { return released_; });
+    }
+
+#if defined(_WIN32)
+    bool Start(size_t)
+    {
+        try {
+            threads_.emplace_back([this] { Wait(); });
+            return true;
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    void JoinAll()
+    {
+        for (std::thread& thread : threads_)
+            thread.join();
+    }
+    std::vector<std::thread> threads_;
+#else
+    bool Start(size_t stackSize)
+    {
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) != 0)
+            return false;
+        pthread_t thread;
+        const bool started = (stackSize == 0 || pthread_attr_setstacksize(&attributes, stackSize) == 0) &&
+                             pthread_create(&thread, &attributes, &Run, this) == 0;
+        pthread_attr_destroy(&attributes);
+        if (started)
+            threads_.push_back(thread);
+        return started;
+    }
+    static void* Run(void* self)
+    {
+        static_cast<TrialThreads*>(self)->Wait();
+        return nullptr;
+    }
+    void JoinAll()
+    {
+        for (pthread_t thread : threads_)
+            pthread_join(thread, nullptr);
+    }
+    std::vector<pthread_t> threads_;
+#endif
+
+    std::mutex mutex_;
+    std::condition_variable releasedSignal_;
+    bool released_ = false;
+};
+
+WalkProcessSettings* g_settings = nullptr;
+
+}  // namespace
+
+// The workers the process has shown it can make, and the scheduler's limit to them: a worker the scheduler
+// fails to make ends the process, on whichever thread asked for it. The room only grows, as the scheduler
+// keeps the workers it made.
+class WalkProcessSettings::WorkerRoom {
+public:
+    int Reserve(int wanted)
+    {
+        std::lock_guard lock(mutex_);
+        if (wanted > room_) {
+            // As many made at once as wanted, beside the workers the scheduler may hold already, and room
+            // left for the walk's own memory: a stack's worth for each and a few more.
+            const size_t stack = tbb::global_control::active_value(tbb::global_control::thread_stack_size);
+            const int made = (TrialThreads().Make(2 * wanted + kHeadroomStacks, stack) - kHeadroomStacks) / 2;
+            if (made > room_) {
+                room_ = made;
+                // The scheduler counts the calling thread too.
+                limit_ = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism, room_ + 1);
+            }
+        }
+        return std::min(wanted, room_);
+    }
+
+private:
+    std::mutex mutex_;
+    int room_ = 0;
+    std::unique_ptr<tbb::global_control> limit_;
+};
+
+WalkProcessSettings::WalkProcessSettings() : room_(std::make_unique<WorkerRoom>())
 {
 #if defined(__GLIBC__)
     // A directory's records are often freed by another thread than the one that made them, and each of
     // glibc's per-thread heaps keeps what is freed into it: / with the deep benchmark combs peaked at 67 MB
-    // with its default heaps, 51 MB with two, at the same speed.
-    mallopt(M_ARENA_MAX, kWalkHeaps);
+    // with its default heaps, 51 MB with two, at the same speed. Under a limit on address space, one: a heap
+    // beside the first takes 64 MB of it at once, and the first then has none left to grow into.
+    rlimit addressSpace{};
+    const bool limited = getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY;
+    mallopt(M_ARENA_MAX, limited ? 1 : kWalkHeaps);
 #endif
+    g_settings = this;
+}
+
+WalkProcessSettings::~WalkProcessSettings()
+{
+    g_settings = nullptr;
+}
+
+int WalkProcessSettings::ReserveWorkers(int wanted)
+{
+    return g_settings ? g_settings->room_->Reserve(wanted) : wanted;
 }
 
 WalkPace::WalkPace(int fixedThreads, int most)
@@ -701,9 +839,10 @@ void WalkPace::Record(const Spent& spent)
                               std::max(threads_ * 4, callsBlock ? kBlockingThreads : 0)));
 }
 
-void WalkPace::SetThreads(int threads)
+void WalkPace::SetThreads(int wanted)
 {
-    if (threads == threads_)
+    const int threads = WalkProcessSettings::ReserveWorkers(wanted);
+    if (threads == threads_ || threads == 0)
         return;
     arenas_->Add(threads);
     threads_ = threads;
@@ -746,11 +885,15 @@ void WalkPace::Stretch::End()
     std::exchange(stretch->measuredFor_, nullptr)->Record({wall, running, waiting});
 }
 
-WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace&)>& body)
+WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace*)>& body)
 {
     const int most = std::clamp(allowed, 1, kMostWalkThreads);
     WalkPace pace(requested > 0 ? std::min(requested, most) : 0, most);
-    body(pace);
+    if (pace.Counts().first == 0) {
+        body(nullptr);
+        return {1, 1, 1};
+    }
+    body(&pace);
     return pace.Counts();
 }
 

@@ -216,17 +216,27 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
 
 // Settings of the whole process that the walk is tuned for, made once by each program at start-up before
 // it starts threads of its own, and kept while it runs: the scheduler may run more threads than there are
-// cores, and glibc keeps two heaps rather than one per thread.
+// cores, but never more than the process has shown it can make, and glibc keeps two heaps rather than one
+// per thread.
 class WalkProcessSettings {
 public:
     WalkProcessSettings();
+    ~WalkProcessSettings();
+    WalkProcessSettings(const WalkProcessSettings&) = delete;
+    WalkProcessSettings& operator=(const WalkProcessSettings&) = delete;
+
+    // At most wanted workers, as many as the process can make: fewer under a limit on threads or on address
+    // space, 0 when it can make none. Without settings, wanted.
+    static int ReserveWorkers(int wanted);
 
 private:
-    tbb::global_control workers_;
+    class WorkerRoom;
+    std::unique_ptr<WorkerRoom> room_;
 };
 
-// Runs body on a task arena of requested threads, or of a count the walk adapts as it goes when requested is
-// 0, and never more than allowed, the most the file system can serve. The counts it chose.
-WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace&)>& body);
+// Runs body with a pace of requested threads, or of a count the walk adapts as it goes when requested is 0,
+// and never more than allowed, the most the file system can serve, nor than the process can make; with no
+// pace (nullptr) when it can make no thread, and the walk runs on the calling thread. The counts it chose.
+WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace*)>& body);
 
 }  // namespace murako

@@ -245,6 +245,18 @@ TEST_P(SearchRunModes, CancelDuringTheListingLeavesThePreviousTable)
     EXPECT_EQ(host.yields, 3);
 }
 
+// A walk that cannot go on, as when memory runs out, ends the search with a message, never with a total.
+TEST_P(SearchRunModes, AWalkThatRunsOutOfMemoryEndsTheSearchWithAMessage)
+{
+    fs.At("/base").whenListed = [] { throw std::bad_alloc(); };
+    SearchController& run = Controller();
+    run.Command1_Click();
+    EXPECT_FALSE(run.Searching());
+    EXPECT_EQ(presentation.log, Concat(kBusy, kIdle));
+    EXPECT_EQ(presentation.progress.back(), "メモリまたはスレッドが足りないため、検索を続けられません");
+    EXPECT_EQ(DataRows(), (Rows{{"", "", ""}}));
+}
+
 TEST_P(SearchRunModes, CancelDuringAWalkKeepsTheInterruptedRowWithZeroAndNoTotal)
 {
     SearchController& run = Controller();
