@@ -31,12 +31,13 @@ struct WayStep {
     std::optional<DirectoryIdentity> identity;
     bool pastMount = false;  // a mount lies between the base and here, so a directory may be met again below
     mutable bool kept = false;  // in its guard's set; changed under the guard's mutex
+    size_t depth = 0;  // below the base
 };
 
-// Finds a directory met again below itself, as through a bind mount of one of its ancestors: it is not
-// entered. A plain tree cannot loop, so nothing is kept or looked up until a way down passes a mount below
-// the base; from there on every directory is looked up in a set of the directories on the ways being
-// walked. Safe from several threads at once.
+// Finds a directory met again below itself, as through a bind mount of one of its ancestors or a mirror of
+// one that shows no mount: it is not entered. Near the base a directory is compared with its few ancestors;
+// once a way down passes a mount, or goes deeper than that, every directory is looked up in a set of the
+// directories on the ways being walked. Safe from several threads at once.
 class LoopGuard {
 public:
     LoopGuard() = default;
