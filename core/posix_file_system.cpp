@@ -372,11 +372,6 @@ std::shared_ptr<FileSystem> MakeLocalFileSystem()
     return std::make_shared<PosixFileSystem>();
 }
 
-char PathSeparator()
-{
-    return '/';
-}
-
 int OpenDirectoryByPath(const std::string& path)
 {
     return OpenInPieces(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
