@@ -20,6 +20,7 @@
 #include "dir_list.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
+#include "save_file.h"
 #include "rows_as_text.h"
 #include "temp_tree.h"
 #include "window_test_support.h"

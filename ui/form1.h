@@ -12,9 +12,7 @@
 #include "results_table.h"
 #include "search_run.h"
 
-class QAction;
 class QGroupBox;
-class QTranslator;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -25,26 +23,11 @@ namespace murako {
 class DirList;
 class DriveList;
 class ResultsGrid;
+class TableCommands;
 
 // The text as shown in room pixels: while it does not fit, its middle parts (between separators) give way, so
 // that the first and the last part, and every number, are shown whole or not at all.
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room);
-
-// Installs Qt's own Japanese translations and, over them, this program's Japanese for what they leave in
-// English, both owned by the application, so that the printer dialog, the file chooser and the standard
-// buttons speak the window's language; null when Qt's are not installed.
-QTranslator* LoadQtJapaneseTranslations();
-
-// Gives the program Japanese dates and numbers, whatever the system's locale: in the file chooser, which
-// reads the system's, too. Call before the application object is made.
-void UseJapaneseLocale();
-
-// Each name's rank in the Japanese collation, numbers by their value.
-std::vector<int32_t> CollatedRanks(const std::vector<std::string>& names);
-
-// Writes bytes to path through a temporary file beside it that takes the file's place only when it is whole,
-// so that a failure leaves no file, or the old one as it was; false with the reason, in Japanese, on failure.
-bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason);
 
 // The main window: every control, the search button bound to the search run, and the exit.
 class Form1 : public QWidget, private SearchPresentation, private SearchChoices, private RunHost {
@@ -82,19 +65,8 @@ private:
     void Grid1_DblClick(int32_t row);
     void Grid1_ContextMenu(QPoint at);
 
-    void CreateGridActions();
-    void SortBy(SortColumn column);
-    // Opens the row's subdirectory in the directory list and searches it, as a user would by hand.
-    void GoDown(int32_t row);
-    // Searches the parent of the directory last searched, unless that is a volume's root.
-    void GoUp();
-    bool CanGoDown(int32_t row) const;
-    std::optional<std::string> ParentToSearch() const;
+    // Opens a directory in the directory list and searches it, as a user would by hand.
     void SearchDirectory(const std::string& path);
-    // The selected rows, or every written data row when none is selected.
-    std::vector<int32_t> RowsToCopy() const;
-    void CopyRows();
-    void SaveCsv();
 
     void SetSearchCaption(const std::string& caption) override;
     void SetExitVisible(bool visible) override;
@@ -131,13 +103,7 @@ private:
     QLabel* statusPanel_;
     QLabel* progressPanel_;
     QTimer progressTimer_;
-    QAction* sortByNumber_;
-    QAction* sortByName_;
-    QAction* sortBySize_;
-    QAction* goDown_;
-    QAction* goUp_;
-    QAction* copy_;
-    QAction* saveCsv_;
+    TableCommands* commands_;
     bool busyPointer_ = false;
     SearchController controller_;
 };
