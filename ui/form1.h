@@ -1,4 +1,18 @@
 #pragma once
+// The window's controls and their handlers keep the names the window was laid out with, whatever their job,
+// so that a control, its handler and the logic behind it are found under one name:
+//   Form1       this window; Form_Load puts the grid's header in place as it opens.
+//   Command1    検索, or 取消 while a search runs; Command1_Click here starts the progress timer around
+//               SearchController::Command1_Click in the core, which starts a run or cancels it.
+//   Command2    終了, hidden while a search runs.   Command3  印刷, the report of the rows shown.
+//   Grid1       the results table (№, ディレクトリ, サイズ): Grid1_HeaderClick orders its rows, Grid1_DblClick
+//               goes down into a row's directory, Grid1_ContextMenu opens its menu (ui/table_commands.h).
+//   Drive1      the volume list (the drives on Windows); Drive1_Change moves the directory list onto a volume.
+//   Dir1        the directory list; its highlighted entry is what 検索 searches.
+//   Frame1, Option1(0|1)  キロ単位: 1024 or 1000.   Frame2, Option2(0|1)  単位: kb or Mb.
+//   StatusBar1  検索中... in its first panel, the count and then the summary in its second.
+// The report's field fitting keeps the same habit in its parameters: Prm marks what the caller decides (PrmLen,
+// a field's width in columns; PrmRightSpace), Tgt the text it works on (TgtStr).
 
 #include <QFontMetrics>
 #include <QTimer>
