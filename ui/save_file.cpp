@@ -29,7 +29,9 @@ QString WhyNotWritten(const QString& path, const QSaveFile& file, qint64 size)
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason)
 {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    // Unbuffered: a write error that a buffer kept to its flush in commit() is lost there (Qt 6.4), and the
+    // file that failed takes the old one's place.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(bytes) == bytes.size() && file.commit())
         return true;
     reason = WhyNotWritten(path, file, bytes.size());
     file.cancelWriting();
