@@ -9,14 +9,13 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
-#include <QStringList>
 #include <QToolTip>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
 
-#include "size_units.h"
+#include "row_texts.h"
 #include "tool_tips.h"
 #include "twips.h"
 
@@ -58,11 +57,6 @@ bool IsFixed(int row, int col)
 }
 
 }  // namespace
-
-bool HasBar(const RowFacts& facts)
-{
-    return facts.bytes && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
-}
 
 bool ReadsAsNumber(const QString& text)
 {
@@ -138,14 +132,14 @@ void ResultsGrid::FindLargestRow()
 
 void ResultsGrid::NoteLargest(int32_t row)
 {
-    if (const RowFacts& facts = table_.Facts(row); HasBar(facts))
+    if (const RowFacts& facts = table_.Facts(row); HasShare(facts))
         largestBytes_ = std::max(largestBytes_, *facts.bytes);
 }
 
 int ResultsGrid::BarWidth(int32_t row) const
 {
     const RowFacts& facts = table_.Facts(row);
-    if (!HasBar(facts) || largestBytes_ <= 0 || *facts.bytes <= 0)
+    if (!HasShare(facts) || largestBytes_ <= 0 || *facts.bytes <= 0)
         return 0;
     const double share = std::min(1.0, static_cast<double>(*facts.bytes) / static_cast<double>(largestBytes_));
     // Any byte at all shows as at least one pixel, so that an almost empty row can be told from an empty one.
@@ -187,7 +181,7 @@ void ResultsGrid::RowFactsChanged(int32_t row)
 {
     // A row written again may have been the largest: only a new maximum is safe to take as it comes.
     const RowFacts& facts = table_.Facts(row);
-    if (!largestStale_ && HasBar(facts) && *facts.bytes < largestBytes_)
+    if (!largestStale_ && HasShare(facts) && *facts.bytes < largestBytes_)
         largestStale_ = true;
     if (!largestStale_)
         NoteLargest(row);
@@ -381,37 +375,10 @@ QString ResultsGrid::CellToolTip(int row, int col) const
 
 QString ResultsGrid::CellNotes(int row, int col) const
 {
-    if (row < ResultsTable::FixedRows) {
-        if (SortArrowRect(col).isEmpty())
-            return {};
-        return Descending(sortOrder_) ? QStringLiteral("降順に並べ替え") : QStringLiteral("昇順に並べ替え");
-    }
-    QStringList lines;
-    constexpr int size = SizeColumn;
-    const RowFacts& facts = table_.Facts(row);
-    // A cut-short row's 0 is no byte count: it says so in place of one.
-    if (facts.interrupted && (col == 0 || col == size)) {
-        lines << QStringLiteral("中断したため、このディレクトリの合計は数えていません");
-    } else if (col == size && facts.bytes) {
-        const std::string digits = FormatGrouped(*facts.bytes, QLocale().groupSeparator().toStdString());
-        QString line = QStringLiteral("%1 バイト").arg(QString::fromStdString(digits));
-        // The share of the total, once a finished run has written one.
-        const RowFacts& last = table_.Facts(table_.Rows() - 1);
-        if (HasBar(facts) && last.kind == RowKind::Total && last.bytes && *last.bytes > 0)
-            line += QStringLiteral("（全体の %1 %）")
-                        .arg(QLocale().toString(100.0 * static_cast<double>(*facts.bytes) / static_cast<double>(*last.bytes),
-                                                'f', 1));
-        lines << line;
-    }
-    if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {
-        lines << QString::fromStdString(UnreadCountText(unread, QLocale().groupSeparator().toStdString()));
-        for (const UnreadPlaces::Place& place : unread.first)
-            lines << QStringLiteral("%1 (%2)").arg(QString::fromStdString(place.path),
-                                                   QString::fromStdString(FailureText(place.failure)));
-        if (unread.count > static_cast<int64_t>(unread.first.size()))
-            lines << QStringLiteral("…");
-    }
-    return lines.join(QLatin1Char('\n'));
+    if (row < ResultsTable::FixedRows)
+        return SortArrowRect(col).isEmpty() ? QString() : QString::fromStdString(SortNote(sortOrder_, false));
+    const NumberSeparators separators{QLocale().groupSeparator().toStdString(), QLocale().decimalPoint().toStdString()};
+    return QString::fromStdString(murako::CellNotes(table_, row, col, separators));
 }
 
 void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const

@@ -10,7 +10,6 @@
 #include "accessibility/results_grid_accessible.h"
 #include "results_table.h"
 #include "row_order.h"
-#include "search_run.h"
 
 class QPainter;
 
@@ -139,10 +138,6 @@ private:
     std::optional<int32_t> selectionAnchor_;
     GridAnnouncer announcer_;
 };
-
-// Whether a row's bytes count towards the bars: a data row other than the total (a row a cancel cut short
-// holds 0, so it gets none).
-bool HasBar(const RowFacts& facts);
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.
 bool ReadsAsNumber(const QString& text);
