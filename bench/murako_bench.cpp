@@ -11,6 +11,7 @@
 
 #include "headless_run.h"
 #include "file_system.h"
+#include "row_texts.h"
 #include "text.h"
 #include "walker.h"
 

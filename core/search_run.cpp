@@ -10,6 +10,7 @@
 #include <span>
 #include <utility>
 
+#include "row_texts.h"
 #include "text.h"
 #include "walker.h"
 
@@ -20,7 +21,6 @@ namespace {
 const char* const kRootFilesName = "[Root Files]";
 const char* const kTotalSuffix = "合計";
 const char* const kEntriesSuffix = " 個の項目";
-const char* const kUnreadLabel = "読み取れなかったディレクトリ: ";
 
 // A cancelled walk normally returns within microseconds; one stuck in a system call is not waited for.
 constexpr std::chrono::milliseconds kShutdownGrace{250};
@@ -61,27 +61,6 @@ void Present(SearchPresentation& presentation, bool busy, std::span<const Presen
 }
 
 }  // namespace
-
-std::string FailureText(ReadFailure failure)
-{
-    switch (failure) {
-    case ReadFailure::None: break;
-    case ReadFailure::Permission: return "アクセス権がありません";
-    case ReadFailure::Vanished: return "検索中に削除または置き換えられました";
-    case ReadFailure::TooManyOpenFiles: return "開いているファイルが多すぎます";
-    case ReadFailure::Loop: return "自身の上位ディレクトリです (ループ)";
-    case ReadFailure::NotFound: return "見つかりません";
-    case ReadFailure::NotDirectory: return "ディレクトリではありません";
-    case ReadFailure::ReplacedByLink: return "検索中にリンクに置き換えられました";
-    case ReadFailure::Other: break;
-    }
-    return "読み取りエラー";
-}
-
-std::string UnreadCountText(const UnreadPlaces& unread, const std::string& separator)
-{
-    return kUnreadLabel + FormatGrouped(unread.count, separator);
-}
 
 // The host as the run's threads see it: calls are passed on until the controller cuts the link, so that a
 // walk outliving the window reaches nothing the window owns.
@@ -508,7 +487,7 @@ std::string SearchController::Summary(const RunState& run, const UnreadPlaces& u
     std::string text = FormatGrouped(run.entriesCounted.load(std::memory_order_relaxed), units_.GroupSeparator) +
                        kEntriesSuffix + ProgressSeparator + seconds;
     if (unread.count > 0)
-        text += ProgressSeparator + UnreadCountText(unread, units_.GroupSeparator);
+        text += ProgressSeparator + UnreadCountText(unread.count, units_.GroupSeparator);
     return text;
 }
 

@@ -37,11 +37,6 @@ public:
 // Between the parts of the second panel's summary: entries, seconds or "中断", unread directories.
 inline constexpr const char* ProgressSeparator = "　";
 
-// Why a place could not be read, as the window says it.
-std::string FailureText(ReadFailure failure);
-// "読み取れなかったディレクトリ: " and the count, digits grouped with separator.
-std::string UnreadCountText(const UnreadPlaces& unread, const std::string& separator);
-
 // What the user chose; read once at the start of each run. Any of these may throw.
 class SearchChoices {
 public:

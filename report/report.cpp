@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "field_fitting.h"
-#include "search_run.h"
+#include "row_texts.h"
 #include "text.h"
 
 namespace murako {
@@ -103,7 +103,7 @@ void PrintUnreadCount(ReportPrinter& printer, int64_t unreadDirectories, double 
     }
     printer.SetCurrentY(top);
     printer.SetCurrentX(kRowTextX);
-    printer.Print(Utf16FromUtf8(UnreadCountText({unreadDirectories, {}}, ",")));
+    printer.Print(Utf16FromUtf8(UnreadCountText(unreadDirectories, ",")));
 }
 
 }  // namespace

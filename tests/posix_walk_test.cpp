@@ -27,6 +27,7 @@
 #include "temp_tree.h"
 #include "child_process.h"
 #include "headless_run.h"
+#include "row_texts.h"
 #include "search_run.h"
 #include "walker.h"
 

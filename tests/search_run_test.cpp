@@ -12,6 +12,7 @@
 
 #include "fake_run.h"
 #include "headless_run.h"
+#include "row_texts.h"
 #include "search_run.h"
 #include "walker.h"
 

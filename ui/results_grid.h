@@ -10,7 +10,6 @@
 #include "accessibility/results_grid_accessible.h"
 #include "results_table.h"
 #include "row_order.h"
-#include "search_run.h"
 
 class QPainter;
 
@@ -98,12 +97,24 @@ private:
     void RowFactsChanged(int32_t row) override;
     void RowsReordered() override;
 
+    static constexpr int SizeColumn = 2;
+    static constexpr int ArrowGap = 3;  // pixels between a header's text and its arrow
+    static bool IsFixed(int row, int col);
+
+    struct Span {
+        int first;
+        int last;
+    };
+    void PaintCells(QPainter& painter, const QRect& clip, Span rows, Span cols) const;
     void PaintCell(QPainter& painter, int row, int col) const;
     void PaintSortArrow(QPainter& painter, int col, const QColor& colour) const;
     void PaintMark(QPainter& painter, int row) const;
     void ScheduleRepaint();
     void CatchUp();
     void Relayout();
+    void MeasureAll();
+    void LayOutColumns();
+    void SetScrollRanges();
     void MeasureText(int row, int col);
     int NeededWidth(int col) const;
     int HeaderWidth(int col) const;
@@ -139,10 +150,6 @@ private:
     std::optional<int32_t> selectionAnchor_;
     GridAnnouncer announcer_;
 };
-
-// Whether a row's bytes count towards the bars: a data row other than the total (a row a cancel cut short
-// holds 0, so it gets none).
-bool HasBar(const RowFacts& facts);
 
 // The grid's "general" alignment: text that reads as a number goes right, anything else left.
 bool ReadsAsNumber(const QString& text);

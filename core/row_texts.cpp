@@ -1,0 +1,89 @@
+#include "row_texts.h"
+
+#include <cmath>
+
+#include "size_units.h"
+
+namespace murako {
+
+namespace {
+
+// A part of a whole in percent to one decimal, worked out in whole tenths so that no C locale gets a say.
+std::string Percent(int64_t part, int64_t whole, const std::string& decimal)
+{
+    const auto tenths = std::llround(1000.0 * static_cast<double>(part) / static_cast<double>(whole));
+    return std::to_string(tenths / 10) + decimal + std::to_string(tenths % 10);
+}
+
+std::string SizeNote(const ResultsTable& table, const RowFacts& facts, const NumberSeparators& separators)
+{
+    std::string line = FormatGrouped(*facts.bytes, separators.group) + " バイト";
+    const RowFacts& last = table.Facts(table.Rows() - 1);
+    if (HasShare(facts) && last.kind == RowKind::Total && last.bytes && *last.bytes > 0)
+        line += "（全体の " + Percent(*facts.bytes, *last.bytes, separators.decimal) + " %）";
+    return line;
+}
+
+void AddLine(std::string& lines, const std::string& line)
+{
+    if (!lines.empty())
+        lines += '\n';
+    lines += line;
+}
+
+}  // namespace
+
+std::string FailureText(ReadFailure failure)
+{
+    switch (failure) {
+    case ReadFailure::None: break;
+    case ReadFailure::Permission: return "アクセス権がありません";
+    case ReadFailure::Vanished: return "検索中に削除または置き換えられました";
+    case ReadFailure::TooManyOpenFiles: return "開いているファイルが多すぎます";
+    case ReadFailure::Loop: return "自身の上位ディレクトリです (ループ)";
+    case ReadFailure::NotFound: return "見つかりません";
+    case ReadFailure::NotDirectory: return "ディレクトリではありません";
+    case ReadFailure::ReplacedByLink: return "検索中にリンクに置き換えられました";
+    case ReadFailure::Other: break;
+    }
+    return "読み取りエラー";
+}
+
+std::string UnreadCountText(int64_t count, const std::string& groupSeparator)
+{
+    return "読み取れなかったディレクトリ: " + FormatGrouped(count, groupSeparator);
+}
+
+bool HasShare(const RowFacts& facts)
+{
+    return facts.bytes && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
+}
+
+std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const NumberSeparators& separators)
+{
+    constexpr int32_t number = 0;
+    constexpr int32_t size = 2;
+    const RowFacts& facts = table.Facts(row);
+    std::string lines;
+    // A cut-short row's 0 is no byte count: it says so in place of one.
+    if (facts.interrupted && (col == number || col == size))
+        AddLine(lines, "中断したため、このディレクトリの合計は数えていません");
+    else if (col == size && facts.bytes)
+        AddLine(lines, SizeNote(table, facts, separators));
+    if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {
+        AddLine(lines, UnreadCountText(unread.count, separators.group));
+        for (const UnreadPlaces::Place& place : unread.first)
+            AddLine(lines, place.path + " (" + FailureText(place.failure) + ")");
+        if (unread.count > static_cast<int64_t>(unread.first.size()))
+            AddLine(lines, "…");
+    }
+    return lines;
+}
+
+std::string SortNote(SortOrder order, bool waiting)
+{
+    const std::string way = Descending(order) ? "降順に並べ替え" : "昇順に並べ替え";
+    return waiting ? way + "（検索の終了後）" : way;
+}
+
+}  // namespace murako

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "file_system.h"
+#include "results_table.h"
+#include "row_order.h"
+
+namespace murako {
+
+// The texts that say what a result row stands for beyond its cells, the same in the window's tooltips, for a
+// screen reader, in the status bar and on the printed report.
+
+// The user's separators for numbers: between groups of three digits, and before a fraction.
+struct NumberSeparators {
+    std::string group = ",";
+    std::string decimal = ".";
+};
+
+// Why a place could not be read.
+std::string FailureText(ReadFailure failure);
+
+// "読み取れなかったディレクトリ: " and the count, digits grouped.
+std::string UnreadCountText(int64_t count, const std::string& groupSeparator);
+
+// Whether a row's bytes are a share of the whole: a data row other than the total (a row a cancel cut short
+// holds 0, so it has none).
+bool HasShare(const RowFacts& facts);
+
+// What a data cell's tooltip adds to its text, one line each: on the size, its exact byte count and, once a
+// finished run has written its total, its share of that; on a row a cancel cut short, in place of a byte
+// count, that its 0 counts nothing; on a row with places under it that could not be read, how many and the
+// first of them with why. Empty when there is nothing to add.
+std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const NumberSeparators& separators);
+
+// What the header of the column that orders the rows adds: which way they run, and while a search runs in
+// any order but the listing's, that they take it when it ends.
+std::string SortNote(SortOrder order, bool waiting);
+
+}  // namespace murako

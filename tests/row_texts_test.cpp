@@ -1,0 +1,75 @@
+#include "row_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+#include "size_units.h"
+
+namespace murako {
+namespace {
+
+// Header, root files, subdirectories of the given bytes and, when total is given, the total row.
+ResultsTable Rows(std::vector<int64_t> subdirectories, std::optional<int64_t> total)
+{
+    ResultsTable table;
+    InitGrid(table);
+    table.SetRows(1);
+    const SizeUnits units{1024, "kb", ","};
+    auto write = [&](const std::string& name, int64_t bytes, RowKind kind) {
+        const int32_t row = table.Rows();
+        table.SetRows(row + 1);
+        WriteResultRow(table, units, row, row, name, bytes);
+        table.SetFacts(row, RowFacts{bytes, kind, {}, false, row, name});
+    };
+    write("[Root Files]", 0, RowKind::RootFiles);
+    for (const int64_t bytes : subdirectories)
+        write("dir", bytes, RowKind::Subdirectory);
+    if (total)
+        write("/base/合計", *total, RowKind::Total);
+    return table;
+}
+
+TEST(CellNotes, ASizeGivesItsExactBytesAndItsShareOnlyOnceATotalIsWrittenInTheUsersSeparators)
+{
+    const NumberSeparators comma{",", "."};
+    const NumberSeparators european{".", ","};
+    EXPECT_EQ(CellNotes(Rows({1234567, 1}, std::nullopt), 2, 2, comma), "1,234,567 バイト");
+    const ResultsTable finished = Rows({2, 1, 3000, 0}, 3003);
+    EXPECT_EQ(CellNotes(finished, 2, 2, european), "2 バイト（全体の 0,1 %）") << "0.0666 rounds up";
+    EXPECT_EQ(CellNotes(finished, 3, 2, comma), "1 バイト（全体の 0.0 %）");
+    EXPECT_EQ(CellNotes(finished, 4, 2, comma), "3,000 バイト（全体の 99.9 %）");
+    EXPECT_EQ(CellNotes(finished, 6, 2, european), "3.003 バイト") << "the total is no share of itself";
+    EXPECT_EQ(CellNotes(Rows({5}, 5), 2, 2, comma), "5 バイト（全体の 100.0 %）");
+    EXPECT_EQ(CellNotes(Rows({5}, 0), 2, 2, comma), "5 バイト") << "nothing is a share of nothing";
+    for (const int32_t col : {0, 1})
+        EXPECT_EQ(CellNotes(finished, 4, col, comma), "");
+}
+
+TEST(CellNotes, ACutShortRowSaysSoInPlaceOfItsBytesAndUnreadPlacesFollowAnyNote)
+{
+    ResultsTable table = Rows({7}, std::nullopt);
+    RowFacts facts = table.Facts(2);
+    facts.interrupted = true;
+    facts.unread.Add({"/x/b", ReadFailure::Permission});
+    facts.unread.Add({"/x/a", ReadFailure::Other});
+    facts.unread.count = 1001;  // more than the places kept
+    table.SetFacts(2, facts);
+    const std::string unread = "読み取れなかったディレクトリ: 1 001\n/x/a (読み取りエラー)\n/x/b (アクセス権がありません)\n…";
+    const std::string cut = "中断したため、このディレクトリの合計は数えていません\n";
+    EXPECT_EQ(CellNotes(table, 2, 0, {" ", "."}), cut + unread);
+    EXPECT_EQ(CellNotes(table, 2, 1, {" ", "."}), unread);
+    EXPECT_EQ(CellNotes(table, 2, 2, {" ", "."}), cut + unread);
+}
+
+TEST(SortNote, SaysWhichWayTheRowsRunAndWhetherTheyWaitForTheSearchsEnd)
+{
+    EXPECT_EQ(SortNote({}, false), "昇順に並べ替え");
+    EXPECT_EQ(SortNote({SortColumn::Number, true}, false), "降順に並べ替え");
+    EXPECT_EQ(SortNote({SortColumn::Size, false}, true), "降順に並べ替え（検索の終了後）");
+    EXPECT_EQ(SortNote({SortColumn::Name, false}, false), "昇順に並べ替え");
+}
+
+}  // namespace
+}  // namespace murako
