@@ -93,6 +93,10 @@ public:
 
 // What separates the names of a path on this platform.
 char PathSeparator();
+// A directory given from outside as this platform reads it. On Windows a drive without its root ("Z:",
+// "Z:data") starts at that drive's own current directory, so it comes back made absolute from there; any
+// other path comes back as it was given.
+std::string PathFromDriveCurrentDirectory(const std::string& path);
 
 class FileSystem {
 public:

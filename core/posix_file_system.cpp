@@ -377,6 +377,11 @@ char PathSeparator()
     return '/';
 }
 
+std::string PathFromDriveCurrentDirectory(const std::string& path)
+{
+    return path;
+}
+
 int OpenDirectoryByPath(const std::string& path)
 {
     return OpenInPieces(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
