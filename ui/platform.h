@@ -29,7 +29,8 @@ std::string CurrentDirectoryOn(const QString& rootPath);
 std::string PathRoot(const std::string& path);
 // How the directory list shows a root: "/", or "c:\".
 QString ShownRoot(const std::string& root);
-// The names of the subdirectories of path, links to directories included; false when it cannot be listed.
+// The names of the subdirectories of path, links to directories included, sorted by bytes on Linux and in
+// Explorer's order on Windows; false when it cannot be listed.
 bool ListSubdirectories(const std::string& path, std::vector<std::string>& names);
 
 // A path's bytes, as the core holds them, and its text, as the window shows and takes it.
