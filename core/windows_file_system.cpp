@@ -15,11 +15,13 @@
 #include "directory_handles.h"
 #include "text.h"
 
-// Declared by the driver kit's headers only.
+#ifndef MURAKO_WINTERNL_DECLARES_NT_QUERY_DIRECTORY_FILE
+// Declared by the driver kit's headers only, in the mingw-w64 headers Debian has.
 extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
                                                PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length,
                                                FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
                                                PUNICODE_STRING fileName, BOOLEAN restartScan);
+#endif
 
 namespace murako {
 
