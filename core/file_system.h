@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "path_text.h"
+
 namespace murako {
 
 // Why a directory or file could not be read.
@@ -91,8 +93,6 @@ public:
     virtual bool IsMountRoot() const { return false; }
 };
 
-// What separates the names of a path on this platform.
-char PathSeparator();
 // A directory given from outside as this platform reads it. On Windows a drive without its root ("Z:",
 // "Z:data") starts at that drive's own current directory, so it comes back made absolute from there; any
 // other path comes back as it was given.

@@ -28,10 +28,9 @@ namespace murako {
 namespace {
 
 constexpr size_t kListingBufferSize = 64 * 1024;
-// Each walking thread may hold a few handles beyond the idle ones, as on Linux.
-constexpr size_t kHandlesPerThread = 4;
-// A UNICODE_STRING holds at most 32767 units; a longer relative path is opened piece by piece.
-constexpr size_t kMostUnitsPerOpen = 32000;
+// A UNICODE_STRING holds at most 32767 units, and a path has at least as many bytes as units: a relative
+// path of this many bytes or more is opened piece by piece.
+constexpr size_t kMostBytesPerOpen = 32000;
 
 constexpr NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 
@@ -125,29 +124,6 @@ int OpenRelative(HANDLE from, std::u16string_view path)
     return opened;
 }
 
-// path relative to from, in pieces a UNICODE_STRING holds, cut at separators.
-int OpenInPieces(HANDLE from, std::u16string_view path)
-{
-    HANDLE at = from;
-    int opened = -ENOENT;
-    for (size_t start = 0; start < path.size();) {
-        size_t end = path.size();
-        if (end - start > kMostUnitsPerOpen) {
-            end = path.rfind(u'\\', start + kMostUnitsPerOpen);
-            if (end == std::u16string_view::npos || end <= start)
-                return -ENAMETOOLONG;
-        }
-        opened = OpenRelative(at, path.substr(start, end - start));
-        if (at != from)
-            CloseHandle(at);
-        if (opened < 0)
-            return opened;
-        at = AsHandle(opened);
-        start = end + 1;
-    }
-    return opened;
-}
-
 int OpenGivenPath(const std::string& path)
 {
     // Backup semantics open directories; a given path follows links as the system's own open does.
@@ -164,21 +140,9 @@ int OpenGivenPath(const std::string& path)
     return FromHandle(opened);
 }
 
-class WindowsDirectory : public PlacedDirectory {
+class WindowsDirectory : public PlacedDirectoryOf<WindowsDirectory> {
 public:
-    using PlacedDirectory::PlacedDirectory;
-
-    // Takes the handle just opened for a directory met under parent (nullptr: opened by path).
-    static std::unique_ptr<Directory> Adopt(const std::shared_ptr<DirectoryHandles>& handles, CountedHandle handle,
-                                            std::shared_ptr<DirectoryPlace> parent, std::string name,
-                                            ReadFailure& failure)
-    {
-        const std::optional<IdentifiedDirectory> found = IdentifyOpened(handle, failure);
-        if (!found)
-            return nullptr;
-        return std::make_unique<WindowsDirectory>(
-            handles, Place(*handles, std::move(handle), std::move(parent), std::move(name), found->identity));
-    }
+    using PlacedDirectoryOf::PlacedDirectoryOf;
 
     bool NextName(std::string_view& name) override
     {
@@ -210,15 +174,10 @@ public:
 
     std::optional<int64_t> Length(ReadFailure&) override { return reading_->current->EndOfFile.QuadPart; }
 
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+private:
+    std::optional<int64_t> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
     {
-        const int handle = handles_->Pin(*place_);
-        if (handle < 0) {
-            failure = ReadFailureFromErrno(-handle);
-            return std::nullopt;
-        }
         const int entry = OpenEntry(AsHandle(handle), Utf16FromWtf8(name), 0, 0);
-        handles_->Unpin(*place_);
         if (entry < 0) {
             failure = ReadFailureFromErrno(-entry);
             return std::nullopt;
@@ -240,18 +199,6 @@ public:
         return standard.EndOfFile.QuadPart;
     }
 
-    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
-    {
-        int error = 0;
-        std::optional<CountedHandle> handle = OpenBelow(name, error, [](int, int opened) { return opened; });
-        if (!handle) {
-            failure = ReadFailureFromErrno(error);
-            return nullptr;
-        }
-        return Adopt(handles_, std::move(*handle), place_, std::string(name), failure);
-    }
-
-private:
     // The next records from where the handle's last query left off; false, and the listing over, at its end.
     bool Fill(HANDLE handle)
     {
@@ -317,7 +264,8 @@ int OpenDirectoryHandle(int from, std::string_view path, ReachedBy reached)
         return -EINVAL;  // NT opens nothing relative by ".."; the parent is reached down from an anchor
     if (reached == ReachedBy::GivenPath)
         return -EINVAL;
-    return OpenInPieces(AsHandle(from), Utf16FromWtf8(path));
+    return OpenInPieces(from, path, kMostBytesPerOpen, '\\',
+                        [](int at, const std::string& piece) { return OpenRelative(AsHandle(at), Utf16FromWtf8(piece)); });
 }
 
 void CloseDirectoryHandle(int handle)
@@ -339,25 +287,11 @@ std::optional<IdentifiedDirectory> Identify(int handle, int& error)
 }
 
 // Windows has no small per-process limit of handles: the budget only keeps a deep walk's use bounded.
-WindowsFileSystem::WindowsFileSystem(size_t budget)
-    : handles_(std::make_shared<DirectoryHandles>(std::max(budget, kHandlesPerThread)))
-{
-}
+WindowsFileSystem::WindowsFileSystem(size_t budget) : PlacedFileSystem(std::max(budget, kHandlesPerThread)) {}
 
-WindowsFileSystem::~WindowsFileSystem() = default;
-
-int WindowsFileSystem::MaxWalkThreads() const
+std::unique_ptr<Directory> WindowsFileSystem::AdoptGiven(CountedHandle handle, const std::string& path,
+                                                          ReadFailure& failure)
 {
-    return static_cast<int>(handles_->Budget() / kHandlesPerThread);
-}
-
-std::unique_ptr<Directory> WindowsFileSystem::Open(const std::string& path, ReadFailure& failure)
-{
-    CountedHandle handle = handles_->Reserve();
-    if (const int error = handle.Open(kNoAnchor, path, ReachedBy::GivenPath)) {
-        failure = ReadFailureFromErrno(error, ReachedBy::GivenPath);
-        return nullptr;
-    }
     return WindowsDirectory::Adopt(handles_, std::move(handle), nullptr, path, failure);
 }
 
@@ -366,15 +300,10 @@ std::shared_ptr<FileSystem> MakeLocalFileSystem()
     return std::make_shared<WindowsFileSystem>();
 }
 
-char PathSeparator()
-{
-    return '\\';
-}
-
 std::string PathFromDriveCurrentDirectory(const std::string& path)
 {
     const bool onDriveWithoutRoot = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-                                    path[1] == ':' && (path.size() == 2 || (path[2] != '\\' && path[2] != '/'));
+                                    path[1] == ':' && (path.size() == 2 || !IsPathSeparator(path[2]));
     if (!onDriveWithoutRoot)
         return path;
     const std::u16string units = Utf16FromWtf8(path);
