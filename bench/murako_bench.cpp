@@ -65,6 +65,8 @@ int main(int argc, char** argv)
     }
     if (dir.empty())
         return Usage("no directory given");
+    // "Z:" is the drive's current directory on Windows, which the search would otherwise take for its root.
+    dir = murako::PathFromDriveCurrentDirectory(dir);
 
     // A base that cannot be searched at all fails the run rather than giving a total of 0.
     auto fileSystem = murako::MakeLocalFileSystem();
