@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "path_text.h"
+
 namespace murako {
 
 // Why a directory or file could not be read.
@@ -94,9 +96,6 @@ public:
     // A mount is attached here: only past one can a directory be met again below itself.
     virtual bool IsMountRoot() const { return false; }
 };
-
-// What separates the names of a path on this platform.
-char PathSeparator();
 
 class FileSystem {
 public:

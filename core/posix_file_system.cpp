@@ -319,11 +319,6 @@ std::shared_ptr<FileSystem> MakeLocalFileSystem()
     return std::make_shared<PosixFileSystem>();
 }
 
-char PathSeparator()
-{
-    return '/';
-}
-
 int OpenDirectoryByPath(const std::string& path)
 {
     return OpenDirectoryHandle(AT_FDCWD, path, ReachedBy::GivenPath);

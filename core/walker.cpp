@@ -121,15 +121,47 @@ struct MeasureTurn {
 
 thread_local MeasureTurn t_turn;
 
-// A task group whose hand-overs ThreadSanitizer is told of: the scheduler passes tasks between threads in
+}  // namespace
+
+// Every arena a walk's counts made, and the one of the count now.
+class WalkArenas {
+public:
+    void Add(int threads)
+    {
+        // Workers only: the calling thread lists the base and its first chain, then waits.
+        all_.push_back(std::make_unique<tbb::task_arena>(threads, 0));
+        now_.store(all_.back().get(), std::memory_order_release);
+    }
+    tbb::task_arena* Now() const { return now_.load(std::memory_order_acquire); }
+
+private:
+    std::vector<std::unique_ptr<tbb::task_arena>> all_;  // changed under the pace's mutex
+    std::atomic<tbb::task_arena*> now_{nullptr};
+};
+
+namespace {
+
+// The arena whose task the calling thread runs; nullptr outside the walk's arenas.
+thread_local const tbb::task_arena* t_arena = nullptr;
+
+// A task group of a walk's tasks, each run on the pace's arena of the moment: spawned where the spawning
+// thread runs in that arena already, else enqueued to it, as from the calling thread or from an arena the
+// pace has left. ThreadSanitizer is told of its hand-overs: the scheduler passes tasks between threads in
 // code it cannot see, so spawning publishes what a task holds, a task's end publishes what it did to the
 // waiter, and a destroyed task's memory may be reused.
 class TaskGroup {
 public:
+    explicit TaskGroup(const WalkPace* pace) : pace_(pace) {}
+
     template <typename Body>
     void Run(Body body)
     {
-        group_.run(FencedTask<Body>(std::move(body), this));
+        tbb::task_arena* arena = pace_->Arenas().Now();
+        FencedTask<Body> task(std::move(body), this, arena);
+        if (t_arena == arena)
+            group_.run(std::move(task));
+        else
+            arena->enqueue(group_.defer(std::move(task)));
     }
 
     void Wait()
@@ -155,18 +187,29 @@ private:
 
     template <typename Body>
     struct FencedTask : Fence {
-        FencedTask(Body taskBody, const TaskGroup* owner) : body(std::move(taskBody)), group(owner) { Release(this); }
-        FencedTask(const FencedTask& other) : Fence(other), body(other.body), group(other.group) { Release(this); }
+        FencedTask(Body taskBody, const TaskGroup* owner, const tbb::task_arena* runsOn)
+            : body(std::move(taskBody)), group(owner), arena(runsOn)
+        {
+            Release(this);
+        }
+        FencedTask(const FencedTask& other) : Fence(other), body(other.body), group(other.group), arena(other.arena)
+        {
+            Release(this);
+        }
         void operator()() const
         {
             Acquire(this);
+            const tbb::task_arena* outer = std::exchange(t_arena, arena);
             body();
+            t_arena = outer;
             Release(group);
         }
         Body body;
         const TaskGroup* group;
+        const tbb::task_arena* arena;
     };
 
+    const WalkPace* pace_;
     tbb::task_group group_;
 };
 
@@ -176,7 +219,7 @@ private:
 class LengthQueries {
 public:
     LengthQueries(Directory& dir, const WalkContext& context, Listing& listing, size_t grain)
-        : dir_(dir), context_(context), listing_(listing), grain_(grain)
+        : dir_(dir), context_(context), listing_(listing), grain_(grain), group_(context.pace)
     {
     }
     ~LengthQueries() { WaitForChunks(); }
@@ -570,7 +613,7 @@ int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& conte
         }
         return walk.Total();
     }
-    TaskGroup group;
+    TaskGroup group(context.pace);
     Walk walk(context, [&group, &walk](Job job) { group.Run([&walk, job] { walk.Run(job); }); });
     walk.Start(std::move(PrmDir));
     group.Wait();
@@ -592,11 +635,14 @@ WalkProcessSettings::WalkProcessSettings() : workers_(tbb::global_control::max_a
 WalkPace::WalkPace(int fixedThreads, int most)
     : adapts_(fixedThreads <= 0),
       cores_(std::clamp(tbb::info::default_concurrency(), 1, most)),
-      most_(most)
+      most_(most),
+      arenas_(std::make_unique<WalkArenas>())
 {
     SetThreads(adapts_ ? cores_ : fixedThreads);
     counts_.first = threads_;
 }
+
+WalkPace::~WalkPace() = default;
 
 WalkThreadCounts WalkPace::Counts() const
 {
@@ -659,11 +705,7 @@ void WalkPace::SetThreads(int threads)
 {
     if (threads == threads_)
         return;
-    if (adapts_) {
-        // The new limit is in place before the old one goes.
-        auto limit = std::make_unique<tbb::global_control>(tbb::global_control::max_allowed_parallelism, threads);
-        limit_.swap(limit);
-    }
+    arenas_->Add(threads);
     threads_ = threads;
     counts_.most = std::max(counts_.most, threads);
     counts_.last = threads;
@@ -707,11 +749,8 @@ void WalkPace::Stretch::End()
 WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace&)>& body)
 {
     const int most = std::clamp(allowed, 1, kMostWalkThreads);
-    tbb::task_arena arena(requested > 0 ? std::min(requested, most) : most);
-    // Made before the pace limits the threads, so that the scheduler may later give this arena up to most.
-    arena.initialize();
     WalkPace pace(requested > 0 ? std::min(requested, most) : 0, most);
-    arena.execute([&] { body(pace); });
+    body(pace);
     return pace.Counts();
 }
 

@@ -62,6 +62,7 @@ private:
 };
 
 struct Listing;
+class WalkArenas;
 
 // The most threads that walk at once. A walk that blocks keeps many calls in flight: a share that answers
 // in a millisecond serves some 50 times more calls at once than one after another.
@@ -84,8 +85,10 @@ struct WalkThreadCounts {
 class WalkPace {
 public:
     // fixedThreads > 0: always that many, only measured; otherwise adapted between the cores and most. The
-    // count takes effect on the task arenas of the process, which must be made before.
+    // count is the walk's own: tasks go to an arena of that many threads, made anew when the count changes,
+    // so that nothing of it outlives the walk or limits another.
     WalkPace(int fixedThreads, int most);
+    ~WalkPace();
     WalkPace(const WalkPace&) = delete;
     WalkPace& operator=(const WalkPace&) = delete;
 
@@ -97,6 +100,9 @@ public:
     // Nothing has been decided yet: a directory listed now may judge its own lengths.
     bool Undecided() const { return !decided_.load(std::memory_order_relaxed); }
     WalkThreadCounts Counts() const;
+    // The arena of the count, where the walk's tasks go now; one left behind by a change stays while the
+    // pace lives.
+    const WalkArenas& Arenas() const { return *arenas_; }
 
     // One stretch of work while it lives, measured when the calling thread's turn has come; a stretch within
     // one being measured is part of it.
@@ -142,7 +148,7 @@ private:
     std::atomic<bool> decided_{false};
     int threads_ = 0;
     WalkThreadCounts counts_;
-    std::unique_ptr<tbb::global_control> limit_;
+    std::unique_ptr<WalkArenas> arenas_;
 };
 
 // What a search wants told of a walk as it goes: the base directory's listing, and each of the base's
@@ -168,8 +174,8 @@ public:
 struct WalkContext {
     RunHost& host;
     const std::atomic<bool>& searching;
-    // Subdirectories are walked on the calling thread's task arena, several at once, and the lengths of a
-    // large directory queried on several threads; otherwise everything runs on the calling thread.
+    // Subdirectories are walked on the pace's task arena, several at once, and the lengths of a large
+    // directory queried on several threads; otherwise everything runs on the calling thread.
     bool parallel = false;
     std::atomic<int64_t>* entriesCounted = nullptr;  // every listed name but "." and "..", added in batches
     WalkRows* rows = nullptr;

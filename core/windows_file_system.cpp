@@ -290,9 +290,4 @@ std::shared_ptr<FileSystem> MakeLocalFileSystem()
     return std::make_shared<WindowsFileSystem>();
 }
 
-char PathSeparator()
-{
-    return '\\';
-}
-
 }  // namespace murako

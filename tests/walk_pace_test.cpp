@@ -3,6 +3,7 @@
 #include <tbb/info.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -19,6 +20,10 @@ namespace murako {
 namespace {
 
 using fakes::FakeFileSystem;
+using fakes::FixedChoices;
+using fakes::Gate;
+using fakes::RecordingPresentation;
+using fakes::ScriptedHost;
 
 const int kCores = tbb::info::default_concurrency();
 
@@ -191,7 +196,7 @@ struct Walked {
     WalkThreadCounts counts;
 };
 
-Walked Search(std::shared_ptr<FakeFileSystem> fs, int threads)
+Walked Search(std::shared_ptr<FakeFileSystem> fs, int threads, const std::string& path = "/share")
 {
     Walked walked;
     ResultsTable table;
@@ -201,7 +206,7 @@ Walked Search(std::shared_ptr<FakeFileSystem> fs, int threads)
         walked.rows.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
     };
     options.walkThreads = [&](const WalkThreadCounts& counts) { walked.counts = counts; };
-    SearchWithoutWindow(table, std::move(fs), "/share", options);
+    SearchWithoutWindow(table, std::move(fs), path, options);
     return walked;
 }
 
@@ -255,6 +260,67 @@ TEST(WalkPace, AWalkWhoseQueriesReturnAtProcessorSpeedKeepsToTheCores)
     const Walked walked = Search(ShareTree(), 0);
     EXPECT_EQ(walked.rows, ShareRows());
     EXPECT_EQ(walked.counts.most, kCores);
+}
+
+// How many threads are inside the file system's opens at once: each open waits, up to a time limit, until
+// wanted threads are inside together.
+class Rendezvous {
+public:
+    explicit Rendezvous(int wanted) : wanted_(wanted) {}
+
+    void Arrive()
+    {
+        std::unique_lock lock(mutex_);
+        peak_ = std::max(peak_, ++inside_);
+        met_.notify_all();
+        met_.wait_for(lock, std::chrono::seconds(2), [this] { return peak_ >= wanted_; });
+        --inside_;
+    }
+    int Peak()
+    {
+        std::lock_guard lock(mutex_);
+        return peak_;
+    }
+
+private:
+    const int wanted_;
+    std::mutex mutex_;
+    std::condition_variable met_;
+    int inside_ = 0;
+    int peak_ = 0;
+};
+
+// A search cancelled while its walk hangs in a frozen share leaves that walk behind, holding what it holds;
+// the next search walks on the threads it chose all the same.
+TEST(WalkPace, AWalkLeftHangingInAFrozenShareDoesNotLimitTheNextSearchsThreads)
+{
+    auto frozen = std::make_shared<FakeFileSystem>();
+    frozen->File("/frozen/a/f", 1).File("/frozen/b/f", 1);
+    Gate hang;
+    frozen->At("/frozen/a").whenOpened = [&] { hang.Pass(); };
+    ResultsTable frozenTable;
+    RecordingPresentation presentation;
+    FixedChoices choices;
+    choices.path = "/frozen";
+    ScriptedHost host;
+    host.walksInline = false;
+    SearchController frozenSearch(frozenTable, presentation, choices, frozen, host, {});
+    frozenSearch.Command1_Click();
+    ASSERT_TRUE(hang.WaitForWaiter());
+    frozenSearch.Command1_Click();
+
+    const int wanted = std::max(4, kCores + 2);
+    auto healthy = std::make_shared<FakeFileSystem>();
+    Rendezvous opens(wanted);
+    for (int d = 0; d < wanted; ++d) {
+        const std::string dir = "/healthy/d" + std::to_string(d);
+        healthy->File(dir + "/f", 1);
+        healthy->At(dir).whenOpened = [&] { opens.Arrive(); };
+    }
+    const Walked walked = Search(healthy, wanted, "/healthy");
+    EXPECT_EQ(walked.rows.back(), std::to_string(wanted + 2) + " /healthy/合計 " + std::to_string(wanted));
+    EXPECT_GE(opens.Peak(), wanted) << "the walk left hanging still holds the process to its own count";
+    hang.Open();
 }
 
 }  // namespace

@@ -21,11 +21,6 @@ namespace {
 
 constexpr int IndentTwipsPerLevel = 120;
 
-std::string JoinPath(const std::string& directory, const std::string& name)
-{
-    return directory.ends_with(PathSeparator()) ? directory + name : directory + PathSeparator() + name;
-}
-
 QString ShownName(const std::string& bytes)
 {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));

@@ -42,6 +42,8 @@
 
 #include "dir_list.h"
 #include "drive_list.h"
+#include "path_text.h"
+#include "platform.h"
 #include "results_grid.h"
 #include "rows_as_text.h"
 #include "twips.h"
@@ -103,11 +105,6 @@ SearchController::Options WithCollation(SearchController::Options options)
 {
     options.nameRanks = CollatedRanks;
     return options;
-}
-
-QString FromPath(const std::string& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 // Why a save failed, as the user can act on it; the system's own words where nothing more is known.
@@ -485,20 +482,17 @@ bool Form1::CanGoDown(int32_t row) const
 void Form1::GoDown(int32_t row)
 {
     if (CanGoDown(row))
-        SearchDirectory(controller_.ShownPath() + table_.Facts(row).listedName);
+        SearchDirectory(JoinPath(controller_.ShownPath(), table_.Facts(row).listedName));
 }
 
 std::optional<std::string> Form1::ParentToSearch() const
 {
-    std::string searched = controller_.SearchedPath();
-    while (searched.size() > 1 && searched.back() == '/')
-        searched.pop_back();
-    if (controller_.Searching() || searched.empty() || searched == "/")
+    if (controller_.Searching())
         return std::nullopt;
-    const size_t slash = searched.rfind('/');
-    std::string parent = slash == 0 ? std::string("/") : searched.substr(0, slash);
+    const std::string searched = controller_.SearchedPath();
+    const std::optional<std::string> parent = ParentPath(searched);
     // A volume's root has its parent on another volume.
-    if (Drive1->IndexOfVolume(FromPath(searched)) != Drive1->IndexOfVolume(FromPath(parent)))
+    if (!parent || Drive1->IndexOfVolume(PathText(searched)) != Drive1->IndexOfVolume(PathText(*parent)))
         return std::nullopt;
     return parent;
 }
@@ -512,10 +506,10 @@ void Form1::GoUp()
 void Form1::SearchDirectory(const std::string& path)
 {
     if (!Dir1->SetPath(path)) {
-        QMessageBox::warning(this, QStringLiteral("Murako"), QStringLiteral("%1 を開けません。").arg(FromPath(path)));
+        QMessageBox::warning(this, QStringLiteral("Murako"), QStringLiteral("%1 を開けません。").arg(PathText(path)));
         return;
     }
-    Drive1->ShowVolumeOf(FromPath(Dir1->Path()));
+    Drive1->ShowVolumeOf(PathText(Dir1->Path()));
     Command1_Click();
 }
 
@@ -538,10 +532,8 @@ void Form1::CopyRows()
 void Form1::SaveCsv()
 {
     const std::vector<int32_t> rows = RowsToCopy();
-    std::string shown = controller_.ShownPath();
-    while (shown.size() > 1 && shown.back() == '/')
-        shown.pop_back();
-    const QString name = shown.size() > 1 ? FromPath(shown.substr(shown.rfind('/') + 1)) : QStringLiteral("Murako");
+    const std::string shown = LastPathName(controller_.ShownPath());
+    const QString name = shown.empty() ? QStringLiteral("Murako") : PathText(shown);
     const QString path = QFileDialog::getSaveFileName(
         this, QStringLiteral("CSV ファイルに保存"), QDir::home().filePath(name + QStringLiteral(".csv")),
         QStringLiteral("CSV ファイル (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "path_text.h"
+
 namespace murako {
 
 struct Volume {
@@ -24,9 +26,6 @@ QString VolumeText(const Volume& volume);
 // window uses only on the volume holding it; on Windows the drive's own current directory.
 std::string CurrentDirectoryOn(const QString& rootPath);
 
-// The root a path begins with ("/"; "C:\" or "\\server\share\" on Windows), as the path writes it; empty for
-// a relative path.
-std::string PathRoot(const std::string& path);
 // How the directory list shows a root: "/", or "c:\".
 QString ShownRoot(const std::string& root);
 // The names of the subdirectories of path, links to directories included; false when it cannot be listed.

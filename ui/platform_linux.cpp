@@ -78,11 +78,6 @@ std::string CurrentDirectoryOn(const QString&)
     return buffer;
 }
 
-std::string PathRoot(const std::string& path)
-{
-    return path.starts_with('/') ? "/" : "";
-}
-
 QString ShownRoot(const std::string& root)
 {
     return QString::fromStdString(root);

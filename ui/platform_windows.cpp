@@ -67,21 +67,6 @@ std::string CurrentDirectoryOn(const QString& rootPath)
     return PathBytes(QString::fromStdWString(full));
 }
 
-std::string PathRoot(const std::string& path)
-{
-    if (path.size() >= 2 && path[1] == ':')
-        return path.substr(0, 2) + "\\";
-    // \\server\share\ — the share is part of the root.
-    if (path.size() > 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
-        const size_t server = path.find_first_of("\\/", 2);
-        const size_t share = server == std::string::npos ? server : path.find_first_of("\\/", server + 1);
-        std::string root = path.substr(0, share);
-        std::replace(root.begin(), root.end(), '/', '\\');
-        return root + "\\";
-    }
-    return "";
-}
-
 QString ShownRoot(const std::string& root)
 {
     return PathText(root).toLower();

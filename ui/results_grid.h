@@ -97,12 +97,24 @@ private:
     void RowFactsChanged(int32_t row) override;
     void RowsReordered() override;
 
+    static constexpr int SizeColumn = 2;
+    static constexpr int ArrowGap = 3;  // pixels between a header's text and its arrow
+    static bool IsFixed(int row, int col);
+
+    struct Span {
+        int first;
+        int last;
+    };
+    void PaintCells(QPainter& painter, const QRect& clip, Span rows, Span cols) const;
     void PaintCell(QPainter& painter, int row, int col) const;
     void PaintSortArrow(QPainter& painter, int col, const QColor& colour) const;
     void PaintMark(QPainter& painter, int row) const;
     void ScheduleRepaint();
     void CatchUp();
     void Relayout();
+    void MeasureAll();
+    void LayOutColumns();
+    void SetScrollRanges();
     void MeasureText(int row, int col);
     int NeededWidth(int col) const;
     int HeaderWidth(int col) const;
