@@ -40,13 +40,17 @@ void Decide(WalkPace& pace, WalkPace::Spent spent, int stretches = 12)
 }
 
 // The kernel's own count of the calling thread's time waiting for a processor, in nanoseconds; -1 where it
-// keeps none.
+// keeps none, or where the times are not read from it (Windows, whose threads under wine still have one).
 int64_t KernelWaiting()
 {
+#if defined(__linux__)
     std::ifstream schedstat("/proc/thread-self/schedstat");
     int64_t running = 0, waiting = -1;
     schedstat >> running >> waiting;
     return schedstat ? waiting : -1;
+#else
+    return -1;
+#endif
 }
 
 // The walk tells blocking from computing by a thread's own processor time: it must grow while the thread
