@@ -97,6 +97,9 @@ bool ListSubdirectories(const std::string& path, std::vector<std::string>& names
     return true;
 }
 
+// glibc's habit of keeping freed pages is what this answers; the Windows build leaves its heap to itself.
+void ReturnFreePages() {}
+
 std::string PathBytes(const QString& path)
 {
     return Wtf8FromUtf16(path.toStdU16String());
