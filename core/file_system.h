@@ -97,6 +97,11 @@ public:
     virtual bool IsMountRoot() const { return false; }
 };
 
+// A directory given from outside as this platform reads it. On Windows a drive without its root ("Z:",
+// "Z:data") starts at that drive's own current directory, so it comes back made absolute from there; any
+// other path comes back as it was given.
+std::string PathFromDriveCurrentDirectory(const std::string& path);
+
 class FileSystem {
 public:
     virtual ~FileSystem() = default;

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "form1.h"
+#include "japanese.h"
 
 namespace murako {
 namespace {

@@ -1,6 +1,7 @@
 #include "results_grid.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QScreen>
 #include <QScrollBar>
@@ -457,6 +458,48 @@ TEST_F(GridTest, AHeaderClickAsksForItsColumnsOrderAndTheSortedHeaderShowsItsArr
     EXPECT_EQ(Shown().pixelColor(arrow.center().x(), arrow.bottom() - 1), Role(QPalette::ButtonText)) << "▲";
     EXPECT_EQ(grid.CellNotes(0, 2), "昇順に並べ替え");
     EXPECT_EQ(grid.CellNotes(0, 1), "");
+}
+
+}  // namespace
+}  // namespace murako
+
+namespace murako {
+namespace {
+
+TEST_F(GridTest, ARightClickMakesTheClickedRowCurrentAndOutsideTheSelectionTheOneSelected)
+{
+    for (const char* name : {"a", "b", "c", "d", "e", "f"})
+        AddRow(name, "1 kb");
+    Shown();
+    // What the menu would act on, as it opens.
+    std::vector<std::pair<int32_t, std::vector<int32_t>>> asked;
+    grid.contextMenuRequested = [&](QPoint) { asked.emplace_back(table.Row(), grid.SelectedRows()); };
+    // As the window system tells a right click: a press, the request for the menu, the release.
+    auto rightClick = [&](int row, int col) {
+        const QPoint at = grid.CellRect(row, col).center();
+        QTest::mousePress(grid.viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, at, grid.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid.viewport(), &menu);
+        QTest::mouseRelease(grid.viewport(), Qt::RightButton, {}, at);
+    };
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(2, 1).center());
+    rightClick(5, 1);
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::ShiftModifier, grid.CellRect(3, 2).center());
+    rightClick(4, 0);  // on the number of a row inside the selection
+    rightClick(6, 2);
+    rightClick(0, 1);  // a header: nothing to act on, the current cell stays
+    using Rows = std::vector<int32_t>;
+    EXPECT_EQ(asked, (std::vector<std::pair<int32_t, Rows>>{{5, {}}, {4, {3, 4, 5}}, {6, {}}, {6, {}}}));
+    EXPECT_EQ(table.Col(), 2);
+
+    // Shift with an arrow after a right click inside a selection runs from where the selection began.
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(2, 1).center());
+    QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+    rightClick(3, 1);
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(grid.SelectedRows(), (Rows{2, 3, 4}));
 }
 
 }  // namespace

@@ -123,8 +123,14 @@ private:
     QString Text(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
-    // Moves the current cell; with extend, the selection runs from where it began to the new row.
+    // Moves the current cell; with extend, the selection runs from where it began to the new row, else it goes.
     void MoveCurrentCell(int row, int col, bool extend = false);
+    // Moves the current cell and scrolls it into view, leaving the selection as it is.
+    void GoToCell(int row, int col);
+    // A right click acts on the row clicked, as in any table: it becomes current, and unless it is one of the
+    // rows selected, the only one selected.
+    void TakeRightClick(QPoint at);
+    bool IsSelected(int32_t row) const;
     void ClearSelection();
     void FindLargestRow();
     void NoteLargest(int32_t row);
@@ -147,7 +153,11 @@ private:
     SortOrder sortOrder_;
     int64_t largestBytes_ = 0;  // of the rows the bars are shares of
     bool largestStale_ = true;
-    std::optional<int32_t> selectionAnchor_;
+    struct Selection {
+        int32_t anchor;  // where Shift was first held
+        int32_t end;     // where the last move with Shift went
+    };
+    std::optional<Selection> selection_;
     GridAnnouncer announcer_;
 };
 

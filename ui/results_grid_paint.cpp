@@ -58,9 +58,7 @@ void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
     const QRect rect = CellRect(row, col);
     const bool fixed = IsFixed(row, col);
     const bool isCurrentCell = row == table_.Row() && col == table_.Col();
-    const bool selectedRow = selectionAnchor_ && row >= std::min(*selectionAnchor_, table_.Row()) &&
-                             row <= std::max(*selectionAnchor_, table_.Row());
-    const bool current = !fixed && (isCurrentCell || selectedRow);
+    const bool current = !fixed && (isCurrentCell || IsSelected(row));
     const QPalette::ColorRole background =
         fixed ? QPalette::Button : current ? QPalette::Highlight : QPalette::Base;
     const QPalette::ColorRole foreground =
