@@ -110,6 +110,12 @@ std::vector<int32_t> ResultsGrid::SelectedRows() const
     return rows;
 }
 
+void ResultsGrid::SelectAllRows()
+{
+    MoveCurrentCell(ResultsTable::FixedRows, table_.Col());
+    MoveCurrentCell(table_.Rows() - 1, table_.Col(), true);
+}
+
 void ResultsGrid::FindLargestRow()
 {
     largestBytes_ = 0;
