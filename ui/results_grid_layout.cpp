@@ -85,7 +85,18 @@ QString ResultsGrid::ShownText(int row, int col) const
 
 int ResultsGrid::NeededWidth(int col) const
 {
-    return widestText_[col] + 2 * TextPadding;
+    return widestText_[col] + 2 * TextPadding + MarkRoom(col);
+}
+
+int ResultsGrid::MarkRoom(int col) const
+{
+    // The number column keeps the right end of its cells for a row's mark, clear of the number.
+    return col == 0 ? MarkSize() + TextPadding : 0;
+}
+
+QRect ResultsGrid::TextRect(int row, int col) const
+{
+    return CellRect(row, col).adjusted(TextPadding, 0, -TextPadding - MarkRoom(col), -1);
 }
 
 int ResultsGrid::HeaderWidth(int col) const
@@ -95,7 +106,7 @@ int ResultsGrid::HeaderWidth(int col) const
 
 int ResultsGrid::TextSpace(int col) const
 {
-    return widths_[col] - 2 * TextPadding;
+    return widths_[col] - 2 * TextPadding - MarkRoom(col);
 }
 
 int ResultsGrid::RowHeightPixels() const
