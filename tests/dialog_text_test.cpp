@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "form1.h"
+#include "japanese.h"
 #include "window_test_support.h"
 
 namespace murako {

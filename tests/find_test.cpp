@@ -13,13 +13,11 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-#include <sched.h>
-#include <unistd.h>
-
 #include "dir_list.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
+#include "save_file.h"
+#include "small_volume.h"
 #include "rows_as_text.h"
 #include "temp_tree.h"
 #include "window_test_support.h"
@@ -28,6 +26,7 @@ namespace murako {
 namespace {
 
 using fakes::Cells;
+using fakes::SmallVolume;
 using fakes::TempTree;
 using fakes::WaitUntil;
 
@@ -312,29 +311,6 @@ TEST_F(FindTest, CsvIsSavedWhereTheChooserSaysAndAFileThatExistsOnlyAfterItsQues
     EXPECT_EQ(QFileInfo(path).size(), 3) << "a No keeps the file";
 }
 
-// A small file system of its own for the length of one test, seen only by this process and unmounted at the end.
-class SmallVolume {
-public:
-    SmallVolume(const std::string& at, const char* options) : at_(at)
-    {
-        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return;
-        mounted_ = mount("tmpfs", at.c_str(), "tmpfs", 0, options) == 0;
-    }
-    ~SmallVolume()
-    {
-        if (mounted_) {
-            EXPECT_EQ(umount(at_.c_str()), 0);
-        }
-    }
-    bool Mounted() const { return mounted_; }
-    void MakeReadOnly() { mounted_ = mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
-private:
-    std::string at_;
-    bool mounted_ = false;
-};
-
 TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)
 {
     TempTree out;
@@ -342,8 +318,8 @@ TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)
     SmallVolume volume(out.Path("full"), "size=64k");
     if (!volume.Mounted())
         GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
-    for (int i = 0; i < 3000; ++i)
-        tree.Dir("directory-with-a-long-name-" + std::to_string(i));
+    ASSERT_TRUE(volume.FillLeaving("filler", 0));
+    MakeTree();
     Search(tree.Root());
     const QString fresh = QString::fromStdString(out.Path("full/rows.csv"));
     {
@@ -352,8 +328,10 @@ TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)
         ASSERT_EQ(answerer.messages.size(), 1);
         EXPECT_EQ(answerer.messages[0], fresh + " に保存できませんでした。\nディスクの空きが足りません。");
     }
-    EXPECT_TRUE(QDir(QString::fromStdString(out.Path("full"))).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+    EXPECT_EQ(QDir(QString::fromStdString(out.Path("full"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"filler"})
         << "no part of it, nor a temporary file";
+    ASSERT_EQ(unlink(out.Path("full/filler").c_str()), 0);
 
     const QString old = QString::fromStdString(out.Path("full/old.csv"));
     QString reason;

@@ -32,6 +32,7 @@
 
 #include "dir_list.h"
 #include "drive_list.h"
+#include "japanese.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
 #include "temp_tree.h"

@@ -6,6 +6,7 @@ namespace murako {
 namespace {
 
 struct PathCase {
+    const char* name;  // of the test, as a path's backslashes would not pass through CTest's test names
     std::string path;
     std::string root;
     std::optional<std::string> parent;
@@ -14,7 +15,12 @@ struct PathCase {
 
 void PrintTo(const PathCase& given, std::ostream* out)
 {
-    *out << given.path;
+    *out << given.name;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<PathCase>& info)
+{
+    return info.param.name;
 }
 
 class PathTextTest : public ::testing::TestWithParam<PathCase> {};
@@ -35,22 +41,26 @@ TEST_P(PathTextTest, RootParentAndLastNameFollowThePlatformsRules)
 #if defined(_WIN32)
 // Searched paths end in a separator, as the search writes them; "/" separates as "\" does.
 INSTANTIATE_TEST_SUITE_P(Windows, PathTextTest, ::testing::Values(
-    PathCase{"C:\\Users\\me\\", "C:\\", "C:\\Users", "me"},
-    PathCase{"C:\\Users", "C:\\", "C:\\", "Users"},
-    PathCase{"c:/data/2024/", "c:\\", "c:/data", "2024"},
-    PathCase{"C:\\", "C:\\", std::nullopt, ""},
-    PathCase{"C:", "C:\\", std::nullopt, ""},
-    PathCase{"\\\\server\\share\\", "\\\\server\\share\\", std::nullopt, ""},
-    PathCase{"\\\\server\\share", "\\\\server\\share\\", std::nullopt, ""},
-    PathCase{"\\\\server\\share\\dir\\", "\\\\server\\share\\", "\\\\server\\share\\", "dir"},
-    PathCase{"//server/share/a/b", "\\\\server\\share\\", "//server/share/a", "b"},
-    PathCase{"\\\\?\\C:\\long\\name\\", "\\\\?\\C:\\", "\\\\?\\C:\\long", "name"},
-    PathCase{"\\\\?\\C:\\", "\\\\?\\C:\\", std::nullopt, ""},
-    PathCase{"\\\\?\\UNC\\server\\share\\dir", "\\\\?\\UNC\\server\\share\\", "\\\\?\\UNC\\server\\share\\", "dir"},
-    PathCase{"\\\\?\\unc\\server\\share\\", "\\\\?\\unc\\server\\share\\", std::nullopt, ""},
-    PathCase{"\\\\?\\Volume{1b3b}\\dir\\", "\\\\?\\Volume{1b3b}\\", "\\\\?\\Volume{1b3b}\\", "dir"},
-    PathCase{"dir\\sub", "", "dir", "sub"},
-    PathCase{"dir", "", std::nullopt, "dir"}));
+    PathCase{"DirectoryOnADrive", "C:\\Users\\me\\", "C:\\", "C:\\Users", "me"},
+    PathCase{"DirectoryAtADrivesRoot", "C:\\Users", "C:\\", "C:\\", "Users"},
+    PathCase{"ForwardSlashes", "c:/data/2024/", "c:\\", "c:/data", "2024"},
+    PathCase{"DriveRoot", "C:\\", "C:\\", std::nullopt, ""},
+    PathCase{"DriveAlone", "C:", "C:\\", std::nullopt, ""},
+    PathCase{"ShareRoot", "\\\\server\\share\\", "\\\\server\\share\\", std::nullopt, ""},
+    PathCase{"ShareRootWithoutItsSeparator", "\\\\server\\share", "\\\\server\\share\\", std::nullopt, ""},
+    PathCase{"DirectoryOnAShare", "\\\\server\\share\\dir\\", "\\\\server\\share\\", "\\\\server\\share\\",
+             "dir"},
+    PathCase{"ShareInForwardSlashes", "//server/share/a/b", "\\\\server\\share\\", "//server/share/a", "b"},
+    PathCase{"LongPathOnADrive", "\\\\?\\C:\\long\\name\\", "\\\\?\\C:\\", "\\\\?\\C:\\long", "name"},
+    PathCase{"LongPathDriveRoot", "\\\\?\\C:\\", "\\\\?\\C:\\", std::nullopt, ""},
+    PathCase{"LongPathOnAShare", "\\\\?\\UNC\\server\\share\\dir", "\\\\?\\UNC\\server\\share\\",
+             "\\\\?\\UNC\\server\\share\\", "dir"},
+    PathCase{"LongPathShareRootInLowerCase", "\\\\?\\unc\\server\\share\\", "\\\\?\\unc\\server\\share\\",
+             std::nullopt, ""},
+    PathCase{"LongPathOnAVolumeName", "\\\\?\\Volume{1b3b}\\dir\\", "\\\\?\\Volume{1b3b}\\",
+             "\\\\?\\Volume{1b3b}\\", "dir"},
+    PathCase{"Relative", "dir\\sub", "", "dir", "sub"},
+    PathCase{"RelativeName", "dir", "", std::nullopt, "dir"}), CaseName);
 
 TEST(JoinPath, PutsOneBackslashBetweenUnlessTheDirectoryEndsInASeparator)
 {
@@ -62,15 +72,15 @@ TEST(JoinPath, PutsOneBackslashBetweenUnlessTheDirectoryEndsInASeparator)
 #else
 // A backslash is part of a name here, as any byte but "/" is.
 INSTANTIATE_TEST_SUITE_P(Posix, PathTextTest, ::testing::Values(
-    PathCase{"/home/me/", "/", "/home", "me"},
-    PathCase{"/home", "/", "/", "home"},
-    PathCase{"/", "/", std::nullopt, ""},
-    PathCase{"//", "/", std::nullopt, ""},
-    PathCase{"/srv//data///", "/", "/srv", "data"},
-    PathCase{"/mnt/a\\b\\", "/", "/mnt", "a\\b\\"},
-    PathCase{"/C:\\", "/", "/", "C:\\"},
-    PathCase{"dir/sub", "", "dir", "sub"},
-    PathCase{"dir", "", std::nullopt, "dir"}));
+    PathCase{"Directory", "/home/me/", "/", "/home", "me"},
+    PathCase{"DirectoryAtTheRoot", "/home", "/", "/", "home"},
+    PathCase{"Root", "/", "/", std::nullopt, ""},
+    PathCase{"RootTwice", "//", "/", std::nullopt, ""},
+    PathCase{"DoubledSeparators", "/srv//data///", "/", "/srv", "data"},
+    PathCase{"BackslashesInAName", "/mnt/a\\b\\", "/", "/mnt", "a\\b\\"},
+    PathCase{"ANameLikeADrive", "/C:\\", "/", "/", "C:\\"},
+    PathCase{"Relative", "dir/sub", "", "dir", "sub"},
+    PathCase{"RelativeName", "dir", "", std::nullopt, "dir"}), CaseName);
 
 TEST(JoinPath, PutsOneSlashBetweenUnlessTheDirectoryEndsInOne)
 {

@@ -28,8 +28,13 @@ std::string CurrentDirectoryOn(const QString& rootPath);
 
 // How the directory list shows a root: "/", or "c:\".
 QString ShownRoot(const std::string& root);
-// The names of the subdirectories of path, links to directories included; false when it cannot be listed.
+// The names of the subdirectories of path, links to directories included, sorted by bytes on Linux and in
+// Explorer's order on Windows; false when it cannot be listed.
 bool ListSubdirectories(const std::string& path, std::vector<std::string>& names);
+
+// Hands what the heap keeps of freed memory back to the system, on a thread of its own: a search frees as
+// much as it allocates. Called a few times a second during a search.
+void ReturnFreePages();
 
 // A path's bytes, as the core holds them, and its text, as the window shows and takes it.
 std::string PathBytes(const QString& path);
