@@ -84,7 +84,8 @@ public:
 
     // The order of the table's data rows: applied now when no run is busy, else as the run ends (with its total,
     // or once a cancelled walk has let go, after the row it cut short), and kept for later runs, whose rows
-    // arrive in listing order.
+    // arrive in listing order. A run that ends in any other order than the listing's makes its first data row
+    // current, so that the view shows the top of the table.
     void SetSortOrder(SortOrder order);
     SortOrder Order() const { return order_; }
 
@@ -109,6 +110,8 @@ private:
     void Drain(RunState& run);
     void WriteRow(const RunEvent& event);
     void ApplySortOrder();
+    // As a run ends: the chosen order, and in any but the listing's the first data row current.
+    void ApplySortOrderAtEnd();
     std::string Summary(const RunState& run, const UnreadPlaces& unread) const;
     void ReapFinishedWorkers();
 

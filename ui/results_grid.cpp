@@ -155,6 +155,17 @@ void ResultsGrid::ShowSortOrder(SortOrder order)
     viewport()->update();
 }
 
+void ResultsGrid::SetSearching(bool searching)
+{
+    if (searching == searching_)
+        return;
+    const bool waited = OrderWaits();
+    searching_ = searching;
+    if (OrderWaits() != waited)
+        announcer_.SortOrderChanged();
+    viewport()->update();
+}
+
 bool ResultsGrid::IsMarked(int32_t row) const
 {
     const RowFacts& facts = table_.Facts(row);
@@ -243,7 +254,7 @@ QString ResultsGrid::CellToolTip(int row, int col) const
 QString ResultsGrid::CellNotes(int row, int col) const
 {
     if (row < ResultsTable::FixedRows)
-        return SortArrowRect(col).isEmpty() ? QString() : QString::fromStdString(SortNote(sortOrder_, false));
+        return SortArrowRect(col).isEmpty() ? QString() : QString::fromStdString(SortNote(sortOrder_, OrderWaits()));
     const NumberSeparators separators{QLocale().groupSeparator().toStdString(), QLocale().decimalPoint().toStdString()};
     return QString::fromStdString(murako::CellNotes(table_, row, col, separators));
 }

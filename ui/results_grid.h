@@ -41,6 +41,8 @@ public:
     // could not be read under it; one per line.
     QString CellNotes(int row, int col) const;
     int TopRow() const;   // first scrollable row shown under the header
+    // Whether changes of the table wait for the next frame to be laid out and painted.
+    bool CatchingUp() const { return repaintTimer_.isActive(); }
     void ScrollToRow(int row);
     // The cell's text as drawn: a text too long for its column loses its middle to "…".
     QString ShownText(int row, int col) const;
@@ -50,9 +52,12 @@ public:
     const ResultsTable& Table() const { return table_; }
     GridAnnouncer& Announcer() { return announcer_; }
 
-    // The order whose arrow the header shows; the listing order shows none.
+    // The order whose arrow the header of its column shows, the listing order's on №.
     void ShowSortOrder(SortOrder order);
     SortOrder ShownSortOrder() const { return sortOrder_; }
+    // While a search runs its rows come in listing order: the arrow of any other order is greyed until it ends.
+    void SetSearching(bool searching);
+    bool OrderWaits() const { return searching_ && sortOrder_ != SortOrder{}; }
     // Where the arrow is drawn in viewport coordinates; empty when the column shows none.
     QRect SortArrowRect(int col) const;
 
@@ -121,6 +126,9 @@ private:
     int NeededWidth(int col) const;
     int HeaderWidth(int col) const;
     int TextSpace(int col) const;
+    int MarkSize() const;
+    int MarkRoom(int col) const;
+    QRect TextRect(int row, int col) const;  // where a cell's text goes, in viewport coordinates
     int WholePixels(const QString& text) const;
     QString Text(int row, int col) const;
     int RowHeightPixels() const;
@@ -153,6 +161,7 @@ private:
     int draggedBorder_ = -1;
     int pressedHeader_ = -1;
     SortOrder sortOrder_;
+    bool searching_ = false;
     int64_t largestBytes_ = 0;  // of the rows the bars are shares of
     bool largestStale_ = true;
     struct Selection {
