@@ -338,6 +338,11 @@ bool SearchController::Searching() const
     return current_ && current_->searching.load();
 }
 
+int64_t SearchController::EntriesCounted() const
+{
+    return current_ ? current_->entriesCounted.load(std::memory_order_relaxed) : 0;
+}
+
 void SearchController::Command1_Click()
 {
     if (Searching()) {

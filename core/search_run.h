@@ -55,7 +55,9 @@ class HostLink;
 class SearchController {
 public:
     struct Options {
-        int threads = 0;            // 0: every core; 1: a serial walk
+        // 0: a count the walk adapts, up to 128; else that many (1: a serial walk); never more than the file
+        // system serves.
+        int threads = 0;
         // Told of every row written with its size in bytes, for callers that want more than the text; the
         // table's facts of the row are in place by then.
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
@@ -93,6 +95,8 @@ public:
 
     // The current run's busy flag.
     bool Searching() const;
+    // The names the last run has listed below its directory, "." and ".." left out.
+    int64_t EntriesCounted() const;
     const SizeUnits& Units() const { return units_; }
     void SetGroupSeparator(std::string separator) { units_.GroupSeparator = std::move(separator); }
 
