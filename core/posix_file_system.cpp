@@ -30,9 +30,10 @@ namespace {
 constexpr size_t kListingBufferSize = 32 * 1024;
 // The walk's handles: half of the descriptors free when the file system is made, at most this many.
 constexpr size_t kMostHandles = 1024;
-// Each walking thread may hold a few handles beyond the idle ones: the directory it lists, the one it
-// opens, and one it reopens through. A walk needs at least one thread's.
-constexpr size_t kHandlesPerThread = 4;
+// How the walk opens a directory it met by name: never through a link.
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// How it opens a directory by a given path: as the system's own open does.
+constexpr int kGivenDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
 struct PseudoFileSystem {
     std::string_view type;  // as the mount table names it
@@ -99,10 +100,6 @@ bool IsPseudoDirectory(int fd, dev_t device)
     return PseudoDevices().count(device) != 0;
 }
 
-}  // namespace
-
-namespace {
-
 // A directory on a pseudo file system: not entered, so it lists nothing.
 class EmptyDirectory : public Directory {
 public:
@@ -122,28 +119,19 @@ public:
     }
 };
 
-class PosixDirectory : public PlacedDirectory {
+class PosixDirectory : public PlacedDirectoryOf<PosixDirectory> {
 public:
-    PosixDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place, bool mountRoot)
-        : PlacedDirectory(std::move(handles), std::move(place)), mountRoot_(mountRoot)
-    {
-    }
+    using PlacedDirectoryOf::PlacedDirectoryOf;
 
-    // Takes the handle just opened for a directory met under parent (nullptr: opened by path), or lets it go
-    // and gives what the walk should see instead.
-    static std::unique_ptr<Directory> Adopt(const std::shared_ptr<DirectoryHandles>& handles, CountedHandle handle,
-                                            std::shared_ptr<DirectoryPlace> parent, std::string name,
-                                            ReadFailure& failure)
+    // Only a directory on another device than its parent can be the root of a pseudo file system, which is
+    // not entered.
+    static std::unique_ptr<Directory> Instead(const CountedHandle& handle, const IdentifiedDirectory& found,
+                                              const DirectoryPlace* parent)
     {
-        const std::optional<IdentifiedDirectory> found = IdentifyOpened(handle, failure);
-        if (!found)
-            return nullptr;
-        const DirectoryIdentity& identity = found->identity;
-        // Only a directory on another device than its parent can be the root of a pseudo file system.
+        const DirectoryIdentity& identity = found.identity;
         if ((!parent || identity.device != parent->identity.device) && IsPseudoDirectory(handle.Fd(), identity.device))
             return std::make_unique<EmptyDirectory>();
-        return std::make_unique<PosixDirectory>(
-            handles, Place(*handles, std::move(handle), std::move(parent), std::move(name), identity), found->mountRoot);
+        return nullptr;
     }
 
     bool NextName(std::string_view& name) override
@@ -174,8 +162,6 @@ public:
         return true;
     }
 
-    bool IsMountRoot() const override { return mountRoot_; }
-
     EntryKind Kind() override
     {
         switch (reading_->current->d_type) {
@@ -199,44 +185,18 @@ public:
         return LengthOfNonDirectory(reading_->status, failure);
     }
 
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+private:
+    std::optional<int64_t> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
     {
         const std::string terminated(name);
-        const int fd = handles_->Pin(*place_);
-        if (fd < 0) {
-            failure = ReadFailureFromErrno(-fd);
-            return std::nullopt;
-        }
         struct stat status;
-        const bool ok = fstatat(fd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
-        const int error = errno;
-        handles_->Unpin(*place_);
-        if (!ok) {
-            failure = ReadFailureFromErrno(error);
+        if (fstatat(handle, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            failure = ReadFailureFromErrno(errno);
             return std::nullopt;
         }
         return LengthOfNonDirectory(status, failure);
     }
 
-    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
-    {
-        std::string terminated(name);
-        int error = 0;
-        std::optional<CountedHandle> handle = OpenBelow(terminated, error, [&](int parentFd, int opened) {
-            struct stat status;
-            if (opened == ENOTDIR && fstatat(parentFd, terminated.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISLNK(status.st_mode))
-                return ELOOP;  // what was listed as a directory is a link now, as the walk never follows one
-            return opened;
-        });
-        if (!handle) {
-            failure = ReadFailureFromErrno(error);
-            return nullptr;
-        }
-        return Adopt(handles_, std::move(*handle), place_, std::move(terminated), failure);
-    }
-
-private:
     // A name listed as something else that is a directory now was replaced since: its own size is no file's.
     static std::optional<int64_t> LengthOfNonDirectory(const struct stat& status, ReadFailure& failure)
     {
@@ -273,7 +233,6 @@ private:
 
     std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing, which goes on from
                                         // the pinned handle's offset
-    const bool mountRoot_;
 };
 
 // The descriptors open in this process right now; 0 when they cannot be counted.
@@ -300,43 +259,29 @@ size_t HandleBudget()
     return std::min(free / 2, kMostHandles);
 }
 
-}  // namespace
-
-PosixFileSystem::PosixFileSystem() : handles_(std::make_shared<DirectoryHandles>(HandleBudget())) {}
-
-PosixFileSystem::~PosixFileSystem() = default;
-
-int PosixFileSystem::MaxWalkThreads() const
+// Opens one piece of a path: a piece met by name that is a link now fails as ELOOP, as the walk never
+// follows one. The descriptor, or -errno.
+int OpenPiece(int from, const std::string& piece, int flags)
 {
-    return static_cast<int>(std::max<size_t>(1, handles_->Budget() / kHandlesPerThread));
+    const int fd = openat(from, piece.c_str(), flags);
+    if (fd >= 0)
+        return fd;
+    const int error = errno;
+    struct stat status;
+    if (error == ENOTDIR && (flags & O_NOFOLLOW) && fstatat(from, piece.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(status.st_mode))
+        return -ELOOP;
+    return -error;
 }
 
-int OpenInPieces(int from, std::string_view path, int flags)
+}  // namespace
+
+PosixFileSystem::PosixFileSystem() : PlacedFileSystem(HandleBudget()) {}
+
+std::unique_ptr<Directory> PosixFileSystem::AdoptGiven(CountedHandle handle, const std::string& path,
+                                                        ReadFailure& failure)
 {
-    int fd = from;
-    for (size_t start = 0; start < path.size() || fd == from;) {
-        size_t end = path.size();
-        if (end - start >= PATH_MAX) {
-            end = path.rfind('/', start + PATH_MAX - 1);
-            if (end == std::string_view::npos || end < start) {
-                if (fd != from)
-                    close(fd);
-                return -ENAMETOOLONG;  // one name longer than any path
-            }
-        }
-        std::string piece(path.substr(start, end - start));
-        if (piece.empty())
-            piece.push_back(start == 0 && !path.empty() ? '/' : '.');  // a path cut at its root, or at "//"
-        const int next = openat(fd, piece.c_str(), flags);
-        const int error = errno;
-        if (fd != from)
-            close(fd);
-        if (next < 0)
-            return -error;
-        fd = next;
-        start = end + 1;
-    }
-    return fd;
+    return PosixDirectory::Adopt(handles_, std::move(handle), nullptr, path, failure);
 }
 
 std::optional<IdentifiedDirectory> Identify(int fd, int& error)
@@ -359,7 +304,9 @@ static_assert(kNoAnchor == AT_FDCWD);
 
 int OpenDirectoryHandle(int from, std::string_view path, ReachedBy reached)
 {
-    return OpenInPieces(from, path, reached == ReachedBy::Listing ? kDirectoryFlags : O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int flags = reached == ReachedBy::Listing ? kDirectoryFlags : kGivenDirectoryFlags;
+    return OpenInPieces(from, path, PATH_MAX, '/',
+                        [flags](int at, const std::string& piece) { return OpenPiece(at, piece, flags); });
 }
 
 void CloseDirectoryHandle(int handle)
@@ -372,28 +319,14 @@ std::shared_ptr<FileSystem> MakeLocalFileSystem()
     return std::make_shared<PosixFileSystem>();
 }
 
-char PathSeparator()
+std::string PathFromDriveCurrentDirectory(const std::string& path)
 {
-    return '/';
+    return path;
 }
 
 int OpenDirectoryByPath(const std::string& path)
 {
-    return OpenInPieces(AT_FDCWD, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-std::unique_ptr<Directory> PosixFileSystem::Open(const std::string& path, ReadFailure& failure)
-{
-    if (handles_->Budget() < kHandlesPerThread) {
-        failure = ReadFailure::TooManyOpenFiles;  // refused whole rather than walked in part
-        return nullptr;
-    }
-    CountedHandle handle = handles_->Reserve();
-    if (const int error = handle.Open(kNoAnchor, path, ReachedBy::GivenPath)) {
-        failure = ReadFailureFromErrno(error, ReachedBy::GivenPath);
-        return nullptr;
-    }
-    return PosixDirectory::Adopt(handles_, std::move(handle), nullptr, path, failure);
+    return OpenDirectoryHandle(AT_FDCWD, path, ReachedBy::GivenPath);
 }
 
 bool IsPseudoFileSystem(long fileSystemMagic)

@@ -1,6 +1,7 @@
 #include "rows_as_text.h"
 
 #include <array>
+#include <string_view>
 
 namespace murako {
 namespace {
@@ -19,6 +20,14 @@ std::string Field(const std::string& text, char separator)
             quoted += '"';
     }
     return quoted + '"';
+}
+
+// A spreadsheet that opens the file, or takes the pasted text, runs a field that begins so as a formula
+// (=HYPERLINK(...) and the like, whatever a directory was named); an apostrophe before it keeps it text.
+std::string NotAFormula(const std::string& name)
+{
+    return !name.empty() && std::string_view("=+-@\t\r").find(name.front()) != std::string_view::npos ? "'" + name
+                                                                                                   : name;
 }
 
 }  // namespace
@@ -40,7 +49,7 @@ std::string RowsAsText(const ResultsTable& table, const std::vector<int32_t>& ro
     for (const int32_t row : rows) {
         const RowFacts& facts = table.Facts(row);
         const bool counted = facts.bytes && !facts.interrupted;
-        line({table.TextAt(row, 0), table.TextAt(row, 1), table.TextAt(row, 2),
+        line({table.TextAt(row, 0), NotAFormula(table.TextAt(row, 1)), table.TextAt(row, 2),
               counted ? std::to_string(*facts.bytes) : std::string()});
     }
     return text;

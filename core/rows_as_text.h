@@ -13,7 +13,9 @@ enum class TextFormat { Tsv, Csv };
 
 // The header line and then the given rows, each as four fields: №, the name, the size text as shown and the
 // exact byte count (empty where there is none, as on a row whose walk a cancel cut short). A field holding the
-// separator, a quote or a line break is quoted, its quotes doubled, so every name comes back whole.
+// separator, a quote or a line break is quoted, its quotes doubled, so every name comes back whole; a name
+// beginning with "=", "+", "-", "@", a tab or a carriage return gets an apostrophe before it, so that a
+// spreadsheet takes it as text rather than run it as a formula.
 std::string RowsAsText(const ResultsTable& table, const std::vector<int32_t>& rows, TextFormat format);
 
 }  // namespace murako

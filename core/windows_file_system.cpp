@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -14,21 +15,22 @@
 #include "directory_handles.h"
 #include "text.h"
 
-// Declared by the driver kit's headers only.
+#ifndef MURAKO_WINTERNL_DECLARES_NT_QUERY_DIRECTORY_FILE
+// Declared by the driver kit's headers only, in the mingw-w64 headers Debian has.
 extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
                                                PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length,
                                                FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
                                                PUNICODE_STRING fileName, BOOLEAN restartScan);
+#endif
 
 namespace murako {
 
 namespace {
 
 constexpr size_t kListingBufferSize = 64 * 1024;
-// Each walking thread may hold a few handles beyond the idle ones, as on Linux.
-constexpr size_t kHandlesPerThread = 4;
-// A UNICODE_STRING holds at most 32767 units; a longer relative path is opened piece by piece.
-constexpr size_t kMostUnitsPerOpen = 32000;
+// A UNICODE_STRING holds at most 32767 units, and a path has at least as many bytes as units: a relative
+// path of this many bytes or more is opened piece by piece.
+constexpr size_t kMostBytesPerOpen = 32000;
 
 constexpr NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 
@@ -64,6 +66,8 @@ int ErrnoFromWin32(DWORD error)
     case ERROR_CANT_ACCESS_FILE:
     case ERROR_CANT_RESOLVE_FILENAME:
         return ELOOP;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
     case ERROR_TOO_MANY_OPEN_FILES:
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_NO_SYSTEM_RESOURCES:
@@ -122,29 +126,6 @@ int OpenRelative(HANDLE from, std::u16string_view path)
     return opened;
 }
 
-// path relative to from, in pieces a UNICODE_STRING holds, cut at separators.
-int OpenInPieces(HANDLE from, std::u16string_view path)
-{
-    HANDLE at = from;
-    int opened = -ENOENT;
-    for (size_t start = 0; start < path.size();) {
-        size_t end = path.size();
-        if (end - start > kMostUnitsPerOpen) {
-            end = path.rfind(u'\\', start + kMostUnitsPerOpen);
-            if (end == std::u16string_view::npos || end <= start)
-                return -ENAMETOOLONG;
-        }
-        opened = OpenRelative(at, path.substr(start, end - start));
-        if (at != from)
-            CloseHandle(at);
-        if (opened < 0)
-            return opened;
-        at = AsHandle(opened);
-        start = end + 1;
-    }
-    return opened;
-}
-
 int OpenGivenPath(const std::string& path)
 {
     // Backup semantics open directories; a given path follows links as the system's own open does.
@@ -161,21 +142,9 @@ int OpenGivenPath(const std::string& path)
     return FromHandle(opened);
 }
 
-class WindowsDirectory : public PlacedDirectory {
+class WindowsDirectory : public PlacedDirectoryOf<WindowsDirectory> {
 public:
-    using PlacedDirectory::PlacedDirectory;
-
-    // Takes the handle just opened for a directory met under parent (nullptr: opened by path).
-    static std::unique_ptr<Directory> Adopt(const std::shared_ptr<DirectoryHandles>& handles, CountedHandle handle,
-                                            std::shared_ptr<DirectoryPlace> parent, std::string name,
-                                            ReadFailure& failure)
-    {
-        const std::optional<IdentifiedDirectory> found = IdentifyOpened(handle, failure);
-        if (!found)
-            return nullptr;
-        return std::make_unique<WindowsDirectory>(
-            handles, Place(*handles, std::move(handle), std::move(parent), std::move(name), found->identity));
-    }
+    using PlacedDirectoryOf::PlacedDirectoryOf;
 
     bool NextName(std::string_view& name) override
     {
@@ -207,15 +176,10 @@ public:
 
     std::optional<int64_t> Length(ReadFailure&) override { return reading_->current->EndOfFile.QuadPart; }
 
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+private:
+    std::optional<int64_t> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
     {
-        const int handle = handles_->Pin(*place_);
-        if (handle < 0) {
-            failure = ReadFailureFromErrno(-handle);
-            return std::nullopt;
-        }
         const int entry = OpenEntry(AsHandle(handle), Utf16FromWtf8(name), 0, 0);
-        handles_->Unpin(*place_);
         if (entry < 0) {
             failure = ReadFailureFromErrno(-entry);
             return std::nullopt;
@@ -237,18 +201,6 @@ public:
         return standard.EndOfFile.QuadPart;
     }
 
-    std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
-    {
-        int error = 0;
-        std::optional<CountedHandle> handle = OpenBelow(name, error, [](int, int opened) { return opened; });
-        if (!handle) {
-            failure = ReadFailureFromErrno(error);
-            return nullptr;
-        }
-        return Adopt(handles_, std::move(*handle), place_, std::string(name), failure);
-    }
-
-private:
     // The next records from where the handle's last query left off; false, and the listing over, at its end.
     bool Fill(HANDLE handle)
     {
@@ -278,6 +230,16 @@ private:
     std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing
 };
 
+// The path made absolute as Windows does, from the current directory of the process or of the drive it
+// names; empty when it cannot be.
+std::wstring FullPathName(const wchar_t* given)
+{
+    std::wstring full(GetFullPathNameW(given, 0, nullptr, nullptr), L'\0');
+    if (!full.empty())
+        full.resize(GetFullPathNameW(given, static_cast<DWORD>(full.size()), full.data(), nullptr));
+    return full;
+}
+
 }  // namespace
 
 std::wstring Win32PathForOpen(const std::string& path)
@@ -287,10 +249,9 @@ std::wstring Win32PathForOpen(const std::string& path)
     const auto* given = reinterpret_cast<const wchar_t*>(units.c_str());
     if (units.rfind(u"\\\\?\\", 0) == 0)
         return given;
-    std::wstring full(GetFullPathNameW(given, 0, nullptr, nullptr), L'\0');
+    const std::wstring full = FullPathName(given);
     if (full.empty())
         return given;
-    full.resize(GetFullPathNameW(given, static_cast<DWORD>(full.size()), full.data(), nullptr));
     if (full.size() < MAX_PATH)
         return full;
     // Past MAX_PATH only the prefixed form opens where long paths are not enabled system-wide.
@@ -305,7 +266,8 @@ int OpenDirectoryHandle(int from, std::string_view path, ReachedBy reached)
         return -EINVAL;  // NT opens nothing relative by ".."; the parent is reached down from an anchor
     if (reached == ReachedBy::GivenPath)
         return -EINVAL;
-    return OpenInPieces(AsHandle(from), Utf16FromWtf8(path));
+    return OpenInPieces(from, path, kMostBytesPerOpen, '\\',
+                        [](int at, const std::string& piece) { return OpenRelative(AsHandle(at), Utf16FromWtf8(piece)); });
 }
 
 void CloseDirectoryHandle(int handle)
@@ -327,25 +289,11 @@ std::optional<IdentifiedDirectory> Identify(int handle, int& error)
 }
 
 // Windows has no small per-process limit of handles: the budget only keeps a deep walk's use bounded.
-WindowsFileSystem::WindowsFileSystem(size_t budget)
-    : handles_(std::make_shared<DirectoryHandles>(std::max(budget, kHandlesPerThread)))
-{
-}
+WindowsFileSystem::WindowsFileSystem(size_t budget) : PlacedFileSystem(std::max(budget, kHandlesPerThread)) {}
 
-WindowsFileSystem::~WindowsFileSystem() = default;
-
-int WindowsFileSystem::MaxWalkThreads() const
+std::unique_ptr<Directory> WindowsFileSystem::AdoptGiven(CountedHandle handle, const std::string& path,
+                                                          ReadFailure& failure)
 {
-    return static_cast<int>(handles_->Budget() / kHandlesPerThread);
-}
-
-std::unique_ptr<Directory> WindowsFileSystem::Open(const std::string& path, ReadFailure& failure)
-{
-    CountedHandle handle = handles_->Reserve();
-    if (const int error = handle.Open(kNoAnchor, path, ReachedBy::GivenPath)) {
-        failure = ReadFailureFromErrno(error, ReachedBy::GivenPath);
-        return nullptr;
-    }
     return WindowsDirectory::Adopt(handles_, std::move(handle), nullptr, path, failure);
 }
 
@@ -354,9 +302,20 @@ std::shared_ptr<FileSystem> MakeLocalFileSystem()
     return std::make_shared<WindowsFileSystem>();
 }
 
-char PathSeparator()
+std::string PathFromDriveCurrentDirectory(const std::string& path)
 {
-    return '\\';
+    const bool onDriveWithoutRoot = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                                    path[1] == ':' && (path.size() == 2 || !IsPathSeparator(path[2]));
+    if (!onDriveWithoutRoot)
+        return path;
+    const std::u16string units = Utf16FromWtf8(path);
+    std::wstring full = FullPathName(reinterpret_cast<const wchar_t*>(units.c_str()));
+    if (full.empty())
+        return path;
+    // Wine keeps a drive's current directory with a separator at its end, Windows without; a root keeps it.
+    if (full.size() > 3 && full.back() == L'\\')
+        full.pop_back();
+    return Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(full.data()), full.size()));
 }
 
 }  // namespace murako

@@ -3,29 +3,22 @@
 #include <memory>
 #include <string>
 
-#include "file_system.h"
+#include "placed_file_system.h"
 
 namespace murako {
-
-class DirectoryHandles;
 
 // The local file systems of Windows, walked through NT directory handles: each subdirectory is opened
 // relative to its parent's handle, so neither MAX_PATH nor depth limits the walk, and each listing record
 // brings the entry's length, so no file is queried on its own. Reparse points that stand for another place
 // (symbolic links, junctions, mount points) are never entered, while cloud files' placeholder directories
-// are; a directory tells its volume serial number and file ID, so that the walk can tell a loop. At most budget handles are held at once (1024, as on Linux), reopened from one still held.
-class WindowsFileSystem : public FileSystem {
+// are; a directory tells its volume serial number and file ID, so that the walk can tell a loop. At most
+// budget handles are held at once (1024, as on Linux), reopened from one still held.
+class WindowsFileSystem : public PlacedFileSystem {
 public:
     explicit WindowsFileSystem(size_t budget = 1024);
-    ~WindowsFileSystem() override;
-    WindowsFileSystem(const WindowsFileSystem&) = delete;
-    WindowsFileSystem& operator=(const WindowsFileSystem&) = delete;
 
-    std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
-    int MaxWalkThreads() const override;
-
-private:
-    std::shared_ptr<DirectoryHandles> handles_;  // shared with every directory opened
+protected:
+    std::unique_ptr<Directory> AdoptGiven(CountedHandle handle, const std::string& path, ReadFailure& failure) override;
 };
 
 // A path as CreateFileW takes it: absolute, with "\" separators, and the "\\?\" prefix past MAX_PATH.

@@ -26,38 +26,85 @@ using fakes::OpenDescriptors;
 using fakes::PassesInChild;
 using fakes::TempTree;
 
-// A path past PATH_MAX is opened in pieces cut at separators, wherever they fall near the limit.
-TEST(OpenInPieces, PathsPastPathMaxOpenWhereverTheirSeparatorsFall)
+// The deepest of a chain of directories, and the inodes of it and of the two it holds.
+struct Chain {
+    std::string path;
+    ino_t deepest = 0;
+    ino_t end = 0;
+    ino_t usr = 0;
+};
+
+// The inode of name below the directory fd, or 0.
+ino_t InodeAt(int fd, const char* name)
+{
+    struct stat status {};
+    return fstatat(fd, name, &status, 0) == 0 ? status.st_ino : 0;
+}
+
+// Below top, directories of names up to 200 bytes until the deepest's path is exactly length bytes, holding
+// "end" and "usr".
+Chain ChainOfLength(const TempTree& tree, const std::string& top, size_t length)
+{
+    tree.Dir(top);
+    std::string path = tree.Path(top);
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (fd >= 0 && path.size() < length) {
+        const size_t left = length - path.size() - 1;
+        const std::string name(left <= NAME_MAX ? left : 200, 'p');
+        fakes::MakeAndEnter(fd, name);
+        path += "/" + name;
+    }
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(path.size(), length);
+    EXPECT_EQ(mkdirat(fd, "end", 0755), 0);
+    EXPECT_EQ(mkdirat(fd, "usr", 0755), 0);
+    const Chain chain{path, InodeAt(fd, "."), InodeAt(fd, "end"), InodeAt(fd, "usr")};
+    close(fd);
+    return chain;
+}
+
+// The inode of the directory a path opens, or 0 when it does not open.
+ino_t OpenedInode(const std::string& path)
+{
+    const int fd = OpenDirectoryByPath(path);
+    struct stat status {};
+    if (fd < 0 || fstat(fd, &status) != 0)
+        status.st_ino = 0;
+    if (fd >= 0)
+        close(fd);
+    return status.st_ino;
+}
+
+// A path of PATH_MAX bytes or more is opened in pieces cut at separators, wherever a separator, or a run of
+// two or three, falls near the limit: a piece after the first that began with one would be opened from the
+// root. Whole paths from one byte short of PATH_MAX to a few past it.
+TEST(OpenInPieces, PathsFromPathMaxOnOpenWhereverTheirSeparatorsFall)
 {
     TempTree tree;
-    for (size_t at = PATH_MAX - 2; at <= PATH_MAX + 2; ++at) {
-        std::string path = tree.Path(std::to_string(at));
-        tree.Dir(std::to_string(at));
-        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        while (fd >= 0 && path.size() < at) {
-            // Names of 200 bytes, the last one cut so that the separator after it falls at offset at.
-            const size_t left = at - path.size() - 1;
-            const std::string name(left <= NAME_MAX ? left : 200, 'p');
-            EXPECT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
-            const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            close(fd);
-            fd = next;
-            path += "/" + name;
+    for (size_t at = PATH_MAX - 5; at <= PATH_MAX + 2; ++at) {
+        const Chain chain = ChainOfLength(tree, std::to_string(at), at);
+        EXPECT_EQ(OpenedInode(chain.path + "/end"), chain.end)
+            << "a separator at offset " << at << ", a whole path of " << at + 4 << " bytes";
+        for (const char* run : {"//", "///"}) {
+            EXPECT_EQ(OpenedInode(chain.path + run + "end"), chain.end) << "\"" << run << "\" at offset " << at;
+            EXPECT_EQ(OpenedInode(chain.path + run + "usr"), chain.usr) << "\"" << run << "\" at offset " << at;
         }
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(path.size(), at);
-        ASSERT_EQ(mkdirat(fd, "end", 0755), 0);
-        struct stat expected, opened;
-        ASSERT_EQ(fstatat(fd, "end", &expected, 0), 0);
-        close(fd);
-        const int end = OpenDirectoryByPath(path + "/end");
-        ASSERT_GE(end, 0) << "a separator at offset " << at;
-        ASSERT_EQ(fstat(end, &opened), 0);
-        close(end);
-        EXPECT_EQ(opened.st_ino, expected.st_ino) << "a separator at offset " << at;
     }
 }
 
+// A given path may hold separators doubled anywhere, and one exactly PATH_MAX - 1 bytes long opens whole.
+TEST(OpenInPieces, WholePathsAroundPathMaxOpenAndDoubledSeparatorsElsewhereDoNotMatter)
+{
+    TempTree tree;
+    for (const size_t length : {size_t{PATH_MAX} - 1, size_t{PATH_MAX}, size_t{PATH_MAX} + 1}) {
+        const Chain chain = ChainOfLength(tree, "whole" + std::to_string(length), length);
+        std::string doubled = chain.path;
+        doubled.insert(tree.Root().size(), "/");
+        EXPECT_EQ(OpenedInode(chain.path), chain.deepest) << "a whole path of " << length << " bytes";
+        EXPECT_EQ(OpenedInode(doubled + "/"), chain.deepest) << "\"//\" near the root, " << length << " bytes";
+        EXPECT_EQ(OpenedInode("//" + doubled.substr(1) + "//usr"), chain.usr) << length << " bytes";
+    }
+}
 
 // A place for the directory at name below parent (nullptr: name is a path), its handle adopted.
 std::shared_ptr<DirectoryPlace> Place(DirectoryHandles& handles, std::shared_ptr<DirectoryPlace> parent,

@@ -8,18 +8,17 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-#include <sched.h>
-#include <unistd.h>
-
 #include "dir_list.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
+#include "save_file.h"
+#include "small_volume.h"
 #include "rows_as_text.h"
 #include "temp_tree.h"
 #include "window_test_support.h"
@@ -28,6 +27,7 @@ namespace murako {
 namespace {
 
 using fakes::Cells;
+using fakes::SmallVolume;
 using fakes::TempTree;
 using fakes::WaitUntil;
 
@@ -109,6 +109,28 @@ protected:
             if (action->text() == "CSV ファイルに保存...")
                 action->trigger();
     }
+    // Opens the context menu from the keyboard and chooses the entry named so; the menu's entries, in order.
+    QStringList ChooseFromMenu(const QString& entry)
+    {
+        QStringList entries;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            poll.stop();
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator())
+                    entries << action->text();
+            for (QAction* action : menu->actions())
+                if (action->text() == entry)
+                    menu->setActiveAction(action);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        poll.start(10);
+        Key(Qt::Key_F10, Qt::ShiftModifier);
+        return entries;
+    }
     void ClickHeader(int col)
     {
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, col).center());
@@ -145,7 +167,8 @@ TEST_F(FindTest, HeaderClicksAndShortcutsOrderTheRowsKeepingNumbersAndTheTotalAn
 {
     MakeTree();
     Search(tree.Root());
-    EXPECT_TRUE(grid->SortArrowRect(2).isEmpty()) << "the listing order shows no arrow";
+    EXPECT_TRUE(grid->SortArrowRect(2).isEmpty());
+    EXPECT_FALSE(grid->SortArrowRect(0).isEmpty()) << "the listing order's arrow is on №";
 
     ClickHeader(2);
     EXPECT_EQ(Names(), (std::vector<std::string>{"big", "[Root Files]", "a2", "a10", "かな", "漢字"}))
@@ -177,6 +200,26 @@ TEST_F(FindTest, HeaderClicksAndShortcutsOrderTheRowsKeepingNumbersAndTheTotalAn
     Search(tree.Root());
     EXPECT_EQ(Names().front(), "a10") << "the next search is ordered when it ends";
     EXPECT_EQ(grid->ShownSortOrder(), (SortOrder{SortColumn::Size, false}));
+}
+
+TEST_F(FindTest, ASearchEndingInAnOrderOfTheUsersShowsTheTopOfTheTableAndInListingOrderTheTotal)
+{
+    for (int i = 0; i < 60; ++i)
+        tree.File("d" + std::to_string(i) + "/f", (i % 7 + 1) * 1000);
+    Key(Qt::Key_3, Qt::ControlModifier);
+    Search(tree.Root());
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_EQ(grid->TopRow(), 1);
+    EXPECT_EQ(form.Table().Row(), 1);
+    EXPECT_EQ(form.Table().Facts(1).bytes, 7000) << "the largest first";
+    Key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_TRUE(grid->viewport()->rect().contains(grid->CellRect(form.Table().Rows() - 1, 1))) << "the total";
+
+    Key(Qt::Key_1, Qt::ControlModifier);
+    Search(tree.Root());
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_GT(grid->TopRow(), 1);
+    EXPECT_TRUE(grid->viewport()->rect().contains(grid->CellRect(form.Table().Rows() - 1, 1))) << "the total";
 }
 
 TEST_F(FindTest, DoubleClickOrEnterSearchesARowsSubdirectoryAndBackspaceItsParentWithTheDirectoryListFollowing)
@@ -240,25 +283,41 @@ TEST_F(FindTest, NothingGoesDownOrUpDuringASearchNorUpFromAVolumesRoot)
     EXPECT_EQ(dir->Path(), "/");
 }
 
-TEST_F(FindTest, CopyGivesTheSelectedRowsOrTheWholeTableAsTabSeparatedText)
+TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenCTheWholeTable)
 {
     MakeTree();
     Search(tree.Root());
+    auto copied = [] { return QApplication::clipboard()->text().toStdString(); };
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 1).center());
     Key(Qt::Key_C, Qt::ControlModifier);
-    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(copied(), RowsAsText(form.Table(), {2}, TextFormat::Tsv)) << "the row clicked, not the whole table";
+
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(grid->SelectedRows(), (std::vector<int32_t>{2, 3, 4}));
+    Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(copied(), RowsAsText(form.Table(), {2, 3, 4}, TextFormat::Tsv));
+    Key(Qt::Key_Up);
+    EXPECT_TRUE(grid->SelectedRows().empty()) << "a plain move ends the selection";
+    Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(copied(), RowsAsText(form.Table(), {3}, TextFormat::Tsv));
+
+    Key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(grid->SelectedRows().size(), static_cast<size_t>(form.Table().Rows() - 1));
+    Key(Qt::Key_C, Qt::ControlModifier);
+    const std::string whole = copied();
+    const QStringList lines = QString::fromStdString(whole).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), form.Table().Rows());
     EXPECT_EQ(lines[0], "№\tディレクトリ\tサイズ\tバイト");
     EXPECT_EQ(lines[1], "1\t[Root Files]\t2 kb\t2048");
     EXPECT_TRUE(lines.back().endsWith(QStringLiteral("合計\t3,078 kb\t3151776")));
 
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 1).center());
-    Key(Qt::Key_Down, Qt::ShiftModifier);
-    Key(Qt::Key_Down, Qt::ShiftModifier);
-    EXPECT_EQ(grid->SelectedRows(), (std::vector<int32_t>{2, 3, 4}));
-    Key(Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), RowsAsText(form.Table(), {2, 3, 4}, TextFormat::Tsv));
     Key(Qt::Key_Up);
-    EXPECT_TRUE(grid->SelectedRows().empty()) << "a plain move ends the selection";
+    QApplication::clipboard()->clear();
+    EXPECT_EQ(ChooseFromMenu("すべてコピー"),
+              (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "このディレクトリを検索",
+                           "上のディレクトリを検索", "コピー", "すべてコピー", "CSV ファイルに保存..."}));
+    EXPECT_EQ(copied(), whole) << "with one row current";
 }
 
 TEST_F(FindTest, CsvIsSavedWhereTheChooserSaysAndAFileThatExistsOnlyAfterItsQuestion)
@@ -291,29 +350,6 @@ TEST_F(FindTest, CsvIsSavedWhereTheChooserSaysAndAFileThatExistsOnlyAfterItsQues
     EXPECT_EQ(QFileInfo(path).size(), 3) << "a No keeps the file";
 }
 
-// A small file system of its own for the length of one test, seen only by this process and unmounted at the end.
-class SmallVolume {
-public:
-    SmallVolume(const std::string& at, const char* options) : at_(at)
-    {
-        if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return;
-        mounted_ = mount("tmpfs", at.c_str(), "tmpfs", 0, options) == 0;
-    }
-    ~SmallVolume()
-    {
-        if (mounted_) {
-            EXPECT_EQ(umount(at_.c_str()), 0);
-        }
-    }
-    bool Mounted() const { return mounted_; }
-    void MakeReadOnly() { mounted_ = mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
-
-private:
-    std::string at_;
-    bool mounted_ = false;
-};
-
 TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)
 {
     TempTree out;
@@ -321,8 +357,8 @@ TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)
     SmallVolume volume(out.Path("full"), "size=64k");
     if (!volume.Mounted())
         GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
-    for (int i = 0; i < 3000; ++i)
-        tree.Dir("directory-with-a-long-name-" + std::to_string(i));
+    ASSERT_TRUE(volume.FillLeaving("filler", 0));
+    MakeTree();
     Search(tree.Root());
     const QString fresh = QString::fromStdString(out.Path("full/rows.csv"));
     {
@@ -331,8 +367,10 @@ TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)
         ASSERT_EQ(answerer.messages.size(), 1);
         EXPECT_EQ(answerer.messages[0], fresh + " に保存できませんでした。\nディスクの空きが足りません。");
     }
-    EXPECT_TRUE(QDir(QString::fromStdString(out.Path("full"))).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot))
+    EXPECT_EQ(QDir(QString::fromStdString(out.Path("full"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"filler"})
         << "no part of it, nor a temporary file";
+    ASSERT_EQ(unlink(out.Path("full/filler").c_str()), 0);
 
     const QString old = QString::fromStdString(out.Path("full/old.csv"));
     QString reason;

@@ -32,6 +32,7 @@
 
 #include "dir_list.h"
 #include "drive_list.h"
+#include "japanese.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
 #include "temp_tree.h"
@@ -806,6 +807,31 @@ TEST_F(GatedWindowTest, ExitButtonClosesTheWindow)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     QTest::mouseClick(Control<QPushButton>("Command2"), Qt::LeftButton);
     EXPECT_FALSE(form.isVisible());
+}
+
+}  // namespace
+}  // namespace murako
+
+namespace murako {
+namespace {
+
+// While a search runs, its rows come in listing order and the order chosen waits, its arrow greyed; when the
+// search ends the rows take it and the view shows their top.
+TEST_F(GatedWindowTest, AnOrderChosenDuringASearchWaitsGreyedAndTheRowsTakeItWhenTheSearchEnds)
+{
+    auto* grid = Control<ResultsGrid>("Grid1");
+    SearchUntilTheSecondSubdirectory();
+    EXPECT_FALSE(grid->OrderWaits()) << "the listing order is the one the rows follow";
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 2).center());
+    EXPECT_TRUE(grid->OrderWaits());
+    EXPECT_EQ(grid->CellNotes(0, 2), "降順に並べ替え（検索の終了後）");
+    EXPECT_EQ(Cells(form.Table())[1][1], "[Root Files]") << "the rows so far stay in listing order";
+
+    FinishEverything();
+    EXPECT_FALSE(grid->OrderWaits());
+    EXPECT_EQ(grid->CellNotes(0, 2), "降順に並べ替え");
+    EXPECT_EQ(Cells(form.Table())[1][1], "[Root Files]") << "2 kb, the largest";
+    EXPECT_EQ(form.Table().Row(), 1) << "the top of the table is current";
 }
 
 }  // namespace

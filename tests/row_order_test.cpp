@@ -153,5 +153,26 @@ TEST_F(SortedTable, CopiedAndSavedTextKeepsHostileNamesWhole)
               "2\ta,b\t2 kb\t2048\n");
 }
 
+TEST_F(SortedTable, NamesASpreadsheetWouldRunAsFormulasAreSavedAndCopiedAsTextWithPlainByteCounts)
+{
+    Fill({{"=1+1", 1}, {"+1", 2}, {"-1", 3}, {"@SUM(A1)", 4}, {"=HYPERLINK(\"http:x\",\"y\")", 5}, {"\tcmd", 6},
+          {"\rcmd", 7}, {"a=b-1@c", 8}, {"'", 9}});
+    EXPECT_EQ(RowsAsText(table, {2, 3, 4, 5, 6, 7, 8, 9, 10}, TextFormat::Csv),
+              "\xEF\xBB\xBF№,ディレクトリ,サイズ,バイト\r\n"
+              "2,'=1+1,0 kb,1\r\n"
+              "3,'+1,0 kb,2\r\n"
+              "4,'-1,0 kb,3\r\n"
+              "5,'@SUM(A1),0 kb,4\r\n"
+              "6,\"'=HYPERLINK(\"\"http:x\"\",\"\"y\"\")\",0 kb,5\r\n"
+              "7,'\tcmd,0 kb,6\r\n"
+              "8,\"'\rcmd\",0 kb,7\r\n"
+              "9,a=b-1@c,0 kb,8\r\n"
+              "10,',0 kb,9\r\n");
+    EXPECT_EQ(RowsAsText(table, {2, 7}, TextFormat::Tsv),
+              "№\tディレクトリ\tサイズ\tバイト\n"
+              "2\t'=1+1\t0 kb\t1\n"
+              "7\t\"'\tcmd\"\t0 kb\t6\n");
+}
+
 }  // namespace
 }  // namespace murako

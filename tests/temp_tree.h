@@ -76,6 +76,16 @@ inline void RemoveTree(const std::string& path)
     rmdir(path.c_str());
 }
 
+// Makes the directory name below the open directory fd and enters it: fd becomes its descriptor, -1 when it
+// cannot be opened.
+inline void MakeAndEnter(int& fd, const std::string& name)
+{
+    EXPECT_EQ(mkdirat(fd, name.c_str(), 0755), 0) << name;
+    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    fd = next;
+}
+
 class TempTree {
 public:
     // Adopts an existing tree without removing it when given one (a child process walking its parent's).
@@ -124,10 +134,7 @@ public:
         int fd = open(Path(relative).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         std::string path = Path(relative);
         for (int i = 0; i < levels && fd >= 0; ++i) {
-            EXPECT_EQ(mkdirat(fd, component.c_str(), 0755), 0);
-            const int next = openat(fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            close(fd);
-            fd = next;
+            MakeAndEnter(fd, component);
             path += "/" + component;
         }
         EXPECT_GE(fd, 0);

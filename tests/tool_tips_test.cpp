@@ -41,6 +41,17 @@ TEST_F(WrapLinesTest, BreaksAfterSlashesWherePiecesFitAndInsideANameOnlyWhereItD
     ExpectWrapped(QStringLiteral("/x/") + name + QStringLiteral("/end (アクセス権がありません)"), 300);
 }
 
+TEST_F(WrapLinesTest, BreaksAfterABackslashOnlyWhereItSeparatesNames)
+{
+    const QString path = QStringLiteral("/srv/ab\\cd");
+    const int room = metrics.horizontalAdvance(QStringLiteral("/srv/ab\\c"));
+#if defined(_WIN32)
+    EXPECT_EQ(WrapLines(path, metrics, room).toStdString(), "/srv/ab\\\ncd");
+#else
+    EXPECT_EQ(WrapLines(path, metrics, room).toStdString(), "/srv/\nab\\cd") << "a name may hold a backslash";
+#endif
+}
+
 TEST(WrapToScreen, NoLineOfALongNameIsWiderThanTheScreen)
 {
     QWidget widget;

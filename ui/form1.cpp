@@ -4,21 +4,10 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
-#include <QCollator>
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QMenu>
-#include <QSaveFile>
-#include <QStorageInfo>
-#include <QFont>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -26,31 +15,21 @@
 #include <QStatusBar>
 #include <QStringList>
 #include <QToolTip>
-#include <QThreadPool>
-#include <QTranslator>
 #include <algorithm>
-#include <atomic>
-#include <numeric>
-#include <cerrno>
-#include <mutex>
 #include <optional>
 #include <vector>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include "dir_list.h"
 #include "drive_list.h"
+#include "japanese.h"
+#include "platform.h"
 #include "results_grid.h"
-#include "rows_as_text.h"
+#include "table_commands.h"
 #include "twips.h"
 
 namespace murako {
 namespace {
 
-const QString GridFontFamily = QStringLiteral("ＭＳ Ｐゴシック");
-constexpr int GridFontPoints = 9;
 constexpr int StatusPanelWidthTwips = 1440;
 
 // Return or Enter on a focused button clicks it, as Space does; a key held down clicks only once.
@@ -73,127 +52,13 @@ protected:
     }
 };
 
-// The walk frees as much as it allocates, but glibc keeps what is freed, scattered over its heaps: a search
-// of / held 20 to 50 MB of free pages in the second half of its run, and each search in a row grew on what
-// the last one left. Handing them back takes a few milliseconds, more while walking threads hold the heaps'
-// locks, so it runs on a pool thread, one at a time, and the event loop never waits for it.
-void ReturnFreePages()
-{
-#if defined(__GLIBC__)
-    static std::atomic<bool> underWay{false};
-    if (underWay.exchange(true))
-        return;
-    QThreadPool::globalInstance()->start([] {
-        malloc_trim(0);
-        underWay.store(false);
-    });
-#endif
-}
-
-// "ＭＳ Ｐゴシック" does not exist on Linux; without substitutes fontconfig hands back a Latin font.
-void RegisterFontSubstitutes()
-{
-    static std::once_flag registered;
-    std::call_once(registered, [] {
-        QFont::insertSubstitutions(GridFontFamily, {QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
-    });
-}
-
 SearchController::Options WithCollation(SearchController::Options options)
 {
     options.nameRanks = CollatedRanks;
     return options;
 }
 
-QString FromPath(const std::string& path)
-{
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-// Why a save failed, as the user can act on it; the system's own words where nothing more is known.
-QString WhyNotWritten(const QString& path, const QSaveFile& file, qint64 size)
-{
-    const QFileInfo target(path);
-    const QFileInfo folder(target.absolutePath());
-    const QStorageInfo volume(folder.absoluteFilePath());
-    if (!folder.isDir())
-        return QStringLiteral("保存先のフォルダーがありません。");
-    if (volume.isValid() && volume.isReadOnly())
-        return QStringLiteral("保存先は読み取り専用です。");
-    if (!folder.isWritable() || (target.exists() && !target.isWritable()))
-        return QStringLiteral("保存先に書き込む権限がありません。");
-    if (volume.isValid() && volume.bytesAvailable() < size)
-        return QStringLiteral("ディスクの空きが足りません。");
-    return file.errorString();
-}
-
 }  // namespace
-
-std::vector<int32_t> CollatedRanks(const std::vector<std::string>& names)
-{
-    QCollator collator(QLocale(QLocale::Japanese, QLocale::Japan));
-    collator.setNumericMode(true);
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(names.size());
-    for (const std::string& name : names)
-        keys.push_back(collator.sortKey(QString::fromStdString(name)));
-    std::vector<int32_t> byName(names.size());
-    std::iota(byName.begin(), byName.end(), 0);
-    std::sort(byName.begin(), byName.end(), [&](int32_t a, int32_t b) { return keys[a].compare(keys[b]) < 0; });
-    std::vector<int32_t> ranks(names.size());
-    for (size_t i = 0; i < byName.size(); ++i)
-        ranks[byName[i]] = i > 0 && keys[byName[i]].compare(keys[byName[i - 1]]) == 0 ? ranks[byName[i - 1]]
-                                                                                   : static_cast<int32_t>(i);
-    return ranks;
-}
-
-bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason)
-{
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
-    reason = WhyNotWritten(path, file, bytes.size());
-    file.cancelWriting();
-    return false;
-}
-
-QTranslator* LoadQtJapaneseTranslations()
-{
-    auto* translator = new QTranslator(QCoreApplication::instance());
-    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
-        !QCoreApplication::installTranslator(translator)) {
-        delete translator;
-        return nullptr;
-    }
-    // Installed last, so asked first; it holds only texts that Qt's own file lacks.
-    auto* additions = new QTranslator(translator);
-    if (additions->load(QStringLiteral(":/translations/qt_additions_ja.qm")))
-        QCoreApplication::installTranslator(additions);
-    return translator;
-}
-
-void UseJapaneseLocale()
-{
-    // Qt reads the system's locale from the environment once, at its first use: dates, numbers, and the
-    // rest (a byte count's unit) from the messages' category, which LC_ALL would outrank. The C library
-    // must not see them: where it has no Japanese locale it would fall back to ASCII for everything, and
-    // the window's title would reach the X server garbled.
-    const char* const variables[] = {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LC_MESSAGES"};
-    std::vector<std::optional<QByteArray>> saved;
-    for (const char* variable : variables)
-        saved.push_back(qEnvironmentVariableIsSet(variable) ? std::optional(qgetenv(variable)) : std::nullopt);
-    qunsetenv("LC_ALL");
-    for (const char* category : {"LC_TIME", "LC_NUMERIC", "LC_MESSAGES"})
-        qputenv(category, "ja_JP.UTF-8");
-    QLocale::system();
-    for (size_t i = 0; i < saved.size(); ++i) {
-        if (saved[i])
-            qputenv(variables[i], *saved[i]);
-        else
-            qunsetenv(variables[i]);
-    }
-    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
-}
 
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room)
 {
@@ -210,13 +75,13 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     : QWidget(parent),
       controller_(table_, *this, *this, std::move(fileSystem), *this, WithCollation(std::move(options)))
 {
-    RegisterFontSubstitutes();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Murako検索ツール"));
     setFixedSize(Px(ClientWidthTwips), Px(ClientHeightTwips));
     CreateControls();
     SetTabOrder();
-    CreateGridActions();
+    commands_ = new TableCommands(*Grid1, table_, controller_, *Drive1,
+                                  [this](const std::string& path) { SearchDirectory(path); });
     ShowStartDirectory();
     Connect();
     controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
@@ -225,7 +90,7 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
 
 void Form1::CreateControls()
 {
-    const QFont gridFont(GridFontFamily, GridFontPoints);
+    const QFont gridFont = GridFont();
     // Tooltips show the grid's names and numbers; a fallback face for their Japanese words would draw
     // every comma of a byte count a full column wide.
     QToolTip::setFont(gridFont);
@@ -362,32 +227,6 @@ void Form1::Connect()
     Grid1->contextMenuRequested = [this](QPoint at) { Grid1_ContextMenu(at); };
 }
 
-void Form1::CreateGridActions()
-{
-    // Shortcuts of the grid alone, and the entries of its context menu.
-    auto add = [this](const QString& text, const QList<QKeySequence>& keys, std::function<void()> run) {
-        auto* action = new QAction(text, Grid1);
-        action->setShortcuts(keys);
-        action->setShortcutContext(Qt::WidgetShortcut);
-        Grid1->addAction(action);
-        connect(action, &QAction::triggered, this, std::move(run));
-        return action;
-    };
-    sortByNumber_ = add(QStringLiteral("№ の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
-                        [this] { SortBy(SortColumn::Number); });
-    sortByName_ = add(QStringLiteral("名前の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_2)},
-                      [this] { SortBy(SortColumn::Name); });
-    sortBySize_ = add(QStringLiteral("サイズの順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_3)},
-                      [this] { SortBy(SortColumn::Size); });
-    goDown_ = add(QStringLiteral("このディレクトリを検索"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)},
-                  [this] { GoDown(table_.Row()); });
-    goUp_ = add(QStringLiteral("上のディレクトリを検索"), {QKeySequence(Qt::Key_Backspace)}, [this] { GoUp(); });
-    copy_ = add(QStringLiteral("コピー"), QKeySequence::keyBindings(QKeySequence::Copy), [this] { CopyRows(); });
-    saveCsv_ = add(QStringLiteral("CSV ファイルに保存..."), {}, [this] { SaveCsv(); });
-    for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_})
-        sort->setCheckable(true);
-}
-
 Form1::~Form1()
 {
     controller_.Shutdown();
@@ -442,115 +281,27 @@ void Form1::Drive1_Change()
 
 void Form1::Grid1_HeaderClick(int col)
 {
-    SortBy(static_cast<SortColumn>(col));
+    commands_->SortBy(static_cast<SortColumn>(col));
 }
 
 void Form1::Grid1_DblClick(int32_t row)
 {
-    GoDown(row);
+    commands_->GoDown(row);
 }
 
 void Form1::Grid1_ContextMenu(QPoint at)
 {
-    const SortColumn sorted = controller_.Order().column;
-    sortByNumber_->setChecked(sorted == SortColumn::Number);
-    sortByName_->setChecked(sorted == SortColumn::Name);
-    sortBySize_->setChecked(sorted == SortColumn::Size);
-    goDown_->setEnabled(CanGoDown(table_.Row()));
-    goUp_->setEnabled(ParentToSearch().has_value());
-    QMenu menu(this);
-    menu.addActions({sortByNumber_, sortByName_, sortBySize_});
-    menu.addSeparator();
-    menu.addActions({goDown_, goUp_});
-    menu.addSeparator();
-    menu.addActions({copy_, saveCsv_});
-    menu.exec(at);
-    // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
-    goDown_->setEnabled(true);
-    goUp_->setEnabled(true);
-}
-
-void Form1::SortBy(SortColumn column)
-{
-    controller_.SetSortOrder(NextOrder(controller_.Order(), column));
-    Grid1->ShowSortOrder(controller_.Order());
-}
-
-bool Form1::CanGoDown(int32_t row) const
-{
-    return !controller_.Searching() && !controller_.ShownPath().empty() && row >= ResultsTable::FixedRows &&
-           row < table_.Rows() && table_.Facts(row).kind == RowKind::Subdirectory;
-}
-
-void Form1::GoDown(int32_t row)
-{
-    if (CanGoDown(row))
-        SearchDirectory(controller_.ShownPath() + table_.Facts(row).listedName);
-}
-
-std::optional<std::string> Form1::ParentToSearch() const
-{
-    std::string searched = controller_.SearchedPath();
-    while (searched.size() > 1 && searched.back() == '/')
-        searched.pop_back();
-    if (controller_.Searching() || searched.empty() || searched == "/")
-        return std::nullopt;
-    const size_t slash = searched.rfind('/');
-    std::string parent = slash == 0 ? std::string("/") : searched.substr(0, slash);
-    // A volume's root has its parent on another volume.
-    if (Drive1->IndexOfVolume(FromPath(searched)) != Drive1->IndexOfVolume(FromPath(parent)))
-        return std::nullopt;
-    return parent;
-}
-
-void Form1::GoUp()
-{
-    if (const std::optional<std::string> parent = ParentToSearch())
-        SearchDirectory(*parent);
+    commands_->ShowMenu(at);
 }
 
 void Form1::SearchDirectory(const std::string& path)
 {
     if (!Dir1->SetPath(path)) {
-        QMessageBox::warning(this, QStringLiteral("Murako"), QStringLiteral("%1 を開けません。").arg(FromPath(path)));
+        QMessageBox::warning(this, QStringLiteral("Murako"), QStringLiteral("%1 を開けません。").arg(PathText(path)));
         return;
     }
-    Drive1->ShowVolumeOf(FromPath(Dir1->Path()));
+    Drive1->ShowVolumeOf(PathText(Dir1->Path()));
     Command1_Click();
-}
-
-std::vector<int32_t> Form1::RowsToCopy() const
-{
-    std::vector<int32_t> rows = Grid1->SelectedRows();
-    if (!rows.empty())
-        return rows;
-    for (int32_t row = ResultsTable::FixedRows; row < table_.Rows(); ++row)
-        if (table_.Facts(row).kind != RowKind::NotWritten)
-            rows.push_back(row);
-    return rows;
-}
-
-void Form1::CopyRows()
-{
-    QApplication::clipboard()->setText(QString::fromStdString(RowsAsText(table_, RowsToCopy(), TextFormat::Tsv)));
-}
-
-void Form1::SaveCsv()
-{
-    const std::vector<int32_t> rows = RowsToCopy();
-    std::string shown = controller_.ShownPath();
-    while (shown.size() > 1 && shown.back() == '/')
-        shown.pop_back();
-    const QString name = shown.size() > 1 ? FromPath(shown.substr(shown.rfind('/') + 1)) : QStringLiteral("Murako");
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("CSV ファイルに保存"), QDir::home().filePath(name + QStringLiteral(".csv")),
-        QStringLiteral("CSV ファイル (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);
-    if (path.isEmpty())
-        return;
-    QString reason;
-    if (!WriteWholeFile(path, QByteArray::fromStdString(RowsAsText(table_, rows, TextFormat::Csv)), reason))
-        QMessageBox::warning(this, QStringLiteral("Murako"),
-                             QStringLiteral("%1 に保存できませんでした。\n%2").arg(path, reason));
 }
 
 bool Form1::event(QEvent* event)
@@ -587,6 +338,7 @@ void Form1::SetStatusText(const std::string& text)
 
 void Form1::SetBusyPointer(bool busy)
 {
+    Grid1->SetSearching(busy);
     // Nested runs may ask twice; the application cursor stack must see one set and one restore.
     if (busy == busyPointer_)
         return;

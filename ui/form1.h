@@ -1,4 +1,18 @@
 #pragma once
+// The window's controls and their handlers keep the names the window was laid out with, whatever their job,
+// so that a control, its handler and the logic behind it are found under one name:
+//   Form1       this window; Form_Load puts the grid's header in place as it opens.
+//   Command1    検索, or 取消 while a search runs; Command1_Click here starts the progress timer around
+//               SearchController::Command1_Click in the core, which starts a run or cancels it.
+//   Command2    終了, hidden while a search runs.   Command3  印刷, the report of the rows shown.
+//   Grid1       the results table (№, ディレクトリ, サイズ): Grid1_HeaderClick orders its rows, Grid1_DblClick
+//               goes down into a row's directory, Grid1_ContextMenu opens its menu (ui/table_commands.h).
+//   Drive1      the volume list (the drives on Windows); Drive1_Change moves the directory list onto a volume.
+//   Dir1        the directory list; its highlighted entry is what 検索 searches.
+//   Frame1, Option1(0|1)  キロ単位: 1024 or 1000.   Frame2, Option2(0|1)  単位: kb or Mb.
+//   StatusBar1  検索中... in its first panel, the count and then the summary in its second.
+// The report's field fitting keeps the same habit in its parameters: Prm marks what the caller decides (PrmLen,
+// a field's width in columns; PrmRightSpace), Tgt the text it works on (TgtStr).
 
 #include <QFontMetrics>
 #include <QTimer>
@@ -12,9 +26,7 @@
 #include "results_table.h"
 #include "search_run.h"
 
-class QAction;
 class QGroupBox;
-class QTranslator;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -25,26 +37,11 @@ namespace murako {
 class DirList;
 class DriveList;
 class ResultsGrid;
+class TableCommands;
 
 // The text as shown in room pixels: while it does not fit, its middle parts (between separators) give way, so
 // that the first and the last part, and every number, are shown whole or not at all.
 QString FitParts(const QString& text, const QString& separator, const QFontMetrics& metrics, int room);
-
-// Installs Qt's own Japanese translations and, over them, this program's Japanese for what they leave in
-// English, both owned by the application, so that the printer dialog, the file chooser and the standard
-// buttons speak the window's language; null when Qt's are not installed.
-QTranslator* LoadQtJapaneseTranslations();
-
-// Gives the program Japanese dates and numbers, whatever the system's locale: in the file chooser, which
-// reads the system's, too. Call before the application object is made.
-void UseJapaneseLocale();
-
-// Each name's rank in the Japanese collation, numbers by their value.
-std::vector<int32_t> CollatedRanks(const std::vector<std::string>& names);
-
-// Writes bytes to path through a temporary file beside it that takes the file's place only when it is whole,
-// so that a failure leaves no file, or the old one as it was; false with the reason, in Japanese, on failure.
-bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason);
 
 // The main window: every control, the search button bound to the search run, and the exit.
 class Form1 : public QWidget, private SearchPresentation, private SearchChoices, private RunHost {
@@ -82,19 +79,8 @@ private:
     void Grid1_DblClick(int32_t row);
     void Grid1_ContextMenu(QPoint at);
 
-    void CreateGridActions();
-    void SortBy(SortColumn column);
-    // Opens the row's subdirectory in the directory list and searches it, as a user would by hand.
-    void GoDown(int32_t row);
-    // Searches the parent of the directory last searched, unless that is a volume's root.
-    void GoUp();
-    bool CanGoDown(int32_t row) const;
-    std::optional<std::string> ParentToSearch() const;
+    // Opens a directory in the directory list and searches it, as a user would by hand.
     void SearchDirectory(const std::string& path);
-    // The selected rows, or every written data row when none is selected.
-    std::vector<int32_t> RowsToCopy() const;
-    void CopyRows();
-    void SaveCsv();
 
     void SetSearchCaption(const std::string& caption) override;
     void SetExitVisible(bool visible) override;
@@ -131,13 +117,7 @@ private:
     QLabel* statusPanel_;
     QLabel* progressPanel_;
     QTimer progressTimer_;
-    QAction* sortByNumber_;
-    QAction* sortByName_;
-    QAction* sortBySize_;
-    QAction* goDown_;
-    QAction* goUp_;
-    QAction* copy_;
-    QAction* saveCsv_;
+    TableCommands* commands_;
     bool busyPointer_ = false;
     SearchController controller_;
 };

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "form1.h"
+#include "japanese.h"
 #include "file_system.h"
 #include "walker.h"
 

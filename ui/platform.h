@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "path_text.h"
+
 namespace murako {
 
 struct Volume {
@@ -24,13 +26,15 @@ QString VolumeText(const Volume& volume);
 // window uses only on the volume holding it; on Windows the drive's own current directory.
 std::string CurrentDirectoryOn(const QString& rootPath);
 
-// The root a path begins with ("/"; "C:\" or "\\server\share\" on Windows), as the path writes it; empty for
-// a relative path.
-std::string PathRoot(const std::string& path);
 // How the directory list shows a root: "/", or "c:\".
 QString ShownRoot(const std::string& root);
-// The names of the subdirectories of path, links to directories included; false when it cannot be listed.
+// The names of the subdirectories of path, links to directories included, sorted by bytes on Linux and in
+// Explorer's order on Windows; false when it cannot be listed.
 bool ListSubdirectories(const std::string& path, std::vector<std::string>& names);
+
+// Hands what the heap keeps of freed memory back to the system, on a thread of its own: a search frees as
+// much as it allocates. Called a few times a second during a search.
+void ReturnFreePages();
 
 // A path's bytes, as the core holds them, and its text, as the window shows and takes it.
 std::string PathBytes(const QString& path);

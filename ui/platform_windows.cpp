@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 
@@ -67,21 +68,6 @@ std::string CurrentDirectoryOn(const QString& rootPath)
     return PathBytes(QString::fromStdWString(full));
 }
 
-std::string PathRoot(const std::string& path)
-{
-    if (path.size() >= 2 && path[1] == ':')
-        return path.substr(0, 2) + "\\";
-    // \\server\share\ — the share is part of the root.
-    if (path.size() > 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
-        const size_t server = path.find_first_of("\\/", 2);
-        const size_t share = server == std::string::npos ? server : path.find_first_of("\\/", server + 1);
-        std::string root = path.substr(0, share);
-        std::replace(root.begin(), root.end(), '/', '\\');
-        return root + "\\";
-    }
-    return "";
-}
-
 QString ShownRoot(const std::string& root)
 {
     return PathText(root).toLower();
@@ -95,16 +81,24 @@ bool ListSubdirectories(const std::string& path, std::vector<std::string>& names
                                             FIND_FIRST_EX_LARGE_FETCH);
     if (listing == INVALID_HANDLE_VALUE)
         return false;
-    names.clear();
+    std::vector<std::wstring> foundNames;
     do {
         const std::wstring_view name = found.cFileName;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
-            names.push_back(Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size())));
+            foundNames.emplace_back(name);
     } while (FindNextFileW(listing, &found));
     FindClose(listing);
-    std::sort(names.begin(), names.end());
+    // In Explorer's order: letters without regard to case, and runs of digits by their value.
+    std::sort(foundNames.begin(), foundNames.end(),
+              [](const std::wstring& a, const std::wstring& b) { return StrCmpLogicalW(a.c_str(), b.c_str()) < 0; });
+    names.clear();
+    for (const std::wstring& name : foundNames)
+        names.push_back(Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size())));
     return true;
 }
+
+// glibc's habit of keeping freed pages is what this answers; the Windows build leaves its heap to itself.
+void ReturnFreePages() {}
 
 std::string PathBytes(const QString& path)
 {

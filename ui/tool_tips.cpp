@@ -8,20 +8,25 @@
 #include <QTextBoundaryFinder>
 #include <QToolTip>
 
+#include "path_text.h"
+
 namespace murako {
 namespace {
 
 // A tooltip's frame and margins, on either side, in pixels; generous, since a line too long is cut.
 constexpr int ToolTipChrome = 16;
 
-// The pieces of a line that a break may follow: each ends in "/" but the last.
+// The pieces of a line that a break may follow: each ends in a path separator but the last.
 QStringList PathPieces(const QString& line)
 {
     QStringList pieces;
     qsizetype start = 0;
-    for (qsizetype slash = line.indexOf(QLatin1Char('/')); slash >= 0; slash = line.indexOf(QLatin1Char('/'), start)) {
-        pieces << line.mid(start, slash + 1 - start);
-        start = slash + 1;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        const char16_t c = line[i].unicode();
+        if (c < 0x80 && IsPathSeparator(static_cast<char>(c))) {
+            pieces << line.mid(start, i + 1 - start);
+            start = i + 1;
+        }
     }
     if (start < line.size())
         pieces << line.mid(start);
