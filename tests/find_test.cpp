@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "dir_list.h"
+#include "drive_list.h"
 #include "path_text.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
@@ -268,6 +269,25 @@ TEST_F(FindTest, NothingGoesDownOrUpDuringASearchNorUpFromAVolumesRoot)
     Key(Qt::Key_Backspace);
     EXPECT_FALSE(form.Controller().Searching());
     EXPECT_EQ(dir->Path(), "/");
+}
+
+TEST_F(FindTest, BackspaceGoesUpToTheRootOfAMountedVolumeAndNoHigher)
+{
+    TempTree out;
+    out.Dir("volume");
+    SmallVolume volume(out.Path("volume"), "size=64k");
+    if (!volume.Mounted())
+        GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
+    ASSERT_EQ(mkdir(out.Path("volume/inner").c_str(), 0755), 0);
+    fakes::FindControl<DriveList>(form, "Drive1")->SetVolumes({{"/", ""}, {QString::fromStdString(out.Path("volume")), ""}});
+    Search(out.Path("volume/inner"));
+    Key(Qt::Key_Backspace);
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(dir->Path(), out.Path("volume"));
+    Key(Qt::Key_Backspace);
+    EXPECT_FALSE(form.Controller().Searching());
+    EXPECT_EQ(dir->Path(), out.Path("volume")) << "the volume's parent is on another volume";
+    EXPECT_EQ(form.Controller().SearchedPath(), out.Path("volume") + "/");
 }
 
 TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenCTheWholeTable)
