@@ -1,6 +1,6 @@
 // Runs one search over DIR with the program's own search code and no window, and prints its rows in bytes,
-// then the total, then how many places could not be read and the first of them, and last the walk's thread
-// count at its end, at its start and the most at once.
+// then the total and the names listed, then how many places could not be read and the first of them, and
+// last the walk's thread count at its end, at its start and the most at once.
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -20,7 +20,7 @@ namespace {
 int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
-                 "murako-bench: %s\nusage: murako-bench [--threads N] DIR   (N from 1 to %d)\n"
+                 "murako-bench: %s\nusage: murako-bench [--threads N] [--] DIR   (N from 1 to %d)\n"
                  "       murako-bench --version\n",
                  problem.c_str(), murako::kMostWalkThreads);
     return 2;
@@ -35,36 +35,70 @@ std::optional<int> ThreadCount(std::string_view text)
     return value;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
-{
-    const murako::WalkProcessSettings walkSettings;
+struct Arguments {
     int threads = 0;
     std::string dir;
+};
+
+// The arguments, or the exit status when there is nothing to search: after a message, or after the version.
+std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
+{
+    bool options = true;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--version") {
+        if (arg.empty())
+            return Usage("an empty argument");
+        if (options && arg == "--") {
+            options = false;
+        } else if (options && arg == "--version") {
             std::printf("murako-bench %s\n", MURAKO_VERSION);
             return 0;
-        }
-        if (arg == "--threads") {
+        } else if (options && arg == "--threads") {
             if (i + 1 >= argc)
                 return Usage("--threads needs a number");
             const std::optional<int> count = ThreadCount(argv[++i]);
             if (!count)
                 return Usage(std::string("not a thread count: ") + argv[i]);
-            threads = *count;
-        } else if (arg.size() > 1 && arg.front() == '-') {
+            arguments.threads = *count;
+        } else if (options && arg.size() > 1 && arg.front() == '-') {
             return Usage("unknown option " + arg);
-        } else if (!dir.empty()) {
+        } else if (!arguments.dir.empty()) {
             return Usage("one directory only");
         } else {
-            dir = arg;
+            arguments.dir = arg;
         }
     }
-    if (dir.empty())
+    if (arguments.dir.empty())
         return Usage("no directory given");
+    return std::nullopt;
+}
+
+// A name as one field of a tab-separated line: a backslash, tab, newline or carriage return in it escaped.
+std::string Field(std::string_view name)
+{
+    std::string field;
+    for (const char c : name) {
+        switch (c) {
+        case '\\': field += "\\\\"; break;
+        case '\t': field += "\\t"; break;
+        case '\n': field += "\\n"; break;
+        case '\r': field += "\\r"; break;
+        default: field += c;
+        }
+    }
+    return field;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const murako::WalkProcessSettings walkSettings;
+    Arguments arguments;
+    if (const std::optional<int> status = Parse(argc, argv, arguments))
+        return *status;
+    // "Z:" is the drive's current directory on Windows, which the search would otherwise take for its root.
+    const std::string dir = murako::PathFromDriveCurrentDirectory(arguments.dir);
 
     // A base that cannot be searched at all fails the run rather than giving a total of 0.
     auto fileSystem = murako::MakeLocalFileSystem();
@@ -77,29 +111,27 @@ int main(int argc, char** argv)
     murako::ResultsTable table;
     murako::InitGrid(table);
     int64_t totalBytes = 0;
-    int32_t rows = 0;
     std::string out;
     murako::SearchController::Options options;
-    options.threads = threads;
+    options.threads = arguments.threads;
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
-        out += std::to_string(row) + '\t' + name + '\t' + std::to_string(bytes) + '\n';
+        out += std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes) + '\n';
         totalBytes = bytes;
-        rows = row;
     };
     murako::WalkThreadCounts counts;
     options.walkThreads = [&](const murako::WalkThreadCounts& chosen) { counts = chosen; };
     const auto start = std::chrono::steady_clock::now();
-    murako::SearchWithoutWindow(table, fileSystem, dir, options);
+    const int64_t entries = murako::SearchWithoutWindow(table, fileSystem, dir, options);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
     std::fputs(out.c_str(), stdout);
-    std::printf("total_bytes=%lld entries=%d seconds=%.3f\n", static_cast<long long>(totalBytes), rows,
-                seconds.count());
+    std::printf("total_bytes=%lld entries=%lld seconds=%.3f\n", static_cast<long long>(totalBytes),
+                static_cast<long long>(entries), seconds.count());
     // The total row comes last and carries every unread place.
     const murako::UnreadPlaces& unread = table.Facts(table.Rows() - 1).unread;
     std::printf("unread=%lld\n", static_cast<long long>(unread.count));
     for (const murako::UnreadPlaces::Place& place : unread.first)
-        std::printf("unread: %s (%s)\n", place.path.c_str(), murako::FailureText(place.failure).c_str());
+        std::printf("unread: %s (%s)\n", Field(place.path).c_str(), murako::FailureText(place.failure).c_str());
     // The run has joined its walking thread by now, which set the counts.
     std::printf("threads=%d first=%d most=%d\n", counts.last, counts.first, counts.most);
     return 0;

@@ -23,6 +23,8 @@ enum class ReadFailure : uint8_t {
     NotFound,          // a path given to be searched that does not exist
     NotDirectory,      // a path given to be searched that names something other than a directory
     ReplacedByLink,    // seen in a listing as a directory, then replaced by a symbolic link: ELOOP
+    LinkLoop,          // a path given to be searched whose links lead round in a loop: ELOOP
+    NameTooLong,       // a name or path longer than the file system takes: ENAMETOOLONG
 };
 
 // How the place that failed was reached: by a name some listing returned, or by a path given from outside.
@@ -41,7 +43,9 @@ inline ReadFailure ReadFailureFromErrno(int error, ReachedBy reached = ReachedBy
     case ENOTDIR:
         return given ? ReadFailure::NotDirectory : ReadFailure::Vanished;
     case ELOOP:
-        return given ? ReadFailure::Other : ReadFailure::ReplacedByLink;
+        return given ? ReadFailure::LinkLoop : ReadFailure::ReplacedByLink;
+    case ENAMETOOLONG:
+        return ReadFailure::NameTooLong;
     case EMFILE:
     case ENFILE:
         return ReadFailure::TooManyOpenFiles;
@@ -92,6 +96,11 @@ public:
     // A mount is attached here: only past one can a directory be met again below itself.
     virtual bool IsMountRoot() const { return false; }
 };
+
+// A directory given from outside as this platform reads it. On Windows a drive without its root ("Z:",
+// "Z:data") starts at that drive's own current directory, so it comes back made absolute from there; any
+// other path comes back as it was given.
+std::string PathFromDriveCurrentDirectory(const std::string& path);
 
 class FileSystem {
 public:

@@ -57,8 +57,9 @@ public:
     void SetProgressText(const std::string&) override {}
 };
 
-// Runs one search over path, in 1024 and kb, to its end; the calling thread applies the results.
-inline void SearchWithoutWindow(ResultsTable& table, std::shared_ptr<FileSystem> fileSystem, const std::string& path,
+// Runs one search over path, in 1024 and kb, to its end; the calling thread applies the results. The names
+// listed below path.
+inline int64_t SearchWithoutWindow(ResultsTable& table, std::shared_ptr<FileSystem> fileSystem, const std::string& path,
                                 SearchController::Options options)
 {
     struct PathChoices : SearchChoices {
@@ -73,6 +74,7 @@ inline void SearchWithoutWindow(ResultsTable& table, std::shared_ptr<FileSystem>
     SearchController run(table, presentation, choices, std::move(fileSystem), host, std::move(options));
     run.Command1_Click();
     host.RunUntil([&] { return !run.Searching(); });
+    return run.EntriesCounted();
 }
 
 }  // namespace murako

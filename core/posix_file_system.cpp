@@ -319,6 +319,11 @@ std::shared_ptr<FileSystem> MakeLocalFileSystem()
     return std::make_shared<PosixFileSystem>();
 }
 
+std::string PathFromDriveCurrentDirectory(const std::string& path)
+{
+    return path;
+}
+
 int OpenDirectoryByPath(const std::string& path)
 {
     return OpenDirectoryHandle(AT_FDCWD, path, ReachedBy::GivenPath);

@@ -44,6 +44,8 @@ std::string FailureText(ReadFailure failure)
     case ReadFailure::NotFound: return "見つかりません";
     case ReadFailure::NotDirectory: return "ディレクトリではありません";
     case ReadFailure::ReplacedByLink: return "検索中にリンクに置き換えられました";
+    case ReadFailure::LinkLoop: return "リンクが循環しています";
+    case ReadFailure::NameTooLong: return "名前が長すぎます";
     case ReadFailure::Other: break;
     }
     return "読み取りエラー";

@@ -328,6 +328,15 @@ void SearchController::ApplySortOrder()
     SkipOnFailure([&] { SortRows(table_, order_, options_.nameRanks); });
 }
 
+void SearchController::ApplySortOrderAtEnd()
+{
+    ApplySortOrder();
+    // Rows in an order of the user's are read from the top, where the largest are when sorted by size; in
+    // listing order the total, written last, stays the current cell.
+    if (order_ != SortOrder{})
+        SkipOnFailure([&] { table_.SetRow(ResultsTable::FixedRows); });
+}
+
 std::string SearchController::SearchedPath() const
 {
     return current_ ? current_->basePath : std::string();
@@ -336,6 +345,11 @@ std::string SearchController::SearchedPath() const
 bool SearchController::Searching() const
 {
     return current_ && current_->searching.load();
+}
+
+int64_t SearchController::EntriesCounted() const
+{
+    return current_ ? current_->entriesCounted.load(std::memory_order_relaxed) : 0;
 }
 
 void SearchController::Command1_Click()
@@ -457,11 +471,14 @@ void SearchController::Drain(RunState& run)
             Present(presentation_, false, kIdleSteps);
             SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
             run.totalShown = true;
-            ApplySortOrder();
+            ApplySortOrderAtEnd();
             break;
         case RunEvent::Kind::End:
             // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen.
-            if (!run.totalShown)
+            // Cancelled during its listing, the run leaves the table it found, current cell and all.
+            if (!run.totalShown && run.listingShown)
+                ApplySortOrderAtEnd();
+            else if (!run.totalShown)
                 ApplySortOrder();
             break;
         }

@@ -55,7 +55,9 @@ class HostLink;
 class SearchController {
 public:
     struct Options {
-        int threads = 0;            // 0: every core; 1: a serial walk
+        // 0: a count the walk adapts, up to 128; else that many (1: a serial walk); never more than the file
+        // system serves.
+        int threads = 0;
         // Told of every row written with its size in bytes, for callers that want more than the text; the
         // table's facts of the row are in place by then.
         std::function<void(int32_t row, const std::string& name, int64_t bytes)> rowWritten;
@@ -82,7 +84,8 @@ public:
 
     // The order of the table's data rows: applied now when no run is busy, else as the run ends (with its total,
     // or once a cancelled walk has let go, after the row it cut short), and kept for later runs, whose rows
-    // arrive in listing order.
+    // arrive in listing order. A run that ends in any other order than the listing's makes its first data row
+    // current, so that the view shows the top of the table.
     void SetSortOrder(SortOrder order);
     SortOrder Order() const { return order_; }
 
@@ -93,6 +96,8 @@ public:
 
     // The current run's busy flag.
     bool Searching() const;
+    // The names the last run has listed below its directory, "." and ".." left out.
+    int64_t EntriesCounted() const;
     const SizeUnits& Units() const { return units_; }
     void SetGroupSeparator(std::string separator) { units_.GroupSeparator = std::move(separator); }
 
@@ -105,6 +110,8 @@ private:
     void Drain(RunState& run);
     void WriteRow(const RunEvent& event);
     void ApplySortOrder();
+    // As a run ends: the chosen order, and in any but the listing's the first data row current.
+    void ApplySortOrderAtEnd();
     std::string Summary(const RunState& run, const UnreadPlaces& unread) const;
     void ReapFinishedWorkers();
 

@@ -103,6 +103,13 @@ void AppendUtf16(std::u16string& out, char32_t codePoint)
     }
 }
 
+// A character that would break a line or draw nothing: the C0 and C1 controls, DEL, the line and paragraph
+// separators.
+bool BreaksOrHides(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
 // A surrogate's own three bytes, which strict UTF-8 rejects.
 bool IsEncodedSurrogate(std::string_view bytes, size_t at)
 {
@@ -154,6 +161,21 @@ std::u16string Utf16FromUtf8(std::string_view text)
         i += step.length;
     }
     return out;
+}
+
+std::string OnOneLine(std::string_view text)
+{
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const Utf8Step step = DecodeUtf8(text, i);
+        if (step.valid && BreaksOrHides(step.codePoint))
+            AppendUtf8(shown, kReplacement);
+        else
+            shown.append(text.substr(i, step.length));
+        i += step.length;
+    }
+    return shown;
 }
 
 }  // namespace murako

@@ -19,6 +19,11 @@ Utf8Step DecodeUtf8(std::string_view text, size_t at);
 // A file name's bytes as display text: valid UTF-8 kept, every invalid byte shown as U+FFFD.
 std::string DisplayName(std::string_view bytes);
 
+// A text as it draws on one line: each character that would break a line or draw nothing (a control
+// character, DEL, a line or paragraph separator) as U+FFFD, as a byte that is not UTF-8 shows; all else, such
+// bytes too, as it is. A file name may hold any of them but "/". Fonts seldom have the control pictures ("␊").
+std::string OnOneLine(std::string_view text);
+
 // Windows names are UTF-16 that may hold unpaired surrogates; inside they are WTF-8, which is UTF-8 but for
 // an unpaired surrogate's three bytes, so that each name turns back into the very units it was listed as.
 std::string Wtf8FromUtf16(std::u16string_view units);

@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -14,11 +15,13 @@
 #include "directory_handles.h"
 #include "text.h"
 
-// Declared by the driver kit's headers only.
+#ifndef MURAKO_WINTERNL_DECLARES_NT_QUERY_DIRECTORY_FILE
+// Declared by the driver kit's headers only, in the mingw-w64 headers Debian has.
 extern "C" NTSTATUS NTAPI NtQueryDirectoryFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apcRoutine, PVOID apcContext,
                                                PIO_STATUS_BLOCK ioStatus, PVOID buffer, ULONG length,
                                                FILE_INFORMATION_CLASS informationClass, BOOLEAN singleEntry,
                                                PUNICODE_STRING fileName, BOOLEAN restartScan);
+#endif
 
 namespace murako {
 
@@ -63,6 +66,8 @@ int ErrnoFromWin32(DWORD error)
     case ERROR_CANT_ACCESS_FILE:
     case ERROR_CANT_RESOLVE_FILENAME:
         return ELOOP;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return ENAMETOOLONG;
     case ERROR_TOO_MANY_OPEN_FILES:
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_NO_SYSTEM_RESOURCES:
@@ -225,6 +230,16 @@ private:
     std::unique_ptr<Reading> reading_;  // from the first name to the end of the listing
 };
 
+// The path made absolute as Windows does, from the current directory of the process or of the drive it
+// names; empty when it cannot be.
+std::wstring FullPathName(const wchar_t* given)
+{
+    std::wstring full(GetFullPathNameW(given, 0, nullptr, nullptr), L'\0');
+    if (!full.empty())
+        full.resize(GetFullPathNameW(given, static_cast<DWORD>(full.size()), full.data(), nullptr));
+    return full;
+}
+
 }  // namespace
 
 std::wstring Win32PathForOpen(const std::string& path)
@@ -234,10 +249,9 @@ std::wstring Win32PathForOpen(const std::string& path)
     const auto* given = reinterpret_cast<const wchar_t*>(units.c_str());
     if (units.rfind(u"\\\\?\\", 0) == 0)
         return given;
-    std::wstring full(GetFullPathNameW(given, 0, nullptr, nullptr), L'\0');
+    const std::wstring full = FullPathName(given);
     if (full.empty())
         return given;
-    full.resize(GetFullPathNameW(given, static_cast<DWORD>(full.size()), full.data(), nullptr));
     if (full.size() < MAX_PATH)
         return full;
     // Past MAX_PATH only the prefixed form opens where long paths are not enabled system-wide.
@@ -286,6 +300,22 @@ std::unique_ptr<Directory> WindowsFileSystem::AdoptGiven(CountedHandle handle, c
 std::shared_ptr<FileSystem> MakeLocalFileSystem()
 {
     return std::make_shared<WindowsFileSystem>();
+}
+
+std::string PathFromDriveCurrentDirectory(const std::string& path)
+{
+    const bool onDriveWithoutRoot = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+                                    path[1] == ':' && (path.size() == 2 || !IsPathSeparator(path[2]));
+    if (!onDriveWithoutRoot)
+        return path;
+    const std::u16string units = Utf16FromWtf8(path);
+    std::wstring full = FullPathName(reinterpret_cast<const wchar_t*>(units.c_str()));
+    if (full.empty())
+        return path;
+    // Wine keeps a drive's current directory with a separator at its end, Windows without; a root keeps it.
+    if (full.size() > 3 && full.back() == L'\\')
+        full.pop_back();
+    return Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(full.data()), full.size()));
 }
 
 }  // namespace murako

@@ -46,9 +46,15 @@ char16_t PrintedUnit(char16_t unit)
 
 std::u16string Cp932PrintForm(std::u16string_view text)
 {
-    std::u16string printed(text);
-    for (char16_t& unit : printed)
-        unit = PrintedUnit(unit);
+    std::u16string printed;
+    printed.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        // A character outside the Basic Multilingual Plane is two units but one character, so one "?".
+        const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF && text[i + 1] >= 0xDC00 &&
+                          text[i + 1] <= 0xDFFF;
+        printed.push_back(PrintedUnit(text[i]));
+        i += pair ? 1 : 0;
+    }
     return printed;
 }
 

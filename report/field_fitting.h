@@ -13,9 +13,10 @@ int ColumnWidth(char16_t unit);
 // Half-width columns a text takes when printed: the sum of its units' widths.
 int32_t Columns(std::u16string_view text);
 
-// The text as code page 932 prints it, unit for unit: a unit that code page 932 cannot represent, and a
-// control character, becomes the one-byte substitute "?"; a best-fit mapping becomes the character it maps
-// to. Every printed glyph is then as wide as the columns counted for it, whatever the script.
+// The text as code page 932 prints it, character for character: a character that code page 932 cannot
+// represent (one outside the Basic Multilingual Plane, a lone surrogate), and a control character, becomes
+// the one-byte substitute "?"; a best-fit mapping becomes the character it maps to. Every printed glyph is
+// then as wide as the columns counted for it, whatever the script.
 std::u16string Cp932PrintForm(std::u16string_view text);
 
 // Fits TgtStr into exactly PrmLen columns: keeps the leading units that fit, drops everything from the

@@ -137,17 +137,24 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
         printer.Box(kFrameLeft, rowTop, kFrameRight, rowBottom);
     };
     const int32_t rows = table.Rows();
+    const bool endsInTotal = table.Facts(rows - 1).kind == RowKind::Total;
+    int32_t dataRowsOnPage = 0;
     for (int32_t row = 0; row < rows; ++row) {
+        // The last data row goes over with the total, so that a total never stands alone on its page, unless
+        // that would leave a page without data rows.
+        const bool takesTotal = endsInTotal && row + 2 == rows && dataRowsOnPage > 0;
         // The header stays under the title; each later row moves at most once, so a page never stays empty.
-        if (row > 0 && RoundToTwips(printer.CurrentY()) + rowHeight > pageBottom) {
+        if (row > 0 && RoundToTwips(printer.CurrentY()) + (takesTotal ? 2 : 1) * rowHeight > pageBottom) {
             DrawColumnRules(printer, layout, rulesTop, rowBottom);
             printer.NewPage();
             printer.SetCurrentY(kLaterPageTableTop);
             rulesTop = kLaterPageTableTop;
+            dataRowsOnPage = 0;
             // A continuation page's columns are named again above its first row.
             printRow(0);
         }
         printRow(row);
+        dataRowsOnPage += row > 0 ? 1 : 0;
     }
     DrawColumnRules(printer, layout, rulesTop, rowBottom);
     if (const int64_t unreadDirectories = table.UnreadCount(); unreadDirectories > 0)

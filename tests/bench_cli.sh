@@ -30,6 +30,23 @@ expect_failure 2 'needs a number' "$tree" --threads
 expect_failure 2 'one directory only' "$tree" "$tree"
 expect_failure 2 'unknown option' --thread 2 "$tree"
 expect_failure 2 'no directory' --threads 2
+expect_failure 2 'empty argument' '' "$tree"
+expect_failure 2 'empty argument' "$tree" ''
+expect_failure 2 'not a thread count: $' --threads '' "$tree"
+expect_failure 1 '名前が長すぎます' "$tree/$(printf '%0256d' 0)"
+ln -s loop "$tree/loop"
+expect_failure 1 'リンクが循環しています' "$tree/loop"
+rm "$tree/loop"
+
+# After --, an argument that looks like an option is the directory.
+mkdir "$tree/alpha/-x"
+expect_failure 2 'unknown option -x' -x
+got=$(cd "$tree/alpha" && "$bench" -- -x) && grep -q '^total_bytes=0 entries=0 ' <<<"$got" ||
+  { echo "murako-bench -- -x: \"$got\""; failures=$((failures + 1)); }
+rmdir "$tree/alpha/-x"
+# The largest count the usage names.
+got=$("$bench" --threads 128 "$tree") && grep -q '^total_bytes=18000 ' <<<"$got" ||
+  { echo "murako-bench --threads 128: \"$got\""; failures=$((failures + 1)); }
 
 chmod 755 "$tree"
 mkdir "$tree/beta/sealed"
@@ -54,6 +71,16 @@ else
     { echo "the unread place is not before the last line: $out"; failures=$((failures + 1)); }
 fi
 tail -n 1 <<<"$out" | grep -qE '^threads=2 first=2 most=2$' || { echo "no thread counts last: $out"; failures=$((failures + 1)); }
-grep -qE "^total_bytes=18000 entries=5 " <<<"$out" || { echo "wrong total: $out"; failures=$((failures + 1)); }
+# Seven names and the sealed directory.
+grep -qE "^total_bytes=18000 entries=8 " <<<"$out" || { echo "wrong total or entries: $out"; failures=$((failures + 1)); }
 chmod 755 "$tree/beta/sealed"
+
+# A row stays three fields whatever its name holds.
+odd=$'tab\there,\nnewline\\back'
+mkdir "$tree/$odd"
+head -c 1000 /dev/zero >"$tree/$odd/data"
+out=$("$bench" "$tree")
+grep -qF "$(printf '\t%s\t1000' 'tab\there,\nnewline\\back')" <<<"$out" &&
+  [ "$(grep -c $'\t' <<<"$out")" -eq 6 ] && awk -F'\t' 'NF != 3 && NF != 1 { bad = 1 } END { exit bad }' <<<"$out" ||
+  { echo "a name with a tab, a newline and a backslash: $out"; failures=$((failures + 1)); }
 exit $((failures > 0))

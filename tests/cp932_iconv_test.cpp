@@ -66,9 +66,11 @@ TEST(Cp932PrintForm, PrintsWhatTheSystemConverterRoundTripsAndAQuestionMarkForAn
     iconv_close(encode);
     iconv_close(decode);
 
-    // A character above U+FFFF is two units, each printed as "?", and a field may split the pair.
-    EXPECT_EQ(Cp932PrintForm(u"a\U0001F600\n\u0301한"), u"a?????");
+    // A character above U+FFFF is two units but one "?", as is each lone surrogate.
+    EXPECT_EQ(Cp932PrintForm(u"a\U0001F600\n\u0301한"), u"a????");
     EXPECT_EQ(LeftAndSpace(Cp932PrintForm(u"ab\U0001F600"), 3), u"ab?");
+    const char16_t lone[] = {0xDC00, u'x', 0xD800, 0};
+    EXPECT_EQ(Cp932PrintForm(lone), u"?x?");
 }
 
 }  // namespace

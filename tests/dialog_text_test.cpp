@@ -20,6 +20,7 @@
 
 #include "form1.h"
 #include "japanese.h"
+#include "window_test_support.h"
 
 namespace murako {
 namespace {
@@ -99,9 +100,8 @@ TEST(DialogTexts, TheFileChooserShowsJapaneseTypesAndDates)
     chooser.show();
     QTreeView* files = chooser.findChild<QTreeView*>();
     ASSERT_NE(files, nullptr);
-    // The model lists the folder in the background.
-    for (int i = 0; i < 200 && files->model()->rowCount(files->rootIndex()) < 3; ++i)
-        QApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 10);
+    // The model lists the folder in the background, as slowly as a busy machine lets it.
+    fakes::WaitUntil([&] { return files->model()->rowCount(files->rootIndex()) >= 3; });
     ASSERT_EQ(files->model()->rowCount(files->rootIndex()), 3);
     const QStringList texts = VisibleTexts(chooser);
     ExpectJapanese(texts, "file chooser");

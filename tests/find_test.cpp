@@ -176,7 +176,8 @@ TEST_F(FindTest, HeaderClicksAndShortcutsOrderTheRowsKeepingNumbersAndTheTotalAn
 {
     MakeTree();
     Search(tree.Root());
-    EXPECT_TRUE(grid->SortArrowRect(2).isEmpty()) << "the listing order shows no arrow";
+    EXPECT_TRUE(grid->SortArrowRect(2).isEmpty());
+    EXPECT_FALSE(grid->SortArrowRect(0).isEmpty()) << "the listing order's arrow is on №";
 
     ClickHeader(2);
     EXPECT_EQ(Names(), (std::vector<std::string>{"big", "[Root Files]", "a2", "a10", "かな", "漢字"}))
@@ -208,6 +209,26 @@ TEST_F(FindTest, HeaderClicksAndShortcutsOrderTheRowsKeepingNumbersAndTheTotalAn
     Search(tree.Root());
     EXPECT_EQ(Names().front(), "a10") << "the next search is ordered when it ends";
     EXPECT_EQ(grid->ShownSortOrder(), (SortOrder{SortColumn::Size, false}));
+}
+
+TEST_F(FindTest, ASearchEndingInAnOrderOfTheUsersShowsTheTopOfTheTableAndInListingOrderTheTotal)
+{
+    for (int i = 0; i < 60; ++i)
+        tree.File("d" + std::to_string(i) + "/f", (i % 7 + 1) * 1000);
+    Key(Qt::Key_3, Qt::ControlModifier);
+    Search(tree.Root());
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_EQ(grid->TopRow(), 1);
+    EXPECT_EQ(form.Table().Row(), 1);
+    EXPECT_EQ(form.Table().Facts(1).bytes, 7000) << "the largest first";
+    Key(Qt::Key_End, Qt::ControlModifier);
+    EXPECT_TRUE(grid->viewport()->rect().contains(grid->CellRect(form.Table().Rows() - 1, 1))) << "the total";
+
+    Key(Qt::Key_1, Qt::ControlModifier);
+    Search(tree.Root());
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_GT(grid->TopRow(), 1);
+    EXPECT_TRUE(grid->viewport()->rect().contains(grid->CellRect(form.Table().Rows() - 1, 1))) << "the total";
 }
 
 TEST_F(FindTest, DoubleClickOrEnterSearchesARowsSubdirectoryAndBackspaceItsParentWithTheDirectoryListFollowing)

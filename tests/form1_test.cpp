@@ -842,3 +842,28 @@ TEST_F(GatedWindowTest, ExitButtonClosesTheWindow)
 
 }  // namespace
 }  // namespace murako
+
+namespace murako {
+namespace {
+
+// While a search runs, its rows come in listing order and the order chosen waits, its arrow greyed; when the
+// search ends the rows take it and the view shows their top.
+TEST_F(GatedWindowTest, AnOrderChosenDuringASearchWaitsGreyedAndTheRowsTakeItWhenTheSearchEnds)
+{
+    auto* grid = Control<ResultsGrid>("Grid1");
+    SearchUntilTheSecondSubdirectory();
+    EXPECT_FALSE(grid->OrderWaits()) << "the listing order is the one the rows follow";
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 2).center());
+    EXPECT_TRUE(grid->OrderWaits());
+    EXPECT_EQ(grid->CellNotes(0, 2), "降順に並べ替え（検索の終了後）");
+    EXPECT_EQ(Cells(form.Table())[1][1], "[Root Files]") << "the rows so far stay in listing order";
+
+    FinishEverything();
+    EXPECT_FALSE(grid->OrderWaits());
+    EXPECT_EQ(grid->CellNotes(0, 2), "降順に並べ替え");
+    EXPECT_EQ(Cells(form.Table())[1][1], "[Root Files]") << "2 kb, the largest";
+    EXPECT_EQ(form.Table().Row(), 1) << "the top of the table is current";
+}
+
+}  // namespace
+}  // namespace murako

@@ -1,6 +1,7 @@
 #include "results_grid.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QScreen>
 #include <QScrollBar>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "size_units.h"
+#include "text.h"
 #include "table_rows.h"
 #include "twips.h"
 #include "window_test_support.h"
@@ -29,8 +31,8 @@ protected:
     {
         fakes::AddRow(table, std::to_string(table.Rows()), name, size);
     }
-    // Lets the view catch up with the model: its repaint waits for the next frame.
-    void Settle() { QTest::qWait(3 * ResultsGrid::FrameInterval); }
+    // Lets the view catch up with the model: its repaint waits for the next frame, however late that comes.
+    void Settle() { ASSERT_TRUE(fakes::WaitUntil([&] { return !grid.CatchingUp(); })); }
     QImage Shown()
     {
         Settle();
@@ -304,9 +306,15 @@ TEST_F(GridTest, ManyRowsWrittenInOneGoArePaintedOnce)
         }
     } counter(paints);
     grid.viewport()->installEventFilter(&counter);
+    // Whatever showing the grid asked for is painted first.
+    grid.viewport()->update();
+    ASSERT_TRUE(fakes::WaitUntil([&] { return paints > 0; }));
+    paints = 0;
     for (int i = 0; i < 100000; ++i)
         AddRow("dir" + std::to_string(i), "1 kb");
     Settle();
+    EXPECT_TRUE(fakes::WaitUntil([&] { return paints > 0; }));
+    QCoreApplication::processEvents();
     EXPECT_EQ(paints, 1);
     EXPECT_EQ(grid.verticalScrollBar()->maximum() + grid.verticalScrollBar()->pageStep(), 100001);
     grid.viewport()->removeEventFilter(&counter);
@@ -417,6 +425,23 @@ TEST_F(GridTest, BarsShowEachRowsShareOfTheLargestSoFarAndTheTooltipItsShareOfAF
     EXPECT_EQ(grid.BarWidth(1), (full + 1) / 2);
 }
 
+TEST_F(GridTest, ARowOfAFewBytesBesideAHugeOneStillShowsABarOfOnePixel)
+{
+    table.SetRows(1);
+    WriteRow(table, "huge", int64_t{1} << 40);
+    WriteRow(table, "few", 3);
+    WriteRow(table, "none", 0);
+    table.SetRow(1);  // the current row is highlighted: away from the rows looked at
+    const QImage image = Shown();
+    EXPECT_EQ(grid.BarWidth(2), 1);
+    EXPECT_EQ(grid.BarWidth(3), 0);
+    const QRect few = grid.CellRect(2, 2);
+    const QRect none = grid.CellRect(3, 2);
+    EXPECT_NE(image.pixelColor(few.left(), few.bottom() - 3), Role(QPalette::Base)) << "drawn";
+    EXPECT_EQ(image.pixelColor(few.left() + 1, few.bottom() - 3), Role(QPalette::Base));
+    EXPECT_EQ(image.pixelColor(none.left(), none.bottom() - 3), Role(QPalette::Base));
+}
+
 TEST_F(GridTest, TheContextMenuOpensFromShiftF10OrTheMenuKeyOnTheCurrentCell)
 {
     AddRow("a", "1 kb");
@@ -457,6 +482,111 @@ TEST_F(GridTest, AHeaderClickAsksForItsColumnsOrderAndTheSortedHeaderShowsItsArr
     EXPECT_EQ(Shown().pixelColor(arrow.center().x(), arrow.bottom() - 1), Role(QPalette::ButtonText)) << "▲";
     EXPECT_EQ(grid.CellNotes(0, 2), "昇順に並べ替え");
     EXPECT_EQ(grid.CellNotes(0, 1), "");
+    EXPECT_TRUE(grid.SortArrowRect(0).isEmpty());
+}
+
+// A search's rows come in listing order, which № says; the order chosen for its end waits, greyed.
+TEST_F(GridTest, TheColumnThatOrdersTheRowsShowsItsArrowInEveryOrderGreyedWhileASearchKeepsItWaiting)
+{
+    const QColor active = Role(QPalette::ButtonText);
+    const QColor waiting = grid.palette().color(QPalette::Disabled, QPalette::ButtonText);
+    ASSERT_NE(active, waiting);
+    auto arrowColour = [&](int col, bool descending) {
+        const QRect arrow = grid.SortArrowRect(col);
+        EXPECT_TRUE(grid.CellRect(0, col).contains(arrow)) << col;
+        return Shown().pixelColor(arrow.center().x(), descending ? arrow.top() + 1 : arrow.bottom() - 1);
+    };
+    for (const bool searching : {false, true}) {
+        grid.SetSearching(searching);
+        EXPECT_EQ(arrowColour(0, false), active) << "the listing order, searching " << searching;
+        EXPECT_EQ(grid.CellNotes(0, 0), "昇順に並べ替え");
+    }
+    grid.ShowSortOrder({SortColumn::Size, false});
+    EXPECT_TRUE(grid.SortArrowRect(0).isEmpty());
+    EXPECT_EQ(arrowColour(2, true), waiting);
+    EXPECT_EQ(grid.CellNotes(0, 2), "降順に並べ替え（検索の終了後）");
+    grid.ShowSortOrder({SortColumn::Number, true});
+    EXPECT_EQ(arrowColour(0, true), waiting) << "№ turned round waits too";
+    grid.SetSearching(false);
+    EXPECT_EQ(arrowColour(0, true), active);
+    EXPECT_EQ(grid.CellNotes(0, 0), "降順に並べ替え");
+}
+
+}  // namespace
+}  // namespace murako
+
+namespace murako {
+namespace {
+
+// A name may hold a line break: it draws as its visible form on one line, and a total under such a path
+// still ends in "合計".
+TEST_F(GridTest, ANameHoldingALineBreakDrawsOnOneLineAsItsVisibleForm)
+{
+    AddRow("two\nlines\t", "1 kb");
+    AddRow("two\uFFFDlines\uFFFD", "1 kb");
+    const std::string total = "/srv/" + std::string(150, 'p') + "/base\nline/合計";
+    AddRow(total, "2 kb");
+    const QImage image = Shown();
+    EXPECT_EQ(image.copy(grid.CellRect(2, 1)), image.copy(grid.CellRect(3, 1)));
+    EXPECT_TRUE(grid.ShownText(4, 1).endsWith("/base\uFFFDline/合計")) << grid.ShownText(4, 1).toStdString();
+    EXPECT_EQ(grid.CellToolTip(4, 1).split('\n').front().toStdString(), OnOneLine(total));
+}
+
+TEST_F(GridTest, TheMarkOfARowStaysClearOfItsNumber)
+{
+    UnreadPlaces unread;
+    unread.Add({"/x/locked", ReadFailure::Permission});
+    for (const char* number : {"153", "88888"}) {
+        table.SetRows(1);
+        fakes::AddRow(table, number, "a", "1 kb");
+        fakes::SetUnread(table, 1, unread);
+        const QImage image = Shown();
+        const QRect cell = grid.CellRect(1, 0);
+        const QRect mark = grid.MarkRect(1);
+        ASSERT_TRUE(cell.contains(mark));
+        // Beside and below the mark the cell is plain: no stroke of a digit reaches it.
+        for (int x = mark.left() - 1; x < cell.right(); ++x)
+            for (int y = cell.top() + 1; y < cell.bottom(); ++y)
+                if (!mark.contains(x, y)) {
+                    ASSERT_EQ(image.pixelColor(x, y), Role(QPalette::Button)) << number << " at " << x << "," << y;
+                }
+    }
+}
+
+TEST_F(GridTest, ARightClickMakesTheClickedRowCurrentAndOutsideTheSelectionTheOneSelected)
+{
+    for (const char* name : {"a", "b", "c", "d", "e", "f"})
+        AddRow(name, "1 kb");
+    Shown();
+    // What the menu would act on, as it opens.
+    std::vector<std::pair<int32_t, std::vector<int32_t>>> asked;
+    grid.contextMenuRequested = [&](QPoint) { asked.emplace_back(table.Row(), grid.SelectedRows()); };
+    // As the window system tells a right click: a press, the request for the menu, the release.
+    auto rightClick = [&](int row, int col) {
+        const QPoint at = grid.CellRect(row, col).center();
+        QTest::mousePress(grid.viewport(), Qt::RightButton, {}, at);
+        QContextMenuEvent menu(QContextMenuEvent::Mouse, at, grid.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(grid.viewport(), &menu);
+        QTest::mouseRelease(grid.viewport(), Qt::RightButton, {}, at);
+    };
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(2, 1).center());
+    rightClick(5, 1);
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, Qt::ShiftModifier, grid.CellRect(3, 2).center());
+    rightClick(4, 0);  // on the number of a row inside the selection
+    rightClick(6, 2);
+    rightClick(0, 1);  // a header: nothing to act on, the current cell stays
+    using Rows = std::vector<int32_t>;
+    EXPECT_EQ(asked, (std::vector<std::pair<int32_t, Rows>>{{5, {}}, {4, {3, 4, 5}}, {6, {}}, {6, {}}}));
+    EXPECT_EQ(table.Col(), 2);
+
+    // Shift with an arrow after a right click inside a selection runs from where the selection began.
+    QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, grid.CellRect(2, 1).center());
+    QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+    QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+    rightClick(3, 1);
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(grid.SelectedRows(), (Rows{2, 3, 4}));
 }
 
 }  // namespace

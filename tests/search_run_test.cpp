@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <random>
 #include <regex>
@@ -85,6 +86,8 @@ protected:
             written.push_back(std::to_string(row) + " " + name + " " + std::to_string(bytes));
             if (const UnreadPlaces& places = table.Facts(row).unread; places.count > 0)
                 unread.push_back(Describe(row, places));
+            if (afterRowWritten)
+                afterRowWritten(row);
         };
         controller = std::make_unique<SearchController>(table, presentation, choices, sharedFs, host, options);
         return *controller;
@@ -110,6 +113,7 @@ protected:
     FixedChoices choices;
     std::vector<std::string> written;
     std::vector<std::string> unread;
+    std::function<void(int32_t row)> afterRowWritten;
     std::unique_ptr<SearchController> controller;
 };
 
@@ -650,7 +654,7 @@ TEST_P(SearchRunModes, RowsArriveInListingOrderAndTheChosenOrderComesWhenTheRunE
     const Rows bySize{{"2", "sub1", "75 kb"}, {"1", "[Root Files]", "2 kb"}, {"3", ".dotdir", "2 kb"},
                       {"4", "sub2", "0 kb"},  {"5", "/base/合計", "79 kb"}};
     EXPECT_EQ(DataRows(), bySize);
-    EXPECT_EQ(table.Row(), 5) << "the total stays the current row";
+    EXPECT_EQ(table.Row(), 1) << "the top row, the largest, is current, so that the view shows the top";
 
     // The next search keeps the order; a change during it waits for its end.
     midRun.clear();
@@ -666,6 +670,25 @@ TEST_P(SearchRunModes, RowsArriveInListingOrderAndTheChosenOrderComesWhenTheRunE
                                 {"2", "sub1", "75 kb"}, {"5", "/base/合計", "79 kb"}}));
     run.SetSortOrder({SortColumn::Number, false});
     EXPECT_EQ(DataRows(), kFullTable) << "an idle window orders at once";
+    fs.At("/base/sub2").whenListed = {};
+    run.Command1_Click();
+    EXPECT_EQ(table.Row(), 5) << "in listing order the total, written last, stays current";
+}
+
+TEST_P(SearchRunModes, RowsStayInListingOrderUntilTheEndWhateverOrderIsChosenMeanwhile)
+{
+    SearchController& run = Controller();
+    std::vector<std::vector<int32_t>> numbersAsWritten;
+    afterRowWritten = [&](int32_t row) {
+        std::vector<int32_t>& numbers = numbersAsWritten.emplace_back();
+        for (int32_t r = 1; r < table.Rows(); ++r)
+            numbers.push_back(table.Facts(r).number);
+        if (row == 2)
+            run.SetSortOrder({SortColumn::Size, false});
+    };
+    run.Command1_Click();
+    EXPECT_EQ(numbersAsWritten, (std::vector<std::vector<int32_t>>{{1}, {1, 2}, {1, 2, 3}, {1, 2, 3, 4}, {1, 2, 3, 4, 5}}));
+    EXPECT_EQ(DataRows().front(), (Row{"2", "sub1", "75 kb"})) << "and take it when it ends";
 }
 
 TEST_P(SearchRunModes, ACancelOrdersTheRowsSoFarAndTheInterruptedRowThatFollowsIt)
@@ -676,6 +699,7 @@ TEST_P(SearchRunModes, ACancelOrdersTheRowsSoFarAndTheInterruptedRowThatFollowsI
     run.Command1_Click();
     EXPECT_EQ(DataRows(), (Rows{{"2", "sub1", "0 kb"}, {"1", "[Root Files]", "2 kb"}}));
     EXPECT_TRUE(table.Facts(1).interrupted);
+    EXPECT_EQ(table.Row(), 1);
 }
 
 TEST_F(SearchRunTest, ACancelAfterSomeRowsOrdersThemOnceTheWalkHasLetGo)
@@ -703,6 +727,7 @@ TEST_F(SearchRunTest, AnOrderChosenDuringACancelledListingOrdersThePreviousTable
     };
     run.Command1_Click();
     EXPECT_EQ(DataRows().front(), (Row{"2", "sub1", "75 kb"}));
+    EXPECT_EQ(table.Row(), 5) << "the current cell stays on the total it was on";
 }
 
 TEST_P(SearchRunModes, TheShownPathIsTheDirectoryOfTheRowsInTheTable)

@@ -52,3 +52,27 @@ TEST(Wtf8, EveryUtf16NameRoundTripsAndWellFormedNamesAreUtf8)
 
 }  // namespace
 }  // namespace murako
+
+namespace murako {
+namespace {
+
+TEST(OnOneLine, EveryCharacterThatBreaksALineOrDrawsNothingShowsAsOneReplacementCharacter)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"two\nlines", "two\uFFFDlines"},
+        {"\r\n\t\x0B\x0C\x1B\x7F", std::string(7, '#')},
+        {std::string("nul\0x", 5), "nul\uFFFDx"},
+        {"\x1F \xC2\x80 \xC2\x85 \xC2\x9F", "# # # #"},  // C1 controls, NEL among them
+        {"\xE2\x80\xA8 \xE2\x80\xA9", "# #"},          // line and paragraph separators
+        {"ok 日本 \xF0\x9F\x98\x80 \xC2\xA0 \xC2\xA1 /合計", "ok 日本 \xF0\x9F\x98\x80 \xC2\xA0 \xC2\xA1 /合計"},
+        {"bad\xFF\n", "bad\xFF\uFFFD"},  // a byte that is not UTF-8 is another function's business
+    };
+    for (auto [text, shown] : cases) {
+        for (size_t at; (at = shown.find('#')) != std::string::npos;)
+            shown.replace(at, 1, "\uFFFD");
+        EXPECT_EQ(OnOneLine(text), shown) << text;
+    }
+}
+
+}  // namespace
+}  // namespace murako

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -38,8 +39,23 @@ void Decide(WalkPace& pace, WalkPace::Spent spent, int stretches = 12)
         pace.Record(spent);
 }
 
+// The kernel's own count of the calling thread's time waiting for a processor, in nanoseconds; -1 where it
+// keeps none, or where the times are not read from it (Windows, whose threads under wine still have one).
+int64_t KernelWaiting()
+{
+#if defined(__linux__)
+    std::ifstream schedstat("/proc/thread-self/schedstat");
+    int64_t running = 0, waiting = -1;
+    schedstat >> running >> waiting;
+    return schedstat ? waiting : -1;
+#else
+    return -1;
+#endif
+}
+
 // The walk tells blocking from computing by a thread's own processor time: it must grow while the thread
-// computes, in nanoseconds (never faster than the clock), and stand still while it sleeps.
+// computes, in nanoseconds (never faster than the clock), and stand still while it sleeps; its time waiting
+// for a processor is the kernel's count of that, read between two reads of it.
 TEST(WalkPace, AThreadsProcessorTimeGrowsWhileItComputesAndNotWhileItSleeps)
 {
     using namespace std::chrono;
@@ -59,6 +75,13 @@ TEST(WalkPace, AThreadsProcessorTimeGrowsWhileItComputesAndNotWhileItSleeps)
 
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_LT(ThreadTimes().running - computed.running, 40'000'000) << "sleeping counted as computing";
+
+    const int64_t waitedBefore = KernelWaiting();
+    const int64_t waiting = ThreadTimes().waiting;
+    if (waitedBefore >= 0) {
+        EXPECT_GE(waiting, waitedBefore) << "the time waiting for a processor is not the kernel's";
+        EXPECT_LE(waiting, KernelWaiting()) << "the time waiting for a processor is not the kernel's";
+    }
 }
 
 TEST(WalkPace, ThreadsKeepTheCoresBusyAndTheDiskAtLeastAsBusyAsACold)

@@ -205,5 +205,20 @@ TEST(Win32PathForOpen, MakesPathsAbsoluteWithBackslashesAndPrefixesThemPastMaxPa
     EXPECT_EQ(Win32PathForOpen("\\\\?\\C:\\already"), L"\\\\?\\C:\\already");
 }
 
+// "D:" is D:'s own current directory, and "D:data" a path from there; a path with a root stays as given.
+TEST_F(WindowsWalkTest, ADriveWithoutItsRootStartsAtTheDrivesCurrentDirectory)
+{
+    fs::create_directories(At("data"));
+    const fs::path before = fs::current_path();
+    fs::current_path(root_);
+    const std::string current = Wtf8FromUtf16(root_.u16string());
+    const std::string drive = current.substr(0, 2);
+    EXPECT_EQ(PathFromDriveCurrentDirectory(drive), current);
+    EXPECT_EQ(PathFromDriveCurrentDirectory(drive + "data"), current + "\\data");
+    fs::current_path(before);
+    for (const std::string& given : {drive + "\\", drive + "/x", std::string("data"), std::string("\\\\server\\share")})
+        EXPECT_EQ(PathFromDriveCurrentDirectory(given), given);
+}
+
 }  // namespace
 }  // namespace murako

@@ -13,6 +13,7 @@
 #include "accessibility/list_accessible.h"
 #include "file_system.h"
 #include "platform.h"
+#include "text.h"
 #include "tool_tips.h"
 #include "twips.h"
 
@@ -21,9 +22,10 @@ namespace {
 
 constexpr int IndentTwipsPerLevel = 120;
 
+// On one line, so that a name holding a line break keeps its row as high as the others.
 QString ShownName(const std::string& bytes)
 {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return QString::fromStdString(OnOneLine(DisplayName(bytes)));
 }
 
 // An absolute path without "." or ".." components, doubled or trailing separators; a relative one is taken

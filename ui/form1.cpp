@@ -338,6 +338,7 @@ void Form1::SetStatusText(const std::string& text)
 
 void Form1::SetBusyPointer(bool busy)
 {
+    Grid1->SetSearching(busy);
     // Nested runs may ask twice; the application cursor stack must see one set and one restore.
     if (busy == busyPointer_)
         return;

@@ -28,7 +28,8 @@ std::string CurrentDirectoryOn(const QString& rootPath);
 
 // How the directory list shows a root: "/", or "c:\".
 QString ShownRoot(const std::string& root);
-// The names of the subdirectories of path, links to directories included; false when it cannot be listed.
+// The names of the subdirectories of path, links to directories included, sorted by bytes on Linux and in
+// Explorer's order on Windows; false when it cannot be listed.
 bool ListSubdirectories(const std::string& path, std::vector<std::string>& names);
 
 // Hands what the heap keeps of freed memory back to the system, on a thread of its own: a search frees as

@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 
@@ -80,14 +81,19 @@ bool ListSubdirectories(const std::string& path, std::vector<std::string>& names
                                             FIND_FIRST_EX_LARGE_FETCH);
     if (listing == INVALID_HANDLE_VALUE)
         return false;
-    names.clear();
+    std::vector<std::wstring> foundNames;
     do {
         const std::wstring_view name = found.cFileName;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
-            names.push_back(Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size())));
+            foundNames.emplace_back(name);
     } while (FindNextFileW(listing, &found));
     FindClose(listing);
-    std::sort(names.begin(), names.end());
+    // In Explorer's order: letters without regard to case, and runs of digits by their value.
+    std::sort(foundNames.begin(), foundNames.end(),
+              [](const std::wstring& a, const std::wstring& b) { return StrCmpLogicalW(a.c_str(), b.c_str()) < 0; });
+    names.clear();
+    for (const std::wstring& name : foundNames)
+        names.push_back(Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size())));
     return true;
 }
 

@@ -96,18 +96,24 @@ void ResultsGrid::CatchUp()
 
 void ResultsGrid::ClearSelection()
 {
-    selectionAnchor_.reset();
+    selection_.reset();
 }
 
 std::vector<int32_t> ResultsGrid::SelectedRows() const
 {
     std::vector<int32_t> rows;
-    if (!selectionAnchor_ || table_.Row() < ResultsTable::FixedRows)
+    if (!selection_)
         return rows;
-    const int32_t last = std::min(table_.Rows() - 1, std::max(*selectionAnchor_, table_.Row()));
-    for (int32_t row = std::min(*selectionAnchor_, table_.Row()); row <= last; ++row)
+    const int32_t last = std::min(table_.Rows() - 1, std::max(selection_->anchor, selection_->end));
+    for (int32_t row = std::min(selection_->anchor, selection_->end); row <= last; ++row)
         rows.push_back(row);
     return rows;
+}
+
+bool ResultsGrid::IsSelected(int32_t row) const
+{
+    return selection_ && row >= std::min(selection_->anchor, selection_->end) &&
+           row <= std::max(selection_->anchor, selection_->end);
 }
 
 void ResultsGrid::SelectAllRows()
@@ -149,6 +155,17 @@ void ResultsGrid::ShowSortOrder(SortOrder order)
     viewport()->update();
 }
 
+void ResultsGrid::SetSearching(bool searching)
+{
+    if (searching == searching_)
+        return;
+    const bool waited = OrderWaits();
+    searching_ = searching;
+    if (OrderWaits() != waited)
+        announcer_.SortOrderChanged();
+    viewport()->update();
+}
+
 bool ResultsGrid::IsMarked(int32_t row) const
 {
     const RowFacts& facts = table_.Facts(row);
@@ -163,9 +180,16 @@ void ResultsGrid::MoveCurrentCell(int row, int col, bool extend)
     row = std::clamp(row, ResultsTable::FixedRows, lastRow);
     col = std::clamp(col, ResultsTable::FixedCols, ResultsTable::Cols - 1);
     if (!extend)
-        selectionAnchor_.reset();
-    else if (!selectionAnchor_)
-        selectionAnchor_ = std::max(table_.Row(), ResultsTable::FixedRows);
+        selection_.reset();
+    else if (!selection_)
+        selection_ = Selection{std::max(table_.Row(), ResultsTable::FixedRows), row};
+    else
+        selection_->end = row;
+    GoToCell(row, col);
+}
+
+void ResultsGrid::GoToCell(int row, int col)
+{
     viewport()->update();
     table_.SetRow(row);
     table_.SetCol(col);
@@ -174,6 +198,18 @@ void ResultsGrid::MoveCurrentCell(int row, int col, bool extend)
     ScrollIntoView(row, col);
     // Told after scrolling, so that the cell a reader hears about is the one on the screen.
     announcer_.CurrentCellMoved();
+}
+
+void ResultsGrid::TakeRightClick(QPoint at)
+{
+    const int row = RowAt(at.y());
+    const int col = ColAt(at.x());
+    if (col < 0 || row < ResultsTable::FixedRows || row >= table_.Rows())
+        return;
+    if (IsSelected(row))
+        GoToCell(row, std::max(col, ResultsTable::FixedCols));
+    else
+        MoveCurrentCell(row, col);
 }
 
 void ResultsGrid::ScrollIntoView(int row, int col)
@@ -218,7 +254,7 @@ QString ResultsGrid::CellToolTip(int row, int col) const
 QString ResultsGrid::CellNotes(int row, int col) const
 {
     if (row < ResultsTable::FixedRows)
-        return SortArrowRect(col).isEmpty() ? QString() : QString::fromStdString(SortNote(sortOrder_, false));
+        return SortArrowRect(col).isEmpty() ? QString() : QString::fromStdString(SortNote(sortOrder_, OrderWaits()));
     const NumberSeparators separators{QLocale().groupSeparator().toStdString(), QLocale().decimalPoint().toStdString()};
     return QString::fromStdString(murako::CellNotes(table_, row, col, separators));
 }

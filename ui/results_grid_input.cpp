@@ -119,15 +119,16 @@ void ResultsGrid::mouseReleaseEvent(QMouseEvent* event)
 
 void ResultsGrid::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (!contextMenuRequested)
-        return;
-    // From the keyboard the menu opens on the current cell, as a reader expects.
     QPoint at = viewport()->mapToGlobal(event->pos());
-    if (event->reason() != QContextMenuEvent::Mouse) {
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        TakeRightClick(event->pos());
+    } else {
+        // From the keyboard the menu opens on the current cell, as a reader expects.
         const QRect cell = CellRect(table_.Row(), table_.Col());
         at = viewport()->mapToGlobal(viewport()->rect().contains(cell.center()) ? cell.center() : QPoint(0, 0));
     }
-    contextMenuRequested(at);
+    if (contextMenuRequested)
+        contextMenuRequested(at);
     event->accept();
 }
 

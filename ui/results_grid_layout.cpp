@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "text.h"
 #include "twips.h"
 
 namespace murako {
@@ -45,7 +46,8 @@ bool ResultsGrid::IsFixed(int row, int col)
 
 QString ResultsGrid::Text(int row, int col) const
 {
-    return QString::fromStdString(table_.TextAt(row, col));
+    // A name may hold a line break, which would draw a second line the row has no room for.
+    return QString::fromStdString(OnOneLine(table_.TextAt(row, col)));
 }
 
 void ResultsGrid::MeasureText(int row, int col)
@@ -63,9 +65,10 @@ void ResultsGrid::MeasureText(int row, int col)
         return;
     }
     // No character is wider than the font's widest, so most other texts need no shaping either.
-    if (static_cast<int64_t>(text.size()) * fontMetrics().maxWidth() <= widest)
+    const std::string shown = OnOneLine(text);
+    if (static_cast<int64_t>(shown.size()) * fontMetrics().maxWidth() <= widest)
         return;
-    widest = std::max(widest, WholePixels(QString::fromStdString(text)));
+    widest = std::max(widest, WholePixels(QString::fromStdString(shown)));
 }
 
 int ResultsGrid::WholePixels(const QString& text) const
@@ -82,7 +85,18 @@ QString ResultsGrid::ShownText(int row, int col) const
 
 int ResultsGrid::NeededWidth(int col) const
 {
-    return widestText_[col] + 2 * TextPadding;
+    return widestText_[col] + 2 * TextPadding + MarkRoom(col);
+}
+
+int ResultsGrid::MarkRoom(int col) const
+{
+    // The number column keeps the right end of its cells for a row's mark, clear of the number.
+    return col == 0 ? MarkSize() + TextPadding : 0;
+}
+
+QRect ResultsGrid::TextRect(int row, int col) const
+{
+    return CellRect(row, col).adjusted(TextPadding, 0, -TextPadding - MarkRoom(col), -1);
 }
 
 int ResultsGrid::HeaderWidth(int col) const
@@ -92,7 +106,7 @@ int ResultsGrid::HeaderWidth(int col) const
 
 int ResultsGrid::TextSpace(int col) const
 {
-    return widths_[col] - 2 * TextPadding;
+    return widths_[col] - 2 * TextPadding - MarkRoom(col);
 }
 
 int ResultsGrid::RowHeightPixels() const

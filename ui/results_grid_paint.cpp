@@ -58,9 +58,7 @@ void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
     const QRect rect = CellRect(row, col);
     const bool fixed = IsFixed(row, col);
     const bool isCurrentCell = row == table_.Row() && col == table_.Col();
-    const bool selectedRow = selectionAnchor_ && row >= std::min(*selectionAnchor_, table_.Row()) &&
-                             row <= std::max(*selectionAnchor_, table_.Row());
-    const bool current = !fixed && (isCurrentCell || selectedRow);
+    const bool current = !fixed && (isCurrentCell || IsSelected(row));
     const QPalette::ColorRole background =
         fixed ? QPalette::Button : current ? QPalette::Highlight : QPalette::Base;
     const QPalette::ColorRole foreground =
@@ -74,10 +72,10 @@ void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
         }
     }
     painter.setPen(palette().color(foreground));
-    const QRect textRect = rect.adjusted(TextPadding, 0, -TextPadding, -1);
+    const QRect textRect = TextRect(row, col);
     painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
     if (row < ResultsTable::FixedRows)
-        PaintSortArrow(painter, col, palette().color(foreground));
+        PaintSortArrow(painter, col, palette().color(OrderWaits() ? QPalette::Disabled : QPalette::Active, foreground));
     if (col == 0 && IsMarked(row))
         PaintMark(painter, row);
     painter.setPen(fixed ? FixedGridLine : OrdinaryGridLine);
@@ -125,20 +123,24 @@ int ResultsGrid::ArrowSize() const
 
 QRect ResultsGrid::SortArrowRect(int col) const
 {
-    if (sortOrder_ == SortOrder{} || static_cast<int>(sortOrder_.column) != col)
+    if (static_cast<int>(sortOrder_.column) != col)
         return {};
     const QRect cell = CellRect(0, col);
-    const QRect text = fontMetrics().boundingRect(cell.adjusted(TextPadding, 0, -TextPadding, -1),
-                                                  static_cast<int>(CellAlignment(0, col)), ShownText(0, col));
+    const QRect text = fontMetrics().boundingRect(TextRect(0, col), static_cast<int>(CellAlignment(0, col)),
+                                                  ShownText(0, col));
     const int size = ArrowSize();
     return QRect(text.right() + 1 + ArrowGap, cell.center().y() - size / 2, size, size);
+}
+
+int ResultsGrid::MarkSize() const
+{
+    return TwipsToPixels(UnreadMarkTwips, logicalDpiX());
 }
 
 QRect ResultsGrid::MarkRect(int row) const
 {
     const QRect cell = CellRect(row, 0);
-    const int size = TwipsToPixels(UnreadMarkTwips, logicalDpiX());
-    return QRect(cell.right() - size, cell.top() + 1, size, size);
+    return QRect(cell.right() - MarkSize(), cell.top() + 1, MarkSize(), MarkSize());
 }
 
 }  // namespace murako
