@@ -9,12 +9,16 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSplitter>
+#include <QStyle>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
 #include "dir_list.h"
+#include "drive_list.h"
+#include "path_text.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
 #include "save_file.h"
@@ -47,9 +51,12 @@ public:
                 if (dialog->isVisible()) {
                     answered_ << dialog;
                     dialogTitles << dialog->windowTitle();
-                    // Typed into the name field, as selectFile leaves a focused field alone.
                     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
                     ASSERT_NE(name, nullptr);
+                    offered << dialog->directory().filePath(name->text());
+                    if (inspect)
+                        inspect(dialog);
+                    // Typed into the name field, as selectFile leaves a focused field alone.
                     name->setText(path);
                     // Later, since a question it may ask needs this timer again.
                     QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
@@ -64,7 +71,9 @@ public:
     }
 
     QStringList dialogTitles;
+    QStringList offered;  // the folder and the name each chooser opened with
     QStringList messages;
+    std::function<void(QFileDialog*)> inspect;  // called on each chooser before it is answered
 
 private:
     QTimer timer_;
@@ -283,6 +292,25 @@ TEST_F(FindTest, NothingGoesDownOrUpDuringASearchNorUpFromAVolumesRoot)
     EXPECT_EQ(dir->Path(), "/");
 }
 
+TEST_F(FindTest, BackspaceGoesUpToTheRootOfAMountedVolumeAndNoHigher)
+{
+    TempTree out;
+    out.Dir("volume");
+    SmallVolume volume(out.Path("volume"), "size=64k");
+    if (!volume.Mounted())
+        GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
+    ASSERT_EQ(mkdir(out.Path("volume/inner").c_str(), 0755), 0);
+    fakes::FindControl<DriveList>(form, "Drive1")->SetVolumes({{"/", ""}, {QString::fromStdString(out.Path("volume")), ""}});
+    Search(out.Path("volume/inner"));
+    Key(Qt::Key_Backspace);
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ(dir->Path(), out.Path("volume"));
+    Key(Qt::Key_Backspace);
+    EXPECT_FALSE(form.Controller().Searching());
+    EXPECT_EQ(dir->Path(), out.Path("volume")) << "the volume's parent is on another volume";
+    EXPECT_EQ(form.Controller().SearchedPath(), out.Path("volume") + "/");
+}
+
 TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenCTheWholeTable)
 {
     MakeTree();
@@ -348,6 +376,52 @@ TEST_F(FindTest, CsvIsSavedWhereTheChooserSaysAndAFileThatExistsOnlyAfterItsQues
         ASSERT_EQ(refuse.messages.size(), 1) << "the chooser asks before it overwrites";
     }
     EXPECT_EQ(QFileInfo(path).size(), 3) << "a No keeps the file";
+}
+
+// The entries of the chooser's sidebar that are drawn narrower than their icon and text.
+QStringList CutSidebarEntries(QFileDialog* dialog)
+{
+    auto* sidebar = dialog->findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+    if (!sidebar)
+        return {"no sidebar"};
+    const int icon = sidebar->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, sidebar);
+    QStringList cut;
+    for (int row = 0; row < sidebar->model()->rowCount(); ++row) {
+        const QModelIndex entry = sidebar->model()->index(row, 0);
+        const QString text = entry.data().toString();
+        if (sidebar->visualRect(entry).width() < icon + sidebar->fontMetrics().horizontalAdvance(text))
+            cut << text;
+    }
+    return cut;
+}
+
+TEST_F(FindTest, TheCsvChooserOpensInTheFolderSearchedThenBesideTheLastSaveAndAddsTheSuffixWhenNoneIsTyped)
+{
+    MakeTree();
+    Search(tree.Root());
+    TempTree out;
+    const QString folder = QString::fromStdString(out.Root());
+    {
+        FileDialogAnswerer answerer(folder + "/noext");
+        // However narrow the sidebar was left last time, it shows each entry whole.
+        answerer.inspect = [](QFileDialog* dialog) {
+            auto* splitter = dialog->findChild<QSplitter*>(QStringLiteral("splitter"));
+            ASSERT_NE(splitter, nullptr);
+            splitter->setSizes({40, splitter->width() - 40});
+            EXPECT_EQ(CutSidebarEntries(dialog), QStringList{});
+        };
+        SaveCsv();
+        EXPECT_EQ(answerer.offered, QStringList{QString::fromStdString(tree.Path(LastPathName(tree.Root()) + ".csv"))});
+    }
+    EXPECT_TRUE(QFileInfo::exists(folder + "/noext.csv"));
+    EXPECT_FALSE(QFileInfo::exists(folder + "/noext"));
+    {
+        FileDialogAnswerer answerer(folder + "/rows.tsv");
+        SaveCsv();
+        EXPECT_EQ(answerer.offered, QStringList{folder + "/" + QString::fromStdString(LastPathName(tree.Root())) + ".csv"})
+            << "beside the last save";
+    }
+    EXPECT_TRUE(QFileInfo::exists(folder + "/rows.tsv")) << "a suffix typed is kept";
 }
 
 TEST_F(FindTest, ASaveThatFailsSaysWhyAndLeavesNoFileOrTheOldOneWhole)

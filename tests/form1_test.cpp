@@ -566,6 +566,37 @@ TEST_F(GatedWindowTest, BusyWhileTheListingWaitsAndCancelRestoresAtOnceKeepingTh
     ExpectBusy(false);
 }
 
+TEST_F(GatedWindowTest, ADoubleClickAfterACancelledListingGoesDownFromTheTableShownNotTheDirectoryLastSearched)
+{
+    MakeTree();
+    form.show();
+    FinishEverything();
+    ClickSearch();
+    FinishEverything();
+    ASSERT_EQ(Cells(form.Table()).size(), 6u);
+
+    ASSERT_TRUE(Control<DirList>("Dir1")->SetPath(tree.Path("a")));
+    gated->listing.Close();
+    ClickSearch();
+    ASSERT_TRUE(gated->listing.WaitForWaiter());
+    ClickSearch();
+    FinishEverything();
+    ASSERT_EQ(form.Controller().SearchedPath(), tree.Path("a") + "/");
+    ASSERT_EQ(form.Controller().ShownPath(), tree.Root() + "/");
+
+    ModalAnswerer answerer;
+    auto* grid = Control<ResultsGrid>("Grid1");
+    int32_t row = 1;
+    while (row < form.Table().Rows() && form.Table().TextAt(row, 1) != "b")
+        ++row;
+    ASSERT_LT(row, form.Table().Rows());
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(row, 1).center());
+    EXPECT_EQ(Control<DirList>("Dir1")->Path(), tree.Path("b"));
+    EXPECT_TRUE(answerer.messages.empty());
+    FinishEverything();
+    EXPECT_EQ(form.Controller().ShownPath(), tree.Path("b") + "/");
+}
+
 TEST_F(GatedWindowTest, CancelDuringAWalkLeavesTheRowsSoFarAndTheInterruptedOneWithoutATotal)
 {
     SearchUntilTheSecondSubdirectory();

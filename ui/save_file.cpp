@@ -1,8 +1,13 @@
 #include "save_file.h"
 
+#include <QAbstractItemView>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStyle>
 #include <QStorageInfo>
+#include <QStyleOptionViewItem>
+#include <algorithm>
 
 namespace murako {
 namespace {
@@ -24,7 +29,35 @@ QString WhyNotWritten(const QString& path, const QSaveFile& file, qint64 size)
     return file.errorString();
 }
 
+// The chooser's splitter gives its sidebar a share of the dialog's width, which may cut an entry short
+// ("コンピ…"), and more so in Japanese: the sidebar keeps the width of its widest entry.
+void FitSidebar(QFileDialog& dialog)
+{
+    auto* sidebar = dialog.findChild<QAbstractItemView*>(QStringLiteral("sidebar"));
+    if (!sidebar)
+        return;
+    QStyleOptionViewItem option;
+    option.initFrom(sidebar);
+    const int icon = sidebar->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, sidebar);
+    option.decorationSize = sidebar->iconSize().isValid() ? sidebar->iconSize() : QSize(icon, icon);
+    int widest = 0;
+    for (int row = 0; row < sidebar->model()->rowCount(); ++row)
+        widest = std::max(widest, sidebar->itemDelegate()->sizeHint(option, sidebar->model()->index(row, 0)).width());
+    sidebar->setMinimumWidth(widest + 2 * sidebar->frameWidth());
+}
+
 }  // namespace
+
+QString ChooseCsvPath(QWidget* parent, const QString& folder, const QString& name)
+{
+    QFileDialog dialog(parent, QStringLiteral("CSV ファイルに保存"), folder, QStringLiteral("CSV ファイル (*.csv)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.selectFile(name + QStringLiteral(".csv"));
+    FitSidebar(dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
 
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reason)
 {

@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
-#include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 
@@ -141,16 +141,20 @@ void TableCommands::SaveCsv()
     std::vector<int32_t> rows = grid_.SelectedRows();
     if (rows.empty())
         rows = AllRows();
-    const std::string shown = LastPathName(controller_.ShownPath());
-    const QString name = shown.empty() ? QStringLiteral("Murako") : PathText(shown);
+    const std::string shown = controller_.ShownPath();
+    const QString name = LastPathName(shown).empty() ? QStringLiteral("Murako") : PathText(LastPathName(shown));
+    // Beside the last save, else in the folder searched: where the user is working.
+    const QString folder = !lastCsvFolder_.isEmpty() ? lastCsvFolder_
+                           : !shown.empty()          ? PathText(shown)
+                                                     : QDir::homePath();
     QWidget* window = grid_.window();
-    const QString path = QFileDialog::getSaveFileName(
-        window, QStringLiteral("CSV ファイルに保存"), QDir::home().filePath(name + QStringLiteral(".csv")),
-        QStringLiteral("CSV ファイル (*.csv)"), nullptr, QFileDialog::DontUseNativeDialog);
+    const QString path = ChooseCsvPath(window, folder, name);
     if (path.isEmpty())
         return;
     QString reason;
-    if (!WriteWholeFile(path, QByteArray::fromStdString(RowsAsText(table_, rows, TextFormat::Csv)), reason))
+    if (WriteWholeFile(path, QByteArray::fromStdString(RowsAsText(table_, rows, TextFormat::Csv)), reason))
+        lastCsvFolder_ = QFileInfo(path).absolutePath();
+    else
         QMessageBox::warning(window, QStringLiteral("Murako"),
                              QStringLiteral("%1 に保存できませんでした。\n%2").arg(path, reason));
 }

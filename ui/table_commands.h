@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QString>
 #include <functional>
 #include <optional>
 #include <string>
@@ -62,6 +63,7 @@ private:
     QAction* copy_;
     QAction* copyAll_;
     QAction* saveCsv_;
+    QString lastCsvFolder_;  // of the last CSV file saved
 };
 
 }  // namespace murako
