@@ -70,8 +70,6 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
     }
     if (arguments.dir.empty())
         return Usage("no directory given");
-    // "Z:" is the drive's current directory on Windows, which the search would otherwise take for its root.
-    arguments.dir = murako::PathFromDriveCurrentDirectory(arguments.dir);
     return std::nullopt;
 }
 
@@ -99,7 +97,8 @@ int main(int argc, char** argv)
     Arguments arguments;
     if (const std::optional<int> status = Parse(argc, argv, arguments))
         return *status;
-    const std::string& dir = arguments.dir;
+    // "Z:" is the drive's current directory on Windows, which the search would otherwise take for its root.
+    const std::string dir = murako::PathFromDriveCurrentDirectory(arguments.dir);
 
     // A base that cannot be searched at all fails the run rather than giving a total of 0.
     auto fileSystem = murako::MakeLocalFileSystem();

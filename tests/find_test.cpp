@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -107,6 +108,28 @@ protected:
         for (QAction* action : grid->actions())
             if (action->text() == "CSV ファイルに保存...")
                 action->trigger();
+    }
+    // Opens the context menu from the keyboard and chooses the entry named so; the menu's entries, in order.
+    QStringList ChooseFromMenu(const QString& entry)
+    {
+        QStringList entries;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            poll.stop();
+            for (QAction* action : menu->actions())
+                if (!action->isSeparator())
+                    entries << action->text();
+            for (QAction* action : menu->actions())
+                if (action->text() == entry)
+                    menu->setActiveAction(action);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        poll.start(10);
+        Key(Qt::Key_F10, Qt::ShiftModifier);
+        return entries;
     }
     void ClickHeader(int col)
     {
@@ -260,25 +283,41 @@ TEST_F(FindTest, NothingGoesDownOrUpDuringASearchNorUpFromAVolumesRoot)
     EXPECT_EQ(dir->Path(), "/");
 }
 
-TEST_F(FindTest, CopyGivesTheSelectedRowsOrTheWholeTableAsTabSeparatedText)
+TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenCTheWholeTable)
 {
     MakeTree();
     Search(tree.Root());
+    auto copied = [] { return QApplication::clipboard()->text().toStdString(); };
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 1).center());
     Key(Qt::Key_C, Qt::ControlModifier);
-    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(copied(), RowsAsText(form.Table(), {2}, TextFormat::Tsv)) << "the row clicked, not the whole table";
+
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    Key(Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(grid->SelectedRows(), (std::vector<int32_t>{2, 3, 4}));
+    Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(copied(), RowsAsText(form.Table(), {2, 3, 4}, TextFormat::Tsv));
+    Key(Qt::Key_Up);
+    EXPECT_TRUE(grid->SelectedRows().empty()) << "a plain move ends the selection";
+    Key(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(copied(), RowsAsText(form.Table(), {3}, TextFormat::Tsv));
+
+    Key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(grid->SelectedRows().size(), static_cast<size_t>(form.Table().Rows() - 1));
+    Key(Qt::Key_C, Qt::ControlModifier);
+    const std::string whole = copied();
+    const QStringList lines = QString::fromStdString(whole).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), form.Table().Rows());
     EXPECT_EQ(lines[0], "№\tディレクトリ\tサイズ\tバイト");
     EXPECT_EQ(lines[1], "1\t[Root Files]\t2 kb\t2048");
     EXPECT_TRUE(lines.back().endsWith(QStringLiteral("合計\t3,078 kb\t3151776")));
 
-    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(2, 1).center());
-    Key(Qt::Key_Down, Qt::ShiftModifier);
-    Key(Qt::Key_Down, Qt::ShiftModifier);
-    EXPECT_EQ(grid->SelectedRows(), (std::vector<int32_t>{2, 3, 4}));
-    Key(Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), RowsAsText(form.Table(), {2, 3, 4}, TextFormat::Tsv));
     Key(Qt::Key_Up);
-    EXPECT_TRUE(grid->SelectedRows().empty()) << "a plain move ends the selection";
+    QApplication::clipboard()->clear();
+    EXPECT_EQ(ChooseFromMenu("すべてコピー"),
+              (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "このディレクトリを検索",
+                           "上のディレクトリを検索", "コピー", "すべてコピー", "CSV ファイルに保存..."}));
+    EXPECT_EQ(copied(), whole) << "with one row current";
 }
 
 TEST_F(FindTest, CsvIsSavedWhereTheChooserSaysAndAFileThatExistsOnlyAfterItsQuestion)

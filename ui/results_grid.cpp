@@ -116,6 +116,12 @@ bool ResultsGrid::IsSelected(int32_t row) const
            row <= std::max(selection_->anchor, selection_->end);
 }
 
+void ResultsGrid::SelectAllRows()
+{
+    MoveCurrentCell(ResultsTable::FixedRows, table_.Col());
+    MoveCurrentCell(table_.Rows() - 1, table_.Col(), true);
+}
+
 void ResultsGrid::FindLargestRow()
 {
     largestBytes_ = 0;

@@ -67,6 +67,8 @@ public:
 
     // The rows selected with Shift, top to bottom; empty when only the current cell is.
     std::vector<int32_t> SelectedRows() const;
+    // Selects every data row, the total's too, and leaves the current cell on the last.
+    void SelectAllRows();
 
     // Told of a click on a header cell (by its column), of a double click on a data row (by its row), and of a
     // request for the context menu (where it should open, in global coordinates).

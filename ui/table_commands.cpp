@@ -36,7 +36,12 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
     goDown_ = Add(QStringLiteral("このディレクトリを検索"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)},
                   [this] { GoDown(table_.Row()); });
     goUp_ = Add(QStringLiteral("上のディレクトリを検索"), {QKeySequence(Qt::Key_Backspace)}, [this] { GoUp(); });
-    copy_ = Add(QStringLiteral("コピー"), QKeySequence::keyBindings(QKeySequence::Copy), [this] { CopyRows(); });
+    copy_ = Add(QStringLiteral("コピー"), QKeySequence::keyBindings(QKeySequence::Copy),
+                [this] { Copy(RowsToCopy()); });
+    copyAll_ = Add(QStringLiteral("すべてコピー"), {}, [this] { Copy(AllRows()); });
+    // Only a shortcut: Ctrl+A and then Ctrl+C copies the whole table, as in every table people know.
+    Add(QStringLiteral("すべて選択"), QKeySequence::keyBindings(QKeySequence::SelectAll),
+        [this] { grid_.SelectAllRows(); });
     saveCsv_ = Add(QStringLiteral("CSV ファイルに保存..."), {}, [this] { SaveCsv(); });
     for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_})
         sort->setCheckable(true);
@@ -66,7 +71,7 @@ void TableCommands::ShowMenu(QPoint at)
     menu.addSeparator();
     menu.addActions({goDown_, goUp_});
     menu.addSeparator();
-    menu.addActions({copy_, saveCsv_});
+    menu.addActions({copy_, copyAll_, saveCsv_});
     menu.exec(at);
     // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
     goDown_->setEnabled(true);
@@ -109,25 +114,33 @@ void TableCommands::GoUp()
         searchDirectory_(*parent);
 }
 
-std::vector<int32_t> TableCommands::RowsToCopy() const
+std::vector<int32_t> TableCommands::AllRows() const
 {
-    std::vector<int32_t> rows = grid_.SelectedRows();
-    if (!rows.empty())
-        return rows;
+    std::vector<int32_t> rows;
     for (int32_t row = ResultsTable::FixedRows; row < table_.Rows(); ++row)
         if (table_.Facts(row).kind != RowKind::NotWritten)
             rows.push_back(row);
     return rows;
 }
 
-void TableCommands::CopyRows()
+std::vector<int32_t> TableCommands::RowsToCopy() const
 {
-    QApplication::clipboard()->setText(QString::fromStdString(RowsAsText(table_, RowsToCopy(), TextFormat::Tsv)));
+    std::vector<int32_t> rows = grid_.SelectedRows();
+    if (rows.empty() && table_.Row() >= ResultsTable::FixedRows && table_.Row() < table_.Rows())
+        rows.push_back(table_.Row());
+    return rows;
+}
+
+void TableCommands::Copy(const std::vector<int32_t>& rows)
+{
+    QApplication::clipboard()->setText(QString::fromStdString(RowsAsText(table_, rows, TextFormat::Tsv)));
 }
 
 void TableCommands::SaveCsv()
 {
-    const std::vector<int32_t> rows = RowsToCopy();
+    std::vector<int32_t> rows = grid_.SelectedRows();
+    if (rows.empty())
+        rows = AllRows();
     const std::string shown = LastPathName(controller_.ShownPath());
     const QString name = shown.empty() ? QStringLiteral("Murako") : PathText(shown);
     QWidget* window = grid_.window();

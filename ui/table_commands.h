@@ -40,9 +40,13 @@ private:
     // The parent of the directory last searched, unless that is a volume's root or a search runs.
     std::optional<std::string> ParentToSearch() const;
     void GoUp();
-    // The selected rows, or every written data row when none is selected.
+    // Every written data row: the whole table, the total's row included.
+    std::vector<int32_t> AllRows() const;
+    // The rows selected with Shift, or else the current row; none while the current cell is in the header.
     std::vector<int32_t> RowsToCopy() const;
-    void CopyRows();
+    // The header and the rows as tab-separated text on the clipboard.
+    void Copy(const std::vector<int32_t>& rows);
+    // The rows selected with Shift, or else the whole table, as a CSV file where the user chooses.
     void SaveCsv();
 
     ResultsGrid& grid_;
@@ -56,6 +60,7 @@ private:
     QAction* goDown_;
     QAction* goUp_;
     QAction* copy_;
+    QAction* copyAll_;
     QAction* saveCsv_;
 };
 
