@@ -346,18 +346,19 @@ TEST_F(PosixWalkTest, ADirectoryWhosePathIsLongerThanPathMaxIsOpenedAndSearched)
 TEST_F(PosixWalkTest, EveryOneOfFortyThousandSubdirectoriesGetsItsRow)
 {
     constexpr int kCount = 40000;
-    tree.Dir("wide");
-    const int fd = open(tree.Path("wide").c_str(), O_RDONLY | O_DIRECTORY);
+    const TempTree memory(nullptr, fakes::MemoryTempDirectory());
+    memory.Dir("wide");
+    const int fd = open(memory.Path("wide").c_str(), O_RDONLY | O_DIRECTORY);
     for (int i = 0; i < kCount; ++i) {
         const std::string name = std::to_string(i);
         ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0);
     }
     close(fd);
-    tree.File("wide/39999/f", 9);
+    memory.File("wide/39999/f", 9);
     for (int threads : {1, 2}) {
-        const std::vector<std::string> rows = Search("wide", threads);
+        const std::vector<std::string> rows = fakes::SearchRows(table, fs, memory.Path("wide"), threads);
         ASSERT_EQ(rows.size(), kCount + 2u);
-        EXPECT_EQ(rows.back(), std::to_string(kCount + 2) + " " + tree.Path("wide/") + "合計 9");
+        EXPECT_EQ(rows.back(), std::to_string(kCount + 2) + " " + memory.Path("wide/") + "合計 9");
         EXPECT_EQ(table.Rows(), kCount + 3);
     }
 }
@@ -596,16 +597,17 @@ TEST_F(PosixWalkTest, DeepTreesAreLetGoOfOnSmallStacks)
     constexpr int kDepth = 20000;
     constexpr size_t kStack = 128 * 1024;
     if (!ChildTree()) {
+        const TempTree memory(nullptr, fakes::MemoryTempDirectory());
         for (const char* name : {"chain", "comb"}) {
-            tree.Dir(name);
-            const int fd = open(tree.Path(name).c_str(), O_RDONLY | O_DIRECTORY);
+            memory.Dir(name);
+            const int fd = open(memory.Path(name).c_str(), O_RDONLY | O_DIRECTORY);
             if (name == std::string("chain"))
                 MakeChain(fd, kDepth, 1);
             else
                 MakeComb(fd, 2000);
             close(fd);
         }
-        PassesInChild({.tree = tree.Root(), .stackLimit = kStack});
+        PassesInChild({.tree = memory.Root(), .stackLimit = kStack});
         return;
     }
     const tbb::global_control stack(tbb::global_control::thread_stack_size, kStack);

@@ -86,16 +86,27 @@ inline void MakeAndEnter(int& fd, const std::string& name)
     fd = next;
 }
 
+// Where a tree of tens of thousands of directories is made in memory rather than on a disk that other
+// programs keep busy: what a walk does with them does not depend on the disk, and making them there takes
+// a tenth of the time.
+inline std::filesystem::path MemoryTempDirectory()
+{
+    std::error_code error;
+    return std::filesystem::is_directory("/dev/shm", error) ? std::filesystem::path("/dev/shm")
+                                                            : std::filesystem::temp_directory_path();
+}
+
 class TempTree {
 public:
     // Adopts an existing tree without removing it when given one (a child process walking its parent's).
-    explicit TempTree(const char* existing = nullptr) : owned_(existing == nullptr)
+    explicit TempTree(const char* existing = nullptr, const std::filesystem::path& under = std::filesystem::temp_directory_path())
+        : owned_(existing == nullptr)
     {
         if (existing) {
             root_ = existing;
             return;
         }
-        std::string pattern = (std::filesystem::temp_directory_path() / "murako-test-XXXXXX").string();
+        std::string pattern = (under / "murako-test-XXXXXX").string();
         if (mkdtemp(pattern.data()))
             root_ = pattern;
         else
