@@ -27,7 +27,7 @@ using fakes::ScriptedHost;
 
 const int kCores = tbb::info::default_concurrency();
 
-WalkPace::Spent Blocked() { return {1'000'000, 10'000, 0}; }                  // a call to a share
+WalkPace::Spent Blocked() { return {1'000'000, 1'000, 0}; }                   // a call to a share
 WalkPace::Spent HalfBlocked() { return {1'000'000, 500'000, 0}; }             // a listing from a cold disk
 WalkPace::Spent OnAProcessor() { return {1'000'000, 990'000, 0}; }            // a warm listing
 WalkPace::Spent WaitingForAProcessor() { return {1'000'000, 100'000, 890'000}; }
@@ -84,46 +84,131 @@ TEST(WalkPace, AThreadsProcessorTimeGrowsWhileItComputesAndNotWhileItSleeps)
     }
 }
 
-TEST(WalkPace, ThreadsKeepTheCoresBusyAndTheDiskAtLeastAsBusyAsACold)
+// The count for a blocked share, over a grid of shares, core counts and caps: what a walk can rely on
+// whatever the machine and the file system.
+class WalkPaceCount : public testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(WalkPaceCount, KeepsTheCoresBusyAColdDiskBusyAndTheFileSystemWithinItsCap)
 {
-    EXPECT_EQ(WalkPace::ThreadsFor(0.0, false, 2, 128), 2);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.5, false, 2, 128), 4);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.5, true, 2, 128), 16) << "a cold disk serves 16 requests faster than 4";
-    EXPECT_EQ(WalkPace::ThreadsFor(0.9, true, 2, 128), 20);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.999, true, 2, 128), 128);
-    EXPECT_EQ(WalkPace::ThreadsFor(0.9, true, 4, 8), 8) << "never more than the file system allows";
-    EXPECT_EQ(WalkPace::ThreadsFor(0.0, false, 4, 2), 2) << "fewer than the cores where it allows fewer";
+    const auto [cores, most] = GetParam();
+    const std::vector<double> shares{0.0, 0.01, 0.05, 0.1, 0.25, 0.3, 0.5, 0.6, 0.75, 0.9, 0.95, 0.99, 0.999, 1.0};
+    for (const bool callsBlock : {false, true}) {
+        int fewer = 0;
+        for (const double share : shares) {
+            SCOPED_TRACE(testing::Message() << "blocked " << share << (callsBlock ? " while calls block" : ""));
+            const int threads = WalkPace::ThreadsFor(share, callsBlock, cores, most);
+            EXPECT_GE(threads, 1);
+            EXPECT_LE(threads, most) << "more than the file system allows";
+            EXPECT_GE(threads, std::min(cores, most)) << "a core left idle";
+            EXPECT_GE(threads, fewer) << "fewer threads for calls that block longer";
+            fewer = threads;
+            if (callsBlock) {
+                EXPECT_GE(threads, std::min(16, most)) << "a cold disk serves 16 requests faster than fewer";
+            }
+            if (share == 0.0 && !callsBlock) {
+                EXPECT_EQ(threads, std::min(cores, most)) << "more threads than cores only take turns";
+            }
+            // Each thread keeps a processor busy for the share of its time it is not blocked.
+            const double busy = threads * (1.0 - share);
+            if (threads < most) {
+                EXPECT_GE(busy, cores - 0.5) << "too few threads to keep the cores busy";
+            }
+            if (threads > std::min(cores, most) && (!callsBlock || threads > 16)) {
+                EXPECT_LE(busy, cores + 0.5) << "more threads than the cores can keep busy";
+            }
+        }
+    }
 }
 
-TEST(WalkPace, AShareRaisesTheCountAtOnceAndAWarmDiskBringsItBackInSteps)
+INSTANTIATE_TEST_SUITE_P(CoresAndCaps, WalkPaceCount,
+                         testing::Combine(testing::Values(1, 2, 3, 4, 8, 16, 64, 128), testing::Values(1, 2, 4, 8, 16, 17, 64, 128)));
+
+// The controller's decisions on scripted stretches, for caps below the cores, below a cold disk's 16 and
+// above it.
+class WalkPaceDecisions : public testing::TestWithParam<int> {
+protected:
+    // Four decisions on calls that nearly all block, the first taken after fewer stretches.
+    void Block()
+    {
+        Decide(pace_, Blocked(), 3);
+        for (int decision = 0; decision < 3; ++decision)
+            Decide(pace_, Blocked());
+        ASSERT_TRUE(pace_.CallsBlock());
+    }
+
+    const int most_ = GetParam();
+    const int cores_ = std::min(kCores, most_);
+    WalkPace pace_{0, most_};
+};
+
+TEST_P(WalkPaceDecisions, AWalkWhoseCallsBlockGetsMoreThreadsAtOnceAndThenUpToItsCap)
 {
-    WalkPace pace(0, 128);
-    EXPECT_EQ(pace.Counts().first, kCores);
-    EXPECT_FALSE(pace.CallsBlock());
+    EXPECT_EQ(pace_.Counts().first, cores_);
+    EXPECT_FALSE(pace_.CallsBlock());
 
-    pace.Record(Blocked());
-    pace.Record(Blocked());
-    EXPECT_FALSE(pace.CallsBlock()) << "two stretches may be odd ones";
-    pace.Record(Blocked());
-    EXPECT_TRUE(pace.CallsBlock()) << "the third decides";
-    EXPECT_TRUE(pace.LengthsAside());
-    EXPECT_EQ(pace.Counts().last, std::max(kCores * 4, 16));
-    for (int step = 0; step < 3; ++step)
-        Decide(pace, Blocked());
-    EXPECT_EQ(pace.Counts().last, 128);
-
-    Decide(pace, OnAProcessor());
-    Decide(pace, OnAProcessor());
-    EXPECT_TRUE(pace.CallsBlock()) << "a cold disk answers some listings from blocks read for others";
-    EXPECT_GE(pace.Counts().last, 16);
-    for (int step = 0; step < 8; ++step)
-        Decide(pace, OnAProcessor());
-    EXPECT_FALSE(pace.CallsBlock());
-    EXPECT_FALSE(pace.LengthsAside());
-    EXPECT_EQ(pace.Counts().last, kCores) << "half at most in one step, down to the cores";
-    EXPECT_EQ(pace.Counts().most, 128);
-    EXPECT_EQ(pace.Counts().first, kCores);
+    pace_.Record(Blocked());
+    pace_.Record(Blocked());
+    EXPECT_FALSE(pace_.CallsBlock()) << "two stretches may be odd ones";
+    EXPECT_EQ(pace_.Counts().last, cores_);
+    pace_.Record(Blocked());
+    EXPECT_TRUE(pace_.CallsBlock()) << "the third decides";
+    EXPECT_TRUE(pace_.LengthsAside());
+    EXPECT_GE(pace_.Counts().last, std::min(16, most_)) << "a share needs at least what a cold disk needs";
+    if (most_ > cores_) {
+        EXPECT_GT(pace_.Counts().last, cores_);
+    }
+    for (int decision = 0; decision < 4; ++decision) {
+        const int before = pace_.Counts().last;
+        Decide(pace_, Blocked());
+        EXPECT_GE(pace_.Counts().last, before) << "fewer threads while every call still blocks";
+        EXPECT_LE(pace_.Counts().last, most_);
+    }
+    EXPECT_EQ(pace_.Counts().last, most_) << "calls that block nearly all the time keep as many threads as allowed";
+    EXPECT_EQ(pace_.Counts().most, most_);
+    EXPECT_EQ(pace_.Counts().first, cores_);
 }
+
+// A cold disk answers some listings from blocks read for others: a walk keeps its threads until its calls
+// were calm for three decisions in a row, then halves them at most per decision, down to the cores. A
+// decision judges its stretches together with the decision's before, so that the first calm one after
+// blocked ones is not yet calm.
+TEST_P(WalkPaceDecisions, AWalkWhoseCallsStopBlockingReturnsToTheCoresAfterThreeCalmDecisions)
+{
+    ASSERT_NO_FATAL_FAILURE(Block());
+    int before = pace_.Counts().last;
+    for (int calm = 0; calm <= 12; ++calm) {  // the 0th is judged with the blocked stretches
+        Decide(pace_, OnAProcessor());
+        SCOPED_TRACE(testing::Message() << calm << " calm decisions");
+        const int threads = pace_.Counts().last;
+        if (calm <= 3) {
+            EXPECT_EQ(pace_.CallsBlock(), calm < 3) << "three calm decisions in a row end the blocking, fewer do not";
+        }
+        if (pace_.CallsBlock()) {
+            EXPECT_GE(threads, std::min(16, most_)) << "a cold disk left with fewer threads while it blocks";
+        }
+        EXPECT_LE(threads, before) << "more threads for calm calls";
+        EXPECT_GE(threads, before / 2) << "more than half dropped in one decision";
+        before = threads;
+    }
+    EXPECT_FALSE(pace_.LengthsAside());
+    EXPECT_EQ(before, cores_) << "not back at the cores within a dozen calm decisions";
+    EXPECT_EQ(pace_.Counts().most, most_);
+}
+
+TEST_P(WalkPaceDecisions, CalmDecisionsEndTheBlockingOnlyWhenInARow)
+{
+    ASSERT_NO_FATAL_FAILURE(Block());
+    for (int blip = 0; blip < 3; ++blip) {
+        for (int calm = 0; calm < 3; ++calm) {  // the first is not yet calm: two calm decisions
+            Decide(pace_, OnAProcessor());
+            EXPECT_TRUE(pace_.CallsBlock()) << "calm decisions counted across blocked ones";
+            EXPECT_GE(pace_.Counts().last, std::min(16, most_));
+        }
+        Decide(pace_, Blocked());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Caps, WalkPaceDecisions, testing::Values(1, 4, 16, 64, 128));
 
 // A cold disk blocks in its opens and listings, less as more threads keep it busy; its files' lengths come
 // with the blocks its listings read.
@@ -133,13 +218,14 @@ TEST(WalkPace, AColdDiskKeepsAtLeastSixteenThreadsWhileItBlocksAndItsLengthsInli
     Decide(pace, HalfBlocked(), 3);
     EXPECT_TRUE(pace.CallsBlock());
     EXPECT_FALSE(pace.LengthsAside());
-    EXPECT_EQ(pace.Counts().last, std::max(16, kCores * 2));
-    for (int step = 0; step < 6; ++step) {
-        Decide(pace, {1'000'000, 900'000, 0});  // a tenth blocked on 16 threads
-        EXPECT_EQ(pace.Counts().last, std::max(16, kCores * 2));
-        Decide(pace, {1'000'000, 800'000, 0});
-        EXPECT_EQ(pace.Counts().last, std::max(16, kCores * 2));
-    }
+    EXPECT_GE(pace.Counts().last, std::max(16, kCores + 1));
+    for (int step = 0; step < 6; ++step)
+        for (const WalkPace::Spent& spent : {WalkPace::Spent{1'000'000, 900'000, 0}, WalkPace::Spent{1'000'000, 800'000, 0}}) {
+            Decide(pace, spent);  // a tenth or a fifth blocked on 16 threads
+            EXPECT_TRUE(pace.CallsBlock());
+            EXPECT_FALSE(pace.LengthsAside());
+            EXPECT_GE(pace.Counts().last, 16);
+        }
 }
 
 TEST(WalkPace, TheStretchesBlockedLongestAreLeftOut)
