@@ -5,13 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <map>
 #include <mutex>
 #include <span>
 #include <system_error>
 #include <utility>
 
 #include "row_texts.h"
+#include "rows_in_order.h"
 #include "text.h"
 #include "walker.h"
 
@@ -19,8 +19,6 @@ namespace murako {
 
 namespace {
 
-const char* const kRootFilesName = "[Root Files]";
-const char* const kTotalSuffix = "合計";
 const char* const kEntriesSuffix = " 個の項目";
 const char* const kCannotGoOn = "メモリまたはスレッドが足りないため、検索を続けられません";
 
@@ -113,17 +111,6 @@ private:
     std::atomic<int> calls_{0};
 };
 
-struct RunEvent {
-    enum class Kind { Listed, Row, Total, End } kind;  // End: the walk has let go, nothing follows
-    int32_t row = 0;
-    std::string name{};
-    int64_t size = 0;
-    UnreadPlaces unread{};
-    bool interrupted = false;  // a cancel cut the row's walk short: its 0 counts nothing
-    std::string listedName{};  // a subdirectory's name as listed
-    bool cannotGoOn = false;   // End: the walk stopped for want of memory or threads
-};
-
 struct RunState {
     std::atomic<bool> searching{true};  // this run's own busy flag, cleared by its end or a cancel press
     std::atomic<int64_t> entriesCounted{0};
@@ -170,111 +157,6 @@ RowKind RowKindOf(RunEvent::Kind kind)
     }
     return RowKind::NotWritten;
 }
-
-// Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
-// listing order, so that the table and the total come out the same whatever order the walks finish in.
-// Each row carries the places under it that could not be read, and the total all of them.
-class RowsInOrder : public WalkRows {
-public:
-    RowsInOrder(const std::string& basePath, char separator, const std::function<void(RunEvent)>& post)
-        : basePath_(basePath), separator_(separator), post_(post)
-    {
-    }
-
-    void BaseListed(const Listing& listing) override
-    {
-        std::lock_guard lock(mutex_);
-        names_ = listing.subdirectories;
-        sizes_.resize(names_.size());
-        finished_.resize(names_.size());
-        total_ = listing.filesSize;
-        listed_ = true;
-        post_({.kind = RunEvent::Kind::Listed, .row = 1, .name = kRootFilesName, .size = listing.filesSize,
-               .unread = totalUnread_});
-    }
-
-    void RowFinished(size_t row, int64_t size) override
-    {
-        std::lock_guard lock(mutex_);
-        sizes_[row] = size;
-        finished_[row] = 1;
-        for (; next_ < names_.size() && finished_[next_]; ++next_) {
-            PostRow(next_, sizes_[next_]);
-            AddUnlessOverflow(total_, sizes_[next_]);
-        }
-    }
-
-    void RowInterrupted(size_t) override
-    {
-        std::lock_guard lock(mutex_);
-        interrupted_ = true;
-    }
-
-    void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) override
-    {
-        std::lock_guard lock(mutex_);
-        if (!row) {
-            totalUnread_.Add({DisplayName(basePath_), failure});
-            return;
-        }
-        std::string fullPath = basePath_ + names_[*row];
-        if (!path.empty())
-            fullPath += separator_ + path;
-        unreadByRow_[*row].Add({DisplayName(fullPath), failure});
-    }
-
-    // The base could not be opened: its own row and the total say why.
-    void PostUnopened(ReadFailure failure)
-    {
-        Unread(std::nullopt, {}, failure);
-        BaseListed(Listing{});
-        PostTotal();
-    }
-
-    // What the walk ended with: the total, or after a cancel the row whose walk it cut short, with 0. Nothing
-    // when the cancel came during the base's own listing.
-    void PostEnd(bool cancelled)
-    {
-        std::lock_guard lock(mutex_);
-        if (!listed_)
-            return;
-        if (!cancelled) {
-            post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(names_.size() + 2),
-                   .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_});
-        } else if (interrupted_ && next_ < names_.size()) {
-            PostRow(next_, 0, true);
-        }
-    }
-
-private:
-    void PostTotal() { PostEnd(false); }
-
-    void PostRow(size_t row, int64_t size, bool interrupted = false)
-    {
-        UnreadPlaces unread;
-        if (auto found = unreadByRow_.find(row); found != unreadByRow_.end()) {
-            unread = std::move(found->second);
-            unreadByRow_.erase(found);
-        }
-        totalUnread_.Merge(unread);
-        post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
-               interrupted, names_[row]});
-    }
-
-    const std::string& basePath_;
-    const char separator_;
-    const std::function<void(RunEvent)>& post_;
-    std::mutex mutex_;  // rows finish on any walking thread
-    bool listed_ = false;
-    std::vector<std::string> names_;
-    std::vector<int64_t> sizes_;
-    std::vector<char> finished_;
-    size_t next_ = 0;
-    int64_t total_ = 0;
-    bool interrupted_ = false;
-    UnreadPlaces totalUnread_;  // the base's own until the rows are added in
-    std::map<size_t, UnreadPlaces> unreadByRow_;  // few rows have any
-};
 
 // The run's file-system work: the base directory and everything below it in one walk, posting the results in
 // listing order.

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "results_table.h"
+#include "walker.h"
+
+namespace murako {
+
+// What a run's walk posts to the thread that writes the table, in the order the table takes it.
+struct RunEvent {
+    enum class Kind { Listed, Row, Total, End } kind;  // End: the walk has let go, nothing follows
+    int32_t row = 0;
+    std::string name{};
+    int64_t size = 0;
+    UnreadPlaces unread{};
+    bool interrupted = false;  // a cancel cut the row's walk short: its 0 counts nothing
+    std::string listedName{};  // a subdirectory's name as listed
+    bool cannotGoOn = false;   // End: the walk stopped for want of memory or threads
+};
+
+// Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
+// listing order, so that the table and the total come out the same whatever order the walks finish in.
+// Each row carries the places under it that could not be read, and the total all of them.
+class RowsInOrder : public WalkRows {
+public:
+    RowsInOrder(const std::string& basePath, char separator, const std::function<void(RunEvent)>& post)
+        : basePath_(basePath), separator_(separator), post_(post)
+    {
+    }
+
+    void BaseListed(const Listing& listing) override;
+    void RowFinished(size_t row, int64_t size) override;
+    void RowInterrupted(size_t) override;
+    void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) override;
+
+    // The base could not be opened: its own row and the total say why.
+    void PostUnopened(ReadFailure failure);
+    // What the walk ended with: the total, or after a cancel the row whose walk it cut short, with 0. Nothing
+    // when the cancel came during the base's own listing.
+    void PostEnd(bool cancelled);
+
+private:
+    void PostRow(size_t row, int64_t size, bool interrupted = false);
+
+    const std::string& basePath_;
+    const char separator_;
+    const std::function<void(RunEvent)>& post_;
+    std::mutex mutex_;  // rows finish on any walking thread
+    bool listed_ = false;
+    std::vector<std::string> names_;
+    std::vector<int64_t> sizes_;
+    std::vector<char> finished_;
+    size_t next_ = 0;
+    int64_t total_ = 0;
+    bool interrupted_ = false;
+    UnreadPlaces totalUnread_;  // the base's own until the rows are added in
+    std::map<size_t, UnreadPlaces> unreadByRow_;  // few rows have any
+};
+
+}  // namespace murako
