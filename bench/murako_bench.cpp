@@ -13,7 +13,7 @@
 #include "file_system.h"
 #include "row_texts.h"
 #include "text.h"
-#include "walker.h"
+#include "walk_pace.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "form1.h"
 #include "posix_file_system.h"
 #include "process_memory.h"
-#include "walker.h"
+#include "walk_pace.h"
 
 int main(int argc, char** argv)
 {

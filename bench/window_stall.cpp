@@ -12,7 +12,7 @@
 
 #include "dir_list.h"
 #include "fake_run.h"
-#include "walker.h"
+#include "walk_pace.h"
 #include "form1.h"
 #include "posix_file_system.h"
 #include "results_grid.h"

@@ -11,9 +11,9 @@ namespace murako {
 
 // The calling thread's time on a processor, and its time waiting for one as the kernel counts it (0 where it
 // does not tell). The kernel's count of the processor time lags behind a running thread; its clock does not.
-WalkPace::Spent ThreadTimes()
+SpentTime ThreadTimes()
 {
-    WalkPace::Spent spent;
+    SpentTime spent;
     timespec processor{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &processor);
     spent.running = processor.tv_sec * 1'000'000'000LL + processor.tv_nsec;

@@ -5,9 +5,9 @@
 namespace murako {
 
 // Windows counts no time spent waiting for a processor, so only the time on one is told.
-WalkPace::Spent ThreadTimes()
+SpentTime ThreadTimes()
 {
-    WalkPace::Spent spent;
+    SpentTime spent;
     FILETIME created, exited, kernel, user;
     if (GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) {
         auto hundredNanoseconds = [](const FILETIME& time) {

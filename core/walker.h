@@ -1,5 +1,20 @@
 #pragma once
 
+// The walk and what it tells its search (WalkRows), in order:
+// - Unread(nullopt) when the base's listing broke off or a file of it could not be measured, then BaseListed,
+//   both on the calling thread, before anything below the base is walked. A base that cannot be opened
+//   (nullptr), or a cancel during the base's listing, tells nothing at all.
+// - Per row (a subdirectory of the base): any number of Unread(row, path) while its subtree is walked, then
+//   exactly one of RowFinished(row, size) or RowInterrupted(row), after every Unread of that row. These come
+//   from the calling thread when the walk is serial; when threaded, from the calling thread (it walks the
+//   first row's first chain) and the pace's workers, several at once and rows in any order.
+// - The walk yields (RunHost::DoEvents) after every listed name, after each finished subdirectory (so after
+//   each RowFinished), and once more for each directory a cancel cuts short.
+// A cancel (the busy flag cleared) leaves: rows finished before it keep their RowFinished; a row whose walk
+// had begun (the opening of its subdirectory was tried) and not finished gets RowInterrupted and no size,
+// what it had counted being dropped; rows not yet begun are told nothing. SumDirectory then returns 0, once
+// every call above has returned.
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -10,10 +25,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include <tbb/global_control.h>
-
 #include "file_system.h"
 #include "run_host.h"
+#include "walk_pace.h"
 
 namespace murako {
 
@@ -63,94 +77,6 @@ private:
 };
 
 struct Listing;
-class WalkArenas;
-
-// The most threads that walk at once. A walk that blocks keeps many calls in flight: a share that answers
-// in a millisecond serves some 50 times more calls at once than one after another.
-inline constexpr int kMostWalkThreads = 128;
-
-// The thread counts a walk chose: at its start, the most at once, and at its end.
-struct WalkThreadCounts {
-    int first = 0;
-    int most = 0;
-    int last = 0;
-};
-
-// How many threads walk at once, and whether the file system's calls mostly wait. Now and then a walking
-// thread measures one stretch of its work, the opening and listing of a directory or a run of length queries:
-// how long it ran on a processor, how long it waited for one, and how long it was blocked. While the walk
-// runs at processor speed (a warm disk), as many threads walk as there are cores, as more would only take
-// turns; while it blocks, on a cold disk in its opens and listings or on a share in every call, at least as
-// many walk as a cold disk needs, and more up to the cores divided by the share of the time not blocked, so
-// that the processors stay busy, up to the most the file system allows. Safe from several threads at once.
-class WalkPace {
-public:
-    // fixedThreads > 0: always that many, only measured; otherwise adapted between the cores and most. The
-    // count is the walk's own: tasks go to an arena of that many threads, made anew when the count changes,
-    // so that nothing of it outlives the walk or limits another.
-    WalkPace(int fixedThreads, int most);
-    ~WalkPace();
-    WalkPace(const WalkPace&) = delete;
-    WalkPace& operator=(const WalkPace&) = delete;
-
-    // The walk's calls block, as on a cold disk or a share: more threads walk than there are cores.
-    bool CallsBlock() const { return callsBlock_.load(std::memory_order_relaxed); }
-    // Nearly every call waits, as on a share, and not only those that read a disk's blocks: a directory's
-    // lengths are then queried on several threads.
-    bool LengthsAside() const { return lengthsAside_.load(std::memory_order_relaxed); }
-    // Nothing has been decided yet: a directory listed now may judge its own lengths.
-    bool Undecided() const { return !decided_.load(std::memory_order_relaxed); }
-    WalkThreadCounts Counts() const;
-    // The arena of the count, where the walk's tasks go now; one left behind by a change stays while the
-    // pace lives.
-    const WalkArenas& Arenas() const { return *arenas_; }
-
-    // One stretch of work while it lives, measured when the calling thread's turn has come; a stretch within
-    // one being measured is part of it.
-    class Stretch {
-    public:
-        explicit Stretch(WalkPace* pace);
-        ~Stretch();
-        // Ends the stretch being measured on the calling thread, if any, before a wait that is not the file
-        // system's.
-        static void End();
-        Stretch(const Stretch&) = delete;
-        Stretch& operator=(const Stretch&) = delete;
-
-    private:
-        WalkPace* measuredFor_ = nullptr;
-    };
-
-    // Time spent on a measured stretch, in nanoseconds.
-    struct Spent {
-        int64_t wall = 0;
-        int64_t running = 0;  // on a processor
-        int64_t waiting = 0;  // runnable, waiting for a processor
-    };
-    // Adds a measured stretch, and after a few decides the count anew.
-    void Record(const Spent& spent);
-    // The threads that keep the cores busy when a thread is blocked for that share of its time, and at least
-    // the many a cold disk needs while calls block.
-    static int ThreadsFor(double blockedShare, bool callsBlock, int cores, int most);
-
-private:
-    void SetThreads(int threads);
-
-    const bool adapts_;
-    const int cores_;
-    const int most_;
-    std::atomic<bool> callsBlock_{false};
-    std::atomic<bool> lengthsAside_{false};
-    std::atomic<int64_t> nextStretch_{0};  // when a stretch may be measured next, on the steady clock
-    mutable std::mutex mutex_;
-    std::vector<double> window_;  // blocked shares of the stretches measured since the last decision
-    double previous_ = 0;         // the last decision's mean share
-    int calm_ = 0;                // decisions in a row that found calls hardly blocking while they blocked
-    std::atomic<bool> decided_{false};
-    int threads_ = 0;
-    WalkThreadCounts counts_;
-    std::unique_ptr<WalkArenas> arenas_;
-};
 
 // What a search wants told of a walk as it goes: the base directory's listing, and each of the base's
 // subdirectories (its rows, numbered in listing order) as its whole subtree is done. Calls may come from
@@ -214,30 +140,5 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 // when the run is cancelled during the walk. A directory met again below itself counts 0. What was found
 // on the way is told to context.rows.
 int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context);
-
-// Settings of the whole process that the walk is tuned for, made once by each program at start-up before
-// it starts threads of its own, and kept while it runs: the scheduler may run more threads than there are
-// cores, but never more than the process has shown it can make, and glibc keeps two heaps rather than one
-// per thread.
-class WalkProcessSettings {
-public:
-    WalkProcessSettings();
-    ~WalkProcessSettings();
-    WalkProcessSettings(const WalkProcessSettings&) = delete;
-    WalkProcessSettings& operator=(const WalkProcessSettings&) = delete;
-
-    // At most wanted workers, as many as the process can make: fewer under a limit on threads or on address
-    // space, 0 when it can make none. Without settings, wanted.
-    static int ReserveWorkers(int wanted);
-
-private:
-    class WorkerRoom;
-    std::unique_ptr<WorkerRoom> room_;
-};
-
-// Runs body with a pace of requested threads, or of a count the walk adapts as it goes when requested is 0,
-// and never more than allowed, the most the file system can serve, nor than the process can make; with no
-// pace (nullptr) when it can make no thread, and the walk runs on the calling thread. The counts it chose.
-WalkThreadCounts RunOnWalkThreads(int requested, int allowed, const std::function<void(WalkPace*)>& body);
 
 }  // namespace murako

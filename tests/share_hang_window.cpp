@@ -21,7 +21,7 @@
 #include "dir_list.h"
 #include "form1.h"
 #include "posix_file_system.h"
-#include "walker.h"
+#include "walk_pace.h"
 
 namespace {
 

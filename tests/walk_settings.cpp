@@ -1,5 +1,5 @@
 // The test programs walk with the settings the programs make at start-up.
-#include "walker.h"
+#include "walk_pace.h"
 
 namespace {
 const murako::WalkProcessSettings walkSettings;

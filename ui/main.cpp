@@ -6,7 +6,7 @@
 #include "form1.h"
 #include "japanese.h"
 #include "file_system.h"
-#include "walker.h"
+#include "walk_pace.h"
 
 int main(int argc, char** argv)
 {
