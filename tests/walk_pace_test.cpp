@@ -350,9 +350,20 @@ TEST(WalkPace, AWalkWhoseListingsBlockAddsThreadsThoughItsLengthsReturnAtOnce)
 
 TEST(WalkPace, AWalkWhoseQueriesReturnAtProcessorSpeedKeepsToTheCores)
 {
-    const Walked walked = Search(ShareTree(), 0);
-    EXPECT_EQ(walked.rows, ShareRows());
-    EXPECT_EQ(walked.counts.most, kCores);
+#ifdef _WIN32
+    // Windows counts no time a thread waits for a processor, so on a loaded machine a walk at processor
+    // speed can look blocked: one of three searches must keep to the cores.
+    constexpr int kTries = 3;
+#else
+    constexpr int kTries = 1;
+#endif
+    int most = 0;
+    for (int attempt = 0; attempt < kTries && most != kCores; ++attempt) {
+        const Walked walked = Search(ShareTree(), 0);
+        EXPECT_EQ(walked.rows, ShareRows());
+        most = walked.counts.most;
+    }
+    EXPECT_EQ(most, kCores);
 }
 
 // How many threads are inside the file system's opens at once: each open waits, up to a time limit, until
