@@ -26,6 +26,8 @@ public:
     struct Node {
         bool isDirectory = false;
         int64_t length = 0;
+        int64_t onDisk = 0;
+        uint64_t inode = 0;  // non-zero: a file with two links, counted once on disk
         std::vector<std::string> children;  // listing order
         bool withDots = true;
         bool unlistable = false;
@@ -119,9 +121,9 @@ public:
         return node->isDirectory ? EntryKind::Directory : EntryKind::NotDirectory;
     }
 
-    std::optional<int64_t> Length(ReadFailure& failure) override { return LengthOf(current_, failure); }
+    std::optional<FileFacts> Facts(ReadFailure& failure) override { return FactsOf(current_, failure); }
 
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+    std::optional<FileFacts> FactsOf(std::string_view name, ReadFailure& failure) override
     {
         if (fs_.beforeEachLength)
             fs_.beforeEachLength(name);
@@ -130,7 +132,7 @@ public:
             failure = node ? node->failure : ReadFailure::Vanished;
             return std::nullopt;
         }
-        return node->length;
+        return FileFacts{node->length, node->onDisk, node->inode, node->inode ? 2u : 1u};
     }
 
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
@@ -188,10 +190,10 @@ public:
     ReadFailure ListingFailure() const override { return inner_->ListingFailure(); }
     EntryKind Kind() override { return inner_->Kind(); }
     bool LengthsListed() const override { return inner_->LengthsListed(); }
-    std::optional<int64_t> Length(ReadFailure& failure) override { return inner_->Length(failure); }
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+    std::optional<FileFacts> Facts(ReadFailure& failure) override { return inner_->Facts(failure); }
+    std::optional<FileFacts> FactsOf(std::string_view name, ReadFailure& failure) override
     {
-        return inner_->LengthOf(name, failure);
+        return inner_->FactsOf(name, failure);
     }
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
     {
