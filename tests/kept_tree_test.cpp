@@ -196,6 +196,7 @@ TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
         {"linked", FileFacts{5, 512, 1ULL << 40, 3}},
         {"gone", std::nullopt},
         {"\xff\xfe", FileFacts{1, (1LL << 40) + 512}},
+        {"link", FileFacts{9, 0, 0, 1, false}},
     };
     KeptFilesWriter writer;
     for (const auto& [name, facts] : files)
@@ -215,6 +216,7 @@ TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
         EXPECT_EQ(read[i].second->onDisk, files[i].second->onDisk) << files[i].first;
         EXPECT_EQ(read[i].second->inode, files[i].second->inode) << files[i].first;
         EXPECT_EQ(read[i].second->links, files[i].second->links) << files[i].first;
+        EXPECT_EQ(read[i].second->regular, files[i].second->regular) << files[i].first;
     }
     EXPECT_EQ(dir->ownLength, std::numeric_limits<int64_t>::max()) << "an addition that would overflow is skipped";
 }
