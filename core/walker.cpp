@@ -53,10 +53,11 @@ int64_t CountedSize(const FileFacts& facts, const Directory& dir, const WalkCont
 {
     if (context.measure == SizeMeasure::Length)
         return facts.length;
-    if (facts.links > 1 && facts.inode != 0 && context.firstLinks)
-        if (const std::optional<DirectoryIdentity> identity = dir.Identity())
-            if (!context.firstLinks->FirstMet(identity->device, facts.inode))
-                return 0;
+    if (facts.links > 1 && facts.inode != 0 && context.firstLinks) {
+        const std::optional<DirectoryIdentity> identity = dir.Identity();
+        if (!context.firstLinks->FirstMet(identity ? identity->device : 0, facts.inode))
+            return 0;
+    }
     return facts.onDisk;
 }
 

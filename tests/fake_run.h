@@ -39,6 +39,7 @@ public:
         ReadFailure failure = ReadFailure::Permission;  // why any of the above fails
         std::optional<DirectoryIdentity> identity;  // none: the walk cannot tell a loop here
         bool mountRoot = false;
+        bool pseudo = false;  // a pseudo file system's root: never entered
     };
 
     FakeFileSystem() { nodes_["/"].isDirectory = true; }
@@ -89,7 +90,8 @@ public:
         const Node& node = fs_.nodes_.at(path_);
         if (node.withDots)
             names_ = {".", ".."};
-        names_.insert(names_.end(), node.children.begin(), node.children.end());
+        if (!node.pseudo)
+            names_.insert(names_.end(), node.children.begin(), node.children.end());
         if (node.listingFailsAfter >= 0 && static_cast<size_t>(node.listingFailsAfter) < names_.size())
             names_.resize(static_cast<size_t>(node.listingFailsAfter));
     }
@@ -142,6 +144,8 @@ public:
 
     std::optional<DirectoryIdentity> Identity() const override { return fs_.nodes_.at(path_).identity; }
     bool IsMountRoot() const override { return fs_.nodes_.at(path_).mountRoot; }
+    bool IsPseudoFileSystem() const override { return fs_.nodes_.at(path_).pseudo; }
+    int64_t OwnOnDisk() const override { return fs_.nodes_.at(path_).onDisk; }
 
 private:
     std::string Join(const std::string& name) const { return (path_ == "/" ? "/" : path_ + "/") + name; }
