@@ -1,6 +1,7 @@
 // Runs one search over DIR with the program's own search code and no window, and prints its rows in bytes,
 // then the total and the names listed, then how many places could not be read and the first of them, and
-// last the walk's thread count at its end, at its start and the most at once.
+// last the walk's thread count at its end, at its start and the most at once. --on-disk counts the space
+// allocated rather than lengths; --keep-tree keeps every entry, as the window does, and tells its memory.
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -20,7 +21,7 @@ namespace {
 int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
-                 "murako-bench: %s\nusage: murako-bench [--threads N] [--] DIR   (N from 1 to %d)\n"
+                 "murako-bench: %s\nusage: murako-bench [--threads N] [--on-disk] [--keep-tree] [--] DIR   (N from 1 to %d)\n"
                  "       murako-bench --version\n",
                  problem.c_str(), murako::kMostWalkThreads);
     return 2;
@@ -37,6 +38,8 @@ std::optional<int> ThreadCount(std::string_view text)
 
 struct Arguments {
     int threads = 0;
+    bool onDisk = false;
+    bool keepTree = false;
     std::string dir;
 };
 
@@ -60,6 +63,10 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
             if (!count)
                 return Usage(std::string("not a thread count: ") + argv[i]);
             arguments.threads = *count;
+        } else if (options && arg == "--on-disk") {
+            arguments.onDisk = true;
+        } else if (options && arg == "--keep-tree") {
+            arguments.keepTree = true;
         } else if (options && arg.size() > 1 && arg.front() == '-') {
             return Usage("unknown option " + arg);
         } else if (!arguments.dir.empty()) {
@@ -114,6 +121,17 @@ int main(int argc, char** argv)
     std::string out;
     murako::SearchController::Options options;
     options.threads = arguments.threads;
+    options.measure = arguments.onDisk ? murako::SizeMeasure::OnDisk : murako::SizeMeasure::Length;
+    options.keepTree = arguments.keepTree;
+    std::string kept;
+    options.treeKept = [&](const murako::KeptTree& tree) {
+        const auto entries = static_cast<long long>(tree.Entries());
+        const auto bytes = static_cast<unsigned long long>(tree.Bytes());
+        kept = " kept_entries=" + std::to_string(entries) + " kept_bytes=" + std::to_string(bytes);
+        char perEntry[32];
+        std::snprintf(perEntry, sizeof perEntry, "%.1f", entries ? static_cast<double>(bytes) / entries : 0.0);
+        kept += std::string(" kept_bytes_per_entry=") + perEntry;
+    };
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
         out += std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes) + '\n';
         totalBytes = bytes;
@@ -130,8 +148,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "murako-bench: %s: the search could not go on\n", dir.c_str());
         return 1;
     }
-    std::printf("total_bytes=%lld entries=%lld seconds=%.3f\n", static_cast<long long>(totalBytes),
-                static_cast<long long>(entries), seconds.count());
+    std::printf("total_bytes=%lld entries=%lld seconds=%.3f%s\n", static_cast<long long>(totalBytes),
+                static_cast<long long>(entries), seconds.count(), kept.c_str());
     // The total row comes last and carries every unread place.
     const murako::UnreadPlaces& unread = table.Facts(table.Rows() - 1).unread;
     std::printf("unread=%lld\n", static_cast<long long>(unread.count));

@@ -61,6 +61,14 @@ struct DirectoryIdentity {
     bool operator==(const DirectoryIdentity&) const = default;
 };
 
+// What a listing or a query tells of a file (anything but a directory).
+struct FileFacts {
+    int64_t length = 0;  // the entry's own length: a link's, not its target's
+    int64_t onDisk = 0;  // the space allocated to it
+    uint64_t inode = 0;  // told only of a file with more than one link, whose space is counted once
+    uint32_t links = 1;
+};
+
 enum class EntryKind : uint8_t {
     Directory,
     NotDirectory,
@@ -78,14 +86,14 @@ public:
     virtual ReadFailure ListingFailure() const = 0;
     // The kind of the name fetched last.
     virtual EntryKind Kind() = 0;
-    // Whether the listing brings each name's length along, so that Length costs no query of its own.
+    // Whether the listing brings each name's facts along, so that Facts costs no query of its own.
     virtual bool LengthsListed() const { return false; }
-    // The length of the name fetched last, as the entry itself holds it (a link's own length); nullopt when
-    // the query fails, and then failure tells why. Asked only of names listed as other than directories: one
-    // that is a directory by the time of the query was replaced meanwhile, and fails as Vanished.
-    virtual std::optional<int64_t> Length(ReadFailure& failure) = 0;
-    // The length of any name of this directory; safe to call from several threads at once.
-    virtual std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) = 0;
+    // The facts of the name fetched last, as the entry itself holds them; nullopt when the query fails, and
+    // then failure tells why. Asked only of names listed as other than directories: one that is a directory by
+    // the time of the query was replaced meanwhile, and fails as Vanished.
+    virtual std::optional<FileFacts> Facts(ReadFailure& failure) = 0;
+    // The facts of any name of this directory; safe to call from several threads at once.
+    virtual std::optional<FileFacts> FactsOf(std::string_view name, ReadFailure& failure) = 0;
     // Opens a subdirectory by name; nullptr when it cannot be listed, and then failure tells why. Once the
     // listing is done, safe to call from several threads at once.
     virtual std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) = 0;
@@ -95,6 +103,10 @@ public:
     virtual std::optional<DirectoryIdentity> Identity() const { return std::nullopt; }
     // A mount is attached here: only past one can a directory be met again below itself.
     virtual bool IsMountRoot() const { return false; }
+    // The space allocated to the directory itself, which size on disk counts with its files.
+    virtual int64_t OwnOnDisk() const { return 0; }
+    // The root of a pseudo file system (the kernel's, as /proc): shown, counted 0 and never entered.
+    virtual bool IsPseudoFileSystem() const { return false; }
 };
 
 // A directory given from outside as this platform reads it. On Windows a drive without its root ("Z:",

@@ -54,7 +54,7 @@ auto PlacedDirectory::WhilePinned(ReadFailure& failure, Use use) -> decltype(use
     return result;
 }
 
-std::optional<int64_t> PlacedDirectory::LengthOf(std::string_view name, ReadFailure& failure)
+std::optional<FileFacts> PlacedDirectory::FactsOf(std::string_view name, ReadFailure& failure)
 {
     return WhilePinned(failure, [&](int handle) { return MeasureBelow(handle, name, failure); });
 }

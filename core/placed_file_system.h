@@ -30,7 +30,7 @@ class PlacedDirectory : public Directory {
 public:
     PlacedDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place,
                     const IdentifiedDirectory& found)
-        : handles_(std::move(handles)), place_(std::move(place)), mountRoot_(found.mountRoot)
+        : handles_(std::move(handles)), place_(std::move(place)), mountRoot_(found.mountRoot), onDisk_(found.onDisk)
     {
     }
     ~PlacedDirectory() override;
@@ -38,10 +38,11 @@ public:
     PlacedDirectory& operator=(const PlacedDirectory&) = delete;
 
     ReadFailure ListingFailure() const override { return listingFailure_; }
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) final;
+    std::optional<FileFacts> FactsOf(std::string_view name, ReadFailure& failure) final;
     void SubdirectoriesOpened() override { handles_->Retire(*place_); }
     std::optional<DirectoryIdentity> Identity() const override { return place_->identity; }
     bool IsMountRoot() const override { return mountRoot_; }
+    int64_t OwnOnDisk() const override { return onDisk_; }
 
     // What the walk sees instead of a directory just opened and identified, met under parent (nullptr: opened
     // by path); nullptr to walk it. A backend that leaves some directories out hides this.
@@ -51,8 +52,8 @@ public:
     }
 
 protected:
-    // The length of name below the directory whose handle is given, pinned for the call.
-    virtual std::optional<int64_t> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) = 0;
+    // The facts of name below the directory whose handle is given, pinned for the call.
+    virtual std::optional<FileFacts> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) = 0;
 
     // The identity of a handle just opened, or why it has none: then it cannot be walked safely.
     static std::optional<IdentifiedDirectory> IdentifyOpened(const CountedHandle& handle, ReadFailure& failure);
@@ -73,6 +74,7 @@ private:
     auto WhilePinned(ReadFailure& failure, Use use) -> decltype(use(0));
 
     const bool mountRoot_;
+    const int64_t onDisk_;
     int listingHandle_ = -1;  // pinned
     bool listingEnded_ = false;
     ReadFailure listingFailure_ = ReadFailure::None;

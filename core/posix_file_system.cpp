@@ -106,8 +106,9 @@ public:
     bool NextName(std::string_view&) override { return false; }
     ReadFailure ListingFailure() const override { return ReadFailure::None; }
     EntryKind Kind() override { return EntryKind::Unknown; }
-    std::optional<int64_t> Length(ReadFailure& failure) override { return LengthOf({}, failure); }
-    std::optional<int64_t> LengthOf(std::string_view, ReadFailure& failure) override
+    bool IsPseudoFileSystem() const override { return true; }
+    std::optional<FileFacts> Facts(ReadFailure& failure) override { return FactsOf({}, failure); }
+    std::optional<FileFacts> FactsOf(std::string_view, ReadFailure& failure) override
     {
         failure = ReadFailure::Other;
         return std::nullopt;
@@ -176,17 +177,17 @@ public:
         }
     }
 
-    std::optional<int64_t> Length(ReadFailure& failure) override
+    std::optional<FileFacts> Facts(ReadFailure& failure) override
     {
         if (!StatCurrent()) {
             failure = reading_->statFailure;
             return std::nullopt;
         }
-        return LengthOfNonDirectory(reading_->status, failure);
+        return FactsOfNonDirectory(reading_->status, failure);
     }
 
 private:
-    std::optional<int64_t> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
+    std::optional<FileFacts> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
     {
         const std::string terminated(name);
         struct stat status;
@@ -194,17 +195,22 @@ private:
             failure = ReadFailureFromErrno(errno);
             return std::nullopt;
         }
-        return LengthOfNonDirectory(status, failure);
+        return FactsOfNonDirectory(status, failure);
     }
 
     // A name listed as something else that is a directory now was replaced since: its own size is no file's.
-    static std::optional<int64_t> LengthOfNonDirectory(const struct stat& status, ReadFailure& failure)
+    static std::optional<FileFacts> FactsOfNonDirectory(const struct stat& status, ReadFailure& failure)
     {
         if (S_ISDIR(status.st_mode)) {
             failure = ReadFailure::Vanished;
             return std::nullopt;
         }
-        return static_cast<int64_t>(status.st_size);
+        FileFacts facts{static_cast<int64_t>(status.st_size), static_cast<int64_t>(status.st_blocks) * 512};
+        if (status.st_nlink > 1) {
+            facts.inode = status.st_ino;
+            facts.links = static_cast<uint32_t>(status.st_nlink);
+        }
+        return facts;
     }
 
     bool StatCurrent()
@@ -288,12 +294,14 @@ std::optional<IdentifiedDirectory> Identify(int fd, int& error)
 {
     struct statx status;
     // An open directory's device and inode never change: a share need not be asked again.
-    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO, &status) != 0) {
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO | STATX_BLOCKS, &status) != 0) {
         error = errno;
         return std::nullopt;
     }
     IdentifiedDirectory found;
     found.identity = {makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
+    if (status.stx_mask & STATX_BLOCKS)
+        found.onDisk = static_cast<int64_t>(status.stx_blocks) * 512;
     // A kernel that cannot tell leaves every directory suspect.
     found.mountRoot =
         !(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);

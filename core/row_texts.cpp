@@ -56,6 +56,18 @@ std::string UnreadCountText(int64_t count, const std::string& groupSeparator)
     return "読み取れなかったディレクトリ: " + FormatGrouped(count, groupSeparator);
 }
 
+std::string KeptAgeNote(std::chrono::seconds age)
+{
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(age).count();
+    if (minutes < 1)
+        return "1 分以内の検索結果";
+    if (minutes < 60)
+        return std::to_string(minutes) + " 分前の検索結果";
+    if (minutes < 24 * 60)
+        return std::to_string(minutes / 60) + " 時間前の検索結果";
+    return std::to_string(minutes / (24 * 60)) + " 日前の検索結果";
+}
+
 bool HasShare(const RowFacts& facts)
 {
     return facts.bytes && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
@@ -77,6 +89,14 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
         for (const UnreadPlaces::Place& place : unread.first)
             AddLine(lines, place.path + " (" + FailureText(place.failure) + ")");
         if (unread.count > static_cast<int64_t>(unread.first.size()))
+            AddLine(lines, "…");
+    }
+    // A pseudo file system's 0 is not the disk's: it was never entered.
+    if (const UnreadPlaces& pseudo = facts.notEntered; pseudo.count > 0) {
+        AddLine(lines, "数えていない擬似ファイルシステム: " + FormatGrouped(pseudo.count, separators.group));
+        for (const UnreadPlaces::Place& place : pseudo.first)
+            AddLine(lines, place.path);
+        if (pseudo.count > static_cast<int64_t>(pseudo.first.size()))
             AddLine(lines, "…");
     }
     return lines;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -23,6 +24,9 @@ std::string FailureText(ReadFailure failure);
 
 // "読み取れなかったディレクトリ: " and the count, digits grouped.
 std::string UnreadCountText(int64_t count, const std::string& groupSeparator);
+
+// How old the kept results shown are: "3 分前の検索結果", and in hours or days once that long.
+std::string KeptAgeNote(std::chrono::seconds age);
 
 // Whether a row's bytes are a share of the whole: a data row other than the total (a row a cancel cut short
 // holds 0, so it has none).

@@ -49,10 +49,25 @@ void RowsInOrder::Unread(std::optional<size_t> row, const std::string& path, Rea
         totalUnread_.Add({DisplayName(basePath_), failure});
         return;
     }
-    std::string fullPath = basePath_ + names_[*row];
+    unreadByRow_[*row].Add({DisplayName(PathOf(*row, path)), failure});
+}
+
+void RowsInOrder::NotEntered(std::optional<size_t> row, const std::string& path)
+{
+    std::lock_guard lock(mutex_);
+    if (!row) {
+        totalNotEntered_.Add({DisplayName(basePath_), ReadFailure::None});
+        return;
+    }
+    notEnteredByRow_[*row].Add({DisplayName(PathOf(*row, path)), ReadFailure::None});
+}
+
+std::string RowsInOrder::PathOf(size_t row, const std::string& path) const
+{
+    std::string fullPath = basePath_ + names_[row];
     if (!path.empty())
         fullPath += separator_ + path;
-    unreadByRow_[*row].Add({DisplayName(fullPath), failure});
+    return fullPath;
 }
 
 void RowsInOrder::PostUnopened(ReadFailure failure)
@@ -69,7 +84,8 @@ void RowsInOrder::PostEnd(bool cancelled)
         return;
     if (!cancelled) {
         post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(names_.size() + 2),
-               .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_});
+               .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_,
+               .notEntered = totalNotEntered_});
     } else if (interrupted_ && next_ < names_.size()) {
         PostRow(next_, 0, true);
     }
@@ -83,8 +99,14 @@ void RowsInOrder::PostRow(size_t row, int64_t size, bool interrupted)
         unreadByRow_.erase(found);
     }
     totalUnread_.Merge(unread);
+    UnreadPlaces notEntered;
+    if (auto found = notEnteredByRow_.find(row); found != notEnteredByRow_.end()) {
+        notEntered = std::move(found->second);
+        notEnteredByRow_.erase(found);
+    }
+    totalNotEntered_.Merge(notEntered);
     post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
-           interrupted, names_[row]});
+           interrupted, names_[row], false, std::move(notEntered)});
 }
 
 }  // namespace murako

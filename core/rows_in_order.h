@@ -23,6 +23,7 @@ struct RunEvent {
     bool interrupted = false;  // a cancel cut the row's walk short: its 0 counts nothing
     std::string listedName{};  // a subdirectory's name as listed
     bool cannotGoOn = false;   // End: the walk stopped for want of memory or threads
+    UnreadPlaces notEntered{};  // pseudo file systems under the row, counted 0 (their failure None)
 };
 
 // Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
@@ -39,6 +40,7 @@ public:
     void RowFinished(size_t row, int64_t size) override;
     void RowInterrupted(size_t) override;
     void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) override;
+    void NotEntered(std::optional<size_t> row, const std::string& path) override;
 
     // The base could not be opened: its own row and the total say why.
     void PostUnopened(ReadFailure failure);
@@ -48,6 +50,8 @@ public:
 
 private:
     void PostRow(size_t row, int64_t size, bool interrupted = false);
+    // The full path of a place at path below row's directory.
+    std::string PathOf(size_t row, const std::string& path) const;
 
     const std::string& basePath_;
     const char separator_;
@@ -62,6 +66,8 @@ private:
     bool interrupted_ = false;
     UnreadPlaces totalUnread_;  // the base's own until the rows are added in
     std::map<size_t, UnreadPlaces> unreadByRow_;  // few rows have any
+    UnreadPlaces totalNotEntered_;
+    std::map<size_t, UnreadPlaces> notEnteredByRow_;
 };
 
 }  // namespace murako

@@ -116,6 +116,9 @@ struct RunState {
     std::atomic<int64_t> entriesCounted{0};
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::string basePath;
+    SizeMeasure measure = SizeMeasure::Length;
+    std::unique_ptr<KeptTree> tree;  // complete once the total is posted
+    bool again = false;              // a directory of the kept tree searched again, to take its place
 
     // Touched on the UI thread only.
     bool superseded = false;  // a newer run has started: this one writes nothing more
@@ -170,9 +173,11 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, WalkPace* pac
         rows.PostUnopened(baseFailure);
         return;
     }
-    const WalkContext context{host,  run.searching, pace != nullptr, &run.entriesCounted,
-                              &rows, fileSystem.Separator(), pace};
+    const WalkContext context{host, run.searching, pace != nullptr, &run.entriesCounted, &rows,
+                              fileSystem.Separator(), pace, run.measure, run.tree.get()};
     SumDirectory(std::move(base), context);
+    if (run.tree && run.searching.load())
+        run.tree->Complete();
     rows.PostEnd(!run.searching.load());
 }
 
@@ -252,10 +257,80 @@ void SearchController::Command1_Click()
     StartRun();
 }
 
+void SearchController::SearchShownAgain()
+{
+    if (!Searching() && !shownPath_.empty())
+        StartRun(shownPath_, true);
+}
+
+bool SearchController::ShowKept(const std::string& path)
+{
+    if (Searching() || !kept_)
+        return false;
+    const KeptDirectory* dir = kept_->Find(path, fileSystem_->Separator());
+    if (!dir)
+        return false;
+    ReadUnits();
+    std::string dirPath = path;
+    if (dirPath.empty() || dirPath.back() != fileSystem_->Separator())
+        dirPath += fileSystem_->Separator();
+    std::vector<RunEvent> events;
+    const std::function<void(RunEvent)> post = [&events](RunEvent event) { events.push_back(std::move(event)); };
+    RowsInOrder rows(dirPath, fileSystem_->Separator(), post);
+    TellKept(*dir, options_.measure, fileSystem_->Separator(), rows);
+    rows.PostEnd(false);
+    SkipOnFailure([&] { table_.SetRows(ResultsTable::FixedRows + 1); });
+    for (const RunEvent& event : events) {
+        if (event.kind != RunEvent::Kind::Listed)
+            SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
+        WriteRow(event);
+    }
+    shownPath_ = dirPath;
+    showingKept_ = true;
+    SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
+    ApplySortOrderAtEnd();
+    return true;
+}
+
+void SearchController::SetMeasure(SizeMeasure measure)
+{
+    options_.measure = measure;
+    ShowKept(shownPath_);
+}
+
+std::string SearchController::KeptAgeText() const
+{
+    auto at = keptAt_;
+    for (const auto& [path, when] : searchedAgain_)
+        if (shownPath_.rfind(path, 0) == 0)
+            at = std::max(at, when);
+    return KeptAgeNote(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - at));
+}
+
+void SearchController::KeepTree(RunState& run)
+{
+    if (!run.tree)
+        return;
+    const KeptDirectory* replaced = run.again && kept_ ? kept_->Find(run.basePath, fileSystem_->Separator()) : nullptr;
+    if (replaced) {
+        kept_->Replace(*replaced, std::move(run.tree));
+        searchedAgain_.emplace_back(run.basePath, std::chrono::steady_clock::now());
+    } else {
+        kept_ = std::move(run.tree);
+        keptAt_ = std::chrono::steady_clock::now();
+        searchedAgain_.clear();
+    }
+    if (options_.treeKept)
+        options_.treeKept(*kept_);
+}
+
 void SearchController::ShowProgress()
 {
-    if (!Searching())
+    if (!Searching()) {
+        if (showingKept_)
+            SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
         return;
+    }
     SkipOnFailure([&] {
         presentation_.SetProgressText(
             FormatGrouped(current_->entriesCounted.load(std::memory_order_relaxed), units_.GroupSeparator) +
@@ -263,24 +338,37 @@ void SearchController::ShowProgress()
     });
 }
 
-void SearchController::StartRun()
+void SearchController::ReadUnits()
+{
+    units_.KiloUnit = 1024;
+    SkipOnFailure([&] { units_.KiloUnit = choices_.DivisorIs1024() ? 1024 : 1000; });
+    units_.SizeUnit = "kb";
+    SkipOnFailure([&] { units_.SizeUnit = choices_.UnitIsKb() ? "kb" : "Mb"; });
+}
+
+void SearchController::StartRun(std::optional<std::string> path, bool again)
 {
     ReapFinishedWorkers();
     if (current_)
         current_->superseded = true;
     auto run = std::make_shared<RunState>();
     current_ = run;
+    showingKept_ = false;
 
     SkipOnFailure([&] { presentation_.SetProgressText(""); });
     Present(presentation_, true, kBusySteps);
 
-    units_.KiloUnit = 1024;
-    SkipOnFailure([&] { units_.KiloUnit = choices_.DivisorIs1024() ? 1024 : 1000; });
-    units_.SizeUnit = "kb";
-    SkipOnFailure([&] { units_.SizeUnit = choices_.UnitIsKb() ? "kb" : "Mb"; });
-    SkipOnFailure([&] { run->basePath = choices_.HighlightedPath(); });
+    ReadUnits();
+    if (path)
+        run->basePath = *path;
+    else
+        SkipOnFailure([&] { run->basePath = choices_.HighlightedPath(); });
     if (run->basePath.empty() || run->basePath.back() != fileSystem_->Separator())
         run->basePath += fileSystem_->Separator();
+    run->measure = options_.measure;
+    run->again = again;
+    if (options_.keepTree)
+        run->tree = std::make_unique<KeptTree>(run->basePath);
 
     // The worker holds only what it shares: the run, the link to the host and the file system.
     auto post = [this, run, host = host_, alive = alive_](RunEvent event) {
@@ -366,6 +454,13 @@ void SearchController::Drain(RunState& run)
             Present(presentation_, false, kIdleSteps);
             SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
             run.totalShown = true;
+            KeepTree(run);
+            // On disk, where a file of several links counts is settled in listing order once the walk is over.
+            if (run.measure == SizeMeasure::OnDisk && kept_ && ShowKept(run.basePath)) {
+                showingKept_ = false;
+                SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
+                break;
+            }
             ApplySortOrderAtEnd();
             break;
         case RunEvent::Kind::End:
@@ -390,7 +485,7 @@ void SearchController::WriteRow(const RunEvent& event)
     SkipOnFailure([&] {
         WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
         table_.SetFacts(event.row, RowFacts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
-                                            event.row, event.listedName});
+                                            event.row, event.listedName, event.notEntered});
     });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "file_system.h"
+#include "kept_tree.h"
 #include "run_host.h"
 #include "results_table.h"
 #include "row_order.h"
@@ -64,6 +66,11 @@ public:
         // Told on the walking thread, as the walk ends, of the thread counts it chose.
         std::function<void(const WalkThreadCounts& counts)> walkThreads{};
         NameRanks nameRanks = RanksInByteOrder;  // the user's collation, for ordering rows by name
+        // Whether a run keeps every entry it counts, so that the directories below can be shown without the
+        // disk, and told of the tree once it is complete.
+        bool keepTree = false;
+        std::function<void(const KeptTree& tree)> treeKept{};
+        SizeMeasure measure = SizeMeasure::Length;
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.
@@ -77,6 +84,19 @@ public:
     SearchController& operator=(const SearchController&) = delete;
 
     void Command1_Click();
+    // Searches the shown directory again; once done, its subtree takes its old place in the kept tree and the
+    // totals above it follow. Nothing while a run is busy or before any directory is shown.
+    void SearchShownAgain();
+    // Shows path's rows from the kept tree, as a search of it would; false when no run is busy, the tree is
+    // kept and path lies in it; otherwise nothing changes.
+    bool ShowKept(const std::string& path);
+    // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
+    void SetMeasure(SizeMeasure measure);
+    SizeMeasure Measure() const { return options_.measure; }
+    // The tree of the last run that completed; nullptr when none is kept.
+    const KeptTree* Kept() const { return kept_.get(); }
+    // Whether the rows shown come from the kept tree rather than a search just made.
+    bool ShowingKept() const { return showingKept_; }
 
     // Shows the entries counted so far in the second panel while a run is busy; the window calls it a few
     // times a second, since the walk itself never posts its progress.
@@ -106,7 +126,10 @@ public:
     void Shutdown();
 
 private:
-    void StartRun();
+    void StartRun(std::optional<std::string> path = std::nullopt, bool again = false);
+    void ReadUnits();
+    void KeepTree(RunState& run);
+    std::string KeptAgeText() const;
     void Drain(RunState& run);
     void WriteRow(const RunEvent& event);
     void ApplySortOrder();
@@ -126,6 +149,11 @@ private:
     std::shared_ptr<HostLink> host_;
     std::shared_ptr<bool> alive_;  // queued UI calls of runs check it, since they may outlive the controller
     std::shared_ptr<RunState> current_;
+    std::unique_ptr<KeptTree> kept_;
+    std::chrono::steady_clock::time_point keptAt_;
+    // Directories searched again since, with when: their subtrees are younger than the tree.
+    std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> searchedAgain_;
+    bool showingKept_ = false;
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };
 

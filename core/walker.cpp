@@ -48,6 +48,29 @@ bool Undecided(const WalkContext& context)
     return context.pace && context.pace->Undecided();
 }
 
+// A file's size by the walk's measure: on disk, a file of several links counts where the walk meets it first.
+int64_t CountedSize(const FileFacts& facts, const Directory& dir, const WalkContext& context)
+{
+    if (context.measure == SizeMeasure::Length)
+        return facts.length;
+    if (facts.links > 1 && facts.inode != 0 && context.firstLinks) {
+        const std::optional<DirectoryIdentity> identity = dir.Identity();
+        if (!context.firstLinks->FirstMet(identity ? identity->device : 0, facts.inode))
+            return 0;
+    }
+    return facts.onDisk;
+}
+
+// Adds a file listed in dir to its listing's sum, and keeps it when the walk keeps its tree.
+void AddFile(Listing& listing, const Directory& dir, std::string_view name, const std::optional<FileFacts>& facts,
+             const WalkContext& context)
+{
+    if (context.tree)
+        listing.files.Add(name, facts);
+    if (facts)
+        AddUnlessOverflow(listing.filesSize, CountedSize(*facts, dir, context));
+}
+
 // Counts listed names into the run's progress counter a batch at a time, and the rest when it goes.
 class EntryCounter {
 public:
@@ -117,7 +140,7 @@ private:
     struct Chunk {
         std::string names;  // each followed by a null byte
         size_t count = 0;
-        std::vector<std::optional<int64_t>> lengths;
+        std::vector<std::optional<FileFacts>> facts;
         ReadFailure failure = ReadFailure::None;  // the first failed query's
         std::atomic<bool> done{false};
     };
@@ -134,14 +157,14 @@ private:
     void Query(Chunk& chunk)
     {
         const WalkPace::Stretch measured(context_.pace);
-        chunk.lengths.reserve(chunk.count);
-        for (const char* name = chunk.names.data(); chunk.lengths.size() < chunk.count;
+        chunk.facts.reserve(chunk.count);
+        for (const char* name = chunk.names.data(); chunk.facts.size() < chunk.count;
              name += std::strlen(name) + 1) {
             if (!context_.searching.load(std::memory_order_relaxed))
                 return;
             ReadFailure failure = ReadFailure::None;
-            chunk.lengths.push_back(dir_.LengthOf(name, failure));
-            if (!chunk.lengths.back() && chunk.failure == ReadFailure::None)
+            chunk.facts.push_back(dir_.FactsOf(name, failure));
+            if (!chunk.facts.back() && chunk.failure == ReadFailure::None)
                 chunk.failure = failure;
         }
         chunk.done.store(true, std::memory_order_release);
@@ -150,9 +173,12 @@ private:
     void AddFinished()
     {
         while (!chunks_.empty() && chunks_.front().done.load(std::memory_order_acquire)) {
-            for (const std::optional<int64_t>& length : chunks_.front().lengths)
-                if (length)
-                    AddUnlessOverflow(listing_.filesSize, *length);
+            const char* name = chunks_.front().names.data();
+            for (const std::optional<FileFacts>& facts : chunks_.front().facts) {
+                const std::string_view named(name);
+                AddFile(listing_, dir_, named, facts, context_);
+                name += named.size() + 1;
+            }
             listing_.NoteFailure(chunks_.front().failure);
             chunks_.pop_front();
         }
@@ -186,6 +212,7 @@ struct Node {
     std::vector<int64_t> childSizes;
     std::atomic<size_t> pending;  // subdirectories not yet finished
     WayStep way;
+    KeptDirectory* kept;  // when the walk keeps its tree
 };
 
 // The subdirectory at index of parent, and with it every later one: a job offers its next sibling before it
@@ -249,22 +276,32 @@ private:
         }
         if (!dir)
             TellUnread(parent, job.index, failure);
-        return Enter(parent, job.index, std::move(dir));
+        return Enter(parent, job.index, std::move(dir), failure);
     }
 
     // Lists dir, the subdirectory at index of parent or the base; its first subdirectory is the next job.
-    std::optional<Job> Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir)
+    std::optional<Job> Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir,
+                             ReadFailure failure = ReadFailure::None)
     {
+        KeptDirectory* kept = Keep(parent, index, dir.get());
         if (!dir) {
+            MarkKept(kept, failure);
             Finish(parent, index, 0);
             return std::nullopt;
         }
         WayStep way;
         if (loops_.Closes(parent ? &parent->way : nullptr, *dir, way)) {
             dir.reset();
+            MarkKept(kept, ReadFailure::Loop);
             TellUnread(parent, index, ReadFailure::Loop);
             Finish(parent, index, 0);
             return std::nullopt;
+        }
+        if (dir->IsPseudoFileSystem()) {
+            if (kept)
+                kept->flags |= KeptDirectory::PseudoFileSystem;
+            if (context_.rows)
+                context_.rows->NotEntered(RowOf(parent, index), PathBelowRow(parent, index));
         }
         std::optional<Listing> listing = ListDirectory(*dir, context_);
         WalkPace::Stretch::End();
@@ -277,13 +314,34 @@ private:
         if (!parent && context_.rows)
             context_.rows->BaseListed(*listing);
         const size_t count = listing->subdirectories.size();
+        if (kept) {
+            context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
+            MarkKept(kept, listing->failure);
+        }
         if (count == 0) {
             Finish(parent, index, listing->filesSize);
             return std::nullopt;
         }
         return Job{new Node{parent, index, std::move(dir), count, listing->filesSize,
-                            std::move(listing->subdirectories), std::vector<int64_t>(count), count, way},
+                            std::move(listing->subdirectories), std::vector<int64_t>(count), count, way, kept},
                    0};
+    }
+
+    // The kept tree's record of the directory at index of parent (or the base), when the walk keeps one.
+    KeptDirectory* Keep(const Node* parent, size_t index, const Directory* dir) const
+    {
+        if (!context_.tree)
+            return nullptr;
+        const std::optional<DirectoryIdentity> identity = dir ? dir->Identity() : std::nullopt;
+        return context_.tree->AddDirectory(parent ? parent->kept : nullptr, index,
+                                           parent ? std::string_view(parent->names[index]) : std::string_view(),
+                                           identity.value_or(DirectoryIdentity{}));
+    }
+
+    static void MarkKept(KeptDirectory* kept, ReadFailure failure)
+    {
+        if (kept && failure != ReadFailure::None)
+            kept->failure = failure;
     }
 
     bool Cancelled() const { return !context_.searching.load(std::memory_order_relaxed); }
@@ -292,22 +350,32 @@ private:
     // nullptr.
     void TellUnread(const Node* parent, size_t index, ReadFailure failure) const
     {
-        if (!context_.rows)
-            return;
-        if (!parent) {
-            context_.rows->Unread(std::nullopt, {}, failure);
-            return;
-        }
-        // Up to the base, whose subdirectory on the way is the row.
+        if (context_.rows)
+            context_.rows->Unread(RowOf(parent, index), PathBelowRow(parent, index), failure);
+    }
+
+    // The row the subdirectory at index of parent lies in; nullopt for the base.
+    static std::optional<size_t> RowOf(const Node* parent, size_t index)
+    {
+        if (!parent)
+            return std::nullopt;
+        for (; parent->parent; parent = parent->parent)
+            index = parent->index;
+        return index;
+    }
+
+    // The path of the subdirectory at index of parent below its row's directory; empty for a row or the base.
+    std::string PathBelowRow(const Node* parent, size_t index) const
+    {
         std::vector<const std::string*> below;
-        for (; parent->parent; parent = parent->parent) {
+        for (; parent && parent->parent; parent = parent->parent) {
             below.push_back(&parent->names[index]);
             index = parent->index;
         }
         std::string path;
         for (auto it = below.rbegin(); it != below.rend(); ++it)
             path.append(path.empty() ? "" : std::string(1, context_.separator)).append(**it);
-        context_.rows->Unread(index, path, failure);
+        return path;
     }
 
     // A subtree is done: its parent adds it, yields and tests; the last one completes the parent.
@@ -426,6 +494,8 @@ void LoopGuard::Forget(const WayStep& step)
 std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
 {
     Listing listing;
+    if (context.measure == SizeMeasure::OnDisk)
+        listing.filesSize = dir.OwnOnDisk();
     std::optional<LengthQueries> deferred;
     size_t files = 0;
     size_t roundTrips = 0;  // of the directory's first lengths
@@ -448,9 +518,9 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
                 const bool timed = context.parallel && files <= kTimedLengths && Undecided(context);
                 const auto start = timed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
                 ReadFailure failure = ReadFailure::None;
-                if (std::optional<int64_t> length = dir.Length(failure))
-                    AddUnlessOverflow(listing.filesSize, *length);
-                else
+                const std::optional<FileFacts> facts = dir.Facts(failure);
+                AddFile(listing, dir, name, facts, context);
+                if (!facts)
                     listing.NoteFailure(failure);
                 if (timed && std::chrono::steady_clock::now() - start > kRoundTrip)
                     ++roundTrips;
@@ -465,8 +535,12 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context)
     return listing;
 }
 
-int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& context)
+int64_t SumDirectory(std::unique_ptr<Directory> PrmDir, const WalkContext& given)
 {
+    FirstLinks firstLinks;
+    WalkContext context = given;
+    if (context.measure == SizeMeasure::OnDisk && !context.firstLinks)
+        context.firstLinks = &firstLinks;
     if (!context.parallel) {
         std::vector<Job> stack;
         Walk walk(context, [&stack](Job job) { stack.push_back(job); });

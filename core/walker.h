@@ -23,9 +23,11 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "file_system.h"
+#include "kept_tree.h"
 #include "run_host.h"
 #include "walk_pace.h"
 
@@ -94,6 +96,30 @@ public:
     // directory whose listing broke off or some of whose files could not be measured is told once; a
     // subdirectory that could not be opened, or that is one of its own ancestors, by its own path.
     virtual void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) = 0;
+    // The root of a pseudo file system, by its path below the base under row (nullopt: the base itself): it
+    // counts 0, as it is never entered.
+    virtual void NotEntered(std::optional<size_t> /*row*/, const std::string& /*path*/) {}
+};
+
+// The files of several links met by one walk that counts space on disk: each counts where first met.
+class FirstLinks {
+public:
+    // Whether this is the first time the walk meets the file.
+    bool FirstMet(uint64_t device, uint64_t inode)
+    {
+        std::lock_guard lock(mutex_);
+        return met_.insert({device, inode}).second;
+    }
+
+private:
+    struct Hash {
+        size_t operator()(const std::pair<uint64_t, uint64_t>& file) const noexcept
+        {
+            return std::hash<uint64_t>()(file.second * 0x9e3779b97f4a7c15ULL ^ file.first);
+        }
+    };
+    std::mutex mutex_;
+    std::unordered_set<std::pair<uint64_t, uint64_t>, Hash> met_;
 };
 
 // What a walk needs of its run: the yield after every entry and subdirectory, and the busy flag tested
@@ -108,6 +134,9 @@ struct WalkContext {
     WalkRows* rows = nullptr;
     char separator = '/';  // the file system's, between the names of a path told to rows
     WalkPace* pace = nullptr;  // of a parallel walk
+    SizeMeasure measure = SizeMeasure::Length;  // what the sizes told to rows count
+    KeptTree* tree = nullptr;  // keeps every entry counted, when given
+    FirstLinks* firstLinks = nullptr;  // of a walk that counts space on disk; SumDirectory makes one if none
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const
@@ -117,9 +146,11 @@ struct WalkContext {
     }
 };
 
-// One directory listed: the sum of its own files in listing order, and its subdirectories' names.
+// One directory listed: the sum of its own files in listing order (by the walk's measure, with the directory's
+// own space when that is space on disk), and its subdirectories' names.
 struct Listing {
     int64_t filesSize = 0;
+    KeptFilesWriter files;  // when the walk keeps its tree
     std::vector<std::string> subdirectories;
     // The first thing in the directory that could not be read: the listing itself or a file's length.
     ReadFailure failure = ReadFailure::None;

@@ -174,10 +174,14 @@ public:
 
     bool LengthsListed() const override { return true; }
 
-    std::optional<int64_t> Length(ReadFailure&) override { return reading_->current->EndOfFile.QuadPart; }
+    // The listing tells no file's links: on Windows a hard-linked file's space counts at every link.
+    std::optional<FileFacts> Facts(ReadFailure&) override
+    {
+        return FileFacts{reading_->current->EndOfFile.QuadPart, reading_->current->AllocationSize.QuadPart};
+    }
 
 private:
-    std::optional<int64_t> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
+    std::optional<FileFacts> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
     {
         const int entry = OpenEntry(AsHandle(handle), Utf16FromWtf8(name), 0, 0);
         if (entry < 0) {
@@ -198,7 +202,7 @@ private:
             failure = ReadFailure::Vanished;  // listed as something else, a directory now
             return std::nullopt;
         }
-        return standard.EndOfFile.QuadPart;
+        return FileFacts{standard.EndOfFile.QuadPart, standard.AllocationSize.QuadPart};
     }
 
     // The next records from where the handle's last query left off; false, and the listing over, at its end.

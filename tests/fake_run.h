@@ -26,6 +26,8 @@ public:
     struct Node {
         bool isDirectory = false;
         int64_t length = 0;
+        int64_t onDisk = 0;
+        uint64_t inode = 0;  // non-zero: a file with two links, counted once on disk
         std::vector<std::string> children;  // listing order
         bool withDots = true;
         bool unlistable = false;
@@ -37,6 +39,7 @@ public:
         ReadFailure failure = ReadFailure::Permission;  // why any of the above fails
         std::optional<DirectoryIdentity> identity;  // none: the walk cannot tell a loop here
         bool mountRoot = false;
+        bool pseudo = false;  // a pseudo file system's root: never entered
     };
 
     FakeFileSystem() { nodes_["/"].isDirectory = true; }
@@ -87,7 +90,8 @@ public:
         const Node& node = fs_.nodes_.at(path_);
         if (node.withDots)
             names_ = {".", ".."};
-        names_.insert(names_.end(), node.children.begin(), node.children.end());
+        if (!node.pseudo)
+            names_.insert(names_.end(), node.children.begin(), node.children.end());
         if (node.listingFailsAfter >= 0 && static_cast<size_t>(node.listingFailsAfter) < names_.size())
             names_.resize(static_cast<size_t>(node.listingFailsAfter));
     }
@@ -119,9 +123,9 @@ public:
         return node->isDirectory ? EntryKind::Directory : EntryKind::NotDirectory;
     }
 
-    std::optional<int64_t> Length(ReadFailure& failure) override { return LengthOf(current_, failure); }
+    std::optional<FileFacts> Facts(ReadFailure& failure) override { return FactsOf(current_, failure); }
 
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+    std::optional<FileFacts> FactsOf(std::string_view name, ReadFailure& failure) override
     {
         if (fs_.beforeEachLength)
             fs_.beforeEachLength(name);
@@ -130,7 +134,7 @@ public:
             failure = node ? node->failure : ReadFailure::Vanished;
             return std::nullopt;
         }
-        return node->length;
+        return FileFacts{node->length, node->onDisk, node->inode, node->inode ? 2u : 1u};
     }
 
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
@@ -140,6 +144,8 @@ public:
 
     std::optional<DirectoryIdentity> Identity() const override { return fs_.nodes_.at(path_).identity; }
     bool IsMountRoot() const override { return fs_.nodes_.at(path_).mountRoot; }
+    bool IsPseudoFileSystem() const override { return fs_.nodes_.at(path_).pseudo; }
+    int64_t OwnOnDisk() const override { return fs_.nodes_.at(path_).onDisk; }
 
 private:
     std::string Join(const std::string& name) const { return (path_ == "/" ? "/" : path_ + "/") + name; }
@@ -188,10 +194,10 @@ public:
     ReadFailure ListingFailure() const override { return inner_->ListingFailure(); }
     EntryKind Kind() override { return inner_->Kind(); }
     bool LengthsListed() const override { return inner_->LengthsListed(); }
-    std::optional<int64_t> Length(ReadFailure& failure) override { return inner_->Length(failure); }
-    std::optional<int64_t> LengthOf(std::string_view name, ReadFailure& failure) override
+    std::optional<FileFacts> Facts(ReadFailure& failure) override { return inner_->Facts(failure); }
+    std::optional<FileFacts> FactsOf(std::string_view name, ReadFailure& failure) override
     {
-        return inner_->LengthOf(name, failure);
+        return inner_->FactsOf(name, failure);
     }
     std::unique_ptr<Directory> OpenSubdirectory(std::string_view name, ReadFailure& failure) override
     {

@@ -574,10 +574,10 @@ TEST_F(PosixWalkTest, ANameThatChangesKindAfterItsListingCountsNothingOfWhatItBe
     ASSERT_EQ(name, "x");
     EXPECT_EQ(t->Kind(), EntryKind::NotDirectory);
     ASSERT_EQ(renameat2(AT_FDCWD, tree.Path("t/x").c_str(), AT_FDCWD, tree.Path("t/d").c_str(), RENAME_EXCHANGE), 0);
-    EXPECT_EQ(t->Length(failure), std::nullopt) << "x is a directory now, not the link listed";
+    EXPECT_EQ(t->Facts(failure), std::nullopt) << "x is a directory now, not the link listed";
     EXPECT_EQ(failure, ReadFailure::Vanished);
     failure = ReadFailure::None;
-    EXPECT_EQ(t->LengthOf("x", failure), std::nullopt);
+    EXPECT_EQ(t->FactsOf("x", failure), std::nullopt);
     EXPECT_EQ(failure, ReadFailure::Vanished);
     EXPECT_EQ(t->OpenSubdirectory("d", failure), nullptr) << "d is a link now, never followed";
     EXPECT_EQ(failure, ReadFailure::ReplacedByLink);

@@ -1,0 +1,117 @@
+#pragma once
+// A search that keeps its tree, held to fresh searches of the same directories.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_run.h"
+#include "headless_run.h"
+#include "kept_tree.h"
+#include "search_run.h"
+
+namespace murako::fakes {
+
+// Every row of the table as one line: its cells, then every fact a view or a report reads.
+inline std::vector<std::string> TableLines(const ResultsTable& table)
+{
+    auto places = [](const UnreadPlaces& unread) {
+        std::string text = std::to_string(unread.count);
+        for (const UnreadPlaces::Place& place : unread.first)
+            text += " [" + place.path + " " + std::to_string(static_cast<int>(place.failure)) + "]";
+        return text;
+    };
+    std::vector<std::string> lines;
+    for (int32_t row = 0; row < table.Rows(); ++row) {
+        const RowFacts& facts = table.Facts(row);
+        lines.push_back(table.TextAt(row, 0) + "|" + table.TextAt(row, 1) + "|" + table.TextAt(row, 2) + "|" +
+                        (facts.bytes ? std::to_string(*facts.bytes) : "-") + "|" +
+                        std::to_string(static_cast<int>(facts.kind)) + "|" + places(facts.unread) + "|" +
+                        places(facts.notEntered) + "|" + std::to_string(facts.interrupted) + "|" +
+                        std::to_string(facts.number) + "|" + facts.listedName);
+    }
+    return lines;
+}
+
+class KeptSearch {
+public:
+    KeptSearch(std::shared_ptr<FileSystem> fileSystem, int threads, SizeMeasure measure = SizeMeasure::Length)
+        : fileSystem_(std::move(fileSystem)), threads_(threads), measure_(measure)
+    {
+        InitGrid(table_);
+        SearchController::Options options;
+        options.threads = threads;
+        options.keepTree = true;
+        options.measure = measure;
+        controller_ = std::make_unique<SearchController>(table_, presentation_, choices_, fileSystem_, host_, options);
+    }
+
+    SearchController& Controller() { return *controller_; }
+
+    void Search(const std::string& path)
+    {
+        choices_.path = path;
+        controller_->Command1_Click();
+        host_.RunUntil([&] { return !controller_->Searching(); });
+    }
+
+    // Shows path from the kept tree and searches it again there.
+    void SearchAgain(const std::string& path)
+    {
+        ASSERT_TRUE(controller_->ShowKept(path)) << path;
+        controller_->SearchShownAgain();
+        host_.RunUntil([&] { return !controller_->Searching(); });
+    }
+
+    // The table as the kept tree shows path; empty when it cannot.
+    std::vector<std::string> Kept(const std::string& path)
+    {
+        if (!controller_->ShowKept(path))
+            return {};
+        return TableLines(table_);
+    }
+
+    // The table as a fresh search of path, that keeps nothing, shows it.
+    std::vector<std::string> Fresh(const std::string& path, int threads) const
+    {
+        ResultsTable table;
+        InitGrid(table);
+        SearchController::Options options;
+        options.threads = threads;
+        options.measure = measure_;
+        SearchWithoutWindow(table, fileSystem_, path, options);
+        return TableLines(table);
+    }
+
+    // The paths of the kept tree's directories, the base's first, every stride-th of them.
+    std::vector<std::string> Directories(size_t stride = 1) const
+    {
+        const KeptTree* tree = controller_->Kept();
+        std::vector<std::string> paths;
+        if (!tree)
+            return paths;
+        std::vector<std::pair<const KeptDirectory*, std::string>> stack{{tree->Base(), tree->BasePath()}};
+        for (size_t i = 0; !stack.empty(); ++i) {
+            auto [dir, path] = stack.back();
+            stack.pop_back();
+            if (i % stride == 0)
+                paths.push_back(path);
+            const std::string prefix = path.back() == '/' ? path : path + "/";
+            for (uint32_t child = 0; child < dir->childCount; ++child)
+                stack.emplace_back(dir->children[child], prefix + std::string(dir->children[child]->Name()));
+        }
+        return paths;
+    }
+
+private:
+    std::shared_ptr<FileSystem> fileSystem_;
+    const int threads_;
+    const SizeMeasure measure_;
+    ResultsTable table_;
+    NoPresentation presentation_;
+    FixedChoices choices_;
+    QueueHost host_;
+    std::unique_ptr<SearchController> controller_;
+};
+
+}  // namespace murako::fakes

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "fake_run.h"
+#include "kept_rows.h"
+#include "kept_tree.h"
+
+namespace murako {
+namespace {
+
+using fakes::FakeFileSystem;
+using fakes::KeptSearch;
+
+// Unread places of every kind, a pseudo file system, a loop, empty directories and names that begin alike.
+void UnreadPlacesTree(FakeFileSystem& fs)
+{
+    fs.File("/base/r1", 7).File("/base/r2", 9);
+    fs.File("/base/a/x", 10).File("/base/a/y", 11).File("/base/a/ok/f", 5).Dir("/base/a/deep/locked");
+    fs.At("/base/a/y").lengthFails = true;
+    fs.At("/base/a/deep/locked").unlistable = true;
+    fs.File("/base/b/f1", 3).File("/base/b/f2", 4).Dir("/base/b/sub").File("/base/b/sub/g", 1);
+    fs.At("/base/b").listingFailsAfter = 3;  // ".", ".." and f1
+    fs.Dir("/base/proc").File("/base/proc/1", 100);
+    fs.At("/base/proc").pseudo = true;
+    fs.Dir("/base/c/again").File("/base/c/again/h", 2);
+    fs.At("/base").identity = DirectoryIdentity{1, 1};
+    fs.At("/base/c/again").identity = DirectoryIdentity{1, 1};
+    fs.Dir("/base/e").Dir("/base/e e").File("/base/ee/z", 1).Dir("/base/a/ok/empty");
+}
+
+// Wide at the top, a chain below one row, so that the walk's threads meet and part everywhere.
+void WideAndDeepTree(FakeFileSystem& fs)
+{
+    for (int i = 0; i < 40; ++i) {
+        const std::string top = "/base/d" + std::to_string(i);
+        fs.File(top + "/f", i + 1);
+        for (int j = 0; j < i % 4; ++j)
+            fs.File(top + "/s" + std::to_string(j) + "/g", 1000 * j + i);
+    }
+    std::string chain = "/base/chain";
+    for (int level = 0; level < 300; ++level) {
+        chain += "/l";
+        fs.File(chain + "/f", level);
+    }
+}
+
+struct TreeCase {
+    const char* name;
+    std::function<void(FakeFileSystem&)> make;
+    int threads;
+    const char* changing;  // a directory to change and search again, and one below it
+    const char* changingBelow;
+};
+
+void PrintTo(const TreeCase& tree, std::ostream* out)
+{
+    *out << tree.name;
+}
+
+// A directory met again below itself is a loop only to a search from above the directory it repeats: shown
+// from the kept tree it keeps its mark, which a search of the directories between cannot find.
+bool BelowTheLoop(const std::string& path)
+{
+    return path == "/base/c" || path.rfind("/base/c/", 0) == 0;
+}
+
+class KeptRowsTest : public ::testing::TestWithParam<TreeCase> {};
+
+TEST_P(KeptRowsTest, EveryDirectoryShownFromTheKeptTreeHasTheRowsOfAFreshSearch)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    GetParam().make(*fs);
+    KeptSearch search(fs, GetParam().threads);
+    search.Search("/base");
+    const int64_t listedBySearch = fs->namesListed.load();
+    const std::vector<std::string> directories = search.Directories();
+    ASSERT_GT(directories.size(), 5u);
+    for (const std::string& path : directories) {
+        const int64_t listedBefore = fs->namesListed.load();
+        const std::vector<std::string> kept = search.Kept(path);
+        EXPECT_EQ(fs->namesListed.load(), listedBefore) << path << " was listed again";
+        if (BelowTheLoop(path))
+            EXPECT_EQ(search.Controller().Kept()->Find(path, '/')->unreadBelow, 1u) << path;
+        else
+            EXPECT_EQ(kept, search.Fresh(path, GetParam().threads)) << path;
+    }
+    EXPECT_GT(listedBySearch, 0);
+}
+
+TEST_P(KeptRowsTest, ADirectorySearchedAgainTakesItsPlaceAndTheTotalsAboveFollow)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    GetParam().make(*fs);
+    KeptSearch search(fs, GetParam().threads);
+    search.Search("/base");
+    // Changes below one directory, then it is searched again; its siblings stay as the first search found them.
+    const std::string changing = GetParam().changing;
+    const std::string below = GetParam().changingBelow;
+    fs->File(below + "/new", 1000).File(changing + "/grown/h", 2000);
+    search.SearchAgain(changing);
+    for (const std::string& path : search.Directories())
+        if (!BelowTheLoop(path))
+            EXPECT_EQ(search.Kept(path), search.Fresh(path, GetParam().threads)) << path;
+    // Deeper, then the base itself.
+    fs->File(below + "/newer", 30000);
+    search.SearchAgain(below);
+    EXPECT_EQ(search.Kept("/base"), search.Fresh("/base", 1));
+    fs->File("/base/top", 5);
+    search.SearchAgain("/base");
+    EXPECT_EQ(search.Kept(below), search.Fresh(below, 1));
+    EXPECT_EQ(search.Kept("/base"), search.Fresh("/base", 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, KeptRowsTest,
+                         ::testing::Values(TreeCase{"UnreadSerial", UnreadPlacesTree, 1, "/base/a", "/base/a/ok"},
+                                           TreeCase{"UnreadThreaded", UnreadPlacesTree, 4, "/base/a", "/base/a/ok"},
+                                           TreeCase{"WideAndDeepSerial", WideAndDeepTree, 1, "/base/d3", "/base/d3/s1"},
+                                           TreeCase{"WideAndDeepThreaded", WideAndDeepTree, 0, "/base/chain/l",
+                                                    "/base/chain/l/l/l/l"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Files of several links, one pair in one directory and one across two rows, and space on disk that differs
+// from the lengths: sparse, and rounded up to blocks.
+void LinkedTree(FakeFileSystem& fs)
+{
+    fs.File("/base/own", 10).File("/base/a/p", 4096).File("/base/a/q", 4096).File("/base/b/r", 1 << 20);
+    fs.File("/base/c/s", 4096).File("/base/b/t", 5);
+    fs.At("/base").onDisk = 4096;
+    fs.At("/base/own").onDisk = 4096;
+    for (const char* path : {"/base/a/p", "/base/a/q"}) {
+        fs.At(path).onDisk = 4096;
+        fs.At(path).inode = 77;
+    }
+    fs.At("/base/b/r").onDisk = 8192;  // sparse
+    for (const char* path : {"/base/c/s", "/base/b/t"}) {
+        fs.At(path).onDisk = 4096;
+        fs.At(path).inode = 88;
+    }
+}
+
+TEST(KeptMeasure, SpaceOnDiskCountsAFileOfSeveralLinksOnceWhereFirstMetAndSwitchingReadsNothing)
+{
+    for (const int threads : {1, 4}) {
+        auto fs = std::make_shared<FakeFileSystem>();
+        LinkedTree(*fs);
+        KeptSearch onDisk(fs, threads, SizeMeasure::OnDisk);
+        onDisk.Search("/base");
+        // A serial walk meets the files in listing order: b's t before c's s.
+        EXPECT_EQ(onDisk.Kept("/base"), onDisk.Fresh("/base", 1)) << threads;
+        const KeptDirectory& base = *onDisk.Controller().Kept()->Base();
+        EXPECT_EQ(base.onDisk, 4096 + 4096 + 4096 + (8192 + 4096) + 0);
+        EXPECT_EQ(base.length, 10 + 4096 * 2 + (1 << 20) + 5 + 4096);
+        EXPECT_EQ(base.Child("a")->onDisk, 4096) << "two links of one file in one directory";
+        EXPECT_EQ(base.Child("c")->onDisk, 0) << "met first under b";
+
+        KeptSearch lengths(fs, threads);
+        lengths.Search("/base");
+        const int64_t listed = fs->namesListed.load();
+        lengths.Controller().SetMeasure(SizeMeasure::OnDisk);
+        EXPECT_EQ(fs->namesListed.load(), listed);
+        EXPECT_EQ(lengths.Kept("/base"), onDisk.Kept("/base"));
+        lengths.Controller().SetMeasure(SizeMeasure::Length);
+        EXPECT_EQ(lengths.Kept("/base"), lengths.Fresh("/base", threads));
+    }
+}
+
+TEST(KeptMeasure, APseudoFileSystemIsShownAsNotEnteredOnItsRowAndTheTotal)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    UnreadPlacesTree(*fs);
+    ResultsTable table;
+    InitGrid(table);
+    SearchWithoutWindow(table, fs, "/base", {});
+    for (int32_t row = 1; row < table.Rows(); ++row) {
+        const RowFacts& facts = table.Facts(row);
+        const bool holdsProc = facts.listedName == "proc" || facts.kind == RowKind::Total;
+        ASSERT_EQ(facts.notEntered.count, holdsProc ? 1 : 0) << table.TextAt(row, 1);
+        if (holdsProc)
+            EXPECT_EQ(facts.notEntered.first.at(0).path, "/base/proc");
+        if (facts.listedName == "proc")
+            EXPECT_EQ(facts.bytes, 0) << "its files are never counted";
+    }
+}
+
+TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
+{
+    const std::vector<std::pair<std::string, std::optional<FileFacts>>> files{
+        {"a", FileFacts{0, 0}},
+        {std::string(300, 'n'), FileFacts{std::numeric_limits<int64_t>::max(), 4096, 0, 1}},
+        {"odd space", FileFacts{100, 1000}},  // space that is no whole number of blocks
+        {"linked", FileFacts{5, 512, 1ULL << 40, 3}},
+        {"gone", std::nullopt},
+        {"\xff\xfe", FileFacts{1, (1LL << 40) + 512}},
+    };
+    KeptFilesWriter writer;
+    for (const auto& [name, facts] : files)
+        writer.Add(name, facts);
+    KeptTree tree("/t/");
+    KeptDirectory* dir = tree.AddDirectory(nullptr, 0, {}, {});
+    tree.SetListing(*dir, writer, 0, 0);
+    std::vector<std::pair<std::string, std::optional<FileFacts>>> read;
+    ForEachFile(*dir, [&](const KeptFile& file) { read.emplace_back(file.name, file.facts); });
+    ASSERT_EQ(read.size(), files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(read[i].first, files[i].first);
+        ASSERT_EQ(read[i].second.has_value(), files[i].second.has_value()) << files[i].first;
+        if (!files[i].second)
+            continue;
+        EXPECT_EQ(read[i].second->length, files[i].second->length) << files[i].first;
+        EXPECT_EQ(read[i].second->onDisk, files[i].second->onDisk) << files[i].first;
+        EXPECT_EQ(read[i].second->inode, files[i].second->inode) << files[i].first;
+        EXPECT_EQ(read[i].second->links, files[i].second->links) << files[i].first;
+    }
+    EXPECT_EQ(dir->ownLength, std::numeric_limits<int64_t>::max()) << "an addition that would overflow is skipped";
+}
+
+TEST(KeptTreeParts, FindTakesOnlyPathsAtOrBelowTheBase)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->Dir("/base/a/b").Dir("/base/ab").Dir("/basement");
+    KeptSearch search(fs, 1);
+    search.Search("/base");
+    const KeptTree& tree = *search.Controller().Kept();
+    const struct {
+        const char* path;
+        const char* found;  // the name of the directory found; nullptr: none
+    } cases[] = {
+        {"/base", "base"},      {"/base/", "base"},   {"/base//a", "a"},   {"/base/a/b/", "b"},
+        {"/base/ab", "ab"},     {"/basement", nullptr}, {"/base/c", nullptr}, {"/", nullptr},
+        {"/base/a/b/c", nullptr}, {"", nullptr},
+    };
+    for (const auto& c : cases) {
+        const KeptDirectory* dir = tree.Find(c.path, '/');
+        EXPECT_EQ(dir ? std::string(dir->Name()) : std::string("-"), c.found ? c.found : "-") << c.path;
+    }
+}
+
+}  // namespace
+}  // namespace murako
