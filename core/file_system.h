@@ -67,6 +67,7 @@ struct FileFacts {
     int64_t onDisk = 0;  // the space allocated to it
     uint64_t inode = 0;  // told only of a file with more than one link, whose space is counted once
     uint32_t links = 1;
+    bool regular = true;  // a plain file, not a link, a device, a pipe or a socket
 };
 
 enum class EntryKind : uint8_t {

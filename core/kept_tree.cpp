@@ -157,6 +157,8 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
         flags |= Linked;
     if (facts && facts->onDisk % 512 == 0)
         flags |= OnDiskInBlocks;
+    if (facts && !facts->regular)
+        flags |= NotRegular;
     bytes_.push_back(static_cast<char>(flags));
     WriteVarint(bytes_, name.size());
     bytes_.append(name);

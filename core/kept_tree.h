@@ -133,6 +133,7 @@ constexpr uint8_t Unmeasured = 1;
 constexpr uint8_t Linked = 2;            // inode and links follow
 constexpr uint8_t CountedElsewhere = 4;  // set as the tree completes
 constexpr uint8_t OnDiskInBlocks = 8;    // the space is kept in blocks of 512 bytes
+constexpr uint8_t NotRegular = 16;       // a link, a device, a pipe or a socket
 
 inline uint64_t ReadVarint(const uint8_t*& at)
 {
@@ -158,6 +159,7 @@ void ForEachFile(const KeptDirectory& dir, See&& see)
         at += nameBytes;
         if (!(flags & Unmeasured)) {
             FileFacts facts;
+            facts.regular = !(flags & NotRegular);
             facts.length = static_cast<int64_t>(ReadVarint(at));
             facts.onDisk = static_cast<int64_t>(ReadVarint(at)) * ((flags & OnDiskInBlocks) ? 512 : 1);
             if (flags & Linked) {

@@ -206,6 +206,7 @@ private:
             return std::nullopt;
         }
         FileFacts facts{static_cast<int64_t>(status.st_size), static_cast<int64_t>(status.st_blocks) * 512};
+        facts.regular = S_ISREG(status.st_mode);
         if (status.st_nlink > 1) {
             facts.inode = status.st_ino;
             facts.links = static_cast<uint32_t>(status.st_nlink);

@@ -177,7 +177,9 @@ public:
     // The listing tells no file's links: on Windows a hard-linked file's space counts at every link.
     std::optional<FileFacts> Facts(ReadFailure&) override
     {
-        return FileFacts{reading_->current->EndOfFile.QuadPart, reading_->current->AllocationSize.QuadPart};
+        const FILE_FULL_DIR_INFORMATION& entry = *reading_->current;
+        return FileFacts{entry.EndOfFile.QuadPart, entry.AllocationSize.QuadPart, 0, 1,
+                         !(entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)};
     }
 
 private:
@@ -202,7 +204,8 @@ private:
             failure = ReadFailure::Vanished;  // listed as something else, a directory now
             return std::nullopt;
         }
-        return FileFacts{standard.EndOfFile.QuadPart, standard.AllocationSize.QuadPart};
+        return FileFacts{standard.EndOfFile.QuadPart, standard.AllocationSize.QuadPart, 0, 1,
+                         !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)};
     }
 
     // The next records from where the handle's last query left off; false, and the listing over, at its end.

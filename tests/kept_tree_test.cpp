@@ -36,14 +36,14 @@ void UnreadPlacesTree(FakeFileSystem& fs)
 // Wide at the top, a chain below one row, so that the walk's threads meet and part everywhere.
 void WideAndDeepTree(FakeFileSystem& fs)
 {
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 24; ++i) {
         const std::string top = "/base/d" + std::to_string(i);
         fs.File(top + "/f", i + 1);
         for (int j = 0; j < i % 4; ++j)
             fs.File(top + "/s" + std::to_string(j) + "/g", 1000 * j + i);
     }
     std::string chain = "/base/chain";
-    for (int level = 0; level < 300; ++level) {
+    for (int level = 0; level < 60; ++level) {
         chain += "/l";
         fs.File(chain + "/f", level);
     }
@@ -196,6 +196,7 @@ TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
         {"linked", FileFacts{5, 512, 1ULL << 40, 3}},
         {"gone", std::nullopt},
         {"\xff\xfe", FileFacts{1, (1LL << 40) + 512}},
+        {"link", FileFacts{9, 0, 0, 1, false}},
     };
     KeptFilesWriter writer;
     for (const auto& [name, facts] : files)
@@ -215,6 +216,7 @@ TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
         EXPECT_EQ(read[i].second->onDisk, files[i].second->onDisk) << files[i].first;
         EXPECT_EQ(read[i].second->inode, files[i].second->inode) << files[i].first;
         EXPECT_EQ(read[i].second->links, files[i].second->links) << files[i].first;
+        EXPECT_EQ(read[i].second->regular, files[i].second->regular) << files[i].first;
     }
     EXPECT_EQ(dir->ownLength, std::numeric_limits<int64_t>::max()) << "an addition that would overflow is skipped";
 }
