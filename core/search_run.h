@@ -90,6 +90,10 @@ public:
     // Shows path's rows from the kept tree, as a search of it would; false when no run is busy, the tree is
     // kept and path lies in it; otherwise nothing changes.
     bool ShowKept(const std::string& path);
+    // Takes tree, read from a file, for the kept tree and shows its base as a finished search would, with
+    // sourceNote (the file and its date) in the second panel while rows of it are shown. Nothing while a run
+    // is busy.
+    void ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote);
     // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
     void SetMeasure(SizeMeasure measure);
     SizeMeasure Measure() const { return options_.measure; }
@@ -154,6 +158,7 @@ private:
     // Directories searched again since, with when: their subtrees are younger than the tree.
     std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> searchedAgain_;
     bool showingKept_ = false;
+    std::string importedNote_;  // where the kept tree was read from; empty for a tree a search kept
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };
 
