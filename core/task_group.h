@@ -55,6 +55,18 @@ public:
             arena->enqueue(group_.defer(std::move(task)));
     }
 
+    // The same, but on the arena the calling thread runs in when it runs in one of the walk's, for tasks it
+    // waits for itself: a thread can run only its own arena's tasks as it waits, so a wait for another's can
+    // last for ever once the pace has moved on and every worker waits so.
+    template <typename Body>
+    void RunBesideCaller(Body body)
+    {
+        if (t_arena)
+            group_.run(FencedTask<Body>(std::move(body), this, t_arena));
+        else
+            Run(std::move(body));
+    }
+
     void Wait()
     {
         group_.wait();

@@ -151,7 +151,7 @@ private:
         if (chunks_.empty())
             return;
         Chunk& chunk = chunks_.back();
-        group_.Run([this, &chunk] { Query(chunk); });
+        group_.RunBesideCaller([this, &chunk] { Query(chunk); });
     }
 
     void Query(Chunk& chunk)

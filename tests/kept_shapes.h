@@ -27,14 +27,14 @@ inline void UnreadPlacesTree(FakeFileSystem& fs)
 // Wide at the top, a chain below one row, so that the walk's threads meet and part everywhere.
 inline void WideAndDeepTree(FakeFileSystem& fs)
 {
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0; i < 24; ++i) {
         const std::string top = "/base/d" + std::to_string(i);
         fs.File(top + "/f", i + 1);
         for (int j = 0; j < i % 4; ++j)
             fs.File(top + "/s" + std::to_string(j) + "/g", 1000 * j + i);
     }
     std::string chain = "/base/chain";
-    for (int level = 0; level < 300; ++level) {
+    for (int level = 0; level < 60; ++level) {
         chain += "/l";
         fs.File(chain + "/f", level);
     }
