@@ -56,6 +56,25 @@ done
 [ "$("$bench" --import "$files/ours.json" | head -n -3)" = "$("$bench" "$tree" | head -n -3)" ] ||
   fail "our file read back lists its rows in another order"
 
+# Standard output and input: the file on one, the rows on the other.
+[ "$("$bench" --export - "$tree" 2>/dev/null | "$bench" --import - | head -n -3)" = "$("$bench" "$tree" | head -n -3)" ] ||
+  fail "the file written to standard output and read from standard input differs"
+# A file that cannot be written fails and leaves nothing behind; the options' misuse is told.
+err=$("$bench" --export "$files/missing/f.json" "$tree" 2>&1 >/dev/null)
+[ $? -eq 1 ] && grep -q 'No such file or directory' <<<"$err" || fail "--export into a missing folder: $err"
+chmod 555 "$files"
+if ! touch "$files/probe" 2>/dev/null; then
+  err=$("$bench" --export "$files/f.json" "$tree" 2>&1 >/dev/null)
+  [ $? -eq 1 ] && grep -q 'Permission denied' <<<"$err" || fail "--export into a read-only folder: $err"
+fi
+rm -f "$files/probe"
+chmod 755 "$files"
+[ -z "$(find "$files" -name '*.murako-*')" ] || fail "a temporary file was left: $(ls "$files")"
+for args in "--import $files/ours.json $tree" "--export $files/x.json --import $files/ours.json" "--export" "--import"; do
+  err=$("$bench" $args 2>&1 >/dev/null)
+  [ $? -eq 2 ] && grep -qE 'reads a file instead|needs a file' <<<"$err" || fail "murako-bench $args: $err"
+done
+
 # A file cut short is no result.
 head -c 200 "$files/ours.json" >"$files/cut.json"
 err=$("$bench" --import "$files/cut.json" 2>&1 >/dev/null)
