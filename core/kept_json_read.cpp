@@ -35,7 +35,7 @@ public:
     GuardedStream(Inner& inner, const ReadProgress& progress) : inner_(inner), progress_(progress) {}
 
     Ch Peek() const { return cut_ ? '\0' : inner_.Peek(); }
-    Ch Take()
+    RAPIDJSON_FORCEINLINE Ch Take()
     {
         if (cut_ || ++sinceValue_ > kMostBytesBetweenValues) {
             cut_ = true;

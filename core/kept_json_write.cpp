@@ -14,7 +14,10 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
+#include <sys/stat.h>
 
 #include "text.h"
 #else
@@ -197,7 +200,14 @@ bool MoveOver(const std::string& from, const std::string& to)
 
 std::FILE* CreateNew(const std::string& path)
 {
-    return _wfopen(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(path).c_str()), L"wbx");
+    const int fd = _wopen(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(path).c_str()),
+                          _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file)
+        _close(fd);
+    return file;
 }
 
 void RemoveFile(const std::string& path)

@@ -204,7 +204,7 @@ struct KeptTree::Arena {
 
     void* NewChunk(size_t bytes)
     {
-        chunks.push_back(std::make_unique<std::byte[]>(bytes));
+        chunks.push_back(std::make_unique_for_overwrite<std::byte[]>(bytes));
         held += bytes;
         return chunks.back().get();
     }
