@@ -144,6 +144,37 @@ TEST(KeptJsonRead, ATreeOfAHundredThousandLevelsIsReadWithoutRecursion)
     EXPECT_EQ(read.tree->Entries(), 2 * kLevels + 1);
 }
 
+TEST(KeptJsonShown, ATreeReadFromAFileIsShownWithItsNoteUntilASearchKeepsATreeOfItsOwn)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fakes::LinkedTree(*fs);
+    KeptSearch search(fs, 1);
+    search.Search("/base");
+    KeptJsonRead read = ReadKeptJson(ExportText(*search.Controller().Kept()));
+    ASSERT_TRUE(read.tree) << read.error;
+
+    ResultsTable table;
+    InitGrid(table);
+    fakes::RecordingPresentation presentation;
+    fakes::FixedChoices choices;
+    QueueHost host;
+    SearchController::Options options;
+    options.keepTree = true;
+    SearchController controller(table, presentation, choices, fs, host, options);
+    const std::string note = "saved.json 2026/12/08 21:00";
+    controller.ShowImported(std::move(read.tree), note);
+    EXPECT_EQ(controller.ShownPath(), "/base/");
+    EXPECT_EQ(fakes::TableLines(table), search.Kept("/base"));
+    EXPECT_EQ(presentation.progress.back(), note);
+    ASSERT_TRUE(controller.ShowKept("/base/b"));
+    EXPECT_EQ(presentation.progress.back(), note);
+
+    controller.Command1_Click();
+    host.RunUntil([&] { return !controller.Searching(); });
+    ASSERT_TRUE(controller.ShowKept("/base/b"));
+    EXPECT_NE(presentation.progress.back(), note) << "the tree shown is the search's";
+}
+
 struct Malformed {
     const char* name;
     std::string text;
