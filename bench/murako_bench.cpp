@@ -2,6 +2,9 @@
 // then the total and the names listed, then how many places could not be read and the first of them, and
 // last the walk's thread count at its end, at its start and the most at once. --on-disk counts the space
 // allocated rather than lengths; --keep-tree keeps every entry, as the window does, and tells its memory.
+// --export FILE keeps the tree and writes it to FILE in the JSON export format disk usage tools share ("-":
+// standard output, and then the rows go to standard error); --import FILE reads such a file instead of
+// searching and prints its top directory's rows as a search of it does.
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include <string_view>
 
 #include "headless_run.h"
+#include "kept_json.h"
 #include "file_system.h"
 #include "row_texts.h"
 #include "text.h"
@@ -21,7 +25,9 @@ namespace {
 int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
-                 "murako-bench: %s\nusage: murako-bench [--threads N] [--on-disk] [--keep-tree] [--] DIR   (N from 1 to %d)\n"
+                 "murako-bench: %s\nusage: murako-bench [--threads N] [--on-disk] [--keep-tree] [--export FILE] [--] DIR"
+                 "   (N from 1 to %d)\n"
+                 "       murako-bench [--on-disk] --import FILE\n"
                  "       murako-bench --version\n",
                  problem.c_str(), murako::kMostWalkThreads);
     return 2;
@@ -40,6 +46,8 @@ struct Arguments {
     int threads = 0;
     bool onDisk = false;
     bool keepTree = false;
+    std::string exportFile;
+    std::string importFile;
     std::string dir;
 };
 
@@ -67,6 +75,10 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
             arguments.onDisk = true;
         } else if (options && arg == "--keep-tree") {
             arguments.keepTree = true;
+        } else if (options && (arg == "--export" || arg == "--import")) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0')
+                return Usage(arg + " needs a file");
+            (arg == "--export" ? arguments.exportFile : arguments.importFile) = argv[++i];
         } else if (options && arg.size() > 1 && arg.front() == '-') {
             return Usage("unknown option " + arg);
         } else if (!arguments.dir.empty()) {
@@ -74,6 +86,11 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
         } else {
             arguments.dir = arg;
         }
+    }
+    if (!arguments.importFile.empty()) {
+        if (!arguments.dir.empty() || !arguments.exportFile.empty())
+            return Usage("--import reads a file instead of a directory");
+        return std::nullopt;
     }
     if (arguments.dir.empty())
         return Usage("no directory given");
@@ -106,11 +123,12 @@ int main(int argc, char** argv)
         return *status;
     // "Z:" is the drive's current directory on Windows, which the search would otherwise take for its root.
     const std::string dir = murako::PathFromDriveCurrentDirectory(arguments.dir);
+    const std::string& source = arguments.importFile.empty() ? dir : arguments.importFile;
 
     // A base that cannot be searched at all fails the run rather than giving a total of 0.
     auto fileSystem = murako::MakeLocalFileSystem();
     murako::ReadFailure failure = murako::ReadFailure::None;
-    if (!fileSystem->Open(dir, failure)) {
+    if (arguments.importFile.empty() && !fileSystem->Open(dir, failure)) {
         std::fprintf(stderr, "murako-bench: %s: %s\n", dir.c_str(), murako::FailureText(failure).c_str());
         return 1;
     }
@@ -122,15 +140,23 @@ int main(int argc, char** argv)
     murako::SearchController::Options options;
     options.threads = arguments.threads;
     options.measure = arguments.onDisk ? murako::SizeMeasure::OnDisk : murako::SizeMeasure::Length;
-    options.keepTree = arguments.keepTree;
+    options.keepTree = arguments.keepTree || !arguments.exportFile.empty();
     std::string kept;
+    std::string exportProblem;
     options.treeKept = [&](const murako::KeptTree& tree) {
         const auto entries = static_cast<long long>(tree.Entries());
         const auto bytes = static_cast<unsigned long long>(tree.Bytes());
         kept = " kept_entries=" + std::to_string(entries) + " kept_bytes=" + std::to_string(bytes);
-        char perEntry[32];
-        std::snprintf(perEntry, sizeof perEntry, "%.1f", entries ? static_cast<double>(bytes) / entries : 0.0);
-        kept += std::string(" kept_bytes_per_entry=") + perEntry;
+        char number[32];
+        std::snprintf(number, sizeof number, "%.1f", entries ? static_cast<double>(bytes) / entries : 0.0);
+        kept += std::string(" kept_bytes_per_entry=") + number;
+        if (arguments.exportFile.empty())
+            return;
+        const auto start = std::chrono::steady_clock::now();
+        exportProblem = murako::SaveKeptJson(tree, arguments.exportFile, MURAKO_VERSION);
+        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+        std::snprintf(number, sizeof number, "%.3f", seconds.count());
+        kept += std::string(" export_seconds=") + number;
     };
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
         out += std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes) + '\n';
@@ -139,23 +165,40 @@ int main(int argc, char** argv)
     murako::WalkThreadCounts counts;
     options.walkThreads = [&](const murako::WalkThreadCounts& chosen) { counts = chosen; };
     const auto start = std::chrono::steady_clock::now();
-    const int64_t entries = murako::SearchWithoutWindow(table, fileSystem, dir, options);
+    int64_t entries = 0;
+    if (arguments.importFile.empty()) {
+        entries = murako::SearchWithoutWindow(table, fileSystem, dir, options);
+    } else {
+        murako::KeptJsonRead read = murako::OpenKeptJson(arguments.importFile);
+        if (!read.tree) {
+            std::fprintf(stderr, "murako-bench: %s: %s\n", source.c_str(), read.error.c_str());
+            return 1;
+        }
+        entries = murako::ShowImportedWithoutWindow(table, fileSystem, std::move(read.tree), options);
+    }
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
 
-    std::fputs(out.c_str(), stdout);
-    // A walk that stopped for want of memory or threads writes no total: no total is no result.
-    if (table.Facts(table.Rows() - 1).kind != murako::RowKind::Total) {
-        std::fprintf(stderr, "murako-bench: %s: the search could not go on\n", dir.c_str());
+    // The export on standard output leaves the report to standard error.
+    std::FILE* report = arguments.exportFile == "-" ? stderr : stdout;
+    std::fputs(out.c_str(), report);
+    if (!exportProblem.empty()) {
+        std::fprintf(stderr, "murako-bench: %s\n", exportProblem.c_str());
         return 1;
     }
-    std::printf("total_bytes=%lld entries=%lld seconds=%.3f%s\n", static_cast<long long>(totalBytes),
-                static_cast<long long>(entries), seconds.count(), kept.c_str());
+    // A walk that stopped for want of memory or threads writes no total: no total is no result.
+    if (table.Facts(table.Rows() - 1).kind != murako::RowKind::Total) {
+        std::fprintf(stderr, "murako-bench: %s: the search could not go on\n", source.c_str());
+        return 1;
+    }
+    std::fprintf(report, "total_bytes=%lld entries=%lld seconds=%.3f%s\n", static_cast<long long>(totalBytes),
+                 static_cast<long long>(entries), seconds.count(), kept.c_str());
     // The total row comes last and carries every unread place.
     const murako::UnreadPlaces& unread = table.Facts(table.Rows() - 1).unread;
-    std::printf("unread=%lld\n", static_cast<long long>(unread.count));
+    std::fprintf(report, "unread=%lld\n", static_cast<long long>(unread.count));
     for (const murako::UnreadPlaces::Place& place : unread.first)
-        std::printf("unread: %s (%s)\n", Field(place.path).c_str(), murako::FailureText(place.failure).c_str());
+        std::fprintf(report, "unread: %s (%s)\n", Field(place.path).c_str(),
+                     murako::FailureText(place.failure).c_str());
     // The run has joined its walking thread by now, which set the counts.
-    std::printf("threads=%d first=%d most=%d\n", counts.last, counts.first, counts.most);
+    std::fprintf(report, "threads=%d first=%d most=%d\n", counts.last, counts.first, counts.most);
     return 0;
 }

@@ -57,17 +57,20 @@ public:
     void SetProgressText(const std::string&) override {}
 };
 
+// The choices of a program without a window: path, in 1024 and kb.
+struct PathChoices : SearchChoices {
+    std::string path;
+    std::string HighlightedPath() override { return path; }
+    bool DivisorIs1024() override { return true; }
+    bool UnitIsKb() override { return true; }
+};
+
 // Runs one search over path, in 1024 and kb, to its end; the calling thread applies the results. The names
 // listed below path.
 inline int64_t SearchWithoutWindow(ResultsTable& table, std::shared_ptr<FileSystem> fileSystem, const std::string& path,
                                 SearchController::Options options)
 {
-    struct PathChoices : SearchChoices {
-        std::string path;
-        std::string HighlightedPath() override { return path; }
-        bool DivisorIs1024() override { return true; }
-        bool UnitIsKb() override { return true; }
-    } choices;
+    PathChoices choices;
     choices.path = path;
     NoPresentation presentation;
     QueueHost host;
@@ -75,6 +78,20 @@ inline int64_t SearchWithoutWindow(ResultsTable& table, std::shared_ptr<FileSyst
     run.Command1_Click();
     host.RunUntil([&] { return !run.Searching(); });
     return run.EntriesCounted();
+}
+
+// Shows the base of tree, read from a file, in 1024 and kb, as a finished search of it. The names listed
+// below the base.
+inline int64_t ShowImportedWithoutWindow(ResultsTable& table, std::shared_ptr<FileSystem> fileSystem,
+                                         std::unique_ptr<KeptTree> tree, SearchController::Options options)
+{
+    PathChoices choices;
+    NoPresentation presentation;
+    QueueHost host;
+    const int64_t entries = tree->Entries() - 1;
+    SearchController run(table, presentation, choices, std::move(fileSystem), host, std::move(options));
+    run.ShowImported(std::move(tree), {});
+    return entries;
 }
 
 }  // namespace murako

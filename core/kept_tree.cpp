@@ -219,7 +219,7 @@ struct KeptTree::Arena {
 
     void* NewChunk(size_t bytes)
     {
-        chunks.push_back(std::make_unique<std::byte[]>(bytes));
+        chunks.push_back(std::make_unique_for_overwrite<std::byte[]>(bytes));
         held += bytes;
         return chunks.back().get();
     }
@@ -255,16 +255,22 @@ void* KeptTree::Allocate(size_t bytes)
     return ThisThreadsArena().Allocate(bytes);
 }
 
+KeptDirectory* KeptTree::NewDirectory(std::string_view name, const DirectoryIdentity& identity)
+{
+    auto* dir = new (Allocate(sizeof(KeptDirectory) + name.size())) KeptDirectory;
+    std::memcpy(dir + 1, name.data(), name.size());
+    dir->nameBytes = static_cast<uint32_t>(name.size());
+    dir->identity = identity;
+    return dir;
+}
+
 KeptDirectory* KeptTree::AddDirectory(KeptDirectory* parent, size_t index, std::string_view name,
                                       const DirectoryIdentity& identity)
 {
     const std::string baseName = parent ? std::string() : LastPathName(basePath_);
     if (!parent)
         name = baseName;
-    auto* dir = new (Allocate(sizeof(KeptDirectory) + name.size())) KeptDirectory;
-    std::memcpy(dir + 1, name.data(), name.size());
-    dir->nameBytes = static_cast<uint32_t>(name.size());
-    dir->identity = identity;
+    KeptDirectory* dir = NewDirectory(name, identity);
     dir->parent = parent;
     if (parent)
         parent->children[index] = dir;
@@ -293,6 +299,19 @@ void KeptTree::SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size
         std::fill_n(dir.children, subdirectories, nullptr);
     }
     dir.childCount = static_cast<uint32_t>(subdirectories);
+}
+
+KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentity& identity,
+                                   const KeptFilesWriter& files, const std::vector<KeptDirectory*>& subdirectories,
+                                   int64_t ownOnDisk)
+{
+    KeptDirectory* dir = NewDirectory(name, identity);
+    SetListing(*dir, files, subdirectories.size(), ownOnDisk);
+    for (size_t i = 0; i < subdirectories.size(); ++i) {
+        dir->children[i] = subdirectories[i];
+        subdirectories[i]->parent = dir;
+    }
+    return dir;
 }
 
 void KeptTree::Complete()

@@ -102,6 +102,12 @@ public:
     // The walk is over and every directory was added: the subtrees' sums, and each file of several links
     // counted on disk only where a walk in listing order meets it first. Also after Replace.
     void Complete();
+    // Building from one thread a tree whose subdirectories are known only once each is finished, as a file
+    // read front to back gives them: dir is added listed, over its finished subdirectories, which it becomes
+    // the parent of. The base is added last, then set.
+    KeptDirectory* AddListed(std::string_view name, const DirectoryIdentity& identity, const KeptFilesWriter& files,
+                             const std::vector<KeptDirectory*>& subdirectories, int64_t ownOnDisk);
+    void SetBase(KeptDirectory& base) { base_ = &base; }
 
     const KeptDirectory* Base() const { return base_; }
     const std::string& BasePath() const { return basePath_; }
@@ -122,6 +128,7 @@ private:
     struct Arena;
     Arena& ThisThreadsArena();
     void* Allocate(size_t bytes);
+    KeptDirectory* NewDirectory(std::string_view name, const DirectoryIdentity& identity);
 
     const std::string basePath_;
     const uint64_t id_;  // tells this tree's arenas from those of a tree that was at the same address

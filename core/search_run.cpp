@@ -305,6 +305,17 @@ void SearchController::MovedAway(const KeptPlace& place)
     SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
 }
 
+void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote)
+{
+    if (Searching() || !tree || !tree->Base())
+        return;
+    kept_ = std::move(tree);
+    keptAt_ = std::chrono::steady_clock::now();
+    searchedAgain_.clear();
+    importedNote_ = std::move(sourceNote);
+    ShowKept(kept_->BasePath());
+}
+
 void SearchController::SetMeasure(SizeMeasure measure)
 {
     options_.measure = measure;
@@ -313,6 +324,8 @@ void SearchController::SetMeasure(SizeMeasure measure)
 
 std::string SearchController::KeptAgeText() const
 {
+    if (!importedNote_.empty())
+        return importedNote_;
     auto at = keptAt_;
     for (const auto& [path, when] : searchedAgain_)
         if (shownPath_.rfind(path, 0) == 0)
@@ -332,6 +345,7 @@ void SearchController::KeepTree(RunState& run)
         kept_ = std::move(run.tree);
         keptAt_ = std::chrono::steady_clock::now();
         searchedAgain_.clear();
+        importedNote_.clear();
     }
     if (options_.treeKept)
         options_.treeKept(*kept_);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kept_json.h"
 #include "kept_rows.h"
 #include "move_away.h"
 #include "posix_file_system.h"
@@ -120,6 +121,39 @@ TEST(KeptDisk, OnADiskEveryDirectoryShownFromTheKeptTreeHasTheRowsOfAFreshSearch
         }
         EXPECT_GT(compared, 30u);
     }
+}
+
+TEST(KeptDisk, ATreeOfAwkwardNamesSavedAndOpenedAgainShowsEveryDirectoryAsTheSearchDid)
+{
+    TempTree tree(nullptr, fakes::MemoryTempDirectory());
+    MakeAwkwardTree(tree);
+    const std::string root = tree.Root();
+    ASSERT_EQ(symlink("own file", (root + "/a/link").c_str()), 0);
+    // A file of several links that takes space, as the tree's own files are sparse.
+    std::FILE* linked = std::fopen((root + "/linked").c_str(), "wb");
+    ASSERT_TRUE(linked);
+    std::fputs(std::string(5000, 'x').c_str(), linked);
+    std::fclose(linked);
+    ASSERT_EQ(link((root + "/linked").c_str(), (root + "/ab/second link").c_str()), 0);
+    TempTree saves(nullptr, fakes::MemoryTempDirectory());
+    const std::string file = saves.Root() + "/saved.json";
+    auto fs = std::make_shared<PosixFileSystem>();
+    for (const SizeMeasure measure : {SizeMeasure::Length, SizeMeasure::OnDisk}) {
+        KeptSearch search(fs, 0, measure);
+        search.Search(root);
+        ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), file, "test"), "");
+        KeptJsonRead read = OpenKeptJson(file);
+        ASSERT_TRUE(read.tree) << read.error;
+        fakes::ImportedView imported(fs, std::move(read.tree), measure);
+        const std::vector<std::string> directories = search.Directories();
+        for (size_t i = 0; i < directories.size(); ++i) {
+            const std::string& path = directories[i];
+            if (path.find("/chain/d/") == std::string::npos || i % 500 == 0 || i + 1 == directories.size())
+                EXPECT_EQ(imported.Rows(path), search.Kept(path)) << path;
+        }
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(saves.Root()), {}), 1)
+        << "nothing is left beside the file saved";
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #pragma once
 // A search that keeps its tree, held to fresh searches of the same directories.
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_run.h"
 #include "headless_run.h"
+#include "kept_json.h"
 #include "kept_tree.h"
 #include "search_run.h"
 
@@ -107,6 +109,55 @@ private:
     std::shared_ptr<FileSystem> fileSystem_;
     const int threads_;
     const SizeMeasure measure_;
+    ResultsTable table_;
+    NoPresentation presentation_;
+    FixedChoices choices_;
+    QueueHost host_;
+    std::unique_ptr<SearchController> controller_;
+};
+
+// The export file of tree as text.
+inline std::string ExportText(const KeptTree& tree)
+{
+    std::FILE* file = std::tmpfile();
+    std::string text;
+    if (!file)
+        return text;
+    if (WriteKeptJson(tree, file, "test")) {
+        std::rewind(file);
+        char buffer[1 << 16];
+        for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            text.append(buffer, got);
+    }
+    std::fclose(file);
+    return text;
+}
+
+// A tree read from a file, shown directory by directory as the window shows it.
+class ImportedView {
+public:
+    ImportedView(std::shared_ptr<FileSystem> fileSystem, std::unique_ptr<KeptTree> tree,
+                 SizeMeasure measure = SizeMeasure::Length)
+    {
+        InitGrid(table_);
+        SearchController::Options options;
+        options.measure = measure;
+        controller_ = std::make_unique<SearchController>(table_, presentation_, choices_, std::move(fileSystem),
+                                                         host_, options);
+        controller_->ShowImported(std::move(tree), "imported");
+    }
+
+    SearchController& Controller() { return *controller_; }
+
+    // The table as the imported tree shows path; empty when it cannot.
+    std::vector<std::string> Rows(const std::string& path)
+    {
+        if (!controller_->ShowKept(path))
+            return {};
+        return TableLines(table_);
+    }
+
+private:
     ResultsTable table_;
     NoPresentation presentation_;
     FixedChoices choices_;

@@ -1,0 +1,45 @@
+#pragma once
+// A kept tree as the JSON export file that disk usage tools share (format 1.2): every directory an array of its
+// info object and its entries, every file an info object, sizes as lengths (asize) and space on disk (dsize).
+// Written and read as a stream, without recursion, so that neither a wide nor a deep tree costs more than the
+// tree itself.
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "kept_tree.h"
+
+namespace murako {
+
+// Writes tree to out, naming progver as the writer's version; false when a write failed.
+bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progver);
+
+// Saves tree at path through a file beside it that takes path's place once complete ("-": standard output).
+// An empty text when saved, else why not.
+std::string SaveKeptJson(const KeptTree& tree, const std::string& path, std::string_view progver);
+
+struct KeptJsonRead {
+    std::unique_ptr<KeptTree> tree;  // complete, or nullptr when the file could not be read
+    std::string error;               // why not, with the byte offset where reading stopped
+};
+
+// Told now and then of the bytes read so far.
+using ReadProgress = std::function<void(uint64_t bytesRead)>;
+
+// Reads a file of that format, by this program or another, into a complete kept tree counted as a search
+// counts: files' lengths, or space on disk with the directories' own, a file of several links once.
+KeptJsonRead ReadKeptJson(std::string_view text, const ReadProgress& progress = {});
+KeptJsonRead ReadKeptJsonFile(std::FILE* in, const ReadProgress& progress = {});
+// The file at path ("-": standard input).
+KeptJsonRead OpenKeptJson(const std::string& path, const ReadProgress& progress = {});
+
+// Why a directory could not be read, as the writer's own field tells it beside the shared read_error.
+inline constexpr const char* kFailureKey = "murako_failure";
+std::string_view FailureWord(ReadFailure failure);
+ReadFailure FailureFromWord(std::string_view word);
+
+}  // namespace murako

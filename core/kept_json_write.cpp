@@ -1,0 +1,339 @@
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kept_json.h"
+#include "path_text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+
+#include "text.h"
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace murako {
+
+namespace {
+
+constexpr std::array<std::pair<ReadFailure, const char*>, 10> kFailureWords{{
+    {ReadFailure::Permission, "permission"},
+    {ReadFailure::Vanished, "vanished"},
+    {ReadFailure::TooManyOpenFiles, "too_many_open_files"},
+    {ReadFailure::Other, "other"},
+    {ReadFailure::Loop, "loop"},
+    {ReadFailure::NotFound, "not_found"},
+    {ReadFailure::NotDirectory, "not_directory"},
+    {ReadFailure::ReplacedByLink, "replaced_by_link"},
+    {ReadFailure::LinkLoop, "link_loop"},
+    {ReadFailure::NameTooLong, "name_too_long"},
+}};
+
+// Output through a buffer of its own, as a tree of millions of entries makes as many small writes.
+class JsonOut {
+public:
+    explicit JsonOut(std::FILE* file) : file_(file) { buffer_.reserve(kBufferBytes); }
+
+    void Put(std::string_view text)
+    {
+        if (buffer_.size() + text.size() > kBufferBytes)
+            Flush();
+        buffer_.append(text);
+    }
+
+    void Number(uint64_t value)
+    {
+        char digits[24];
+        const auto result = std::to_chars(digits, digits + sizeof digits, value);
+        Put({digits, static_cast<size_t>(result.ptr - digits)});
+    }
+
+    // Key and value, after a comma: every field but the name follows another.
+    void Field(std::string_view key, uint64_t value)
+    {
+        Put(",\"");
+        Put(key);
+        Put("\":");
+        Number(value);
+    }
+
+    void True(std::string_view key)
+    {
+        Put(",\"");
+        Put(key);
+        Put("\":true");
+    }
+
+    // A JSON string of the name's bytes: quotes, backslashes and control characters escaped, the rest as
+    // they are, bytes that are not UTF-8 included, as the format allows.
+    void String(std::string_view bytes)
+    {
+        Put("\"");
+        size_t plain = 0;
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            const auto c = static_cast<unsigned char>(bytes[i]);
+            if (c >= 0x20 && c != '"' && c != '\\')
+                continue;
+            Put(bytes.substr(plain, i - plain));
+            plain = i + 1;
+            switch (c) {
+            case '"': Put("\\\""); break;
+            case '\\': Put("\\\\"); break;
+            case '\n': Put("\\n"); break;
+            case '\r': Put("\\r"); break;
+            case '\t': Put("\\t"); break;
+            case '\b': Put("\\b"); break;
+            case '\f': Put("\\f"); break;
+            default: {
+                static constexpr char hex[] = "0123456789abcdef";
+                const char escaped[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+                Put({escaped, sizeof escaped});
+            }
+            }
+        }
+        Put(bytes.substr(plain));
+        Put("\"");
+    }
+
+    bool Flush()
+    {
+        if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
+            failed_ = true;
+        buffer_.clear();
+        return !failed_;
+    }
+
+private:
+    static constexpr size_t kBufferBytes = 1 << 18;
+    std::FILE* file_;
+    std::string buffer_;
+    bool failed_ = false;
+};
+
+uint64_t Unsigned(int64_t value)
+{
+    return value < 0 ? 0 : static_cast<uint64_t>(value);
+}
+
+// The space of dir itself: its own on disk is its files' and its own.
+int64_t DirectoryOwnOnDisk(const KeptDirectory& dir)
+{
+    int64_t files = 0;
+    ForEachFile(dir, [&](const KeptFile& file) {
+        if (file.facts && !file.countedElsewhere)
+            files += file.facts->onDisk;
+    });
+    return dir.ownOnDisk - files;
+}
+
+void WriteFile(JsonOut& out, const KeptFile& file)
+{
+    out.Put(",{\"name\":");
+    out.String(file.name);
+    if (!file.facts) {
+        out.True("read_error");
+    } else {
+        out.Field("asize", Unsigned(file.facts->length));
+        out.Field("dsize", Unsigned(file.facts->onDisk));
+        if (file.facts->links > 1 && file.facts->inode != 0) {
+            out.Field("ino", file.facts->inode);
+            out.True("hlnkc");
+            out.Field("nlink", file.facts->links);
+        }
+        if (!file.facts->regular)
+            out.True("notreg");
+    }
+    out.Put("}");
+}
+
+// Opens dir's array with its info object and writes its files; its subdirectories follow.
+void OpenDirectory(JsonOut& out, const KeptDirectory& dir, std::string_view name)
+{
+    out.Put("[{\"name\":");
+    out.String(name);
+    // A directory's own length is not counted by this program, its own space is.
+    out.Field("asize", 0);
+    out.Field("dsize", Unsigned(DirectoryOwnOnDisk(dir)));
+    if (!dir.parent || dir.parent->identity.device != dir.identity.device)
+        out.Field("dev", dir.identity.device);
+    if (dir.identity.inode != 0)
+        out.Field("ino", dir.identity.inode);
+    if (dir.failure != ReadFailure::None) {
+        out.True("read_error");
+        out.Put(",\"");
+        out.Put(kFailureKey);
+        out.Put("\":\"");
+        out.Put(FailureWord(dir.failure));
+        out.Put("\"");
+    }
+    out.Put("}");
+    ForEachFile(dir, [&](const KeptFile& file) { WriteFile(out, file); });
+}
+
+void WriteNotEntered(JsonOut& out, const KeptDirectory& dir)
+{
+    out.Put(",{\"name\":");
+    out.String(dir.Name());
+    out.Put(",\"excluded\":\"kernfs\"}");
+}
+
+#ifdef _WIN32
+bool MoveOver(const std::string& from, const std::string& to)
+{
+    return MoveFileExW(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(from).c_str()),
+                       reinterpret_cast<const wchar_t*>(Utf16FromWtf8(to).c_str()),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::FILE* CreateNew(const std::string& path)
+{
+    const int fd = _wopen(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(path).c_str()),
+                          _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file)
+        _close(fd);
+    return file;
+}
+
+void RemoveFile(const std::string& path)
+{
+    DeleteFileW(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(path).c_str()));
+}
+
+int ProcessId()
+{
+    return _getpid();
+}
+#else
+bool MoveOver(const std::string& from, const std::string& to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::FILE* CreateNew(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file)
+        close(fd);
+    return file;
+}
+
+void RemoveFile(const std::string& path)
+{
+    unlink(path.c_str());
+}
+
+int ProcessId()
+{
+    return static_cast<int>(getpid());
+}
+#endif
+
+std::atomic<unsigned> nextSaveNumber{0};
+
+// The base's name as the format has it: its path, which ends in a separator only when a root.
+std::string_view PathWithoutEndingSeparator(std::string_view path)
+{
+    const size_t root = PathRoot(path).size();
+    while (path.size() > root && IsPathSeparator(path.back()))
+        path.remove_suffix(1);
+    return path;
+}
+
+}  // namespace
+
+std::string_view FailureWord(ReadFailure failure)
+{
+    for (const auto& [known, word] : kFailureWords)
+        if (known == failure)
+            return word;
+    return "other";
+}
+
+ReadFailure FailureFromWord(std::string_view word)
+{
+    for (const auto& [failure, known] : kFailureWords)
+        if (word == known)
+            return failure;
+    return ReadFailure::Other;
+}
+
+bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progver)
+{
+    JsonOut json(out);
+    json.Put("[1,2,{\"progname\":\"murako\",\"progver\":");
+    json.String(progver);
+    json.Field("timestamp", Unsigned(static_cast<int64_t>(std::time(nullptr))));
+    json.Put("}");
+    if (const KeptDirectory* base = tree.Base()) {
+        json.Put(",\n");
+        OpenDirectory(json, *base, PathWithoutEndingSeparator(tree.BasePath()));
+        // Each directory open on the way down, with the subdirectory to write next.
+        std::vector<std::pair<const KeptDirectory*, uint32_t>> open{{base, 0}};
+        while (!open.empty()) {
+            auto& [dir, next] = open.back();
+            if (next == dir->childCount) {
+                json.Put("]");
+                open.pop_back();
+                continue;
+            }
+            const KeptDirectory* child = dir->children[next++];
+            if (!child)
+                continue;
+            if (child->flags & KeptDirectory::PseudoFileSystem) {
+                WriteNotEntered(json, *child);
+                continue;
+            }
+            json.Put(",\n");
+            OpenDirectory(json, *child, child->Name());
+            open.emplace_back(child, 0);
+        }
+    }
+    json.Put("]\n");
+    return json.Flush() && std::fflush(out) == 0 && !std::ferror(out);
+}
+
+std::string SaveKeptJson(const KeptTree& tree, const std::string& path, std::string_view progver)
+{
+    if (path == "-")
+        return WriteKeptJson(tree, stdout, progver) ? std::string() : std::string("could not write: ") +
+                                                                          std::strerror(errno);
+    const std::string temporary =
+        path + ".murako-" + std::to_string(ProcessId()) + "-" + std::to_string(nextSaveNumber.fetch_add(1));
+    std::FILE* file = CreateNew(temporary);
+    if (!file)
+        return temporary + ": " + std::strerror(errno);
+    const bool written = WriteKeptJson(tree, file, progver);
+    const int writeError = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        RemoveFile(temporary);
+        return path + ": " + std::strerror(written ? errno : writeError);
+    }
+    if (!MoveOver(temporary, path)) {
+        const int error = errno;
+        RemoveFile(temporary);
+        return path + ": " + std::strerror(error);
+    }
+    return {};
+}
+
+}  // namespace murako

@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "kept_json.h"
+#include "kept_rows.h"
+#include "kept_shapes.h"
+
+namespace murako {
+namespace {
+
+using fakes::ExportText;
+using fakes::FakeFileSystem;
+using fakes::ImportedView;
+using fakes::KeptSearch;
+
+// Every byte a name may hold that JSON must escape, and bytes that are not UTF-8.
+void EscapedNamesTree(FakeFileSystem& fs)
+{
+    std::string controls;
+    for (char c = 1; c < 0x20; ++c)
+        controls += c;
+    for (const std::string& name : {controls, std::string("quote\"back\\slash"), std::string("\x7f del"),
+                                    std::string("\xff\xfe\x80 not utf-8"), std::string("日本語"), std::string("\\u0041")})
+        fs.File("/base/" + name + "/" + name, 3 + name.size()).File("/base/" + name + "/f", 1);
+}
+
+struct RoundTrip {
+    const char* name;
+    std::function<void(FakeFileSystem&)> make;
+    SizeMeasure measure;
+};
+
+void PrintTo(const RoundTrip& trip, std::ostream* out)
+{
+    *out << trip.name;
+}
+
+class KeptJsonRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
+
+TEST_P(KeptJsonRoundTrip, EveryDirectoryOfTheTreeReadBackHasTheRowsOfTheTreeWritten)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    GetParam().make(*fs);
+    for (const int threads : {1, 0}) {
+        KeptSearch search(fs, threads, GetParam().measure);
+        search.Search("/base");
+        const std::string text = ExportText(*search.Controller().Kept());
+        KeptJsonRead read = ReadKeptJson(text);
+        ASSERT_TRUE(read.tree) << read.error;
+        EXPECT_EQ(read.tree->Entries(), search.Controller().Kept()->Entries());
+        ImportedView imported(fs, std::move(read.tree), GetParam().measure);
+        const std::vector<std::string> directories = search.Directories();
+        ASSERT_GT(directories.size(), 3u);
+        for (const std::string& path : directories)
+            EXPECT_EQ(imported.Rows(path), search.Kept(path)) << path;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, KeptJsonRoundTrip,
+                         ::testing::Values(RoundTrip{"Unread", fakes::UnreadPlacesTree, SizeMeasure::Length},
+                                           RoundTrip{"UnreadOnDisk", fakes::UnreadPlacesTree, SizeMeasure::OnDisk},
+                                           RoundTrip{"WideAndDeep", fakes::WideAndDeepTree, SizeMeasure::Length},
+                                           RoundTrip{"Linked", fakes::LinkedTree, SizeMeasure::Length},
+                                           RoundTrip{"LinkedOnDisk", fakes::LinkedTree, SizeMeasure::OnDisk},
+                                           RoundTrip{"EscapedNames", EscapedNamesTree, SizeMeasure::Length}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(KeptJsonWrite, NamesAreEscapedAsJsonRequiresAndEveryOtherByteIsWrittenAsItIs)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->File("/base/a\"b\\c\x01\x1f\x7f\xff/f", 1);
+    KeptSearch search(fs, 1);
+    search.Search("/base");
+    const std::string text = ExportText(*search.Controller().Kept());
+    EXPECT_NE(text.find(R"("name":"a\"b\\c\u0001\u001f)" "\x7f\xff\""), std::string::npos) << text;
+    EXPECT_EQ(text.rfind("[1,2,{\"progname\":\"murako\",\"progver\":\"test\",\"timestamp\":", 0), 0u) << text;
+}
+
+// A file as two other writers of the format put it: a hard link in two directories, a directory on another
+// device with a link of the same inode number, an unread directory, a place not entered, fields unknown here.
+constexpr const char* kPeerFile = R"([1,2,{"progname":"peer","progver":"1.0","timestamp":1},
+[{"name":"/top","asize":4096,"dsize":4096,"dev":10,"ino":1},
+ {"name":"one","asize":100,"dsize":4096,"ino":5,"hlnkc":true,"nlink":2,"uid":0,"mtime":5},
+ [{"name":"a","asize":4096,"dsize":4096},
+  {"name":"two","asize":100,"dsize":4096,"ino":5,"hlnkc":true,"nlink":2},
+  {"name":"link","asize":7,"dsize":0,"notreg":true}],
+ [{"name":"other","asize":4096,"dsize":8192,"dev":11},
+  {"name":"same-inode","asize":100,"dsize":4096,"ino":5,"nlink":2}],
+ [{"name":"locked","asize":4096,"dsize":4096,"read_error":true}],
+ {"name":"proc","excluded":"kernfs"},
+ {"name":"gone","read_error":true},
+ {"name":"extra","asize":1,"dsize":512,"ext":{"deep":[1,{"x":[]}]}}]])";
+
+TEST(KeptJsonRead, AFileOfAnotherWriterCountsAsASearchDoesAFileOfSeveralLinksOnceOnDisk)
+{
+    KeptJsonRead read = ReadKeptJson(kPeerFile);
+    ASSERT_TRUE(read.tree) << read.error;
+    const KeptDirectory& top = *read.tree->Base();
+    EXPECT_EQ(read.tree->BasePath(), "/top");
+    // Lengths: every link, never a directory's own.
+    EXPECT_EQ(top.length, 100 + 100 + 7 + 100 + 1);
+    // On disk: the directories' own space, the link of inode 5 on device 10 once, on device 11 once more.
+    EXPECT_EQ(top.onDisk, 4096 + 4096 + 4096 + 0 + 8192 + 4096 + 4096 + 512);
+    EXPECT_EQ(top.Child("a")->onDisk, 4096) << "its link of inode 5 was met first above it";
+    EXPECT_EQ(top.Child("locked")->failure, ReadFailure::Other);
+    EXPECT_TRUE(top.Child("proc")->flags & KeptDirectory::PseudoFileSystem);
+    EXPECT_EQ(top.entries, 10);
+    int unmeasured = 0;
+    ForEachFile(top, [&](const KeptFile& file) { unmeasured += !file.facts; });
+    EXPECT_EQ(unmeasured, 1);
+    bool notRegular = false;
+    ForEachFile(*top.Child("a"), [&](const KeptFile& file) { notRegular |= file.facts && !file.facts->regular; });
+    EXPECT_TRUE(notRegular);
+}
+
+TEST(KeptJsonRead, ProgressIsToldAsALargeFileIsRead)
+{
+    std::string text = R"([1,2,{},[{"name":"/big"})";
+    for (int i = 0; i < 200000; ++i)
+        text += R"(,{"name":"file number )" + std::to_string(i) + R"(","asize":1})";
+    text += "]]";
+    std::vector<uint64_t> told;
+    KeptJsonRead read = ReadKeptJson(text, [&](uint64_t bytes) { told.push_back(bytes); });
+    ASSERT_TRUE(read.tree) << read.error;
+    EXPECT_EQ(read.tree->Base()->length, 200000);
+    ASSERT_GE(told.size(), 1u);
+    EXPECT_LE(told.back(), text.size());
+}
+
+TEST(KeptJsonRead, ATreeOfAHundredThousandLevelsIsReadWithoutRecursion)
+{
+    constexpr int kLevels = 100000;
+    std::string text = R"([1,2,{},[{"name":"/deep"})";
+    for (int i = 0; i < kLevels; ++i)
+        text += R"(,[{"name":"d"},{"name":"f","asize":1})";
+    text += std::string(kLevels, ']') + "]]";
+    KeptJsonRead read = ReadKeptJson(text);
+    ASSERT_TRUE(read.tree) << read.error;
+    EXPECT_EQ(read.tree->Base()->length, kLevels);
+    EXPECT_EQ(read.tree->Entries(), 2 * kLevels + 1);
+}
+
+TEST(KeptJsonShown, ATreeReadFromAFileIsShownWithItsNoteUntilASearchKeepsATreeOfItsOwn)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fakes::LinkedTree(*fs);
+    KeptSearch search(fs, 1);
+    search.Search("/base");
+    KeptJsonRead read = ReadKeptJson(ExportText(*search.Controller().Kept()));
+    ASSERT_TRUE(read.tree) << read.error;
+
+    ResultsTable table;
+    InitGrid(table);
+    fakes::RecordingPresentation presentation;
+    fakes::FixedChoices choices;
+    QueueHost host;
+    SearchController::Options options;
+    options.keepTree = true;
+    SearchController controller(table, presentation, choices, fs, host, options);
+    const std::string note = "saved.json 2026/12/08 21:00";
+    controller.ShowImported(std::move(read.tree), note);
+    EXPECT_EQ(controller.ShownPath(), "/base/");
+    EXPECT_EQ(fakes::TableLines(table), search.Kept("/base"));
+    EXPECT_EQ(presentation.progress.back(), note);
+    ASSERT_TRUE(controller.ShowKept("/base/b"));
+    EXPECT_EQ(presentation.progress.back(), note);
+
+    controller.Command1_Click();
+    host.RunUntil([&] { return !controller.Searching(); });
+    ASSERT_TRUE(controller.ShowKept("/base/b"));
+    EXPECT_NE(presentation.progress.back(), note) << "the tree shown is the search's";
+}
+
+struct Malformed {
+    const char* name;
+    std::string text;
+    std::string message;  // the start of the error
+    size_t offset;       // where the value read last begins
+};
+
+void PrintTo(const Malformed& input, std::ostream* out)
+{
+    *out << input.name;
+}
+
+class KeptJsonMalformed : public ::testing::TestWithParam<Malformed> {};
+
+TEST_P(KeptJsonMalformed, IsToldWithTheByteWhereReadingStoppedAndGivesNoTree)
+{
+    const KeptJsonRead read = ReadKeptJson(GetParam().text);
+    EXPECT_FALSE(read.tree);
+    EXPECT_EQ(read.error.rfind(GetParam().message, 0), 0u) << read.error;
+    EXPECT_NE(read.error.find("(at byte " + std::to_string(GetParam().offset) + ")"), std::string::npos)
+        << read.error;
+}
+
+const std::string kHead = R"([1,2,{},[{"name":"/x"},)";  // 23 bytes
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, KeptJsonMalformed,
+    ::testing::Values(
+        Malformed{"Empty", "", "the file ends before its JSON does", 0},
+        Malformed{"Truncated", kHead + R"({"name":"f","as)", "the file ends before its JSON does", 38},
+        Malformed{"TruncatedAfterAnEntry", kHead + R"({"name":"f"})", "the file ends before its JSON does", 35},
+        Malformed{"NotAnArray", R"({"a":1})", "the file is not an array", 0},
+        Malformed{"UnknownMajor", R"([2,0,{},[{"name":"/x"}]])", "major version 2, of which only 1", 1},
+        Malformed{"MajorAsText", R"(["1",2,{},[{"name":"/x"}]])", "the major version is a string", 4},
+        Malformed{"MetadataAsArray", R"([1,2,[],[{"name":"/x"}]])", "the metadata is an array", 5},
+        Malformed{"NoDirectory", R"([1,2,{}])", "the file ends before its directory does", 7},
+        Malformed{"DirectoryWithoutInfo", R"([1,2,{},[]])", "a directory without its info object", 9},
+        Malformed{"NegativeSize", kHead + R"({"name":"f","asize":-1}]])", "\"asize\" is negative", 43},
+        Malformed{"FractionalSize", kHead + R"({"name":"f","dsize":1.5}]])", "\"dsize\" is a number that is not whole", 43},
+        Malformed{"HugeSize", kHead + R"({"name":"f","asize":1e300}]])", "\"asize\" is a number that is not whole", 43},
+        Malformed{"OverflowingSize", kHead + R"({"name":"f","asize":9223372036854775808}]])", "\"asize\" is too large", 43},
+        Malformed{"SizeAsText", kHead + R"({"name":"f","asize":"12"}]])", "\"asize\" is a string", 47},
+        Malformed{"NameAsNumber", kHead + R"({"name":12}]])", "\"name\" is a number", 31},
+        Malformed{"LinkFlagAsNumber", kHead + R"({"name":"f","hlnkc":1}]])", "\"hlnkc\" is a number", 43},
+        Malformed{"NoName", kHead + R"({"asize":1}]])", "an entry without a name", 33},
+        Malformed{"EmptyName", kHead + R"({"name":""}]])", "an entry with an empty name", 33},
+        Malformed{"NameWithASeparator", kHead + R"({"name":"a/b"}]])", "an entry whose name holds a \"/\"", 36},
+        Malformed{"NumberAsEntry", kHead + R"(5]])", "a number where an entry belongs", 23},
+        Malformed{"TwoTopDirectories", R"([1,2,{},[{"name":"/x"}],[{"name":"/y"}]])", "more than one directory at the top", 24},
+        Malformed{"TrailingValue", R"([1,2,{},[{"name":"/x"}]] 7)", "The document root must not be followed", 25},
+        Malformed{"BrokenJson", kHead + R"({"name":"f",}]])", "Missing a name for object member", 35},
+        Malformed{"AMillionLevelsWithoutInfo", R"([1,2,{},)" + std::string(1000000, '['), "a directory begins with an array", 9},
+        Malformed{"AHugeName", kHead + R"({"name":")" + std::string(3 << 20, 'n') + R"("}]])", "more than 1048576 bytes without a value", 1048606}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace murako

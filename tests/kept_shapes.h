@@ -1,0 +1,62 @@
+#pragma once
+// Fake trees that a kept tree must hold as a search of them shows them.
+
+#include <string>
+
+#include "fake_run.h"
+
+namespace murako::fakes {
+
+// Unread places of every kind, a pseudo file system, a loop, empty directories and names that begin alike.
+inline void UnreadPlacesTree(FakeFileSystem& fs)
+{
+    fs.File("/base/r1", 7).File("/base/r2", 9);
+    fs.File("/base/a/x", 10).File("/base/a/y", 11).File("/base/a/ok/f", 5).Dir("/base/a/deep/locked");
+    fs.At("/base/a/y").lengthFails = true;
+    fs.At("/base/a/deep/locked").unlistable = true;
+    fs.File("/base/b/f1", 3).File("/base/b/f2", 4).Dir("/base/b/sub").File("/base/b/sub/g", 1);
+    fs.At("/base/b").listingFailsAfter = 3;  // ".", ".." and f1
+    fs.Dir("/base/proc").File("/base/proc/1", 100);
+    fs.At("/base/proc").pseudo = true;
+    fs.Dir("/base/c/again").File("/base/c/again/h", 2);
+    fs.At("/base").identity = DirectoryIdentity{1, 1};
+    fs.At("/base/c/again").identity = DirectoryIdentity{1, 1};
+    fs.Dir("/base/e").Dir("/base/e e").File("/base/ee/z", 1).Dir("/base/a/ok/empty");
+}
+
+// Wide at the top, a chain below one row, so that the walk's threads meet and part everywhere.
+inline void WideAndDeepTree(FakeFileSystem& fs)
+{
+    for (int i = 0; i < 24; ++i) {
+        const std::string top = "/base/d" + std::to_string(i);
+        fs.File(top + "/f", i + 1);
+        for (int j = 0; j < i % 4; ++j)
+            fs.File(top + "/s" + std::to_string(j) + "/g", 1000 * j + i);
+    }
+    std::string chain = "/base/chain";
+    for (int level = 0; level < 60; ++level) {
+        chain += "/l";
+        fs.File(chain + "/f", level);
+    }
+}
+
+// Files of several links, one pair in one directory and one across two rows, and space on disk that differs
+// from the lengths: sparse, and rounded up to blocks.
+inline void LinkedTree(FakeFileSystem& fs)
+{
+    fs.File("/base/own", 10).File("/base/a/p", 4096).File("/base/a/q", 4096).File("/base/b/r", 1 << 20);
+    fs.File("/base/c/s", 4096).File("/base/b/t", 5);
+    fs.At("/base").onDisk = 4096;
+    fs.At("/base/own").onDisk = 4096;
+    for (const char* path : {"/base/a/p", "/base/a/q"}) {
+        fs.At(path).onDisk = 4096;
+        fs.At(path).inode = 77;
+    }
+    fs.At("/base/b/r").onDisk = 8192;  // sparse
+    for (const char* path : {"/base/c/s", "/base/b/t"}) {
+        fs.At(path).onDisk = 4096;
+        fs.At(path).inode = 88;
+    }
+}
+
+}  // namespace murako::fakes
