@@ -10,6 +10,7 @@
 
 #include "results_table.h"
 #include "kept_tree.h"
+#include "place_actions.h"
 #include "row_order.h"
 
 class QAction;
@@ -62,6 +63,11 @@ private:
     // Makes the row of that kind and name current, if there is one.
     void MakeCurrent(RowKind kind, const std::string& listedName);
     void ChooseMeasure(SizeMeasure measure);
+    // The directory a data row stands for: a subdirectory's, or the one shown for [Root Files] and the total;
+    // nothing while a search runs or before any directory is shown.
+    std::optional<std::string> RowPath(int32_t row) const;
+    // A subdirectory row's directory in the kept tree, when it is kept.
+    KeptPlace RowPlace(int32_t row) const;
     bool CanSearchShownAgain() const;
     // Every written data row: the whole table, the total's row included.
     std::vector<int32_t> AllRows() const;
@@ -77,6 +83,10 @@ private:
     SearchController& controller_;
     const DriveList& drives_;
     WindowMoves moves_;
+    PlaceActions actions_;
+    QAction* openFolder_;
+    QAction* copyPath_;
+    QAction* moveToTrash_;
     QAction* sortByNumber_;
     QAction* sortByName_;
     QAction* sortBySize_;
