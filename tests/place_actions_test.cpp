@@ -126,6 +126,7 @@ TEST(PlaceActions, AMoveIsAskedCheckedAndFollowedByEveryTotalAbove)
     const int32_t moved = fakes::RowNamed(table, "a");
     EXPECT_TRUE(table.Facts(moved).moved);
     EXPECT_EQ(table.Facts(moved).bytes, 0);
+    EXPECT_NE(QString(grid->CellNotes(moved, 1)).indexOf(QStringLiteral("ごみ箱に移動しました")), -1);
     ResultsTable fresh;
     InitGrid(fresh);
     SearchWithoutWindow(fresh, fileSystem, base, {});
