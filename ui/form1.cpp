@@ -86,7 +86,8 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     commands_ = new TableCommands(*Grid1, table_, controller_, *Drive1,
                                   {.searchDirectory = [this](const std::string& path) { SearchDirectory(path); },
                                    .followDirectory = [this](const std::string& path) { FollowDirectory(path); },
-                                   .searchShownAgain = [this] { SearchShownAgain(); }});
+                                   .searchShownAgain = [this] { SearchShownAgain(); },
+                                   .keptRecounted = [this] { KeepAgeNoteCurrent(); }});
     ShowStartDirectory();
     Connect();
     controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());

@@ -233,6 +233,7 @@ void TableCommands::ChooseMeasure(SizeMeasure measure)
     controller_.SetMeasure(measure);
     if (onRow)
         MakeCurrent(facts.kind, facts.listedName);
+    moves_.keptRecounted();
 }
 
 bool TableCommands::CanSearchShownAgain() const

@@ -29,6 +29,8 @@ struct WindowMoves {
     std::function<void(const std::string& path)> followDirectory;
     // Searches the directory shown again, the window following the search as it runs.
     std::function<void()> searchShownAgain;
+    // Told when the rows shown were counted again from the kept results, whose age the window then tells.
+    std::function<void()> keptRecounted;
 };
 
 // What the results table offers to find what fills a disk: ordering its rows, going down into a row's
