@@ -299,8 +299,22 @@ void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string 
     kept_ = std::move(tree);
     keptAt_ = std::chrono::steady_clock::now();
     searchedAgain_.clear();
+    imported_ = true;
     importedNote_ = std::move(sourceNote);
     ShowKept(kept_->BasePath());
+}
+
+void SearchController::MovedAway(const KeptPlace& place)
+{
+    if (!kept_ || !place.dir || Searching())
+        return;
+    if (place.file)
+        kept_->MarkFileMoved(*place.dir, *place.file);
+    else
+        kept_->MarkMoved(*place.dir);
+    const int32_t row = table_.Row();
+    ShowKept(shownPath_);
+    SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
 }
 
 void SearchController::SetMeasure(SizeMeasure measure)
@@ -311,7 +325,7 @@ void SearchController::SetMeasure(SizeMeasure measure)
 
 std::string SearchController::KeptAgeText() const
 {
-    if (!importedNote_.empty())
+    if (imported_)
         return importedNote_;
     auto at = keptAt_;
     for (const auto& [path, when] : searchedAgain_)
@@ -332,7 +346,7 @@ void SearchController::KeepTree(RunState& run)
         kept_ = std::move(run.tree);
         keptAt_ = std::chrono::steady_clock::now();
         searchedAgain_.clear();
-        importedNote_.clear();
+        imported_ = false;
     }
     if (options_.treeKept)
         options_.treeKept(*kept_);
@@ -499,7 +513,7 @@ void SearchController::WriteRow(const RunEvent& event)
     SkipOnFailure([&] {
         WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
         table_.SetFacts(event.row, RowFacts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
-                                            event.row, event.listedName, event.notEntered});
+                                            event.row, event.listedName, event.notEntered, event.moved});
     });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);

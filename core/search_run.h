@@ -12,6 +12,7 @@
 
 #include "file_system.h"
 #include "kept_tree.h"
+#include "move_away.h"
 #include "run_host.h"
 #include "results_table.h"
 #include "row_order.h"
@@ -94,6 +95,10 @@ public:
     // sourceNote (the file and its date) in the second panel while rows of it are shown. Nothing while a run
     // is busy.
     void ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote);
+    // Whether the kept tree was read from a file: its places are not this computer's to act on.
+    bool KeptImported() const { return imported_; }
+    // A place of the kept tree was moved away: the tree and the rows shown lose it, the current row staying.
+    void MovedAway(const KeptPlace& place);
     // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
     void SetMeasure(SizeMeasure measure);
     SizeMeasure Measure() const { return options_.measure; }
@@ -158,7 +163,8 @@ private:
     // Directories searched again since, with when: their subtrees are younger than the tree.
     std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> searchedAgain_;
     bool showingKept_ = false;
-    std::string importedNote_;  // where the kept tree was read from; empty for a tree a search kept
+    bool imported_ = false;
+    std::string importedNote_;  // where the kept tree was read from
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };
 

@@ -52,9 +52,12 @@ protected:
     }
 };
 
-SearchController::Options WithCollation(SearchController::Options options)
+// The window orders names as the user's language does, and keeps every search's entries, so that going down
+// and up again needs no disk.
+SearchController::Options ForTheWindow(SearchController::Options options)
 {
     options.nameRanks = CollatedRanks;
+    options.keepTree = true;
     return options;
 }
 
@@ -73,7 +76,7 @@ QString FitParts(const QString& text, const QString& separator, const QFontMetri
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
     : QWidget(parent),
-      controller_(table_, *this, *this, std::move(fileSystem), *this, WithCollation(std::move(options)))
+      controller_(table_, *this, *this, std::move(fileSystem), *this, ForTheWindow(std::move(options)))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Murako検索ツール"));
@@ -81,7 +84,9 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     CreateControls();
     SetTabOrder();
     commands_ = new TableCommands(*Grid1, table_, controller_, *Drive1,
-                                  [this](const std::string& path) { SearchDirectory(path); });
+                                  {.searchDirectory = [this](const std::string& path) { SearchDirectory(path); },
+                                   .followDirectory = [this](const std::string& path) { FollowDirectory(path); },
+                                   .searchShownAgain = [this] { SearchShownAgain(); }});
     ShowStartDirectory();
     Connect();
     controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
@@ -210,12 +215,12 @@ void Form1::ShowStartDirectory()
 
 void Form1::Connect()
 {
-    progressTimer_.setInterval(ProgressInterval);
     connect(&progressTimer_, &QTimer::timeout, this, [this] {
         controller_.ShowProgress();
-        ReturnFreePages();
-        if (!controller_.Searching())
-            progressTimer_.stop();
+        if (controller_.Searching())
+            ReturnFreePages();
+        else
+            KeepAgeNoteCurrent();
     });
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
@@ -253,8 +258,30 @@ void Form1::Form_Load()
 void Form1::Command1_Click()
 {
     controller_.Command1_Click();
+    FollowSearch();
+}
+
+void Form1::SearchShownAgain()
+{
+    controller_.SearchShownAgain();
+    if (!controller_.Searching())
+        return;
+    FollowDirectory(controller_.SearchedPath());
+    FollowSearch();
+}
+
+void Form1::FollowSearch()
+{
     if (controller_.Searching())
-        progressTimer_.start();
+        progressTimer_.start(ProgressInterval);
+}
+
+void Form1::KeepAgeNoteCurrent()
+{
+    if (!controller_.ShowingKept())
+        progressTimer_.stop();
+    else if (progressTimer_.interval() != AgeNoteInterval || !progressTimer_.isActive())
+        progressTimer_.start(AgeNoteInterval);
 }
 
 void Form1::Command2_Click()
@@ -264,7 +291,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    PrintResultsTable(this, table_);
+    PrintResultsTable(this, table_, controller_.Measure());
 }
 
 void Form1::Drive1_Change()
@@ -292,6 +319,14 @@ void Form1::Grid1_DblClick(int32_t row)
 void Form1::Grid1_ContextMenu(QPoint at)
 {
     commands_->ShowMenu(at);
+}
+
+void Form1::FollowDirectory(const std::string& path)
+{
+    // A directory gone since the search leaves the list where it was; its results are still shown.
+    if (Dir1->SetPath(path))
+        Drive1->ShowVolumeOf(PathText(Dir1->Path()));
+    KeepAgeNoteCurrent();
 }
 
 void Form1::SearchDirectory(const std::string& path)
