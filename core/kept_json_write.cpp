@@ -133,7 +133,7 @@ int64_t DirectoryOwnOnDisk(const KeptDirectory& dir)
 {
     int64_t files = 0;
     ForEachFile(dir, [&](const KeptFile& file) {
-        if (file.facts && !file.countedElsewhere)
+        if (file.facts && !file.countedElsewhere && !file.moved)
             files += file.facts->onDisk;
     });
     return dir.ownOnDisk - files;
@@ -180,7 +180,11 @@ void OpenDirectory(JsonOut& out, const KeptDirectory& dir, std::string_view name
         out.Put("\"");
     }
     out.Put("}");
-    ForEachFile(dir, [&](const KeptFile& file) { WriteFile(out, file); });
+    // What was moved away since the search is no longer there.
+    ForEachFile(dir, [&](const KeptFile& file) {
+        if (!file.moved)
+            WriteFile(out, file);
+    });
 }
 
 void WriteNotEntered(JsonOut& out, const KeptDirectory& dir)
@@ -296,7 +300,7 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
                 continue;
             }
             const KeptDirectory* child = dir->children[next++];
-            if (!child)
+            if (!child || (child->flags & KeptDirectory::Moved))
                 continue;
             if (child->flags & KeptDirectory::PseudoFileSystem) {
                 WriteNotEntered(json, *child);

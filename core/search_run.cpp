@@ -292,6 +292,18 @@ bool SearchController::ShowKept(const std::string& path)
     return true;
 }
 
+void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote)
+{
+    if (Searching() || !tree || !tree->Base())
+        return;
+    kept_ = std::move(tree);
+    keptAt_ = std::chrono::steady_clock::now();
+    searchedAgain_.clear();
+    imported_ = true;
+    importedNote_ = std::move(sourceNote);
+    ShowKept(kept_->BasePath());
+}
+
 void SearchController::MovedAway(const KeptPlace& place)
 {
     if (!kept_ || !place.dir || Searching())
@@ -305,17 +317,6 @@ void SearchController::MovedAway(const KeptPlace& place)
     SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
 }
 
-void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote)
-{
-    if (Searching() || !tree || !tree->Base())
-        return;
-    kept_ = std::move(tree);
-    keptAt_ = std::chrono::steady_clock::now();
-    searchedAgain_.clear();
-    importedNote_ = std::move(sourceNote);
-    ShowKept(kept_->BasePath());
-}
-
 void SearchController::SetMeasure(SizeMeasure measure)
 {
     options_.measure = measure;
@@ -324,7 +325,7 @@ void SearchController::SetMeasure(SizeMeasure measure)
 
 std::string SearchController::KeptAgeText() const
 {
-    if (!importedNote_.empty())
+    if (imported_)
         return importedNote_;
     auto at = keptAt_;
     for (const auto& [path, when] : searchedAgain_)
@@ -345,7 +346,7 @@ void SearchController::KeepTree(RunState& run)
         kept_ = std::move(run.tree);
         keptAt_ = std::chrono::steady_clock::now();
         searchedAgain_.clear();
-        importedNote_.clear();
+        imported_ = false;
     }
     if (options_.treeKept)
         options_.treeKept(*kept_);

@@ -91,14 +91,14 @@ public:
     // Shows path's rows from the kept tree, as a search of it would; false when no run is busy, the tree is
     // kept and path lies in it; otherwise nothing changes.
     bool ShowKept(const std::string& path);
-    // A place of the kept tree was moved away: the tree and the rows shown lose it, the current row staying.
-    void MovedAway(const KeptPlace& place);
     // Takes tree, read from a file, for the kept tree and shows its base as a finished search would, with
     // sourceNote (the file and its date) in the second panel while rows of it are shown. Nothing while a run
     // is busy.
     void ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote);
-    // Whether the kept tree was read from a file rather than kept by a search here.
-    bool KeptFromFile() const { return !importedNote_.empty(); }
+    // Whether the kept tree was read from a file: its places are not this computer's to act on.
+    bool KeptImported() const { return imported_; }
+    // A place of the kept tree was moved away: the tree and the rows shown lose it, the current row staying.
+    void MovedAway(const KeptPlace& place);
     // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
     void SetMeasure(SizeMeasure measure);
     SizeMeasure Measure() const { return options_.measure; }
@@ -163,7 +163,8 @@ private:
     // Directories searched again since, with when: their subtrees are younger than the tree.
     std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> searchedAgain_;
     bool showingKept_ = false;
-    std::string importedNote_;  // where the kept tree was read from; empty for a tree a search kept
+    bool imported_ = false;
+    std::string importedNote_;  // where the kept tree was read from
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };
 

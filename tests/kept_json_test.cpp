@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kept_json.h"
+#include "move_away.h"
 #include "kept_rows.h"
 #include "kept_shapes.h"
 
@@ -78,6 +79,25 @@ TEST(KeptJsonWrite, NamesAreEscapedAsJsonRequiresAndEveryOtherByteIsWrittenAsItI
     const std::string text = ExportText(*search.Controller().Kept());
     EXPECT_NE(text.find(R"("name":"a\"b\\c\u0001\u001f)" "\x7f\xff\""), std::string::npos) << text;
     EXPECT_EQ(text.rfind("[1,2,{\"progname\":\"murako\",\"progver\":\"test\",\"timestamp\":", 0), 0u) << text;
+}
+
+TEST(KeptJsonWrite, PlacesMovedAwaySinceTheSearchAreLeftOutAndTheTotalsFollow)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fakes::LinkedTree(*fs);
+    for (const SizeMeasure measure : {SizeMeasure::Length, SizeMeasure::OnDisk}) {
+        KeptSearch search(fs, 1, measure);
+        search.Search("/base");
+        const KeptDirectory& base = *search.Controller().Kept()->Base();
+        search.Controller().MovedAway({base.Child("b"), std::nullopt});
+        search.Controller().MovedAway({&base, 0u});  // "own"
+        KeptJsonRead read = ReadKeptJson(ExportText(*search.Controller().Kept()));
+        ASSERT_TRUE(read.tree) << read.error;
+        EXPECT_EQ(read.tree->Base()->Child("b"), nullptr);
+        EXPECT_EQ(read.tree->Base()->fileCount, 0u);
+        EXPECT_EQ(read.tree->Base()->Size(measure), base.Size(measure));
+        EXPECT_EQ(read.tree->Base()->Child("c")->Size(measure), base.Child("c")->Size(measure));
+    }
 }
 
 // A file as two other writers of the format put it: a hard link in two directories, a directory on another
@@ -166,6 +186,7 @@ TEST(KeptJsonShown, ATreeReadFromAFileIsShownWithItsNoteUntilASearchKeepsATreeOf
     EXPECT_EQ(controller.ShownPath(), "/base/");
     EXPECT_EQ(fakes::TableLines(table), search.Kept("/base"));
     EXPECT_EQ(presentation.progress.back(), note);
+    EXPECT_TRUE(controller.KeptImported());
     ASSERT_TRUE(controller.ShowKept("/base/b"));
     EXPECT_EQ(presentation.progress.back(), note);
 
@@ -173,6 +194,7 @@ TEST(KeptJsonShown, ATreeReadFromAFileIsShownWithItsNoteUntilASearchKeepsATreeOf
     host.RunUntil([&] { return !controller.Searching(); });
     ASSERT_TRUE(controller.ShowKept("/base/b"));
     EXPECT_NE(presentation.progress.back(), note) << "the tree shown is the search's";
+    EXPECT_FALSE(controller.KeptImported());
 }
 
 struct Malformed {

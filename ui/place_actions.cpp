@@ -44,7 +44,7 @@ void PlaceActions::CopyPath(const std::string& path)
 bool PlaceActions::CanMove(const KeptPlace& place) const
 {
     const KeptTree* tree = controller_.Kept();
-    return place.dir && tree && !controller_.Searching() && !controller_.KeptFromFile() &&
+    return place.dir && tree && !controller_.Searching() && !controller_.KeptImported() &&
            (place.file || place.dir != tree->Base());
 }
 
