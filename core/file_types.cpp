@@ -1,0 +1,121 @@
+#include "file_types.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace murako {
+
+namespace {
+
+struct GroupInfo {
+    const char* name;
+    uint32_t colour;
+    const char* extensions;  // separated by spaces
+};
+
+// The one table of groups, their colours and their extensions.
+constexpr std::array<GroupInfo, TypeGroupCount> Groups{{
+    {"画像", 0x4caf50, "jpg jpeg png gif bmp tif tiff webp heic heif svg ico raw cr2 nef arw dng psd xcf"},
+    {"動画", 0xe53935, "mp4 m4v mov avi mkv wmv flv webm mpg mpeg m2ts mts ts vob 3gp"},
+    {"音声", 0xfb8c00, "mp3 wav flac aac m4a ogg oga opus wma aiff aif mid midi"},
+    {"文書", 0x1e88e5,
+     "txt md rst pdf doc docx xls xlsx ppt pptx odt ods odp rtf csv tsv html htm xml json yaml yml tex epub "
+     "info man"},
+    {"アーカイブ", 0x8e24aa,
+     "zip tar gz tgz bz2 xz zst lz4 lzma 7z rar cab iso img deb rpm apk jar war whl gem dmg vhd vmdk qcow2"},
+    {"プログラム", 0x00acc1,
+     "exe dll so a o obj lib bin elf msi sh bash bat cmd ps1 py pyc js mjs ts c h cc cpp hpp cxx rs go java class "
+     "rb pl pm php lua cs swift kt wasm"},
+    {"システム", 0x757575, "sys log tmp cache db sqlite lock pid swp bak ko mo pak dat idx pack conf cfg ini"},
+    {"その他", 0xbdbdbd, ""},
+}};
+
+const std::unordered_map<std::string_view, TypeGroup>& GroupsByExtension()
+{
+    static const auto table = [] {
+        std::unordered_map<std::string_view, TypeGroup> byExtension;
+        for (size_t group = 0; group < Groups.size(); ++group) {
+            std::string_view list = Groups[group].extensions;
+            while (!list.empty()) {
+                const size_t end = std::min(list.find(' '), list.size());
+                byExtension.emplace(list.substr(0, end), static_cast<TypeGroup>(group));
+                list.remove_prefix(std::min(end + 1, list.size()));
+            }
+        }
+        return byExtension;
+    }();
+    return table;
+}
+
+}  // namespace
+
+const char* TypeGroupName(TypeGroup group) { return Groups[static_cast<size_t>(group)].name; }
+uint32_t TypeGroupColour(TypeGroup group) { return Groups[static_cast<size_t>(group)].colour; }
+
+std::string ExtensionOf(std::string_view fileName)
+{
+    const size_t dot = fileName.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return {};
+    std::string extension(fileName.substr(dot + 1));
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+TypeGroup TypeGroupOf(std::string_view fileName)
+{
+    const auto& table = GroupsByExtension();
+    const auto found = table.find(ExtensionOf(fileName));
+    return found == table.end() ? TypeGroup::Other : found->second;
+}
+
+int64_t KeptFileSize(const KeptFile& file, SizeMeasure measure)
+{
+    if (!file.facts)
+        return 0;
+    if (measure == SizeMeasure::Length)
+        return file.facts->length;
+    return file.countedElsewhere ? 0 : file.facts->onDisk;
+}
+
+TypeSpace SpaceByType(const KeptDirectory& dir, SizeMeasure measure)
+{
+    std::array<std::unordered_map<std::string, TypeSpace::Extension>, TypeGroupCount> byExtension;
+    auto add = [&](TypeGroup group, std::string extension, int64_t bytes) {
+        TypeSpace::Extension& counted = byExtension[static_cast<size_t>(group)][extension];
+        counted.extension = std::move(extension);
+        ++counted.files;
+        counted.bytes += bytes;
+    };
+    ForEachKeptDirectory(dir, [&](const KeptDirectory& at) {
+        int64_t filesBytes = 0;
+        ForEachFile(at, [&](const KeptFile& file) {
+            const int64_t bytes = KeptFileSize(file, measure);
+            filesBytes += bytes;
+            const std::string extension = ExtensionOf(file.name);
+            const auto found = GroupsByExtension().find(extension);
+            add(found == GroupsByExtension().end() ? TypeGroup::Other : found->second, extension, bytes);
+        });
+        // On disk a directory's own blocks count too; lengths count files only.
+        if (const int64_t own = at.Own(measure) - filesBytes; own != 0)
+            add(TypeGroup::System, std::string(DirectoriesExtension), own);
+    });
+    TypeSpace space;
+    space.total = dir.Size(measure);
+    for (size_t group = 0; group < TypeGroupCount; ++group) {
+        TypeSpace::Group& counted = space.groups[group];
+        counted.group = static_cast<TypeGroup>(group);
+        for (auto& [name, extension] : byExtension[group]) {
+            counted.files += extension.files;
+            counted.bytes += extension.bytes;
+            counted.extensions.push_back(std::move(extension));
+        }
+        std::sort(counted.extensions.begin(), counted.extensions.end(),
+                  [](const auto& a, const auto& b) { return a.bytes != b.bytes ? a.bytes > b.bytes : a.extension < b.extension; });
+    }
+    return space;
+}
+
+}  // namespace murako
