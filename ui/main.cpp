@@ -20,7 +20,10 @@ int main(int argc, char** argv)
         icon.addFile(png.filePath());
     QApplication::setWindowIcon(icon);
     murako::LoadQtJapaneseTranslations();
-    murako::Form1 form(murako::MakeLocalFileSystem());
+    // Kept so that the map and the directories below can be shown without the disk.
+    murako::SearchController::Options options;
+    options.keepTree = true;
+    murako::Form1 form(murako::MakeLocalFileSystem(), options);
     form.show();
     return app.exec();
 }

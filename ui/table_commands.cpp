@@ -72,10 +72,19 @@ void TableCommands::ShowMenu(QPoint at)
     menu.addActions({goDown_, goUp_});
     menu.addSeparator();
     menu.addActions({copy_, copyAll_, saveCsv_});
+    if (map_) {
+        menu.addSeparator();
+        menu.addAction(map_);
+    }
     menu.exec(at);
     // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
     goDown_->setEnabled(true);
     goUp_->setEnabled(true);
+}
+
+void TableCommands::AddMapCommand(std::function<void()> openMap)
+{
+    map_ = Add(QStringLiteral("マップ"), {QKeySequence(Qt::CTRL | Qt::Key_M)}, std::move(openMap));
 }
 
 void TableCommands::SortBy(SortColumn column)
