@@ -33,41 +33,33 @@ double WorstRatio(double largest, double smallest, double rowArea, double side)
     return std::max(side2 * largest / row2, row2 / (side2 * smallest));
 }
 
-// The pieces of dir, largest first, those too small for content joined into one rest.
+// The pieces of dir large enough for content, largest first, and one rest for the others and the
+// directory's own space; only the pieces kept are sorted, as a small directory may hold many files.
 std::vector<Piece> PiecesOf(const KeptDirectory& dir, SizeMeasure measure, double contentArea, double minArea)
 {
-    std::vector<Piece> pieces;
-    int64_t shown = 0;
-    for (uint32_t i = 0; i < dir.childCount; ++i)
-        if (const KeptDirectory* child = dir.children[i]; child && child->Size(measure) > 0) {
-            pieces.push_back({child->Size(measure), MapItemKind::Directory, child, 0, child->Name()});
-            shown += child->Size(measure);
-        }
-    uint32_t index = 0;
-    ForEachFile(dir, [&](const KeptFile& file) {
-        if (const int64_t bytes = KeptFileSize(file, measure); bytes > 0) {
-            pieces.push_back({bytes, MapItemKind::File, nullptr, index, file.name});
-            shown += bytes;
-        }
-        ++index;
-    });
-    const int64_t total = std::max(dir.Size(measure), shown);
-    int64_t rest = total - shown;
+    const int64_t total = dir.Size(measure);
     if (total <= 0)
         return {};
-    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.bytes > b.bytes; });
     const double scale = contentArea / static_cast<double>(total);
-    auto tooSmall = std::find_if(pieces.begin(), pieces.end(),
-                                 [&](const Piece& piece) { return piece.bytes * scale < minArea; });
-    for (auto small = tooSmall; small != pieces.end(); ++small)
-        rest += small->bytes;
-    pieces.erase(tooSmall, pieces.end());
-    if (rest > 0) {
-        const Piece restPiece{rest, MapItemKind::Rest, nullptr, 0, {}};
-        pieces.insert(std::upper_bound(pieces.begin(), pieces.end(), restPiece,
-                                       [](const Piece& a, const Piece& b) { return a.bytes > b.bytes; }),
-                      restPiece);
-    }
+    std::vector<Piece> pieces;
+    int64_t shown = 0;
+    auto add = [&](const Piece& piece) {
+        if (piece.bytes <= 0 || piece.bytes * scale < minArea)
+            return;
+        pieces.push_back(piece);
+        shown += piece.bytes;
+    };
+    for (uint32_t i = 0; i < dir.childCount; ++i)
+        if (const KeptDirectory* child = dir.children[i])
+            add({child->Size(measure), MapItemKind::Directory, child, 0, child->Name()});
+    uint32_t index = 0;
+    ForEachFile(dir, [&](const KeptFile& file) {
+        add({KeptFileSize(file, measure), MapItemKind::File, nullptr, index++, file.name});
+    });
+    const int64_t rest = total - shown;
+    if (rest > 0)
+        pieces.push_back({rest, MapItemKind::Rest, nullptr, 0, {}});
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.bytes > b.bytes; });
     return pieces;
 }
 

@@ -1,6 +1,7 @@
 #include "file_types.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 
 namespace murako {
@@ -82,39 +83,48 @@ int64_t KeptFileSize(const KeptFile& file, SizeMeasure measure)
 
 TypeSpace SpaceByType(const KeptDirectory& dir, SizeMeasure measure)
 {
-    std::array<std::unordered_map<std::string, TypeSpace::Extension>, TypeGroupCount> byExtension;
-    auto add = [&](TypeGroup group, std::string extension, int64_t bytes) {
-        TypeSpace::Extension& counted = byExtension[static_cast<size_t>(group)][extension];
-        counted.extension = std::move(extension);
-        ++counted.files;
-        counted.bytes += bytes;
+    struct Counted {
+        TypeGroup group;
+        TypeSpace::Extension extension;
+    };
+    // One look-up per file: its extension's count, which knows its group.
+    std::unordered_map<std::string, Counted> byExtension;
+    const auto& groups = GroupsByExtension();
+    auto add = [&](std::string&& extension, int64_t bytes, std::optional<TypeGroup> group) {
+        auto [at, added] = byExtension.try_emplace(std::move(extension));
+        if (added) {
+            at->second.extension.extension = at->first;
+            const auto found = group ? groups.end() : groups.find(at->first);
+            at->second.group = group ? *group : found == groups.end() ? TypeGroup::Other : found->second;
+        }
+        ++at->second.extension.files;
+        at->second.extension.bytes += bytes;
     };
     ForEachKeptDirectory(dir, [&](const KeptDirectory& at) {
         int64_t filesBytes = 0;
         ForEachFile(at, [&](const KeptFile& file) {
             const int64_t bytes = KeptFileSize(file, measure);
             filesBytes += bytes;
-            const std::string extension = ExtensionOf(file.name);
-            const auto found = GroupsByExtension().find(extension);
-            add(found == GroupsByExtension().end() ? TypeGroup::Other : found->second, extension, bytes);
+            add(ExtensionOf(file.name), bytes, std::nullopt);
         });
         // On disk a directory's own blocks count too; lengths count files only.
         if (const int64_t own = at.Own(measure) - filesBytes; own != 0)
-            add(TypeGroup::System, std::string(DirectoriesExtension), own);
+            add(std::string(DirectoriesExtension), own, TypeGroup::System);
     });
     TypeSpace space;
     space.total = dir.Size(measure);
-    for (size_t group = 0; group < TypeGroupCount; ++group) {
-        TypeSpace::Group& counted = space.groups[group];
-        counted.group = static_cast<TypeGroup>(group);
-        for (auto& [name, extension] : byExtension[group]) {
-            counted.files += extension.files;
-            counted.bytes += extension.bytes;
-            counted.extensions.push_back(std::move(extension));
-        }
-        std::sort(counted.extensions.begin(), counted.extensions.end(),
-                  [](const auto& a, const auto& b) { return a.bytes != b.bytes ? a.bytes > b.bytes : a.extension < b.extension; });
+    for (size_t group = 0; group < TypeGroupCount; ++group)
+        space.groups[group].group = static_cast<TypeGroup>(group);
+    for (auto& [name, counted] : byExtension) {
+        TypeSpace::Group& group = space.groups[static_cast<size_t>(counted.group)];
+        group.files += counted.extension.files;
+        group.bytes += counted.extension.bytes;
+        group.extensions.push_back(std::move(counted.extension));
     }
+    for (TypeSpace::Group& group : space.groups)
+        std::sort(group.extensions.begin(), group.extensions.end(), [](const auto& a, const auto& b) {
+            return a.bytes != b.bytes ? a.bytes > b.bytes : a.extension < b.extension;
+        });
     return space;
 }
 
