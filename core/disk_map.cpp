@@ -241,7 +241,7 @@ void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t
 {
     // Light from the upper left, mostly from the front.
     const double lx = 0.09759, ly = 0.19518, lz = 0.97590;
-    const double ambient = 0.25, spot = 0.75;
+    const double ambient = 0.4, spot = 0.6;
     for (const MapItem& item : items) {
         const PixelSpan span = PixelsOf(item.rect, width, height);
         if (item.kind == MapItemKind::Directory) {
@@ -260,14 +260,16 @@ void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t
             Fill(pixels, stride, span.x0, inner.y1, span.x1, span.y1, grey);
             continue;
         }
-        const uint32_t colour = item.kind == MapItemKind::Rest ? 0x9e9e9e : TypeGroupColour(item.group);
+        // The rest is flat, so that it does not read as a file.
+        const bool rest = item.kind == MapItemKind::Rest;
+        const uint32_t colour = rest ? 0x9e9e9e : TypeGroupColour(item.group);
         const double red = (colour >> 16) & 0xff, green = (colour >> 8) & 0xff, blue = colour & 0xff;
         for (int y = span.y0; y < span.y1; ++y) {
             const double ny = -(2 * item.ay * (y + 0.5) + item.by);
             uint32_t* row = pixels + static_cast<ptrdiff_t>(y) * stride;
             for (int x = span.x0; x < span.x1; ++x) {
                 const double nx = -(2 * item.ax * (x + 0.5) + item.bx);
-                const double cosine = (nx * lx + ny * ly + lz) / std::sqrt(nx * nx + ny * ny + 1);
+                const double cosine = rest ? lz : (nx * lx + ny * ly + lz) / std::sqrt(nx * nx + ny * ny + 1);
                 const double light = ambient + spot * std::max(0.0, cosine);
                 row[x] = 0xff000000u | static_cast<uint32_t>(std::min(255.0, red * light)) << 16 |
                          static_cast<uint32_t>(std::min(255.0, green * light)) << 8 |

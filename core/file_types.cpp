@@ -27,7 +27,7 @@ constexpr std::array<GroupInfo, TypeGroupCount> Groups{{
     {"プログラム", 0x00acc1,
      "exe dll so a o obj lib bin elf msi sh bash bat cmd ps1 py pyc js mjs ts c h cc cpp hpp cxx rs go java class "
      "rb pl pm php lua cs swift kt wasm"},
-    {"システム", 0x757575, "sys log tmp cache db sqlite lock pid swp bak ko mo pak dat idx pack conf cfg ini"},
+    {"システム", 0x8d6e63, "sys log tmp cache db sqlite lock pid swp bak ko mo pak dat idx pack conf cfg ini"},
     {"その他", 0xbdbdbd, ""},
 }};
 
@@ -55,10 +55,17 @@ uint32_t TypeGroupColour(TypeGroup group) { return Groups[static_cast<size_t>(gr
 
 std::string ExtensionOf(std::string_view fileName)
 {
-    const size_t dot = fileName.rfind('.');
+    auto isNumber = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    size_t dot = fileName.rfind('.');
+    // A version after the extension ("libc.so.6", "syslog.log.1") is no extension of its own.
+    auto partAfter = [&](size_t at) { return fileName.substr(at + 1, fileName.find('.', at + 1) - at - 1); };
+    while (dot != std::string_view::npos && dot > 0 && isNumber(partAfter(dot)))
+        dot = fileName.rfind('.', dot - 1);
     if (dot == std::string_view::npos || dot == 0)
         return {};
-    std::string extension(fileName.substr(dot + 1));
+    std::string extension(partAfter(dot));
     for (char& c : extension)
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');

@@ -19,8 +19,8 @@ const char* TypeGroupName(TypeGroup group);
 // The group's colour on the map and in its legend, as 0xRRGGBB.
 uint32_t TypeGroupColour(TypeGroup group);
 
-// The extension of a file's name in lower case, without its dot; empty for a name without one, or a name
-// that only begins with a dot.
+// The extension of a file's name in lower case, without its dot, versions after it passed over ("so" of
+// "libc.so.6"); empty for a name without one, or a name that only begins with a dot.
 std::string ExtensionOf(std::string_view fileName);
 TypeGroup TypeGroupOf(std::string_view fileName);
 

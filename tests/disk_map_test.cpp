@@ -180,7 +180,9 @@ INSTANTIATE_TEST_SUITE_P(
                     std::tuple("libc.so", TypeGroup::Program), std::tuple("main.cpp", TypeGroup::Program),
                     std::tuple("syslog.log", TypeGroup::System), std::tuple(".bashrc", TypeGroup::Other),
                     std::tuple("Makefile", TypeGroup::Other), std::tuple("trailing.", TypeGroup::Other),
-                    std::tuple("odd.xyz", TypeGroup::Other)));
+                    std::tuple("odd.xyz", TypeGroup::Other), std::tuple("libc.so.6", TypeGroup::Program),
+                    std::tuple("libLLVM-15.so.1.2", TypeGroup::Program), std::tuple("syslog.log.1", TypeGroup::System),
+                    std::tuple("kubectl.1.33", TypeGroup::Other), std::tuple("python3.11", TypeGroup::Other)));
 
 class KeptReports : public testing::TestWithParam<std::tuple<uint32_t, SizeMeasure>> {};
 

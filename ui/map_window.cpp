@@ -232,8 +232,9 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table, QWidget*
     auto* splitter = new QSplitter;
     splitter->addWidget(view_);
     splitter->addWidget(tabs_);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setSizes({760, 340});
     status_ = new QLabel;
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* layout = new QVBoxLayout(this);
@@ -297,6 +298,13 @@ QString MapWindow::SizeLabel(int64_t bytes) const
            QStringLiteral(")");
 }
 
+QString MapWindow::ShortSizeLabel(int64_t bytes) const
+{
+    if (controller_.Units().KiloUnit == 0)
+        return QString::fromStdString(FormatGrouped(bytes, ",")) + QStringLiteral(" バイト");
+    return QString::fromStdString(SizeText(bytes, controller_.Units()));
+}
+
 std::string MapWindow::PathOf(const MapItem& item) const
 {
     std::string path = KeptPath(*item.dir, tree_->BasePath(), PathSeparator());
@@ -328,7 +336,8 @@ void MapWindow::FillLists()
     largest_->setRowCount(static_cast<int>(largeFiles_.size()));
     for (int row = 0; row < static_cast<int>(largeFiles_.size()); ++row) {
         const LargeFile& file = largeFiles_[static_cast<size_t>(row)];
-        auto* size = new QTableWidgetItem(SizeLabel(file.bytes));
+        auto* size = new QTableWidgetItem(ShortSizeLabel(file.bytes));
+        size->setToolTip(SizeLabel(file.bytes));
         size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         auto* path = new QTableWidgetItem(PathText(file.path));
         path->setToolTip(path->text());
@@ -342,7 +351,8 @@ void MapWindow::FillLists()
         item->setText(0, name);
         item->setText(1, QString::fromStdString(FormatGrouped(files, ",")));
         item->setData(1, Qt::UserRole, static_cast<qlonglong>(files));
-        item->setText(2, SizeLabel(bytes));
+        item->setText(2, ShortSizeLabel(bytes));
+        item->setToolTip(2, SizeLabel(bytes));
         item->setData(2, Qt::UserRole, static_cast<qlonglong>(bytes));
         item->setText(3, ShareText(space.Share(bytes)));
         item->setData(3, Qt::UserRole, static_cast<qlonglong>(bytes));

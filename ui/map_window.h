@@ -86,7 +86,9 @@ protected:
 private:
     bool Valid() const;
     std::string PathOf(const MapItem& item) const;
+    // The size in the table's unit and in bytes; the short one in the table's unit only.
     QString SizeLabel(int64_t bytes) const;
+    QString ShortSizeLabel(int64_t bytes) const;
     void FillLists();
     void SelectInTable(int32_t item);
     // Shows the directory of the item, or the directory that holds it, in both windows.
