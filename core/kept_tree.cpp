@@ -55,38 +55,52 @@ uint8_t* MutableFiles(const KeptDirectory& dir)
     return const_cast<uint8_t*>(dir.files);
 }
 
-// Counts dir's files of several links on disk only where first met: what an earlier completion marked is
-// counted again first, as a replaced subtree may have moved where a file is first met.
-void CountLinksOnce(KeptDirectory& dir, std::unordered_set<FileIdentity, FileIdentityHash>& met)
+// Calls see(flags, facts) for each of dir's files in listing order, with its flags byte to change.
+template <typename See>
+void EachFileRecord(const KeptDirectory& dir, See&& see)
 {
     using namespace kept_files;
     uint8_t* at = MutableFiles(dir);
     for (uint32_t i = 0; i < dir.fileCount; ++i) {
         uint8_t& flags = *at++;
         const uint8_t* read = at;
-        const size_t nameBytes = ReadVarint(read);
-        read += nameBytes;
+        read += ReadVarint(read);
+        FileFacts facts;
         if (!(flags & Unmeasured)) {
-            ReadVarint(read);
-            const int64_t onDisk = static_cast<int64_t>(ReadVarint(read)) * ((flags & OnDiskInBlocks) ? 512 : 1);
+            facts.length = static_cast<int64_t>(ReadVarint(read));
+            facts.onDisk = static_cast<int64_t>(ReadVarint(read)) * ((flags & OnDiskInBlocks) ? 512 : 1);
             if (flags & Linked) {
-                const uint64_t inode = ReadVarint(read);
-                ReadVarint(read);
-                if (flags & CountedElsewhere) {
-                    flags &= static_cast<uint8_t>(~CountedElsewhere);
-                    dir.ownOnDisk += onDisk;
-                }
-                if (!met.insert({dir.identity.device, inode}).second) {
-                    flags |= CountedElsewhere;
-                    dir.ownOnDisk -= onDisk;
-                }
+                facts.inode = ReadVarint(read);
+                facts.links = static_cast<uint32_t>(ReadVarint(read));
             }
         }
+        see(flags, facts);
         at = const_cast<uint8_t*>(read);
     }
 }
 
-// Calls visit for dir and every directory below it, each before its subdirectories, in listing order.
+// Counts dir's files of several links on disk only where first met: what an earlier completion marked is
+// counted again first, as a replaced subtree may have moved where a file is first met. A file moved away is
+// met nowhere: its other links count where they are.
+void CountLinksOnce(KeptDirectory& dir, std::unordered_set<FileIdentity, FileIdentityHash>& met)
+{
+    using namespace kept_files;
+    EachFileRecord(dir, [&](uint8_t& flags, const FileFacts& facts) {
+        if (!(flags & Linked) || (flags & Moved))
+            return;
+        if (flags & CountedElsewhere) {
+            flags &= static_cast<uint8_t>(~CountedElsewhere);
+            dir.ownOnDisk += facts.onDisk;
+        }
+        if (!met.insert({dir.identity.device, facts.inode}).second) {
+            flags |= CountedElsewhere;
+            dir.ownOnDisk -= facts.onDisk;
+        }
+    });
+}
+
+// Calls visit for dir and every directory below it, each before its subdirectories, in listing order; what
+// was moved away is passed over.
 template <typename Visit>
 void EachBefore(KeptDirectory* dir, Visit&& visit)
 {
@@ -96,7 +110,7 @@ void EachBefore(KeptDirectory* dir, Visit&& visit)
         stack.pop_back();
         visit(*next);
         for (uint32_t i = next->childCount; i-- > 0;)
-            if (next->children[i])
+            if (next->children[i] && !(next->children[i]->flags & KeptDirectory::Moved))
                 stack.push_back(next->children[i]);
     }
 }
@@ -124,13 +138,14 @@ void SumSubtree(KeptDirectory& dir)
 {
     dir.length = dir.ownLength;
     dir.onDisk = dir.ownOnDisk;
-    dir.entries = static_cast<int64_t>(dir.fileCount) + dir.childCount;
+    dir.entries = static_cast<int64_t>(dir.fileCount) - dir.movedFiles;
     dir.unreadBelow = dir.failure != ReadFailure::None;
     dir.pseudoBelow = (dir.flags & KeptDirectory::PseudoFileSystem) != 0;
     for (uint32_t i = 0; i < dir.childCount; ++i) {
         const KeptDirectory* child = dir.children[i];
-        if (!child)
+        if (!child || (child->flags & KeptDirectory::Moved))
             continue;
+        ++dir.entries;
         AddUnlessOverflow(dir.length, child->length);
         AddUnlessOverflow(dir.onDisk, child->onDisk);
         dir.entries += child->entries;
@@ -345,6 +360,30 @@ void KeptTree::Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh
     Complete();
 }
 
+void KeptTree::MarkMoved(const KeptDirectory& dir)
+{
+    const_cast<KeptDirectory&>(dir).flags |= KeptDirectory::Moved;
+    Complete();
+}
+
+void KeptTree::MarkFileMoved(const KeptDirectory& dir, uint32_t file)
+{
+    auto& changed = const_cast<KeptDirectory&>(dir);
+    uint32_t index = 0;
+    EachFileRecord(dir, [&](uint8_t& flags, const FileFacts& facts) {
+        if (index++ != file || (flags & kept_files::Moved))
+            return;
+        if (!(flags & kept_files::Unmeasured)) {
+            changed.ownLength -= facts.length;
+            if (!(flags & kept_files::CountedElsewhere))
+                changed.ownOnDisk -= facts.onDisk;
+        }
+        flags = static_cast<uint8_t>((flags | kept_files::Moved) & ~kept_files::CountedElsewhere);
+        ++changed.movedFiles;
+    });
+    Complete();
+}
+
 size_t KeptTree::Bytes() const
 {
     size_t bytes = sizeof(*this);
@@ -370,6 +409,11 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
         const KeptDirectory* child = dir.children[row];
         if (!child)
             continue;
+        if (child->flags & KeptDirectory::Moved) {
+            rows.Moved(row);
+            rows.RowFinished(row, 0);
+            continue;
+        }
         // Only the subtrees that hold an unread place or a pseudo file system are gone into.
         std::vector<std::pair<const KeptDirectory*, std::string>> marked{{child, {}}};
         while (!marked.empty()) {
@@ -381,7 +425,7 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
                 rows.NotEntered(row, path);
             for (uint32_t i = next->childCount; i-- > 0;) {
                 const KeptDirectory* below = next->children[i];
-                if (below && (below->unreadBelow > 0 || below->pseudoBelow > 0))
+                if (below && !(below->flags & KeptDirectory::Moved) && (below->unreadBelow > 0 || below->pseudoBelow > 0))
                     marked.emplace_back(below, path.empty() ? std::string(below->Name())
                                                             : path + separator + std::string(below->Name()));
             }

@@ -27,6 +27,7 @@ enum class SizeMeasure : uint8_t { Length, OnDisk };
 struct KeptDirectory {
     static constexpr uint8_t PseudoFileSystem = 1;  // shown, counted 0, never entered
     static constexpr uint8_t HasLinkedFiles = 2;    // some of its files have more than one link
+    static constexpr uint8_t Moved = 4;             // moved away since the search: it counts nothing
 
     KeptDirectory* parent = nullptr;
     KeptDirectory** children = nullptr;  // its subdirectories, in listing order
@@ -43,6 +44,7 @@ struct KeptDirectory {
     uint32_t unreadBelow = 0;      // places of its subtree that could not be read, itself included
     uint32_t pseudoBelow = 0;      // pseudo file systems in its subtree, itself included
     uint32_t nameBytes = 0;
+    uint32_t movedFiles = 0;  // of its files, those moved away since the search
     ReadFailure failure = ReadFailure::None;  // why it, or some of its files, could not be read
     uint8_t flags = 0;
 
@@ -58,6 +60,7 @@ struct KeptFile {
     std::string_view name;
     std::optional<FileFacts> facts;  // nullopt: it could not be measured
     bool countedElsewhere = false;   // a file of several links whose space was counted where first met
+    bool moved = false;              // moved away since the search: it counts nothing
 };
 
 // Calls see for each file of dir, in listing order.
@@ -106,6 +109,10 @@ public:
     const KeptDirectory* Find(const std::string& path, char separator) const;
     // Puts fresh, a search of the directory dir of this tree, in dir's place, and completes the tree again.
     void Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh);
+    // dir, or the file of dir at that place in its listing, was moved away: from now on it counts nothing, and
+    // every directory above loses what it held. It stays in the tree, marked, until the next search.
+    void MarkMoved(const KeptDirectory& dir);
+    void MarkFileMoved(const KeptDirectory& dir, uint32_t file);
 
     // The memory the tree holds, names included, and the entries it keeps, directories and files.
     size_t Bytes() const;
@@ -134,6 +141,7 @@ constexpr uint8_t Linked = 2;            // inode and links follow
 constexpr uint8_t CountedElsewhere = 4;  // set as the tree completes
 constexpr uint8_t OnDiskInBlocks = 8;    // the space is kept in blocks of 512 bytes
 constexpr uint8_t NotRegular = 16;       // a link, a device, a pipe or a socket
+constexpr uint8_t Moved = 32;            // moved away since the search
 
 inline uint64_t ReadVarint(const uint8_t*& at)
 {
@@ -155,7 +163,8 @@ void ForEachFile(const KeptDirectory& dir, See&& see)
     for (uint32_t i = 0; i < dir.fileCount; ++i) {
         const uint8_t flags = *at++;
         const size_t nameBytes = ReadVarint(at);
-        KeptFile file{{reinterpret_cast<const char*>(at), nameBytes}, std::nullopt, (flags & CountedElsewhere) != 0};
+        KeptFile file{{reinterpret_cast<const char*>(at), nameBytes}, std::nullopt, (flags & CountedElsewhere) != 0,
+                      (flags & Moved) != 0};
         at += nameBytes;
         if (!(flags & Unmeasured)) {
             FileFacts facts;

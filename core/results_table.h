@@ -59,6 +59,7 @@ struct RowFacts {
     int32_t number = 0;        // the № the row was written with, which tells its place in the listing
     std::string listedName{};  // a subdirectory's name in the file system's bytes; the shown one may differ
     UnreadPlaces notEntered{};  // pseudo file systems under the row, never entered, so counted 0
+    bool moved = false;         // its directory was moved away since the search: it counts 0
 };
 
 // Told of every change so that a view can follow the model without polling.

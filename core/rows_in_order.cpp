@@ -62,6 +62,12 @@ void RowsInOrder::NotEntered(std::optional<size_t> row, const std::string& path)
     notEnteredByRow_[*row].Add({DisplayName(PathOf(*row, path)), ReadFailure::None});
 }
 
+void RowsInOrder::Moved(size_t row)
+{
+    std::lock_guard lock(mutex_);
+    moved_.insert(row);
+}
+
 std::string RowsInOrder::PathOf(size_t row, const std::string& path) const
 {
     std::string fullPath = basePath_ + names_[row];
@@ -106,7 +112,7 @@ void RowsInOrder::PostRow(size_t row, int64_t size, bool interrupted)
     }
     totalNotEntered_.Merge(notEntered);
     post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
-           interrupted, names_[row], false, std::move(notEntered)});
+           interrupted, names_[row], false, std::move(notEntered), moved_.count(row) != 0});
 }
 
 }  // namespace murako

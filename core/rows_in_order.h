@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct RunEvent {
     std::string listedName{};  // a subdirectory's name as listed
     bool cannotGoOn = false;   // End: the walk stopped for want of memory or threads
     UnreadPlaces notEntered{};  // pseudo file systems under the row, counted 0 (their failure None)
+    bool moved = false;         // the row's directory was moved away since the search
 };
 
 // Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
@@ -41,6 +43,7 @@ public:
     void RowInterrupted(size_t) override;
     void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) override;
     void NotEntered(std::optional<size_t> row, const std::string& path) override;
+    void Moved(size_t row) override;
 
     // The base could not be opened: its own row and the total say why.
     void PostUnopened(ReadFailure failure);
@@ -68,6 +71,7 @@ private:
     std::map<size_t, UnreadPlaces> unreadByRow_;  // few rows have any
     UnreadPlaces totalNotEntered_;
     std::map<size_t, UnreadPlaces> notEnteredByRow_;
+    std::set<size_t> moved_;
 };
 
 }  // namespace murako

@@ -292,6 +292,19 @@ bool SearchController::ShowKept(const std::string& path)
     return true;
 }
 
+void SearchController::MovedAway(const KeptPlace& place)
+{
+    if (!kept_ || !place.dir || Searching())
+        return;
+    if (place.file)
+        kept_->MarkFileMoved(*place.dir, *place.file);
+    else
+        kept_->MarkMoved(*place.dir);
+    const int32_t row = table_.Row();
+    ShowKept(shownPath_);
+    SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
+}
+
 void SearchController::SetMeasure(SizeMeasure measure)
 {
     options_.measure = measure;
@@ -485,7 +498,7 @@ void SearchController::WriteRow(const RunEvent& event)
     SkipOnFailure([&] {
         WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
         table_.SetFacts(event.row, RowFacts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
-                                            event.row, event.listedName, event.notEntered});
+                                            event.row, event.listedName, event.notEntered, event.moved});
     });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);

@@ -12,6 +12,7 @@
 
 #include "file_system.h"
 #include "kept_tree.h"
+#include "move_away.h"
 #include "run_host.h"
 #include "results_table.h"
 #include "row_order.h"
@@ -90,6 +91,8 @@ public:
     // Shows path's rows from the kept tree, as a search of it would; false when no run is busy, the tree is
     // kept and path lies in it; otherwise nothing changes.
     bool ShowKept(const std::string& path);
+    // A place of the kept tree was moved away: the tree and the rows shown lose it, the current row staying.
+    void MovedAway(const KeptPlace& place);
     // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
     void SetMeasure(SizeMeasure measure);
     SizeMeasure Measure() const { return options_.measure; }

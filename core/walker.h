@@ -99,6 +99,8 @@ public:
     // The root of a pseudo file system, by its path below the base under row (nullopt: the base itself): it
     // counts 0, as it is never entered.
     virtual void NotEntered(std::optional<size_t> /*row*/, const std::string& /*path*/) {}
+    // Row's directory was moved away since it was searched; it is told before the row's size, 0.
+    virtual void Moved(size_t /*row*/) {}
 };
 
 // The files of several links met by one walk that counts space on disk: each counts where first met.

@@ -57,7 +57,7 @@ public:
 
 }  // namespace
 
-void PrintResultsTable(QWidget* parent, ResultsTable& table)
+void PrintResultsTable(QWidget* parent, ResultsTable& table, SizeMeasure measure)
 {
     QPrinter printer(QPrinter::HighResolution);
     const QString title = QString::fromStdU16String(kApplicationTitle);
@@ -71,7 +71,7 @@ void PrintResultsTable(QWidget* parent, ResultsTable& table)
     SystemDateSource dates;
     // A search goes on while the dialog is open; the report holds the rows of the moment of the press.
     ResultsTable pressed = table.Snapshot();
-    if (RunPrintCommand(pressed, dialog, reportPrinter, messages, dates) &&
+    if (RunPrintCommand(pressed, dialog, reportPrinter, messages, dates, measure) &&
         pressed.Row() < table.Rows()) {
         // Printing reads every cell, which leaves the last one read current.
         table.SetRow(pressed.Row());

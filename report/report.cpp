@@ -17,6 +17,7 @@ constexpr char16_t kReportFontName[] = u"ＭＳ 明朝";
 constexpr double kBodyPoints = 10.5;
 constexpr double kTitlePoints = 20;
 constexpr char16_t kTitle[] = u"ディレクトリ単位の合計サイズ";
+constexpr char16_t kOnDiskNote[] = u"（ディスク上のサイズ）";
 constexpr char16_t kFieldSeparator[] = u"　";
 
 constexpr double kDateX = 9000;
@@ -82,15 +83,28 @@ std::u16string TwoDigits(int value)
     return {static_cast<char16_t>(u'0' + v / 10), static_cast<char16_t>(u'0' + v % 10)};
 }
 
-void PrintHeading(ReportPrinter& printer, const std::u16string& date)
+void PrintHeading(ReportPrinter& printer, const std::u16string& date, SizeMeasure measure)
 {
     printer.SetCurrentY(kDateY);
     printer.SetCurrentX(kDateX);
     printer.Print(date);
     printer.SetCurrentY(kTitleY);
-    printer.SetCurrentX(kTitleX);
     printer.SetFontSize(kTitlePoints);
-    printer.Print(kTitle);
+    if (measure == SizeMeasure::Length) {
+        printer.SetCurrentX(kTitleX);
+        printer.Print(kTitle);
+    } else {
+        // The note follows the title in body type on the same line, the two ending at the frame's right at most.
+        const double titleBottom = kTitleY + printer.LineHeight();
+        const double width = (Columns(kTitle) * kTitlePoints + Columns(kOnDiskNote) * kBodyPoints) *
+                             ReportPrinter::TwipsPerPoint / 2;
+        printer.SetCurrentX(std::min(kTitleX, kFrameRight - width));
+        printer.PrintWithoutLineEnd(kTitle);
+        printer.SetFontSize(kBodyPoints);
+        printer.SetCurrentY(titleBottom - printer.LineHeight());
+        printer.PrintWithoutLineEnd(kOnDiskNote);
+        printer.SetCurrentY(titleBottom);
+    }
     printer.SetFontSize(kBodyPoints);
 }
 
@@ -113,12 +127,12 @@ std::u16string FormatReportDate(const ReportDate& date)
     return TwoDigits(date.year) + u"年" + TwoDigits(date.month) + u"月" + TwoDigits(date.day) + u"日";
 }
 
-void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date)
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date, SizeMeasure measure)
 {
     printer.SetFontName(kReportFontName);
     printer.SetFontSize(kBodyPoints);
 
-    PrintHeading(printer, date);
+    PrintHeading(printer, date, measure);
 
     const Layout layout = LayoutFor(table);
     const double rowHeight = kRowTextInset + 2 * printer.LineHeight();
@@ -163,11 +177,11 @@ void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16stri
 }
 
 bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
-                     DateSource& dates)
+                     DateSource& dates, SizeMeasure measure)
 {
     try {
         if (dialog.ShowPrinter()) {
-            PrintReport(table, printer, FormatReportDate(dates.Today()));
+            PrintReport(table, printer, FormatReportDate(dates.Today()), measure);
             return true;
         }
     } catch (const std::exception&) {

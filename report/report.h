@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "kept_tree.h"
 #include "report_printer.h"
 #include "results_table.h"
 
@@ -44,12 +45,13 @@ std::u16string FormatReportDate(const ReportDate& date);
 // ends the document. A row that would cross the bottom of the printable area starts a new page, which
 // begins with the header row again. When a size text needs more than the size field's 15 columns, the field
 // widens to it for the whole report. When directories under the rows could not be read, one line below the
-// table says how many.
-void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date);
+// table says how many. Sizes counted on disk rather than as file lengths are named beside the title.
+void PrintReport(ResultsTable& table, ReportPrinter& printer, const std::u16string& date,
+                 SizeMeasure measure = SizeMeasure::Length);
 
 // The print button: asks for a printer, then prints the report; a cancel or any failure shows one message.
 // True when the report was printed.
 bool RunPrintCommand(ResultsTable& table, PrinterDialog& dialog, ReportPrinter& printer, MessageBox& messages,
-                     DateSource& dates);
+                     DateSource& dates, SizeMeasure measure = SizeMeasure::Length);
 
 }  // namespace murako

@@ -343,6 +343,12 @@ TEST_F(ReaderTest, ACutNamesDescriptionSaysOnlyWhatItsTooltipAddsToTheName)
         EXPECT_EQ(name->text(QAccessible::Description).toStdString(),
                   "読み取れなかったディレクトリ: 1\n/data/locked (アクセス権がありません)");
         fakes::SetUnread(table, 1, {});
+        // Pseudo file systems under the row, counted 0, are told the same way.
+        RowFacts facts = table.Facts(1);
+        facts.notEntered.Add({"/data/proc", ReadFailure::None});
+        table.SetFacts(1, facts);
+        EXPECT_EQ(name->text(QAccessible::Description).toStdString(), "数えていない擬似ファイルシステム: 1\n/data/proc");
+        table.SetFacts(1, {});
     }
 }
 

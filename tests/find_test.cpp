@@ -25,7 +25,7 @@
 #include "small_volume.h"
 #include "rows_as_text.h"
 #include "temp_tree.h"
-#include "window_test_support.h"
+#include "window_driving.h"
 
 namespace murako {
 namespace {
@@ -102,12 +102,7 @@ protected:
         tree.Dir("かな");
         tree.Dir("漢字");
     }
-    void Search(const std::string& path)
-    {
-        ASSERT_TRUE(dir->SetPath(path));
-        QTest::mouseClick(fakes::FindControl<QPushButton>(form, "Command1"), Qt::LeftButton);
-        ASSERT_TRUE(Finished());
-    }
+    void Search(const std::string& path) { fakes::SearchFromTheList(form, path); }
     bool Finished()
     {
         return WaitUntil([&] { return !form.Controller().Searching(); });
@@ -122,12 +117,7 @@ protected:
     QStringList ChooseFromMenu(const QString& entry)
     {
         QStringList entries;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (!menu)
-                return;
-            poll.stop();
+        fakes::UseContextMenu(grid, [&](QMenu* menu) {
             for (QAction* action : menu->actions())
                 if (!action->isSeparator())
                     entries << action->text();
@@ -136,8 +126,6 @@ protected:
                     menu->setActiveAction(action);
             QTest::keyClick(menu, Qt::Key_Return);
         });
-        poll.start(10);
-        Key(Qt::Key_F10, Qt::ShiftModifier);
         return entries;
     }
     void ClickHeader(int col)
@@ -157,14 +145,7 @@ protected:
             names.push_back(form.Table().TextAt(row, 1));
         return names;
     }
-    int32_t RowNamed(const std::string& name)
-    {
-        for (int32_t row = 1; row < form.Table().Rows(); ++row)
-            if (form.Table().TextAt(row, 1) == name)
-                return row;
-        ADD_FAILURE() << name << " is not in the table";
-        return 1;
-    }
+    int32_t RowNamed(const std::string& name) { return fakes::RowNamed(form.Table(), name); }
 
     TempTree tree;
     Form1 form;
@@ -344,7 +325,8 @@ TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenC
     QApplication::clipboard()->clear();
     EXPECT_EQ(ChooseFromMenu("すべてコピー"),
               (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "このディレクトリを検索",
-                           "上のディレクトリを検索", "コピー", "すべてコピー", "CSV ファイルに保存...", "マップ"}));
+                           "上のディレクトリを検索", "再検索", "サイズの数え方", "コピー", "すべてコピー",
+                           "CSV ファイルに保存...", "マップ"}));
     EXPECT_EQ(copied(), whole) << "with one row current";
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kept_rows.h"
+#include "move_away.h"
 #include "posix_file_system.h"
 #include "temp_tree.h"
 
@@ -118,6 +119,105 @@ TEST(KeptDisk, OnADiskEveryDirectoryShownFromTheKeptTreeHasTheRowsOfAFreshSearch
             ++compared;
         }
         EXPECT_GT(compared, 30u);
+    }
+}
+
+}  // namespace
+}  // namespace murako
+
+namespace murako {
+namespace {
+
+// The place in the kept tree of a file by its directory's path and its name.
+KeptPlace FilePlace(const KeptTree& tree, const std::string& dir, const std::string& name)
+{
+    KeptPlace place{tree.Find(dir, '/')};
+    uint32_t index = 0;
+    if (place.dir)
+        ForEachFile(*place.dir, [&](const KeptFile& file) {
+            if (file.name == name)
+                place.file = index;
+            ++index;
+        });
+    return place;
+}
+
+TEST(KeptMove, EveryRuleIsCheckedAgainstTheDiskAsItIsNow)
+{
+    TempTree tree(nullptr, fakes::MemoryTempDirectory());
+    for (const char* file : {"keep/f", "swap/f", "gone/f", "home/f", "files/plain", "files/resized", "files/target"})
+        tree.File(file, 10);
+    ASSERT_EQ(symlink("target", tree.Path("files/link").c_str()), 0);
+    KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
+    search.Search(tree.Root());
+    const KeptTree& kept = *search.Controller().Kept();
+    const auto dir = [&](const std::string& name) { return KeptPlace{kept.Find(tree.Path(name), '/')}; };
+    const auto file = [&](const std::string& name) { return FilePlace(kept, tree.Path("files"), name); };
+
+    // The disk changes after the search.
+    ASSERT_EQ(rename(tree.Path("swap").c_str(), tree.Path("swapped").c_str()), 0);
+    tree.Dir("swap");
+    ASSERT_EQ(unlink(tree.Path("gone/f").c_str()), 0);
+    ASSERT_EQ(rmdir(tree.Path("gone").c_str()), 0);
+    tree.File("files/resized", 11);
+    ASSERT_EQ(unlink(tree.Path("files/plain").c_str()), 0);
+    ASSERT_EQ(symlink("0123456789", tree.Path("files/plain").c_str()), 0);  // as long as the file it replaced
+
+    const struct {
+        KeptPlace place;
+        std::string path;
+        MoveRefusal expected;
+    } cases[] = {
+        {dir(""), tree.Root(), MoveRefusal::Base},
+        {dir("keep"), tree.Path("keep"), MoveRefusal::None},
+        {dir("keep"), tree.Path("swap"), MoveRefusal::Outside},
+        {dir("keep"), "/tmp", MoveRefusal::Outside},
+        {dir("swap"), tree.Path("swap"), MoveRefusal::Changed},
+        {dir("gone"), tree.Path("gone"), MoveRefusal::Gone},
+        {dir("home"), tree.Path("home"), MoveRefusal::Home},
+        {file("target"), tree.Path("files/target"), MoveRefusal::None},
+        {file("link"), tree.Path("files/link"), MoveRefusal::None},
+        {file("resized"), tree.Path("files/resized"), MoveRefusal::Changed},
+        {file("plain"), tree.Path("files/plain"), MoveRefusal::Changed},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckMove(kept, c.place, c.path, tree.Path("home"), '/'), c.expected) << c.path;
+    EXPECT_TRUE(IdentifyEntry("/proc")->volumeRoot);
+    EXPECT_FALSE(IdentifyEntry(tree.Path("keep"))->volumeRoot);
+}
+
+TEST(KeptMove, AfterAMoveEveryTotalAboveLosesExactlyWhatWasMoved)
+{
+    TempTree tree(nullptr, fakes::MemoryTempDirectory());
+    TempTree trash(nullptr, fakes::MemoryTempDirectory());
+    WrittenFile(tree.Path("a/b/big"), 100000, 100000);
+    WrittenFile(tree.Path("a/b/c/deeper"), 5000, 5000);
+    WrittenFile(tree.Path("a/x"), 3000, 3000);
+    WrittenFile(tree.Path("d/y"), 7000, 7000);
+    ASSERT_EQ(link(tree.Path("d/y").c_str(), tree.Path("a/b/y").c_str()), 0);  // counted in a/b, listed first
+    for (const SizeMeasure measure : {SizeMeasure::Length, SizeMeasure::OnDisk}) {
+        KeptSearch search(std::make_shared<PosixFileSystem>(), 0, measure);
+        search.Search(tree.Root());
+        const KeptTree& kept = *search.Controller().Kept();
+        const KeptDirectory* moved = kept.Find(tree.Path("a/b"), '/');
+        ASSERT_EQ(rename(tree.Path("a/b").c_str(), trash.Path("b").c_str()), 0);
+        search.Controller().MovedAway({moved});
+        const KeptPlace file = FilePlace(kept, tree.Path("a"), "x");
+        ASSERT_EQ(rename(tree.Path("a/x").c_str(), trash.Path("x").c_str()), 0);
+        search.Controller().MovedAway(file);
+
+        // Fresh searches find the disk as the moves left it; a moved row stays, greyed, at 0.
+        const std::vector<std::string> shown = search.Kept(tree.Root());
+        const std::vector<std::string> fresh = search.Fresh(tree.Root(), 1);
+        EXPECT_EQ(shown.back(), fresh.back()) << "the total";
+        EXPECT_EQ(shown, fresh) << "a keeps its row, d now counts the link alone";
+        const std::vector<std::string> a = search.Kept(tree.Path("a"));
+        ASSERT_EQ(a.size(), 4u);
+        EXPECT_NE(a[2].find("|b|0 kb|0|"), std::string::npos) << a[2];
+        EXPECT_TRUE(search.Controller().Kept()->Find(tree.Path("a/b"), '/')->flags & KeptDirectory::Moved);
+
+        ASSERT_EQ(rename(trash.Path("b").c_str(), tree.Path("a/b").c_str()), 0);
+        ASSERT_EQ(rename(trash.Path("x").c_str(), tree.Path("a/x").c_str()), 0);
     }
 }
 

@@ -107,6 +107,7 @@ TEST_F(MapWindowTest, HoverNamesTheFileUnderAKnownPixelAndClicksAndKeysMoveBothW
     EXPECT_EQ(form.Table().Row(), TableRowOf("sub")) << "the row that holds the file clicked";
     QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(static_cast<int>(view.width() * 0.85), view.height() / 3));
     EXPECT_EQ(form.Controller().ShownPath(), tree.Path("sub/")) << "a double click goes down in the table too";
+    EXPECT_EQ(form.findChild<DirList*>("Dir1")->Path(), tree.Path("sub")) << "and the directory list follows";
     EXPECT_TRUE(HoverAt(map, 0.3, 0.5).startsWith(QString::fromStdString(tree.Path("sub/inner.png"))));
     EXPECT_NE(TableRowOf("deep"), -1);
     QTest::keyClick(&view, Qt::Key_Backspace);

@@ -82,7 +82,7 @@ TEST(QtReportPrinter, TheReportFaceResolvesToAFixedPitchJapaneseFontOfHalfAnEmPe
 }
 
 // Prints the table to an A4 PDF with 10 mm margins, as the print button would with that page set.
-void PrintToPdf(ResultsTable& table, const QString& pdf)
+void PrintToPdf(ResultsTable& table, const QString& pdf, SizeMeasure measure = SizeMeasure::Length)
 {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -90,7 +90,7 @@ void PrintToPdf(ResultsTable& table, const QString& pdf)
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageMargins(QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm), QPageLayout::Millimeter);
     QtReportPrinter reportPrinter(printer);
-    PrintReport(table, reportPrinter, FormatReportDate({2026, 12, 7}));
+    PrintReport(table, reportPrinter, FormatReportDate({2026, 12, 7}), measure);
 }
 
 bool HavePopplerTools()
@@ -244,6 +244,29 @@ TEST(QtReportPrinter, SizesEndAtTheSameXWhateverScriptTheNamesAreInAndALongSizeM
     EXPECT_TRUE(RuleAt(page, 8500 - 105));
     EXPECT_FALSE(RuleAt(page, 8500));
     EXPECT_TRUE(RuleAt(page, 1950));
+}
+
+TEST(QtReportPrinter, TheNoteOfSizesOnDiskFollowsTheTitleInsideTheFrameAndClearOfTheDate)
+{
+    if (!HavePopplerTools())
+        GTEST_SKIP() << "poppler-utils is not installed";
+    ResultsTable table;
+    InitGrid(table);
+    const QString pdf = QStringLiteral("murako_report_on_disk.pdf");
+    PrintToPdf(table, pdf, SizeMeasure::OnDisk);
+
+    int pages = 0;
+    const std::vector<Word> words = WordsOf(pdf, pages);
+    constexpr double tolerance = 0.5 * kTwipsPerPt;
+    const Word* date = Find(words, QStringLiteral("26年12月07日"));
+    const Word* title = Find(words, QStringLiteral("ディレクトリ単位の合計サイズ"));
+    const Word* note = Find(words, QStringLiteral("（ディスク上のサイズ）"));
+    if (!date || !title || !note)
+        return;
+    EXPECT_NEAR(FromArea(note->xMin), FromArea(title->xMax), tolerance);
+    EXPECT_NEAR(FromArea(note->xMax), 10500, tolerance) << "the frame's right";
+    EXPECT_NEAR(note->yMax, title->yMax, 1) << "one foot";
+    EXPECT_GT(note->yMin, date->yMax) << "below the date";
 }
 
 }  // namespace

@@ -131,6 +131,23 @@ TEST(PrintReport, TheTableBeforeAnySearchPrintsEveryElementWhereTheLayoutPutsIt)
     EXPECT_EQ(table.Col(), 2);
 }
 
+TEST(PrintReport, SizesOnDiskAreNamedAfterTheTitleInBodyTypeTheLineMovingLeftToEndAtTheFrame)
+{
+    ResultsTable table = FinishedTable(2);
+    RecordingPrinter byLength;
+    PrintReport(table, byLength, kDate, SizeMeasure::Length);
+    RecordingPrinter onDisk;
+    PrintReport(table, onDisk, kDate, SizeMeasure::OnDisk);
+
+    std::vector<Event> expected = byLength.events;
+    ASSERT_EQ(expected[1], TextAt(3000, 1600, u"ディレクトリ単位の合計サイズ", 20));
+    // 28 columns of 20 points and 22 of 10.5 end at the frame's right, 10500; the note's foot on the title's.
+    const double titleX = 10500 - 28 * 200 - 22 * kColumn;
+    expected[1] = TextAt(titleX, 1600, u"ディレクトリ単位の合計サイズ", 20);
+    expected.insert(expected.begin() + 2, TextAt(titleX + 28 * 200, 1600 + 400 - 210, u"（ディスク上のサイズ）"));
+    EXPECT_EQ(onDisk.events, expected) << "the table below stays where it was";
+}
+
 TEST(PrintReport, CutsLongNumbersAndNamesAtTheEndOfTheirFields)
 {
     ResultsTable table;

@@ -532,6 +532,45 @@ TEST_F(GridTest, ANameHoldingALineBreakDrawsOnOneLineAsItsVisibleForm)
     EXPECT_EQ(grid.CellToolTip(4, 1).split('\n').front().toStdString(), OnOneLine(total));
 }
 
+TEST_F(GridTest, ARowOverPseudoFileSystemsHasAGreyNoteInTheLowerCornerBesideAnyMarkAndItsTooltipNamesThem)
+{
+    AddRow("proc", "0 kb");
+    AddRow("both", "1 kb");
+    AddRow("plain", "1 kb");
+    UnreadPlaces pseudo;
+    pseudo.Add({"/srv/proc", ReadFailure::None});
+    UnreadPlaces unread;
+    unread.Add({"/srv/locked", ReadFailure::Permission});
+    for (const int32_t row : {1, 2}) {
+        RowFacts facts = table.Facts(row);
+        facts.kind = RowKind::Subdirectory;
+        facts.notEntered = pseudo;
+        facts.unread = row == 2 ? unread : UnreadPlaces{};
+        table.SetFacts(row, facts);
+    }
+
+    const QImage image = Shown();
+    const QColor note(160, 160, 160);
+    const QColor mark(208, 64, 0);
+    auto lowerCorner = [&](int32_t row) {
+        return image.pixelColor(grid.NoteMarkRect(row).bottomRight() - QPoint(1, 1));
+    };
+    auto upperCorner = [&](int32_t row) { return image.pixelColor(grid.MarkRect(row).topRight() + QPoint(-1, 1)); };
+    EXPECT_EQ(lowerCorner(1), note);
+    EXPECT_EQ(upperCorner(1), Role(QPalette::Button)) << "counted 0 on purpose: nothing is missing";
+    EXPECT_FALSE(grid.IsMarked(1));
+    EXPECT_EQ(lowerCorner(2), note);
+    EXPECT_EQ(upperCorner(2), mark);
+    EXPECT_EQ(lowerCorner(3), Role(QPalette::Button));
+    EXPECT_FALSE(grid.HasNotEnteredNote(3));
+    EXPECT_FALSE(grid.NoteMarkRect(1).intersects(grid.MarkRect(1)));
+
+    EXPECT_EQ(grid.CellToolTip(1, 0).toStdString(), "数えていない擬似ファイルシステム: 1\n/srv/proc");
+    EXPECT_EQ(grid.CellToolTip(2, 2).toStdString(),
+              "読み取れなかったディレクトリ: 1\n/srv/locked (アクセス権がありません)\n"
+              "数えていない擬似ファイルシステム: 1\n/srv/proc");
+}
+
 TEST_F(GridTest, TheMarkOfARowStaysClearOfItsNumber)
 {
     UnreadPlaces unread;

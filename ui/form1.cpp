@@ -53,9 +53,12 @@ protected:
     }
 };
 
-SearchController::Options WithCollation(SearchController::Options options)
+// The window orders names as the user's language does, and keeps every search's entries, so that going down
+// and up again needs no disk.
+SearchController::Options ForTheWindow(SearchController::Options options)
 {
     options.nameRanks = CollatedRanks;
+    options.keepTree = true;
     return options;
 }
 
@@ -74,7 +77,7 @@ QString FitParts(const QString& text, const QString& separator, const QFontMetri
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
     : QWidget(parent),
-      controller_(table_, *this, *this, std::move(fileSystem), *this, WithCollation(std::move(options)))
+      controller_(table_, *this, *this, std::move(fileSystem), *this, ForTheWindow(std::move(options)))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Murako検索ツール"));
@@ -82,7 +85,9 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     CreateControls();
     SetTabOrder();
     commands_ = new TableCommands(*Grid1, table_, controller_, *Drive1,
-                                  [this](const std::string& path) { SearchDirectory(path); });
+                                  {.searchDirectory = [this](const std::string& path) { SearchDirectory(path); },
+                                   .followDirectory = [this](const std::string& path) { FollowDirectory(path); },
+                                   .searchShownAgain = [this] { SearchShownAgain(); }});
     commands_->AddMapCommand([this] { ShowMap(); });
     ShowStartDirectory();
     Connect();
@@ -212,12 +217,12 @@ void Form1::ShowStartDirectory()
 
 void Form1::Connect()
 {
-    progressTimer_.setInterval(ProgressInterval);
     connect(&progressTimer_, &QTimer::timeout, this, [this] {
         controller_.ShowProgress();
-        ReturnFreePages();
-        if (!controller_.Searching())
-            progressTimer_.stop();
+        if (controller_.Searching())
+            ReturnFreePages();
+        else
+            KeepAgeNoteCurrent();
     });
 
     connect(Command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
@@ -255,8 +260,30 @@ void Form1::Form_Load()
 void Form1::Command1_Click()
 {
     controller_.Command1_Click();
+    FollowSearch();
+}
+
+void Form1::SearchShownAgain()
+{
+    controller_.SearchShownAgain();
+    if (!controller_.Searching())
+        return;
+    FollowDirectory(controller_.SearchedPath());
+    FollowSearch();
+}
+
+void Form1::FollowSearch()
+{
     if (controller_.Searching())
-        progressTimer_.start();
+        progressTimer_.start(ProgressInterval);
+}
+
+void Form1::KeepAgeNoteCurrent()
+{
+    if (!controller_.ShowingKept())
+        progressTimer_.stop();
+    else if (progressTimer_.interval() != AgeNoteInterval || !progressTimer_.isActive())
+        progressTimer_.start(AgeNoteInterval);
 }
 
 void Form1::Command2_Click()
@@ -266,7 +293,7 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    PrintResultsTable(this, table_);
+    PrintResultsTable(this, table_, controller_.Measure());
 }
 
 void Form1::Drive1_Change()
@@ -299,10 +326,21 @@ void Form1::Grid1_ContextMenu(QPoint at)
 void Form1::ShowMap()
 {
     if (!map_)
-        map_ = new MapWindow(controller_, table_, this);
+        map_ = new MapWindow(controller_, table_, [this](const std::string& path) {
+            if (controller_.ShowKept(path))
+                FollowDirectory(path);
+        }, this);
     map_->show();
     map_->raise();
     map_->activateWindow();
+}
+
+void Form1::FollowDirectory(const std::string& path)
+{
+    // A directory gone since the search leaves the list where it was; its results are still shown.
+    if (Dir1->SetPath(path))
+        Drive1->ShowVolumeOf(PathText(Dir1->Path()));
+    KeepAgeNoteCurrent();
 }
 
 void Form1::SearchDirectory(const std::string& path)

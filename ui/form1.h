@@ -50,6 +50,7 @@ public:
     static constexpr int ClientWidthTwips = 6870;
     static constexpr int ClientHeightTwips = 7680;
     static constexpr int ProgressInterval = 200;  // ms: the second panel follows the count five times a second
+    static constexpr int AgeNoteInterval = 2000;  // ms: and the age of kept results, told in minutes
 
     explicit Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options = {},
                    QWidget* parent = nullptr);
@@ -85,6 +86,13 @@ private:
 
     // Opens a directory in the directory list and searches it, as a user would by hand.
     void SearchDirectory(const std::string& path);
+    // Opens a directory in the directory list without searching it, as the table shows its kept results.
+    void FollowDirectory(const std::string& path);
+    // Searches the directory the table shows again, the directory list opened on it.
+    void SearchShownAgain();
+    // The second panel follows a search just started, and the age of kept results while they are shown.
+    void FollowSearch();
+    void KeepAgeNoteCurrent();
 
     void SetSearchCaption(const std::string& caption) override;
     void SetExitVisible(bool visible) override;

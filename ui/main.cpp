@@ -20,10 +20,7 @@ int main(int argc, char** argv)
         icon.addFile(png.filePath());
     QApplication::setWindowIcon(icon);
     murako::LoadQtJapaneseTranslations();
-    // Kept so that the map and the directories below can be shown without the disk.
-    murako::SearchController::Options options;
-    options.keepTree = true;
-    murako::Form1 form(murako::MakeLocalFileSystem(), options);
+    murako::Form1 form(murako::MakeLocalFileSystem());
     form.show();
     return app.exec();
 }

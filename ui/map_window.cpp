@@ -205,8 +205,9 @@ void MapView::keyPressEvent(QKeyEvent* event)
         QWidget::keyPressEvent(event);
 }
 
-MapWindow::MapWindow(SearchController& controller, ResultsTable& table, QWidget* parent)
-    : QWidget(parent, Qt::Window), controller_(controller), table_(table)
+MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
+                     std::function<void(const std::string& path)> showKept, QWidget* parent)
+    : QWidget(parent, Qt::Window), controller_(controller), table_(table), showKept_(std::move(showKept))
 {
     setWindowTitle(QStringLiteral("マップ - Murako"));
     resize(1100, 700);
@@ -407,7 +408,7 @@ void MapWindow::GoDown(int32_t item)
     const MapItem& picked = view_->Items()[static_cast<size_t>(item)];
     if (picked.dir == dir_)
         return;
-    controller_.ShowKept(KeptPath(*picked.dir, tree_->BasePath(), PathSeparator()));
+    showKept_(KeptPath(*picked.dir, tree_->BasePath(), PathSeparator()));
     Follow();
 }
 
@@ -415,7 +416,7 @@ void MapWindow::GoUp()
 {
     if (!Valid() || !dir_->parent)
         return;
-    controller_.ShowKept(KeptPath(*dir_->parent, tree_->BasePath(), PathSeparator()));
+    showKept_(KeptPath(*dir_->parent, tree_->BasePath(), PathSeparator()));
     Follow();
 }
 
@@ -425,7 +426,7 @@ void MapWindow::OpenLargeFile(int row)
         return;
     const LargeFile file = largeFiles_[static_cast<size_t>(row)];
     if (file.dir != dir_) {
-        controller_.ShowKept(KeptPath(*file.dir, tree_->BasePath(), PathSeparator()));
+        showKept_(KeptPath(*file.dir, tree_->BasePath(), PathSeparator()));
         Follow();
     }
     view_->Select(view_->ItemOfFile(file.dir, file.index));

@@ -69,7 +69,9 @@ private:
 
 class MapWindow final : public QWidget {
 public:
-    MapWindow(SearchController& controller, ResultsTable& table, QWidget* parent = nullptr);
+    // showKept shows a directory of the kept tree in the table, the window around it following.
+    MapWindow(SearchController& controller, ResultsTable& table, std::function<void(const std::string& path)> showKept,
+              QWidget* parent = nullptr);
 
     // Shows the directory the table shows when that changed, or its tree did.
     void Follow();
@@ -98,6 +100,7 @@ private:
 
     SearchController& controller_;
     ResultsTable& table_;
+    std::function<void(const std::string& path)> showKept_;
     MapView* view_;
     QTabWidget* tabs_;
     QTableWidget* largest_;

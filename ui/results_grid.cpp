@@ -172,6 +172,11 @@ bool ResultsGrid::IsMarked(int32_t row) const
     return facts.unread.count > 0 || facts.interrupted;
 }
 
+bool ResultsGrid::HasNotEnteredNote(int32_t row) const
+{
+    return table_.Facts(row).notEntered.count > 0;
+}
+
 void ResultsGrid::MoveCurrentCell(int row, int col, bool extend)
 {
     const int lastRow = table_.Rows() - 1;

@@ -81,6 +81,10 @@ public:
     bool IsMarked(int32_t row) const;
     // Where the mark is drawn in viewport coordinates.
     QRect MarkRect(int row) const;
+    // A row with pseudo file systems under it, never entered and so counted 0, has a grey note in the lower
+    // corner of its number cell, and its tooltip names them.
+    bool HasNotEnteredNote(int32_t row) const;
+    QRect NoteMarkRect(int row) const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -116,6 +120,7 @@ private:
     void PaintCell(QPainter& painter, int row, int col) const;
     void PaintSortArrow(QPainter& painter, int col, const QColor& colour) const;
     void PaintMark(QPainter& painter, int row) const;
+    void PaintNoteMark(QPainter& painter, int row) const;
     void ScheduleRepaint();
     void CatchUp();
     void Relayout();

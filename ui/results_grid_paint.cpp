@@ -15,6 +15,7 @@ const QColor OrdinaryGridLine(192, 192, 192);
 const QColor FixedGridLine(0, 0, 0);
 const QColor UnreadMark(208, 64, 0);
 const QColor InterruptedMark(128, 128, 128);
+const QColor NotEnteredMark(160, 160, 160);
 constexpr int UnreadMarkTwips = 90;
 constexpr int BarAlpha = 64;  // of 255: the text over a bar reads as on a plain cell
 constexpr int ArrowTwips = 90;
@@ -78,6 +79,8 @@ void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
         PaintSortArrow(painter, col, palette().color(OrderWaits() ? QPalette::Disabled : QPalette::Active, foreground));
     if (col == 0 && IsMarked(row))
         PaintMark(painter, row);
+    if (col == 0 && HasNotEnteredNote(row))
+        PaintNoteMark(painter, row);
     painter.setPen(fixed ? FixedGridLine : OrdinaryGridLine);
     painter.drawLine(rect.topRight(), rect.bottomRight());
     painter.drawLine(rect.bottomLeft(), rect.bottomRight());
@@ -116,6 +119,17 @@ void ResultsGrid::PaintMark(QPainter& painter, int row) const
     painter.setBrush(Qt::NoBrush);
 }
 
+// The mark's sibling in the lower corner: the row holds pseudo file systems, whose 0 is not the disk's.
+void ResultsGrid::PaintNoteMark(QPainter& painter, int row) const
+{
+    const QRect mark = NoteMarkRect(row);
+    const QPolygon corner({mark.bottomLeft(), mark.topRight(), mark.bottomRight()});
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(NotEnteredMark);
+    painter.drawPolygon(corner);
+    painter.setBrush(Qt::NoBrush);
+}
+
 int ResultsGrid::ArrowSize() const
 {
     return TwipsToPixels(ArrowTwips, logicalDpiX());
@@ -141,6 +155,13 @@ QRect ResultsGrid::MarkRect(int row) const
 {
     const QRect cell = CellRect(row, 0);
     return QRect(cell.right() - MarkSize(), cell.top() + 1, MarkSize(), MarkSize());
+}
+
+QRect ResultsGrid::NoteMarkRect(int row) const
+{
+    const QRect cell = CellRect(row, 0);
+    // Clear of the grid line on the cell's last pixel row.
+    return QRect(cell.right() - MarkSize(), cell.bottom() - MarkSize(), MarkSize(), MarkSize());
 }
 
 }  // namespace murako

@@ -1,6 +1,7 @@
 #include "table_commands.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -19,13 +20,8 @@
 namespace murako {
 
 TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchController& controller,
-                             const DriveList& drives, std::function<void(const std::string& path)> searchDirectory)
-    : QObject(&grid),
-      grid_(grid),
-      table_(table),
-      controller_(controller),
-      drives_(drives),
-      searchDirectory_(std::move(searchDirectory))
+                             const DriveList& drives, WindowMoves moves)
+    : QObject(&grid), grid_(grid), table_(table), controller_(controller), drives_(drives), moves_(std::move(moves))
 {
     sortByNumber_ = Add(QStringLiteral("№ の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
                         [this] { SortBy(SortColumn::Number); });
@@ -36,6 +32,12 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
     goDown_ = Add(QStringLiteral("このディレクトリを検索"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)},
                   [this] { GoDown(table_.Row()); });
     goUp_ = Add(QStringLiteral("上のディレクトリを検索"), {QKeySequence(Qt::Key_Backspace)}, [this] { GoUp(); });
+    searchAgain_ = Add(QStringLiteral("再検索"), {QKeySequence(Qt::Key_F5)}, [this] {
+        if (CanSearchShownAgain())
+            moves_.searchShownAgain();
+    });
+    // Whichever control has the focus, F5 brings the results shown up to date.
+    searchAgain_->setShortcutContext(Qt::WindowShortcut);
     copy_ = Add(QStringLiteral("コピー"), QKeySequence::keyBindings(QKeySequence::Copy),
                 [this] { Copy(RowsToCopy()); });
     copyAll_ = Add(QStringLiteral("すべてコピー"), {}, [this] { Copy(AllRows()); });
@@ -45,6 +47,22 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
     saveCsv_ = Add(QStringLiteral("CSV ファイルに保存..."), {}, [this] { SaveCsv(); });
     for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_})
         sort->setCheckable(true);
+    AddMeasureChoice();
+}
+
+// Two exclusive entries, checked as the controller counts.
+void TableCommands::AddMeasureChoice()
+{
+    auto* choice = new QActionGroup(this);
+    auto add = [&](const QString& text, SizeMeasure measure) {
+        auto* action = new QAction(text, choice);
+        action->setCheckable(true);
+        action->setChecked(controller_.Measure() == measure);
+        connect(action, &QAction::triggered, this, [this, measure] { ChooseMeasure(measure); });
+        return action;
+    };
+    measureLength_ = add(QStringLiteral("ファイルの長さ"), SizeMeasure::Length);
+    measureOnDisk_ = add(QStringLiteral("ディスク上のサイズ"), SizeMeasure::OnDisk);
 }
 
 // A shortcut of the grid alone, and an entry of its context menu.
@@ -65,11 +83,19 @@ void TableCommands::ShowMenu(QPoint at)
     sortByName_->setChecked(sorted == SortColumn::Name);
     sortBySize_->setChecked(sorted == SortColumn::Size);
     goDown_->setEnabled(CanGoDown(table_.Row()));
-    goUp_->setEnabled(ParentToSearch().has_value());
+    goUp_->setEnabled(ParentToGoUpTo().has_value());
+    searchAgain_->setEnabled(CanSearchShownAgain());
+    measureLength_->setChecked(controller_.Measure() == SizeMeasure::Length);
+    measureOnDisk_->setChecked(controller_.Measure() == SizeMeasure::OnDisk);
     QMenu menu(grid_.window());
     menu.addActions({sortByNumber_, sortByName_, sortBySize_});
     menu.addSeparator();
-    menu.addActions({goDown_, goUp_});
+    menu.addActions({goDown_, goUp_, searchAgain_});
+    menu.addSeparator();
+    QMenu* measure = menu.addMenu(QStringLiteral("サイズの数え方"));
+    measure->addActions({measureLength_, measureOnDisk_});
+    // A search counts as it started; the choice waits until it ends.
+    measure->setEnabled(!controller_.Searching());
     menu.addSeparator();
     menu.addActions({copy_, copyAll_, saveCsv_});
     if (map_) {
@@ -78,8 +104,8 @@ void TableCommands::ShowMenu(QPoint at)
     }
     menu.exec(at);
     // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
-    goDown_->setEnabled(true);
-    goUp_->setEnabled(true);
+    for (QAction* action : {goDown_, goUp_, searchAgain_})
+        action->setEnabled(true);
 }
 
 void TableCommands::AddMapCommand(std::function<void()> openMap)
@@ -102,25 +128,78 @@ bool TableCommands::CanGoDown(int32_t row) const
 void TableCommands::GoDown(int32_t row)
 {
     if (CanGoDown(row))
-        searchDirectory_(JoinPath(controller_.ShownPath(), table_.Facts(row).listedName));
+        GoTo(JoinPath(controller_.ShownPath(), table_.Facts(row).listedName));
 }
 
-std::optional<std::string> TableCommands::ParentToSearch() const
+bool TableCommands::GoTo(const std::string& path)
+{
+    if (!controller_.ShowKept(path)) {
+        moves_.searchDirectory(path);
+        return false;
+    }
+    moves_.followDirectory(path);
+    return true;
+}
+
+std::string TableCommands::DirectoryToLeave() const
+{
+    const KeptTree* kept = controller_.Kept();
+    const std::string& shown = controller_.ShownPath();
+    return kept && !shown.empty() && kept->Find(shown, PathSeparator()) ? shown : controller_.SearchedPath();
+}
+
+std::optional<std::string> TableCommands::ParentToGoUpTo() const
 {
     if (controller_.Searching())
         return std::nullopt;
-    const std::string searched = controller_.SearchedPath();
-    const std::optional<std::string> parent = ParentPath(searched);
+    const std::string from = DirectoryToLeave();
+    const std::optional<std::string> parent = ParentPath(from);
+    if (!parent)
+        return std::nullopt;
+    if (const KeptTree* kept = controller_.Kept(); kept && kept->Find(*parent, PathSeparator()))
+        return parent;
     // A volume's root has its parent on another volume.
-    if (!parent || drives_.IndexOfVolume(PathText(searched)) != drives_.IndexOfVolume(PathText(*parent)))
+    if (drives_.IndexOfVolume(PathText(from)) != drives_.IndexOfVolume(PathText(*parent)))
         return std::nullopt;
     return parent;
 }
 
 void TableCommands::GoUp()
 {
-    if (const std::optional<std::string> parent = ParentToSearch())
-        searchDirectory_(*parent);
+    const std::optional<std::string> parent = ParentToGoUpTo();
+    if (!parent)
+        return;
+    const std::string left = LastPathName(DirectoryToLeave());
+    // The row of the directory left becomes current, so that going down again is one key away.
+    if (GoTo(*parent))
+        MakeCurrent(RowKind::Subdirectory, left);
+}
+
+void TableCommands::MakeCurrent(RowKind kind, const std::string& listedName)
+{
+    for (int32_t row = ResultsTable::FixedRows; row < table_.Rows(); ++row)
+        if (const RowFacts& facts = table_.Facts(row); facts.kind == kind && facts.listedName == listedName) {
+            table_.SetRow(row);
+            return;
+        }
+}
+
+void TableCommands::ChooseMeasure(SizeMeasure measure)
+{
+    if (controller_.Searching())
+        return;
+    // The same rows come back counted another way: the user's place among them stays.
+    const int32_t current = table_.Row();
+    const bool onRow = current >= ResultsTable::FixedRows && current < table_.Rows();
+    const RowFacts facts = onRow ? table_.Facts(current) : RowFacts{};
+    controller_.SetMeasure(measure);
+    if (onRow)
+        MakeCurrent(facts.kind, facts.listedName);
+}
+
+bool TableCommands::CanSearchShownAgain() const
+{
+    return !controller_.Searching() && !controller_.ShownPath().empty();
 }
 
 std::vector<int32_t> TableCommands::AllRows() const

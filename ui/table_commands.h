@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "results_table.h"
+#include "kept_tree.h"
 #include "row_order.h"
 
 class QAction;
@@ -19,18 +20,28 @@ class DriveList;
 class ResultsGrid;
 class SearchController;
 
+// What moving to another directory asks of the window around the table.
+struct WindowMoves {
+    // Opens a directory in the directory list and searches it, as a user would by hand.
+    std::function<void(const std::string& path)> searchDirectory;
+    // Opens a directory in the directory list without searching it, as its kept results are shown.
+    std::function<void(const std::string& path)> followDirectory;
+    // Searches the directory shown again, the window following the search as it runs.
+    std::function<void()> searchShownAgain;
+};
+
 // What the results table offers to find what fills a disk: ordering its rows, going down into a row's
-// directory and up again, copying rows and saving them as CSV; each a shortcut of the grid and an entry of
-// its context menu.
+// directory and up again (from the last search's results while they reach, else by searching), searching
+// the directory shown again, choosing what a size counts, copying rows and saving them as CSV; each a
+// shortcut of the grid and an entry of its context menu.
 class TableCommands final : public QObject {
 public:
-    // searchDirectory opens a directory in the directory list and searches it, as a user would by hand.
     TableCommands(ResultsGrid& grid, ResultsTable& table, SearchController& controller, const DriveList& drives,
-                  std::function<void(const std::string& path)> searchDirectory);
+                  WindowMoves moves);
 
     // Orders the rows by column, or turns the order round when they are ordered by it already.
     void SortBy(SortColumn column);
-    // Searches the row's subdirectory of the directory the table shows.
+    // Shows the row's subdirectory of the directory the table shows.
     void GoDown(int32_t row);
     // Opens the context menu at a point in global coordinates.
     void ShowMenu(QPoint at);
@@ -39,10 +50,21 @@ public:
 
 private:
     QAction* Add(const QString& text, const QList<QKeySequence>& keys, std::function<void()> run);
+    void AddMeasureChoice();
     bool CanGoDown(int32_t row) const;
-    // The parent of the directory last searched, unless that is a volume's root or a search runs.
-    std::optional<std::string> ParentToSearch() const;
+    // The directory above the one shown, unless a search runs or it lies above a volume's root outside the
+    // last search's results; before any search is shown, the one above the directory last searched.
+    std::optional<std::string> ParentToGoUpTo() const;
+    // The directory going up leaves: the one shown while the last search's results hold it, else the one last
+    // searched.
+    std::string DirectoryToLeave() const;
     void GoUp();
+    // Shows path from the last search's results where they reach it, else searches it; true when shown so.
+    bool GoTo(const std::string& path);
+    // Makes the row of that kind and name current, if there is one.
+    void MakeCurrent(RowKind kind, const std::string& listedName);
+    void ChooseMeasure(SizeMeasure measure);
+    bool CanSearchShownAgain() const;
     // Every written data row: the whole table, the total's row included.
     std::vector<int32_t> AllRows() const;
     // The rows selected with Shift, or else the current row; none while the current cell is in the header.
@@ -56,12 +78,15 @@ private:
     ResultsTable& table_;
     SearchController& controller_;
     const DriveList& drives_;
-    std::function<void(const std::string& path)> searchDirectory_;
+    WindowMoves moves_;
     QAction* sortByNumber_;
     QAction* sortByName_;
     QAction* sortBySize_;
     QAction* goDown_;
     QAction* goUp_;
+    QAction* searchAgain_;
+    QAction* measureLength_;
+    QAction* measureOnDisk_;
     QAction* copy_;
     QAction* copyAll_;
     QAction* saveCsv_;
