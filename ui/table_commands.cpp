@@ -123,10 +123,19 @@ void TableCommands::ShowMenu(QPoint at)
     copyPath_->setEnabled(RowPath(row).has_value());
     moveToTrash_->setEnabled(RowPath(row) && actions_.CanMove(RowPlace(row)));
     menu.addActions({openFolder_, copyPath_, moveToTrash_});
+    if (map_) {
+        menu.addSeparator();
+        menu.addAction(map_);
+    }
     menu.exec(at);
     // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
     for (QAction* action : {goDown_, goUp_, searchAgain_, openFolder_, copyPath_, moveToTrash_})
         action->setEnabled(true);
+}
+
+void TableCommands::AddMapCommand(std::function<void()> openMap)
+{
+    map_ = Add(QStringLiteral("マップ"), {QKeySequence(Qt::CTRL | Qt::Key_M)}, std::move(openMap));
 }
 
 void TableCommands::SortBy(SortColumn column)

@@ -48,6 +48,8 @@ public:
     void GoDown(int32_t row);
     // Opens the context menu at a point in global coordinates.
     void ShowMenu(QPoint at);
+    // Ctrl+M and the menu's last entry open the map.
+    void AddMapCommand(std::function<void()> openMap);
 
 private:
     QAction* Add(const QString& text, const QList<QKeySequence>& keys, std::function<void()> run);
@@ -100,6 +102,7 @@ private:
     QAction* copy_;
     QAction* copyAll_;
     QAction* saveCsv_;
+    QAction* map_ = nullptr;
     QString lastCsvFolder_;  // of the last CSV file saved
 };
 
