@@ -7,6 +7,7 @@
 // searching and prints its top directory's rows as a search of it does.
 #include <charconv>
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -136,7 +137,9 @@ int main(int argc, char** argv)
     murako::ResultsTable table;
     murako::InitGrid(table);
     int64_t totalBytes = 0;
-    std::string out;
+    // By №: on disk, the rows are written again once the walk has settled where each file of several links
+    // counts, and the second writing holds.
+    std::map<int32_t, std::string> out;
     murako::SearchController::Options options;
     options.threads = arguments.threads;
     options.measure = arguments.onDisk ? murako::SizeMeasure::OnDisk : murako::SizeMeasure::Length;
@@ -159,7 +162,7 @@ int main(int argc, char** argv)
         kept += std::string(" export_seconds=") + number;
     };
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
-        out += std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes) + '\n';
+        out[row] = std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes) + '\n';
         totalBytes = bytes;
     };
     murako::WalkThreadCounts counts;
@@ -180,7 +183,8 @@ int main(int argc, char** argv)
 
     // The export on standard output leaves the report to standard error.
     std::FILE* report = arguments.exportFile == "-" ? stderr : stdout;
-    std::fputs(out.c_str(), report);
+    for (const auto& [row, line] : out)
+        std::fputs(line.c_str(), report);
     if (!exportProblem.empty()) {
         std::fprintf(stderr, "murako-bench: %s\n", exportProblem.c_str());
         return 1;

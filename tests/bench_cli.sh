@@ -21,6 +21,12 @@ expect_failure() {
 got=$("$bench" --version 2>&1) && [ "$got" = "murako-bench $version" ] ||
   { echo "murako-bench --version: \"$got\", expected \"murako-bench $version\""; failures=$((failures + 1)); }
 
+# On disk the rows are written again once the walk has settled where each file of several links counts:
+# every № is printed once.
+numbers=$("$bench" --on-disk --keep-tree "$tree" | awk -F'\t' 'NF == 3 { print $1 }')
+[ -n "$numbers" ] && [ "$(sort -n <<<"$numbers" | uniq -d)" = "" ] ||
+  { echo "murako-bench --on-disk --keep-tree printed a row twice: $numbers"; failures=$((failures + 1)); }
+
 expect_failure 1 '見つかりません' "$tree/missing"
 expect_failure 1 'ディレクトリではありません' "$tree/root.bin"
 expect_failure 2 'not a thread count: abc' --threads abc "$tree"
