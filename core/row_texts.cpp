@@ -79,6 +79,8 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
     constexpr int32_t size = 2;
     const RowFacts& facts = table.Facts(row);
     std::string lines;
+    if (facts.moved)
+        AddLine(lines, "ごみ箱に移動しました");
     // A cut-short row's 0 is no byte count: it says so in place of one.
     if (facts.interrupted && (col == number || col == size))
         AddLine(lines, "中断したため、このディレクトリの合計は数えていません");

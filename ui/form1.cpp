@@ -22,6 +22,7 @@
 #include "dir_list.h"
 #include "drive_list.h"
 #include "japanese.h"
+#include "map_window.h"
 #include "platform.h"
 #include "results_grid.h"
 #include "table_commands.h"
@@ -86,7 +87,9 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     commands_ = new TableCommands(*Grid1, table_, controller_, *Drive1,
                                   {.searchDirectory = [this](const std::string& path) { SearchDirectory(path); },
                                    .followDirectory = [this](const std::string& path) { FollowDirectory(path); },
-                                   .searchShownAgain = [this] { SearchShownAgain(); }});
+                                   .searchShownAgain = [this] { SearchShownAgain(); },
+                                   .keptRecounted = [this] { KeepAgeNoteCurrent(); }});
+    commands_->AddMapCommand([this] { ShowMap(); });
     ShowStartDirectory();
     Connect();
     controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
@@ -319,6 +322,18 @@ void Form1::Grid1_DblClick(int32_t row)
 void Form1::Grid1_ContextMenu(QPoint at)
 {
     commands_->ShowMenu(at);
+}
+
+void Form1::ShowMap()
+{
+    if (!map_)
+        map_ = new MapWindow(controller_, table_, [this](const std::string& path) {
+            if (controller_.ShowKept(path))
+                FollowDirectory(path);
+        }, this);
+    map_->show();
+    map_->raise();
+    map_->activateWindow();
 }
 
 void Form1::FollowDirectory(const std::string& path)

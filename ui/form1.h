@@ -36,6 +36,7 @@ namespace murako {
 
 class DirList;
 class DriveList;
+class MapWindow;
 class ResultsGrid;
 class TableCommands;
 
@@ -56,6 +57,9 @@ public:
     ~Form1() override;
 
     ResultsTable& Table() { return table_; }
+    // The map window, opened the first time it is asked for; nullptr until then.
+    MapWindow* Map() { return map_; }
+    void ShowMap();
     const SearchController& Controller() const { return controller_; }
 
 protected:
@@ -126,6 +130,7 @@ private:
     QLabel* progressPanel_;
     QTimer progressTimer_;
     TableCommands* commands_;
+    MapWindow* map_ = nullptr;
     bool busyPointer_ = false;
     SearchController controller_;
 };

@@ -72,7 +72,9 @@ void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
             painter.fillRect(QRect(rect.left(), rect.top() + 2, bar, rect.height() - 4), colour);
         }
     }
-    painter.setPen(palette().color(foreground));
+    // A row moved to the trash since the search stays, greyed, until the next search.
+    const bool moved = !fixed && table_.Facts(row).moved;
+    painter.setPen(palette().color(moved ? QPalette::Disabled : QPalette::Active, foreground));
     const QRect textRect = TextRect(row, col);
     painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
     if (row < ResultsTable::FixedRows)

@@ -21,7 +21,13 @@ namespace murako {
 
 TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchController& controller,
                              const DriveList& drives, WindowMoves moves)
-    : QObject(&grid), grid_(grid), table_(table), controller_(controller), drives_(drives), moves_(std::move(moves))
+    : QObject(&grid),
+      grid_(grid),
+      table_(table),
+      controller_(controller),
+      drives_(drives),
+      moves_(std::move(moves)),
+      actions_(*grid.window(), controller)
 {
     sortByNumber_ = Add(QStringLiteral("№ の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
                         [this] { SortBy(SortColumn::Number); });
@@ -45,6 +51,19 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
     Add(QStringLiteral("すべて選択"), QKeySequence::keyBindings(QKeySequence::SelectAll),
         [this] { grid_.SelectAllRows(); });
     saveCsv_ = Add(QStringLiteral("CSV ファイルに保存..."), {}, [this] { SaveCsv(); });
+    openFolder_ = Add(QStringLiteral("フォルダーを開く"), {}, [this] {
+        if (const std::optional<std::string> path = RowPath(table_.Row()))
+            actions_.OpenFolder(*path);
+    });
+    copyPath_ = Add(QStringLiteral("パスをコピー"), {}, [this] {
+        if (const std::optional<std::string> path = RowPath(table_.Row()))
+            actions_.CopyPath(*path);
+    });
+    moveToTrash_ = Add(QStringLiteral("ごみ箱に移動..."), {QKeySequence(Qt::Key_Delete)}, [this] {
+        const int32_t row = table_.Row();
+        if (const std::optional<std::string> path = RowPath(row); path && actions_.CanMove(RowPlace(row)))
+            actions_.MoveToTrash(RowPlace(row), *path);
+    });
     for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_})
         sort->setCheckable(true);
     AddMeasureChoice();
@@ -98,16 +117,53 @@ void TableCommands::ShowMenu(QPoint at)
     measure->setEnabled(!controller_.Searching());
     menu.addSeparator();
     menu.addActions({copy_, copyAll_, saveCsv_});
+    menu.addSeparator();
+    const int32_t row = table_.Row();
+    openFolder_->setEnabled(RowPath(row).has_value());
+    copyPath_->setEnabled(RowPath(row).has_value());
+    moveToTrash_->setEnabled(RowPath(row) && actions_.CanMove(RowPlace(row)));
+    menu.addActions({openFolder_, copyPath_, moveToTrash_});
+    if (map_) {
+        menu.addSeparator();
+        menu.addAction(map_);
+    }
     menu.exec(at);
     // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
-    for (QAction* action : {goDown_, goUp_, searchAgain_})
+    for (QAction* action : {goDown_, goUp_, searchAgain_, openFolder_, copyPath_, moveToTrash_})
         action->setEnabled(true);
+}
+
+void TableCommands::AddMapCommand(std::function<void()> openMap)
+{
+    map_ = Add(QStringLiteral("マップ"), {QKeySequence(Qt::CTRL | Qt::Key_M)}, std::move(openMap));
 }
 
 void TableCommands::SortBy(SortColumn column)
 {
     controller_.SetSortOrder(NextOrder(controller_.Order(), column));
     grid_.ShowSortOrder(controller_.Order());
+}
+
+std::optional<std::string> TableCommands::RowPath(int32_t row) const
+{
+    if (controller_.Searching() || controller_.ShownPath().empty() || row < ResultsTable::FixedRows ||
+        row >= table_.Rows())
+        return std::nullopt;
+    const RowFacts& facts = table_.Facts(row);
+    if (facts.kind == RowKind::Subdirectory)
+        return JoinPath(controller_.ShownPath(), facts.listedName);
+    if (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Total)
+        return controller_.ShownPath();
+    return std::nullopt;
+}
+
+KeptPlace TableCommands::RowPlace(int32_t row) const
+{
+    const KeptTree* kept = controller_.Kept();
+    const std::optional<std::string> path = RowPath(row);
+    if (!kept || !path || table_.Facts(row).kind != RowKind::Subdirectory || table_.Facts(row).moved)
+        return {};
+    return {kept->Find(*path, PathSeparator())};
 }
 
 bool TableCommands::CanGoDown(int32_t row) const
@@ -186,6 +242,7 @@ void TableCommands::ChooseMeasure(SizeMeasure measure)
     controller_.SetMeasure(measure);
     if (onRow)
         MakeCurrent(facts.kind, facts.listedName);
+    moves_.keptRecounted();
 }
 
 bool TableCommands::CanSearchShownAgain() const

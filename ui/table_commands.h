@@ -10,6 +10,7 @@
 
 #include "results_table.h"
 #include "kept_tree.h"
+#include "place_actions.h"
 #include "row_order.h"
 
 class QAction;
@@ -28,6 +29,8 @@ struct WindowMoves {
     std::function<void(const std::string& path)> followDirectory;
     // Searches the directory shown again, the window following the search as it runs.
     std::function<void()> searchShownAgain;
+    // Told when the rows shown were counted again from the kept results, whose age the window then tells.
+    std::function<void()> keptRecounted;
 };
 
 // What the results table offers to find what fills a disk: ordering its rows, going down into a row's
@@ -45,6 +48,8 @@ public:
     void GoDown(int32_t row);
     // Opens the context menu at a point in global coordinates.
     void ShowMenu(QPoint at);
+    // Ctrl+M and the menu's last entry open the map.
+    void AddMapCommand(std::function<void()> openMap);
 
 private:
     QAction* Add(const QString& text, const QList<QKeySequence>& keys, std::function<void()> run);
@@ -62,6 +67,11 @@ private:
     // Makes the row of that kind and name current, if there is one.
     void MakeCurrent(RowKind kind, const std::string& listedName);
     void ChooseMeasure(SizeMeasure measure);
+    // The directory a data row stands for: a subdirectory's, or the one shown for [Root Files] and the total;
+    // nothing while a search runs or before any directory is shown.
+    std::optional<std::string> RowPath(int32_t row) const;
+    // A subdirectory row's directory in the kept tree, when it is kept.
+    KeptPlace RowPlace(int32_t row) const;
     bool CanSearchShownAgain() const;
     // Every written data row: the whole table, the total's row included.
     std::vector<int32_t> AllRows() const;
@@ -77,6 +87,10 @@ private:
     SearchController& controller_;
     const DriveList& drives_;
     WindowMoves moves_;
+    PlaceActions actions_;
+    QAction* openFolder_;
+    QAction* copyPath_;
+    QAction* moveToTrash_;
     QAction* sortByNumber_;
     QAction* sortByName_;
     QAction* sortBySize_;
@@ -88,6 +102,7 @@ private:
     QAction* copy_;
     QAction* copyAll_;
     QAction* saveCsv_;
+    QAction* map_ = nullptr;
     QString lastCsvFolder_;  // of the last CSV file saved
 };
 
