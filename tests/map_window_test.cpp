@@ -3,6 +3,8 @@
 #include <QAccessible>
 #include <QAccessibleInterface>
 #include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSplitter>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "dir_list.h"
 #include "form1.h"
@@ -193,6 +196,43 @@ TEST_F(MapWindowTest, TypeTotalsAddUpToTheShownTotalInTheMapsColours)
               TypeGroupColour(TypeGroup::Video));
     types.sortByColumn(1, Qt::DescendingOrder);
     EXPECT_EQ(types.topLevelItem(0)->text(0), QStringLiteral("画像")) << "sorted by the number of files";
+}
+
+// The map offers what the table offers for a file: Delete asks, moves it to the trash, and the totals follow.
+TEST_F(MapWindowTest, AFileChosenInTheMapMovesToTheTrashAndTheTotalsFollow)
+{
+    tree.Dir("data");
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(tree.Path("data")));
+    Search(tree.Root());
+    MapWindow& map = OpenMap();
+    const KeptDirectory* base = form.Controller().Kept()->Base();
+    std::optional<uint32_t> big;
+    uint32_t index = 0;
+    ForEachFile(*base, [&](const KeptFile& file) {
+        if (file.name == "big.mov")
+            big = index;
+        ++index;
+    });
+    ASSERT_TRUE(big);
+    map.View().Select(map.View().ItemOfFile(base, *big));
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answer.stop();
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == QStringLiteral("ごみ箱に移動"))
+                    button->click();
+        }
+    });
+    answer.start(10);
+    map.activateWindow();
+    QTest::keyClick(&map.View(), Qt::Key_Delete);
+    EXPECT_FALSE(std::filesystem::exists(tree.Path("big.mov")));
+    EXPECT_TRUE(std::filesystem::exists(tree.Path("data/Trash/files/big.mov")));
+    const ResultsTable& table = form.Table();
+    EXPECT_EQ(table.Facts(table.Rows() - 1).bytes, 400000);
+    qputenv("XDG_DATA_HOME", oldData);
 }
 
 }  // namespace

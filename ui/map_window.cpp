@@ -1,8 +1,10 @@
 #include "map_window.h"
 
 #include <QHeaderView>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSplitter>
@@ -190,6 +192,14 @@ void MapView::mousePressEvent(QMouseEvent* event)
         clicked(item);
 }
 
+void MapView::contextMenuEvent(QContextMenuEvent* event)
+{
+    const int32_t item = ItemAt(event->pos());
+    Select(item);
+    if (menuAsked && item >= 0)
+        menuAsked(item, event->globalPos());
+}
+
 void MapView::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const int32_t item = ItemAt(event->position());
@@ -207,7 +217,11 @@ void MapView::keyPressEvent(QKeyEvent* event)
 
 MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
                      std::function<void(const std::string& path)> showKept, QWidget* parent)
-    : QWidget(parent, Qt::Window), controller_(controller), table_(table), showKept_(std::move(showKept))
+    : QWidget(parent, Qt::Window),
+      controller_(controller),
+      table_(table),
+      showKept_(std::move(showKept)),
+      actions_(*this, controller)
 {
     setWindowTitle(QStringLiteral("マップ - Murako"));
     resize(1100, 700);
@@ -255,6 +269,7 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     view_->clicked = [this](int32_t item) { SelectInTable(item); };
     view_->doubleClicked = [this](int32_t item) { GoDown(item); };
     view_->goUp = [this] { GoUp(); };
+    view_->menuAsked = [this](int32_t item, QPoint at) { ShowMenu(item, at); };
     connect(largest_, &QTableWidget::cellActivated, this, [this](int row, int) { OpenLargeFile(row); });
     connect(&followTimer_, &QTimer::timeout, this, [this] { Follow(); });
     followTimer_.setInterval(FollowInterval);
@@ -432,9 +447,40 @@ void MapWindow::OpenLargeFile(int row)
     view_->Select(view_->ItemOfFile(file.dir, file.index));
 }
 
+KeptPlace MapWindow::PlaceOf(const MapItem& item) const
+{
+    if (item.kind == MapItemKind::Rest)
+        return {};
+    if (item.kind == MapItemKind::File)
+        return {item.dir, item.file};
+    return {item.dir};
+}
+
+void MapWindow::ShowMenu(int32_t item, QPoint at)
+{
+    if (item < 0 || !Valid() || item >= static_cast<int32_t>(view_->Items().size()))
+        return;
+    const MapItem& shown = view_->Items()[static_cast<size_t>(item)];
+    const std::string path = PathOf(shown);
+    const std::string folder = KeptPath(*shown.dir, tree_->BasePath(), PathSeparator());
+    const KeptPlace place = PlaceOf(shown);
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("フォルダーを開く"), this, [this, folder] { actions_.OpenFolder(folder); });
+    menu.addAction(QStringLiteral("パスをコピー"), this, [this, path] { actions_.CopyPath(path); });
+    QAction* trash = menu.addAction(QStringLiteral("ごみ箱に移動..."), this,
+                                    [this, place, path] { actions_.MoveToTrash(place, path); });
+    trash->setEnabled(shown.kind != MapItemKind::Rest && actions_.CanMove(place));
+    menu.exec(at);
+}
+
 void MapWindow::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Backspace)
+    if (event->key() == Qt::Key_Delete && view_->Selected() >= 0 && Valid() &&
+        view_->Selected() < static_cast<int32_t>(view_->Items().size())) {
+        const MapItem& selected = view_->Items()[static_cast<size_t>(view_->Selected())];
+        if (selected.kind != MapItemKind::Rest)
+            actions_.MoveToTrash(PlaceOf(selected), PathOf(selected));
+    } else if (event->key() == Qt::Key_Backspace)
         GoUp();
     else
         QWidget::keyPressEvent(event);

@@ -11,6 +11,7 @@
 
 #include "disk_map.h"
 #include "largest_files.h"
+#include "place_actions.h"
 
 class QLabel;
 class QTableWidget;
@@ -42,6 +43,7 @@ public:
     std::function<void(int32_t item)> clicked;
     std::function<void(int32_t item)> doubleClicked;
     std::function<void()> goUp;
+    std::function<void(int32_t item, QPoint at)> menuAsked;  // at: in global coordinates
     std::function<bool()> valid;  // whether the tree shown is still there
 
 protected:
@@ -51,6 +53,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
@@ -97,6 +100,10 @@ private:
     void GoDown(int32_t item);
     void GoUp();
     void OpenLargeFile(int row);
+    // The place of the kept tree an item stands for: a directory or a file; none for a directory's rest.
+    KeptPlace PlaceOf(const MapItem& item) const;
+    // Opening the folder, copying the path and moving to the trash, for the item.
+    void ShowMenu(int32_t item, QPoint at);
 
     SearchController& controller_;
     ResultsTable& table_;
@@ -113,6 +120,7 @@ private:
     SizeMeasure measure_ = SizeMeasure::Length;
     int64_t shownSize_ = -1;
     std::vector<LargeFile> largeFiles_;
+    PlaceActions actions_;
 };
 
 }  // namespace murako
