@@ -237,7 +237,8 @@ void Fill(uint32_t* pixels, int stride, int x0, int y0, int x1, int y1, uint32_t
 
 }  // namespace
 
-void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t* pixels, int stride)
+void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t* pixels, int stride,
+              std::span<const uint32_t> colours)
 {
     // Light from the upper left, mostly from the front.
     const double lx = 0.09759, ly = 0.19518, lz = 0.97590;
@@ -262,7 +263,9 @@ void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t
         }
         // The rest is flat, so that it does not read as a file.
         const bool rest = item.kind == MapItemKind::Rest;
-        const uint32_t colour = rest ? 0x9e9e9e : TypeGroupColour(item.group);
+        const uint32_t colour = !colours.empty() ? colours[static_cast<size_t>(&item - items.data())]
+                                : rest           ? 0x9e9e9e
+                                                 : TypeGroupColour(item.group);
         const double red = (colour >> 16) & 0xff, green = (colour >> 8) & 0xff, blue = colour & 0xff;
         for (int y = span.y0; y < span.y1; ++y) {
             const double ny = -(2 * item.ay * (y + 0.5) + item.by);

@@ -3,6 +3,7 @@
 // directory a frame around its children, drawn as a flat list for painting and hit testing.
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -55,7 +56,9 @@ std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, Ma
 int32_t MapItemAt(const std::vector<MapItem>& items, double x, double y);
 
 // Shades the map into pixels (0xAARRGGBB rows of stride pixels), each file's rectangle in its group's colour,
-// lit as a cushion; frames and name strips in a grey that darkens with the depth.
-void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t* pixels, int stride);
+// lit as a cushion; frames and name strips in a grey that darkens with the depth. Given colours (0xRRGGBB by
+// item), the files and rests take theirs instead.
+void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t* pixels, int stride,
+              std::span<const uint32_t> colours = {});
 
 }  // namespace murako

@@ -47,7 +47,18 @@ struct UnreadPlaces {
     void Merge(const UnreadPlaces& other);
 };
 
-enum class RowKind : uint8_t { NotWritten, RootFiles, Subdirectory, Total };
+// Gone: a subdirectory an older search of the directory held and this one does not, shown only while the rows
+// are compared with it.
+enum class RowKind : uint8_t { NotWritten, RootFiles, Subdirectory, Total, Gone };
+
+// How a row compares with an older search of the same directory.
+enum class ChangeMark : uint8_t { Compared, New, Gone };
+struct RowChange {
+    int64_t before = 0;  // the size then, counted as now; 0 for a row that was not there
+    int64_t delta = 0;   // now less then
+    ChangeMark mark = ChangeMark::Compared;
+    std::string text;  // as the change column shows it
+};
 
 // What a result row stands for beyond its texts: the exact byte count behind its size, what could not be read
 // under it (the total row: everything), and whether a cancel cut its walk short, so that its 0 counts nothing.
@@ -60,6 +71,7 @@ struct RowFacts {
     std::string listedName{};  // a subdirectory's name in the file system's bytes; the shown one may differ
     UnreadPlaces notEntered{};  // pseudo file systems under the row, never entered, so counted 0
     bool moved = false;         // its directory was moved away since the search: it counts 0
+    std::optional<RowChange> change{};  // only while the rows are compared with an older search
 };
 
 // Told of every change so that a view can follow the model without polling.

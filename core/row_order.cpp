@@ -1,13 +1,14 @@
 #include "row_order.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 namespace murako {
 
 bool Descending(SortOrder order)
 {
-    return (order.column == SortColumn::Size) != order.reversed;
+    return (order.column == SortColumn::Size || order.column == SortColumn::Change) != order.reversed;
 }
 
 SortOrder NextOrder(SortOrder current, SortColumn clicked)
@@ -49,8 +50,12 @@ void SortRows(ResultsTable& table, SortOrder order, const NameRanks& ranks)
     } else {
         for (const int32_t row : moving) {
             const RowFacts& facts = table.Facts(row);
-            // A row never written has no size: it goes below every written one.
-            keys[row] = order.column == SortColumn::Number ? facts.number : facts.bytes.value_or(-1);
+            // A row never written has no size: it goes below every written one; a row not compared, below
+            // every change.
+            keys[row] = order.column == SortColumn::Number ? facts.number
+                        : order.column == SortColumn::Size ? facts.bytes.value_or(-1)
+                        : facts.change                      ? facts.change->delta
+                                                            : std::numeric_limits<int64_t>::min();
         }
     }
     const bool descending = Descending(order);

@@ -9,11 +9,12 @@
 
 namespace murako {
 
-// The column the data rows are ordered by: the listing (№), the name, or the size.
-enum class SortColumn : int32_t { Number = 0, Name = 1, Size = 2 };
+// The column the data rows are ordered by: the listing (№), the name, the size, or while the rows are compared
+// with an older search, the change.
+enum class SortColumn : int32_t { Number = 0, Name = 1, Size = 2, Change = 3 };
 
-// Each column's first order is the one a user looks for: the listing, names A to Z, the largest size first;
-// reversed is the other way round.
+// Each column's first order is the one a user looks for: the listing, names A to Z, the largest size first, the
+// largest growth first; reversed is the other way round.
 struct SortOrder {
     SortColumn column = SortColumn::Number;
     bool reversed = false;

@@ -77,6 +77,7 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
 {
     constexpr int32_t number = 0;
     constexpr int32_t size = 2;
+    constexpr int32_t change = 3;
     const RowFacts& facts = table.Facts(row);
     std::string lines;
     if (facts.moved)
@@ -86,6 +87,8 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
         AddLine(lines, "中断したため、このディレクトリの合計は数えていません");
     else if (col == size && facts.bytes)
         AddLine(lines, SizeNote(table, facts, separators));
+    if (facts.change && (col == size || col == change))
+        AddLine(lines, ChangeNote(*facts.change, separators.group));
     if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {
         AddLine(lines, UnreadCountText(unread.count, separators.group));
         for (const UnreadPlaces::Place& place : unread.first)
@@ -102,6 +105,18 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
             AddLine(lines, "…");
     }
     return lines;
+}
+
+std::string ChangeNote(const RowChange& change, const std::string& groupSeparator)
+{
+    const std::string before = "前回: " + FormatGrouped(change.before, groupSeparator) + " バイト";
+    switch (change.mark) {
+    case ChangeMark::New: return "前回はありませんでした";
+    case ChangeMark::Gone: return "今回はありません（" + before + "）";
+    case ChangeMark::Compared: break;
+    }
+    const std::string sign = change.delta > 0 ? "+" : "";
+    return before + "（" + sign + FormatGrouped(change.delta, groupSeparator) + " バイト）";
 }
 
 std::string SortNote(SortOrder order, bool waiting)

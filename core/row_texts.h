@@ -35,8 +35,13 @@ bool HasShare(const RowFacts& facts);
 // What a data cell's tooltip adds to its text, one line each: on the size, its exact byte count and, once a
 // finished run has written its total, its share of that; on a row a cancel cut short, in place of a byte
 // count, that its 0 counts nothing; on a row with places under it that could not be read, how many and the
-// first of them with why. Empty when there is nothing to add.
+// first of them with why; on the size and the change while the rows are compared with an older search, the
+// change. Empty when there is nothing to add.
 std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const NumberSeparators& separators);
+
+// What a row's change since an older search says beyond its text: the size then and the change in bytes, or
+// that the row was not there then, or is not there now.
+std::string ChangeNote(const RowChange& change, const std::string& groupSeparator);
 
 // What the header of the column that orders the rows adds: which way they run, and while a search runs in
 // any order but the listing's, that they take it when it ends.

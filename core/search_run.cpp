@@ -285,6 +285,8 @@ bool SearchController::ShowKept(const std::string& path)
             SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
         WriteRow(event);
     }
+    if (comparison_)
+        SkipOnFailure([&] { CompareRows(table_, comparison_->OlderAt(dirPath), options_.measure, units_); });
     shownPath_ = dirPath;
     showingKept_ = true;
     SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
@@ -296,6 +298,7 @@ void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string 
 {
     if (Searching() || !tree || !tree->Base())
         return;
+    EndComparison();
     kept_ = std::move(tree);
     keptAt_ = std::chrono::steady_clock::now();
     searchedAgain_.clear();
@@ -315,6 +318,30 @@ void SearchController::MovedAway(const KeptPlace& place)
     const int32_t row = table_.Row();
     ShowKept(shownPath_);
     SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
+}
+
+bool SearchController::Compare(std::unique_ptr<KeptComparison> comparison)
+{
+    if (Searching() || !comparison || !kept_ || !kept_->Find(shownPath_, fileSystem_->Separator()))
+        return false;
+    comparison_ = std::move(comparison);
+    const int32_t row = table_.Row();
+    ShowKept(shownPath_);
+    SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
+    return true;
+}
+
+void SearchController::EndComparison()
+{
+    if (!comparison_)
+        return;
+    comparison_.reset();
+    SkipOnFailure([&] { DropComparison(table_); });
+    if (order_.column != SortColumn::Change)
+        return;
+    order_ = SortOrder{};
+    if (!Searching())
+        ApplySortOrder();
 }
 
 void SearchController::SetMeasure(SizeMeasure measure)
@@ -377,6 +404,7 @@ void SearchController::ReadUnits()
 void SearchController::StartRun(std::optional<std::string> path, bool again)
 {
     ReapFinishedWorkers();
+    EndComparison();
     if (current_)
         current_->superseded = true;
     auto run = std::make_shared<RunState>();

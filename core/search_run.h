@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file_system.h"
+#include "kept_compare.h"
 #include "kept_tree.h"
 #include "move_away.h"
 #include "run_host.h"
@@ -99,6 +100,13 @@ public:
     bool KeptImported() const { return imported_; }
     // A place of the kept tree was moved away: the tree and the rows shown lose it, the current row staying.
     void MovedAway(const KeptPlace& place);
+    // Compares the rows shown with comparison's older search from now on, going down and up with them, until
+    // EndComparison, another tree is shown or a search starts; shows the rows shown again, compared. False,
+    // with nothing changed, while a run is busy or the directory shown is not in the kept tree.
+    bool Compare(std::unique_ptr<KeptComparison> comparison);
+    // The rows shown lose their comparison, and an order by the change gives way to the listing's.
+    void EndComparison();
+    const KeptComparison* Comparison() const { return comparison_.get(); }
     // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
     void SetMeasure(SizeMeasure measure);
     SizeMeasure Measure() const { return options_.measure; }
@@ -165,6 +173,7 @@ private:
     bool showingKept_ = false;
     bool imported_ = false;
     std::string importedNote_;  // where the kept tree was read from
+    std::unique_ptr<KeptComparison> comparison_;
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };
 

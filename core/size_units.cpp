@@ -17,9 +17,6 @@ int64_t DivideRoundingHalfToEven(int64_t n, int64_t d)
     return quotient;
 }
 
-namespace {
-
-// The displayed value: one division for kb, a second one from the rounded value for "Mb".
 int64_t ScaledSize(int64_t bytes, const SizeUnits& units)
 {
     int64_t value = DivideRoundingHalfToEven(bytes, units.KiloUnit);
@@ -27,8 +24,6 @@ int64_t ScaledSize(int64_t bytes, const SizeUnits& units)
         value = DivideRoundingHalfToEven(value, units.KiloUnit);
     return value;
 }
-
-}  // namespace
 
 std::string FormatGrouped(int64_t value, std::string_view separator)
 {

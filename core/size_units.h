@@ -21,6 +21,9 @@ int64_t DivideRoundingHalfToEven(int64_t n, int64_t d);
 // Digits with a separator between every three from the right, and a leading "-" when negative.
 std::string FormatGrouped(int64_t value, std::string_view separator);
 
+// A byte count in the unit chosen: kb, or Mb divided once more from the rounded kb.
+int64_t ScaledSize(int64_t bytes, const SizeUnits& units);
+
 // The size cell: the value in "#,##0 " form followed directly by the unit.
 std::string SizeText(int64_t bytes, const SizeUnits& units);
 

@@ -1,0 +1,253 @@
+#include "kept_compare.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "file_types.h"
+#include "text.h"
+
+namespace murako {
+
+namespace {
+
+const char* const kNewMark = "新 ";
+const char* const kGoneMark = "消 ";
+constexpr uint32_t kGrowthColour = 0xd03020;
+constexpr uint32_t kShrinkColour = 0x2060d0;
+
+// A path as compared: either separator as "/", and one after the last name.
+std::string LoosePath(std::string_view path)
+{
+    std::string loose(path);
+    std::replace(loose.begin(), loose.end(), '\\', '/');
+    if (loose.empty() || loose.back() != '/')
+        loose += '/';
+    return loose;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+RowChange ChangeOf(int64_t before, int64_t delta, ChangeMark mark, const SizeUnits& units)
+{
+    const char* prefix = mark == ChangeMark::New ? kNewMark : mark == ChangeMark::Gone ? kGoneMark : "";
+    return {before, delta, mark, prefix + ChangeText(delta, units)};
+}
+
+// The rows the table keeps in place first, then the others after them; row 0 stays first.
+std::vector<int32_t> PlacementAfter(const ResultsTable& table, RowKind last)
+{
+    std::vector<int32_t> placement;
+    std::vector<int32_t> after;
+    for (int32_t row = 0; row < table.Rows(); ++row)
+        (row >= ResultsTable::FixedRows && table.Facts(row).kind == last ? after : placement).push_back(row);
+    placement.insert(placement.end(), after.begin(), after.end());
+    return placement;
+}
+
+uint32_t Blend(uint32_t from, uint32_t to, double share)
+{
+    uint32_t colour = 0;
+    for (int shift : {16, 8, 0}) {
+        const double a = (from >> shift) & 0xff, b = (to >> shift) & 0xff;
+        colour |= static_cast<uint32_t>(std::lround(a + (b - a) * share)) << shift;
+    }
+    return colour;
+}
+
+uint32_t GrowthColour(int64_t now, int64_t before)
+{
+    if (now == before)
+        return kUnchangedColour;
+    const double share = static_cast<double>(now - before) / static_cast<double>(std::max(now, before));
+    // A change of a tenth shows plainly; a whole new file in full colour.
+    return Blend(kUnchangedColour, share > 0 ? kGrowthColour : kShrinkColour, std::sqrt(std::abs(share)));
+}
+
+}  // namespace
+
+KeptComparison::KeptComparison(std::unique_ptr<KeptTree> older, std::string olderBase)
+    : older_(std::move(older)), olderBase_(std::move(olderBase))
+{
+}
+
+std::unique_ptr<KeptComparison> KeptComparison::Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
+                                                     std::string& error)
+{
+    if (!older || !older->Base()) {
+        error = "保存された検索結果が空です。";
+        return nullptr;
+    }
+    std::string olderBase = LoosePath(older->BasePath());
+    const std::string searched = LoosePath(searchedPath);
+    if (!StartsWith(searched, olderBase) && !StartsWith(olderBase, searched)) {
+        error = "保存された検索結果は「" + DisplayName(older->BasePath()) + "」の検索です。比較できるのは「" +
+                DisplayName(searchedPath) + "」か、その上または下のディレクトリの検索結果です。";
+        return nullptr;
+    }
+    error.clear();
+    return std::unique_ptr<KeptComparison>(new KeptComparison(std::move(older), std::move(olderBase)));
+}
+
+const KeptDirectory* KeptComparison::OlderAt(const std::string& path) const
+{
+    const std::string loose = LoosePath(path);
+    if (!StartsWith(loose, olderBase_))
+        return nullptr;
+    const KeptDirectory* dir = older_->Base();
+    std::string_view rest = std::string_view(loose).substr(olderBase_.size());
+    while (dir && !rest.empty()) {
+        const size_t end = rest.find('/');
+        if (end > 0)
+            dir = dir->Child(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
+    return dir;
+}
+
+std::string ChangeText(int64_t delta, const SizeUnits& units)
+{
+    if (delta == 0)
+        return "0";
+    const int64_t magnitude = ScaledSize(delta < 0 ? -delta : delta, units);
+    std::string text = delta < 0 ? "-" : "+";
+    return text += FormatGrouped(magnitude, units.GroupSeparator);
+}
+
+void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure measure, const SizeUnits& units)
+{
+    std::unordered_map<std::string_view, const KeptDirectory*> then;
+    for (uint32_t i = 0; older && i < older->childCount; ++i)
+        if (const KeptDirectory* child = older->children[i])
+            then.emplace(child->Name(), child);
+    std::unordered_set<std::string_view> listed;
+    int64_t beforeSum = 0;
+    int64_t deltaSum = 0;
+    int32_t lastNumber = 0;
+    // before: nullopt where the row's directory was not there.
+    auto add = [&](int32_t row, RowFacts facts, std::optional<int64_t> before, ChangeMark mark) {
+        const int64_t then = before.value_or(0);
+        facts.change = ChangeOf(then, facts.bytes.value_or(0) - then, before ? mark : ChangeMark::New, units);
+        beforeSum += facts.change->before;
+        deltaSum += facts.change->delta;
+        table.SetFacts(row, std::move(facts));
+    };
+    std::vector<int32_t> totals;
+    for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row) {
+        const RowFacts& facts = table.Facts(row);
+        lastNumber = std::max(lastNumber, facts.number);
+        if (facts.kind == RowKind::RootFiles) {
+            add(row, facts, older ? std::optional(older->Own(measure)) : std::nullopt, ChangeMark::Compared);
+        } else if (facts.kind == RowKind::Subdirectory) {
+            const auto found = then.find(facts.listedName);
+            if (found != then.end())
+                listed.insert(found->first);
+            add(row, facts, found == then.end() ? std::nullopt : std::optional(found->second->Size(measure)),
+                ChangeMark::Compared);
+        } else if (facts.kind == RowKind::Total) {
+            totals.push_back(row);
+        }
+    }
+
+    const int32_t current = table.Row();
+    const int32_t currentCol = table.Col();
+    for (uint32_t i = 0; older && i < older->childCount; ++i) {
+        const KeptDirectory* child = older->children[i];
+        if (!child || listed.count(child->Name()))
+            continue;
+        const int32_t row = table.Rows();
+        table.SetRows(row + 1);
+        SetCellText(table, row, 0, "");
+        SetCellText(table, row, 1, DisplayName(child->Name()));
+        SetCellText(table, row, 2, SizeText(0, units));
+        RowFacts gone{.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber, .listedName = std::string(child->Name())};
+        add(row, std::move(gone), child->Size(measure), ChangeMark::Gone);
+    }
+    for (const int32_t row : totals) {
+        RowFacts facts = table.Facts(row);
+        facts.change = ChangeOf(beforeSum, deltaSum, older ? ChangeMark::Compared : ChangeMark::New, units);
+        table.SetFacts(row, std::move(facts));
+    }
+    table.SetRow(current);
+    table.SetCol(currentCol);
+    if (const std::vector<int32_t> placement = PlacementAfter(table, RowKind::Total);
+        !std::is_sorted(placement.begin(), placement.end()))
+        table.ReorderRows(placement);
+}
+
+bool RowsCompared(const ResultsTable& table)
+{
+    return table.Rows() > ResultsTable::FixedRows && table.Facts(ResultsTable::FixedRows).change.has_value();
+}
+
+void DropComparison(ResultsTable& table)
+{
+    int32_t gone = 0;
+    for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row) {
+        if (table.Facts(row).kind == RowKind::Gone) {
+            ++gone;
+        } else if (table.Facts(row).change) {
+            RowFacts facts = table.Facts(row);
+            facts.change.reset();
+            table.SetFacts(row, std::move(facts));
+        }
+    }
+    if (gone == 0)
+        return;
+    if (const std::vector<int32_t> placement = PlacementAfter(table, RowKind::Gone);
+        !std::is_sorted(placement.begin(), placement.end()))
+        table.ReorderRows(placement);
+    table.SetRows(table.Rows() - gone);
+}
+
+std::vector<uint32_t> GrowthColours(const std::vector<MapItem>& items, SizeMeasure measure,
+                                    const std::function<const KeptDirectory*(const KeptDirectory&)>& olderOf)
+{
+    std::unordered_map<const KeptDirectory*, const KeptDirectory*> olderDirs;
+    auto older = [&](const KeptDirectory* dir) {
+        auto [at, added] = olderDirs.try_emplace(dir, nullptr);
+        if (added)
+            at->second = olderOf(*dir);
+        return at->second;
+    };
+    std::unordered_map<const KeptDirectory*, std::unordered_map<std::string_view, int64_t>> olderFiles;
+    auto olderFile = [&](const KeptDirectory* dirThen, std::string_view name) -> int64_t {
+        if (!dirThen)
+            return 0;
+        auto [at, added] = olderFiles.try_emplace(dirThen);
+        if (added)
+            ForEachFile(*dirThen, [&](const KeptFile& file) { at->second.emplace(file.name, KeptFileSize(file, measure)); });
+        const auto found = at->second.find(name);
+        return found == at->second.end() ? 0 : found->second;
+    };
+    // What the items shown of each directory held then, so that its rest is what else it held.
+    std::unordered_map<const KeptDirectory*, int64_t> shownBefore;
+    std::vector<uint32_t> colours(items.size(), 0);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const MapItem& item = items[i];
+        if (item.kind == MapItemKind::Directory && item.depth > 0 && item.dir->parent) {
+            const KeptDirectory* then = older(item.dir);
+            shownBefore[item.dir->parent] += then ? then->Size(measure) : 0;
+        } else if (item.kind == MapItemKind::File) {
+            const int64_t before = olderFile(older(item.dir), item.name);
+            shownBefore[item.dir] += before;
+            colours[i] = GrowthColour(item.bytes, before);
+        }
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        const MapItem& item = items[i];
+        if (item.kind != MapItemKind::Rest)
+            continue;
+        const KeptDirectory* then = older(item.dir);
+        colours[i] = GrowthColour(item.bytes, then ? std::max<int64_t>(0, then->Size(measure) - shownBefore[item.dir]) : 0);
+    }
+    return colours;
+}
+
+}  // namespace murako

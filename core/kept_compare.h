@@ -1,0 +1,61 @@
+#pragma once
+// What grew since an older search of the same directory: each row shown beside its size then, the
+// subdirectories gone since, and the map's files coloured by their growth.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk_map.h"
+#include "kept_tree.h"
+#include "results_table.h"
+#include "size_units.h"
+
+namespace murako {
+
+// An older search held beside the current one, of the directory searched or of one above or below it.
+class KeptComparison {
+public:
+    // Holds older to compare the directories of a search of searchedPath with; nullptr, with why in error,
+    // when older's base is neither searchedPath nor above nor below it. Either separator compares alike.
+    static std::unique_ptr<KeptComparison> Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
+                                                std::string& error);
+
+    // The older tree's directory at path; nullptr when it did not hold it.
+    const KeptDirectory* OlderAt(const std::string& path) const;
+    const KeptTree& Older() const { return *older_; }
+
+private:
+    KeptComparison(std::unique_ptr<KeptTree> older, std::string olderBase);
+
+    std::unique_ptr<KeptTree> older_;
+    std::string olderBase_;  // "/" between names and after the last
+};
+
+// Compares the rows a directory shows, written in listing order, with older, the same directory then
+// (nullptr: it was not there, and every row is new): each data row's change, and a gone row for each
+// subdirectory of older the rows lack, after the others and before the total, in older's listing order.
+// The total's change is the sum of the others'.
+void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure measure, const SizeUnits& units);
+
+// Whether the table's rows are compared with an older search.
+bool RowsCompared(const ResultsTable& table);
+
+// Takes the comparison off the table: the gone rows go, and every other row's change; the rest stay in
+// their order, the current cell on its row.
+void DropComparison(ResultsTable& table);
+
+// A change in the unit chosen, signed: "+1,234", "-56", "0"; a change too small for the unit "+0" or "-0".
+std::string ChangeText(int64_t delta, const SizeUnits& units);
+
+// Each file's and each rest's colour on the map by its growth since: red where it grew, blue where it shrank,
+// grey where it stayed, the stronger the larger the change's share of its size. olderOf gives a directory's
+// older self, or nullptr. A directory's own entry gets 0: its frame keeps its grey.
+std::vector<uint32_t> GrowthColours(const std::vector<MapItem>& items, SizeMeasure measure,
+                                    const std::function<const KeptDirectory*(const KeptDirectory&)>& olderOf);
+
+inline constexpr uint32_t kUnchangedColour = 0x9e9e9e;
+
+}  // namespace murako
