@@ -206,8 +206,8 @@ void DropComparison(ResultsTable& table)
     table.SetRows(table.Rows() - gone);
 }
 
-std::vector<uint32_t> GrowthColours(const std::vector<MapItem>& items, SizeMeasure measure,
-                                    const std::function<const KeptDirectory*(const KeptDirectory&)>& olderOf)
+std::vector<int64_t> OlderSizes(const std::vector<MapItem>& items, SizeMeasure measure,
+                                const std::function<const KeptDirectory*(const KeptDirectory&)>& olderOf)
 {
     std::unordered_map<const KeptDirectory*, const KeptDirectory*> olderDirs;
     auto older = [&](const KeptDirectory* dir) {
@@ -228,25 +228,33 @@ std::vector<uint32_t> GrowthColours(const std::vector<MapItem>& items, SizeMeasu
     };
     // What the items shown of each directory held then, so that its rest is what else it held.
     std::unordered_map<const KeptDirectory*, int64_t> shownBefore;
-    std::vector<uint32_t> colours(items.size(), 0);
+    std::vector<int64_t> before(items.size(), 0);
     for (size_t i = 0; i < items.size(); ++i) {
         const MapItem& item = items[i];
-        if (item.kind == MapItemKind::Directory && item.depth > 0 && item.dir->parent) {
+        if (item.kind == MapItemKind::Directory) {
             const KeptDirectory* then = older(item.dir);
-            shownBefore[item.dir->parent] += then ? then->Size(measure) : 0;
+            before[i] = then ? then->Size(measure) : 0;
+            if (item.depth > 0 && item.dir->parent)
+                shownBefore[item.dir->parent] += before[i];
         } else if (item.kind == MapItemKind::File) {
-            const int64_t before = olderFile(older(item.dir), item.name);
-            shownBefore[item.dir] += before;
-            colours[i] = GrowthColour(item.bytes, before);
+            before[i] = olderFile(older(item.dir), item.name);
+            shownBefore[item.dir] += before[i];
         }
     }
     for (size_t i = 0; i < items.size(); ++i) {
         const MapItem& item = items[i];
-        if (item.kind != MapItemKind::Rest)
-            continue;
-        const KeptDirectory* then = older(item.dir);
-        colours[i] = GrowthColour(item.bytes, then ? std::max<int64_t>(0, then->Size(measure) - shownBefore[item.dir]) : 0);
+        if (const KeptDirectory* then = item.kind == MapItemKind::Rest ? older(item.dir) : nullptr)
+            before[i] = std::max<int64_t>(0, then->Size(measure) - shownBefore[item.dir]);
     }
+    return before;
+}
+
+std::vector<uint32_t> GrowthColours(const std::vector<MapItem>& items, const std::vector<int64_t>& before)
+{
+    std::vector<uint32_t> colours(items.size(), 0);
+    for (size_t i = 0; i < items.size() && i < before.size(); ++i)
+        if (items[i].kind != MapItemKind::Directory)
+            colours[i] = GrowthColour(items[i].bytes, before[i]);
     return colours;
 }
 

@@ -48,6 +48,8 @@ std::string RowsAsText(const ResultsTable& table, const std::vector<int32_t>& ro
     line({table.TextAt(0, 0), table.TextAt(0, 1), table.TextAt(0, 2), kBytesHeader});
     for (const int32_t row : rows) {
         const RowFacts& facts = table.Facts(row);
+        if (facts.kind == RowKind::Gone)
+            continue;
         const bool counted = facts.bytes && !facts.interrupted;
         line({table.TextAt(row, 0), NotAFormula(table.TextAt(row, 1)), table.TextAt(row, 2),
               counted ? std::to_string(*facts.bytes) : std::string()});

@@ -15,7 +15,8 @@ enum class TextFormat { Tsv, Csv };
 // exact byte count (empty where there is none, as on a row whose walk a cancel cut short). A field holding the
 // separator, a quote or a line break is quoted, its quotes doubled, so every name comes back whole; a name
 // beginning with "=", "+", "-", "@", a tab or a carriage return gets an apostrophe before it, so that a
-// spreadsheet takes it as text rather than run it as a formula.
+// spreadsheet takes it as text rather than run it as a formula. As on the printed report, the rows are those the
+// search found: a comparison's gone rows are left out, and no row's change is written.
 std::string RowsAsText(const ResultsTable& table, const std::vector<int32_t>& rows, TextFormat format);
 
 }  // namespace murako

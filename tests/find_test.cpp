@@ -326,7 +326,8 @@ TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenC
     EXPECT_EQ(ChooseFromMenu("すべてコピー"),
               (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "このディレクトリを検索",
                            "上のディレクトリを検索", "再検索", "サイズの数え方", "コピー", "すべてコピー",
-                           "CSV ファイルに保存...", "フォルダーを開く", "パスをコピー", "ごみ箱に移動...", "マップ"}));
+                           "CSV ファイルに保存...", "フォルダーを開く", "パスをコピー", "ごみ箱に移動...",
+                           "前回と比較...", "マップ"}));
     EXPECT_EQ(copied(), whole) << "with one row current";
 }
 

@@ -16,6 +16,7 @@
 #include "kept_shapes.h"
 #include "random_kept_tree.h"
 #include "row_order.h"
+#include "rows_as_text.h"
 
 namespace murako {
 namespace {
@@ -166,6 +167,14 @@ void ExpectComparedAsTheTreesShow(ComparedView& compared, ResultsTable& older, b
     DropComparison(dropped);
     EXPECT_FALSE(RowsCompared(dropped));
     EXPECT_EQ(TableLines(dropped), uncompared);
+    // Copied or saved as CSV, the rows are those the search found, as printed.
+    auto every = [](const ResultsTable& rows) {
+        std::vector<int32_t> all;
+        for (int32_t row = ResultsTable::FixedRows; row < rows.Rows(); ++row)
+            all.push_back(row);
+        return all;
+    };
+    EXPECT_EQ(RowsAsText(table, every(table), TextFormat::Csv), RowsAsText(dropped, every(dropped), TextFormat::Csv));
 }
 
 // Walks every directory of the current tree and of the older one while comparing, down and up.
@@ -439,9 +448,10 @@ TEST(KeptCompareMap, FilesAreGreyWhereNothingChangedRedWhereTheyGrewAndBlueWhere
     const std::unique_ptr<KeptTree> now = FilesTree({{"same", 4000}, {"grown", 3000}, {"shrunk", 2000}, {"new", 1000}});
     auto colours = [&](const KeptTree& older) {
         const std::vector<MapItem> items = LayOutMap(*now->Base(), SizeMeasure::Length, {0, 0, 400, 300});
-        const std::vector<uint32_t> shades = GrowthColours(items, SizeMeasure::Length, [&](const KeptDirectory& dir) {
+        const std::vector<int64_t> before = OlderSizes(items, SizeMeasure::Length, [&](const KeptDirectory& dir) {
             return older.Find(KeptPath(dir, now->BasePath(), '/'), '/');
         });
+        const std::vector<uint32_t> shades = GrowthColours(items, before);
         std::map<std::string, uint32_t> byName;
         for (size_t i = 0; i < items.size(); ++i)
             byName[std::string(items[i].name)] = shades[i];

@@ -2,8 +2,12 @@
 // What the tests of the real window do as a user would: search a directory, find a row by its name.
 
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
+#include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -22,6 +26,26 @@ inline void SearchFromTheList(Form1& form, const std::string& path)
     ASSERT_TRUE(FindControl<DirList>(form, "Dir1")->SetPath(path));
     QTest::mouseClick(FindControl<QPushButton>(form, "Command1"), Qt::LeftButton);
     ASSERT_TRUE(WaitUntil([&] { return !form.Controller().Searching(); }));
+}
+
+// The report the print button makes as text, printed to the PDF file the printer dialog offers where no
+// printer is set up; empty where one is.
+inline QString PrintedReport(Form1& form)
+{
+    if (QPrinter().outputFormat() != QPrinter::PdfFormat)
+        return {};
+    QTemporaryDir home;
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home.path()));
+    {
+        ModalAnswerer answerer;
+        QTest::mouseClick(FindControl<QPushButton>(form, "Command3"), Qt::LeftButton);
+    }
+    qputenv("HOME", savedHome);
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), {home.filePath(QStringLiteral("Murako.pdf")), QStringLiteral("-")});
+    EXPECT_TRUE(pdftotext.waitForFinished(30000));
+    return QString::fromUtf8(pdftotext.readAllStandardOutput());
 }
 
 // The row whose directory cell says name; a test failure and row 1 when there is none.

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,9 +20,11 @@
 #include <optional>
 #include <vector>
 
+#include "compare_command.h"
 #include "dir_list.h"
 #include "drive_list.h"
 #include "japanese.h"
+#include "kept_compare.h"
 #include "map_window.h"
 #include "platform.h"
 #include "results_grid.h"
@@ -89,6 +92,13 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
                                    .followDirectory = [this](const std::string& path) { FollowDirectory(path); },
                                    .searchShownAgain = [this] { SearchShownAgain(); },
                                    .keptRecounted = [this] { KeepAgeNoteCurrent(); }});
+    compare_ = new CompareCommand(*Grid1, controller_);
+    compare_->changed = [this] {
+        KeepAgeNoteCurrent();
+        if (map_)
+            map_->Follow(true);
+    };
+    commands_->AddMenuPart([this](QMenu& menu) { compare_->AddEntries(menu); });
     commands_->AddMapCommand([this] { ShowMap(); });
     ShowStartDirectory();
     Connect();
@@ -294,7 +304,12 @@ void Form1::Command2_Click()
 
 void Form1::Command3_Click()
 {
-    PrintResultsTable(this, table_, controller_.Measure());
+    if (!RowsCompared(table_))
+        return PrintResultsTable(this, table_, controller_.Measure());
+    // The report is the rows as the search found them, whatever they are compared with on the screen.
+    ResultsTable printed = table_.Snapshot();
+    DropComparison(printed);
+    PrintResultsTable(this, printed, controller_.Measure());
 }
 
 void Form1::Drive1_Change()
@@ -389,6 +404,8 @@ void Form1::SetStatusText(const std::string& text)
 void Form1::SetBusyPointer(bool busy)
 {
     Grid1->SetSearching(busy);
+    // A search ends a comparison, and an order by its change with it.
+    Grid1->ShowSortOrder(controller_.Order());
     // Nested runs may ask twice; the application cursor stack must see one set and one restore.
     if (busy == busyPointer_)
         return;

@@ -34,6 +34,7 @@ class QStatusBar;
 
 namespace murako {
 
+class CompareCommand;
 class DirList;
 class DriveList;
 class MapWindow;
@@ -61,6 +62,7 @@ public:
     MapWindow* Map() { return map_; }
     void ShowMap();
     const SearchController& Controller() const { return controller_; }
+    CompareCommand& Comparing() { return *compare_; }
 
 protected:
     bool event(QEvent* event) override;
@@ -130,6 +132,7 @@ private:
     QLabel* progressPanel_;
     QTimer progressTimer_;
     TableCommands* commands_;
+    CompareCommand* compare_;
     MapWindow* map_ = nullptr;
     bool busyPointer_ = false;
     SearchController controller_;

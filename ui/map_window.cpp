@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "kept_compare.h"
 #include "path_text.h"
 #include "platform.h"
 #include "results_table.h"
@@ -78,6 +79,13 @@ const std::vector<MapItem>& MapView::Items()
     return items_;
 }
 
+void MapView::SetColours(std::function<std::vector<uint32_t>(const std::vector<MapItem>& items)> colours)
+{
+    colours_ = std::move(colours);
+    laidOut_ = false;
+    update();
+}
+
 void MapView::LayOut()
 {
     laidOut_ = true;
@@ -88,8 +96,9 @@ void MapView::LayOut()
         return;
     const MapStyle style;
     items_ = LayOutMap(*dir_, measure_, {0, 0, static_cast<double>(width()), static_cast<double>(height())}, style);
+    const std::vector<uint32_t> colours = colours_ ? colours_(items_) : std::vector<uint32_t>();
     ShadeMap(items_, picture_.width(), picture_.height(), reinterpret_cast<uint32_t*>(picture_.bits()),
-             static_cast<int>(picture_.bytesPerLine() / 4));
+             static_cast<int>(picture_.bytesPerLine() / 4), colours);
     // The names of the directories whose frames have a strip.
     QPainter painter(&picture_);
     QFont font = painter.font();
@@ -252,9 +261,12 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     splitter->setSizes({760, 340});
     status_ = new QLabel;
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    legend_ = new QLabel(QStringLiteral("前回からの増減で色分け: 赤 = 増えた　青 = 減った　灰色 = 変わらない（色が濃いほど大きく変化）"));
+    legend_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(splitter, 1);
+    layout->addWidget(legend_);
     layout->addWidget(status_);
 
     view_->valid = [this] { return Valid(); };
@@ -287,14 +299,27 @@ bool MapWindow::Valid() const
     return tree_ && controller_.Kept() == tree_ && tree_->Find(shownPath_, PathSeparator()) == dir_;
 }
 
-void MapWindow::Follow()
+void MapWindow::Follow(bool again)
 {
     const KeptTree* tree = controller_.Kept();
     const std::string& path = controller_.ShownPath();
     const KeptDirectory* dir = tree && !path.empty() ? tree->Find(path, PathSeparator()) : nullptr;
     const int64_t size = dir ? dir->Size(controller_.Measure()) : -1;
-    if (tree == tree_ && dir == dir_ && path == shownPath_ && controller_.Measure() == measure_ && size == shownSize_)
+    const KeptComparison* comparison = controller_.Comparison();
+    if (!again && tree == tree_ && dir == dir_ && path == shownPath_ && controller_.Measure() == measure_ &&
+        size == shownSize_ && comparison == comparison_)
         return;
+    if (again || comparison != comparison_) {
+        comparison_ = comparison;
+        before_.clear();
+        legend_->setVisible(comparison_ != nullptr);
+        view_->SetColours(comparison_ ? [this](const std::vector<MapItem>& items) {
+            before_ = OlderSizes(items, measure_, [this](const KeptDirectory& dir) {
+                return comparison_->OlderAt(KeptPath(dir, tree_->BasePath(), PathSeparator()));
+            });
+            return GrowthColours(items, before_);
+        } : std::function<std::vector<uint32_t>(const std::vector<MapItem>&)>());
+    }
     tree_ = tree;
     dir_ = dir;
     shownPath_ = path;
@@ -338,7 +363,13 @@ QString MapWindow::Describe(int32_t item) const
     if (shown.kind == MapItemKind::Rest)
         text += QStringLiteral(" の小さな項目");
     const double share = shownSize_ > 0 ? static_cast<double>(shown.bytes) / shownSize_ : 0;
-    return text + QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") + ShareText(share);
+    text += QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") + ShareText(share);
+    if (comparison_ && static_cast<size_t>(item) < before_.size()) {
+        const int64_t delta = shown.bytes - before_[static_cast<size_t>(item)];
+        text += QStringLiteral("  前回から ") + (delta > 0 ? QStringLiteral("+") : QString()) +
+                QString::fromStdString(FormatGrouped(delta, ",")) + QStringLiteral(" バイト");
+    }
+    return text;
 }
 
 void MapWindow::FillLists()

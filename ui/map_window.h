@@ -20,6 +20,7 @@ class QTreeWidget;
 
 namespace murako {
 
+class KeptComparison;
 class ResultsTable;
 class SearchController;
 
@@ -36,6 +37,9 @@ public:
     int32_t Hovered() const { return hovered_; }
     int32_t Selected() const { return selected_; }
     void Select(int32_t item);
+    // Colours the files and rests by colours' answer for the items laid out (0xRRGGBB each) rather than by
+    // their types; nullptr: by their types again.
+    void SetColours(std::function<std::vector<uint32_t>(const std::vector<MapItem>& items)> colours);
     // The item of a file of dir, the one holding it when it is too small to show alone; -1 when not shown.
     int32_t ItemOfFile(const KeptDirectory* dir, uint32_t file);
 
@@ -63,6 +67,7 @@ private:
 
     const KeptDirectory* dir_ = nullptr;
     SizeMeasure measure_ = SizeMeasure::Length;
+    std::function<std::vector<uint32_t>(const std::vector<MapItem>& items)> colours_;
     std::vector<MapItem> items_;
     QImage picture_;
     bool laidOut_ = false;
@@ -76,12 +81,14 @@ public:
     MapWindow(SearchController& controller, ResultsTable& table, std::function<void(const std::string& path)> showKept,
               QWidget* parent = nullptr);
 
-    // Shows the directory the table shows when that changed, or its tree did.
-    void Follow();
+    // Shows the directory the table shows when that changed, or its tree did, or the comparison; with again,
+    // whatever changed, as a new comparison may stand where the last one stood.
+    void Follow(bool again = false);
     MapView& View() { return *view_; }
     QTableWidget& LargestFilesTable() { return *largest_; }
     QTreeWidget& TypesTree() { return *types_; }
-    // What the status line shows for an item: its path, size and share of the shown directory.
+    // What the status line shows for an item: its path, size and share of the shown directory, and while the
+    // table compares with an older search, its change since.
     QString Describe(int32_t item) const;
 
 protected:
@@ -113,12 +120,15 @@ private:
     QTableWidget* largest_;
     QTreeWidget* types_;
     QLabel* status_;
+    QLabel* legend_;  // what the colours say while they show growth
     QTimer followTimer_;
     const KeptTree* tree_ = nullptr;
     const KeptDirectory* dir_ = nullptr;
     std::string shownPath_;
     SizeMeasure measure_ = SizeMeasure::Length;
     int64_t shownSize_ = -1;
+    const KeptComparison* comparison_ = nullptr;
+    std::vector<int64_t> before_;  // each item's size in the older search, while compared
     std::vector<LargeFile> largeFiles_;
     PlaceActions actions_;
 };

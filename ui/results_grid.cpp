@@ -59,6 +59,8 @@ void ResultsGrid::RowFactsChanged(int32_t row)
         largestStale_ = true;
     if (!largestStale_)
         NoteLargest(row);
+    if (!measureStale_)
+        MeasureText(row, ChangeColumn);
     ScheduleRepaint();
 }
 

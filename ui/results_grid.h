@@ -21,7 +21,8 @@ namespace murako {
 // a directory text that still does not fit ends in "…". Dragging a header border sets a column's width; a click on
 // a header cell asks for the rows in that column's order, and the sorted column's header shows an arrow. Each
 // data row's size cell has a bar behind its text: the row's share of the largest row. Shift with the arrow keys
-// or a click selects a run of rows.
+// or a click selects a run of rows. While the rows are compared with an older search, a fourth column after the
+// size shows each row's change, and orders the rows as the others do.
 class ResultsGrid : public QAbstractScrollArea, private TableObserver {
 public:
     static constexpr int RowHeightTwips = 240;
@@ -34,6 +35,8 @@ public:
 
     // Where cell (row, col) is drawn in viewport coordinates, given the current scroll position.
     QRect CellRect(int row, int col) const;
+    // The columns shown: the table's, and the change's while the rows are compared with an older search.
+    int Columns() const;
     Qt::Alignment CellAlignment(int row, int col) const;
     // The cell's full text where it is shown cut short, then its notes.
     QString CellToolTip(int row, int col) const;
@@ -109,6 +112,8 @@ private:
     void RowsReordered() override;
 
     static constexpr int SizeColumn = 2;
+    static constexpr int ChangeColumn = ResultsTable::Cols;
+    static constexpr int MaxCols = ResultsTable::Cols + 1;
     static constexpr int ArrowGap = 3;  // pixels between a header's text and its arrow
     static bool IsFixed(int row, int col);
 
@@ -136,6 +141,8 @@ private:
     QRect TextRect(int row, int col) const;  // where a cell's text goes, in viewport coordinates
     int WholePixels(const QString& text) const;
     QString Text(int row, int col) const;
+    // The table's text of a cell, or the change column's.
+    const std::string& CellText(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
     // Moves the current cell; with extend, the selection runs from where it began to the new row, else it goes.
@@ -156,10 +163,10 @@ private:
 
     ResultsTable& table_;
     QTimer repaintTimer_;
-    std::array<int, ResultsTable::Cols> widths_{};      // as laid out, in pixels
-    std::array<int, ResultsTable::Cols> widestText_{};  // advance of each column's widest text, in pixels
+    std::array<int, MaxCols> widths_{};      // as laid out, in pixels
+    std::array<int, MaxCols> widestText_{};  // advance of each column's widest text, in pixels
     std::array<double, 0x7F> asciiAdvances_{};          // of the grid's font, by character code
-    std::array<std::optional<int>, ResultsTable::Cols> chosenWidths_;  // set by dragging, in pixels
+    std::array<std::optional<int>, MaxCols> chosenWidths_;  // set by dragging, in pixels
     bool measureStale_ = true;
     bool followCurrentCell_ = false;
     int32_t measuredRows_ = 0;

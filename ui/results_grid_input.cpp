@@ -136,7 +136,7 @@ int ResultsGrid::BorderAt(QPoint at) const
 {
     if (at.y() < 0 || at.y() >= RowHeightPixels() * ResultsTable::FixedRows)
         return -1;
-    for (int col = ResultsTable::Cols - 1; col >= 0; --col) {
+    for (int col = Columns() - 1; col >= 0; --col) {
         const int border = CellRect(0, col).right() + 1;
         const bool hidden = col >= ResultsTable::FixedCols && border <= widths_[0];
         if (!hidden && std::abs(at.x() - border) <= BorderGrip)

@@ -7,11 +7,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kept_compare.h"
 #include "text.h"
 #include "twips.h"
 
 namespace murako {
 namespace {
+
+const std::string kChangeHeader = "増減";
+const std::string kNoText;
 
 Qt::Alignment ToQt(Alignment alignment, const QString& text)
 {
@@ -44,15 +48,30 @@ bool ResultsGrid::IsFixed(int row, int col)
     return row < ResultsTable::FixedRows || col < ResultsTable::FixedCols;
 }
 
+int ResultsGrid::Columns() const
+{
+    return RowsCompared(table_) ? MaxCols : ResultsTable::Cols;
+}
+
+const std::string& ResultsGrid::CellText(int row, int col) const
+{
+    if (col != ChangeColumn)
+        return table_.TextAt(row, col);
+    if (row < ResultsTable::FixedRows)
+        return kChangeHeader;
+    const std::optional<RowChange>& change = table_.Facts(row).change;
+    return change ? change->text : kNoText;
+}
+
 QString ResultsGrid::Text(int row, int col) const
 {
     // A name may hold a line break, which would draw a second line the row has no room for.
-    return QString::fromStdString(OnOneLine(table_.TextAt(row, col)));
+    return QString::fromStdString(OnOneLine(CellText(row, col)));
 }
 
 void ResultsGrid::MeasureText(int row, int col)
 {
-    const std::string& text = table_.TextAt(row, col);
+    const std::string& text = CellText(row, col);
     int& widest = widestText_[col];
     const bool printableAscii = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
     if (printableAscii) {
@@ -136,7 +155,7 @@ void ResultsGrid::MeasureAll()
         asciiAdvances_[c] = metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)));
     widestText_.fill(0);
     for (int row = 0; row < table_.Rows(); ++row)
-        for (int col = 0; col < ResultsTable::Cols; ++col)
+        for (int col = 0; col < MaxCols; ++col)
             MeasureText(row, col);
     measuredRows_ = table_.Rows();
     measureStale_ = false;
@@ -146,8 +165,10 @@ void ResultsGrid::LayOutColumns()
 {
     // A number or a size is never cut, nor a header or its arrow: the column is as wide as its widest text,
     // whatever was chosen.
-    for (int col = 0; col < ResultsTable::Cols; ++col) {
-        const int base = chosenWidths_[col].value_or(TwipsToPixels(table_.ColWidth(col), logicalDpiX()));
+    for (int col = 0; col < Columns(); ++col) {
+        // The change starts as wide as the size it changes.
+        const int twips = table_.ColWidth(col == ChangeColumn ? SizeColumn : col);
+        const int base = chosenWidths_[col].value_or(TwipsToPixels(twips, logicalDpiX()));
         widths_[col] = std::max({base, NeededWidth(col), HeaderWidth(col)});
     }
     constexpr int directory = 1;
@@ -157,7 +178,7 @@ void ResultsGrid::LayOutColumns()
     }
     // The directory column gives up its width to the others first, and takes what room is left.
     int room = viewport()->width();
-    for (int col = 0; col < ResultsTable::Cols; ++col)
+    for (int col = 0; col < Columns(); ++col)
         room -= col == directory ? 0 : widths_[col];
     const int designWidth = TwipsToPixels(table_.ColWidth(directory), logicalDpiX());
     widths_[directory] = std::max(TwipsToPixels(DirectoryMinimumTwips, logicalDpiX()),
@@ -173,7 +194,7 @@ void ResultsGrid::SetScrollRanges()
 
     int fixedWidth = 0;
     int scrollWidth = 0;
-    for (int col = 0; col < ResultsTable::Cols; ++col)
+    for (int col = 0; col < Columns(); ++col)
         (col < ResultsTable::FixedCols ? fixedWidth : scrollWidth) += widths_[col];
     const int visibleWidth = std::max(1, viewport()->width() - fixedWidth);
     horizontalScrollBar()->setRange(0, std::max(0, scrollWidth - visibleWidth));
@@ -194,6 +215,9 @@ QRect ResultsGrid::CellRect(int row, int col) const
 
 Qt::Alignment ResultsGrid::CellAlignment(int row, int col) const
 {
+    // The change's header reads as the others', its signed numbers line up on the right.
+    if (col == ChangeColumn)
+        return (row < ResultsTable::FixedRows ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
     return ToQt(IsFixed(row, col) ? table_.FixedAlignment(col) : table_.ColAlignment(col), Text(row, col));
 }
 
@@ -207,7 +231,7 @@ int ResultsGrid::RowAt(int y) const
 
 int ResultsGrid::ColAt(int x) const
 {
-    for (int col = 0; col < ResultsTable::Cols; ++col)
+    for (int col = 0; col < Columns(); ++col)
         if (CellRect(0, col).contains(x, CellRect(0, col).center().y()))
             return col;
     return -1;

@@ -16,6 +16,8 @@ const QColor FixedGridLine(0, 0, 0);
 const QColor UnreadMark(208, 64, 0);
 const QColor InterruptedMark(128, 128, 128);
 const QColor NotEnteredMark(160, 160, 160);
+const QColor Grown(176, 32, 16);
+const QColor Shrunk(16, 64, 176);
 constexpr int UnreadMarkTwips = 90;
 constexpr int BarAlpha = 64;  // of 255: the text over a bar reads as on a plain cell
 constexpr int ArrowTwips = 90;
@@ -34,7 +36,7 @@ void ResultsGrid::paintEvent(QPaintEvent*)
     const int height = viewport()->height();
     const Span scrolledRows{TopRow(), std::min(table_.Rows() - 1, TopRow() + FullyVisibleScrollRows())};
     const Span fixedRows{0, ResultsTable::FixedRows - 1};
-    const Span scrolledCols{ResultsTable::FixedCols, ResultsTable::Cols - 1};
+    const Span scrolledCols{ResultsTable::FixedCols, Columns() - 1};
     const Span fixedCols{0, ResultsTable::FixedCols - 1};
 
     // Scrolled cells first, then the fixed column, the header and the corner over them.
@@ -75,6 +77,10 @@ void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
     // A row moved to the trash since the search stays, greyed, until the next search.
     const bool moved = !fixed && table_.Facts(row).moved;
     painter.setPen(palette().color(moved ? QPalette::Disabled : QPalette::Active, foreground));
+    // A change reads at a glance: growth red, shrinking blue.
+    if (const std::optional<RowChange>& change = table_.Facts(row).change;
+        col == ChangeColumn && !fixed && !current && change && change->delta != 0)
+        painter.setPen(change->delta > 0 ? Grown : Shrunk);
     const QRect textRect = TextRect(row, col);
     painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
     if (row < ResultsTable::FixedRows)

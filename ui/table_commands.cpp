@@ -10,6 +10,7 @@
 #include <QMessageBox>
 
 #include "drive_list.h"
+#include "kept_compare.h"
 #include "path_text.h"
 #include "platform.h"
 #include "results_grid.h"
@@ -35,6 +36,10 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
                       [this] { SortBy(SortColumn::Name); });
     sortBySize_ = Add(QStringLiteral("サイズの順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_3)},
                       [this] { SortBy(SortColumn::Size); });
+    sortByChange_ = Add(QStringLiteral("増減の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_4)}, [this] {
+        if (RowsCompared(table_))
+            SortBy(SortColumn::Change);
+    });
     goDown_ = Add(QStringLiteral("このディレクトリを検索"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)},
                   [this] { GoDown(table_.Row()); });
     goUp_ = Add(QStringLiteral("上のディレクトリを検索"), {QKeySequence(Qt::Key_Backspace)}, [this] { GoUp(); });
@@ -64,7 +69,7 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
         if (const std::optional<std::string> path = RowPath(row); path && actions_.CanMove(RowPlace(row)))
             actions_.MoveToTrash(RowPlace(row), *path);
     });
-    for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_})
+    for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_, sortByChange_})
         sort->setCheckable(true);
     AddMeasureChoice();
 }
@@ -101,6 +106,7 @@ void TableCommands::ShowMenu(QPoint at)
     sortByNumber_->setChecked(sorted == SortColumn::Number);
     sortByName_->setChecked(sorted == SortColumn::Name);
     sortBySize_->setChecked(sorted == SortColumn::Size);
+    sortByChange_->setChecked(sorted == SortColumn::Change);
     goDown_->setEnabled(CanGoDown(table_.Row()));
     goUp_->setEnabled(ParentToGoUpTo().has_value());
     searchAgain_->setEnabled(CanSearchShownAgain());
@@ -108,6 +114,8 @@ void TableCommands::ShowMenu(QPoint at)
     measureOnDisk_->setChecked(controller_.Measure() == SizeMeasure::OnDisk);
     QMenu menu(grid_.window());
     menu.addActions({sortByNumber_, sortByName_, sortBySize_});
+    if (RowsCompared(table_))
+        menu.addAction(sortByChange_);
     menu.addSeparator();
     menu.addActions({goDown_, goUp_, searchAgain_});
     menu.addSeparator();
@@ -123,6 +131,10 @@ void TableCommands::ShowMenu(QPoint at)
     copyPath_->setEnabled(RowPath(row).has_value());
     moveToTrash_->setEnabled(RowPath(row) && actions_.CanMove(RowPlace(row)));
     menu.addActions({openFolder_, copyPath_, moveToTrash_});
+    for (const auto& add : menuParts_) {
+        menu.addSeparator();
+        add(menu);
+    }
     if (map_) {
         menu.addSeparator();
         menu.addAction(map_);
@@ -136,6 +148,11 @@ void TableCommands::ShowMenu(QPoint at)
 void TableCommands::AddMapCommand(std::function<void()> openMap)
 {
     map_ = Add(QStringLiteral("マップ"), {QKeySequence(Qt::CTRL | Qt::Key_M)}, std::move(openMap));
+}
+
+void TableCommands::AddMenuPart(std::function<void(QMenu& menu)> add)
+{
+    menuParts_.push_back(std::move(add));
 }
 
 void TableCommands::SortBy(SortColumn column)

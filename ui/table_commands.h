@@ -14,6 +14,7 @@
 #include "row_order.h"
 
 class QAction;
+class QMenu;
 
 namespace murako {
 
@@ -50,6 +51,8 @@ public:
     void ShowMenu(QPoint at);
     // Ctrl+M and the menu's last entry open the map.
     void AddMapCommand(std::function<void()> openMap);
+    // A part of the menu of its own before the map's, its entries added by add as the menu opens.
+    void AddMenuPart(std::function<void(QMenu& menu)> add);
 
 private:
     QAction* Add(const QString& text, const QList<QKeySequence>& keys, std::function<void()> run);
@@ -94,6 +97,7 @@ private:
     QAction* sortByNumber_;
     QAction* sortByName_;
     QAction* sortBySize_;
+    QAction* sortByChange_;  // only while the rows are compared with an older search
     QAction* goDown_;
     QAction* goUp_;
     QAction* searchAgain_;
@@ -103,6 +107,7 @@ private:
     QAction* copyAll_;
     QAction* saveCsv_;
     QAction* map_ = nullptr;
+    std::vector<std::function<void(QMenu& menu)>> menuParts_;
     QString lastCsvFolder_;  // of the last CSV file saved
 };
 
