@@ -2,7 +2,9 @@
 // change column, its order, the printed report and the menu's entries.
 #include "form1.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QLabel>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +13,7 @@
 #include "compare_command.h"
 #include "kept_compare.h"
 #include "kept_json.h"
+#include "map_window.h"
 #include "results_grid.h"
 #include "temp_tree.h"
 #include "window_driving.h"
@@ -118,6 +121,17 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
     EXPECT_FALSE(grid->CellRect(0, 3).isEmpty());
     EXPECT_EQ(fakes::PrintedReport(form), report) << "the report has the search's rows only";
 
+    // A reader goes over every cell of the table it is told of, and hears the change on the size.
+    QAccessibleTableInterface* readable = QAccessible::queryAccessibleInterface(grid)->tableInterface();
+    ASSERT_NE(readable, nullptr);
+    QStringList descriptions;
+    for (int row = 0; row < readable->rowCount(); ++row)
+        for (int col = 0; col < readable->columnCount(); ++col)
+            if (QAccessibleInterface* cell = readable->cellAt(row, col))
+                descriptions << cell->text(QAccessible::Name) + cell->text(QAccessible::Description);
+    EXPECT_TRUE(descriptions.join('\n').contains(QStringLiteral("前回: 3,145,728 バイト（+2,097,152 バイト）")));
+
+
     // A click on the change's header orders by it, the largest growth first; Ctrl+4 turns it round.
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 3).center());
     EXPECT_EQ(form.Controller().Order(), (SortOrder{SortColumn::Change, false}));
@@ -131,6 +145,27 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
     EXPECT_EQ(RowNamed("small"), 1);
     EXPECT_EQ(form.Table().Facts(form.Table().Rows() - 1).kind, RowKind::Total);
 
+    // The map colours by growth, says so, and tells each item's change.
+    form.ShowMap();
+    MapWindow* map = form.Map();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(map));
+    map->Follow();
+    QLabel* legend = nullptr;
+    for (QLabel* label : map->findChildren<QLabel*>())
+        legend = label->text().startsWith(QStringLiteral("前回からの増減で色分け")) ? label : legend;
+    ASSERT_NE(legend, nullptr);
+    EXPECT_TRUE(legend->isVisible());
+    const std::vector<MapItem>& items = map->View().Items();
+    const auto data = std::find_if(items.begin(), items.end(), [](const MapItem& item) { return item.name == "data"; });
+    ASSERT_NE(data, items.end());
+    EXPECT_TRUE(map->Describe(static_cast<int32_t>(data - items.begin())).contains(QStringLiteral("前回から +2,097,152 バイト")));
+    const QImage drawn = map->View().grab().toImage();
+    const QColor middle = drawn.pixelColor(static_cast<int>(data->rect.x + data->rect.w / 2),
+                                           static_cast<int>(data->rect.y + data->rect.h / 2));
+    EXPECT_GT(middle.red(), middle.blue() + 40) << "grown: red";
+    map->hide();
+    form.activateWindow();
+
     const QStringList entries = Menu("比較をやめる");
     EXPECT_TRUE(entries.contains("増減の順に並べ替え")) << entries.join('\n').toStdString();
     EXPECT_TRUE(entries.contains("比較をやめる"));
@@ -140,6 +175,8 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
     EXPECT_EQ(grid->ShownSortOrder(), SortOrder{});
     EXPECT_FALSE(Menu().contains("比較をやめる"));
     EXPECT_FALSE(Menu().contains("増減の順に並べ替え"));
+    map->Follow();
+    EXPECT_FALSE(legend->isVisible());
 
     // A new search ends the comparison too.
     ASSERT_TRUE(Compare(saved));
