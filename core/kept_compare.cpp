@@ -72,13 +72,13 @@ uint32_t GrowthColour(int64_t now, int64_t before)
 
 }  // namespace
 
-KeptComparison::KeptComparison(std::unique_ptr<KeptTree> older, std::string olderBase)
-    : older_(std::move(older)), olderBase_(std::move(olderBase))
+KeptComparison::KeptComparison(std::unique_ptr<KeptTree> older, std::string olderBase, char separator)
+    : older_(std::move(older)), olderBase_(std::move(olderBase)), separator_(separator)
 {
 }
 
 std::unique_ptr<KeptComparison> KeptComparison::Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
-                                                     std::string& error)
+                                                     char separator, std::string& error)
 {
     if (!older || !older->Base()) {
         error = "保存された検索結果が空です。";
@@ -92,18 +92,18 @@ std::unique_ptr<KeptComparison> KeptComparison::Make(std::unique_ptr<KeptTree> o
         return nullptr;
     }
     error.clear();
-    return std::unique_ptr<KeptComparison>(new KeptComparison(std::move(older), std::move(olderBase)));
+    return std::unique_ptr<KeptComparison>(new KeptComparison(std::move(older), std::move(olderBase), separator));
 }
 
 const KeptDirectory* KeptComparison::OlderAt(const std::string& path) const
 {
-    const std::string loose = LoosePath(path);
-    if (!StartsWith(loose, olderBase_))
+    if (!StartsWith(LoosePath(path), olderBase_))
         return nullptr;
+    // Below the base, the names are the search's own: a POSIX name may hold a backslash.
     const KeptDirectory* dir = older_->Base();
-    std::string_view rest = std::string_view(loose).substr(olderBase_.size());
+    std::string_view rest = std::string_view(path).substr(std::min(path.size(), olderBase_.size()));
     while (dir && !rest.empty()) {
-        const size_t end = rest.find('/');
+        const size_t end = rest.find(separator_);
         if (end > 0)
             dir = dir->Child(rest.substr(0, end));
         rest.remove_prefix(end + 1);

@@ -18,20 +18,22 @@ namespace murako {
 // An older search held beside the current one, of the directory searched or of one above or below it.
 class KeptComparison {
 public:
-    // Holds older to compare the directories of a search of searchedPath with; nullptr, with why in error,
-    // when older's base is neither searchedPath nor above nor below it. Either separator compares alike.
+    // Holds older to compare the directories of a search of searchedPath, whose names part at separator, with;
+    // nullptr, with why in error, when older's base is neither searchedPath nor above nor below it. The bases
+    // compare with either separator alike, as a file saved on another system names its base its own way.
     static std::unique_ptr<KeptComparison> Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
-                                                std::string& error);
+                                                char separator, std::string& error);
 
-    // The older tree's directory at path; nullptr when it did not hold it.
+    // The older tree's directory at path, a directory of the search; nullptr when it did not hold it.
     const KeptDirectory* OlderAt(const std::string& path) const;
     const KeptTree& Older() const { return *older_; }
 
 private:
-    KeptComparison(std::unique_ptr<KeptTree> older, std::string olderBase);
+    KeptComparison(std::unique_ptr<KeptTree> older, std::string olderBase, char separator);
 
     std::unique_ptr<KeptTree> older_;
     std::string olderBase_;  // "/" between names and after the last
+    char separator_;
 };
 
 // Compares the rows a directory shows, written in listing order, with older, the same directory then

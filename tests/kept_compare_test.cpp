@@ -55,7 +55,7 @@ public:
     {
         std::string error;
         std::unique_ptr<KeptComparison> comparison =
-            KeptComparison::Make(std::move(older), controller_->Kept()->BasePath(), error);
+            KeptComparison::Make(std::move(older), controller_->Kept()->BasePath(), '/', error);
         if (comparison && !controller_->Compare(std::move(comparison)))
             error = "not compared";
         return error;
@@ -323,7 +323,7 @@ TEST_P(KeptCompareBases, AnOlderSearchComparesOnlyWhereItsBaseIsTheSearchedDirec
     older->SetListing(*older->AddDirectory(below, 0, "b", {}), {}, 0, 0);
     older->Complete();
     std::string error = "unset";
-    std::unique_ptr<KeptComparison> comparison = KeptComparison::Make(std::move(older), match.searched, error);
+    std::unique_ptr<KeptComparison> comparison = KeptComparison::Make(std::move(older), match.searched, '/', error);
     ASSERT_EQ(comparison != nullptr, match.compares) << error;
     if (!comparison) {
         EXPECT_NE(error.find(match.olderBase), std::string::npos) << error;
@@ -347,6 +347,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BaseMatch{"OlderBelow", "/base/a", "/base", true, "/base/", nullptr},
                       BaseMatch{"OlderBelowShownBelow", "/base/a", "/base", true, "/base/a/b", "b"},
                       BaseMatch{"NotHeldThen", "/base", "/base", true, "/base/c/", nullptr},
+                      BaseMatch{"BackslashInAName", "/base", "/base", true, "/base/a\\b/", nullptr},
                       BaseMatch{"NameThatBeginsAlike", "/base", "/base2", false, "", nullptr},
                       BaseMatch{"Elsewhere", "/other", "/base", false, "", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -102,7 +102,7 @@ void CompareCommand::Finish(const QString& path)
         return Tell(QStringLiteral("検索中のため、比較できません。"));
     std::string error;
     std::unique_ptr<KeptComparison> comparison =
-        KeptComparison::Make(std::move(read.tree), controller_.Kept()->BasePath(), error);
+        KeptComparison::Make(std::move(read.tree), controller_.Kept()->BasePath(), PathSeparator(), error);
     if (!comparison)
         return Tell(QString::fromStdString(error));
     if (!controller_.Compare(std::move(comparison)))
