@@ -112,6 +112,7 @@ std::string MoveRefusalText(MoveRefusal refusal)
     case MoveRefusal::NoPermission: return "フォルダーに書き込む権限がないため、ごみ箱に移動できません";
     case MoveRefusal::NoTrash: return "このボリュームに使えるごみ箱がなく、作ることもできないため、ごみ箱に移動できません";
     case MoveRefusal::NameTooLong: return "名前が長すぎてごみ箱に記録できないため、ごみ箱に移動できません";
+    case MoveRefusal::NameNotText: return "名前に UTF-8 でないバイトがあるため、ごみ箱に移動できません";
     }
     return {};
 }

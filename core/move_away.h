@@ -46,6 +46,7 @@ enum class MoveRefusal {
     NoPermission,  // its directory may not be written
     NoTrash,       // no trash on its volume can be used or made
     NameTooLong,   // too long for the trash to keep a note of it beside it
+    NameNotText,   // its path has bytes that are no UTF-8, which the system's trash cannot be given
 };
 
 // Whether place, at path, may be moved to the trash: every rule, the file system asked now.

@@ -169,6 +169,33 @@ TEST(PlaceActions, AMoveIsAskedCheckedAndFollowedByEveryTotalAbove)
     qputenv("XDG_DATA_HOME", oldData);
 }
 
+// A name that is no UTF-8 is refused: Qt's file names are text, and the text of "a\xff" is also the name of
+// "a" followed by U+FFFD, another directory beside it, which would be moved in its place.
+TEST(PlaceActions, ANameThatIsNoTextIsRefusedRatherThanAnotherOfTheSameTextMoved)
+{
+    TempTree tree;
+    const std::string base = tree.Path("base");
+    tree.File("base/a\xff/f", 10);
+    tree.File("base/a\uFFFD/g", 20);
+    tree.Dir("data");
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(tree.Path("data")));
+    Form1 form(std::make_shared<PosixFileSystem>(), {.threads = 1, .rowWritten = {}});
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    fakes::SearchFromTheList(form, base);
+    const KeptTree& kept = *form.Controller().Kept();
+    PlaceActions actions(form, const_cast<SearchController&>(form.Controller()));
+    {
+        BoxAnswerer move(QStringLiteral("ごみ箱に移動"));
+        actions.MoveToTrash({kept.Find(base + "/a\xff", '/'), {}}, base + "/a\xff");
+        EXPECT_EQ(move.Texts(), std::vector{MoveRefusalText(MoveRefusal::NameNotText)});
+    }
+    EXPECT_EQ(Listing(base), (std::vector<std::string>{base + "/a\uFFFD/", base + "/a\uFFFD/g", base + "/a\xff/",
+                                                        base + "/a\xff/f"}));
+    qputenv("XDG_DATA_HOME", oldData);
+}
+
 // A volume of the test's own where the trash cannot take a directory, and one where it can. The volume holds
 // out's "volume"; "data" beside it, on another volume, holds the home trash.
 struct TrashCase {

@@ -33,13 +33,13 @@ std::string HomeDirectory()
 
 void PlaceActions::OpenFolder(const std::string& path)
 {
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(PathText(path))))
         Tell(QStringLiteral("%1 を開けません。").arg(Shown(path)));
 }
 
 void PlaceActions::CopyPath(const std::string& path)
 {
-    QGuiApplication::clipboard()->setText(QString::fromStdString(path));
+    QGuiApplication::clipboard()->setText(PathText(path));
 }
 
 bool PlaceActions::CanMove(const KeptPlace& place) const
@@ -87,7 +87,7 @@ void PlaceActions::MoveToTrash(const KeptPlace& place, const std::string& path)
     // The disk may have changed while the question was open.
     if (Refused(place, path))
         return;
-    QFile entry(QString::fromStdString(path));
+    QFile entry(PathText(path));
     if (!entry.moveToTrash()) {
         Tell(QStringLiteral("%1 をごみ箱に移動できませんでした: %2").arg(Shown(path), entry.errorString()));
         return;
@@ -98,6 +98,9 @@ void PlaceActions::MoveToTrash(const KeptPlace& place, const std::string& path)
 bool PlaceActions::Refused(const KeptPlace& place, const std::string& path) const
 {
     MoveRefusal refusal = CheckMove(*controller_.Kept(), place, path, HomeDirectory(), PathSeparator());
+    // Qt names files by text: bytes that are no UTF-8 would name another entry, or none.
+    if (refusal == MoveRefusal::None && PathBytes(PathText(path)) != path)
+        refusal = MoveRefusal::NameNotText;
     if (refusal == MoveRefusal::None)
         refusal = TrashRefusal(path);
     if (refusal != MoveRefusal::None)
