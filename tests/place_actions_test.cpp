@@ -18,6 +18,8 @@
 #include "child_process.h"
 #include "form1.h"
 #include "headless_run.h"
+#include "kept_json.h"
+#include "kept_rows.h"
 #include "place_actions.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
@@ -167,6 +169,27 @@ TEST(PlaceActions, AMoveIsAskedCheckedAndFollowedByEveryTotalAbove)
     // The directory searched itself is never offered.
     EXPECT_FALSE(actions.CanMove({kept.Base()}));
     qputenv("XDG_DATA_HOME", oldData);
+}
+
+// What a file holds may be long gone from the disk, or another disk's: only a search's own results are offered.
+TEST(PlaceActions, ResultsOpenedFromAFileAreNeverOfferedForTheTrash)
+{
+    TempTree tree;
+    tree.File("base/a/f", 10);
+    fakes::KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
+    search.Search(tree.Path("base"));
+    QWidget window;
+    const auto offered = [&] {
+        const KeptTree& kept = *search.Controller().Kept();
+        return PlaceActions(window, search.Controller()).CanMove({kept.Find(tree.Path("base/a"), '/'), {}});
+    };
+    EXPECT_TRUE(offered());
+    ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), tree.Path("saved.json"), "test"), "");
+    KeptJsonRead read = OpenKeptJson(tree.Path("saved.json"));
+    ASSERT_TRUE(read.tree) << read.error;
+    search.Controller().ShowImported(std::move(read.tree), "saved.json");
+    ASSERT_NE(search.Controller().Kept()->Find(tree.Path("base/a"), '/'), nullptr);
+    EXPECT_FALSE(offered());
 }
 
 // A name that is no UTF-8 is refused: Qt's file names are text, and the text of "a\xff" is also the name of
