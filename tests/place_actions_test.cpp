@@ -171,8 +171,9 @@ TEST(PlaceActions, AMoveIsAskedCheckedAndFollowedByEveryTotalAbove)
     qputenv("XDG_DATA_HOME", oldData);
 }
 
-// What a file holds may be long gone from the disk, or another disk's: only a search's own results are offered.
-TEST(PlaceActions, ResultsOpenedFromAFileAreNeverOfferedForTheTrash)
+// What a file holds may be long gone from the disk, or another disk's, and what a search runs on changes under
+// it: only a finished search's own results are offered.
+TEST(PlaceActions, ResultsOpenedFromAFileOrOfASearchUnderWayAreNeverOfferedForTheTrash)
 {
     TempTree tree;
     tree.File("base/a/f", 10);
@@ -184,6 +185,13 @@ TEST(PlaceActions, ResultsOpenedFromAFileAreNeverOfferedForTheTrash)
         return PlaceActions(window, search.Controller()).CanMove({kept.Find(tree.Path("base/a"), '/'), {}});
     };
     EXPECT_TRUE(offered());
+    ASSERT_TRUE(search.Controller().ShowKept(tree.Path("base")));
+    search.Controller().SearchShownAgain();
+    ASSERT_TRUE(search.Controller().Searching());
+    EXPECT_FALSE(offered());
+    search.Finish();
+    EXPECT_TRUE(offered());
+
     ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), tree.Path("saved.json"), "test"), "");
     KeptJsonRead read = OpenKeptJson(tree.Path("saved.json"));
     ASSERT_TRUE(read.tree) << read.error;
