@@ -22,13 +22,15 @@ constexpr size_t kLargestChunk = 16 * 1024;
 
 std::atomic<uint64_t> nextTreeId{1};
 
-void WriteVarint(std::string& bytes, uint64_t value)
+// Writes value at at, 7 bits a byte, low bits first; returns the end.
+char* WriteVarint(char* at, uint64_t value)
 {
     while (value >= 0x80) {
-        bytes.push_back(static_cast<char>((value & 0x7f) | 0x80));
+        *at++ = static_cast<char>((value & 0x7f) | 0x80);
         value >>= 7;
     }
-    bytes.push_back(static_cast<char>(value));
+    *at++ = static_cast<char>(value);
+    return at;
 }
 
 uint64_t Unsigned(int64_t value)
@@ -174,21 +176,33 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
         flags |= OnDiskInBlocks;
     if (facts && !facts->regular)
         flags |= NotRegular;
-    bytes_.push_back(static_cast<char>(flags));
-    WriteVarint(bytes_, name.size());
+    // The record in three appends: what comes before the name, the name, and the facts.
+    char head[11];
+    head[0] = static_cast<char>(flags);
+    bytes_.append(head, static_cast<size_t>(WriteVarint(head + 1, name.size()) - head));
     bytes_.append(name);
     ++count_;
     if (!facts)
         return;
-    WriteVarint(bytes_, Unsigned(facts->length));
-    WriteVarint(bytes_, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
+    char tail[40];
+    char* end = WriteVarint(tail, Unsigned(facts->length));
+    end = WriteVarint(end, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
     AddUnlessOverflow(length_, facts->length);
     AddUnlessOverflow(onDisk_, facts->onDisk);
     if (flags & Linked) {
-        WriteVarint(bytes_, facts->inode);
-        WriteVarint(bytes_, facts->links);
+        end = WriteVarint(end, facts->inode);
+        end = WriteVarint(end, facts->links);
         linked_ = true;
     }
+    bytes_.append(tail, static_cast<size_t>(end - tail));
+}
+
+void KeptFilesWriter::Clear()
+{
+    bytes_.clear();
+    count_ = 0;
+    length_ = onDisk_ = 0;
+    linked_ = false;
 }
 
 // Memory one thread adds to, chunk by chunk.

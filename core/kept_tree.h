@@ -71,6 +71,8 @@ void ForEachFile(const KeptDirectory& dir, See&& see);
 class KeptFilesWriter {
 public:
     void Add(std::string_view name, const std::optional<FileFacts>& facts);
+    // Empty again, keeping the room it has grown to.
+    void Clear();
     size_t Count() const { return count_; }
     int64_t Length() const { return length_; }
     int64_t OnDisk() const { return onDisk_; }
