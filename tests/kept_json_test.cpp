@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -250,6 +251,45 @@ TEST_P(KeptJsonPieces, TheQuickReadingGivesTheTreeOfTheThoroughOneWhereverThePie
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, KeptJsonPieces, ::testing::Values(130, 131, 200));
+
+#ifndef _WIN32
+// A stream in memory cannot be read twice, so the thorough reader alone reads it.
+KeptJsonRead ReadThoroughly(std::string text)
+{
+    std::FILE* stream = fmemopen(text.data(), text.size(), "r");
+    KeptJsonRead read = ReadKeptJsonFile(stream);
+    std::fclose(stream);
+    return read;
+}
+
+// The quick reader may give up on anything, but never give another tree or accept what the thorough one refuses.
+TEST(KeptJsonRead, TheQuickAndTheThoroughReadingsAgreeOnFilesCutAndChangedAtRandom)
+{
+    const std::string original = AllKindsOfValues(R"({"progname":"x","timestamp":17})");
+    static const std::string kInserted[] = {"[", "]", "{", "}", ",", ":", "\"", "\\", "-", "0", "01", "1.5", "e5",
+                                            " ", "\t", "tru", "null", std::string(1, '\0'), "\x01", "\\u00",
+                                            "\\ud800", "{\"name\":\"x\"}", "[{\"name\":\"y\"}]"};
+    std::mt19937 random(7);
+    int quick = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        std::string text = original;
+        const size_t at = random() % text.size();
+        switch (random() % 4) {
+        case 0: text[at] = static_cast<char>(text[at] ^ (1 << random() % 8)); break;
+        case 1: text.erase(at, 1 + random() % 8); break;
+        case 2: text.insert(at, kInserted[random() % std::size(kInserted)]); break;
+        default: text.resize(at);
+        }
+        const KeptJsonRead read = ReadKeptJson(text, {}, {256, 128});
+        const KeptJsonRead thorough = ReadThoroughly(text);
+        quick += read.readQuickly;
+        ASSERT_EQ(read.error, thorough.error) << text;
+        if (read.tree)
+            ASSERT_EQ(TreeText(*read.tree), TreeText(*thorough.tree)) << text;
+    }
+    EXPECT_GT(quick, 100) << "files changed only where a name or a size is are read quickly";
+}
+#endif
 
 struct Unusual {
     const char* name;
