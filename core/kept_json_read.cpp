@@ -127,7 +127,8 @@ public:
         const bool top = depth_ == 0;
         if (top)
             tree_ = std::make_unique<KeptTree>(info.name);
-        // Each level's record is used again, and with it the room its files have grown to, unless large.
+        // Each level's record is used again, and with it the room its files have grown to, which AddListed
+        // left empty.
         if (depth_ == open_.size())
             open_.emplace_back();
         murako::OpenDirectory& dir = open_[depth_];
@@ -137,10 +138,6 @@ public:
         dir.failure = !info.readError           ? ReadFailure::None
                       : info.failure.empty()    ? ReadFailure::Other
                                                 : FailureFromWord(info.failure);
-        if (dir.files.Bytes().capacity() > kRoomKept)
-            dir.files = {};
-        else
-            dir.files.Clear();
         dir.subdirectories.clear();
         ++depth_;
         if (info.excluded)
@@ -182,7 +179,7 @@ public:
     {
         murako::OpenDirectory& open = open_[depth_ - 1];
         KeptDirectory* dir =
-            tree_->AddListed(open.name, open.identity, open.files, open.subdirectories, open.ownOnDisk);
+            tree_->AddListed(open.name, open.identity, std::move(open.files), open.subdirectories, open.ownOnDisk);
         dir->failure = open.failure;
         if (!notEnteredFrom_.empty() && notEnteredFrom_.back() == depth_) {
             dir->flags |= KeptDirectory::PseudoFileSystem;
@@ -216,8 +213,6 @@ private:
             return "an entry whose name holds a \"/\"";
         return nullptr;
     }
-
-    static constexpr size_t kRoomKept = 1 << 20;
 
     std::vector<murako::OpenDirectory> open_;  // the first depth_ are open
     size_t depth_ = 0;
