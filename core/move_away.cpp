@@ -55,7 +55,8 @@ MoveRefusal CheckFile(const KeptPlace& place, const std::string& path, const std
     const std::optional<EntryIdentity> now = IdentifyEntry(path);
     if (!now)
         return MoveRefusal::Gone;
-    if (!parent || !SameDirectory(*parent, *place.dir) || now->directory || !file->facts ||
+    // On Windows a link to a directory or a junction is a directory too, and counted as the entry it is.
+    if (!parent || !SameDirectory(*parent, *place.dir) || (now->directory && !now->link) || !file->facts ||
         now->length != file->facts->length || (file->facts->regular && now->link))
         return MoveRefusal::Changed;
     return MoveRefusal::None;
@@ -87,6 +88,8 @@ MoveRefusal CheckMove(const KeptTree& tree, const KeptPlace& place, const std::s
         return MoveRefusal::VolumeRoot;
     if (!SameDirectory(*now, *place.dir))
         return MoveRefusal::Changed;
+    if (VolumeMountedBelow(path))
+        return MoveRefusal::HoldsVolume;
     if (const std::optional<EntryIdentity> homeNow = IdentifyEntry(home);
         homeNow && homeNow->device == now->device && homeNow->inode == now->inode)
         return MoveRefusal::Home;
@@ -104,6 +107,12 @@ std::string MoveRefusalText(MoveRefusal refusal)
     case MoveRefusal::Gone: return "検索の後に削除されたため、ごみ箱に移動できません";
     case MoveRefusal::Changed: return "検索の後に別のものに置き換えられたため、ごみ箱に移動しませんでした";
     case MoveRefusal::AlreadyMoved: return "すでにごみ箱に移動しました";
+    case MoveRefusal::HoldsVolume: return "中に別のボリュームがマウントされているため、ごみ箱に移動できません";
+    case MoveRefusal::ReadOnly: return "読み取り専用のボリュームにあるため、ごみ箱に移動できません";
+    case MoveRefusal::NoPermission: return "フォルダーに書き込む権限がないため、ごみ箱に移動できません";
+    case MoveRefusal::NoTrash: return "このボリュームに使えるごみ箱がなく、作ることもできないため、ごみ箱に移動できません";
+    case MoveRefusal::NameTooLong: return "名前が長すぎてごみ箱に記録できないため、ごみ箱に移動できません";
+    case MoveRefusal::NameNotText: return "名前に UTF-8 でないバイトがあるため、ごみ箱に移動できません";
     }
     return {};
 }

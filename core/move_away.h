@@ -23,6 +23,9 @@ struct EntryIdentity {
 // nullopt when nothing is there or it cannot be read.
 std::optional<EntryIdentity> IdentifyEntry(const std::string& path);
 
+// Whether a volume is mounted anywhere below the directory path now.
+bool VolumeMountedBelow(const std::string& path);
+
 // A place of a kept tree: a directory, or one file of a directory.
 struct KeptPlace {
     const KeptDirectory* dir = nullptr;
@@ -38,6 +41,12 @@ enum class MoveRefusal {
     Gone,        // nothing is there any more
     Changed,     // something else is there now
     AlreadyMoved,
+    HoldsVolume,   // a volume is mounted below it, which would go to the trash with it
+    ReadOnly,      // on a read-only volume
+    NoPermission,  // its directory may not be written
+    NoTrash,       // no trash on its volume can be used or made
+    NameTooLong,   // too long for the trash to keep a note of it beside it
+    NameNotText,   // its path has bytes that are no UTF-8, which the system's trash cannot be given
 };
 
 // Whether place, at path, may be moved to the trash: every rule, the file system asked now.

@@ -38,4 +38,11 @@ std::optional<EntryIdentity> IdentifyEntry(const std::string& path)
     return found;
 }
 
+// A volume mounted in a folder is a reparse point there, which the walk counts as itself and never enters; not
+// looked for here.
+bool VolumeMountedBelow(const std::string&)
+{
+    return false;
+}
+
 }  // namespace murako

@@ -14,6 +14,7 @@
 #include "kept_rows.h"
 #include "move_away.h"
 #include "posix_file_system.h"
+#include "small_volume.h"
 #include "temp_tree.h"
 
 namespace murako {
@@ -218,6 +219,29 @@ TEST(KeptMove, EveryRuleIsCheckedAgainstTheDiskAsItIsNow)
         EXPECT_EQ(CheckMove(kept, c.place, c.path, tree.Path("home"), '/'), c.expected) << c.path;
     EXPECT_TRUE(IdentifyEntry("/proc")->volumeRoot);
     EXPECT_FALSE(IdentifyEntry(tree.Path("keep"))->volumeRoot);
+}
+
+// A directory moved would take a volume mounted below it into the trash, whose emptying would delete what the
+// other volume holds; a mount point's name with a space is written escaped in the mount table.
+TEST(KeptMove, ADirectoryWithAVolumeMountedBelowItIsRefused)
+{
+    TempTree tree;
+    tree.Dir("holder/with space/m");
+    tree.File("holde/f", 10);
+    tree.File("holder/f", 10);
+    fakes::SmallVolume volume(tree.Path("holder/with space/m"), "size=64k");
+    if (!volume.Mounted())
+        GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
+    KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
+    search.Search(tree.Root());
+    const KeptTree& kept = *search.Controller().Kept();
+    const auto check = [&](const std::string& name) {
+        return CheckMove(kept, {kept.Find(tree.Path(name), '/'), {}}, tree.Path(name), "/nonexistent", '/');
+    };
+    EXPECT_EQ(check("holder"), MoveRefusal::HoldsVolume);
+    EXPECT_EQ(check("holder/with space"), MoveRefusal::HoldsVolume);
+    EXPECT_EQ(check("holder/with space/m"), MoveRefusal::VolumeRoot);
+    EXPECT_EQ(check("holde"), MoveRefusal::None) << "a name that begins the mount point's is no directory above it";
 }
 
 TEST(KeptMove, AfterAMoveEveryTotalAboveLosesExactlyWhatWasMoved)

@@ -54,6 +54,12 @@ public:
     {
         choices_.path = path;
         controller_->Command1_Click();
+        Finish();
+    }
+
+    // Runs the search under way to its end.
+    void Finish()
+    {
         host_.RunUntil([&] { return !controller_->Searching(); });
     }
 

@@ -10,6 +10,8 @@
 
 #include "directory_handles.h"
 #include "fake_run.h"
+#include "kept_rows.h"
+#include "move_away.h"
 #include "search_run.h"
 #include "text.h"
 #include "walker.h"
@@ -63,6 +65,18 @@ protected:
         const std::string bytes(length, 'x');
         EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(length), &written, nullptr));
         CloseHandle(file);
+    }
+
+    // A symbolic link to a directory, false where none is made: wine 8 says it made one and makes nothing,
+    // which reads as attributes with every bit set.
+    bool MadeDirectoryLink(const std::string& relative, const std::string& target)
+    {
+        const std::wstring link = At(relative).wstring();
+        const DWORD attributes = CreateSymbolicLinkW(link.c_str(), At(target).wstring().c_str(),
+                                                     SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE)
+                                     ? GetFileAttributesW(link.c_str())
+                                     : INVALID_FILE_ATTRIBUTES;
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
     }
 
     std::vector<std::string> Search(const std::string& relative, int threads)
@@ -153,12 +167,8 @@ TEST_F(WindowsWalkTest, ALinkToADirectoryIsNeverEntered)
 {
     File("target\\big", 5000);
     Dir("l");
-    const std::wstring link = At("l\\to-target").wstring();
-    if (!CreateSymbolicLinkW(link.c_str(), At("target").wstring().c_str(),
-                             SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
-        GTEST_SKIP() << "SKIPPED, NOT TESTED: no symbolic link can be made here (" << GetLastError() << ")";
-    if (!(GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT))
-        GTEST_SKIP() << "SKIPPED, NOT TESTED: this system does not show the link as a reparse point";
+    if (!MadeDirectoryLink("l\\to-target", "target"))
+        GTEST_SKIP() << "SKIPPED, NOT TESTED: no symbolic link to a directory can be made here";
     for (int threads : {1, 0})
         EXPECT_EQ(Search("l", threads), (std::vector<std::string>{"1 [Root Files] 0", "2 " + Path("l") + "\\合計 0"}))
             << threads << " threads";
@@ -218,6 +228,63 @@ TEST_F(WindowsWalkTest, ADriveWithoutItsRootStartsAtTheDrivesCurrentDirectory)
     fs::current_path(before);
     for (const std::string& given : {drive + "\\", drive + "/x", std::string("data"), std::string("\\\\server\\share")})
         EXPECT_EQ(PathFromDriveCurrentDirectory(given), given);
+}
+
+// What a search found is moved only while its path still names it: a directory put in another's place is
+// refused by its file ID, a file by its length; a link is judged as itself, never by what it leads to.
+TEST_F(WindowsWalkTest, AMoveIsRefusedWhenThePathNamesSomethingElseNowAndALinkIsNeverFollowed)
+{
+    File("base\\keep\\f", 10);
+    File("base\\swap\\f", 10);
+    File("base\\files\\plain", 10);
+    File("base\\files\\resized", 10);
+    const bool linked = MadeDirectoryLink("base\\files\\to-keep", "base\\keep");
+    fakes::KeptSearch search(fileSystem, 1);
+    search.Search(Path("base"));
+    const KeptTree& kept = *search.Controller().Kept();
+    const auto dir = [&](const std::string& name) { return KeptPlace{kept.Find(Path(name), '\\'), {}}; };
+    const auto file = [&](const std::string& name) {
+        KeptPlace place = dir("base\\files");
+        uint32_t index = 0;
+        ForEachFile(*place.dir, [&](const KeptFile& found) {
+            if (found.name == name)
+                place.file = index;
+            ++index;
+        });
+        return place;
+    };
+    const auto check = [&](const KeptPlace& place, const std::string& path) {
+        return CheckMove(kept, place, Path(path), Path("home"), '\\');
+    };
+    const std::optional<EntryIdentity> swapBefore = IdentifyEntry(Path("base\\swap"));
+    ASSERT_TRUE(swapBefore && swapBefore->directory && !swapBefore->link && !swapBefore->volumeRoot);
+    EXPECT_EQ(check(dir("base\\swap"), "base\\swap"), MoveRefusal::None);
+
+    // Another directory of the same name takes swap's place, and a file grows.
+    fs::rename(At("base\\swap"), At("swapped"));
+    Dir("base\\swap");
+    File("base\\files\\resized", 11);
+    const std::optional<EntryIdentity> swapNow = IdentifyEntry(Path("base\\swap"));
+    ASSERT_TRUE(swapNow);
+    EXPECT_EQ(swapNow->device, swapBefore->device);
+    EXPECT_NE(swapNow->inode, swapBefore->inode);
+    EXPECT_EQ(check(dir("base\\swap"), "base\\swap"), MoveRefusal::Changed);
+    EXPECT_EQ(check(dir("base\\keep"), "base\\keep"), MoveRefusal::None);
+    EXPECT_EQ(check(dir("base"), "base"), MoveRefusal::Base);
+    EXPECT_EQ(check(file("plain"), "base\\files\\plain"), MoveRefusal::None);
+    EXPECT_EQ(check(file("resized"), "base\\files\\resized"), MoveRefusal::Changed);
+    const std::string drive = Path("").substr(0, 3);
+    EXPECT_TRUE(IdentifyEntry(drive)->volumeRoot) << drive;
+
+    if (!linked)
+        GTEST_SKIP() << "SKIPPED, NOT TESTED: no symbolic link to a directory can be made here";
+    const std::optional<EntryIdentity> linkNow = IdentifyEntry(Path("base\\files\\to-keep"));
+    ASSERT_TRUE(linkNow);
+    EXPECT_TRUE(linkNow->link);
+    EXPECT_NE(linkNow->inode, IdentifyEntry(Path("base\\keep"))->inode) << "the link itself, not what it leads to";
+    EXPECT_EQ(check(file("to-keep"), "base\\files\\to-keep"), MoveRefusal::None);
+    fs::remove_all(At("base\\keep"));
+    EXPECT_EQ(check(file("to-keep"), "base\\files\\to-keep"), MoveRefusal::None) << "whatever it leads to";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "path_text.h"
+#include "platform.h"
 #include "search_run.h"
 #include "size_units.h"
 #include "text.h"
@@ -32,13 +33,13 @@ std::string HomeDirectory()
 
 void PlaceActions::OpenFolder(const std::string& path)
 {
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(PathText(path))))
         Tell(QStringLiteral("%1 を開けません。").arg(Shown(path)));
 }
 
 void PlaceActions::CopyPath(const std::string& path)
 {
-    QGuiApplication::clipboard()->setText(QString::fromStdString(path));
+    QGuiApplication::clipboard()->setText(PathText(path));
 }
 
 bool PlaceActions::CanMove(const KeptPlace& place) const
@@ -72,13 +73,8 @@ void PlaceActions::MoveToTrash(const KeptPlace& place, const std::string& path)
 {
     if (!CanMove(place))
         return;
-    const KeptTree& tree = *controller_.Kept();
-    const char separator = PathSeparator();
-    if (const MoveRefusal refusal = CheckMove(tree, place, path, HomeDirectory(), separator);
-        refusal != MoveRefusal::None) {
-        Tell(QString::fromStdString(MoveRefusalText(refusal)));
+    if (Refused(place, path))
         return;
-    }
     QMessageBox question(QMessageBox::Question, QStringLiteral("Murako"), Question(place, path), QMessageBox::NoButton,
                          &window_);
     QPushButton* move = question.addButton(QStringLiteral("ごみ箱に移動"), QMessageBox::AcceptRole);
@@ -89,17 +85,27 @@ void PlaceActions::MoveToTrash(const KeptPlace& place, const std::string& path)
     if (question.clickedButton() != move)
         return;
     // The disk may have changed while the question was open.
-    if (const MoveRefusal refusal = CheckMove(tree, place, path, HomeDirectory(), separator);
-        refusal != MoveRefusal::None) {
-        Tell(QString::fromStdString(MoveRefusalText(refusal)));
+    if (Refused(place, path))
         return;
-    }
-    QFile entry(QString::fromStdString(path));
+    QFile entry(PathText(path));
     if (!entry.moveToTrash()) {
         Tell(QStringLiteral("%1 をごみ箱に移動できませんでした: %2").arg(Shown(path), entry.errorString()));
         return;
     }
     controller_.MovedAway(place);
+}
+
+bool PlaceActions::Refused(const KeptPlace& place, const std::string& path) const
+{
+    MoveRefusal refusal = CheckMove(*controller_.Kept(), place, path, HomeDirectory(), PathSeparator());
+    // Qt names files by text: bytes that are no UTF-8 would name another entry, or none.
+    if (refusal == MoveRefusal::None && PathBytes(PathText(path)) != path)
+        refusal = MoveRefusal::NameNotText;
+    if (refusal == MoveRefusal::None)
+        refusal = TrashRefusal(path);
+    if (refusal != MoveRefusal::None)
+        Tell(QString::fromStdString(MoveRefusalText(refusal)));
+    return refusal != MoveRefusal::None;
 }
 
 void PlaceActions::Tell(const QString& text) const

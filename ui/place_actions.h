@@ -28,6 +28,8 @@ public:
 
 private:
     QString Question(const KeptPlace& place, const std::string& path) const;
+    // Every rule and what the trash needs, asked now; says why when the move is refused.
+    bool Refused(const KeptPlace& place, const std::string& path) const;
     void Tell(const QString& text) const;
 
     QWidget& window_;

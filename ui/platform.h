@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "move_away.h"
 #include "path_text.h"
 
 namespace murako {
@@ -35,6 +36,10 @@ bool ListSubdirectories(const std::string& path, std::vector<std::string>& names
 // Hands what the heap keeps of freed memory back to the system, on a thread of its own: a search frees as
 // much as it allocates. Called a few times a second during a search.
 void ReturnFreePages();
+
+// What would keep the system's trash from taking path, asked before it is given it: on Linux Qt's trash
+// tries names for its note in a loop that never ends when the note cannot be made at all.
+MoveRefusal TrashRefusal(const std::string& path);
 
 // A path's bytes, as the core holds them, and its text, as the window shows and takes it.
 std::string PathBytes(const QString& path);

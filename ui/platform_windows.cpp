@@ -100,6 +100,12 @@ bool ListSubdirectories(const std::string& path, std::vector<std::string>& names
 // glibc's habit of keeping freed pages is what this answers; the Windows build leaves its heap to itself.
 void ReturnFreePages() {}
 
+// The recycle bin says itself why it refuses.
+MoveRefusal TrashRefusal(const std::string&)
+{
+    return MoveRefusal::None;
+}
+
 std::string PathBytes(const QString& path)
 {
     return Wtf8FromUtf16(path.toStdU16String());
