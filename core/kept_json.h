@@ -25,6 +25,14 @@ std::string SaveKeptJson(const KeptTree& tree, const std::string& path, std::str
 struct KeptJsonRead {
     std::unique_ptr<KeptTree> tree;  // complete, or nullptr when the file could not be read
     std::string error;               // why not, with the byte offset where reading stopped
+    bool readQuickly = false;  // else read thoroughly: a file out of the ordinary, or one that cannot be read twice
+};
+
+// The pieces a file is read quickly in: the buffer, and the window of bytes kept ahead of each value, which
+// no string and no gap between values may outgrow. Tests make them small.
+struct ReadPieces {
+    size_t buffer = 1 << 20;
+    size_t window = 64 << 10;
 };
 
 // Told now and then of the bytes read so far.
@@ -32,7 +40,7 @@ using ReadProgress = std::function<void(uint64_t bytesRead)>;
 
 // Reads a file of that format, by this program or another, into a complete kept tree counted as a search
 // counts: files' lengths, or space on disk with the directories' own, a file of several links once.
-KeptJsonRead ReadKeptJson(std::string_view text, const ReadProgress& progress = {});
+KeptJsonRead ReadKeptJson(std::string_view text, const ReadProgress& progress = {}, const ReadPieces& pieces = {});
 KeptJsonRead ReadKeptJsonFile(std::FILE* in, const ReadProgress& progress = {});
 // The file at path ("-": standard input).
 KeptJsonRead OpenKeptJson(const std::string& path, const ReadProgress& progress = {});

@@ -1,6 +1,7 @@
 #include "kept_tree.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -22,13 +23,15 @@ constexpr size_t kLargestChunk = 16 * 1024;
 
 std::atomic<uint64_t> nextTreeId{1};
 
-void WriteVarint(std::string& bytes, uint64_t value)
+// Writes value at at, 7 bits a byte, low bits first; returns the end.
+char* WriteVarint(char* at, uint64_t value)
 {
     while (value >= 0x80) {
-        bytes.push_back(static_cast<char>((value & 0x7f) | 0x80));
+        *at++ = static_cast<char>((value & 0x7f) | 0x80);
         value >>= 7;
     }
-    bytes.push_back(static_cast<char>(value));
+    *at++ = static_cast<char>(value);
+    return at;
 }
 
 uint64_t Unsigned(int64_t value)
@@ -164,6 +167,53 @@ const KeptDirectory* KeptDirectory::Child(std::string_view name) const
     return nullptr;
 }
 
+KeptFilesWriter::KeptFilesWriter(const KeptFilesWriter& other)
+    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), linked_(other.linked_)
+{
+    Append(other.bytes_, other.size_);
+}
+
+KeptFilesWriter::KeptFilesWriter(KeptFilesWriter&& other) noexcept
+    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
+      room_(std::exchange(other.room_, 0)), count_(std::exchange(other.count_, 0)),
+      length_(std::exchange(other.length_, 0)), onDisk_(std::exchange(other.onDisk_, 0)),
+      linked_(std::exchange(other.linked_, false))
+{
+}
+
+KeptFilesWriter& KeptFilesWriter::operator=(KeptFilesWriter other) noexcept
+{
+    std::swap(bytes_, other.bytes_);
+    std::swap(size_, other.size_);
+    std::swap(room_, other.room_);
+    std::swap(count_, other.count_);
+    std::swap(length_, other.length_);
+    std::swap(onDisk_, other.onDisk_);
+    std::swap(linked_, other.linked_);
+    return *this;
+}
+
+KeptFilesWriter::~KeptFilesWriter()
+{
+    std::free(bytes_);
+}
+
+void KeptFilesWriter::Append(const char* bytes, size_t size)
+{
+    if (size == 0)
+        return;
+    if (size_ + size > room_) {
+        const size_t room = std::max({size_ + size, 2 * room_, size_t{256}});
+        void* grown = std::realloc(bytes_, room);
+        if (!grown)
+            throw std::bad_alloc();
+        bytes_ = static_cast<char*>(grown);
+        room_ = room;
+    }
+    std::memcpy(bytes_ + size_, bytes, size);
+    size_ += size;
+}
+
 void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>& facts)
 {
     using namespace kept_files;
@@ -174,21 +224,33 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
         flags |= OnDiskInBlocks;
     if (facts && !facts->regular)
         flags |= NotRegular;
-    bytes_.push_back(static_cast<char>(flags));
-    WriteVarint(bytes_, name.size());
-    bytes_.append(name);
+    // The record in three appends: what comes before the name, the name, and the facts.
+    char head[11];
+    head[0] = static_cast<char>(flags);
+    Append(head, static_cast<size_t>(WriteVarint(head + 1, name.size()) - head));
+    Append(name.data(), name.size());
     ++count_;
     if (!facts)
         return;
-    WriteVarint(bytes_, Unsigned(facts->length));
-    WriteVarint(bytes_, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
+    char tail[40];
+    char* end = WriteVarint(tail, Unsigned(facts->length));
+    end = WriteVarint(end, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
     AddUnlessOverflow(length_, facts->length);
     AddUnlessOverflow(onDisk_, facts->onDisk);
     if (flags & Linked) {
-        WriteVarint(bytes_, facts->inode);
-        WriteVarint(bytes_, facts->links);
+        end = WriteVarint(end, facts->inode);
+        end = WriteVarint(end, facts->links);
         linked_ = true;
     }
+    Append(tail, static_cast<size_t>(end - tail));
+}
+
+void KeptFilesWriter::Clear()
+{
+    size_ = 0;
+    count_ = 0;
+    length_ = onDisk_ = 0;
+    linked_ = false;
 }
 
 // Memory one thread adds to, chunk by chunk.
@@ -223,6 +285,21 @@ struct KeptTree::Arena {
         held += bytes;
         return chunks.back().get();
     }
+
+    // Keeps a listing's bytes from malloc, cut to their size, as a chunk of their own.
+    const uint8_t* Take(char* bytes, size_t size)
+    {
+        if (void* fitted = std::realloc(bytes, size))
+            bytes = static_cast<char*>(fitted);
+        taken.emplace_back(bytes);
+        held += size;
+        return reinterpret_cast<const uint8_t*>(bytes);
+    }
+
+    struct Free {
+        void operator()(char* bytes) const { std::free(bytes); }
+    };
+    std::vector<std::unique_ptr<char, Free>> taken;
 };
 
 namespace {
@@ -281,13 +358,20 @@ KeptDirectory* KeptTree::AddDirectory(KeptDirectory* parent, size_t index, std::
 
 void KeptTree::SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk)
 {
-    const std::string& bytes = files.Bytes();
+    const std::string_view bytes = files.Bytes();
+    uint8_t* packed = nullptr;
     if (!bytes.empty()) {
-        auto* packed = static_cast<uint8_t*>(Allocate(bytes.size()));
+        packed = static_cast<uint8_t*>(Allocate(bytes.size()));
         std::memcpy(packed, bytes.data(), bytes.size());
-        dir.files = packed;
     }
-    dir.filesBytes = static_cast<uint32_t>(bytes.size());
+    Listed(dir, packed, files, subdirectories, ownOnDisk);
+}
+
+void KeptTree::Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
+                      int64_t ownOnDisk)
+{
+    dir.files = packed;
+    dir.filesBytes = static_cast<uint32_t>(files.size_);
     dir.fileCount = static_cast<uint32_t>(files.Count());
     dir.ownLength = files.Length();
     dir.ownOnDisk = ownOnDisk;
@@ -301,12 +385,19 @@ void KeptTree::SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size
     dir.childCount = static_cast<uint32_t>(subdirectories);
 }
 
-KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentity& identity,
-                                   const KeptFilesWriter& files, const std::vector<KeptDirectory*>& subdirectories,
-                                   int64_t ownOnDisk)
+KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentity& identity, KeptFilesWriter&& files,
+                                   const std::vector<KeptDirectory*>& subdirectories, int64_t ownOnDisk)
 {
     KeptDirectory* dir = NewDirectory(name, identity);
-    SetListing(*dir, files, subdirectories.size(), ownOnDisk);
+    // A listing the arena would put in a chunk of its own anyway is kept where it was written.
+    if (files.size_ > kLargestChunk / 4) {
+        const uint8_t* packed = ThisThreadsArena().Take(std::exchange(files.bytes_, nullptr), files.size_);
+        Listed(*dir, packed, files, subdirectories.size(), ownOnDisk);
+        files = {};
+    } else {
+        SetListing(*dir, files, subdirectories.size(), ownOnDisk);
+        files.Clear();
+    }
     for (size_t i = 0; i < subdirectories.size(); ++i) {
         dir->children[i] = subdirectories[i];
         subdirectories[i]->parent = dir;

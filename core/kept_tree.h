@@ -70,15 +70,29 @@ void ForEachFile(const KeptDirectory& dir, See&& see);
 // Packs the files of one directory as it is listed, for a kept tree to take once the listing is done.
 class KeptFilesWriter {
 public:
+    KeptFilesWriter() = default;
+    KeptFilesWriter(const KeptFilesWriter& other);
+    KeptFilesWriter(KeptFilesWriter&& other) noexcept;
+    KeptFilesWriter& operator=(KeptFilesWriter other) noexcept;
+    ~KeptFilesWriter();
+
     void Add(std::string_view name, const std::optional<FileFacts>& facts);
+    // Empty again, keeping the room it has grown to.
+    void Clear();
     size_t Count() const { return count_; }
     int64_t Length() const { return length_; }
     int64_t OnDisk() const { return onDisk_; }
     bool HasLinkedFiles() const { return linked_; }
-    const std::string& Bytes() const { return bytes_; }
+    std::string_view Bytes() const { return {bytes_, size_}; }
 
 private:
-    std::string bytes_;
+    friend class KeptTree;  // takes the bytes of a large listing as they are
+    void Append(const char* bytes, size_t size);
+
+    // From malloc, so that a large listing grows by realloc, which moves pages rather than bytes.
+    char* bytes_ = nullptr;
+    size_t size_ = 0;
+    size_t room_ = 0;
     size_t count_ = 0;
     int64_t length_ = 0;
     int64_t onDisk_ = 0;
@@ -105,7 +119,8 @@ public:
     // Building from one thread a tree whose subdirectories are known only once each is finished, as a file
     // read front to back gives them: dir is added listed, over its finished subdirectories, which it becomes
     // the parent of. The base is added last, then set.
-    KeptDirectory* AddListed(std::string_view name, const DirectoryIdentity& identity, const KeptFilesWriter& files,
+    // Leaves files empty: its bytes taken as they are when they are many, else copied.
+    KeptDirectory* AddListed(std::string_view name, const DirectoryIdentity& identity, KeptFilesWriter&& files,
                              const std::vector<KeptDirectory*>& subdirectories, int64_t ownOnDisk);
     void SetBase(KeptDirectory& base) { base_ = &base; }
 
@@ -129,6 +144,9 @@ private:
     Arena& ThisThreadsArena();
     void* Allocate(size_t bytes);
     KeptDirectory* NewDirectory(std::string_view name, const DirectoryIdentity& identity);
+    // dir's listing, its files packed at packed.
+    void Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
+                int64_t ownOnDisk);
 
     const std::string basePath_;
     const uint64_t id_;  // tells this tree's arenas from those of a tree that was at the same address

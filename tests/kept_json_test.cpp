@@ -2,8 +2,14 @@
 
 #include <functional>
 #include <ostream>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "kept_json.h"
 #include "move_away.h"
@@ -197,6 +203,160 @@ TEST(KeptJsonShown, ATreeReadFromAFileIsShownWithItsNoteUntilASearchKeepsATreeOf
     EXPECT_FALSE(controller.KeptImported());
 }
 
+// The export without its metadata, whose timestamp differs from one writing to the next.
+std::string TreeText(const KeptTree& tree)
+{
+    const std::string text = ExportText(tree);
+    return text.substr(text.find("},"));
+}
+
+// Every kind of value the reader meets: escapes of each kind, numbers of 1 to 19 digits, truths, fields not
+// used here holding every kind of JSON, directories within directories, places unread and not entered.
+std::string AllKindsOfValues(const std::string& metadata)
+{
+    std::string text = "[1,2," + metadata + ",\n[{\"name\":\"/all\",\"asize\":4096,\"dsize\":4096,\"dev\":2049,\"ino\":2}";
+    for (int copy = 0; copy < 3; ++copy) {
+        const std::string n = std::to_string(copy);
+        text += ",\n{\"name\":\"plain" + n + "\",\"asize\":7,\"dsize\":4096,\"ino\":12345678901234567}";
+        text += R"(,{"name":"esc\n\t\"\\\b\f\r)" + n + R"(","asize":1234567890123456789,"dsize":0})";
+        text += R"(,{"name":"\u00e9t\u00C9\u0001\u20ac\u0000)" + n + R"(","asize":9223372036854775807})";
+        text += ",{\"name\":\"日本" + n + "\",\"asize\":100,\"dsize\":512,\"ino\":77,\"hlnkc\":true,\"nlink\":3}";
+        text += ",{\"name\":\"l" + n + R"(","asize":5,"notreg":true,"read_error":false,"mtime":1700000000,)" +
+                R"("ext":{"a":[1,-2,true,false,null,"s\n\u0041",[],{}],"b":{"c":[[0]]}}})";
+        text += R"(,[{"name":"sub)" + n + R"(","dsize":8192,"dev":2050,"uid":0},{"name":"inner","asize":3},)" +
+                R"([{"name":"locked","read_error":true,"murako_failure":"permission"}]])";
+        text += ",{\"name\":\"proc" + n + "\",\"excluded\":\"kernfs\"},\n{\"name\":\"gone" + n + "\",\"read_error\":true}";
+    }
+    return text + "\n]\n]\n";
+}
+
+// Pieces small enough that the names, numbers and escapes above are cut at every place by where the buffer
+// is filled again, as leading spaces move them along by up to a window.
+class KeptJsonPieces : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(KeptJsonPieces, TheQuickReadingGivesTheTreeOfTheThoroughOneWhereverThePiecesEnd)
+{
+    // A fraction in the metadata is out of the ordinary: the quick reader leaves that file to the thorough one.
+    const KeptJsonRead thorough = ReadKeptJson(AllKindsOfValues(R"({"version":1.5})"));
+    ASSERT_TRUE(thorough.tree) << thorough.error;
+    ASSERT_FALSE(thorough.readQuickly);
+    const std::string expected = TreeText(*thorough.tree);
+    const ReadPieces pieces{2 * GetParam(), GetParam()};
+    for (size_t spaces = 0; spaces <= pieces.window; ++spaces) {
+        const KeptJsonRead quick = ReadKeptJson(std::string(spaces, ' ') + AllKindsOfValues("{}"), {}, pieces);
+        ASSERT_TRUE(quick.tree) << quick.error;
+        ASSERT_TRUE(quick.readQuickly) << spaces << " spaces";
+        ASSERT_EQ(TreeText(*quick.tree), expected) << spaces << " spaces";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, KeptJsonPieces, ::testing::Values(130, 131, 200));
+
+#ifndef _WIN32
+// A stream in memory cannot be read twice, so the thorough reader alone reads it.
+KeptJsonRead ReadThoroughly(std::string text)
+{
+    std::FILE* stream = fmemopen(text.data(), text.size(), "r");
+    KeptJsonRead read = ReadKeptJsonFile(stream);
+    std::fclose(stream);
+    return read;
+}
+
+// The quick reader may give up on anything, but never give another tree or accept what the thorough one refuses.
+TEST(KeptJsonRead, TheQuickAndTheThoroughReadingsAgreeOnFilesCutAndChangedAtRandom)
+{
+    const std::string original = AllKindsOfValues(R"({"progname":"x","timestamp":17})");
+    static const std::string kInserted[] = {"[", "]", "{", "}", ",", ":", "\"", "\\", "-", "0", "01", "1.5", "e5",
+                                            " ", "\t", "tru", "null", std::string(1, '\0'), "\x01", "\\u00",
+                                            "\\ud800", "{\"name\":\"x\"}", "[{\"name\":\"y\"}]"};
+    std::mt19937 random(7);
+    int quick = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        std::string text = original;
+        const size_t at = random() % text.size();
+        switch (random() % 4) {
+        case 0: text[at] = static_cast<char>(text[at] ^ (1 << random() % 8)); break;
+        case 1: text.erase(at, 1 + random() % 8); break;
+        case 2: text.insert(at, kInserted[random() % std::size(kInserted)]); break;
+        default: text.resize(at);
+        }
+        const KeptJsonRead read = ReadKeptJson(text, {}, {256, 128});
+        const KeptJsonRead thorough = ReadThoroughly(text);
+        quick += read.readQuickly;
+        ASSERT_EQ(read.error, thorough.error) << text;
+        if (read.tree)
+            ASSERT_EQ(TreeText(*read.tree), TreeText(*thorough.tree)) << text;
+    }
+    EXPECT_GT(quick, 100) << "files changed only where a name or a size is are read quickly";
+}
+#endif
+
+struct Unusual {
+    const char* name;
+    std::string text;
+};
+
+void PrintTo(const Unusual& input, std::ostream* out)
+{
+    *out << input.name;
+}
+
+class KeptJsonUnusual : public ::testing::TestWithParam<Unusual> {};
+
+TEST_P(KeptJsonUnusual, IsLeftToTheThoroughReadingWhichReadsIt)
+{
+    const KeptJsonRead read = ReadKeptJson(GetParam().text, {}, {256, 128});
+    ASSERT_TRUE(read.tree) << read.error;
+    EXPECT_FALSE(read.readQuickly);
+    EXPECT_EQ(read.tree->Entries(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, KeptJsonUnusual,
+    ::testing::Values(
+        Unusual{"Surrogates", R"([1,2,{},[{"name":"/x"},{"name":"\ud83d\ude00"}]])"},
+        Unusual{"TwentyDigits", R"([1,2,{},[{"name":"/x"},{"name":"f","ino":18446744073709551615}]])"},
+        Unusual{"Exponent", R"([1,2,{"t":1e3},[{"name":"/x"},{"name":"f"}]])"},
+        Unusual{"NameLongerThanTheBuffer", "[1,2,{},[{\"name\":\"/x\"},{\"name\":\"" + std::string(300, 'n') + "\"}]]"},
+        Unusual{"GapLongerThanTheWindow", "[1,2,{},[{\"name\":\"/x\"}," + std::string(300, ' ') + "{\"name\":\"f\"}]]"},
+        Unusual{"ZeroAfterTheEnd", std::string(R"([1,2,{},[{"name":"/x"},{"name":"f"}]])") + '\0' + "x"},
+        Unusual{"EscapedKey", R"([1,2,{},[{"name":"/x"},{"n\u0061me":"f"}]])"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A file on disk is read quickly, and read again from where it stood when the quick reading gives up; a pipe
+// is read once, thoroughly.
+TEST(KeptJsonRead, AFileIsReadAgainWhereTheQuickReadingGivesUpAndAPipeOnlyOnce)
+{
+    for (const std::string& metadata : {std::string("{}"), std::string(R"({"t":0.5})")}) {
+        const std::string text = AllKindsOfValues(metadata);
+        std::FILE* file = std::tmpfile();
+        ASSERT_TRUE(file);
+        std::fputs("skipped", file);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::fseek(file, 7, SEEK_SET);
+        const KeptJsonRead fromFile = ReadKeptJsonFile(file);
+        std::fclose(file);
+        ASSERT_TRUE(fromFile.tree) << fromFile.error;
+        EXPECT_EQ(fromFile.readQuickly, metadata == "{}");
+#ifndef _WIN32
+        int ends[2];
+        ASSERT_EQ(pipe(ends), 0);
+        std::thread writer([&] {
+            for (size_t at = 0; at < text.size();)
+                at += static_cast<size_t>(std::max<ssize_t>(write(ends[1], text.data() + at, text.size() - at), 0));
+            close(ends[1]);
+        });
+        std::FILE* piped = fdopen(ends[0], "rb");
+        const KeptJsonRead fromPipe = ReadKeptJsonFile(piped);
+        std::fclose(piped);
+        writer.join();
+        ASSERT_TRUE(fromPipe.tree) << fromPipe.error;
+        EXPECT_FALSE(fromPipe.readQuickly);
+        EXPECT_EQ(TreeText(*fromPipe.tree), TreeText(*fromFile.tree));
+#endif
+    }
+}
+
 struct Malformed {
     const char* name;
     std::string text;
@@ -213,11 +373,13 @@ class KeptJsonMalformed : public ::testing::TestWithParam<Malformed> {};
 
 TEST_P(KeptJsonMalformed, IsToldWithTheByteWhereReadingStoppedAndGivesNoTree)
 {
-    const KeptJsonRead read = ReadKeptJson(GetParam().text);
-    EXPECT_FALSE(read.tree);
-    EXPECT_EQ(read.error.rfind(GetParam().message, 0), 0u) << read.error;
-    EXPECT_NE(read.error.find("(at byte " + std::to_string(GetParam().offset) + ")"), std::string::npos)
-        << read.error;
+    for (const ReadPieces& pieces : {ReadPieces{}, ReadPieces{64, 32}}) {
+        const KeptJsonRead read = ReadKeptJson(GetParam().text, {}, pieces);
+        EXPECT_FALSE(read.tree);
+        EXPECT_EQ(read.error.rfind(GetParam().message, 0), 0u) << read.error;
+        EXPECT_NE(read.error.find("(at byte " + std::to_string(GetParam().offset) + ")"), std::string::npos)
+            << read.error;
+    }
 }
 
 const std::string kHead = R"([1,2,{},[{"name":"/x"},)";  // 23 bytes
@@ -249,6 +411,13 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"TrailingValue", R"([1,2,{},[{"name":"/x"}]] 7)", "The document root must not be followed", 25},
         Malformed{"BrokenJson", kHead + R"({"name":"f",}]])", "Missing a name for object member", 35},
         Malformed{"AMillionLevelsWithoutInfo", R"([1,2,{},)" + std::string(1000000, '['), "a directory begins with an array", 9},
+        Malformed{"SpaceAfterMinus", kHead + R"({"name":"f","x":- 5}]])", "Invalid value", 40},
+        Malformed{"LeadingZero", kHead + R"({"name":"f","asize":01}]])", "Missing a comma or '}' after an object member", 44},
+        Malformed{"ControlInName", kHead + "{\"name\":\"a\x01\"}]]", "Invalid escape character in string", 33},
+        Malformed{"ShortEscape", kHead + R"({"name":"a\u12"}]])", "Incorrect hex digit after \\u escape", 33},
+        Malformed{"CutWord", kHead + R"({"name":"f","x":tru}]])", "Invalid value", 42},
+        Malformed{"CommaBeforeTheEnd", kHead + R"({"name":"f","x":[1,]}]])", "Invalid value", 42},
+        Malformed{"UnknownEscape", kHead + R"({"name":"a\x"}]])", "Invalid escape character in string", 33},
         Malformed{"AHugeName", kHead + R"({"name":")" + std::string(3 << 20, 'n') + R"("}]])", "more than 1048576 bytes without a value", 1048606}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -139,9 +139,18 @@ TEST(KeptMeasure, APseudoFileSystemIsShownAsNotEnteredOnItsRowAndTheTotal)
     }
 }
 
-TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
+// A listing copied into the tree as a walk's is, or taken as it is as a file read gives it: a few files, or so
+// many that their bytes are a chunk of their own.
+struct Listing {
+    int copies;
+    bool taken;
+};
+
+class KeptTreeListing : public ::testing::TestWithParam<Listing> {};
+
+TEST_P(KeptTreeListing, FilesKeepTheirNamesAndFactsWhateverTheirSizeAndNumber)
 {
-    const std::vector<std::pair<std::string, std::optional<FileFacts>>> files{
+    const std::vector<std::pair<std::string, std::optional<FileFacts>>> kinds{
         {"a", FileFacts{0, 0}},
         {std::string(300, 'n'), FileFacts{std::numeric_limits<int64_t>::max(), 4096, 0, 1}},
         {"odd space", FileFacts{100, 1000}},  // space that is no whole number of blocks
@@ -150,12 +159,29 @@ TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
         {"\xff\xfe", FileFacts{1, (1LL << 40) + 512}},
         {"link", FileFacts{9, 0, 0, 1, false}},
     };
+    std::vector<std::pair<std::string, std::optional<FileFacts>>> files;
     KeptFilesWriter writer;
-    for (const auto& [name, facts] : files)
-        writer.Add(name, facts);
+    for (int copy = 0; copy < GetParam().copies; ++copy)
+        for (const auto& [name, facts] : kinds) {
+            files.emplace_back(name + (copy ? std::to_string(copy) : ""), facts);
+            writer.Add(files.back().first, facts);
+        }
+    const KeptFilesWriter copied = writer;
     KeptTree tree("/t/");
-    KeptDirectory* dir = tree.AddDirectory(nullptr, 0, {}, {});
-    tree.SetListing(*dir, writer, 0, 0);
+    KeptDirectory* dir = nullptr;
+    if (GetParam().taken) {
+        dir = tree.AddListed("t", {}, std::move(writer), {}, 0);
+        tree.SetBase(*dir);
+        EXPECT_EQ(writer.Count(), 0u);
+        EXPECT_TRUE(writer.Bytes().empty());
+        writer.Add("after", FileFacts{1, 1});
+        EXPECT_EQ(writer.Count(), 1u) << "a writer whose bytes were taken is written again";
+    } else {
+        dir = tree.AddDirectory(nullptr, 0, {}, {});
+        tree.SetListing(*dir, writer, 0, 0);
+    }
+    EXPECT_EQ(dir->filesBytes, copied.Bytes().size());
+    EXPECT_GE(tree.Bytes(), copied.Bytes().size());
     std::vector<std::pair<std::string, std::optional<FileFacts>>> read;
     ForEachFile(*dir, [&](const KeptFile& file) { read.emplace_back(file.name, file.facts); });
     ASSERT_EQ(read.size(), files.size());
@@ -172,6 +198,12 @@ TEST(KeptTreeParts, FilesKeepTheirNamesAndFactsWhateverTheirSize)
     }
     EXPECT_EQ(dir->ownLength, std::numeric_limits<int64_t>::max()) << "an addition that would overflow is skipped";
 }
+
+INSTANTIATE_TEST_SUITE_P(Listings, KeptTreeListing,
+                         ::testing::Values(Listing{1, false}, Listing{1, true}, Listing{500, false}, Listing{500, true}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.copies) + (info.param.taken ? "Taken" : "Copied");
+                         });
 
 TEST(KeptTreeParts, FindTakesOnlyPathsAtOrBelowTheBase)
 {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# bench/ncdu-peak, which bench/compare --memory trusts for ncdu's memory: once the browser shows it reports
-# ncdu's peak and every item ncdu counted; it fails when ncdu cannot scan the directory or shows no browser
+# bench/ncdu-peak, which bench/compare --memory trusts for ncdu's memory and --export for ncdu's import: once
+# the browser shows it reports ncdu's peak, every item ncdu counted, the seconds to the browser and ncdu's
+# processor seconds, scanning a directory or importing a file; it fails when ncdu cannot scan the directory or shows no browser
 # in time, and never leaves ncdu running. Usage: ncdu_peak.sh HELPER
 set -u
 helper=$1
@@ -18,17 +19,24 @@ for dir in alpha beta 2004; do
 done
 entries=$(($(find "$tree" | wc -l) - 1))
 
-# expect SECONDS STATUS: ncdu over the tree within SECONDS exits as told and leaves no ncdu behind.
+# run SECONDS [ARGUMENTS]: ncdu over the tree (or as the arguments say) within SECONDS; it leaves no ncdu behind.
 run() {
-  out=$("$helper" "$tree" "$1" 2>"$tree.err"); status=$?
-  [ "$(left)" -eq 0 ] || fail "ncdu left running after a run of $1 s: $(ps -eo pid=,args= | grep -F -- "$tree")"
+  local seconds=$1; shift
+  out=$("$helper" "${@:-$tree}" "$seconds" 2>"$tree.err"); status=$?
+  [ "$(left)" -eq 0 ] || fail "ncdu left running after a run of $seconds s: $(ps -eo pid=,args= | grep -F -- "$tree")"
 }
 
-run 60
-[ $status -eq 0 ] || fail "ncdu-peak over the tree: exit $status, $(cat "$tree.err")"
-read -r peak items <<<"$out"
-[ "$items" = "$entries" ] || fail "ncdu-peak counted \"$items\" items, find $entries"
-[[ "$peak" =~ ^[0-9]+$ ]] && [ "$peak" -gt 1000 ] || fail "ncdu-peak's peak: \"$peak\" kB"
+ncdu -0 -o "$tree.json" "$tree"
+for source in scan import; do
+  if [ $source = scan ]; then run 60; else run 60 --import "$tree.json"; fi
+  [ $status -eq 0 ] || fail "ncdu-peak, $source of the tree: exit $status, $(cat "$tree.err")"
+  read -r peak items seconds busy <<<"$out"
+  [ "$items" = "$entries" ] || fail "ncdu-peak, $source: counted \"$items\" items, find $entries"
+  [[ "$peak" =~ ^[0-9]+$ ]] && [ "$peak" -gt 1000 ] || fail "ncdu-peak, $source: peak \"$peak\" kB"
+  # ncdu works on one thread, in the seconds to its browser.
+  awk -v s="$seconds" -v b="$busy" 'BEGIN { exit !(s > 0 && s < 60 && b >= 0 && b <= s + 0.02) }' ||
+    fail "ncdu-peak, $source: \"$seconds\" seconds to the browser, \"$busy\" processor seconds"
+done
 
 # No time to show the browser: a failure, and ncdu ended.
 run 0
@@ -38,5 +46,5 @@ run 0
 out=$("$helper" "$tree/missing" 30 2>"$tree.err"); status=$?
 [ $status -ne 0 ] && grep -q 'could not scan' "$tree.err" || fail "a missing directory: exit $status, \"$out\""
 [ "$(left)" -eq 0 ] || fail "ncdu left running after a missing directory"
-rm -f "$tree.err"
+rm -f "$tree.err" "$tree.json"
 exit $((failures > 0))
