@@ -48,13 +48,30 @@ void FitSidebar(QFileDialog& dialog)
 
 }  // namespace
 
-QString ChooseCsvPath(QWidget* parent, const QString& folder, const QString& name)
+QString ChooseSavePath(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
+                       const QString& folder, const QString& name)
 {
-    QFileDialog dialog(parent, QStringLiteral("CSV ファイルに保存"), folder, QStringLiteral("CSV ファイル (*.csv)"));
+    QFileDialog dialog(parent, title, folder, filter);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.selectFile(name + QStringLiteral(".csv"));
+    dialog.setDefaultSuffix(suffix);
+    dialog.selectFile(name + QLatin1Char('.') + suffix);
+    FitSidebar(dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+QString ChooseCsvPath(QWidget* parent, const QString& folder, const QString& name)
+{
+    return ChooseSavePath(parent, QStringLiteral("CSV ファイルに保存"), QStringLiteral("CSV ファイル (*.csv)"),
+                          QStringLiteral("csv"), folder, name);
+}
+
+QString ChooseOpenPath(QWidget* parent, const QString& title, const QString& filter, const QString& folder)
+{
+    QFileDialog dialog(parent, title, folder, filter + QStringLiteral(";;すべてのファイル (*)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
     FitSidebar(dialog);
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }

@@ -19,6 +19,7 @@ namespace murako {
 
 class DriveList;
 class ResultsGrid;
+class SavedSearches;
 class SearchController;
 
 // What moving to another directory asks of the window around the table.
@@ -50,6 +51,8 @@ public:
     void ShowMenu(QPoint at);
     // Ctrl+M and the menu's last entry open the map.
     void AddMapCommand(std::function<void()> openMap);
+    // Ctrl+S saves the search's results to a file, Ctrl+O opens such a file; from anywhere in the window.
+    void AddSavedSearchCommands(SavedSearches& saved);
 
 private:
     QAction* Add(const QString& text, const QList<QKeySequence>& keys, std::function<void()> run);
@@ -103,6 +106,9 @@ private:
     QAction* copyAll_;
     QAction* saveCsv_;
     QAction* map_ = nullptr;
+    SavedSearches* saved_ = nullptr;
+    QAction* saveSearch_ = nullptr;
+    QAction* openSearch_ = nullptr;
     QString lastCsvFolder_;  // of the last CSV file saved
 };
 
