@@ -381,40 +381,59 @@ INSTANTIATE_TEST_SUITE_P(Moments, CommandsOfferedTest,
                                            Offered{"AfterACancelledSearch", Moment::AfterACancelledSearch, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A volume with one page left: the save fails with its reason, and leaves no file, or the old one whole.
-class FullVolumeSaveTest : public SavedSearchesTest, public ::testing::WithParamInterface<bool> {};
+struct Unwritable {
+    const char* name;
+    bool readOnly;  // else full but for one page
+    bool overTheOldFile;
+    const char* said;
+};
 
-TEST_P(FullVolumeSaveTest, FailsWithItsReasonAndLeavesNoFileOrTheOldOneAsItWas)
+void PrintTo(const Unwritable& volume, std::ostream* out)
+{
+    *out << volume.name;
+}
+
+// A volume that takes no export file: the save fails with its reason, and leaves no file, or the old one whole.
+class UnwritableVolumeTest : public SavedSearchesTest, public ::testing::WithParamInterface<Unwritable> {};
+
+TEST_P(UnwritableVolumeTest, ASaveFailsWithItsReasonAndLeavesNoFileOrTheOldOneAsItWas)
 {
     for (int i = 0; i < 100; ++i)
         tree.File("base/many/a-name-long-enough-to-fill-the-page-" + std::to_string(i), i);
     Search("base");
-    out.Dir("full");
-    fakes::SmallVolume volume(out.Path("full"), "size=64k");
+    out.Dir("volume");
+    fakes::SmallVolume volume(out.Path("volume"), "size=64k");
     if (!volume.Mounted())
         GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
-    const QString old = JsonPath("full/old.json");
+    const QString old = JsonPath("volume/old.json");
     {
         QFile file(old);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("old");
     }
     ASSERT_TRUE(volume.FillLeaving("filler", 4096));
-    const QString path = GetParam() ? old : JsonPath("full/new.json");
+    if (GetParam().readOnly)
+        volume.MakeReadOnly();
+    const QString path = GetParam().overTheOldFile ? old : JsonPath("volume/new.json");
     QStringList messages;
     Save(path, &messages);
     // Over the old file, the chooser asks first.
-    ASSERT_EQ(messages.size(), GetParam() ? 2 : 1) << messages.join('\n').toStdString();
+    ASSERT_EQ(messages.size(), GetParam().overTheOldFile ? 2 : 1) << messages.join('\n').toStdString();
     EXPECT_TRUE(messages.last().startsWith(path + " に保存できませんでした。\n")) << messages.last().toStdString();
-    EXPECT_TRUE(messages.last().contains("No space left on device")) << messages.last().toStdString();
-    EXPECT_EQ(QDir(JsonPath("full")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+    EXPECT_TRUE(messages.last().endsWith(GetParam().said)) << messages.last().toStdString();
+    EXPECT_EQ(QDir(JsonPath("volume")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               (QStringList{"filler", "old.json"}));
     QFile file(old);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "old");
 }
 
-INSTANTIATE_TEST_SUITE_P(OverAnOldFileOrNot, FullVolumeSaveTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, UnwritableVolumeTest,
+    ::testing::Values(Unwritable{"FullNewFile", false, false, "/new.json: No space left on device"},
+                      Unwritable{"FullOverTheOldFile", false, true, "/old.json: No space left on device"},
+                      Unwritable{"ReadOnly", true, true, "保存先は読み取り専用です。"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace murako

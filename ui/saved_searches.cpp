@@ -110,13 +110,14 @@ void SavedSearches::Save()
                                         StartFolder(), name);
     if (path.isEmpty())
         return;
-    // About a second for two million entries: the window waits, with the pointer saying so.
+    // About half a second for two million entries: the window waits, with the pointer saying so.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     window_.repaint();
     const std::string problem = SaveKeptJson(tree, PathBytes(path), MURAKO_VERSION);
     QApplication::restoreOverrideCursor();
     if (!problem.empty()) {
-        Tell(QStringLiteral("%1 に保存できませんでした。\n%2").arg(path, QString::fromStdString(problem)));
+        // The size is not known before the end, and a full disk speaks for itself.
+        Tell(QStringLiteral("%1 に保存できませんでした。\n%2").arg(path, WhyNotSaved(path, 0, QString::fromStdString(problem))));
         return;
     }
     lastFolder_ = QFileInfo(path).absolutePath();

@@ -125,9 +125,10 @@ void TableCommands::ShowMenu(QPoint at)
     menu.addActions({copy_, copyAll_, saveCsv_});
     menu.addSeparator();
     const int32_t row = table_.Row();
-    openFolder_->setEnabled(RowPath(row) && actions_.CanOpenFolder(*RowPath(row)));
-    copyPath_->setEnabled(RowPath(row).has_value());
-    moveToTrash_->setEnabled(RowPath(row) && actions_.CanMove(RowPlace(row)));
+    const std::optional<std::string> rowPath = RowPath(row);
+    openFolder_->setEnabled(rowPath && actions_.CanOpenFolder(*rowPath));
+    copyPath_->setEnabled(rowPath.has_value());
+    moveToTrash_->setEnabled(rowPath && actions_.CanMove(RowPlace(row)));
     menu.addActions({openFolder_, copyPath_, moveToTrash_});
     if (saved_) {
         saveSearch_->setEnabled(saved_->CanSave());
