@@ -46,5 +46,16 @@ INSTANTIATE_TEST_SUITE_P(
         HeadCase{"Empty", "", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// However the first bytes are cut, the timestamp is read once the metadata is whole, and never before.
+TEST(ExportTimestamp, IsReadFromAHeadCutAnywhereOnlyOnceItHoldsTheMetadata)
+{
+    const std::string file = R"([1,2,{"progname":"x","timestamp":1765238400,"more":[{}]},[{"name":"/b"},{"name":"f"}]])";
+    const size_t metadataEnd = file.find("]},") + 2;
+    for (size_t length = 0; length <= file.size(); ++length)
+        EXPECT_EQ(ExportTimestamp(std::string_view(file).substr(0, length)),
+                  length >= metadataEnd ? std::optional<int64_t>(1765238400) : std::nullopt)
+            << file.substr(0, length);
+}
+
 }  // namespace
 }  // namespace murako

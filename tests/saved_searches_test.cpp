@@ -18,6 +18,7 @@
 
 #include "dir_list.h"
 #include "file_dialog_answerer.h"
+#include "map_window.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
 #include "saved_searches.h"
@@ -153,6 +154,9 @@ TEST_F(SavedSearchesTest, TheWholeSearchSavedAndOpenedShowsItsRowsAtTheTopAndBel
     GoDownInto("big");
     EXPECT_EQ(Cells(form.Table()), big);
     EXPECT_EQ(dir->Path(), listed) << "the directory list stays where the user left it";
+    Key(Qt::Key_M, Qt::ControlModifier);
+    ASSERT_TRUE(form.Map() && form.Map()->isVisible());
+    form.Map()->close();
     Key(Qt::Key_Backspace);
     EXPECT_EQ(Cells(form.Table()), base);
     EXPECT_EQ(progress->text(), note);

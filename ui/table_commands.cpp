@@ -207,8 +207,7 @@ void TableCommands::GoDown(int32_t row)
 bool TableCommands::GoTo(const std::string& path)
 {
     if (!controller_.ShowKept(path)) {
-        if (!controller_.KeptImported())
-            moves_.searchDirectory(path);
+        moves_.searchDirectory(path);
         return false;
     }
     moves_.followDirectory(path);
