@@ -117,7 +117,8 @@ void SavedSearches::Save()
     QApplication::restoreOverrideCursor();
     if (!problem.empty()) {
         // The size is not known before the end, and a full disk speaks for itself.
-        Tell(QStringLiteral("%1 に保存できませんでした。\n%2").arg(path, WhyNotSaved(path, 0, QString::fromStdString(problem))));
+        Tell(QStringLiteral("%1 に保存できませんでした。\n%2")
+                 .arg(path, WhyNotSaved(path, 0, QString::fromStdString(problem))));
         return;
     }
     lastFolder_ = QFileInfo(path).absolutePath();

@@ -36,11 +36,11 @@ public:
     void Save();
     // Asks which file, then opens it.
     void Open();
-    // Reads path and shows it once it is whole; a file that cannot be read says why and changes nothing.
-    void OpenFile(const QString& path);
     bool Reading() const { return reading_ != nullptr; }
 
 private:
+    // Reads path and shows it once it is whole; a file that cannot be read says why and changes nothing.
+    void OpenFile(const QString& path);
     struct ReadState;
     void ShowProgress();
     void Finish();
