@@ -18,6 +18,7 @@
 
 #include "dir_list.h"
 #include "drive_list.h"
+#include "file_dialog_answerer.h"
 #include "path_text.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
@@ -31,54 +32,10 @@ namespace murako {
 namespace {
 
 using fakes::Cells;
+using fakes::FileDialogAnswerer;
 using fakes::SmallVolume;
 using fakes::TempTree;
 using fakes::WaitUntil;
-
-// Answers the file chooser with a path, and any message box after it with Yes (or OK), remembering the texts.
-class FileDialogAnswerer {
-public:
-    explicit FileDialogAnswerer(QString path, QMessageBox::StandardButton answer = QMessageBox::Yes)
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this, path, answer] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-                // Still open after its question was answered No: the user gives up.
-                if (answered_.contains(dialog)) {
-                    dialog->reject();
-                    return;
-                }
-                if (dialog->isVisible()) {
-                    answered_ << dialog;
-                    dialogTitles << dialog->windowTitle();
-                    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-                    ASSERT_NE(name, nullptr);
-                    offered << dialog->directory().filePath(name->text());
-                    if (inspect)
-                        inspect(dialog);
-                    // Typed into the name field, as selectFile leaves a focused field alone.
-                    name->setText(path);
-                    // Later, since a question it may ask needs this timer again.
-                    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-                }
-            } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                messages << box->text();
-                QAbstractButton* button = box->button(answer);
-                (button ? button : box->button(QMessageBox::Ok))->click();
-            }
-        });
-        timer_.start(20);
-    }
-
-    QStringList dialogTitles;
-    QStringList offered;  // the folder and the name each chooser opened with
-    QStringList messages;
-    std::function<void(QFileDialog*)> inspect;  // called on each chooser before it is answered
-
-private:
-    QTimer timer_;
-    QList<QObject*> answered_;
-};
 
 class FindTest : public ::testing::Test {
 protected:
@@ -326,8 +283,8 @@ TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenC
     EXPECT_EQ(ChooseFromMenu("すべてコピー"),
               (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "このディレクトリを検索",
                            "上のディレクトリを検索", "再検索", "サイズの数え方", "コピー", "すべてコピー",
-                           "CSV ファイルに保存...", "フォルダーを開く", "パスをコピー", "ごみ箱に移動...",
-                           "前回と比較...", "マップ"}));
+                           "CSV ファイルに保存...", "フォルダーを開く", "パスをコピー", "ごみ箱に移動...", "検索結果を保存...",
+                           "検索結果を開く...", "前回と比較...", "マップ"}));
     EXPECT_EQ(copied(), whole) << "with one row current";
 }
 

@@ -28,6 +28,7 @@
 #include "map_window.h"
 #include "platform.h"
 #include "results_grid.h"
+#include "saved_searches.h"
 #include "table_commands.h"
 #include "twips.h"
 
@@ -100,6 +101,7 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     };
     commands_->AddMenuPart([this](QMenu& menu) { compare_->AddEntries(menu); });
     commands_->AddMapCommand([this] { ShowMap(); });
+    commands_->AddSavedSearchCommands(*new SavedSearches(*this, controller_, table_, [this] { KeepAgeNoteCurrent(); }));
     ShowStartDirectory();
     Connect();
     controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());
@@ -353,8 +355,9 @@ void Form1::ShowMap()
 
 void Form1::FollowDirectory(const std::string& path)
 {
-    // A directory gone since the search leaves the list where it was; its results are still shown.
-    if (Dir1->SetPath(path))
+    // A directory gone since the search leaves the list where it was; its results are still shown. Results
+    // opened from a file leave it alone: their directories are another computer's, or another time's.
+    if (!controller_.KeptImported() && Dir1->SetPath(path))
         Drive1->ShowVolumeOf(PathText(Dir1->Path()));
     KeepAgeNoteCurrent();
 }

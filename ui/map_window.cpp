@@ -496,7 +496,8 @@ void MapWindow::ShowMenu(int32_t item, QPoint at)
     const std::string folder = KeptPath(*shown.dir, tree_->BasePath(), PathSeparator());
     const KeptPlace place = PlaceOf(shown);
     QMenu menu(this);
-    menu.addAction(QStringLiteral("フォルダーを開く"), this, [this, folder] { actions_.OpenFolder(folder); });
+    menu.addAction(QStringLiteral("フォルダーを開く"), this, [this, folder] { actions_.OpenFolder(folder); })
+        ->setEnabled(actions_.CanOpenFolder(folder));
     menu.addAction(QStringLiteral("パスをコピー"), this, [this, path] { actions_.CopyPath(path); });
     QAction* trash = menu.addAction(QStringLiteral("ごみ箱に移動..."), this,
                                     [this, place, path] { actions_.MoveToTrash(place, path); });

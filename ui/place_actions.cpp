@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -35,6 +36,11 @@ void PlaceActions::OpenFolder(const std::string& path)
 {
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(PathText(path))))
         Tell(QStringLiteral("%1 を開けません。").arg(Shown(path)));
+}
+
+bool PlaceActions::CanOpenFolder(const std::string& path) const
+{
+    return !controller_.KeptImported() || QFileInfo(QString::fromStdString(path)).isDir();
 }
 
 void PlaceActions::CopyPath(const std::string& path)

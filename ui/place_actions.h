@@ -20,6 +20,8 @@ public:
 
     // The system's file manager at path, a directory.
     void OpenFolder(const std::string& path);
+    // Whether path may be offered to open: a search's, or one of results opened from a file that this computer has.
+    bool CanOpenFolder(const std::string& path) const;
     void CopyPath(const std::string& path);
     // Whether a place of the kept tree may be offered for the trash at all: a search's, while none runs.
     bool CanMove(const KeptPlace& place) const;

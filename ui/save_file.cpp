@@ -10,10 +10,8 @@
 #include <algorithm>
 
 namespace murako {
-namespace {
 
-// Why a save failed, as the user can act on it; the system's own words where nothing more is known.
-QString WhyNotWritten(const QString& path, const QSaveFile& file, qint64 size)
+QString WhyNotSaved(const QString& path, qint64 size, const QString& systemReason)
 {
     const QFileInfo target(path);
     const QFileInfo folder(target.absolutePath());
@@ -26,8 +24,10 @@ QString WhyNotWritten(const QString& path, const QSaveFile& file, qint64 size)
         return QStringLiteral("保存先に書き込む権限がありません。");
     if (volume.isValid() && volume.bytesAvailable() < size)
         return QStringLiteral("ディスクの空きが足りません。");
-    return file.errorString();
+    return systemReason;
 }
+
+namespace {
 
 // The chooser's splitter gives its sidebar a share of the dialog's width, which may cut an entry short
 // ("コンピ…"), and more so in Japanese: the sidebar keeps the width of its widest entry.
@@ -48,13 +48,30 @@ void FitSidebar(QFileDialog& dialog)
 
 }  // namespace
 
-QString ChooseCsvPath(QWidget* parent, const QString& folder, const QString& name)
+QString ChooseSavePath(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
+                       const QString& folder, const QString& name)
 {
-    QFileDialog dialog(parent, QStringLiteral("CSV ファイルに保存"), folder, QStringLiteral("CSV ファイル (*.csv)"));
+    QFileDialog dialog(parent, title, folder, filter);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.selectFile(name + QStringLiteral(".csv"));
+    dialog.setDefaultSuffix(suffix);
+    dialog.selectFile(name + QLatin1Char('.') + suffix);
+    FitSidebar(dialog);
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+QString ChooseCsvPath(QWidget* parent, const QString& folder, const QString& name)
+{
+    return ChooseSavePath(parent, QStringLiteral("CSV ファイルに保存"), QStringLiteral("CSV ファイル (*.csv)"),
+                          QStringLiteral("csv"), folder, name);
+}
+
+QString ChooseOpenPath(QWidget* parent, const QString& title, const QString& filter, const QString& folder)
+{
+    QFileDialog dialog(parent, title, folder, filter + QStringLiteral(";;すべてのファイル (*)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
     FitSidebar(dialog);
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
@@ -66,7 +83,7 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString& reaso
     // file that failed takes the old one's place.
     if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(bytes) == bytes.size() && file.commit())
         return true;
-    reason = WhyNotWritten(path, file, bytes.size());
+    reason = WhyNotSaved(path, bytes.size(), file.errorString());
     file.cancelWriting();
     return false;
 }

@@ -16,6 +16,7 @@
 #include "results_grid.h"
 #include "rows_as_text.h"
 #include "save_file.h"
+#include "saved_searches.h"
 #include "search_run.h"
 
 namespace murako {
@@ -44,7 +45,12 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
                   [this] { GoDown(table_.Row()); });
     goUp_ = Add(QStringLiteral("上のディレクトリを検索"), {QKeySequence(Qt::Key_Backspace)}, [this] { GoUp(); });
     searchAgain_ = Add(QStringLiteral("再検索"), {QKeySequence(Qt::Key_F5)}, [this] {
-        if (CanSearchShownAgain())
+        if (!CanSearchShownAgain())
+            return;
+        // Results opened from a file are brought up to date by a search of this computer's directory.
+        if (controller_.KeptImported())
+            moves_.searchDirectory(controller_.ShownPath());
+        else
             moves_.searchShownAgain();
     });
     // Whichever control has the focus, F5 brings the results shown up to date.
@@ -57,7 +63,7 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
         [this] { grid_.SelectAllRows(); });
     saveCsv_ = Add(QStringLiteral("CSV ファイルに保存..."), {}, [this] { SaveCsv(); });
     openFolder_ = Add(QStringLiteral("フォルダーを開く"), {}, [this] {
-        if (const std::optional<std::string> path = RowPath(table_.Row()))
+        if (const std::optional<std::string> path = RowPath(table_.Row()); path && actions_.CanOpenFolder(*path))
             actions_.OpenFolder(*path);
     });
     copyPath_ = Add(QStringLiteral("パスをコピー"), {}, [this] {
@@ -127,10 +133,17 @@ void TableCommands::ShowMenu(QPoint at)
     menu.addActions({copy_, copyAll_, saveCsv_});
     menu.addSeparator();
     const int32_t row = table_.Row();
-    openFolder_->setEnabled(RowPath(row).has_value());
-    copyPath_->setEnabled(RowPath(row).has_value());
-    moveToTrash_->setEnabled(RowPath(row) && actions_.CanMove(RowPlace(row)));
+    const std::optional<std::string> rowPath = RowPath(row);
+    openFolder_->setEnabled(rowPath && actions_.CanOpenFolder(*rowPath));
+    copyPath_->setEnabled(rowPath.has_value());
+    moveToTrash_->setEnabled(rowPath && actions_.CanMove(RowPlace(row)));
     menu.addActions({openFolder_, copyPath_, moveToTrash_});
+    if (saved_) {
+        saveSearch_->setEnabled(saved_->CanSave());
+        openSearch_->setEnabled(!controller_.Searching() && !saved_->Reading());
+        menu.addSeparator();
+        menu.addActions({saveSearch_, openSearch_});
+    }
     for (const auto& add : menuParts_) {
         menu.addSeparator();
         add(menu);
@@ -143,11 +156,24 @@ void TableCommands::ShowMenu(QPoint at)
     // Their shortcuts work whatever the menu showed; the handlers themselves do nothing out of place.
     for (QAction* action : {goDown_, goUp_, searchAgain_, openFolder_, copyPath_, moveToTrash_})
         action->setEnabled(true);
+    if (saved_) {
+        saveSearch_->setEnabled(true);
+        openSearch_->setEnabled(true);
+    }
 }
 
 void TableCommands::AddMapCommand(std::function<void()> openMap)
 {
     map_ = Add(QStringLiteral("マップ"), {QKeySequence(Qt::CTRL | Qt::Key_M)}, std::move(openMap));
+}
+
+void TableCommands::AddSavedSearchCommands(SavedSearches& saved)
+{
+    saved_ = &saved;
+    saveSearch_ = Add(QStringLiteral("検索結果を保存..."), {QKeySequence(Qt::CTRL | Qt::Key_S)}, [this] { saved_->Save(); });
+    openSearch_ = Add(QStringLiteral("検索結果を開く..."), {QKeySequence(Qt::CTRL | Qt::Key_O)}, [this] { saved_->Open(); });
+    for (QAction* action : {saveSearch_, openSearch_})
+        action->setShortcutContext(Qt::WindowShortcut);
 }
 
 void TableCommands::AddMenuPart(std::function<void(QMenu& menu)> add)
@@ -222,6 +248,9 @@ std::optional<std::string> TableCommands::ParentToGoUpTo() const
         return std::nullopt;
     if (const KeptTree* kept = controller_.Kept(); kept && kept->Find(*parent, PathSeparator()))
         return parent;
+    // Above the top of results opened from a file lies another computer's disk.
+    if (controller_.KeptImported())
+        return std::nullopt;
     // A volume's root has its parent on another volume.
     if (drives_.IndexOfVolume(PathText(from)) != drives_.IndexOfVolume(PathText(*parent)))
         return std::nullopt;
@@ -264,7 +293,8 @@ void TableCommands::ChooseMeasure(SizeMeasure measure)
 
 bool TableCommands::CanSearchShownAgain() const
 {
-    return !controller_.Searching() && !controller_.ShownPath().empty();
+    return !controller_.Searching() && !controller_.ShownPath().empty() &&
+           (!controller_.KeptImported() || QFileInfo(PathText(controller_.ShownPath())).isDir());
 }
 
 std::vector<int32_t> TableCommands::AllRows() const

@@ -20,6 +20,7 @@ namespace murako {
 
 class DriveList;
 class ResultsGrid;
+class SavedSearches;
 class SearchController;
 
 // What moving to another directory asks of the window around the table.
@@ -51,6 +52,8 @@ public:
     void ShowMenu(QPoint at);
     // Ctrl+M and the menu's last entry open the map.
     void AddMapCommand(std::function<void()> openMap);
+    // Ctrl+S saves the search's results to a file, Ctrl+O opens such a file; from anywhere in the window.
+    void AddSavedSearchCommands(SavedSearches& saved);
     // A part of the menu of its own before the map's, its entries added by add as the menu opens.
     void AddMenuPart(std::function<void(QMenu& menu)> add);
 
@@ -107,6 +110,9 @@ private:
     QAction* copyAll_;
     QAction* saveCsv_;
     QAction* map_ = nullptr;
+    SavedSearches* saved_ = nullptr;
+    QAction* saveSearch_ = nullptr;
+    QAction* openSearch_ = nullptr;
     std::vector<std::function<void(QMenu& menu)>> menuParts_;
     QString lastCsvFolder_;  // of the last CSV file saved
 };

@@ -1,0 +1,225 @@
+#include "saved_searches.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+#include "kept_json.h"
+#include "kept_json_metadata.h"
+#include "path_text.h"
+#include "platform.h"
+#include "save_file.h"
+#include "search_run.h"
+
+namespace murako {
+
+namespace {
+
+constexpr size_t HeadBytes = 64 << 10;  // holds the metadata of any export file
+constexpr int ProgressSteps = 1000;
+constexpr int ProgressInterval = 100;  // ms
+
+QString Filter()
+{
+    return QStringLiteral("検索結果 (*.json)");
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File OpenForReading(const QString& path)
+{
+#ifdef _WIN32
+    return File(_wfopen(reinterpret_cast<const wchar_t*>(path.utf16()), L"rb"));
+#else
+    return File(std::fopen(QFile::encodeName(path).constData(), "rb"));
+#endif
+}
+
+}  // namespace
+
+// Shared by the window and the thread that reads; the thread alone writes what it reads until it posts
+// Finish.
+struct SavedSearches::ReadState {
+    QString path;
+    File file;
+    qint64 size = 0;
+    QDateTime modified;
+    std::atomic<uint64_t> bytesRead{0};
+    std::atomic<bool> givenUp{false};
+    std::optional<int64_t> timestamp;
+    KeptJsonRead read;
+};
+
+SavedSearches::SavedSearches(QWidget& window, SearchController& controller, const ResultsTable& table,
+                             std::function<void()> opened)
+    : QObject(&window), window_(window), controller_(controller), table_(table), opened_(std::move(opened))
+{
+    connect(&progressTimer_, &QTimer::timeout, this, [this] { ShowProgress(); });
+}
+
+SavedSearches::~SavedSearches()
+{
+    if (!reading_)
+        return;
+    reading_->givenUp.store(true);
+    reader_.join();
+    QApplication::restoreOverrideCursor();
+}
+
+bool SavedSearches::CanSave() const
+{
+    const KeptTree* kept = controller_.Kept();
+    const std::string& shown = controller_.ShownPath();
+    // A cancelled search leaves rows without their total, and the tree of an earlier one.
+    return kept && !controller_.Searching() && !shown.empty() && kept->Find(shown, PathSeparator()) &&
+           table_.Rows() > ResultsTable::FixedRows && table_.Facts(table_.Rows() - 1).kind == RowKind::Total;
+}
+
+QString SavedSearches::StartFolder() const
+{
+    if (!lastFolder_.isEmpty())
+        return lastFolder_;
+    const KeptTree* kept = controller_.Kept();
+    if (kept && QFileInfo(PathText(kept->BasePath())).isDir())
+        return PathText(kept->BasePath());
+    return QDir::homePath();
+}
+
+void SavedSearches::Save()
+{
+    if (!CanSave())
+        return;
+    const KeptTree& tree = *controller_.Kept();
+    const std::string base = LastPathName(tree.BasePath());
+    const QString name = (base.empty() ? QStringLiteral("Murako") : PathText(base)) + QLatin1Char('-') +
+                         QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString path = ChooseSavePath(&window_, QStringLiteral("検索結果を保存"), Filter(), QStringLiteral("json"),
+                                        StartFolder(), name);
+    if (path.isEmpty())
+        return;
+    // About half a second for two million entries: the window waits, with the pointer saying so.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    window_.repaint();
+    const std::string problem = SaveKeptJson(tree, PathBytes(path), MURAKO_VERSION);
+    QApplication::restoreOverrideCursor();
+    if (!problem.empty()) {
+        // The size is not known before the end, and a full disk speaks for itself.
+        Tell(QStringLiteral("%1 に保存できませんでした。\n%2")
+                 .arg(path, WhyNotSaved(path, 0, QString::fromStdString(problem))));
+        return;
+    }
+    lastFolder_ = QFileInfo(path).absolutePath();
+}
+
+void SavedSearches::Open()
+{
+    if (Reading() || controller_.Searching())
+        return;
+    const QString path = ChooseOpenPath(&window_, QStringLiteral("検索結果を開く"), Filter(), StartFolder());
+    if (!path.isEmpty())
+        OpenFile(path);
+}
+
+void SavedSearches::OpenFile(const QString& path)
+{
+    if (Reading() || controller_.Searching())
+        return;
+    auto reading = std::make_shared<ReadState>();
+    reading->file = OpenForReading(path);
+    if (!reading->file) {
+        Tell(QStringLiteral("%1 を開けませんでした。\n%2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    const QFileInfo info(path);
+    reading->path = path;
+    reading->size = info.size();
+    reading->modified = info.lastModified();
+    reading_ = reading;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (reading->size > ProgressFrom) {
+        progress_ = new QProgressDialog(QStringLiteral("%1 を読み込んでいます...").arg(info.fileName()),
+                                        QStringLiteral("キャンセル"), 0, ProgressSteps, &window_);
+        progress_->setWindowTitle(QStringLiteral("Murako"));
+        progress_->setWindowModality(Qt::WindowModal);
+        progress_->setAutoReset(false);
+        progress_->setAutoClose(false);
+        progress_->setMinimumDuration(0);
+        connect(progress_, &QProgressDialog::canceled, this, [reading] { reading->givenUp.store(true); });
+        progress_->setValue(0);
+        progressTimer_.start(ProgressInterval);
+    }
+    reader_ = std::thread([this, reading] {
+        std::FILE* in = reading->file.get();
+        try {
+            std::string head(HeadBytes, '\0');
+            head.resize(std::fread(head.data(), 1, head.size(), in));
+            reading->timestamp = ExportTimestamp(head);
+            std::rewind(in);
+            reading->read = ReadKeptJsonFile(in, [&](uint64_t bytes) {
+                reading->bytesRead.store(bytes, std::memory_order_relaxed);
+                // At the file's end the reader stops with its next buffer: the user gave up.
+                if (reading->givenUp.load())
+                    std::fseek(in, 0, SEEK_END);
+            });
+        } catch (const std::exception& error) {
+            reading->read = {nullptr, error.what()};
+        }
+        reading->file.reset();
+        QMetaObject::invokeMethod(this, [this] { Finish(); }, Qt::QueuedConnection);
+    });
+}
+
+void SavedSearches::ShowProgress()
+{
+    if (progress_ && reading_ && reading_->size > 0)
+        progress_->setValue(static_cast<int>(
+            std::min<uint64_t>(reading_->bytesRead.load(std::memory_order_relaxed) * ProgressSteps / reading_->size,
+                               ProgressSteps)));
+}
+
+void SavedSearches::Finish()
+{
+    reader_.join();
+    const std::shared_ptr<ReadState> reading = std::move(reading_);
+    progressTimer_.stop();
+    delete progress_;
+    progress_ = nullptr;
+    QApplication::restoreOverrideCursor();
+    if (reading->givenUp.load())
+        return;
+    if (!reading->read.tree) {
+        Tell(QStringLiteral("%1 を開けませんでした。\n%2")
+                 .arg(reading->path, QString::fromStdString(reading->read.error)));
+        return;
+    }
+    // A search started meanwhile is what the user wants now.
+    if (controller_.Searching())
+        return;
+    const QDateTime written =
+        reading->timestamp ? QDateTime::fromSecsSinceEpoch(*reading->timestamp) : reading->modified;
+    const QString note = QFileInfo(reading->path).fileName() + QString::fromUtf8(ProgressSeparator) +
+                         written.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の検索結果");
+    controller_.ShowImported(std::move(reading->read.tree), note.toStdString());
+    lastFolder_ = QFileInfo(reading->path).absolutePath();
+    opened_();
+}
+
+void SavedSearches::Tell(const QString& text) const
+{
+    QMessageBox::warning(&window_, QStringLiteral("Murako"), text);
+}
+
+}  // namespace murako
