@@ -43,7 +43,8 @@ public:
         : form_(form), grid_(form.findChild<murako::ResultsGrid*>("Grid1"))
     {
         // The grid's keys work in an active window, on the focused grid.
-        QTest::qWaitForWindowActive(&form);
+        if (!QTest::qWaitForWindowActive(&form))
+            qWarning("the window did not become active: keys may not reach the grid");
         grid_->setFocus();
     }
 

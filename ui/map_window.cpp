@@ -484,7 +484,7 @@ KeptPlace MapWindow::PlaceOf(const MapItem& item) const
         return {};
     if (item.kind == MapItemKind::File)
         return {item.dir, item.file};
-    return {item.dir};
+    return {item.dir, std::nullopt};
 }
 
 void MapWindow::ShowMenu(int32_t item, QPoint at)

@@ -206,7 +206,7 @@ KeptPlace TableCommands::RowPlace(int32_t row) const
     const std::optional<std::string> path = RowPath(row);
     if (!kept || !path || table_.Facts(row).kind != RowKind::Subdirectory || table_.Facts(row).moved)
         return {};
-    return {kept->Find(*path, PathSeparator())};
+    return {kept->Find(*path, PathSeparator()), std::nullopt};
 }
 
 bool TableCommands::CanGoDown(int32_t row) const
