@@ -12,6 +12,7 @@
 
 #include "row_texts.h"
 #include "rows_in_order.h"
+#include "skip_on_failure.h"
 #include "text.h"
 #include "walker.h"
 
@@ -24,16 +25,6 @@ const char* const kCannotGoOn = "メモリまたはスレッドが足りない�
 
 // A cancelled walk normally returns within microseconds; one stuck in a system call is not waited for.
 constexpr std::chrono::milliseconds kShutdownGrace{250};
-
-template <typename Step>
-void SkipOnFailure(Step&& step)
-{
-    try {
-        step();
-    } catch (const std::exception&) {
-        // A failing step is abandoned and the run goes on with the next one.
-    }
-}
 
 enum class PresentationStep { Caption, Exit, Status, Pointer, Divisor, Unit, DriveList, DirList, Refresh };
 using enum PresentationStep;
@@ -255,110 +246,6 @@ void SearchController::Command1_Click()
         return;
     }
     StartRun();
-}
-
-void SearchController::SearchShownAgain()
-{
-    if (!Searching() && !shownPath_.empty())
-        StartRun(shownPath_, true);
-}
-
-bool SearchController::ShowKept(const std::string& path)
-{
-    if (Searching() || !kept_)
-        return false;
-    const KeptDirectory* dir = kept_->Find(path, fileSystem_->Separator());
-    if (!dir)
-        return false;
-    ReadUnits();
-    std::string dirPath = path;
-    if (dirPath.empty() || dirPath.back() != fileSystem_->Separator())
-        dirPath += fileSystem_->Separator();
-    std::vector<RunEvent> events;
-    const std::function<void(RunEvent)> post = [&events](RunEvent event) { events.push_back(std::move(event)); };
-    RowsInOrder rows(dirPath, fileSystem_->Separator(), post);
-    TellKept(*dir, options_.measure, fileSystem_->Separator(), rows);
-    rows.PostEnd(false);
-    SkipOnFailure([&] { table_.SetRows(ResultsTable::FixedRows + 1); });
-    for (const RunEvent& event : events) {
-        if (event.kind != RunEvent::Kind::Listed)
-            SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
-        WriteRow(event);
-    }
-    if (comparison_)
-        SkipOnFailure([&] { CompareRows(table_, comparison_->OlderAt(dirPath), options_.measure, units_); });
-    shownPath_ = dirPath;
-    showingKept_ = true;
-    SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
-    ApplySortOrderAtEnd();
-    return true;
-}
-
-void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote)
-{
-    if (Searching() || !tree || !tree->Base())
-        return;
-    EndComparison();
-    kept_ = std::move(tree);
-    keptAt_ = std::chrono::steady_clock::now();
-    searchedAgain_.clear();
-    imported_ = true;
-    importedNote_ = std::move(sourceNote);
-    ShowKept(kept_->BasePath());
-}
-
-void SearchController::MovedAway(const KeptPlace& place)
-{
-    if (!kept_ || !place.dir || Searching())
-        return;
-    if (place.file)
-        kept_->MarkFileMoved(*place.dir, *place.file);
-    else
-        kept_->MarkMoved(*place.dir);
-    const int32_t row = table_.Row();
-    ShowKept(shownPath_);
-    SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
-}
-
-bool SearchController::Compare(std::unique_ptr<KeptComparison> comparison)
-{
-    if (Searching() || !comparison || !kept_ || !kept_->Find(shownPath_, fileSystem_->Separator()))
-        return false;
-    comparison_ = std::move(comparison);
-    const int32_t row = table_.Row();
-    ShowKept(shownPath_);
-    SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
-    return true;
-}
-
-void SearchController::EndComparison()
-{
-    if (!comparison_)
-        return;
-    comparison_.reset();
-    SkipOnFailure([&] { DropComparison(table_); });
-    if (order_.column != SortColumn::Change)
-        return;
-    order_ = SortOrder{};
-    if (!Searching())
-        ApplySortOrder();
-}
-
-void SearchController::SetMeasure(SizeMeasure measure)
-{
-    options_.measure = measure;
-    ShowKept(shownPath_);
-}
-
-std::string SearchController::KeptAgeText() const
-{
-    if (imported_)
-        return importedNote_;
-    auto at = keptAt_;
-    for (const auto& [path, when] : searchedAgain_)
-        if (shownPath_.rfind(path, 0) == 0)
-            at = std::max(at, when);
-    return KeptAgeNote(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - at));
 }
 
 void SearchController::KeepTree(RunState& run)
