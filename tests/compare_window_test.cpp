@@ -186,6 +186,45 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
     EXPECT_EQ(form.Controller().Comparison(), nullptr);
 }
 
+
+// The change column is a column to a reader as well: its header, its cells' texts and its order, and it goes
+// when the comparison ends.
+TEST_F(CompareWindowTest, AReaderReadsTheChangeColumnUnderItsHeaderAndHearsItsOrder)
+{
+    const QString saved = SearchSaveAndChange();
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(grid);
+    QAccessibleTableInterface* table = reader->tableInterface();
+    ASSERT_EQ(table->columnCount(), 3);
+    ASSERT_TRUE(Compare(saved));
+    ASSERT_EQ(table->columnCount(), 4);
+    EXPECT_EQ(reader->childCount(), form.Table().Rows() * 4);
+    EXPECT_EQ(reader->child(3)->text(QAccessible::Name), QStringLiteral("増減"));
+    EXPECT_EQ(reader->child(3)->role(), QAccessible::ColumnHeader);
+    EXPECT_EQ(table->columnDescription(3), QStringLiteral("増減"));
+    auto changeOf = [&](const std::string& name) { return table->cellAt(RowNamed(name) - 1, 3); };
+    EXPECT_EQ(changeOf("big")->text(QAccessible::Name), QStringLiteral("+2,048"));
+    EXPECT_EQ(changeOf("added")->text(QAccessible::Name), QStringLiteral("新 +7"));
+    EXPECT_TRUE(changeOf("added")->text(QAccessible::Description).contains(QStringLiteral("前回はありませんでした")));
+    EXPECT_EQ(changeOf("small")->text(QAccessible::Name), QStringLiteral("消 -10"));
+    QAccessibleTableCellInterface* place = changeOf("big")->tableCellInterface();
+    ASSERT_NE(place, nullptr);
+    EXPECT_EQ(place->columnIndex(), 3);
+    EXPECT_EQ(place->columnHeaderCells().value(0)->text(QAccessible::Name), QStringLiteral("増減"));
+    EXPECT_EQ(reader->indexOfChild(changeOf("big")), RowNamed("big") * 4 + 3);
+
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 3).center());
+    ASSERT_EQ(form.Controller().Order(), (SortOrder{SortColumn::Change, false}));
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_EQ(reader->child(3)->text(QAccessible::Description), QStringLiteral("降順に並べ替え"));
+    EXPECT_EQ(table->cellAt(0, 1)->text(QAccessible::Name), QStringLiteral("big")) << "the largest growth first";
+
+    Menu("比較をやめる");
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_EQ(table->columnCount(), 3);
+    EXPECT_EQ(reader->childCount(), form.Table().Rows() * 3);
+    EXPECT_EQ(table->cellAt(0, 3), nullptr);
+}
+
 struct Unfit {
     const char* name;
     const char* text;  // of the file; empty: a saved search of another directory
