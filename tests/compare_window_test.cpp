@@ -14,6 +14,7 @@
 #include "kept_compare.h"
 #include "kept_json.h"
 #include "map_window.h"
+#include "reader_listening.h"
 #include "results_grid.h"
 #include "temp_tree.h"
 #include "window_driving.h"
@@ -187,6 +188,13 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
 }
 
 
+std::vector<QAccessibleTableModelChangeEvent::ModelChangeType> heardTableChanges;
+void HearTableChanges(QAccessibleEvent* event)
+{
+    if (event->type() == QAccessible::TableModelChanged)
+        heardTableChanges.push_back(static_cast<QAccessibleTableModelChangeEvent*>(event)->modelChangeType());
+}
+
 // The change column is a column to a reader as well: its header, its cells' texts and its order, and it goes
 // when the comparison ends.
 TEST_F(CompareWindowTest, AReaderReadsTheChangeColumnUnderItsHeaderAndHearsItsOrder)
@@ -223,6 +231,31 @@ TEST_F(CompareWindowTest, AReaderReadsTheChangeColumnUnderItsHeaderAndHearsItsOr
     EXPECT_EQ(table->columnCount(), 3);
     EXPECT_EQ(reader->childCount(), form.Table().Rows() * 3);
     EXPECT_EQ(table->cellAt(0, 3), nullptr);
+}
+
+// A column come or gone is news to a reader holding the table, even where no row came or went.
+TEST_F(CompareWindowTest, AReaderHoldingTheTableIsToldOfTheChangeColumnComingAndGoing)
+{
+    fakes::SearchFromTheList(form, tree.Root());
+    const QString saved = files.filePath(QStringLiteral("same.json"));
+    ASSERT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test"), "");
+    QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
+    ASSERT_EQ(table->columnCount(), 3);
+    fakes::SetReaderListening(true);
+    QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(HearTableChanges);
+    auto resetHeard = [&](const std::function<void()>& act) {
+        heardTableChanges.clear();
+        act();
+        WaitUntil([&] { return !grid->CatchingUp(); });
+        return std::find(heardTableChanges.begin(), heardTableChanges.end(),
+                         QAccessibleTableModelChangeEvent::ModelReset) != heardTableChanges.end();
+    };
+    EXPECT_TRUE(resetHeard([&] { Compare(saved); }));
+    EXPECT_EQ(table->columnCount(), 4);
+    EXPECT_TRUE(resetHeard([&] { Menu("比較をやめる"); }));
+    EXPECT_EQ(table->columnCount(), 3);
+    QAccessible::installUpdateHandler(before);
+    fakes::SetReaderListening(false);
 }
 
 struct Unfit {

@@ -382,6 +382,7 @@ TEST_P(PlaceBesideTest, BesideTheMainWindowOnItsScreen)
 INSTANTIATE_TEST_SUITE_P(Screens, PlaceBesideTest, ::testing::Values(
     Placing{"right", {0, 0, 700, 600}, {1100, 700}, {700, 0, 1100, 700}},
     Placing{"left", {900, 100, 700, 600}, {800, 700}, {100, 100, 800, 700}},
+    Placing{"rightWhereBothFit", {700, 0, 500, 600}, {600, 700}, {1200, 0, 600, 700}},
     Placing{"narrowedOnTheWiderSide", {600, 0, 700, 600}, {1100, 700}, {1300, 0, 620, 700}},
     Placing{"raisedToStayOnTheScreen", {0, 700, 700, 300}, {1100, 700}, {700, 380, 1100, 700}},
     Placing{"noRoom", {300, 0, 1300, 600}, {1100, 700}, {}}),
