@@ -306,6 +306,8 @@ TEST_F(MapWindowTest, TheKeysMoveThroughTheChildrenLargestFirstAndAReaderHearsEa
     QTest::keyClick(&view, Qt::Key_Return);
     EXPECT_EQ(form.Controller().ShownPath(), tree.Path("sub/"));
     EXPECT_TRUE(view.accessibleDescription().contains(QStringLiteral("inner.png 75.0 %")));
+    EXPECT_TRUE(map.Describe(view.Selected()).startsWith(QString::fromStdString(tree.Path("sub/inner.png"))))
+        << "the keys go on from the largest part there";
     QTest::keyClick(&view, Qt::Key_Backspace);
     EXPECT_EQ(form.Controller().ShownPath(), tree.Root() + "/");
     EXPECT_EQ(form.Table().Row(), TableRowOf("sub")) << "as the table's own Backspace does";

@@ -22,6 +22,8 @@ public:
     int32_t Hovered() const { return hovered_; }
     int32_t Selected() const { return selected_; }
     void Select(int32_t item);
+    // Selects the largest child, where the keys start, and tells a reader so.
+    void SelectLargest();
     // Colours the files and rests by colours' answer for the items laid out (0xRRGGBB each) rather than by
     // their types; nullptr: by their types again.
     void SetColours(std::function<std::vector<uint32_t>(const std::vector<MapItem>& items)> colours);

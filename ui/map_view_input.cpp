@@ -57,11 +57,19 @@ void MapView::mouseDoubleClickEvent(QMouseEvent* event)
 void MapView::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
-    // The keys start from the largest child, and a reader hears at once where they are.
-    if (const std::vector<int32_t>& children = Children(); selected_ < 0 && !children.empty())
-        Select(children.front());
-    AnnounceSelected();
+    // A reader hears at once where the keys are.
+    if (selected_ < 0)
+        SelectLargest();
+    else
+        AnnounceSelected();
     update();
+}
+
+void MapView::SelectLargest()
+{
+    if (!Children().empty())
+        Select(Children().front());
+    AnnounceSelected();
 }
 
 void MapView::focusOutEvent(QFocusEvent* event)

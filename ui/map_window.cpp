@@ -241,6 +241,9 @@ void MapWindow::GoDown(int32_t item)
         return;
     showKept_(KeptPath(*picked.dir, tree_->BasePath(), PathSeparator()));
     Follow();
+    // Gone down from the keyboard, the keys go on from the largest part there.
+    if (view_->hasFocus())
+        view_->SelectLargest();
 }
 
 void MapWindow::GoUp()
