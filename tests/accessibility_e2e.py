@@ -1,55 +1,13 @@
 """Reads the window through the accessibility bus as a screen reader does: presses 検索, waits for the
 total row, reads the results table cell by cell with its column headers, checks what the drive list and
 the directory list say, and leaves with 終了. Usage: accessibility_e2e.py TREE. Every wait has a deadline."""
-import re
 import sys
-import time
 
 import pyatspi
 
+from accessibility_e2e_support import application, check, descendant, failures, named, table_rows, wait_for
+
 tree = sys.argv[1]
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def wait_for(find, what, seconds=30.0):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        found = find()
-        if found:
-            return found
-        time.sleep(0.1)
-    print(f"FAIL: timed out waiting for {what}")
-    sys.exit(1)
-
-
-def application():
-    for app in pyatspi.Registry.getDesktop(0):
-        if app is not None and app.name == "murako":
-            return app
-    return None
-
-
-def descendant(root, predicate):
-    try:
-        return pyatspi.findDescendant(root, predicate)
-    except Exception:  # the tree changes under the walk while the window builds itself
-        return None
-
-
-def named(root, role, name):
-    return descendant(root, lambda o: o is not None and o.getRole() == role and o.name == name)
-
-
-def table_rows(grid):
-    table = grid.queryTable()
-    return [[table.getAccessibleAt(r, c).name for c in range(table.nColumns)] for r in range(table.nRows)]
-
 
 app = wait_for(application, "the program on the accessibility bus")
 search = wait_for(lambda: named(app, pyatspi.ROLE_PUSH_BUTTON, "検索"), "the 検索 button")

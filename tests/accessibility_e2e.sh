@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
 # Starts the real program on a virtual X display with its own session bus and accessibility bus, and reads
-# the results of a search through the bus as a screen reader would (accessibility_e2e.py).
-# Usage: accessibility_e2e.sh PROGRAM. Exits 77 (skipped) when the tools are missing or the bus cannot start.
+# the window through the bus as a screen reader would: READER, accessibility_e2e.py unless given.
+# Usage: accessibility_e2e.sh PROGRAM [READER]. Exits 77 (skipped) when the tools are missing or the bus cannot
+# start.
 set -euo pipefail
 program=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
+reader=$here/${2:-accessibility_e2e.py}
 launcher=/usr/libexec/at-spi-bus-launcher
 python=/usr/bin/python3
 for tool in xvfb-run dbus-run-session dbus-send "$launcher" "$python"; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
 done
+# Readers other than the first press keys.
+[ "$reader" = "$here/accessibility_e2e.py" ] || command -v xdotool >/dev/null || { echo "skipped: xdotool is missing"; exit 77; }
 "$python" -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is missing"; exit 77; }
 
 source "$(dirname "$0")/e2e_tree.sh"
 
-export PROGRAM=$program TREE=$tree READER="$here/accessibility_e2e.py" LAUNCHER=$launcher PYTHON=$python
+export PROGRAM=$program TREE=$tree READER=$reader LAUNCHER=$launcher PYTHON=$python
 export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 NO_AT_BRIDGE=0
 set +e
 timeout 150 xvfb-run -a -s "-screen 0 640x560x24" dbus-run-session -- bash -uo pipefail -c '

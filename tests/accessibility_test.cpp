@@ -6,9 +6,6 @@
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTest>
-#include <QtGui/private/qguiapplication_p.h>
-#include <QtGui/qpa/qplatformaccessibility.h>
-#include <QtGui/qpa/qplatformintegration.h>
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
@@ -17,6 +14,7 @@
 #include "drive_list.h"
 #include "form1.h"
 #include "posix_file_system.h"
+#include "reader_listening.h"
 #include "results_grid.h"
 #include "text.h"
 #include "table_rows.h"
@@ -64,11 +62,7 @@ void Collect(QAccessibleEvent* event)
     heard->push_back(entry);
 }
 
-// What a screen reader does when it starts: the platform's accessibility goes active and Qt sends events.
-void SetReaderListening(bool listening)
-{
-    QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(listening);
-}
+using fakes::SetReaderListening;
 
 // A window built while a reader listens, as it is when the program starts under a screen reader.
 class ReaderTest : public ::testing::Test {

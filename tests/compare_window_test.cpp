@@ -14,6 +14,7 @@
 #include "kept_compare.h"
 #include "kept_json.h"
 #include "map_window.h"
+#include "reader_listening.h"
 #include "results_grid.h"
 #include "temp_tree.h"
 #include "window_driving.h"
@@ -184,6 +185,77 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
     fakes::SearchFromTheList(form, tree.Root());
     EXPECT_EQ(grid->Columns(), 3);
     EXPECT_EQ(form.Controller().Comparison(), nullptr);
+}
+
+
+std::vector<QAccessibleTableModelChangeEvent::ModelChangeType> heardTableChanges;
+void HearTableChanges(QAccessibleEvent* event)
+{
+    if (event->type() == QAccessible::TableModelChanged)
+        heardTableChanges.push_back(static_cast<QAccessibleTableModelChangeEvent*>(event)->modelChangeType());
+}
+
+// The change column is a column to a reader as well: its header, its cells' texts and its order, and it goes
+// when the comparison ends.
+TEST_F(CompareWindowTest, AReaderReadsTheChangeColumnUnderItsHeaderAndHearsItsOrder)
+{
+    const QString saved = SearchSaveAndChange();
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(grid);
+    QAccessibleTableInterface* table = reader->tableInterface();
+    ASSERT_EQ(table->columnCount(), 3);
+    ASSERT_TRUE(Compare(saved));
+    ASSERT_EQ(table->columnCount(), 4);
+    EXPECT_EQ(reader->childCount(), form.Table().Rows() * 4);
+    EXPECT_EQ(reader->child(3)->text(QAccessible::Name), QStringLiteral("増減"));
+    EXPECT_EQ(reader->child(3)->role(), QAccessible::ColumnHeader);
+    EXPECT_EQ(table->columnDescription(3), QStringLiteral("増減"));
+    auto changeOf = [&](const std::string& name) { return table->cellAt(RowNamed(name) - 1, 3); };
+    EXPECT_EQ(changeOf("big")->text(QAccessible::Name), QStringLiteral("+2,048"));
+    EXPECT_EQ(changeOf("added")->text(QAccessible::Name), QStringLiteral("新 +7"));
+    EXPECT_TRUE(changeOf("added")->text(QAccessible::Description).contains(QStringLiteral("前回はありませんでした")));
+    EXPECT_EQ(changeOf("small")->text(QAccessible::Name), QStringLiteral("消 -10"));
+    QAccessibleTableCellInterface* place = changeOf("big")->tableCellInterface();
+    ASSERT_NE(place, nullptr);
+    EXPECT_EQ(place->columnIndex(), 3);
+    EXPECT_EQ(place->columnHeaderCells().value(0)->text(QAccessible::Name), QStringLiteral("増減"));
+    EXPECT_EQ(reader->indexOfChild(changeOf("big")), RowNamed("big") * 4 + 3);
+
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->CellRect(0, 3).center());
+    ASSERT_EQ(form.Controller().Order(), (SortOrder{SortColumn::Change, false}));
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_EQ(reader->child(3)->text(QAccessible::Description), QStringLiteral("降順に並べ替え"));
+    EXPECT_EQ(table->cellAt(0, 1)->text(QAccessible::Name), QStringLiteral("big")) << "the largest growth first";
+
+    Menu("比較をやめる");
+    ASSERT_TRUE(WaitUntil([&] { return !grid->CatchingUp(); }));
+    EXPECT_EQ(table->columnCount(), 3);
+    EXPECT_EQ(reader->childCount(), form.Table().Rows() * 3);
+    EXPECT_EQ(table->cellAt(0, 3), nullptr);
+}
+
+// A column come or gone is news to a reader holding the table, even where no row came or went.
+TEST_F(CompareWindowTest, AReaderHoldingTheTableIsToldOfTheChangeColumnComingAndGoing)
+{
+    fakes::SearchFromTheList(form, tree.Root());
+    const QString saved = files.filePath(QStringLiteral("same.json"));
+    ASSERT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test"), "");
+    QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
+    ASSERT_EQ(table->columnCount(), 3);
+    fakes::SetReaderListening(true);
+    QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(HearTableChanges);
+    auto resetHeard = [&](const std::function<void()>& act) {
+        heardTableChanges.clear();
+        act();
+        WaitUntil([&] { return !grid->CatchingUp(); });
+        return std::find(heardTableChanges.begin(), heardTableChanges.end(),
+                         QAccessibleTableModelChangeEvent::ModelReset) != heardTableChanges.end();
+    };
+    EXPECT_TRUE(resetHeard([&] { Compare(saved); }));
+    EXPECT_EQ(table->columnCount(), 4);
+    EXPECT_TRUE(resetHeard([&] { Menu("比較をやめる"); }));
+    EXPECT_EQ(table->columnCount(), 3);
+    QAccessible::installUpdateHandler(before);
+    fakes::SetReaderListening(false);
 }
 
 struct Unfit {

@@ -2,6 +2,9 @@
 
 #include <QAccessible>
 #include <QAccessibleInterface>
+#include <QHeaderView>
+#include <QPainter>
+#include <QStyleOptionHeader>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
@@ -19,8 +22,11 @@
 #include "dir_list.h"
 #include "form1.h"
 #include "posix_file_system.h"
+#include "reader_listening.h"
 #include "results_grid.h"
+#include "sort_arrow.h"
 #include "temp_tree.h"
+#include "window_placement.h"
 #include "window_test_support.h"
 
 namespace murako {
@@ -192,6 +198,10 @@ TEST_F(MapWindowTest, TypeTotalsAddUpToTheShownTotalInTheMapsColours)
     EXPECT_EQ(groups[QStringLiteral("音声")], 5000);
     EXPECT_EQ(groups[QStringLiteral("その他")], 7);
     EXPECT_EQ(types.topLevelItem(0)->text(0), QStringLiteral("動画")) << "largest first";
+    // The swatch in words, to a reader.
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(&types);
+    ASSERT_NE(reader->tableInterface(), nullptr);
+    EXPECT_EQ(reader->tableInterface()->cellAt(0, 0)->text(QAccessible::Description), QStringLiteral("マップの色: 赤"));
     EXPECT_EQ(types.topLevelItem(0)->icon(0).pixmap(12).toImage().pixel(6, 6) & 0xffffff,
               TypeGroupColour(TypeGroup::Video));
     types.sortByColumn(1, Qt::DescendingOrder);
@@ -233,6 +243,184 @@ TEST_F(MapWindowTest, AFileChosenInTheMapMovesToTheTrashAndTheTotalsFollow)
     const ResultsTable& table = form.Table();
     EXPECT_EQ(table.Facts(table.Rows() - 1).bytes, 400000);
     qputenv("XDG_DATA_HOME", oldData);
+}
+
+
+// What a reader hears of the map as the keys move through it, the moves themselves, and the table following.
+std::vector<QString> heardFocus;
+void HearFocus(QAccessibleEvent* event)
+{
+    if (event->type() == QAccessible::Focus && event->accessibleInterface())
+        heardFocus.push_back(event->accessibleInterface()->text(QAccessible::Name));
+}
+
+TEST_F(MapWindowTest, TheKeysMoveThroughTheChildrenLargestFirstAndAReaderHearsEachMove)
+{
+    Search(tree.Root());
+    MapWindow& map = OpenMap();
+    MapView& view = map.View();
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->text(QAccessible::Name), QStringLiteral("マップ"));
+    EXPECT_EQ(reader->role(), QAccessible::List);
+    const QString summary = reader->text(QAccessible::Description);
+    EXPECT_TRUE(summary.startsWith(QString::fromStdString(tree.Root()) + "/  ")) << summary.toStdString();
+    EXPECT_TRUE(summary.endsWith(QStringLiteral("大きい順: big.mov 60.0 %、sub 40.0 %"))) << summary.toStdString();
+    ASSERT_EQ(reader->childCount(), 2);
+    EXPECT_TRUE(reader->child(1)->text(QAccessible::Name).startsWith(QString::fromStdString(tree.Path("sub/")) + "  "));
+    EXPECT_EQ(reader->indexOfChild(reader->child(1)), 1);
+
+    heardFocus.clear();
+    fakes::SetReaderListening(true);
+    QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(HearFocus);
+    map.activateWindow();
+    view.setFocus();
+    ASSERT_TRUE(WaitUntil([&] { return view.hasFocus(); }));
+    const int32_t big = view.Children()[0], sub = view.Children()[1];
+    EXPECT_EQ(view.Selected(), big) << "the keys start on the largest";
+    // Each key: where the selection went, the table's row, and what a reader heard last.
+    int32_t rootFiles = -1;
+    for (int32_t row = ResultsTable::FixedRows; row < form.Table().Rows(); ++row)
+        rootFiles = form.Table().Facts(row).kind == RowKind::RootFiles ? row : rootFiles;
+    const int32_t subRow = TableRowOf("sub");
+    auto press = [&](Qt::Key key, int32_t selected, int32_t row) {
+        heardFocus.clear();
+        QTest::keyClick(&view, key);
+        EXPECT_EQ(view.Selected(), selected) << key;
+        EXPECT_EQ(form.Table().Row(), row) << key << ": as a click does";
+        ASSERT_FALSE(heardFocus.empty()) << key;
+        EXPECT_EQ(heardFocus.back(), map.Describe(selected)) << key;
+    };
+    press(Qt::Key_Right, sub, subRow);
+    press(Qt::Key_Right, sub, subRow);  // the last stays the last
+    press(Qt::Key_Up, big, rootFiles);
+    press(Qt::Key_End, sub, subRow);
+    press(Qt::Key_Home, big, rootFiles);
+    press(Qt::Key_Down, sub, subRow);
+    QAccessible::installUpdateHandler(before);
+    fakes::SetReaderListening(false);
+    EXPECT_EQ(reader->focusChild()->text(QAccessible::Name), map.Describe(sub));
+    EXPECT_TRUE(map.Describe(sub).endsWith(QStringLiteral("40.0 %"))) << "as the tooltip: path, size and share";
+
+    // Enter goes down; Backspace comes back with the directory left current in both windows.
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_EQ(form.Controller().ShownPath(), tree.Path("sub/"));
+    EXPECT_TRUE(view.accessibleDescription().contains(QStringLiteral("inner.png 75.0 %")));
+    EXPECT_TRUE(map.Describe(view.Selected()).startsWith(QString::fromStdString(tree.Path("sub/inner.png"))))
+        << "the keys go on from the largest part there";
+    QTest::keyClick(&view, Qt::Key_Backspace);
+    EXPECT_EQ(form.Controller().ShownPath(), tree.Root() + "/");
+    EXPECT_EQ(form.Table().Row(), TableRowOf("sub")) << "as the table's own Backspace does";
+    EXPECT_EQ(view.Selected(), view.Children()[1]);
+}
+
+TEST_F(MapWindowTest, LargestFilesListFilesOnlyEachOnOneLine)
+{
+    tree.File("two\nlines.dat", 200000);
+    std::filesystem::create_symlink(std::string(4000, 'x'), tree.Path("long-link"));
+    Search(tree.Root());
+    MapWindow& map = OpenMap();
+    QTableWidget& largest = map.LargestFilesTable();
+    QStringList paths;
+    for (int row = 0; row < largest.rowCount(); ++row)
+        paths << largest.item(row, 1)->text();
+    EXPECT_EQ(paths.size(), 4) << "no link among the files: " << paths.join(' ').toStdString();
+    const QString shown = QString::fromStdString(tree.Path("two")) + QStringLiteral("\uFFFDlines.dat");
+    ASSERT_TRUE(paths.contains(shown)) << paths.join(' ').toStdString();
+    EXPECT_EQ(largest.item(static_cast<int>(paths.indexOf(shown)), 1)->toolTip(), shown) << "the whole path";
+}
+
+TEST_F(MapWindowTest, AnEmptyFolderSaysSoAndALargeRestSaysWhatItHolds)
+{
+    tree.Dir("empty");
+    Search(tree.Path("empty"));
+    MapWindow& map = OpenMap();
+    EXPECT_TRUE(map.View().accessibleDescription().endsWith(QStringLiteral("空のフォルダー")));
+    auto darkPixels = [&](QRect within) {
+        const QImage drawn = map.View().grab().toImage();
+        int dark = 0;
+        for (int y = within.top(); y <= within.bottom(); ++y)
+            for (int x = within.left(); x <= within.right(); ++x)
+                dark += qGray(drawn.pixel(x, y)) < 80;
+        return dark;
+    };
+    EXPECT_GT(darkPixels(map.View().rect()), 20) << "written on the map";
+
+    // Too many files too small to show alone, in one grey rest: it says what it holds inside it.
+    for (int i = 0; i < 20000; ++i)
+        tree.File("many/f" + std::to_string(i), 1);
+    tree.File("many/big.dat", 3000);
+    map.resize(480, 360);  // where each small file has less than 3×3 pixels
+    Search(tree.Path("many"));
+    ASSERT_TRUE(WaitUntil([&] { return map.View().accessibleDescription().contains(QStringLiteral("小さな項目")); }, 2000))
+        << map.View().accessibleDescription().toStdString();
+    const int32_t rest = map.View().Children()[0];
+    ASSERT_EQ(map.View().Items()[static_cast<size_t>(rest)].kind, MapItemKind::Rest);
+    EXPECT_EQ(map.View().EntriesInRest(rest), 20000 + 1 - static_cast<int64_t>(map.View().Children().size() - 1));
+    EXPECT_GT(darkPixels(map.View().PixelRect(rest).adjusted(3, 3, -3, -3)), 20) << "a label inside the rest";
+}
+
+// Where the map opens: beside the main window, on its screen.
+struct Placing {
+    const char* name;
+    QRect main;
+    QSize frame;
+    QRect expected;  // empty: nowhere
+};
+
+void PrintTo(const Placing& placing, std::ostream* out)
+{
+    *out << placing.name;
+}
+
+class PlaceBesideTest : public ::testing::TestWithParam<Placing> {};
+
+TEST_P(PlaceBesideTest, BesideTheMainWindowOnItsScreen)
+{
+    const QRect screen(0, 0, 1920, 1080);
+    EXPECT_EQ(PlaceBeside(GetParam().main, GetParam().frame, 400, screen), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screens, PlaceBesideTest, ::testing::Values(
+    Placing{"right", {0, 0, 700, 600}, {1100, 700}, {700, 0, 1100, 700}},
+    Placing{"left", {900, 100, 700, 600}, {800, 700}, {100, 100, 800, 700}},
+    Placing{"rightWhereBothFit", {700, 0, 500, 600}, {600, 700}, {1200, 0, 600, 700}},
+    Placing{"narrowedOnTheWiderSide", {600, 0, 700, 600}, {1100, 700}, {1300, 0, 620, 700}},
+    Placing{"raisedToStayOnTheScreen", {0, 700, 700, 300}, {1100, 700}, {700, 380, 1100, 700}},
+    Placing{"noRoom", {300, 0, 1300, 600}, {1100, 700}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The order's arrow means what the results table's means: ▼ for largest first.
+TEST_F(MapWindowTest, TheTypesArrowPointsAsTheTablesDoes)
+{
+    Search(tree.Root());
+    MapWindow& map = OpenMap();
+    QHeaderView& header = *map.TypesTree().header();
+    ASSERT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder);
+    for (const bool descending : {true, false}) {
+        QImage drawn(40, 40, QImage::Format_RGB32);
+        drawn.fill(Qt::white);
+        QPainter painter(&drawn);
+        QStyleOptionHeader option;
+        option.rect = drawn.rect();
+        option.palette.setColor(QPalette::ButtonText, Qt::black);
+        option.sortIndicator = descending ? QStyleOptionHeader::SortUp : QStyleOptionHeader::SortDown;
+        header.style()->drawPrimitive(QStyle::PE_IndicatorHeaderArrow, &option, &painter, &header);
+        painter.end();
+        auto widthAt = [&](int y) {
+            int dark = 0;
+            for (int x = 0; x < drawn.width(); ++x)
+                dark += qGray(drawn.pixel(x, y)) < 128;
+            return dark;
+        };
+        int top = 0, bottom = drawn.height() - 1;
+        while (top < bottom && widthAt(top) == 0)
+            ++top;
+        while (bottom > top && widthAt(bottom) == 0)
+            --bottom;
+        ASSERT_LT(top, bottom);
+        EXPECT_EQ(widthAt(top + 1) > widthAt(bottom - 1), descending) << (descending ? "▼" : "▲");
+    }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "accessibility/list_accessible.h"
 #include "file_system.h"
+#include "one_line.h"
 #include "platform.h"
 #include "text.h"
 #include "tool_tips.h"
@@ -21,12 +22,6 @@ namespace murako {
 namespace {
 
 constexpr int IndentTwipsPerLevel = 120;
-
-// On one line, so that a name holding a line break keeps its row as high as the others.
-QString ShownName(const std::string& bytes)
-{
-    return QString::fromStdString(OnOneLine(DisplayName(bytes)));
-}
 
 // An absolute path without "." or ".." components, doubled or trailing separators; a relative one is taken
 // from the root. On Windows "/" separates too.
@@ -168,7 +163,7 @@ bool DirList::SetPath(const std::string& path)
         ancestors_.push_back(path_.substr(0, separator));
 
     auto lastComponent = [&root](const std::string& full) {
-        return full == root ? ShownRoot(root) : ShownName(full.substr(full.rfind(PathSeparator()) + 1));
+        return full == root ? ShownRoot(root) : OneLineText(full.substr(full.rfind(PathSeparator()) + 1));
     };
     std::vector<DirListModel::Entry> entries;
     entries.reserve(ancestors_.size() + 1 + subdirectories_.size());
@@ -177,7 +172,7 @@ bool DirList::SetPath(const std::string& path)
     entries.push_back({lastComponent(path_), static_cast<int>(entries.size()), true});
     const int subdirectoryDepth = static_cast<int>(entries.size());
     for (const std::string& name : subdirectories_)
-        entries.push_back({ShownName(name), subdirectoryDepth, false});
+        entries.push_back({OneLineText(name), subdirectoryDepth, false});
     model_.SetEntries(std::move(entries));
     SetListIndex(-1);
     return true;
@@ -219,7 +214,7 @@ void DirList::OpenEntry(int index)
     }
     if (!SetPath(target))
         QMessageBox::warning(this, QStringLiteral("Murako"),
-                             QStringLiteral("%1 を開けません。").arg(ShownName(target)));
+                             QStringLiteral("%1 を開けません。").arg(OneLineText(target)));
 }
 
 void DirList::keyPressEvent(QKeyEvent* event)

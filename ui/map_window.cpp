@@ -1,228 +1,36 @@
 #include "map_window.h"
 
-#include <QHeaderView>
-#include <QContextMenuEvent>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "kept_compare.h"
+#include "one_line.h"
 #include "path_text.h"
 #include "platform.h"
 #include "results_table.h"
 #include "search_run.h"
 #include "size_units.h"
+#include "window_placement.h"
 
 namespace murako {
 
 namespace {
 
 constexpr int FollowInterval = 250;  // ms: the table's directory is looked at four times a second
-
-QColor GroupColour(TypeGroup group) { return QColor::fromRgb(TypeGroupColour(group)); }
-
-QIcon Swatch(TypeGroup group)
-{
-    QPixmap swatch(12, 12);
-    swatch.fill(GroupColour(group));
-    return QIcon(swatch);
-}
-
-// Rows of the types list ordered by the number behind a column's text.
-class CountedItem final : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    bool operator<(const QTreeWidgetItem& other) const override
-    {
-        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-        if (column == 0)
-            return text(0) < other.text(0);
-        return data(column, Qt::UserRole).toLongLong() < other.data(column, Qt::UserRole).toLongLong();
-    }
-};
-
-QString ShareText(double share) { return QString::number(share * 100, 'f', 1) + QStringLiteral(" %"); }
+constexpr size_t PartsSummed = 3;  // the largest parts a reader hears of with the map
 
 }  // namespace
 
-MapView::MapView(QWidget* parent) : QWidget(parent)
-{
-    setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
-    setMinimumSize(200, 150);
-    setAccessibleName(QStringLiteral("マップ"));
-}
-
-void MapView::Show(const KeptDirectory* dir, SizeMeasure measure)
-{
-    dir_ = dir;
-    measure_ = measure;
-    laidOut_ = false;
-    hovered_ = selected_ = -1;
-    update();
-}
-
-const std::vector<MapItem>& MapView::Items()
-{
-    if (valid && !valid())
-        Show(nullptr, measure_);
-    if (!laidOut_)
-        LayOut();
-    return items_;
-}
-
-void MapView::SetColours(std::function<std::vector<uint32_t>(const std::vector<MapItem>& items)> colours)
-{
-    colours_ = std::move(colours);
-    laidOut_ = false;
-    update();
-}
-
-void MapView::LayOut()
-{
-    laidOut_ = true;
-    items_.clear();
-    picture_ = QImage(size(), QImage::Format_RGB32);
-    picture_.fill(palette().color(QPalette::Window));
-    if (!dir_ || width() <= 0 || height() <= 0)
-        return;
-    const MapStyle style;
-    items_ = LayOutMap(*dir_, measure_, {0, 0, static_cast<double>(width()), static_cast<double>(height())}, style);
-    const std::vector<uint32_t> colours = colours_ ? colours_(items_) : std::vector<uint32_t>();
-    ShadeMap(items_, picture_.width(), picture_.height(), reinterpret_cast<uint32_t*>(picture_.bits()),
-             static_cast<int>(picture_.bytesPerLine() / 4), colours);
-    // The names of the directories whose frames have a strip.
-    QPainter painter(&picture_);
-    QFont font = painter.font();
-    font.setPixelSize(static_cast<int>(style.strip) - 3);
-    painter.setFont(font);
-    const QFontMetrics metrics(font);
-    for (const MapItem& item : items_) {
-        if (item.kind != MapItemKind::Directory || item.depth == 0 || item.content.y - item.rect.y < style.strip ||
-            item.rect.w < 3 * style.strip)
-            continue;
-        const QRectF strip(item.rect.x + 3, item.rect.y + style.border, item.rect.w - 6, style.strip);
-        painter.setPen(item.depth < 6 ? Qt::black : Qt::white);
-        painter.drawText(strip, Qt::AlignLeft | Qt::AlignVCenter,
-                         metrics.elidedText(PathText(std::string(item.name)), Qt::ElideMiddle,
-                                            static_cast<int>(strip.width())));
-    }
-}
-
-QRect MapView::PixelRect(int32_t item) const
-{
-    if (item < 0 || item >= static_cast<int32_t>(items_.size()))
-        return {};
-    const MapRect& r = items_[static_cast<size_t>(item)].rect;
-    return QRectF(r.x, r.y, r.w, r.h).toAlignedRect();
-}
-
-void MapView::paintEvent(QPaintEvent*)
-{
-    Items();
-    QPainter painter(this);
-    painter.drawImage(0, 0, picture_);
-    if (selected_ >= 0) {
-        painter.setPen(QPen(Qt::white, 2));
-        painter.drawRect(PixelRect(selected_).adjusted(1, 1, -1, -1));
-    }
-    if (hovered_ >= 0) {
-        painter.setPen(QPen(Qt::yellow, 1));
-        painter.drawRect(PixelRect(hovered_).adjusted(0, 0, -1, -1));
-    }
-}
-
-void MapView::resizeEvent(QResizeEvent*)
-{
-    laidOut_ = false;
-    hovered_ = selected_ = -1;
-}
-
-int32_t MapView::ItemAt(QPointF at)
-{
-    return MapItemAt(Items(), at.x(), at.y());
-}
-
-void MapView::Select(int32_t item)
-{
-    update(PixelRect(selected_).adjusted(-2, -2, 2, 2));
-    selected_ = item;
-    update(PixelRect(selected_).adjusted(-2, -2, 2, 2));
-}
-
-int32_t MapView::ItemOfFile(const KeptDirectory* dir, uint32_t file)
-{
-    int32_t rest = -1;
-    const std::vector<MapItem>& items = Items();
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i].dir != dir)
-            continue;
-        if (items[i].kind == MapItemKind::File && items[i].file == file)
-            return static_cast<int32_t>(i);
-        if (items[i].kind == MapItemKind::Rest)
-            rest = static_cast<int32_t>(i);
-    }
-    return rest;
-}
-
-void MapView::mouseMoveEvent(QMouseEvent* event)
-{
-    const int32_t item = ItemAt(event->position());
-    if (item == hovered_)
-        return;
-    update(PixelRect(hovered_));
-    hovered_ = item;
-    update(PixelRect(hovered_));
-    if (hovered)
-        hovered(item);
-}
-
-void MapView::leaveEvent(QEvent*)
-{
-    update(PixelRect(hovered_));
-    hovered_ = -1;
-}
-
-void MapView::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    const int32_t item = ItemAt(event->position());
-    Select(item);
-    if (clicked && item >= 0)
-        clicked(item);
-}
-
-void MapView::contextMenuEvent(QContextMenuEvent* event)
-{
-    const int32_t item = ItemAt(event->pos());
-    Select(item);
-    if (menuAsked && item >= 0)
-        menuAsked(item, event->globalPos());
-}
-
-void MapView::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    const int32_t item = ItemAt(event->position());
-    if (doubleClicked && item >= 0 && event->button() == Qt::LeftButton)
-        doubleClicked(item);
-}
-
-void MapView::keyPressEvent(QKeyEvent* event)
-{
-    if (event->key() == Qt::Key_Backspace && goUp)
-        goUp();
-    else
-        QWidget::keyPressEvent(event);
-}
+QString ShareText(double share) { return QString::number(share * 100, 'f', 1) + QStringLiteral(" %"); }
 
 MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
                      std::function<void(const std::string& path)> showKept, QWidget* parent)
@@ -235,21 +43,7 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     setWindowTitle(QStringLiteral("マップ - Murako"));
     resize(1100, 700);
     view_ = new MapView;
-    largest_ = new QTableWidget(0, 2);
-    largest_->setAccessibleName(QStringLiteral("大きいファイル"));
-    largest_->setHorizontalHeaderLabels({QStringLiteral("サイズ"), QStringLiteral("パス")});
-    largest_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    largest_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    largest_->setSelectionMode(QAbstractItemView::SingleSelection);
-    largest_->setTextElideMode(Qt::ElideMiddle);
-    largest_->setWordWrap(false);
-    largest_->horizontalHeader()->setStretchLastSection(true);
-    largest_->verticalHeader()->setDefaultSectionSize(largest_->fontMetrics().height() + 4);
-    types_ = new QTreeWidget;
-    types_->setAccessibleName(QStringLiteral("種類"));
-    types_->setHeaderLabels({QStringLiteral("種類"), QStringLiteral("ファイル数"), QStringLiteral("サイズ"),
-                             QStringLiteral("割合")});
-    types_->setSortingEnabled(true);
+    BuildLists();
     tabs_ = new QTabWidget;
     tabs_->addTab(largest_, QStringLiteral("大きいファイル"));
     tabs_->addTab(types_, QStringLiteral("種類"));
@@ -262,14 +56,21 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     status_ = new QLabel;
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     legend_ = new QLabel(QStringLiteral("前回からの増減で色分け: 赤 = 増えた　青 = 減った　灰色 = 変わらない（色が濃いほど大きく変化）"));
+    legend_->setAccessibleName(QStringLiteral("色の凡例"));
     legend_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addWidget(splitter, 1);
     layout->addWidget(legend_);
     layout->addWidget(status_);
+    Connect();
+}
 
+void MapWindow::Connect()
+{
     view_->valid = [this] { return Valid(); };
+    view_->describe = [this](int32_t item) { return Describe(item); };
+    view_->restLabel = [this](int32_t item) { return RestLabel(item); };
     view_->hovered = [this](int32_t item) {
         const QString text = Describe(item);
         status_->setText(text);
@@ -278,7 +79,10 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
         else
             QToolTip::hideText();
     };
-    view_->clicked = [this](int32_t item) { SelectInTable(item); };
+    view_->clicked = [this](int32_t item) {
+        status_->setText(Describe(item));
+        SelectInTable(item);
+    };
     view_->doubleClicked = [this](int32_t item) { GoDown(item); };
     view_->goUp = [this] { GoUp(); };
     view_->menuAsked = [this](int32_t item, QPoint at) { ShowMenu(item, at); };
@@ -289,6 +93,10 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
 
 void MapWindow::showEvent(QShowEvent* event)
 {
+    // Beside the main window, not over it, the first time; after that where the user left it.
+    if (!placed_ && parentWidget())
+        MoveBeside(*this, *parentWidget()->window());
+    placed_ = true;
     QWidget::showEvent(event);
     Follow();
     followTimer_.start();
@@ -326,7 +134,8 @@ void MapWindow::Follow(bool again)
     measure_ = controller_.Measure();
     shownSize_ = size;
     view_->Show(dir_, measure_);
-    status_->setText(dir_ ? PathText(shownPath_) + QStringLiteral("  ") + SizeLabel(shownSize_) : QString());
+    status_->setText(dir_ ? OneLineText(shownPath_) + QStringLiteral("  ") + SizeLabel(shownSize_) : QString());
+    view_->setAccessibleDescription(Summary());
     FillLists();
 }
 
@@ -359,7 +168,7 @@ QString MapWindow::Describe(int32_t item) const
     if (item < 0 || !Valid() || item >= static_cast<int32_t>(view_->Items().size()))
         return {};
     const MapItem& shown = view_->Items()[static_cast<size_t>(item)];
-    QString text = PathText(PathOf(shown));
+    QString text = OneLineText(PathOf(shown));
     if (shown.kind == MapItemKind::Rest)
         text += QStringLiteral(" の小さな項目");
     const double share = shownSize_ > 0 ? static_cast<double>(shown.bytes) / shownSize_ : 0;
@@ -372,57 +181,28 @@ QString MapWindow::Describe(int32_t item) const
     return text;
 }
 
-void MapWindow::FillLists()
+QString MapWindow::Summary() const
 {
-    largest_->setRowCount(0);
-    types_->clear();
-    largeFiles_.clear();
-    if (!dir_)
-        return;
-    largeFiles_ = LargestFiles(*dir_, measure_, tree_->BasePath(), PathSeparator());
-    largest_->setRowCount(static_cast<int>(largeFiles_.size()));
-    for (int row = 0; row < static_cast<int>(largeFiles_.size()); ++row) {
-        const LargeFile& file = largeFiles_[static_cast<size_t>(row)];
-        auto* size = new QTableWidgetItem(ShortSizeLabel(file.bytes));
-        size->setToolTip(SizeLabel(file.bytes));
-        size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        auto* path = new QTableWidgetItem(PathText(file.path));
-        path->setToolTip(path->text());
-        largest_->setItem(row, 0, size);
-        largest_->setItem(row, 1, path);
+    if (!Valid())
+        return {};
+    QString text = OneLineText(shownPath_) + QStringLiteral("  ") + SizeLabel(shownSize_);
+    const std::vector<int32_t>& children = view_->Children();
+    if (children.empty())
+        return text + QStringLiteral("  ") + NothingToShowText(*dir_);
+    QStringList parts;
+    for (size_t i = 0; i < std::min(PartsSummed, children.size()); ++i) {
+        const MapItem& part = view_->Items()[static_cast<size_t>(children[i])];
+        const QString name = part.kind == MapItemKind::Rest ? QStringLiteral("小さな項目") : OneLineText(std::string(part.name));
+        parts << name + QStringLiteral(" ") + ShareText(shownSize_ > 0 ? static_cast<double>(part.bytes) / shownSize_ : 0);
     }
-    largest_->resizeColumnToContents(0);
+    return text + QStringLiteral("  大きい順: ") + parts.join(QStringLiteral("、"));
+}
 
-    const TypeSpace space = SpaceByType(*dir_, measure_);
-    auto fill = [&](QTreeWidgetItem* item, const QString& name, int64_t files, int64_t bytes) {
-        item->setText(0, name);
-        item->setText(1, QString::fromStdString(FormatGrouped(files, ",")));
-        item->setData(1, Qt::UserRole, static_cast<qlonglong>(files));
-        item->setText(2, ShortSizeLabel(bytes));
-        item->setToolTip(2, SizeLabel(bytes));
-        item->setData(2, Qt::UserRole, static_cast<qlonglong>(bytes));
-        item->setText(3, ShareText(space.Share(bytes)));
-        item->setData(3, Qt::UserRole, static_cast<qlonglong>(bytes));
-        for (int column = 1; column < 4; ++column)
-            item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
-    };
-    for (const TypeSpace::Group& group : space.groups) {
-        if (group.files == 0)
-            continue;
-        auto* groupItem = new CountedItem(types_);
-        fill(groupItem, QString::fromUtf8(TypeGroupName(group.group)), group.files, group.bytes);
-        groupItem->setIcon(0, Swatch(group.group));
-        for (const TypeSpace::Extension& extension : group.extensions) {
-            const QString name = extension.extension.empty() ? QStringLiteral("(拡張子なし)")
-                                 : extension.extension == DirectoriesExtension
-                                     ? QString::fromStdString(extension.extension)
-                                     : QStringLiteral(".") + QString::fromStdString(extension.extension);
-            fill(new CountedItem(groupItem), name, extension.files, extension.bytes);
-        }
-    }
-    types_->sortByColumn(2, Qt::DescendingOrder);
-    for (int column = 0; column < 4; ++column)
-        types_->resizeColumnToContents(column);
+QString MapWindow::RestLabel(int32_t item) const
+{
+    return QStringLiteral("小さな項目 %1 個 %2")
+        .arg(QString::fromStdString(FormatGrouped(view_->EntriesInRest(item), ",")),
+             ShortSizeLabel(view_->Items()[static_cast<size_t>(item)].bytes));
 }
 
 void MapWindow::SelectInTable(int32_t item)
@@ -439,10 +219,15 @@ void MapWindow::SelectInTable(int32_t item)
     }
     while (top && top->parent != dir_)
         top = top->parent;
-    if (!top)
+    MakeRowCurrent(top);
+}
+
+void MapWindow::MakeRowCurrent(const KeptDirectory* child)
+{
+    if (!child)
         return;
     for (int32_t row = ResultsTable::FixedRows; row < table_.Rows(); ++row)
-        if (table_.Facts(row).kind == RowKind::Subdirectory && table_.Facts(row).listedName == top->Name())
+        if (table_.Facts(row).kind == RowKind::Subdirectory && table_.Facts(row).listedName == child->Name())
             return table_.SetRow(row);
 }
 
@@ -456,14 +241,24 @@ void MapWindow::GoDown(int32_t item)
         return;
     showKept_(KeptPath(*picked.dir, tree_->BasePath(), PathSeparator()));
     Follow();
+    // Gone down from the keyboard, the keys go on from the largest part there.
+    if (view_->hasFocus())
+        view_->SelectLargest();
 }
 
 void MapWindow::GoUp()
 {
     if (!Valid() || !dir_->parent)
         return;
+    const KeptDirectory* left = dir_;
     showKept_(KeptPath(*dir_->parent, tree_->BasePath(), PathSeparator()));
     Follow();
+    // As the table's own Backspace does: the directory left is current, in the table and in the map, so that
+    // going down again is one key away.
+    if (Valid() && left->parent == dir_) {
+        MakeRowCurrent(left);
+        view_->Select(view_->ItemOfChild(left));
+    }
 }
 
 void MapWindow::OpenLargeFile(int row)

@@ -37,6 +37,8 @@ public:
     QRect CellRect(int row, int col) const;
     // The columns shown: the table's, and the change's while the rows are compared with an older search.
     int Columns() const;
+    // The table's text of a cell, or the change column's.
+    const std::string& CellText(int row, int col) const;
     Qt::Alignment CellAlignment(int row, int col) const;
     // The cell's full text where it is shown cut short, then its notes.
     QString CellToolTip(int row, int col) const;
@@ -141,8 +143,6 @@ private:
     QRect TextRect(int row, int col) const;  // where a cell's text goes, in viewport coordinates
     int WholePixels(const QString& text) const;
     QString Text(int row, int col) const;
-    // The table's text of a cell, or the change column's.
-    const std::string& CellText(int row, int col) const;
     int RowHeightPixels() const;
     int FullyVisibleScrollRows() const;
     // Moves the current cell; with extend, the selection runs from where it began to the new row, else it goes.

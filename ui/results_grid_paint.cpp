@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "sort_arrow.h"
 #include "twips.h"
 
 namespace murako {
@@ -104,16 +105,7 @@ void ResultsGrid::PaintSortArrow(QPainter& painter, int col, const QColor& colou
     const QRect arrow = SortArrowRect(col);
     if (arrow.isEmpty())
         return;
-    // ▲ for an order that rises down the table, ▼ for one that falls.
-    const QPolygon triangle = Descending(sortOrder_)
-        ? QPolygon({arrow.topLeft(), arrow.topRight(), QPoint(arrow.center().x(), arrow.bottom())})
-        : QPolygon({arrow.bottomLeft(), arrow.bottomRight(), QPoint(arrow.center().x(), arrow.top())});
-    painter.save();
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.drawPolygon(triangle);
-    painter.restore();
+    murako::PaintSortArrow(painter, arrow, Descending(sortOrder_), colour);
 }
 
 // A corner triangle: the row's subtree had places that could not be read, or was not walked to the end.

@@ -37,6 +37,11 @@ std::vector<LargeFile> LargestFiles(const KeptDirectory& dir, SizeMeasure measur
         uint32_t index = 0;
         ForEachFile(at, [&](const KeptFile& file) {
             const int64_t bytes = KeptFileSize(file, measure);
+            // Files only: a symbolic link, a pipe or a device is no file one would clear away for room.
+            if (file.facts && !file.facts->regular) {
+                ++index;
+                return;
+            }
             if (winners.size() < count)
                 winners.push({bytes, &at, index});
             else if (bytes > winners.top().bytes) {

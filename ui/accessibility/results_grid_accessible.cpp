@@ -1,16 +1,20 @@
 #include "results_grid_accessible.h"
 
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+
 #include "early_interface.h"
 #include "results_grid.h"
 
 namespace murako {
 namespace {
 
-constexpr int32_t Cols = ResultsTable::Cols;
+// A cell's key stays the same whether or not the change column is shown.
+constexpr int32_t KeyCols = ResultsTable::Cols + 1;
 
 int64_t CellKey(int32_t modelRow, int32_t col)
 {
-    return static_cast<int64_t>(modelRow) * Cols + col;
+    return static_cast<int64_t>(modelRow) * KeyCols + col;
 }
 
 bool IsHeaderRow(int32_t modelRow)
@@ -23,13 +27,13 @@ class GridCellAccessible : public TableCellAccessible {
 public:
     GridCellAccessible(ResultsGrid* grid, int32_t modelRow, int32_t col) : TableCellAccessible(grid), row_(modelRow), col_(col) {}
 
-    bool isValid() const override { return view_ && row_ < Grid()->Table().Rows(); }
+    bool isValid() const override { return view_ && row_ < Grid()->Table().Rows() && col_ < Grid()->Columns(); }
 
     QString text(QAccessible::Text t) const override
     {
         if (!isValid())
             return {};
-        const QString name = QString::fromStdString(Grid()->Table().TextAt(row_, col_));
+        const QString name = QString::fromStdString(Grid()->CellText(row_, col_));
         if (t == QAccessible::Name)
             return name;
         if (t != QAccessible::Description)
@@ -130,14 +134,14 @@ ResultsGrid* ResultsGridAccessible::Grid() const
 
 int ResultsGridAccessible::childCount() const
 {
-    return Grid()->Table().Rows() * Cols;
+    return Grid()->Table().Rows() * Grid()->Columns();
 }
 
 QAccessibleInterface* ResultsGridAccessible::child(int index) const
 {
     if (index < 0 || index >= childCount())
         return nullptr;
-    return Cell(index / Cols, index % Cols);
+    return Cell(index / Grid()->Columns(), index % Grid()->Columns());
 }
 
 int ResultsGridAccessible::indexOfChild(const QAccessibleInterface* child) const
@@ -145,7 +149,7 @@ int ResultsGridAccessible::indexOfChild(const QAccessibleInterface* child) const
     const auto* cell = dynamic_cast<const GridCellAccessible*>(child);
     if (!cell || cell->Grid() != Grid() || !cell->isValid())
         return -1;
-    return static_cast<int>(CellKey(cell->Row(), cell->Col()));
+    return cell->Row() * Grid()->Columns() + cell->Col();
 }
 
 QAccessibleInterface* ResultsGridAccessible::childAt(int x, int y) const
@@ -184,7 +188,7 @@ void ResultsGridAccessible::ForgetRowsFrom(int32_t modelRow)
 
 QAccessibleInterface* ResultsGridAccessible::cellAt(int row, int column) const
 {
-    if (row < 0 || row >= rowCount() || column < 0 || column >= Cols)
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount())
         return nullptr;
     return Cell(row + ResultsTable::FixedRows, column);
 }
@@ -204,14 +208,14 @@ QList<QAccessibleInterface*> ResultsGridAccessible::selectedCells() const
 
 QString ResultsGridAccessible::columnDescription(int column) const
 {
-    if (column < 0 || column >= Cols)
+    if (column < 0 || column >= columnCount())
         return {};
-    return QString::fromStdString(Grid()->Table().TextAt(0, column));
+    return QString::fromStdString(Grid()->CellText(0, column));
 }
 
 int ResultsGridAccessible::columnCount() const
 {
-    return Cols;
+    return Grid()->Columns();
 }
 
 int ResultsGridAccessible::rowCount() const
@@ -224,8 +228,21 @@ void ResultsGridAccessible::modelChange(QAccessibleTableModelChangeEvent*)
     // Nothing to do: the announcer has forgotten the cells of removed rows before it tells of them.
 }
 
+QStringList ResultsGridAccessible::actionNames() const
+{
+    return ReadOnlyTableAccessible::actionNames() << showMenuAction();
+}
+
+void ResultsGridAccessible::doAction(const QString& actionName)
+{
+    if (actionName != showMenuAction())
+        return ReadOnlyTableAccessible::doAction(actionName);
+    // Posted: the menu runs a loop of its own, which the reader's call must not wait for.
+    QCoreApplication::postEvent(Grid(), new QContextMenuEvent(QContextMenuEvent::Keyboard, QPoint()));
+}
+
 GridAnnouncer::GridAnnouncer(ResultsGrid& grid)
-    : grid_(grid), announcedRows_(grid.Table().Rows()), observedRows_(announcedRows_)
+    : grid_(grid), announcedRows_(grid.Table().Rows()), observedRows_(announcedRows_), announcedColumns_(ResultsTable::Cols)
 {
 }
 
@@ -261,9 +278,12 @@ void GridAnnouncer::CellChanged(int32_t row, int32_t col)
 void GridAnnouncer::Flush()
 {
     const int32_t rows = grid_.Table().Rows();
-    // Reordered rows are rows whose every cell changed: a reset from the first data row, as for a shrink.
+    // Reordered rows are rows whose every cell changed: a reset from the first data row, as for a shrink, or
+    // for a column come or gone.
+    const bool columnsChanged = grid_.Columns() != announcedColumns_;
     const std::optional<int32_t> lowest =
-        reordered_ ? std::optional<int32_t>(ResultsTable::FixedRows) : lowestAfterShrink_;
+        reordered_ || columnsChanged ? std::optional<int32_t>(ResultsTable::FixedRows) : lowestAfterShrink_;
+    announcedColumns_ = grid_.Columns();
     const int32_t announced = announcedRows_;
     lowestAfterShrink_.reset();
     reordered_ = false;
@@ -306,7 +326,7 @@ void GridAnnouncer::SortOrderChanged()
     ResultsGridAccessible* accessible = Accessible();
     if (!accessible)
         return;
-    for (int32_t col = 0; col < Cols; ++col) {
+    for (int32_t col = 0; col < grid_.Columns(); ++col) {
         QAccessibleEvent event(accessible->Cell(0, col), QAccessible::DescriptionChanged);
         QAccessible::updateAccessibility(&event);
     }

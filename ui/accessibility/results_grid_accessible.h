@@ -40,6 +40,10 @@ public:
     bool isRowSelected(int) const override { return false; }
     void modelChange(QAccessibleTableModelChangeEvent* event) override;
 
+    // A reader may open the context menu, as Shift+F10 does, on the current cell.
+    QStringList actionNames() const override;
+    void doAction(const QString& actionName) override;
+
 private:
     ResultsGrid* Grid() const;
 };
@@ -77,6 +81,7 @@ private:
     bool attached_ = false;
     int32_t announcedRows_;
     int32_t observedRows_;
+    int32_t announcedColumns_;  // the change column's too while comparing
     std::optional<int32_t> lowestAfterShrink_;  // since the last flush
     bool reordered_ = false;                    // since the last flush
     int32_t announcedRow_ = -1;
