@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPainter>
 #include <QSplitter>
 #include <QTabWidget>
@@ -14,6 +15,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "growth_colours.h"
+#include "kept_counts.h"
 #include "kept_compare.h"
 #include "path_text.h"
 #include "platform.h"
@@ -24,8 +27,6 @@
 namespace murako {
 
 namespace {
-
-constexpr int FollowInterval = 250;  // ms: the table's directory is looked at four times a second
 
 QColor GroupColour(TypeGroup group) { return QColor::fromRgb(TypeGroupColour(group)); }
 
@@ -283,15 +284,18 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     view_->goUp = [this] { GoUp(); };
     view_->menuAsked = [this](int32_t item, QPoint at) { ShowMenu(item, at); };
     connect(largest_, &QTableWidget::cellActivated, this, [this](int row, int) { OpenLargeFile(row); });
-    connect(&followTimer_, &QTimer::timeout, this, [this] { Follow(); });
-    followTimer_.setInterval(FollowInterval);
+    // The rows' view says when what it shows changed; before a subtree goes, nothing paints until it is told
+    // what took its place.
+    controller_.View().Listen([self = QPointer<MapWindow>(this)](unsigned changes) {
+        if (self && !(changes & KeptView::Replacing))
+            self->Follow(true);
+    });
 }
 
 void MapWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     Follow();
-    followTimer_.start();
 }
 
 bool MapWindow::Valid() const
@@ -304,7 +308,7 @@ void MapWindow::Follow(bool again)
     const KeptTree* tree = controller_.Kept();
     const std::string& path = controller_.ShownPath();
     const KeptDirectory* dir = tree && !path.empty() ? tree->Find(path, PathSeparator()) : nullptr;
-    const int64_t size = dir ? dir->Size(controller_.Measure()) : -1;
+    const int64_t size = dir ? KeptCounts(*dir, controller_.Measure()).Size(*dir) : -1;
     const KeptComparison* comparison = controller_.Comparison();
     if (!again && tree == tree_ && dir == dir_ && path == shownPath_ && controller_.Measure() == measure_ &&
         size == shownSize_ && comparison == comparison_)

@@ -3,7 +3,6 @@
 // space each type of file takes.
 
 #include <QImage>
-#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -121,7 +120,6 @@ private:
     QTreeWidget* types_;
     QLabel* status_;
     QLabel* legend_;  // what the colours say while they show growth
-    QTimer followTimer_;
     const KeptTree* tree_ = nullptr;
     const KeptDirectory* dir_ = nullptr;
     std::string shownPath_;
