@@ -68,22 +68,29 @@ void TimeMoves(long entries)
                 table.Rows(), took[took.size() / 2], took.back());
 }
 
-// Searches one directory of files again and again: the memory after the first and after the last.
+// Searches one directory of files again and again: the memory after the first, and whenever it grew.
 void MemoryOfSearchesAgain(uint32_t files)
 {
     std::unique_ptr<KeptTree> tree = BuiltTree("/built", 100, 100);
     long afterFirst = 0;
+    long highest = 0;
+    int highestAt = 0;
     for (int again = 1; again <= 50; ++again) {
         const KeptDirectory& replaced = *tree->Base()->children[42];
-        std::unique_ptr<KeptTree> fresh = BuiltTree("/built/d42", 1, files);
-        tree->Replace(replaced, std::move(fresh));
+        tree->Replace(replaced, BuiltTree("/built/d42", 1, files));
+        const long now = ProcessMemoryKb("VmRSS");
         if (again == 1)
-            afterFirst = ProcessMemoryKb("VmRSS");
+            afterFirst = now;
+        if (now > highest) {
+            highest = now;
+            highestAt = again;
+        }
     }
     const long afterLast = ProcessMemoryKb("VmRSS");
-    std::printf("again files=%u rss_after_first_kb=%ld rss_after_50_kb=%ld change=%+.1f%% tree_bytes=%zu\n", files,
-                afterFirst, afterLast, 100.0 * static_cast<double>(afterLast - afterFirst) / static_cast<double>(afterFirst),
-                tree->Bytes());
+    std::printf("again files=%u rss_after_first_kb=%ld highest_kb=%ld (after %d) rss_after_50_kb=%ld change=%+.1f%% "
+                "tree_bytes=%zu\n",
+                files, afterFirst, highest, highestAt, afterLast,
+                100.0 * static_cast<double>(afterLast - afterFirst) / static_cast<double>(afterFirst), tree->Bytes());
 }
 
 }  // namespace
