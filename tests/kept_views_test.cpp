@@ -12,6 +12,7 @@
 
 #include "disk_map.h"
 #include "fake_run.h"
+#include "kept_shapes.h"
 #include "growth_colours.h"
 #include "file_types.h"
 #include "kept_rows.h"
@@ -78,6 +79,13 @@ std::vector<std::string> Views(const KeptDirectory& dir, const std::string& base
                         std::to_string(item.rect.h));
     const TypeSpace types = SpaceByType(dir, measure);
     lines.push_back("types total " + std::to_string(types.total));
+    int64_t typed = 0;
+    for (const TypeSpace::Group& group : types.groups)
+        typed += group.bytes;
+    EXPECT_EQ(typed, types.total) << "every byte counted once, at the link that counts it";
+    for (const TypeSpace::Group& group : types.groups)
+        for (const TypeSpace::Extension& extension : group.extensions)
+            EXPECT_GE(extension.bytes, 0) << extension.extension;
     for (const TypeSpace::Group& group : types.groups)
         for (const TypeSpace::Extension& extension : group.extensions)
             lines.push_back("type " + extension.extension + " " + std::to_string(extension.files) + " " +
@@ -311,6 +319,32 @@ TEST(KeptViewChanges, EachChangeOfWhatTheRowsShowIsToldAndAReplaceBeforeItHappen
     told.clear();
     controller.ShowKept("/base");
     EXPECT_TRUE(told.empty());
+}
+
+TEST(KeptLinks, AFileOfSeveralLinksCountsInTheViewsWhereASearchOfTheDirectoryShownMeetsItFirst)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fakes::LinkedTree(*fs);
+    KeptSearch search(fs, 1, SizeMeasure::OnDisk);
+    search.Search("/base");
+    const KeptTree& tree = *search.Controller().Kept();
+    auto largest = [&](const char* path) {
+        std::map<std::string, int64_t> bytes;
+        for (const LargeFile& file : LargestFiles(*tree.Find(path, '/'), SizeMeasure::OnDisk, tree.BasePath(), '/'))
+            bytes[file.path] = file.bytes;
+        return bytes;
+    };
+    // b's t is met before c's s from the base; a search of c meets s alone.
+    EXPECT_EQ(largest("/base").at("/base/b/t"), 4096);
+    EXPECT_EQ(largest("/base").at("/base/c/s"), 0);
+    EXPECT_EQ(largest("/base/c").at("/base/c/s"), 4096);
+    EXPECT_EQ(SpaceByType(*tree.Find("/base", '/'), SizeMeasure::OnDisk).total, tree.Base()->onDisk);
+    EXPECT_EQ(SpaceByType(*tree.Find("/base/c", '/'), SizeMeasure::OnDisk).total, 4096 + 0);
+    const std::vector<MapItem> map = LayOutMap(*tree.Find("/base/c", '/'), SizeMeasure::OnDisk, {0, 0, 100, 100});
+    ASSERT_GE(map.size(), 2u);
+    EXPECT_EQ(map[0].bytes, 4096);
+    EXPECT_EQ(map[1].name, "s");
+    EXPECT_EQ(map[1].bytes, 4096);
 }
 
 class KeptViewsOfRandomChanges : public testing::TestWithParam<uint32_t> {};
