@@ -47,6 +47,11 @@ TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizes)
             continue;
         ++framesChecked;
         const MapRect& content = frame.content;
+        // The name strip and the border come out of the frame: its content lies inside it.
+        EXPECT_GE(content.x, frame.rect.x - 1e-6);
+        EXPECT_GE(content.y, frame.rect.y - 1e-6);
+        EXPECT_LE(content.x + content.w, frame.rect.x + frame.rect.w + 1e-6) << frame.name;
+        EXPECT_LE(content.y + content.h, frame.rect.y + frame.rect.h + 1e-6) << frame.name;
         double area = 0;
         int64_t bytes = 0;
         std::map<std::pair<MapItemKind, std::string_view>, int> seen;
@@ -179,10 +184,18 @@ INSTANTIATE_TEST_SUITE_P(
                     std::tuple("backup.tar.gz", TypeGroup::Archive), std::tuple("disk.iso", TypeGroup::Archive),
                     std::tuple("libc.so", TypeGroup::Program), std::tuple("main.cpp", TypeGroup::Program),
                     std::tuple("syslog.log", TypeGroup::System), std::tuple(".bashrc", TypeGroup::Other),
+                    std::tuple(".sh", TypeGroup::Other), std::tuple(".config.json", TypeGroup::Document),
                     std::tuple("Makefile", TypeGroup::Other), std::tuple("trailing.", TypeGroup::Other),
                     std::tuple("odd.xyz", TypeGroup::Other), std::tuple("libc.so.6", TypeGroup::Program),
                     std::tuple("libLLVM-15.so.1.2", TypeGroup::Program), std::tuple("syslog.log.1", TypeGroup::System),
                     std::tuple("kubectl.1.33", TypeGroup::Other), std::tuple("python3.11", TypeGroup::Other)));
+
+TEST(Extension, OfANameThatOnlyBeginsWithADotIsNone)
+{
+    EXPECT_EQ(ExtensionOf(".bashrc"), "");
+    EXPECT_EQ(ExtensionOf(".bashrc.BAK"), "bak");
+    EXPECT_EQ(ExtensionOf("..."), "");
+}
 
 class KeptReports : public testing::TestWithParam<std::tuple<uint32_t, SizeMeasure>> {};
 
@@ -195,7 +208,8 @@ TEST_P(KeptReports, TypeTotalsAddUpToTheShownTotal)
         EXPECT_EQ(space.total, dir->Size(measure));
         int64_t bytes = 0, files = 0;
         int64_t keptFiles = 0;
-        ForEachKeptDirectory(*dir, [&](const KeptDirectory& at) { keptFiles += at.fileCount; });
+        for (KeptWalk walk(*dir); walk.Next();)
+            keptFiles += walk.AtFile();
         for (const TypeSpace::Group& group : space.groups) {
             int64_t groupBytes = 0, groupFiles = 0;
             for (const TypeSpace::Extension& extension : group.extensions) {
@@ -221,11 +235,10 @@ TEST_P(KeptReports, TheLargestFilesAreTheFirstOfAllFilesSorted)
     const auto [seed, measure] = GetParam();
     const std::unique_ptr<KeptTree> tree = RandomKeptTree(seed, 6, 4, 60);
     std::vector<std::pair<int64_t, std::string>> all;
-    ForEachKeptDirectory(*tree->Base(), [&](const KeptDirectory& dir) {
-        ForEachFile(dir, [&](const KeptFile& file) {
-            all.emplace_back(KeptFileSize(file, measure), KeptPath(dir, "/random", '/') + std::string(file.name));
-        });
-    });
+    for (KeptWalk walk(*tree->Base()); walk.Next();)
+        if (walk.AtFile())
+            all.emplace_back(KeptFileSize(walk.File(), measure),
+                             KeptPath(walk.Directory(), "/random", '/') + std::string(walk.File().name));
     ASSERT_GT(all.size(), 100u);
     std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
     const std::vector<LargeFile> largest = LargestFiles(*tree->Base(), measure, "/random", '/', 100);

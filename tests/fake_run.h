@@ -2,6 +2,7 @@
 // Fakes that drive a search run deterministically: a scripted file system, a host whose yields can press
 // the search button, a presentation that records what it was told, and fixed choices.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -47,6 +48,15 @@ public:
     FakeFileSystem& Dir(const std::string& path) { return Add(path, true, 0); }
     FakeFileSystem& File(const std::string& path, int64_t length) { return Add(path, false, length); }
     Node& At(const std::string& path) { return nodes_.at(Normal(path)); }
+    // path leaves its directory's listing, as a move elsewhere takes it.
+    FakeFileSystem& Remove(const std::string& path)
+    {
+        const std::string normal = Normal(path);
+        const size_t slash = normal.rfind('/');
+        auto& siblings = nodes_.at(slash == 0 ? "/" : normal.substr(0, slash)).children;
+        siblings.erase(std::find(siblings.begin(), siblings.end(), normal.substr(slash + 1)));
+        return *this;
+    }
 
     std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
     char Separator() const override { return '/'; }  // the tests' paths are POSIX ones on every platform

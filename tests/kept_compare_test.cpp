@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "disk_map.h"
+#include "growth_colours.h"
 #include "kept_compare.h"
 #include "kept_json.h"
 #include "kept_rows.h"

@@ -49,6 +49,7 @@ public:
     }
 
     SearchController& Controller() { return *controller_; }
+    const ResultsTable& Table() const { return table_; }
 
     void Search(const std::string& path)
     {

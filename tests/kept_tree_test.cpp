@@ -208,7 +208,8 @@ INSTANTIATE_TEST_SUITE_P(Listings, KeptTreeListing,
 TEST(KeptTreeParts, FindTakesOnlyPathsAtOrBelowTheBase)
 {
     auto fs = std::make_shared<FakeFileSystem>();
-    fs->Dir("/base/a/b").Dir("/base/ab").Dir("/basement");
+    // "/basement" names a directory beside the base, whatever the base holds as "ment".
+    fs->Dir("/base/a/b").Dir("/base/ab").Dir("/basement").Dir("/base/ment");
     KeptSearch search(fs, 1);
     search.Search("/base");
     const KeptTree& tree = *search.Controller().Kept();
@@ -218,7 +219,7 @@ TEST(KeptTreeParts, FindTakesOnlyPathsAtOrBelowTheBase)
     } cases[] = {
         {"/base", "base"},      {"/base/", "base"},   {"/base//a", "a"},   {"/base/a/b/", "b"},
         {"/base/ab", "ab"},     {"/basement", nullptr}, {"/base/c", nullptr}, {"/", nullptr},
-        {"/base/a/b/c", nullptr}, {"", nullptr},
+        {"/base/a/b/c", nullptr}, {"", nullptr}, {"/base/ment", "ment"},
     };
     for (const auto& c : cases) {
         const KeptDirectory* dir = tree.Find(c.path, '/');

@@ -208,6 +208,29 @@ TEST_F(MapWindowTest, TypeTotalsAddUpToTheShownTotalInTheMapsColours)
     EXPECT_EQ(types.topLevelItem(0)->text(0), QStringLiteral("画像")) << "sorted by the number of files";
 }
 
+// Each file is found as itself, not as its directory's largest, and a directory's rectangle names its path once.
+TEST_F(MapWindowTest, EveryFileIsFoundAsItselfAndADirectoryRectangleNamesItsPathOnce)
+{
+    tree.File("sub/second.txt", 50000);
+    Search(tree.Root());
+    MapWindow& map = OpenMap();
+    const KeptDirectory* sub = form.Controller().Kept()->Base()->Child("sub");
+    ASSERT_NE(sub, nullptr);
+    const std::vector<MapItem>& items = map.View().Items();
+    ForEachFile(*sub, [&](const KeptFile& file) {
+        const int32_t item = map.View().ItemOfFile(sub, file.index);
+        ASSERT_GE(item, 0) << file.name;
+        EXPECT_EQ(items[static_cast<size_t>(item)].name, file.name);
+    });
+    const auto subItem = std::find_if(items.begin(), items.end(), [&](const MapItem& item) {
+        return item.kind == MapItemKind::Directory && item.dir == sub;
+    });
+    ASSERT_NE(subItem, items.end());
+    const QString described = map.Describe(static_cast<int32_t>(subItem - items.begin()));
+    EXPECT_TRUE(described.contains(QString::fromStdString(tree.Path("sub")))) << described.toStdString();
+    EXPECT_FALSE(described.contains(QStringLiteral("sub/sub"))) << described.toStdString();
+}
+
 // The map offers what the table offers for a file: Delete asks, moves it to the trash, and the totals follow.
 TEST_F(MapWindowTest, AFileChosenInTheMapMovesToTheTrashAndTheTotalsFollow)
 {

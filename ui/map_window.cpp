@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -12,7 +13,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "growth_colours.h"
 #include "kept_compare.h"
+#include "kept_counts.h"
 #include "one_line.h"
 #include "path_text.h"
 #include "platform.h"
@@ -25,7 +28,6 @@ namespace murako {
 
 namespace {
 
-constexpr int FollowInterval = 250;  // ms: the table's directory is looked at four times a second
 constexpr size_t PartsSummed = 3;  // the largest parts a reader hears of with the map
 
 }  // namespace
@@ -87,8 +89,12 @@ void MapWindow::Connect()
     view_->goUp = [this] { GoUp(); };
     view_->menuAsked = [this](int32_t item, QPoint at) { ShowMenu(item, at); };
     connect(largest_, &QTableWidget::cellActivated, this, [this](int row, int) { OpenLargeFile(row); });
-    connect(&followTimer_, &QTimer::timeout, this, [this] { Follow(); });
-    followTimer_.setInterval(FollowInterval);
+    // The rows' view says when what it shows changed; before a subtree goes, nothing paints until it is told
+    // what took its place.
+    controller_.View().Listen([self = QPointer<MapWindow>(this)](unsigned changes) {
+        if (self && !(changes & KeptView::Replacing))
+            self->Follow(true);
+    });
 }
 
 void MapWindow::showEvent(QShowEvent* event)
@@ -99,7 +105,6 @@ void MapWindow::showEvent(QShowEvent* event)
     placed_ = true;
     QWidget::showEvent(event);
     Follow();
-    followTimer_.start();
 }
 
 bool MapWindow::Valid() const
@@ -112,7 +117,7 @@ void MapWindow::Follow(bool again)
     const KeptTree* tree = controller_.Kept();
     const std::string& path = controller_.ShownPath();
     const KeptDirectory* dir = tree && !path.empty() ? tree->Find(path, PathSeparator()) : nullptr;
-    const int64_t size = dir ? dir->Size(controller_.Measure()) : -1;
+    const int64_t size = dir ? KeptCounts(*dir, controller_.Measure()).Size(*dir) : -1;
     const KeptComparison* comparison = controller_.Comparison();
     if (!again && tree == tree_ && dir == dir_ && path == shownPath_ && controller_.Measure() == measure_ &&
         size == shownSize_ && comparison == comparison_)

@@ -2,7 +2,6 @@
 // The map window: the kept tree of the directory the table shows as a treemap, its largest files and the
 // space each type of file takes.
 
-#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -79,7 +78,6 @@ private:
     QTreeWidget* types_;
     QLabel* status_;
     QLabel* legend_;  // what the colours say while they show growth
-    QTimer followTimer_;
     bool placed_ = false;
     const KeptTree* tree_ = nullptr;
     const KeptDirectory* dir_ = nullptr;

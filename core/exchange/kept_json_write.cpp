@@ -132,10 +132,7 @@ uint64_t Unsigned(int64_t value)
 int64_t DirectoryOwnOnDisk(const KeptDirectory& dir)
 {
     int64_t files = 0;
-    ForEachFile(dir, [&](const KeptFile& file) {
-        if (file.facts && !file.countedElsewhere && !file.moved)
-            files += file.facts->onDisk;
-    });
+    ForEachFile(dir, [&](const KeptFile& file) { files += KeptFileSize(file, SizeMeasure::OnDisk); });
     return dir.ownOnDisk - files;
 }
 
@@ -159,7 +156,7 @@ void WriteFile(JsonOut& out, const KeptFile& file)
     out.Put("}");
 }
 
-// Opens dir's array with its info object and writes its files; its subdirectories follow.
+// Opens dir's array with its info object; its files and subdirectories follow.
 void OpenDirectory(JsonOut& out, const KeptDirectory& dir, std::string_view name)
 {
     out.Put("[{\"name\":");
@@ -180,11 +177,6 @@ void OpenDirectory(JsonOut& out, const KeptDirectory& dir, std::string_view name
         out.Put("\"");
     }
     out.Put("}");
-    // What was moved away since the search is no longer there.
-    ForEachFile(dir, [&](const KeptFile& file) {
-        if (!file.moved)
-            WriteFile(out, file);
-    });
 }
 
 void WriteNotEntered(JsonOut& out, const KeptDirectory& dir)
@@ -287,30 +279,29 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
     json.String(progver);
     json.Field("timestamp", Unsigned(static_cast<int64_t>(std::time(nullptr))));
     json.Put("}");
+    // What was moved away since the search is no longer there, and the walk passes it over.
+    uint32_t open = 0;  // directories whose arrays are open
     if (const KeptDirectory* base = tree.Base()) {
-        json.Put(",\n");
-        OpenDirectory(json, *base, PathWithoutEndingSeparator(tree.BasePath()));
-        // Each directory open on the way down, with the subdirectory to write next.
-        std::vector<std::pair<const KeptDirectory*, uint32_t>> open{{base, 0}};
-        while (!open.empty()) {
-            auto& [dir, next] = open.back();
-            if (next == dir->childCount) {
-                json.Put("]");
-                open.pop_back();
+        for (KeptWalk walk(*base); walk.Next();) {
+            if (walk.AtFile()) {
+                WriteFile(json, walk.File());
                 continue;
             }
-            const KeptDirectory* child = dir->children[next++];
-            if (!child || (child->flags & KeptDirectory::Moved))
-                continue;
-            if (child->flags & KeptDirectory::PseudoFileSystem) {
-                WriteNotEntered(json, *child);
+            for (; open > walk.Depth(); --open)
+                json.Put("]");
+            const KeptDirectory& dir = walk.Directory();
+            if (walk.Depth() > 0 && (dir.flags & KeptDirectory::PseudoFileSystem)) {
+                WriteNotEntered(json, dir);
+                walk.PassOver();
                 continue;
             }
             json.Put(",\n");
-            OpenDirectory(json, *child, child->Name());
-            open.emplace_back(child, 0);
+            OpenDirectory(json, dir, walk.Depth() == 0 ? PathWithoutEndingSeparator(tree.BasePath()) : dir.Name());
+            ++open;
         }
     }
+    for (; open > 0; --open)
+        json.Put("]");
     json.Put("]\n");
     return json.Flush() && std::fflush(out) == 0 && !std::ferror(out);
 }

@@ -1,13 +1,12 @@
 #include "kept_compare.h"
 
 #include <algorithm>
-#include <cmath>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "file_types.h"
+#include "kept_counts.h"
 #include "text.h"
 
 namespace murako {
@@ -16,8 +15,6 @@ namespace {
 
 const char* const kNewMark = "新 ";
 const char* const kGoneMark = "消 ";
-constexpr uint32_t kGrowthColour = 0xd03020;
-constexpr uint32_t kShrinkColour = 0x2060d0;
 
 // A path as compared: either separator as "/", and one after the last name.
 std::string LoosePath(std::string_view path)
@@ -49,25 +46,6 @@ std::vector<int32_t> PlacementAfter(const ResultsTable& table, RowKind last)
         (row >= ResultsTable::FixedRows && table.Facts(row).kind == last ? after : placement).push_back(row);
     placement.insert(placement.end(), after.begin(), after.end());
     return placement;
-}
-
-uint32_t Blend(uint32_t from, uint32_t to, double share)
-{
-    uint32_t colour = 0;
-    for (int shift : {16, 8, 0}) {
-        const double a = (from >> shift) & 0xff, b = (to >> shift) & 0xff;
-        colour |= static_cast<uint32_t>(std::lround(a + (b - a) * share)) << shift;
-    }
-    return colour;
-}
-
-uint32_t GrowthColour(int64_t now, int64_t before)
-{
-    if (now == before)
-        return kUnchangedColour;
-    const double share = static_cast<double>(now - before) / static_cast<double>(std::max(now, before));
-    // A change of a tenth shows plainly; a whole new file in full colour.
-    return Blend(kUnchangedColour, share > 0 ? kGrowthColour : kShrinkColour, std::sqrt(std::abs(share)));
 }
 
 }  // namespace
@@ -127,6 +105,10 @@ void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure me
         if (const KeptDirectory* child = older->children[i])
             then.emplace(child->Name(), child);
     std::unordered_set<std::string_view> listed;
+    // The older rows as a search of that directory then counted them.
+    std::optional<KeptCounts> counts;
+    if (older)
+        counts.emplace(*older, measure);
     int64_t beforeSum = 0;
     int64_t deltaSum = 0;
     int32_t lastNumber = 0;
@@ -143,12 +125,12 @@ void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure me
         const RowFacts& facts = table.Facts(row);
         lastNumber = std::max(lastNumber, facts.number);
         if (facts.kind == RowKind::RootFiles) {
-            add(row, facts, older ? std::optional(older->Own(measure)) : std::nullopt, ChangeMark::Compared);
+            add(row, facts, older ? std::optional(counts->Own(*older)) : std::nullopt, ChangeMark::Compared);
         } else if (facts.kind == RowKind::Subdirectory) {
             const auto found = then.find(facts.listedName);
             if (found != then.end())
                 listed.insert(found->first);
-            add(row, facts, found == then.end() ? std::nullopt : std::optional(found->second->Size(measure)),
+            add(row, facts, found == then.end() ? std::nullopt : std::optional(counts->Size(*found->second)),
                 ChangeMark::Compared);
         } else if (facts.kind == RowKind::Total) {
             totals.push_back(row);
@@ -167,7 +149,7 @@ void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure me
         SetCellText(table, row, 1, DisplayName(child->Name()));
         SetCellText(table, row, 2, SizeText(0, units));
         RowFacts gone{.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber, .listedName = std::string(child->Name())};
-        add(row, std::move(gone), child->Size(measure), ChangeMark::Gone);
+        add(row, std::move(gone), counts->Size(*child), ChangeMark::Gone);
     }
     for (const int32_t row : totals) {
         RowFacts facts = table.Facts(row);
@@ -204,58 +186,6 @@ void DropComparison(ResultsTable& table)
         !std::is_sorted(placement.begin(), placement.end()))
         table.ReorderRows(placement);
     table.SetRows(table.Rows() - gone);
-}
-
-std::vector<int64_t> OlderSizes(const std::vector<MapItem>& items, SizeMeasure measure,
-                                const std::function<const KeptDirectory*(const KeptDirectory&)>& olderOf)
-{
-    std::unordered_map<const KeptDirectory*, const KeptDirectory*> olderDirs;
-    auto older = [&](const KeptDirectory* dir) {
-        auto [at, added] = olderDirs.try_emplace(dir, nullptr);
-        if (added)
-            at->second = olderOf(*dir);
-        return at->second;
-    };
-    std::unordered_map<const KeptDirectory*, std::unordered_map<std::string_view, int64_t>> olderFiles;
-    auto olderFile = [&](const KeptDirectory* dirThen, std::string_view name) -> int64_t {
-        if (!dirThen)
-            return 0;
-        auto [at, added] = olderFiles.try_emplace(dirThen);
-        if (added)
-            ForEachFile(*dirThen, [&](const KeptFile& file) { at->second.emplace(file.name, KeptFileSize(file, measure)); });
-        const auto found = at->second.find(name);
-        return found == at->second.end() ? 0 : found->second;
-    };
-    // What the items shown of each directory held then, so that its rest is what else it held.
-    std::unordered_map<const KeptDirectory*, int64_t> shownBefore;
-    std::vector<int64_t> before(items.size(), 0);
-    for (size_t i = 0; i < items.size(); ++i) {
-        const MapItem& item = items[i];
-        if (item.kind == MapItemKind::Directory) {
-            const KeptDirectory* then = older(item.dir);
-            before[i] = then ? then->Size(measure) : 0;
-            if (item.depth > 0 && item.dir->parent)
-                shownBefore[item.dir->parent] += before[i];
-        } else if (item.kind == MapItemKind::File) {
-            before[i] = olderFile(older(item.dir), item.name);
-            shownBefore[item.dir] += before[i];
-        }
-    }
-    for (size_t i = 0; i < items.size(); ++i) {
-        const MapItem& item = items[i];
-        if (const KeptDirectory* then = item.kind == MapItemKind::Rest ? older(item.dir) : nullptr)
-            before[i] = std::max<int64_t>(0, then->Size(measure) - shownBefore[item.dir]);
-    }
-    return before;
-}
-
-std::vector<uint32_t> GrowthColours(const std::vector<MapItem>& items, const std::vector<int64_t>& before)
-{
-    std::vector<uint32_t> colours(items.size(), 0);
-    for (size_t i = 0; i < items.size() && i < before.size(); ++i)
-        if (items[i].kind != MapItemKind::Directory)
-            colours[i] = GrowthColour(items[i].bytes, before[i]);
-    return colours;
 }
 
 }  // namespace murako

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "path_text.h"
-#include "walker.h"
 
 namespace murako {
 
@@ -23,118 +22,26 @@ constexpr size_t kLargestChunk = 16 * 1024;
 
 std::atomic<uint64_t> nextTreeId{1};
 
-// Writes value at at, 7 bits a byte, low bits first; returns the end.
-char* WriteVarint(char* at, uint64_t value)
-{
-    while (value >= 0x80) {
-        *at++ = static_cast<char>((value & 0x7f) | 0x80);
-        value >>= 7;
-    }
-    *at++ = static_cast<char>(value);
-    return at;
-}
-
-uint64_t Unsigned(int64_t value)
-{
-    return value < 0 ? 0 : static_cast<uint64_t>(value);
-}
-
-struct FileIdentity {
-    uint64_t device;
-    uint64_t inode;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-struct FileIdentityHash {
-    size_t operator()(const FileIdentity& file) const noexcept
-    {
-        return std::hash<uint64_t>()(file.inode * 0x9e3779b97f4a7c15ULL ^ file.device);
-    }
-};
-
-// The records of dir's files, to be marked where a file's space counts elsewhere.
-uint8_t* MutableFiles(const KeptDirectory& dir)
-{
-    return const_cast<uint8_t*>(dir.files);
-}
-
-// Calls see(flags, facts) for each of dir's files in listing order, with its flags byte to change.
-template <typename See>
-void EachFileRecord(const KeptDirectory& dir, See&& see)
-{
-    using namespace kept_files;
-    uint8_t* at = MutableFiles(dir);
-    for (uint32_t i = 0; i < dir.fileCount; ++i) {
-        uint8_t& flags = *at++;
-        const uint8_t* read = at;
-        read += ReadVarint(read);
-        FileFacts facts;
-        if (!(flags & Unmeasured)) {
-            facts.length = static_cast<int64_t>(ReadVarint(read));
-            facts.onDisk = static_cast<int64_t>(ReadVarint(read)) * ((flags & OnDiskInBlocks) ? 512 : 1);
-            if (flags & Linked) {
-                facts.inode = ReadVarint(read);
-                facts.links = static_cast<uint32_t>(ReadVarint(read));
-            }
-        }
-        see(flags, facts);
-        at = const_cast<uint8_t*>(read);
-    }
-}
-
 // Counts dir's files of several links on disk only where first met: what an earlier completion marked is
 // counted again first, as a replaced subtree may have moved where a file is first met. A file moved away is
 // met nowhere: its other links count where they are.
-void CountLinksOnce(KeptDirectory& dir, std::unordered_set<FileIdentity, FileIdentityHash>& met)
+void CountLinksOnce(KeptDirectory& dir, std::unordered_set<LinkIdentity, LinkIdentityHash>& met)
 {
     using namespace kept_files;
-    EachFileRecord(dir, [&](uint8_t& flags, const FileFacts& facts) {
+    ForEachFile(dir, [&](const KeptFile& file) {
+        // The flags byte heads the record: the one place a completion writes to.
+        uint8_t& flags = *const_cast<uint8_t*>(file.record);
         if (!(flags & Linked) || (flags & Moved))
             return;
         if (flags & CountedElsewhere) {
             flags &= static_cast<uint8_t>(~CountedElsewhere);
-            dir.ownOnDisk += facts.onDisk;
+            dir.ownOnDisk += file.facts->onDisk;
         }
-        if (!met.insert({dir.identity.device, facts.inode}).second) {
+        if (!met.insert({dir.identity.device, file.facts->inode}).second) {
             flags |= CountedElsewhere;
-            dir.ownOnDisk -= facts.onDisk;
+            dir.ownOnDisk -= file.facts->onDisk;
         }
     });
-}
-
-// Calls visit for dir and every directory below it, each before its subdirectories, in listing order; what
-// was moved away is passed over.
-template <typename Visit>
-void EachBefore(KeptDirectory* dir, Visit&& visit)
-{
-    std::vector<KeptDirectory*> stack{dir};
-    while (!stack.empty()) {
-        KeptDirectory* next = stack.back();
-        stack.pop_back();
-        visit(*next);
-        for (uint32_t i = next->childCount; i-- > 0;)
-            if (next->children[i] && !(next->children[i]->flags & KeptDirectory::Moved))
-                stack.push_back(next->children[i]);
-    }
-}
-
-// Calls visit for every directory of dir's subtree after all of its subdirectories.
-template <typename Visit>
-void EachAfter(KeptDirectory* dir, Visit&& visit)
-{
-    std::vector<std::pair<KeptDirectory*, uint32_t>> stack{{dir, 0}};
-    while (!stack.empty()) {
-        auto& [next, child] = stack.back();
-        if (child < next->childCount) {
-            KeptDirectory* below = next->children[child++];
-            if (below)
-                stack.emplace_back(below, 0);
-            continue;
-        }
-        KeptDirectory& done = *next;
-        stack.pop_back();
-        visit(done);
-    }
 }
 
 void SumSubtree(KeptDirectory& dir)
@@ -144,6 +51,7 @@ void SumSubtree(KeptDirectory& dir)
     dir.entries = static_cast<int64_t>(dir.fileCount) - dir.movedFiles;
     dir.unreadBelow = dir.failure != ReadFailure::None;
     dir.pseudoBelow = (dir.flags & KeptDirectory::PseudoFileSystem) != 0;
+    dir.linkedBelow = (dir.flags & KeptDirectory::HasLinkedFiles) != 0;
     for (uint32_t i = 0; i < dir.childCount; ++i) {
         const KeptDirectory* child = dir.children[i];
         if (!child || (child->flags & KeptDirectory::Moved))
@@ -154,6 +62,7 @@ void SumSubtree(KeptDirectory& dir)
         dir.entries += child->entries;
         dir.unreadBelow += child->unreadBelow;
         dir.pseudoBelow += child->pseudoBelow;
+        dir.linkedBelow += child->linkedBelow;
     }
 }
 
@@ -165,92 +74,6 @@ const KeptDirectory* KeptDirectory::Child(std::string_view name) const
         if (children[i] && children[i]->Name() == name)
             return children[i];
     return nullptr;
-}
-
-KeptFilesWriter::KeptFilesWriter(const KeptFilesWriter& other)
-    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), linked_(other.linked_)
-{
-    Append(other.bytes_, other.size_);
-}
-
-KeptFilesWriter::KeptFilesWriter(KeptFilesWriter&& other) noexcept
-    : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
-      room_(std::exchange(other.room_, 0)), count_(std::exchange(other.count_, 0)),
-      length_(std::exchange(other.length_, 0)), onDisk_(std::exchange(other.onDisk_, 0)),
-      linked_(std::exchange(other.linked_, false))
-{
-}
-
-KeptFilesWriter& KeptFilesWriter::operator=(KeptFilesWriter other) noexcept
-{
-    std::swap(bytes_, other.bytes_);
-    std::swap(size_, other.size_);
-    std::swap(room_, other.room_);
-    std::swap(count_, other.count_);
-    std::swap(length_, other.length_);
-    std::swap(onDisk_, other.onDisk_);
-    std::swap(linked_, other.linked_);
-    return *this;
-}
-
-KeptFilesWriter::~KeptFilesWriter()
-{
-    std::free(bytes_);
-}
-
-void KeptFilesWriter::Append(const char* bytes, size_t size)
-{
-    if (size == 0)
-        return;
-    if (size_ + size > room_) {
-        const size_t room = std::max({size_ + size, 2 * room_, size_t{256}});
-        void* grown = std::realloc(bytes_, room);
-        if (!grown)
-            throw std::bad_alloc();
-        bytes_ = static_cast<char*>(grown);
-        room_ = room;
-    }
-    std::memcpy(bytes_ + size_, bytes, size);
-    size_ += size;
-}
-
-void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>& facts)
-{
-    using namespace kept_files;
-    uint8_t flags = facts ? 0 : Unmeasured;
-    if (facts && facts->links > 1 && facts->inode != 0)
-        flags |= Linked;
-    if (facts && facts->onDisk % 512 == 0)
-        flags |= OnDiskInBlocks;
-    if (facts && !facts->regular)
-        flags |= NotRegular;
-    // The record in three appends: what comes before the name, the name, and the facts.
-    char head[11];
-    head[0] = static_cast<char>(flags);
-    Append(head, static_cast<size_t>(WriteVarint(head + 1, name.size()) - head));
-    Append(name.data(), name.size());
-    ++count_;
-    if (!facts)
-        return;
-    char tail[40];
-    char* end = WriteVarint(tail, Unsigned(facts->length));
-    end = WriteVarint(end, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
-    AddUnlessOverflow(length_, facts->length);
-    AddUnlessOverflow(onDisk_, facts->onDisk);
-    if (flags & Linked) {
-        end = WriteVarint(end, facts->inode);
-        end = WriteVarint(end, facts->links);
-        linked_ = true;
-    }
-    Append(tail, static_cast<size_t>(end - tail));
-}
-
-void KeptFilesWriter::Clear()
-{
-    size_ = 0;
-    count_ = 0;
-    length_ = onDisk_ = 0;
-    linked_ = false;
 }
 
 // Memory one thread adds to, chunk by chunk.
@@ -409,12 +232,22 @@ void KeptTree::Complete()
 {
     if (!base_)
         return;
-    std::unordered_set<FileIdentity, FileIdentityHash> met;
-    EachBefore(base_, [&](KeptDirectory& dir) {
+    std::unordered_set<LinkIdentity, LinkIdentityHash> met;
+    std::vector<KeptDirectory*> parentsFirst;
+    for (KeptWalk walk(*base_, KeptWalk::Scope::Directories); walk.Next();) {
+        auto& dir = const_cast<KeptDirectory&>(walk.Directory());
         if (dir.flags & KeptDirectory::HasLinkedFiles)
             CountLinksOnce(dir, met);
-    });
-    EachAfter(base_, SumSubtree);
+        parentsFirst.push_back(&dir);
+    }
+    for (auto dir = parentsFirst.rbegin(); dir != parentsFirst.rend(); ++dir)
+        SumSubtree(**dir);
+}
+
+void KeptTree::SumAbove(KeptDirectory& dir)
+{
+    for (KeptDirectory* above = &dir; above; above = above->parent)
+        SumSubtree(*above);
 }
 
 const KeptDirectory* KeptTree::Find(const std::string& path, char separator) const
@@ -445,6 +278,8 @@ void KeptTree::Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh
 {
     if (!fresh->base_)
         return;
+    for (const auto& told : replacing_)
+        told(dir);
     const KeptDirectory& found = *fresh->base_;
     const std::string_view name = dir.Name();
     auto* copy = new (fresh->Allocate(sizeof(KeptDirectory) + name.size())) KeptDirectory(found);
@@ -460,38 +295,76 @@ void KeptTree::Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh
     } else {
         base_ = copy;
     }
+    FreeGraftsAt(dir);
     {
         std::lock_guard lock(arenasMutex_);
-        for (auto& arena : fresh->arenas_)
-            arenas_.push_back(std::move(arena));
+        if (!copy->parent)
+            arenas_.clear();  // the whole tree searched again: nothing of the old one is reachable
+        grafts_.push_back({copy, std::move(fresh->arenas_)});
     }
     fresh->arenas_.clear();
     fresh->base_ = nullptr;
     Complete();
 }
 
+void KeptTree::FreeGraftsAt(const KeptDirectory& replaced)
+{
+    auto below = [&](const KeptDirectory* root) {
+        for (const KeptDirectory* at = root; at; at = at->parent)
+            if (at == &replaced)
+                return true;
+        return false;
+    };
+    // Which grafts lie below is read through parents that freeing would take away, so first of all.
+    std::vector<bool> unreachable;
+    for (const Graft& graft : grafts_)
+        unreachable.push_back(below(graft.root));
+    std::lock_guard lock(arenasMutex_);
+    size_t next = 0;
+    std::erase_if(grafts_, [&](const Graft&) { return unreachable[next++]; });
+}
+
+void KeptTree::OnReplacing(std::function<void(const KeptDirectory& replaced)> told)
+{
+    replacing_.push_back(std::move(told));
+}
+
 void KeptTree::MarkMoved(const KeptDirectory& dir)
 {
-    const_cast<KeptDirectory&>(dir).flags |= KeptDirectory::Moved;
-    Complete();
+    auto& moved = const_cast<KeptDirectory&>(dir);
+    if (moved.flags & KeptDirectory::Moved)
+        return;
+    moved.flags |= KeptDirectory::Moved;
+    // Another link of a file it held may be met first now, anywhere in the tree.
+    if (moved.linkedBelow > 0)
+        Complete();
+    else if (moved.parent)
+        SumAbove(*moved.parent);
 }
 
 void KeptTree::MarkFileMoved(const KeptDirectory& dir, uint32_t file)
 {
     auto& changed = const_cast<KeptDirectory&>(dir);
-    uint32_t index = 0;
-    EachFileRecord(dir, [&](uint8_t& flags, const FileFacts& facts) {
-        if (index++ != file || (flags & kept_files::Moved))
+    bool counted = false;
+    ForEachFile(dir, [&](const KeptFile& kept) {
+        uint8_t& flags = *const_cast<uint8_t*>(kept.record);
+        if (kept.index != file || kept.moved)
             return;
-        if (!(flags & kept_files::Unmeasured)) {
-            changed.ownLength -= facts.length;
-            if (!(flags & kept_files::CountedElsewhere))
-                changed.ownOnDisk -= facts.onDisk;
+        if (kept.facts) {
+            changed.ownLength -= kept.facts->length;
+            counted = !kept.countedElsewhere;
+            if (counted)
+                changed.ownOnDisk -= kept.facts->onDisk;
         }
         flags = static_cast<uint8_t>((flags | kept_files::Moved) & ~kept_files::CountedElsewhere);
         ++changed.movedFiles;
+        // A link of several counted here leaves its space to the link met next.
+        counted = counted && (flags & kept_files::Linked);
     });
-    Complete();
+    if (counted)
+        Complete();
+    else
+        SumAbove(changed);
 }
 
 size_t KeptTree::Bytes() const
@@ -499,49 +372,10 @@ size_t KeptTree::Bytes() const
     size_t bytes = sizeof(*this);
     for (const auto& arena : arenas_)
         bytes += sizeof(Arena) + arena->held;
+    for (const Graft& graft : grafts_)
+        for (const auto& arena : graft.arenas)
+            bytes += sizeof(Arena) + arena->held;
     return bytes;
-}
-
-void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, WalkRows& rows)
-{
-    if (dir.failure != ReadFailure::None)
-        rows.Unread(std::nullopt, {}, dir.failure);
-    if (dir.flags & KeptDirectory::PseudoFileSystem)
-        rows.NotEntered(std::nullopt, {});
-    Listing listing;
-    listing.filesSize = dir.Own(measure);
-    listing.failure = dir.failure;
-    listing.subdirectories.reserve(dir.childCount);
-    for (uint32_t i = 0; i < dir.childCount; ++i)
-        listing.subdirectories.emplace_back(dir.children[i] ? dir.children[i]->Name() : std::string_view());
-    rows.BaseListed(listing);
-    for (uint32_t row = 0; row < dir.childCount; ++row) {
-        const KeptDirectory* child = dir.children[row];
-        if (!child)
-            continue;
-        if (child->flags & KeptDirectory::Moved) {
-            rows.Moved(row);
-            rows.RowFinished(row, 0);
-            continue;
-        }
-        // Only the subtrees that hold an unread place or a pseudo file system are gone into.
-        std::vector<std::pair<const KeptDirectory*, std::string>> marked{{child, {}}};
-        while (!marked.empty()) {
-            auto [next, path] = std::move(marked.back());
-            marked.pop_back();
-            if (next->failure != ReadFailure::None)
-                rows.Unread(row, path, next->failure);
-            if (next->flags & KeptDirectory::PseudoFileSystem)
-                rows.NotEntered(row, path);
-            for (uint32_t i = next->childCount; i-- > 0;) {
-                const KeptDirectory* below = next->children[i];
-                if (below && !(below->flags & KeptDirectory::Moved) && (below->unreadBelow > 0 || below->pseudoBelow > 0))
-                    marked.emplace_back(below, path.empty() ? std::string(below->Name())
-                                                            : path + separator + std::string(below->Name()));
-            }
-        }
-        rows.RowFinished(row, child->Size(measure));
-    }
 }
 
 }  // namespace murako

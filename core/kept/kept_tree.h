@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -18,7 +19,13 @@
 
 namespace murako {
 
-class WalkRows;
+// Adds value to sum unless the result would leave the 64-bit range; then sum keeps its value.
+inline void AddUnlessOverflow(int64_t& sum, int64_t value)
+{
+    int64_t result;
+    if (!__builtin_add_overflow(sum, value, &result))
+        sum = result;
+}
 
 // What a size counts: the design's file lengths, or the space allocated on disk.
 enum class SizeMeasure : uint8_t { Length, OnDisk };
@@ -43,6 +50,7 @@ struct KeptDirectory {
     uint32_t filesBytes = 0;
     uint32_t unreadBelow = 0;      // places of its subtree that could not be read, itself included
     uint32_t pseudoBelow = 0;      // pseudo file systems in its subtree, itself included
+    uint32_t linkedBelow = 0;      // directories of its subtree holding files of several links, itself included
     uint32_t nameBytes = 0;
     uint32_t movedFiles = 0;  // of its files, those moved away since the search
     ReadFailure failure = ReadFailure::None;  // why it, or some of its files, could not be read
@@ -55,15 +63,35 @@ struct KeptDirectory {
     const KeptDirectory* Child(std::string_view name) const;
 };
 
-// One file of a kept directory as ForEachFile reads it.
+// One file of a kept directory as its packed record reads.
 struct KeptFile {
     std::string_view name;
     std::optional<FileFacts> facts;  // nullopt: it could not be measured
     bool countedElsewhere = false;   // a file of several links whose space was counted where first met
     bool moved = false;              // moved away since the search: it counts nothing
+    uint32_t index = 0;              // its place in its directory's listing
+    const uint8_t* record = nullptr;  // its packed record, which tells it from every other file of the tree
 };
 
-// Calls see for each file of dir, in listing order.
+// A file's size as the measure counts it: nothing once moved or when it could not be measured, and on disk
+// nothing where a file of several links was counted at another link.
+int64_t KeptFileSize(const KeptFile& file, SizeMeasure measure);
+
+// What tells a file of several links from another: a directory's device and the file's inode.
+struct LinkIdentity {
+    uint64_t device;
+    uint64_t inode;
+    bool operator==(const LinkIdentity&) const = default;
+};
+
+struct LinkIdentityHash {
+    size_t operator()(const LinkIdentity& link) const noexcept
+    {
+        return std::hash<uint64_t>()(link.inode * 0x9e3779b97f4a7c15ULL ^ link.device);
+    }
+};
+
+// Calls see for each file of dir, moved ones included, in listing order.
 template <typename See>
 void ForEachFile(const KeptDirectory& dir, See&& see);
 
@@ -129,7 +157,11 @@ public:
     // The directory at path, which lies at or below the base (separator between names); nullptr otherwise.
     const KeptDirectory* Find(const std::string& path, char separator) const;
     // Puts fresh, a search of the directory dir of this tree, in dir's place, and completes the tree again.
+    // What dir's place held is freed where it came from an earlier Replace (or was the whole tree), once
+    // those told by OnReplacing have let go of it.
     void Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh);
+    // told(replaced) before every Replace: whoever holds a directory of the tree drops what lies in replaced.
+    void OnReplacing(std::function<void(const KeptDirectory& replaced)> told);
     // dir, or the file of dir at that place in its listing, was moved away: from now on it counts nothing, and
     // every directory above loses what it held. It stays in the tree, marked, until the next search.
     void MarkMoved(const KeptDirectory& dir);
@@ -144,6 +176,10 @@ private:
     Arena& ThisThreadsArena();
     void* Allocate(size_t bytes);
     KeptDirectory* NewDirectory(std::string_view name, const DirectoryIdentity& identity);
+    // dir and every directory above it summed again from their listings and their subdirectories' sums.
+    void SumAbove(KeptDirectory& dir);
+    // Frees the memory of earlier Replaces that lay at or below replaced, which is no longer in the tree.
+    void FreeGraftsAt(const KeptDirectory& replaced);
     // dir's listing, its files packed at packed.
     void Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
                 int64_t ownOnDisk);
@@ -153,11 +189,57 @@ private:
     KeptDirectory* base_ = nullptr;
     std::mutex arenasMutex_;
     std::vector<std::unique_ptr<Arena>> arenas_;
+    // A subtree put in by Replace, with the memory it lies in, freed whole when it is replaced in turn.
+    struct Graft {
+        const KeptDirectory* root;
+        std::vector<std::unique_ptr<Arena>> arenas;
+    };
+    std::vector<Graft> grafts_;
+    std::vector<std::function<void(const KeptDirectory&)>> replacing_;
 };
 
-// Tells rows what a walk of dir would tell them (its listing, the unread places below each subdirectory,
-// each subdirectory's size) counting sizes by measure; dir's path ends in separator.
-void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, WalkRows& rows);
+// The one way through a kept tree: the live entries of a directory's subtree, moved ones left out, in listing
+// order (a directory, its files, then its subdirectories and theirs), without recursion. The directory it
+// starts from comes first; it is met even when moved.
+class KeptWalk {
+public:
+    enum class Scope : uint8_t {
+        Subtree,      // everything below
+        Listing,      // the directory, its files and its subdirectories, none of theirs
+        Directories,  // the directories of the subtree, their files passed over without reading
+    };
+    explicit KeptWalk(const KeptDirectory& start, Scope scope = Scope::Subtree);
+
+    // Moves to the next entry; false once there is none.
+    bool Next();
+    bool AtFile() const { return atFile_; }
+    // The directory met, or the one holding the file met.
+    const KeptDirectory& Directory() const { return *dir_; }
+    const KeptFile& File() const { return file_; }
+    // The directory's, or the holding directory's, levels below the start.
+    uint32_t Depth() const { return depth_; }
+    // Passes over what lies below the directory just met: its files and its subdirectories.
+    void PassOver();
+
+private:
+    struct Open {
+        const KeptDirectory* dir;
+        uint32_t nextChild;
+    };
+    void Enter(const KeptDirectory& dir, uint32_t depth);
+    bool NextFile();
+
+    const KeptDirectory* start_;
+    Scope scope_;
+    std::vector<Open> open_;
+    const KeptDirectory* dir_ = nullptr;
+    KeptFile file_;
+    const uint8_t* nextRecord_ = nullptr;
+    uint32_t filesLeft_ = 0;
+    uint32_t depth_ = 0;
+    bool atFile_ = false;
+    bool started_ = false;
+};
 
 // Packed file records: a flags byte, the name's length and the name, then the facts as varints.
 namespace kept_files {
@@ -180,28 +262,17 @@ inline uint64_t ReadVarint(const uint8_t*& at)
 }
 }  // namespace kept_files
 
+// The one decoder of the packed records: reads the record at at, the index-th of its directory, into file
+// and returns where the next begins.
+const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file);
+
 template <typename See>
 void ForEachFile(const KeptDirectory& dir, See&& see)
 {
-    using namespace kept_files;
     const uint8_t* at = dir.files;
+    KeptFile file;
     for (uint32_t i = 0; i < dir.fileCount; ++i) {
-        const uint8_t flags = *at++;
-        const size_t nameBytes = ReadVarint(at);
-        KeptFile file{{reinterpret_cast<const char*>(at), nameBytes}, std::nullopt, (flags & CountedElsewhere) != 0,
-                      (flags & Moved) != 0};
-        at += nameBytes;
-        if (!(flags & Unmeasured)) {
-            FileFacts facts;
-            facts.regular = !(flags & NotRegular);
-            facts.length = static_cast<int64_t>(ReadVarint(at));
-            facts.onDisk = static_cast<int64_t>(ReadVarint(at)) * ((flags & OnDiskInBlocks) ? 512 : 1);
-            if (flags & Linked) {
-                facts.inode = ReadVarint(at);
-                facts.links = static_cast<uint32_t>(ReadVarint(at));
-            }
-            file.facts = facts;
-        }
+        at = ReadKeptFile(at, i, file);
         see(file);
     }
 }

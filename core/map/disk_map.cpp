@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "kept_counts.h"
+
 namespace murako {
 
 namespace {
@@ -35,9 +37,9 @@ double WorstRatio(double largest, double smallest, double rowArea, double side)
 
 // The pieces of dir large enough for content, largest first, and one rest for the others and the
 // directory's own space; only the pieces kept are sorted, as a small directory may hold many files.
-std::vector<Piece> PiecesOf(const KeptDirectory& dir, SizeMeasure measure, double contentArea, double minArea)
+std::vector<Piece> PiecesOf(const KeptDirectory& dir, const KeptCounts& counts, double contentArea, double minArea)
 {
-    const int64_t total = dir.Size(measure);
+    const int64_t total = counts.Size(dir);
     if (total <= 0)
         return {};
     const double scale = contentArea / static_cast<double>(total);
@@ -49,13 +51,12 @@ std::vector<Piece> PiecesOf(const KeptDirectory& dir, SizeMeasure measure, doubl
         pieces.push_back(piece);
         shown += piece.bytes;
     };
-    for (uint32_t i = 0; i < dir.childCount; ++i)
-        if (const KeptDirectory* child = dir.children[i])
-            add({child->Size(measure), MapItemKind::Directory, child, 0, child->Name()});
-    uint32_t index = 0;
-    ForEachFile(dir, [&](const KeptFile& file) {
-        add({KeptFileSize(file, measure), MapItemKind::File, nullptr, index++, file.name});
-    });
+    for (KeptWalk walk(dir, KeptWalk::Scope::Listing); walk.Next();) {
+        if (walk.AtFile())
+            add({counts.FileSize(walk.File()), MapItemKind::File, nullptr, walk.File().index, walk.File().name});
+        else if (walk.Depth() > 0)
+            add({counts.Size(walk.Directory()), MapItemKind::Directory, &walk.Directory(), 0, walk.Directory().Name()});
+    }
     const int64_t rest = total - shown;
     if (rest > 0)
         pieces.push_back({rest, MapItemKind::Rest, nullptr, 0, {}});
@@ -143,6 +144,21 @@ void AddRidges(MapItem& item, const Pending& pending)
     }
 }
 
+// Each item's subtree ends where the next item no deeper than it begins.
+void EndSubtrees(std::vector<MapItem>& items)
+{
+    std::vector<uint32_t> open;
+    for (uint32_t i = 0; i < items.size(); ++i) {
+        while (!open.empty() && items[open.back()].depth >= items[i].depth) {
+            items[open.back()].end = i;
+            open.pop_back();
+        }
+        open.push_back(i);
+    }
+    for (uint32_t i : open)
+        items[i].end = static_cast<uint32_t>(items.size());
+}
+
 }  // namespace
 
 std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, MapRect bounds, const MapStyle& style)
@@ -151,8 +167,9 @@ std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, Ma
     if (bounds.w <= 0 || bounds.h <= 0)
         return items;
     const double minArea = style.minSide * style.minSide;
+    const KeptCounts counts(dir, measure);
     std::vector<Pending> pending{{bounds,
-                                  {dir.Size(measure), MapItemKind::Directory, &dir, 0, dir.Name()},
+                                  {counts.Size(dir), MapItemKind::Directory, &dir, 0, dir.Name()},
                                   dir.parent,
                                   0,
                                   0, 0, 0, 0, style.ridge}};
@@ -177,7 +194,7 @@ std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, Ma
                 item.content = ContentOf(next.rect, style);
             const size_t firstChild = pending.size();
             if (item.content.Area() >= minArea && (next.depth == 0 || item.content.Area() < item.rect.Area()))
-                Squarify(PiecesOf(*item.dir, measure, item.content.Area(), minArea), item.content,
+                Squarify(PiecesOf(*item.dir, counts, item.content.Area(), minArea), item.content,
                          [&](const Piece& piece, const MapRect& rect) {
                              pending.push_back({rect, piece, item.dir, next.depth + 1, item.ax, item.bx, item.ay,
                                                 item.by, next.ridge * style.ridgeFall});
@@ -186,17 +203,7 @@ std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, Ma
         }
         items.push_back(item);
     }
-    // Each item's subtree ends where the next item no deeper than it begins.
-    std::vector<uint32_t> open;
-    for (uint32_t i = 0; i < items.size(); ++i) {
-        while (!open.empty() && items[open.back()].depth >= items[i].depth) {
-            items[open.back()].end = i;
-            open.pop_back();
-        }
-        open.push_back(i);
-    }
-    for (uint32_t i : open)
-        items[i].end = static_cast<uint32_t>(items.size());
+    EndSubtrees(items);
     return items;
 }
 

@@ -4,6 +4,8 @@
 #include <optional>
 #include <unordered_map>
 
+#include "kept_counts.h"
+
 namespace murako {
 
 namespace {
@@ -79,59 +81,75 @@ TypeGroup TypeGroupOf(std::string_view fileName)
     return found == table.end() ? TypeGroup::Other : found->second;
 }
 
-int64_t KeptFileSize(const KeptFile& file, SizeMeasure measure)
-{
-    if (!file.facts)
-        return 0;
-    if (measure == SizeMeasure::Length)
-        return file.facts->length;
-    return file.countedElsewhere ? 0 : file.facts->onDisk;
-}
+namespace {
 
-TypeSpace SpaceByType(const KeptDirectory& dir, SizeMeasure measure)
-{
+// Counts by extension, one look-up per file: its extension's count, which knows its group.
+class ExtensionTally {
+public:
+    void Add(std::string&& extension, int64_t bytes, std::optional<TypeGroup> group)
+    {
+        auto [at, added] = byExtension_.try_emplace(std::move(extension));
+        if (added) {
+            at->second.extension.extension = at->first;
+            const auto found = group ? groups_.end() : groups_.find(at->first);
+            at->second.group = group ? *group : found == groups_.end() ? TypeGroup::Other : found->second;
+        }
+        ++at->second.extension.files;
+        at->second.extension.bytes += bytes;
+    }
+
+    // Into space's groups, each group's extensions largest first.
+    void Into(TypeSpace& space)
+    {
+        for (size_t group = 0; group < TypeGroupCount; ++group)
+            space.groups[group].group = static_cast<TypeGroup>(group);
+        for (auto& [name, counted] : byExtension_) {
+            TypeSpace::Group& group = space.groups[static_cast<size_t>(counted.group)];
+            group.files += counted.extension.files;
+            group.bytes += counted.extension.bytes;
+            group.extensions.push_back(std::move(counted.extension));
+        }
+        for (TypeSpace::Group& group : space.groups)
+            std::sort(group.extensions.begin(), group.extensions.end(), [](const auto& a, const auto& b) {
+                return a.bytes != b.bytes ? a.bytes > b.bytes : a.extension < b.extension;
+            });
+    }
+
+private:
     struct Counted {
         TypeGroup group;
         TypeSpace::Extension extension;
     };
-    // One look-up per file: its extension's count, which knows its group.
-    std::unordered_map<std::string, Counted> byExtension;
-    const auto& groups = GroupsByExtension();
-    auto add = [&](std::string&& extension, int64_t bytes, std::optional<TypeGroup> group) {
-        auto [at, added] = byExtension.try_emplace(std::move(extension));
-        if (added) {
-            at->second.extension.extension = at->first;
-            const auto found = group ? groups.end() : groups.find(at->first);
-            at->second.group = group ? *group : found == groups.end() ? TypeGroup::Other : found->second;
-        }
-        ++at->second.extension.files;
-        at->second.extension.bytes += bytes;
+    std::unordered_map<std::string, Counted> byExtension_;
+    const std::unordered_map<std::string_view, TypeGroup>& groups_ = GroupsByExtension();
+};
+
+}  // namespace
+
+TypeSpace SpaceByType(const KeptDirectory& dir, SizeMeasure measure)
+{
+    ExtensionTally tally;
+    const KeptCounts counts(dir, measure);
+    // On disk a directory's own blocks count too (what its files leave of its own); lengths count files only.
+    int64_t ownLeft = 0;
+    auto addOwnLeft = [&] {
+        if (ownLeft != 0)
+            tally.Add(std::string(DirectoriesExtension), ownLeft, TypeGroup::System);
     };
-    ForEachKeptDirectory(dir, [&](const KeptDirectory& at) {
-        int64_t filesBytes = 0;
-        ForEachFile(at, [&](const KeptFile& file) {
-            const int64_t bytes = KeptFileSize(file, measure);
-            filesBytes += bytes;
-            add(ExtensionOf(file.name), bytes, std::nullopt);
-        });
-        // On disk a directory's own blocks count too; lengths count files only.
-        if (const int64_t own = at.Own(measure) - filesBytes; own != 0)
-            add(std::string(DirectoriesExtension), own, TypeGroup::System);
-    });
-    TypeSpace space;
-    space.total = dir.Size(measure);
-    for (size_t group = 0; group < TypeGroupCount; ++group)
-        space.groups[group].group = static_cast<TypeGroup>(group);
-    for (auto& [name, counted] : byExtension) {
-        TypeSpace::Group& group = space.groups[static_cast<size_t>(counted.group)];
-        group.files += counted.extension.files;
-        group.bytes += counted.extension.bytes;
-        group.extensions.push_back(std::move(counted.extension));
+    for (KeptWalk walk(dir); walk.Next();) {
+        if (walk.AtFile()) {
+            const int64_t bytes = counts.FileSize(walk.File());
+            ownLeft -= bytes;
+            tally.Add(ExtensionOf(walk.File().name), bytes, std::nullopt);
+            continue;
+        }
+        addOwnLeft();
+        ownLeft = counts.Own(walk.Directory());
     }
-    for (TypeSpace::Group& group : space.groups)
-        std::sort(group.extensions.begin(), group.extensions.end(), [](const auto& a, const auto& b) {
-            return a.bytes != b.bytes ? a.bytes > b.bytes : a.extension < b.extension;
-        });
+    addOwnLeft();
+    TypeSpace space;
+    space.total = counts.Size(dir);
+    tally.Into(space);
     return space;
 }
 

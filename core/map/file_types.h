@@ -24,9 +24,6 @@ uint32_t TypeGroupColour(TypeGroup group);
 std::string ExtensionOf(std::string_view fileName);
 TypeGroup TypeGroupOf(std::string_view fileName);
 
-// A file's size as the measure counts it: on disk, a file of several links counts where it was first met.
-int64_t KeptFileSize(const KeptFile& file, SizeMeasure measure);
-
 struct TypeSpace {
     struct Extension {
         std::string extension;  // empty: files without one
@@ -47,22 +44,7 @@ struct TypeSpace {
 };
 inline constexpr std::string_view DirectoriesExtension = "(ディレクトリ)";
 
-// The space each type group and extension takes under dir, its whole subtree.
+// The space each type group and extension takes under dir, its whole subtree, as a search of dir counts it.
 TypeSpace SpaceByType(const KeptDirectory& dir, SizeMeasure measure);
-
-// Calls see for dir and every directory below it, parents before children, without recursion.
-template <typename See>
-void ForEachKeptDirectory(const KeptDirectory& dir, See&& see)
-{
-    std::vector<const KeptDirectory*> pending{&dir};
-    while (!pending.empty()) {
-        const KeptDirectory* at = pending.back();
-        pending.pop_back();
-        see(*at);
-        for (uint32_t i = at->childCount; i-- > 0;)
-            if (at->children[i])
-                pending.push_back(at->children[i]);
-    }
-}
 
 }  // namespace murako

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <queue>
 
-#include "file_types.h"
+#include "kept_counts.h"
 
 namespace murako {
 
@@ -27,40 +27,33 @@ std::vector<LargeFile> LargestFiles(const KeptDirectory& dir, SizeMeasure measur
         int64_t bytes;
         const KeptDirectory* dir;
         uint32_t index;
+        std::string_view name;
     };
     // The smallest of the winners on top, so that a larger file puts it out.
     auto larger = [](const Candidate& a, const Candidate& b) { return a.bytes > b.bytes; };
     std::priority_queue<Candidate, std::vector<Candidate>, decltype(larger)> winners(larger);
     if (count == 0)
         return {};
-    ForEachKeptDirectory(dir, [&](const KeptDirectory& at) {
-        uint32_t index = 0;
-        ForEachFile(at, [&](const KeptFile& file) {
-            const int64_t bytes = KeptFileSize(file, measure);
-            // Files only: a symbolic link, a pipe or a device is no file one would clear away for room.
-            if (file.facts && !file.facts->regular) {
-                ++index;
-                return;
-            }
-            if (winners.size() < count)
-                winners.push({bytes, &at, index});
-            else if (bytes > winners.top().bytes) {
-                winners.pop();
-                winners.push({bytes, &at, index});
-            }
-            ++index;
-        });
-    });
+    const KeptCounts counts(dir, measure);
+    for (KeptWalk walk(dir); walk.Next();) {
+        // Files only: a link, a device or a pipe is no file of its own size.
+        if (!walk.AtFile() || (walk.File().facts && !walk.File().facts->regular))
+            continue;
+        const Candidate candidate{counts.FileSize(walk.File()), &walk.Directory(), walk.File().index,
+                                  walk.File().name};
+        if (winners.size() < count)
+            winners.push(candidate);
+        else if (candidate.bytes > winners.top().bytes) {
+            winners.pop();
+            winners.push(candidate);
+        }
+    }
     std::vector<LargeFile> files;
     files.reserve(winners.size());
     for (; !winners.empty(); winners.pop()) {
         const Candidate& won = winners.top();
         LargeFile file{won.bytes, won.dir, won.index, KeptPath(*won.dir, basePath, separator)};
-        uint32_t index = 0;
-        ForEachFile(*won.dir, [&](const KeptFile& kept) {
-            if (index++ == won.index)
-                file.path += kept.name;
-        });
+        file.path += won.name;
         files.push_back(std::move(file));
     }
     std::sort(files.begin(), files.end(),

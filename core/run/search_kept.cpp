@@ -8,6 +8,8 @@
 
 #include "row_texts.h"
 #include "rows_in_order.h"
+#include "run_state.h"
+#include "tell_kept.h"
 #include "search_run.h"
 #include "skip_on_failure.h"
 
@@ -15,8 +17,8 @@ namespace murako {
 
 void SearchController::SearchShownAgain()
 {
-    if (!Searching() && !shownPath_.empty())
-        StartRun(shownPath_, true);
+    if (!Searching() && !ShownPath().empty())
+        StartRun(ShownPath(), true);
 }
 
 bool SearchController::ShowKept(const std::string& path)
@@ -33,7 +35,7 @@ bool SearchController::ShowKept(const std::string& path)
     std::vector<RunEvent> events;
     const std::function<void(RunEvent)> post = [&events](RunEvent event) { events.push_back(std::move(event)); };
     RowsInOrder rows(dirPath, fileSystem_->Separator(), post);
-    TellKept(*dir, options_.measure, fileSystem_->Separator(), rows);
+    TellKept(*dir, Measure(), fileSystem_->Separator(), rows);
     rows.PostEnd(false);
     SkipOnFailure([&] { table_.SetRows(ResultsTable::FixedRows + 1); });
     for (const RunEvent& event : events) {
@@ -41,9 +43,9 @@ bool SearchController::ShowKept(const std::string& path)
             SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
         WriteRow(event);
     }
-    if (comparison_)
-        SkipOnFailure([&] { CompareRows(table_, comparison_->OlderAt(dirPath), options_.measure, units_); });
-    shownPath_ = dirPath;
+    if (const KeptComparison* comparison = Comparison())
+        SkipOnFailure([&] { CompareRows(table_, comparison->OlderAt(dirPath), Measure(), units_); });
+    view_.SetShownPath(dirPath);
     showingKept_ = true;
     SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
     ApplySortOrderAtEnd();
@@ -55,7 +57,9 @@ void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string 
     if (Searching() || !tree || !tree->Base())
         return;
     EndComparison();
+    view_.AboutToReplace();
     kept_ = std::move(tree);
+    view_.SizesChanged();
     keptAt_ = std::chrono::steady_clock::now();
     searchedAgain_.clear();
     imported_ = true;
@@ -71,39 +75,61 @@ void SearchController::MovedAway(const KeptPlace& place)
         kept_->MarkFileMoved(*place.dir, *place.file);
     else
         kept_->MarkMoved(*place.dir);
+    view_.SizesChanged();
     const int32_t row = table_.Row();
-    ShowKept(shownPath_);
+    ShowKept(ShownPath());
     SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
 }
 
 bool SearchController::Compare(std::unique_ptr<KeptComparison> comparison)
 {
-    if (Searching() || !comparison || !kept_ || !kept_->Find(shownPath_, fileSystem_->Separator()))
+    if (Searching() || !comparison || !kept_ || !kept_->Find(ShownPath(), fileSystem_->Separator()))
         return false;
-    comparison_ = std::move(comparison);
+    view_.SetComparison(std::move(comparison));
     const int32_t row = table_.Row();
-    ShowKept(shownPath_);
+    ShowKept(ShownPath());
     SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
     return true;
 }
 
 void SearchController::EndComparison()
 {
-    if (!comparison_)
+    if (!Comparison())
         return;
-    comparison_.reset();
+    view_.SetComparison(nullptr);
     SkipOnFailure([&] { DropComparison(table_); });
-    if (order_.column != SortColumn::Change)
+    if (Order().column != SortColumn::Change)
         return;
-    order_ = SortOrder{};
+    view_.SetOrder(SortOrder{});
     if (!Searching())
         ApplySortOrder();
 }
 
 void SearchController::SetMeasure(SizeMeasure measure)
 {
-    options_.measure = measure;
-    ShowKept(shownPath_);
+    view_.SetMeasure(measure);
+    ShowKept(ShownPath());
+}
+
+void SearchController::KeepTree(RunState& run)
+{
+    if (!run.tree)
+        return;
+    const KeptDirectory* replaced = run.again && kept_ ? kept_->Find(run.basePath, fileSystem_->Separator()) : nullptr;
+    // Whoever shows a directory of the tree lets go of it before its memory goes.
+    view_.AboutToReplace();
+    if (replaced) {
+        kept_->Replace(*replaced, std::move(run.tree));
+        searchedAgain_.emplace_back(run.basePath, std::chrono::steady_clock::now());
+    } else {
+        kept_ = std::move(run.tree);
+        keptAt_ = std::chrono::steady_clock::now();
+        searchedAgain_.clear();
+        imported_ = false;
+    }
+    view_.SizesChanged();
+    if (options_.treeKept)
+        options_.treeKept(*kept_);
 }
 
 std::string SearchController::KeptAgeText() const
@@ -112,7 +138,7 @@ std::string SearchController::KeptAgeText() const
         return importedNote_;
     auto at = keptAt_;
     for (const auto& [path, when] : searchedAgain_)
-        if (shownPath_.rfind(path, 0) == 0)
+        if (ShownPath().rfind(path, 0) == 0)
             at = std::max(at, when);
     return KeptAgeNote(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - at));
 }

@@ -12,6 +12,7 @@
 
 #include "row_texts.h"
 #include "rows_in_order.h"
+#include "run_state.h"
 #include "skip_on_failure.h"
 #include "text.h"
 #include "walker.h"
@@ -52,92 +53,6 @@ void Present(SearchPresentation& presentation, bool busy, std::span<const Presen
 }
 
 }  // namespace
-
-// The host as the run's threads see it: calls are passed on until the controller cuts the link, so that a
-// walk outliving the window reaches nothing the window owns.
-class HostLink : public RunHost {
-public:
-    explicit HostLink(RunHost& host)
-        : host_(&host), yields_(host.Yields()), walksOnCallingThread_(host.WalksOnCallingThread())
-    {
-    }
-
-    void PostToUi(std::function<void()> apply) override
-    {
-        Forward([&](RunHost& host) { host.PostToUi(std::move(apply)); });
-    }
-    bool Yields() const override { return yields_; }
-    bool WalksOnCallingThread() const override { return walksOnCallingThread_; }
-
-    // Free where the host does not yield: every listed name passes here, on every walking thread.
-    void DoEvents() override
-    {
-        if (yields_)
-            Forward([](RunHost& host) { host.DoEvents(); });
-    }
-
-    // Returns once no call is under way; none is passed on afterwards. Never call it from inside a call.
-    void Cut()
-    {
-        host_.store(nullptr);
-        while (calls_.load() != 0)
-            std::this_thread::yield();  // a call under way is a queued post or a yield: it returns at once
-    }
-
-private:
-    template <typename Call>
-    void Forward(Call&& call)
-    {
-        // Counting first and reading the host second pairs with Cut's store-then-count (both sequentially
-        // consistent): either Cut sees this call, or this call sees the link cut.
-        calls_.fetch_add(1);
-        if (RunHost* host = host_.load())
-            call(*host);
-        calls_.fetch_sub(1);
-    }
-
-    std::atomic<RunHost*> host_;
-    const bool yields_;
-    const bool walksOnCallingThread_;
-    std::atomic<int> calls_{0};
-};
-
-struct RunState {
-    std::atomic<bool> searching{true};  // this run's own busy flag, cleared by its end or a cancel press
-    std::atomic<int64_t> entriesCounted{0};
-    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-    std::string basePath;
-    SizeMeasure measure = SizeMeasure::Length;
-    std::unique_ptr<KeptTree> tree;  // complete once the total is posted
-    bool again = false;              // a directory of the kept tree searched again, to take its place
-
-    // Touched on the UI thread only.
-    bool superseded = false;  // a newer run has started: this one writes nothing more
-    bool listingShown = false;
-    bool rowAfterCancelShown = false;
-    bool totalShown = false;
-
-    std::mutex mailboxMutex;
-    std::vector<RunEvent> mailbox;
-
-    // Set by the worker as its last step.
-    void MarkWalkDone()
-    {
-        std::lock_guard lock(walkDoneMutex);
-        walkDone = true;
-        walkDoneSignal.notify_all();
-    }
-    bool WaitWalkDone(std::chrono::steady_clock::time_point deadline)
-    {
-        std::unique_lock lock(walkDoneMutex);
-        return walkDoneSignal.wait_until(lock, deadline, [this] { return walkDone; });
-    }
-
-private:
-    std::mutex walkDoneMutex;
-    std::condition_variable walkDoneSignal;
-    bool walkDone = false;
-};
 
 namespace {
 
@@ -181,6 +96,7 @@ SearchController::SearchController(ResultsTable& table, SearchPresentation& pres
       choices_(choices),
       fileSystem_(std::move(fileSystem)),
       options_(std::move(options)),
+      view_(options_.measure),
       host_(std::make_shared<HostLink>(host)),
       alive_(std::make_shared<bool>(true))
 {
@@ -199,14 +115,14 @@ SearchController::~SearchController()
 
 void SearchController::SetSortOrder(SortOrder order)
 {
-    order_ = order;
+    view_.SetOrder(order);
     if (!Searching())
         ApplySortOrder();
 }
 
 void SearchController::ApplySortOrder()
 {
-    SkipOnFailure([&] { SortRows(table_, order_, options_.nameRanks); });
+    SkipOnFailure([&] { SortRows(table_, Order(), options_.nameRanks); });
 }
 
 void SearchController::ApplySortOrderAtEnd()
@@ -214,7 +130,7 @@ void SearchController::ApplySortOrderAtEnd()
     ApplySortOrder();
     // Rows in an order of the user's are read from the top, where the largest are when sorted by size; in
     // listing order the total, written last, stays the current cell.
-    if (order_ != SortOrder{})
+    if (Order() != SortOrder{})
         SkipOnFailure([&] { table_.SetRow(ResultsTable::FixedRows); });
 }
 
@@ -246,24 +162,6 @@ void SearchController::Command1_Click()
         return;
     }
     StartRun();
-}
-
-void SearchController::KeepTree(RunState& run)
-{
-    if (!run.tree)
-        return;
-    const KeptDirectory* replaced = run.again && kept_ ? kept_->Find(run.basePath, fileSystem_->Separator()) : nullptr;
-    if (replaced) {
-        kept_->Replace(*replaced, std::move(run.tree));
-        searchedAgain_.emplace_back(run.basePath, std::chrono::steady_clock::now());
-    } else {
-        kept_ = std::move(run.tree);
-        keptAt_ = std::chrono::steady_clock::now();
-        searchedAgain_.clear();
-        imported_ = false;
-    }
-    if (options_.treeKept)
-        options_.treeKept(*kept_);
 }
 
 void SearchController::ShowProgress()
@@ -308,11 +206,25 @@ void SearchController::StartRun(std::optional<std::string> path, bool again)
         SkipOnFailure([&] { run->basePath = choices_.HighlightedPath(); });
     if (run->basePath.empty() || run->basePath.back() != fileSystem_->Separator())
         run->basePath += fileSystem_->Separator();
-    run->measure = options_.measure;
+    run->measure = Measure();
     run->again = again;
     if (options_.keepTree)
         run->tree = std::make_unique<KeptTree>(run->basePath);
 
+    std::function<void()> work = WorkOf(run);
+    if (!host_->WalksOnCallingThread()) {
+        try {
+            workers_.emplace_back(run, std::thread(work));
+            return;
+        } catch (const std::system_error&) {
+            // No thread can be made for the walk: it runs here, and the window waits for it.
+        }
+    }
+    work();
+}
+
+std::function<void()> SearchController::WorkOf(const std::shared_ptr<RunState>& run)
+{
     // The worker holds only what it shares: the run, the link to the host and the file system.
     auto post = [this, run, host = host_, alive = alive_](RunEvent event) {
         bool wasEmpty;
@@ -328,8 +240,8 @@ void SearchController::StartRun(std::optional<std::string> path, bool again)
                     Drain(*run);
             });
     };
-    auto work = [run, post, host = host_, fileSystem = fileSystem_, threads = options_.threads,
-                 walkThreads = options_.walkThreads] {
+    return [run, post, host = host_, fileSystem = fileSystem_, threads = options_.threads,
+            walkThreads = options_.walkThreads] {
         WalkThreadCounts counts{1, 1, 1};
         bool cannotGoOn = false;
         try {
@@ -347,15 +259,6 @@ void SearchController::StartRun(std::optional<std::string> path, bool again)
         post({.kind = RunEvent::Kind::End, .cannotGoOn = cannotGoOn});
         run->MarkWalkDone();
     };
-    if (!host_->WalksOnCallingThread()) {
-        try {
-            workers_.emplace_back(run, std::thread(work));
-            return;
-        } catch (const std::system_error&) {
-            // No thread can be made for the walk: it runs here, and the window waits for it.
-        }
-    }
-    work();
 }
 
 void SearchController::Drain(RunState& run)
@@ -375,7 +278,7 @@ void SearchController::Drain(RunState& run)
             SkipOnFailure([&] { table_.SetRows(2); });
             WriteRow(event);
             run.listingShown = true;
-            shownPath_ = run.basePath;
+            view_.SetShownPath(run.basePath);
             break;
         case RunEvent::Kind::Row:
             if (!run.listingShown)
@@ -389,22 +292,8 @@ void SearchController::Drain(RunState& run)
             WriteRow(event);
             break;
         case RunEvent::Kind::Total:
-            if (!run.searching.load())
-                break;  // a cancelled run never writes its total
-            SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
-            WriteRow(event);
-            run.searching.store(false);
-            Present(presentation_, false, kIdleSteps);
-            SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
-            run.totalShown = true;
-            KeepTree(run);
-            // On disk, where a file of several links counts is settled in listing order once the walk is over.
-            if (run.measure == SizeMeasure::OnDisk && kept_ && ShowKept(run.basePath)) {
-                showingKept_ = false;
-                SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
-                break;
-            }
-            ApplySortOrderAtEnd();
+            if (run.searching.load())
+                Finish(run, event);  // a cancelled run never writes its total
             break;
         case RunEvent::Kind::End:
             if (event.cannotGoOn && run.searching.load()) {
@@ -421,6 +310,24 @@ void SearchController::Drain(RunState& run)
             break;
         }
     }
+}
+
+void SearchController::Finish(RunState& run, const RunEvent& event)
+{
+    SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
+    WriteRow(event);
+    run.searching.store(false);
+    Present(presentation_, false, kIdleSteps);
+    SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
+    run.totalShown = true;
+    KeepTree(run);
+    // On disk, where a file of several links counts is settled in listing order once the walk is over.
+    if (run.measure == SizeMeasure::OnDisk && kept_ && ShowKept(run.basePath)) {
+        showingKept_ = false;
+        SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
+        return;
+    }
+    ApplySortOrderAtEnd();
 }
 
 void SearchController::WriteRow(const RunEvent& event)

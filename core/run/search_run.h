@@ -13,6 +13,7 @@
 #include "file_system.h"
 #include "kept_compare.h"
 #include "kept_tree.h"
+#include "kept_view.h"
 #include "move_away.h"
 #include "run_host.h"
 #include "results_table.h"
@@ -106,10 +107,10 @@ public:
     bool Compare(std::unique_ptr<KeptComparison> comparison);
     // The rows shown lose their comparison, and an order by the change gives way to the listing's.
     void EndComparison();
-    const KeptComparison* Comparison() const { return comparison_.get(); }
+    const KeptComparison* Comparison() const { return view_.Comparison(); }
     // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
     void SetMeasure(SizeMeasure measure);
-    SizeMeasure Measure() const { return options_.measure; }
+    SizeMeasure Measure() const { return view_.Measure(); }
     // The tree of the last run that completed; nullptr when none is kept.
     const KeptTree* Kept() const { return kept_.get(); }
     // Whether the rows shown come from the kept tree rather than a search just made.
@@ -124,10 +125,12 @@ public:
     // arrive in listing order. A run that ends in any other order than the listing's makes its first data row
     // current, so that the view shows the top of the table.
     void SetSortOrder(SortOrder order);
-    SortOrder Order() const { return order_; }
+    SortOrder Order() const { return view_.Order(); }
 
     // The directory whose rows the table shows, ending in "/"; empty before any run has shown its listing.
-    const std::string& ShownPath() const { return shownPath_; }
+    const std::string& ShownPath() const { return view_.ShownPath(); }
+    // What the rows show of the kept tree, which says when it changes.
+    KeptView& View() { return view_; }
     // The directory of the last run started, ending in "/"; empty before the first.
     std::string SearchedPath() const;
 
@@ -147,7 +150,11 @@ private:
     void ReadUnits();
     void KeepTree(RunState& run);
     std::string KeptAgeText() const;
+    // The walk of run as its worker does it, posting what it finds to the UI thread.
+    std::function<void()> WorkOf(const std::shared_ptr<RunState>& run);
     void Drain(RunState& run);
+    // run's total is in: the table, the controls and the kept tree take the finished search.
+    void Finish(RunState& run, const RunEvent& event);
     void WriteRow(const RunEvent& event);
     void ApplySortOrder();
     // As a run ends: the chosen order, and in any but the listing's the first data row current.
@@ -161,8 +168,7 @@ private:
     std::shared_ptr<FileSystem> fileSystem_;
     Options options_;
     SizeUnits units_;
-    SortOrder order_;
-    std::string shownPath_;
+    KeptView view_;
     std::shared_ptr<HostLink> host_;
     std::shared_ptr<bool> alive_;  // queued UI calls of runs check it, since they may outlive the controller
     std::shared_ptr<RunState> current_;
@@ -173,7 +179,6 @@ private:
     bool showingKept_ = false;
     bool imported_ = false;
     std::string importedNote_;  // where the kept tree was read from
-    std::unique_ptr<KeptComparison> comparison_;
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };
 

@@ -33,14 +33,6 @@
 
 namespace murako {
 
-// Adds value to sum unless the result would leave the 64-bit range; then sum keeps its value.
-inline void AddUnlessOverflow(int64_t& sum, int64_t value)
-{
-    int64_t result;
-    if (!__builtin_add_overflow(sum, value, &result))
-        sum = result;
-}
-
 // One directory on the way down from a walk's base to the directory being walked.
 struct WayStep {
     const WayStep* up = nullptr;  // nullptr above the base

@@ -1,0 +1,64 @@
+#include "tell_kept.h"
+
+#include <string>
+#include <vector>
+
+#include "kept_counts.h"
+#include "walker.h"
+
+namespace murako {
+
+namespace {
+
+// The unread places and pseudo file systems of row's subtree, only those subtrees that hold one gone into.
+void TellMarked(const KeptDirectory& child, uint32_t row, char separator, WalkRows& rows)
+{
+    std::vector<std::string> paths;  // by depth below child, the path of the directory met there
+    for (KeptWalk walk(child, KeptWalk::Scope::Directories); walk.Next();) {
+        const KeptDirectory& dir = walk.Directory();
+        if (dir.unreadBelow == 0 && dir.pseudoBelow == 0) {
+            walk.PassOver();
+            continue;
+        }
+        paths.resize(walk.Depth() + 1);
+        if (walk.Depth() > 0)
+            paths.back() = walk.Depth() == 1 ? std::string(dir.Name())
+                                             : paths[walk.Depth() - 1] + separator + std::string(dir.Name());
+        if (dir.failure != ReadFailure::None)
+            rows.Unread(row, paths.back(), dir.failure);
+        if (dir.flags & KeptDirectory::PseudoFileSystem)
+            rows.NotEntered(row, paths.back());
+    }
+}
+
+}  // namespace
+
+void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, WalkRows& rows)
+{
+    const KeptCounts counts(dir, measure);
+    if (dir.failure != ReadFailure::None)
+        rows.Unread(std::nullopt, {}, dir.failure);
+    if (dir.flags & KeptDirectory::PseudoFileSystem)
+        rows.NotEntered(std::nullopt, {});
+    Listing listing;
+    listing.filesSize = counts.Own(dir);
+    listing.failure = dir.failure;
+    listing.subdirectories.reserve(dir.childCount);
+    for (uint32_t i = 0; i < dir.childCount; ++i)
+        listing.subdirectories.emplace_back(dir.children[i] ? dir.children[i]->Name() : std::string_view());
+    rows.BaseListed(listing);
+    for (uint32_t row = 0; row < dir.childCount; ++row) {
+        const KeptDirectory* child = dir.children[row];
+        if (!child)
+            continue;
+        if (child->flags & KeptDirectory::Moved) {
+            rows.Moved(row);
+            rows.RowFinished(row, 0);
+            continue;
+        }
+        TellMarked(*child, row, separator, rows);
+        rows.RowFinished(row, counts.Size(*child));
+    }
+}
+
+}  // namespace murako
