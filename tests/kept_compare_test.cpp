@@ -72,7 +72,7 @@ private:
 std::unique_ptr<KeptTree> ReadBack(const KeptTree& tree)
 {
     KeptJsonRead read = ReadKeptJson(ExportText(tree));
-    EXPECT_TRUE(read.tree) << read.error;
+    EXPECT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
     return std::move(read.tree);
 }
 

@@ -144,7 +144,7 @@ TEST(KeptDisk, ATreeOfAwkwardNamesSavedAndOpenedAgainShowsEveryDirectoryAsTheSea
         search.Search(root);
         ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), file, "test"), "");
         KeptJsonRead read = OpenKeptJson(file);
-        ASSERT_TRUE(read.tree) << read.error;
+        ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
         fakes::ImportedView imported(fs, std::move(read.tree), measure);
         const std::vector<std::string> directories = search.Directories();
         for (size_t i = 0; i < directories.size(); ++i) {

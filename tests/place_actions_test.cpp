@@ -194,7 +194,7 @@ TEST(PlaceActions, ResultsOpenedFromAFileOrOfASearchUnderWayAreNeverOfferedForTh
 
     ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), tree.Path("saved.json"), "test"), "");
     KeptJsonRead read = OpenKeptJson(tree.Path("saved.json"));
-    ASSERT_TRUE(read.tree) << read.error;
+    ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
     search.Controller().ShowImported(std::move(read.tree), "saved.json");
     ASSERT_NE(search.Controller().Kept()->Find(tree.Path("base/a"), '/'), nullptr);
     EXPECT_FALSE(offered());

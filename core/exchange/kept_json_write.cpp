@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,7 +22,11 @@
 
 #include "text.h"
 #else
+#include <climits>
+#include <cstdlib>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -41,6 +46,13 @@ constexpr std::array<std::pair<ReadFailure, const char*>, 10> kFailureWords{{
     {ReadFailure::LinkLoop, "link_loop"},
     {ReadFailure::NameTooLong, "name_too_long"},
 }};
+
+// What of a file replaced stays: its mode and owner.
+struct FileKept {
+    unsigned mode = 0;
+    unsigned owner = 0;
+    unsigned group = 0;
+};
 
 // Output through a buffer of its own, as a tree of millions of entries makes as many small writes.
 class JsonOut {
@@ -202,7 +214,14 @@ bool MoveOver(const std::string& from, const std::string& to)
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-std::FILE* CreateNew(const std::string& path)
+// On Windows the file's place is taken as it is.
+Failure SaveTarget(const std::string& path, std::string& target, std::optional<FileKept>&)
+{
+    target = path;
+    return {};
+}
+
+std::FILE* CreateNew(const std::string& path, const std::optional<FileKept>&)
 {
     const int fd = _wopen(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(path).c_str()),
                           _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
@@ -223,22 +242,65 @@ int ProcessId()
 {
     return _getpid();
 }
-#else
-bool MoveOver(const std::string& from, const std::string& to)
+
+std::string CurrentDirectory()
 {
-    return std::rename(from.c_str(), to.c_str()) == 0;
+    std::wstring directory(32768, L'\0');
+    if (!_wgetcwd(directory.data(), static_cast<int>(directory.size())))
+        return {};
+    directory.resize(std::wcslen(directory.c_str()));
+    return Wtf8FromUtf16(std::u16string(directory.begin(), directory.end()));
+}
+#else
+// Where saving at path writes: the file a symbolic link leads to, and what of the file it replaces stays.
+Failure SaveTarget(const std::string& path, std::string& target, std::optional<FileKept>& kept)
+{
+    target = path;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0)
+        return {};
+    if (S_ISLNK(status.st_mode)) {
+        char* resolved = realpath(path.c_str(), nullptr);
+        if (!resolved)
+            return errno == ENOENT ? Failure{Reason::LinkLeadsNowhere, {}, {}} : FailureFromErrno(errno, Reason::CannotSave);
+        target = resolved;
+        std::free(resolved);
+        if (stat(target.c_str(), &status) != 0)
+            return FailureFromErrno(errno, Reason::CannotSave);
+    }
+    if (!S_ISREG(status.st_mode))
+        return {Reason::NotAPlainFile, {}, {}};
+    kept = FileKept{status.st_mode & 07777, status.st_uid, status.st_gid};
+    return {};
 }
 
-std::FILE* CreateNew(const std::string& path)
+std::FILE* CreateNew(const std::string& path, const std::optional<FileKept>& kept)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return nullptr;
+    // The owner where the user may give it (the group at least), then the mode, which a change of owner may
+    // have cleared bits of; a new file has the umask's.
+    if (kept) {
+        if (fchown(fd, kept->owner, kept->group) != 0 && fchown(fd, static_cast<uid_t>(-1), kept->group) != 0)
+            errno = 0;  // another's file becomes the user's, as any file the user writes does
+        if (fchmod(fd, kept->mode) != 0) {
+            close(fd);
+            unlink(path.c_str());
+            return nullptr;
+        }
+    }
     std::FILE* file = fdopen(fd, "wb");
     if (!file)
         close(fd);
     return file;
 }
+
+bool MoveOver(const std::string& from, const std::string& to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 
 void RemoveFile(const std::string& path)
 {
@@ -249,17 +311,33 @@ int ProcessId()
 {
     return static_cast<int>(getpid());
 }
+
+std::string CurrentDirectory()
+{
+    std::string directory(PATH_MAX, '\0');
+    if (!getcwd(directory.data(), directory.size()))
+        return {};
+    directory.resize(std::strlen(directory.c_str()));
+    return directory;
+}
 #endif
 
 std::atomic<unsigned> nextSaveNumber{0};
 
-// The base's name as the format has it: its path, which ends in a separator only when a root.
-std::string_view PathWithoutEndingSeparator(std::string_view path)
+// The base's name as the format has it: its absolute path, which ends in a separator only when a root. A
+// relative one would name another place in any other working directory.
+std::string TopName(std::string_view path)
 {
-    const size_t root = PathRoot(path).size();
-    while (path.size() > root && IsPathSeparator(path.back()))
-        path.remove_suffix(1);
-    return path;
+    std::string name = PathRoot(path).empty() ? JoinPath(CurrentDirectory(), path) : std::string(path);
+    const size_t root = PathRoot(name).size();
+    while (name.size() > root && IsPathSeparator(name.back()))
+        name.pop_back();
+    return name;
+}
+
+Failure SaveFailure(int error)
+{
+    return error == ENOENT ? Failure{Reason::NoFolder, {}, {}} : FailureFromErrno(error, Reason::CannotSave);
 }
 
 }  // namespace
@@ -289,7 +367,7 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
     json.Put("}");
     if (const KeptDirectory* base = tree.Base()) {
         json.Put(",\n");
-        OpenDirectory(json, *base, PathWithoutEndingSeparator(tree.BasePath()));
+        OpenDirectory(json, *base, TopName(tree.BasePath()));
         // Each directory open on the way down, with the subdirectory to write next.
         std::vector<std::pair<const KeptDirectory*, uint32_t>> open{{base, 0}};
         while (!open.empty()) {
@@ -315,27 +393,31 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
     return json.Flush() && std::fflush(out) == 0 && !std::ferror(out);
 }
 
-std::string SaveKeptJson(const KeptTree& tree, const std::string& path, std::string_view progver)
+Failure SaveKeptJson(const KeptTree& tree, const std::string& path, std::string_view progver)
 {
     if (path == "-")
-        return WriteKeptJson(tree, stdout, progver) ? std::string() : std::string("could not write: ") +
-                                                                          std::strerror(errno);
+        return WriteKeptJson(tree, stdout, progver) ? Failure{} : FailureFromErrno(errno, Reason::CannotSave);
+    std::string target;
+    std::optional<FileKept> kept;
+    if (Failure refused = SaveTarget(path, target, kept))
+        return refused;
     const std::string temporary =
-        path + ".murako-" + std::to_string(ProcessId()) + "-" + std::to_string(nextSaveNumber.fetch_add(1));
-    std::FILE* file = CreateNew(temporary);
+        target + ".murako-" + std::to_string(ProcessId()) + "-" + std::to_string(nextSaveNumber.fetch_add(1));
+    std::FILE* file = CreateNew(temporary, kept);
     if (!file)
-        return temporary + ": " + std::strerror(errno);
+        return SaveFailure(errno);
     const bool written = WriteKeptJson(tree, file, progver);
     const int writeError = errno;
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
+        const int error = written ? errno : writeError;
         RemoveFile(temporary);
-        return path + ": " + std::strerror(written ? errno : writeError);
+        return SaveFailure(error);
     }
-    if (!MoveOver(temporary, path)) {
+    if (!MoveOver(temporary, target)) {
         const int error = errno;
         RemoveFile(temporary);
-        return path + ": " + std::strerror(error);
+        return SaveFailure(error);
     }
     return {};
 }
