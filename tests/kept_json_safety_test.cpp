@@ -14,6 +14,7 @@
 
 #include "kept_json.h"
 #include "kept_rows.h"
+#include "opened_places.h"
 #include "path_text.h"
 #include "reason_texts.h"
 
@@ -212,6 +213,62 @@ TEST_F(KeptJsonSave, ASymbolicLinkStaysAndWhatItLeadsToIsReplaced)
     EXPECT_EQ(SaveKeptJson(*tree_, At("none/x.json"), "test").reason, Reason::NoFolder);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_), {}), 3) << "no file left behind";
 }
+
+// Results opened from a file act only on what lies within its top, each directory opened from the one above
+// without following a link, as it is now.
+TEST_F(KeptJsonSave, OpenedResultsActOnlyWithinTheirTopDownFromItWithoutLinks)
+{
+    std::filesystem::create_directories(At("top/a/b"));
+    std::filesystem::create_directories(At("outside/b"));
+    ASSERT_EQ(symlink(At("outside").c_str(), At("top/l").c_str()), 0);
+    const std::string top = At("top");
+    const KeptJsonRead read = ReadKeptJson(R"([1,2,{},[{"name":")" + top + R"("},[{"name":"a"},[{"name":"b"}]],)" +
+                                           R"([{"name":"l"},[{"name":"b"}]],[{"name":"gone"}],[{"name":"d"}],[{"name":"d"}]]])");
+    ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
+    const KeptTree& tree = *read.tree;
+    EXPECT_FALSE(TopActsHere(tree));
+    const std::pair<std::string, Reason> cases[] = {
+        {top, Reason::None},
+        {top + "/", Reason::None},
+        {top + "/a/b", Reason::None},
+        {top + "//a/b/", Reason::None},
+        {top + "/l/b", Reason::NotHereNow},
+        {top + "/gone", Reason::NotHereNow},
+        {top + "/d", Reason::NamedAlike},
+        {top + "/a/../l", Reason::OutsideTop},
+        {top + "/..", Reason::OutsideTop},
+        {top + "/nothing", Reason::OutsideTop},
+        {top + "x/a", Reason::OutsideTop},
+        {At("outside"), Reason::OutsideTop},
+    };
+    for (const auto& [path, reason] : cases)
+        EXPECT_EQ(OpenedPlaceActsHere(tree, path, '/').reason, reason) << path;
+    // A directory on the way replaced by a link after the file was written.
+    std::filesystem::rename(At("top/a"), At("outside/a"));
+    ASSERT_EQ(symlink(At("outside/a").c_str(), At("top/a").c_str()), 0);
+    EXPECT_EQ(OpenedPlaceActsHere(tree, top + "/a/b", '/').reason, Reason::NotHereNow);
+}
+
+struct Elsewhere {
+    const char* top;
+    Reason reason;
+};
+
+class KeptJsonTop : public ::testing::TestWithParam<Elsewhere> {};
+
+TEST_P(KeptJsonTop, ARelativeOrAnotherSystemsTopActsOnNothing)
+{
+    const KeptJsonRead read =
+        ReadKeptJson(std::string(R"([1,2,{},[{"name":")") + GetParam().top + R"("},[{"name":"a"}]]])");
+    ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
+    EXPECT_EQ(TopActsHere(*read.tree).reason, GetParam().reason);
+    EXPECT_EQ(OpenedPlaceActsHere(*read.tree, read.tree->BasePath(), '/').reason, GetParam().reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tops, KeptJsonTop,
+                         ::testing::Values(Elsewhere{"base", Reason::TopRelative}, Elsewhere{"./base", Reason::TopRelative},
+                                           Elsewhere{R"(C:\\base)", Reason::TopOfOtherSystem},
+                                           Elsewhere{R"(\\\\server\\share)", Reason::TopOfOtherSystem}));
 #endif
 
 }  // namespace

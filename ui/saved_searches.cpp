@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "kept_json.h"
+#include "opened_places.h"
 #include "path_text.h"
 #include "platform.h"
 #include "save_file.h"
@@ -147,8 +148,11 @@ void SavedSearches::OpenFile(const QString& path)
             return;
         const QDateTime written =
             read.timestamp ? QDateTime::fromSecsSinceEpoch(*read.timestamp) : QFileInfo(path).lastModified();
-        const QString note = QFileInfo(path).fileName() + QString::fromUtf8(ProgressSeparator) +
-                             written.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の検索結果");
+        QString note = QFileInfo(path).fileName() + QString::fromUtf8(ProgressSeparator) +
+                       written.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の検索結果");
+        // Nothing of such a file is acted on: the user is told why beside its name.
+        if (const Failure elsewhere = TopActsHere(*read.tree))
+            note += QString::fromUtf8(ProgressSeparator) + QString::fromStdString(ReasonText(elsewhere));
         controller_.ShowImported(std::move(read.tree), note.toStdString());
         opened_();
     });
@@ -193,7 +197,7 @@ void SavedSearches::ReadFile(const QString& path, const QString& failed, Read do
                     std::fseek(in, 0, SEEK_END);
             });
         } catch (const std::exception& error) {
-            reading->read = {nullptr, {Reason::CannotOpen, error.what(), {}}};
+            reading->read = {nullptr, {Reason::CannotOpen, error.what(), {}}, false, {}};
         }
         reading->file.reset();
         QMetaObject::invokeMethod(this, [this] { Finish(); }, Qt::QueuedConnection);

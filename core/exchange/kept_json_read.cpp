@@ -444,7 +444,7 @@ KeptJsonRead ReadKeptJsonFile(std::FILE* in, const ReadProgress& progress)
         read = ReadQuicklyOrThoroughly(fill, progress, {}, [&] {
             std::clearerr(in);
             return std::fseek(in, start, SEEK_SET) == 0 ? ReadFileThoroughly(in, progress)
-                                                         : KeptJsonRead{nullptr, {Reason::CannotReadAgain, {}, {}}};
+                                                         : KeptJsonRead{nullptr, {Reason::CannotReadAgain, {}, {}}, false, {}};
         });
     } else {
         read = ReadFileThoroughly(in, progress);
@@ -465,7 +465,7 @@ KeptJsonRead OpenKeptJson(const std::string& path, const ReadProgress& progress)
     std::FILE* in = std::fopen(path.c_str(), "rb");
 #endif
     if (!in)
-        return {nullptr, FailureFromErrno(errno, Reason::CannotOpen)};
+        return {nullptr, FailureFromErrno(errno, Reason::CannotOpen), false, {}};
     KeptJsonRead read = ReadKeptJsonFile(in, progress);
     std::fclose(in);
     return read;

@@ -42,7 +42,7 @@ bool SearchController::ShowKept(const std::string& path)
         WriteRow(event);
     }
     if (comparison_)
-        SkipOnFailure([&] { CompareRows(table_, comparison_->OlderAt(dirPath), options_.measure, units_); });
+        SkipOnFailure([&] { CompareRows(table_, *comparison_, dirPath, options_.measure, units_); });
     shownPath_ = dirPath;
     showingKept_ = true;
     SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });

@@ -17,7 +17,7 @@ struct ReasonWords {
     std::string_view english;
 };
 
-constexpr std::array<ReasonWords, 37> kWords{{
+constexpr std::array<ReasonWords, 42> kWords{{
     {Reason::None, "", ""},
     {Reason::NoSuchFile, "ファイルがありません。", "no such file"},
     {Reason::NoPermission, "ファイルを読み書きする権限がありません。", "permission denied"},
@@ -55,6 +55,14 @@ constexpr std::array<ReasonWords, 37> kWords{{
     {Reason::NameWithNul, "名前に NUL 文字を含む項目があります。", "an entry whose name holds a NUL"},
     {Reason::NameWithSeparator, "名前に区切り文字「%s」を含む項目があります。",
      "an entry whose name holds a \"%s\""},
+    {Reason::TopRelative, "ファイルのフォルダーは相対パスのため、このコンピューターでは開けません",
+     "the file's top directory is a relative path"},
+    {Reason::TopOfOtherSystem, "ファイルのフォルダーは別の OS のパスのため、このコンピューターでは開けません",
+     "the file's top directory is another system's path"},
+    {Reason::OutsideTop, "ファイルのフォルダーの外です。", "outside the file's top directory"},
+    {Reason::NamedAlike, "同じ名前の項目がファイルに 2 つ以上あるため、どれか分かりません。",
+     "the file names more than one entry so"},
+    {Reason::NotHereNow, "このコンピューターにはそのフォルダーがありません。", "no such directory on this computer now"},
     {Reason::NoFolder, "保存先のフォルダーがありません。", "no such folder"},
     {Reason::ReadOnlyVolume, "保存先は読み取り専用です。", "read-only file system"},
     {Reason::NoRoomOnDisk, "ディスクの空きが足りません。", "no space left on the disk"},

@@ -45,6 +45,12 @@ enum class Reason : uint8_t {
     DotName,
     NameWithNul,
     NameWithSeparator,
+    // Acting on results read from a file.
+    TopRelative,
+    TopOfOtherSystem,
+    OutsideTop,
+    NamedAlike,
+    NotHereNow,
     // Saving a file.
     NoFolder,
     ReadOnlyVolume,
