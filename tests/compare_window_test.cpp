@@ -53,7 +53,7 @@ protected:
     {
         fakes::SearchFromTheList(form, tree.Root());
         const QString saved = files.filePath(QStringLiteral("older.json"));
-        EXPECT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test"), "");
+        EXPECT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test").reason, Reason::None);
         fake->At(tree.Path("big/inner/data")).length = 5 << 20;
         std::vector<std::string>& top = fake->At(tree.Root()).children;
         top.erase(std::find(top.begin(), top.end(), "small"));
@@ -211,7 +211,7 @@ TEST_P(CompareWindowUnfitTest, AFileThatCannotBeComparedIsToldAndChangesNothing)
         KeptTree other("/elsewhere");
         other.SetListing(*other.AddDirectory(nullptr, 0, {}, {}), {}, 0, 0);
         other.Complete();
-        ASSERT_EQ(SaveKeptJson(other, path.toStdString(), "test"), "");
+        ASSERT_EQ(SaveKeptJson(other, path.toStdString(), "test").reason, Reason::None);
     }
     const std::vector<std::vector<std::string>> before = fakes::Cells(form.Table());
     fakes::ModalAnswerer answerer;

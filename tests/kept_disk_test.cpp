@@ -142,7 +142,7 @@ TEST(KeptDisk, ATreeOfAwkwardNamesSavedAndOpenedAgainShowsEveryDirectoryAsTheSea
     for (const SizeMeasure measure : {SizeMeasure::Length, SizeMeasure::OnDisk}) {
         KeptSearch search(fs, 0, measure);
         search.Search(root);
-        ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), file, "test"), "");
+        ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), file, "test").reason, Reason::None);
         KeptJsonRead read = OpenKeptJson(file);
         ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
         fakes::ImportedView imported(fs, std::move(read.tree), measure);
