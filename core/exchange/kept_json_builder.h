@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -70,6 +71,7 @@ struct DirectoryBeingRead {
     ReadFailure failure = ReadFailure::None;
     KeptFilesWriter files;
     std::vector<KeptDirectory*> subdirectories;
+    std::vector<size_t> nameHashes;  // of every entry's name, to tell quickly that no two are alike
 };
 
 // Builds the tree from the info objects and the directories' ends in the order of the file, one open directory
@@ -85,6 +87,8 @@ public:
         if (top) {
             tree_ = std::make_unique<KeptTree>(info.name);
             windowsTop_ = IsWindowsPath(info.name);
+        } else {
+            open_[depth_ - 1].nameHashes.push_back(std::hash<std::string_view>{}(info.name));
         }
         // Each level's record is used again, and with it the room its files have grown to, which AddListed
         // left empty.
@@ -98,6 +102,7 @@ public:
                       : info.failure.empty()    ? ReadFailure::Other
                                                 : FailureFromWord(info.failure);
         dir.subdirectories.clear();
+        dir.nameHashes.clear();
         ++depth_;
         if (info.excluded)
             notEnteredFrom_.push_back(depth_);
@@ -110,6 +115,7 @@ public:
         if (Failure failure = Named(info); failure || (failure = Counted(info)))
             return failure;
         DirectoryBeingRead& dir = open_[depth_ - 1];
+        dir.nameHashes.push_back(std::hash<std::string_view>{}(info.name));
         if (info.excluded) {
             KeptDirectory* place = tree_->AddListed(info.name, {dir.identity.device, 0}, {}, {}, 0);
             place->flags |= KeptDirectory::PseudoFileSystem;
@@ -140,7 +146,9 @@ public:
         KeptDirectory* dir =
             tree_->AddListed(open.name, open.identity, std::move(open.files), open.subdirectories, open.ownOnDisk);
         dir->failure = open.failure;
-        MarkDuplicateNames(*dir);
+        std::sort(open.nameHashes.begin(), open.nameHashes.end());
+        if (std::adjacent_find(open.nameHashes.begin(), open.nameHashes.end()) != open.nameHashes.end())
+            MarkDuplicateNames(*dir);
         if (!notEnteredFrom_.empty() && notEnteredFrom_.back() == depth_) {
             dir->flags |= KeptDirectory::PseudoFileSystem;
             notEnteredFrom_.pop_back();
@@ -196,8 +204,6 @@ private:
     // distinct names collide) are kept, and the directories among them marked, as no path names them apart.
     void MarkDuplicateNames(KeptDirectory& dir)
     {
-        if (dir.fileCount + dir.childCount < 2)
-            return;
         names_.clear();
         ForEachFile(dir, [&](const KeptFile& file) { names_.push_back(file.name); });
         for (uint32_t i = 0; i < dir.childCount; ++i)
