@@ -89,9 +89,12 @@ TEST(KeptJsonRead, EntriesOfOneNameAreKeptAndMarked)
     EXPECT_TRUE(top.children[1]->flags & KeptDirectory::DuplicateName);
     EXPECT_FALSE(top.children[2]->flags & KeptDirectory::DuplicateName);
     EXPECT_FALSE(top.children[2]->flags & KeptDirectory::HoldsDuplicateNames);
-    const KeptJsonRead files = ReadKeptJson(R"([1,2,{},[{"name":"/x"},{"name":"h"},[{"name":"h"}]]])");
+    EXPECT_TRUE(HoldsEntriesNamedAlike(*read.tree));
+    const KeptJsonRead files = ReadKeptJson(R"([1,2,{},[{"name":"/x"},[{"name":"e"},{"name":"h"},[{"name":"h"}]]]])");
     ASSERT_TRUE(files.tree);
-    EXPECT_TRUE(files.tree->Base()->flags & KeptDirectory::HoldsDuplicateNames) << "a file and a directory alike";
+    EXPECT_TRUE(files.tree->Base()->children[0]->flags & KeptDirectory::HoldsDuplicateNames) << "a file and a directory alike";
+    EXPECT_TRUE(HoldsEntriesNamedAlike(*files.tree)) << "below the top too";
+    EXPECT_FALSE(HoldsEntriesNamedAlike(*ReadKeptJson(R"([1,2,{},[{"name":"/x"},[{"name":"e"},{"name":"h"}]]])").tree));
 }
 
 class KeptJsonLinkFields : public ::testing::TestWithParam<const char*> {};

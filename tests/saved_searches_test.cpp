@@ -269,6 +269,31 @@ TEST_F(SavedSearchesTest, ARelativeOrAnotherSystemsTopActsOnNothingAndSaysWhy)
     }
 }
 
+// Two entries of one name, as a writer that stood in U+FFFD for bytes no UTF-8 has may leave: both shown, the
+// status bar saying so, and neither opened nor searched, though such a directory is at hand.
+TEST_F(SavedSearchesTest, EntriesOfOneNameAreShownAndMarkedAndNeverActedOn)
+{
+    const QString path = JsonPath("alike.json");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(R"([1,2,{"timestamp":1},[{"name":")" + tree.Path("base") +
+                                         R"("},[{"name":"big"},{"name":"a","asize":1024}],[{"name":"big"},{"name":"b","asize":2048}],)"
+                                         R"([{"name":"small"}]]])"));
+    file.close();
+    ASSERT_EQ(Open(path), QStringList{});
+    EXPECT_TRUE(progress->text().contains("同じ名前の項目")) << progress->text().toStdString();
+    EXPECT_EQ(form.Table().TextAt(form.Table().Rows() - 1, 2), "3 kb");
+    form.Table().SetRow(fakes::RowNamed(form.Table(), "small"));
+    EXPECT_TRUE(Menu().contains("フォルダーを開く")) << "a directory of a name of its own";
+    form.Table().SetRow(fakes::RowNamed(form.Table(), "big"));
+    EXPECT_TRUE(Menu().contains("(off) フォルダーを開く"));
+    GoDownInto("big");
+    EXPECT_TRUE(Menu().contains("(off) 再検索"));
+    Key(Qt::Key_F5);
+    EXPECT_FALSE(form.Controller().Searching());
+    EXPECT_TRUE(form.Controller().KeptImported());
+}
+
 // A file too large to wait for without a word: its progress is shown and the user may give it up.
 TEST_F(SavedSearchesTest, ALargeFileShowsItsProgressAndGivenUpChangesNothing)
 {

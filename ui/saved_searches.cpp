@@ -153,6 +153,8 @@ void SavedSearches::OpenFile(const QString& path)
         // Nothing of such a file is acted on: the user is told why beside its name.
         if (const Failure elsewhere = TopActsHere(*read.tree))
             note += QString::fromUtf8(ProgressSeparator) + QString::fromStdString(ReasonText(elsewhere));
+        else if (HoldsEntriesNamedAlike(*read.tree))
+            note += QString::fromUtf8(ProgressSeparator) + QString::fromStdString(ReasonText({Reason::HoldsNamedAlike, {}, {}}));
         controller_.ShowImported(std::move(read.tree), note.toStdString());
         opened_();
     });

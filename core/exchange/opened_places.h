@@ -13,6 +13,9 @@ namespace murako {
 // (it would name a place in any working directory) or of the other platform's form; no failure when they may be.
 Failure TopActsHere(const KeptTree& tree);
 
+// Whether a directory of tree, read from a file, holds two entries of one name.
+bool HoldsEntriesNamedAlike(const KeptTree& tree);
+
 // Why the directory at path (names parted by separator, or on Windows either separator) may not be acted on:
 // path, taken apart name by name, must lie within tree's top directory, name one entry of each directory it
 // passes, and lead from the top down, each directory opened by handle from the one above without following a

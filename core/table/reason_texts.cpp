@@ -17,7 +17,7 @@ struct ReasonWords {
     std::string_view english;
 };
 
-constexpr std::array<ReasonWords, 42> kWords{{
+constexpr std::array<ReasonWords, 43> kWords{{
     {Reason::None, "", ""},
     {Reason::NoSuchFile, "ファイルがありません。", "no such file"},
     {Reason::NoPermission, "ファイルを読み書きする権限がありません。", "permission denied"},
@@ -62,6 +62,8 @@ constexpr std::array<ReasonWords, 42> kWords{{
     {Reason::OutsideTop, "ファイルのフォルダーの外です。", "outside the file's top directory"},
     {Reason::NamedAlike, "同じ名前の項目がファイルに 2 つ以上あるため、どれか分かりません。",
      "the file names more than one entry so"},
+    {Reason::HoldsNamedAlike, "同じ名前の項目が 2 つ以上あるフォルダーは、開くことも比較することもできません",
+     "directories named alike are neither opened nor compared"},
     {Reason::NotHereNow, "このコンピューターにはそのフォルダーがありません。", "no such directory on this computer now"},
     {Reason::NoFolder, "保存先のフォルダーがありません。", "no such folder"},
     {Reason::ReadOnlyVolume, "保存先は読み取り専用です。", "read-only file system"},

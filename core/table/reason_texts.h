@@ -50,6 +50,7 @@ enum class Reason : uint8_t {
     TopOfOtherSystem,
     OutsideTop,
     NamedAlike,
+    HoldsNamedAlike,
     NotHereNow,
     // Saving a file.
     NoFolder,
