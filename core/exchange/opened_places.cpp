@@ -75,6 +75,21 @@ Failure TopActsHere(const KeptTree& tree)
     return {};
 }
 
+bool HoldsEntriesNamedAlike(const KeptTree& tree)
+{
+    std::vector<const KeptDirectory*> left{tree.Base()};
+    while (!left.empty()) {
+        const KeptDirectory* dir = left.back();
+        left.pop_back();
+        if (!dir)
+            continue;
+        if (dir->flags & KeptDirectory::HoldsDuplicateNames)
+            return true;
+        left.insert(left.end(), dir->children, dir->children + dir->childCount);
+    }
+    return false;
+}
+
 Failure OpenedPlaceActsHere(const KeptTree& tree, const std::string& path, char separator)
 {
     if (Failure failure = TopActsHere(tree))
