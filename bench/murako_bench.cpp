@@ -156,7 +156,8 @@ int main(int argc, char** argv)
         if (arguments.exportFile.empty())
             return;
         const auto start = std::chrono::steady_clock::now();
-        exportProblem = murako::SaveKeptJson(tree, arguments.exportFile, MURAKO_VERSION);
+        if (const murako::Failure failure = murako::SaveKeptJson(tree, arguments.exportFile, MURAKO_VERSION))
+            exportProblem = arguments.exportFile + ": " + murako::ReasonTextInEnglish(failure);
         const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
         std::snprintf(number, sizeof number, "%.3f", seconds.count());
         kept += std::string(" export_seconds=") + number;
@@ -174,7 +175,8 @@ int main(int argc, char** argv)
     } else {
         murako::KeptJsonRead read = murako::OpenKeptJson(arguments.importFile);
         if (!read.tree) {
-            std::fprintf(stderr, "murako-bench: %s: %s\n", source.c_str(), read.error.c_str());
+            std::fprintf(stderr, "murako-bench: %s: %s\n", source.c_str(),
+                         murako::ReasonTextInEnglish(read.failure).c_str());
             return 1;
         }
         entries = murako::ShowImportedWithoutWindow(table, fileSystem, std::move(read.tree), options);

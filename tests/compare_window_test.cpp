@@ -54,7 +54,7 @@ protected:
     {
         fakes::SearchFromTheList(form, tree.Root());
         const QString saved = files.filePath(QStringLiteral("older.json"));
-        EXPECT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test"), "");
+        EXPECT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test").reason, Reason::None);
         fake->At(tree.Path("big/inner/data")).length = 5 << 20;
         std::vector<std::string>& top = fake->At(tree.Root()).children;
         top.erase(std::find(top.begin(), top.end(), "small"));
@@ -238,7 +238,7 @@ TEST_F(CompareWindowTest, AReaderHoldingTheTableIsToldOfTheChangeColumnComingAnd
 {
     fakes::SearchFromTheList(form, tree.Root());
     const QString saved = files.filePath(QStringLiteral("same.json"));
-    ASSERT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test"), "");
+    ASSERT_EQ(SaveKeptJson(*form.Controller().Kept(), saved.toStdString(), "test").reason, Reason::None);
     QAccessibleTableInterface* table = QAccessible::queryAccessibleInterface(grid)->tableInterface();
     ASSERT_EQ(table->columnCount(), 3);
     fakes::SetReaderListening(true);
@@ -283,7 +283,7 @@ TEST_P(CompareWindowUnfitTest, AFileThatCannotBeComparedIsToldAndChangesNothing)
         KeptTree other("/elsewhere");
         other.SetListing(*other.AddDirectory(nullptr, 0, {}, {}), {}, 0, 0);
         other.Complete();
-        ASSERT_EQ(SaveKeptJson(other, path.toStdString(), "test"), "");
+        ASSERT_EQ(SaveKeptJson(other, path.toStdString(), "test").reason, Reason::None);
     }
     const std::vector<std::vector<std::string>> before = fakes::Cells(form.Table());
     fakes::ModalAnswerer answerer;

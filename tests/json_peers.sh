@@ -61,11 +61,11 @@ done
   fail "the file written to standard output and read from standard input differs"
 # A file that cannot be written fails and leaves nothing behind; the options' misuse is told.
 err=$("$bench" --export "$files/missing/f.json" "$tree" 2>&1 >/dev/null)
-[ $? -eq 1 ] && grep -q 'No such file or directory' <<<"$err" || fail "--export into a missing folder: $err"
+[ $? -eq 1 ] && grep -q 'no such folder' <<<"$err" || fail "--export into a missing folder: $err"
 chmod 555 "$files"
 if ! touch "$files/probe" 2>/dev/null; then
   err=$("$bench" --export "$files/f.json" "$tree" 2>&1 >/dev/null)
-  [ $? -eq 1 ] && grep -q 'Permission denied' <<<"$err" || fail "--export into a read-only folder: $err"
+  [ $? -eq 1 ] && grep -q 'permission denied' <<<"$err" || fail "--export into a read-only folder: $err"
 fi
 rm -f "$files/probe"
 chmod 755 "$files"

@@ -73,7 +73,7 @@ private:
 std::unique_ptr<KeptTree> ReadBack(const KeptTree& tree)
 {
     KeptJsonRead read = ReadKeptJson(ExportText(tree));
-    EXPECT_TRUE(read.tree) << read.error;
+    EXPECT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
     return std::move(read.tree);
 }
 
@@ -430,6 +430,71 @@ TEST(KeptCompareEnd, ANewSearchOrAnotherTreeShownEndsTheComparisonAndItsRowsGo)
         EXPECT_FALSE(RowsCompared(compared.Table()));
     }
 }
+
+// Each data row's name and how it compares: its size then and its mark.
+std::vector<std::string> ChangeLines(const ResultsTable& table)
+{
+    std::vector<std::string> lines;
+    for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row) {
+        const RowFacts& facts = table.Facts(row);
+        const char* mark = facts.change->mark == ChangeMark::New ? " new" : facts.change->mark == ChangeMark::Gone ? " gone" : "";
+        lines.push_back(Key(facts) + " " + std::to_string(facts.change->before) + mark);
+    }
+    return lines;
+}
+
+// A saved search of a subdirectory is that subdirectory then: its row compares with the file's top, and the
+// rows the file knows nothing of are new.
+TEST(KeptCompareBelow, ASavedSearchOfASubdirectoryComparesItsRowWithTheFilesTop)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->File("/base/a/f", 10).File("/base/b/g", 20).File("/base/h", 5);
+    ComparedView compared(fs, SizeMeasure::Length);
+    compared.Search("/base/b");
+    std::unique_ptr<KeptTree> older = ReadBack(*compared.Controller().Kept());
+    fs->File("/base/b/g2", 7);
+    compared.Search("/base");
+    ASSERT_EQ(compared.CompareWith(std::move(older)), "");
+    EXPECT_EQ(ChangeLines(compared.Table()),
+              (std::vector<std::string>{"[root] 0 new", "a 0 new", "b 20", "[total] 20"}));
+    ASSERT_TRUE(compared.Controller().ShowKept("/base/b"));
+    EXPECT_EQ(ChangeLines(compared.Table()), (std::vector<std::string>{"[root] 20", "[total] 20"}));
+}
+
+struct Alike {
+    const char* name;
+    const char* now;    // the tree shown, read from a file
+    const char* then;   // the saved search compared with
+    std::vector<std::string> rows;
+};
+
+void PrintTo(const Alike& given, std::ostream* out)
+{
+    *out << given.name;
+}
+
+class KeptCompareAlike : public ::testing::TestWithParam<Alike> {};
+
+// No path tells entries of one name apart: each is left unmatched, none dropped.
+TEST_P(KeptCompareAlike, EntriesOfOneNameAreLeftUnmatched)
+{
+    ComparedView compared(std::make_shared<FakeFileSystem>(), SizeMeasure::Length);
+    compared.Controller().ShowImported(ReadKeptJson(GetParam().now).tree, "now");
+    ASSERT_EQ(compared.CompareWith(ReadKeptJson(GetParam().then).tree), "");
+    EXPECT_EQ(ChangeLines(compared.Table()), GetParam().rows);
+    if (std::string_view(GetParam().name) == "Then")
+        EXPECT_FALSE(compared.Controller().Comparison()->OlderAt("/base/a/")) << "nor compared below";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sides, KeptCompareAlike,
+    ::testing::Values(Alike{"Then", R"([1,2,{},[{"name":"/base"},[{"name":"a"},{"name":"f","asize":9}]]])",
+                            R"([1,2,{},[{"name":"/base"},[{"name":"a"},{"name":"f","asize":3}],[{"name":"a"},{"name":"f","asize":4}]]])",
+                            {"[root] 0", "a 0 new", "a 3 gone", "a 4 gone", "[total] 7"}},
+                      Alike{"Now", R"([1,2,{},[{"name":"/base"},[{"name":"a"},{"name":"f","asize":3}],[{"name":"a"},{"name":"f","asize":4}]]])",
+                            R"([1,2,{},[{"name":"/base"},[{"name":"a"},{"name":"f","asize":5}]]])",
+                            {"[root] 0", "a 0 new", "a 0 new", "a 5 gone", "[total] 5"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A tree of one directory "d" and the files given, by name and length.
 std::unique_ptr<KeptTree> FilesTree(const std::vector<std::pair<std::string, int64_t>>& files)

@@ -142,9 +142,9 @@ TEST(KeptDisk, ATreeOfAwkwardNamesSavedAndOpenedAgainShowsEveryDirectoryAsTheSea
     for (const SizeMeasure measure : {SizeMeasure::Length, SizeMeasure::OnDisk}) {
         KeptSearch search(fs, 0, measure);
         search.Search(root);
-        ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), file, "test"), "");
+        ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), file, "test").reason, Reason::None);
         KeptJsonRead read = OpenKeptJson(file);
-        ASSERT_TRUE(read.tree) << read.error;
+        ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
         fakes::ImportedView imported(fs, std::move(read.tree), measure);
         const std::vector<std::string> directories = search.Directories();
         for (size_t i = 0; i < directories.size(); ++i) {

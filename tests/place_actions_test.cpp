@@ -192,9 +192,9 @@ TEST(PlaceActions, ResultsOpenedFromAFileOrOfASearchUnderWayAreNeverOfferedForTh
     search.Finish();
     EXPECT_TRUE(offered());
 
-    ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), tree.Path("saved.json"), "test"), "");
+    ASSERT_EQ(SaveKeptJson(*search.Controller().Kept(), tree.Path("saved.json"), "test").reason, Reason::None);
     KeptJsonRead read = OpenKeptJson(tree.Path("saved.json"));
-    ASSERT_TRUE(read.tree) << read.error;
+    ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
     search.Controller().ShowImported(std::move(read.tree), "saved.json");
     ASSERT_NE(search.Controller().Kept()->Find(tree.Path("base/a"), '/'), nullptr);
     EXPECT_FALSE(offered());

@@ -244,6 +244,56 @@ TEST_F(SavedSearchesTest, ResultsOfAnotherComputerGoNowhereAboveAndSearchNothing
     EXPECT_EQ(dir->Path(), listed);
 }
 
+// A top named relative to some working directory, or as another system names it, is shown and acts on
+// nothing, even where such a directory is at hand; the status bar says why.
+TEST_F(SavedSearchesTest, ARelativeOrAnotherSystemsTopActsOnNothingAndSaysWhy)
+{
+    const std::pair<std::string, QString> tops[] = {
+        {QDir::current().relativeFilePath(QString::fromStdString(tree.Path("base"))).toStdString(), "相対パス"},
+        {R"(C:\base)", "別の OS"}};
+    for (const auto& [top, why] : tops) {
+        const QString path = JsonPath("elsewhere.json");
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::fromStdString(R"([1,2,{"timestamp":1},[{"name":")" + top +
+                                             R"("},{"name":"own","asize":2048},[{"name":"big"}]]])"));
+        file.close();
+        ASSERT_EQ(Open(path), QStringList{});
+        EXPECT_TRUE(progress->text().contains(why)) << progress->text().toStdString();
+        form.Table().SetRow(fakes::RowNamed(form.Table(), "big"));
+        const QStringList menu = Menu();
+        for (const char* off : {"(off) 再検索", "(off) フォルダーを開く"})
+            EXPECT_TRUE(menu.contains(off)) << top << ": " << off << "\n" << menu.join('\n').toStdString();
+        Key(Qt::Key_F5);
+        EXPECT_FALSE(form.Controller().Searching());
+    }
+}
+
+// Two entries of one name, as a writer that stood in U+FFFD for bytes no UTF-8 has may leave: both shown, the
+// status bar saying so, and neither opened nor searched, though such a directory is at hand.
+TEST_F(SavedSearchesTest, EntriesOfOneNameAreShownAndMarkedAndNeverActedOn)
+{
+    const QString path = JsonPath("alike.json");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::fromStdString(R"([1,2,{"timestamp":1},[{"name":")" + tree.Path("base") +
+                                         R"("},[{"name":"big"},{"name":"a","asize":1024}],[{"name":"big"},{"name":"b","asize":2048}],)"
+                                         R"([{"name":"small"}]]])"));
+    file.close();
+    ASSERT_EQ(Open(path), QStringList{});
+    EXPECT_TRUE(progress->text().contains("同じ名前の項目")) << progress->text().toStdString();
+    EXPECT_EQ(form.Table().TextAt(form.Table().Rows() - 1, 2), "3 kb");
+    form.Table().SetRow(fakes::RowNamed(form.Table(), "small"));
+    EXPECT_TRUE(Menu().contains("フォルダーを開く")) << "a directory of a name of its own";
+    form.Table().SetRow(fakes::RowNamed(form.Table(), "big"));
+    EXPECT_TRUE(Menu().contains("(off) フォルダーを開く"));
+    GoDownInto("big");
+    EXPECT_TRUE(Menu().contains("(off) 再検索"));
+    Key(Qt::Key_F5);
+    EXPECT_FALSE(form.Controller().Searching());
+    EXPECT_TRUE(form.Controller().KeptImported());
+}
+
 // A file too large to wait for without a word: its progress is shown and the user may give it up.
 TEST_F(SavedSearchesTest, ALargeFileShowsItsProgressAndGivenUpChangesNothing)
 {
@@ -321,11 +371,12 @@ INSTANTIATE_TEST_SUITE_P(
     Files, BrokenFileTest,
     ::testing::Values(
         BrokenFile{"CutShort", R"([1,2,{"timestamp":1},[{"name":"/x"},{"name":"f","asize":1},[{"name":"d"})",
-                   "the file ends before its JSON does (at byte 72)"},
+                   "72 バイト目: ファイルが JSON の途中で終わっています。"},
         BrokenFile{"NegativeSize", R"([1,2,{},[{"name":"/x"},{"name":"f","asize":-1}]])",
-                   "\"asize\" is negative (at byte 43)"},
-        BrokenFile{"NotJson", "<html>", "(at byte 0)"},
-        BrokenFile{"Empty", "", "(at byte 0)"}),
+                   "43 バイト目: 「asize」が負の数です。"},
+        BrokenFile{"NotJson", "<html>", "0 バイト目: JSON として正しくありません。"},
+        BrokenFile{"Empty", "", "0 バイト目: ファイルが JSON の途中で終わっています。"},
+        BrokenFile{"NamedDotDot", R"([1,2,{},[{"name":"/x"},[{"name":".."}]]])", "名前が「.」か「..」の項目があります。"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Where the window stands when Ctrl+S and Ctrl+O are asked for.
@@ -373,6 +424,9 @@ TEST_P(CommandsOfferedTest, SaveAndOpenAreOfferedOnlyWhenTheyCanBeDone)
     const QStringList menu = Menu();
     EXPECT_TRUE(menu.contains((GetParam().canSave ? "" : "(off) ") + kSave)) << menu.join('\n').toStdString();
     EXPECT_TRUE(menu.contains((GetParam().canOpen ? "" : "(off) ") + kOpen)) << menu.join('\n').toStdString();
+    if (GetParam().moment == Moment::Searched || GetParam().moment == Moment::DuringASearch)
+        EXPECT_TRUE(menu.contains((GetParam().canSave ? "" : "(off) ") + QString("前回と比較...")))
+            << "compared alike: " << menu.join('\n').toStdString();
     const QString path = JsonPath("now.json");
     EXPECT_EQ(Save(path).size(), GetParam().canSave ? 1 : 0) << "the key does what the menu offers";
     EXPECT_EQ(QFile::exists(path), GetParam().canSave);
@@ -434,8 +488,8 @@ TEST_P(UnwritableVolumeTest, ASaveFailsWithItsReasonAndLeavesNoFileOrTheOldOneAs
 
 INSTANTIATE_TEST_SUITE_P(
     Volumes, UnwritableVolumeTest,
-    ::testing::Values(Unwritable{"FullNewFile", false, false, "/new.json: No space left on device"},
-                      Unwritable{"FullOverTheOldFile", false, true, "/old.json: No space left on device"},
+    ::testing::Values(Unwritable{"FullNewFile", false, false, "ディスクの空きが足りません。"},
+                      Unwritable{"FullOverTheOldFile", false, true, "ディスクの空きが足りません。"},
                       Unwritable{"ReadOnly", true, true, "保存先は読み取り専用です。"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -4,28 +4,23 @@
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
-#include <atomic>
-#include <cstdint>
 #include <functional>
-#include <thread>
 
 #include "kept_json.h"
 
 class QAction;
 class QMenu;
-class QProgressDialog;
 
 namespace murako {
 
 class ResultsGrid;
+class SavedSearches;
 class SearchController;
 
 class CompareCommand final : public QObject {
 public:
-    CompareCommand(ResultsGrid& grid, SearchController& controller);
-    // Waits for a file still being read.
-    ~CompareCommand() override;
+    // Files are chosen and read by files, as those opened are.
+    CompareCommand(ResultsGrid& grid, SearchController& controller, SavedSearches& files);
 
     // The entries of the table's menu, each enabled where it can act now.
     void AddEntries(QMenu& menu);
@@ -33,7 +28,7 @@ public:
     // of another directory, is told in a message and changes nothing.
     void CompareWith(const QString& path);
     void EndComparison();
-    bool Reading() const { return reader_.joinable(); }
+    bool Reading() const;
 
     // Told when a comparison starts or ends.
     std::function<void()> changed;
@@ -41,19 +36,14 @@ public:
 private:
     bool CanCompare() const;
     void Choose();
-    void Finish(const QString& path);
+    void Finish(KeptJsonRead read);
     void Tell(const QString& text);
 
     ResultsGrid& grid_;
     SearchController& controller_;
+    SavedSearches& files_;
     QAction* compare_;
     QAction* end_;
-    std::thread reader_;
-    KeptJsonRead read_;  // the reader's, until it has posted Finish
-    std::atomic<uint64_t> bytesRead_{0};
-    QProgressDialog* progress_ = nullptr;
-    QTimer progressTimer_;
-    QString lastFolder_;  // of the last file compared with
 };
 
 }  // namespace murako

@@ -93,7 +93,8 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
                                    .followDirectory = [this](const std::string& path) { FollowDirectory(path); },
                                    .searchShownAgain = [this] { SearchShownAgain(); },
                                    .keptRecounted = [this] { KeepAgeNoteCurrent(); }});
-    compare_ = new CompareCommand(*Grid1, controller_);
+    auto* savedSearches = new SavedSearches(*this, controller_, table_, [this] { KeepAgeNoteCurrent(); });
+    compare_ = new CompareCommand(*Grid1, controller_, *savedSearches);
     compare_->changed = [this] {
         KeepAgeNoteCurrent();
         if (map_)
@@ -101,7 +102,7 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
     };
     commands_->AddMenuPart([this](QMenu& menu) { compare_->AddEntries(menu); });
     commands_->AddMapCommand([this] { ShowMap(); });
-    commands_->AddSavedSearchCommands(*new SavedSearches(*this, controller_, table_, [this] { KeepAgeNoteCurrent(); }));
+    commands_->AddSavedSearchCommands(*savedSearches);
     ShowStartDirectory();
     Connect();
     controller_.SetGroupSeparator(QLocale().groupSeparator().toStdString());

@@ -4,12 +4,12 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
 
+#include "opened_places.h"
 #include "path_text.h"
 #include "platform.h"
 #include "search_run.h"
@@ -40,7 +40,7 @@ void PlaceActions::OpenFolder(const std::string& path)
 
 bool PlaceActions::CanOpenFolder(const std::string& path) const
 {
-    return !controller_.KeptImported() || QFileInfo(QString::fromStdString(path)).isDir();
+    return !controller_.KeptImported() || !OpenedPlaceActsHere(*controller_.Kept(), path, PathSeparator());
 }
 
 void PlaceActions::CopyPath(const std::string& path)

@@ -15,7 +15,7 @@
 #include <optional>
 
 #include "kept_json.h"
-#include "kept_json_metadata.h"
+#include "opened_places.h"
 #include "path_text.h"
 #include "platform.h"
 #include "save_file.h"
@@ -25,7 +25,6 @@ namespace murako {
 
 namespace {
 
-constexpr size_t HeadBytes = 64 << 10;  // holds the metadata of any export file
 constexpr int ProgressSteps = 1000;
 constexpr int ProgressInterval = 100;  // ms
 
@@ -54,12 +53,13 @@ File OpenForReading(const QString& path)
 // Finish.
 struct SavedSearches::ReadState {
     QString path;
+    QString failed;  // what could not be done when the file cannot be read
+    Read done;
     File file;
     qint64 size = 0;
     QDateTime modified;
     std::atomic<uint64_t> bytesRead{0};
     std::atomic<bool> givenUp{false};
-    std::optional<int64_t> timestamp;
     KeptJsonRead read;
 };
 
@@ -113,12 +113,12 @@ void SavedSearches::Save()
     // About half a second for two million entries: the window waits, with the pointer saying so.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     window_.repaint();
-    const std::string problem = SaveKeptJson(tree, PathBytes(path), MURAKO_VERSION);
+    const Failure failure = SaveKeptJson(tree, PathBytes(path), MURAKO_VERSION);
     QApplication::restoreOverrideCursor();
-    if (!problem.empty()) {
+    if (failure) {
         // The size is not known before the end, and a full disk speaks for itself.
         Tell(QStringLiteral("%1 に保存できませんでした。\n%2")
-                 .arg(path, WhyNotSaved(path, 0, QString::fromStdString(problem))));
+                 .arg(path, WhyNotSaved(path, 0, QString::fromStdString(ReasonText(failure)))));
         return;
     }
     lastFolder_ = QFileInfo(path).absolutePath();
@@ -128,25 +128,53 @@ void SavedSearches::Open()
 {
     if (Reading() || controller_.Searching())
         return;
-    const QString path = ChooseOpenPath(&window_, QStringLiteral("検索結果を開く"), Filter(), StartFolder());
+    const QString path = ChooseFile(QStringLiteral("検索結果を開く"));
     if (!path.isEmpty())
         OpenFile(path);
 }
 
+QString SavedSearches::ChooseFile(const QString& title)
+{
+    return ChooseOpenPath(&window_, title, Filter(), StartFolder());
+}
+
 void SavedSearches::OpenFile(const QString& path)
 {
-    if (Reading() || controller_.Searching())
+    if (controller_.Searching())
+        return;
+    ReadFile(path, QStringLiteral("%1 を開けませんでした。").arg(path), [this](const QString& path, KeptJsonRead read) {
+        // A search started meanwhile is what the user wants now.
+        if (controller_.Searching())
+            return;
+        const QDateTime written =
+            read.timestamp ? QDateTime::fromSecsSinceEpoch(*read.timestamp) : QFileInfo(path).lastModified();
+        QString note = QFileInfo(path).fileName() + QString::fromUtf8(ProgressSeparator) +
+                       written.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の検索結果");
+        // Nothing of such a file is acted on: the user is told why beside its name.
+        if (const Failure elsewhere = TopActsHere(*read.tree))
+            note += QString::fromUtf8(ProgressSeparator) + QString::fromStdString(ReasonText(elsewhere));
+        else if (HoldsEntriesNamedAlike(*read.tree))
+            note += QString::fromUtf8(ProgressSeparator) + QString::fromStdString(ReasonText({Reason::HoldsNamedAlike, {}, {}}));
+        controller_.ShowImported(std::move(read.tree), note.toStdString());
+        opened_();
+    });
+}
+
+void SavedSearches::ReadFile(const QString& path, const QString& failed, Read done)
+{
+    if (Reading())
         return;
     auto reading = std::make_shared<ReadState>();
     reading->file = OpenForReading(path);
     if (!reading->file) {
-        Tell(QStringLiteral("%1 を開けませんでした。\n%2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        Tell(failed + QLatin1Char('\n') + QString::fromStdString(ReasonText(FailureFromErrno(errno, Reason::CannotOpen))));
         return;
     }
     const QFileInfo info(path);
     reading->path = path;
+    reading->failed = failed;
+    reading->done = std::move(done);
     reading->size = info.size();
-    reading->modified = info.lastModified();
     reading_ = reading;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     if (reading->size > ProgressFrom) {
@@ -164,10 +192,6 @@ void SavedSearches::OpenFile(const QString& path)
     reader_ = std::thread([this, reading] {
         std::FILE* in = reading->file.get();
         try {
-            std::string head(HeadBytes, '\0');
-            head.resize(std::fread(head.data(), 1, head.size(), in));
-            reading->timestamp = ExportTimestamp(head);
-            std::rewind(in);
             reading->read = ReadKeptJsonFile(in, [&](uint64_t bytes) {
                 reading->bytesRead.store(bytes, std::memory_order_relaxed);
                 // At the file's end the reader stops with its next buffer: the user gave up.
@@ -175,7 +199,7 @@ void SavedSearches::OpenFile(const QString& path)
                     std::fseek(in, 0, SEEK_END);
             });
         } catch (const std::exception& error) {
-            reading->read = {nullptr, error.what()};
+            reading->read = {nullptr, {Reason::CannotOpen, error.what(), {}}, false, {}};
         }
         reading->file.reset();
         QMetaObject::invokeMethod(this, [this] { Finish(); }, Qt::QueuedConnection);
@@ -201,20 +225,11 @@ void SavedSearches::Finish()
     if (reading->givenUp.load())
         return;
     if (!reading->read.tree) {
-        Tell(QStringLiteral("%1 を開けませんでした。\n%2")
-                 .arg(reading->path, QString::fromStdString(reading->read.error)));
+        Tell(reading->failed + QLatin1Char('\n') + QString::fromStdString(ReasonText(reading->read.failure)));
         return;
     }
-    // A search started meanwhile is what the user wants now.
-    if (controller_.Searching())
-        return;
-    const QDateTime written =
-        reading->timestamp ? QDateTime::fromSecsSinceEpoch(*reading->timestamp) : reading->modified;
-    const QString note = QFileInfo(reading->path).fileName() + QString::fromUtf8(ProgressSeparator) +
-                         written.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" の検索結果");
-    controller_.ShowImported(std::move(reading->read.tree), note.toStdString());
     lastFolder_ = QFileInfo(reading->path).absolutePath();
-    opened_();
+    reading->done(reading->path, std::move(reading->read));
 }
 
 void SavedSearches::Tell(const QString& text) const

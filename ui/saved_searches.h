@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "kept_json.h"
 #include "results_table.h"
 
 class QProgressDialog;
@@ -18,11 +19,15 @@ class SearchController;
 
 // The results of a search kept as a file and shown again: the whole kept tree saved as an export file, and
 // such a file, this program's or another's, read off the window's thread and shown as the finished search of
-// its top directory, its name and date in the status bar.
+// its top directory, its name and date in the status bar. Comparing reads its files here too: one reading at
+// a time, one chooser and one memory of the folder last used.
 class SavedSearches final : public QObject {
 public:
     // A file larger than this shows how far its reading has come, and can be given up.
     static constexpr qint64 ProgressFrom = qint64{50} << 20;
+
+    // Told on the window's thread of a file read whole, with its tree, unless the reading was given up.
+    using Read = std::function<void(const QString& path, KeptJsonRead read)>;
 
     // opened is told once a file's results are shown.
     SavedSearches(QWidget& window, SearchController& controller, const ResultsTable& table,
@@ -36,11 +41,17 @@ public:
     void Save();
     // Asks which file, then opens it.
     void Open();
-    bool Reading() const { return reading_ != nullptr; }
-
-private:
     // Reads path and shows it once it is whole; a file that cannot be read says why and changes nothing.
     void OpenFile(const QString& path);
+    bool Reading() const { return reading_ != nullptr; }
+
+    // Asks which export file, titled title; empty when the user gives up.
+    QString ChooseFile(const QString& title);
+    // Reads path off the window's thread and tells read once it is whole; a file that cannot be read says why
+    // (what the user meant by it, in failed) and tells nothing. Nothing while another file is read.
+    void ReadFile(const QString& path, const QString& failed, Read read);
+
+private:
     struct ReadState;
     void ShowProgress();
     void Finish();

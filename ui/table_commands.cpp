@@ -16,6 +16,7 @@
 #include "results_grid.h"
 #include "rows_as_text.h"
 #include "save_file.h"
+#include "opened_places.h"
 #include "saved_searches.h"
 #include "search_run.h"
 
@@ -294,7 +295,8 @@ void TableCommands::ChooseMeasure(SizeMeasure measure)
 bool TableCommands::CanSearchShownAgain() const
 {
     return !controller_.Searching() && !controller_.ShownPath().empty() &&
-           (!controller_.KeptImported() || QFileInfo(PathText(controller_.ShownPath())).isDir());
+           (!controller_.KeptImported() ||
+            !OpenedPlaceActsHere(*controller_.Kept(), controller_.ShownPath(), PathSeparator()));
 }
 
 std::vector<int32_t> TableCommands::AllRows() const

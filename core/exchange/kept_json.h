@@ -8,24 +8,28 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "kept_tree.h"
+#include "reason_texts.h"
 
 namespace murako {
 
 // Writes tree to out, naming progver as the writer's version; false when a write failed.
 bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progver);
 
-// Saves tree at path through a file beside it that takes path's place once complete ("-": standard output).
-// An empty text when saved, else why not.
-std::string SaveKeptJson(const KeptTree& tree, const std::string& path, std::string_view progver);
+// Saves tree at path through a file beside it that takes path's place once complete ("-": standard output):
+// a file replaced keeps its mode and, where the user may, its owner; a symbolic link stays, and what it leads to
+// is replaced. No failure when saved, else why not.
+Failure SaveKeptJson(const KeptTree& tree, const std::string& path, std::string_view progver);
 
 struct KeptJsonRead {
     std::unique_ptr<KeptTree> tree;  // complete, or nullptr when the file could not be read
-    std::string error;               // why not, with the byte offset where reading stopped
+    Failure failure;                 // why not, with the byte where reading stopped
     bool readQuickly = false;  // else read thoroughly: a file out of the ordinary, or one that cannot be read twice
+    std::optional<int64_t> timestamp;  // the seconds since 1970 the metadata says the file was written at
 };
 
 // The pieces a file is read quickly in: the buffer, and the window of bytes kept ahead of each value, which

@@ -2,7 +2,9 @@
 // What both readers of an export file share: the info object as read, and the tree built from the info objects
 // and the directories' ends in the order of the file.
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -32,7 +34,18 @@ inline InfoKey KeyOf(std::string_view key)
     return InfoKey::Other;
 }
 
+// A drive's or a share's path, as a file written on Windows names its top directory.
+inline bool IsWindowsPath(std::string_view path)
+{
+    const bool drive = path.size() >= 2 && path[1] == ':' && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z');
+    return drive || path.substr(0, 2) == "\\\\";
+}
+
 constexpr uint64_t kLargestSize = std::numeric_limits<int64_t>::max();
+// A value the program does not use (in the metadata, or a field it does not know) may nest no deeper: each
+// level costs the parser memory, and an endless one would cost it all. The tree's own directories may nest as
+// deep as the file holds.
+constexpr size_t kMostUnusedNesting = 10000;
 
 // One info object as read so far.
 struct Info {
@@ -58,20 +71,25 @@ struct DirectoryBeingRead {
     ReadFailure failure = ReadFailure::None;
     KeptFilesWriter files;
     std::vector<KeptDirectory*> subdirectories;
+    std::vector<size_t> nameHashes;  // of every entry's name, to tell quickly that no two are alike
 };
 
 // Builds the tree from the info objects and the directories' ends in the order of the file, one open directory
 // per level of the file, never by recursion.
 class TreeBuilder {
 public:
-    // Each gives nullptr when done, else why not.
-    const char* OpenDirectory(const Info& info)
+    // Each gives no failure when done, else why not.
+    Failure OpenDirectory(const Info& info)
     {
-        if (const char* problem = Named(info))
-            return problem;
+        if (Failure failure = Named(info); failure || (failure = Counted(info)))
+            return failure;
         const bool top = depth_ == 0;
-        if (top)
+        if (top) {
             tree_ = std::make_unique<KeptTree>(info.name);
+            windowsTop_ = IsWindowsPath(info.name);
+        } else {
+            open_[depth_ - 1].nameHashes.push_back(std::hash<std::string_view>{}(info.name));
+        }
         // Each level's record is used again, and with it the room its files have grown to, which AddListed
         // left empty.
         if (depth_ == open_.size())
@@ -84,23 +102,25 @@ public:
                       : info.failure.empty()    ? ReadFailure::Other
                                                 : FailureFromWord(info.failure);
         dir.subdirectories.clear();
+        dir.nameHashes.clear();
         ++depth_;
         if (info.excluded)
             notEnteredFrom_.push_back(depth_);
-        return nullptr;
+        return {};
     }
 
     // A file, or a place not entered, of the innermost open directory.
-    const char* AddEntry(const Info& info)
+    Failure AddEntry(const Info& info)
     {
-        if (const char* problem = Named(info))
-            return problem;
+        if (Failure failure = Named(info); failure || (failure = Counted(info)))
+            return failure;
         DirectoryBeingRead& dir = open_[depth_ - 1];
+        dir.nameHashes.push_back(std::hash<std::string_view>{}(info.name));
         if (info.excluded) {
             KeptDirectory* place = tree_->AddListed(info.name, {dir.identity.device, 0}, {}, {}, 0);
             place->flags |= KeptDirectory::PseudoFileSystem;
             dir.subdirectories.push_back(place);
-            return nullptr;
+            return {};
         }
         std::optional<FileFacts> facts;
         if (!info.readError) {
@@ -116,7 +136,7 @@ public:
             facts = known;
         }
         dir.files.Add(info.name, facts);
-        return nullptr;
+        return {};
     }
 
     // The innermost open directory ends; false when it was the top one.
@@ -126,6 +146,9 @@ public:
         KeptDirectory* dir =
             tree_->AddListed(open.name, open.identity, std::move(open.files), open.subdirectories, open.ownOnDisk);
         dir->failure = open.failure;
+        std::sort(open.nameHashes.begin(), open.nameHashes.end());
+        if (std::adjacent_find(open.nameHashes.begin(), open.nameHashes.end()) != open.nameHashes.end())
+            MarkDuplicateNames(*dir);
         if (!notEnteredFrom_.empty() && notEnteredFrom_.back() == depth_) {
             dir->flags |= KeptDirectory::PseudoFileSystem;
             notEnteredFrom_.pop_back();
@@ -148,21 +171,62 @@ public:
     }
 
 private:
-    const char* Named(const Info& info) const
+    // A name that would lead out of its directory, or name another place than the file's top directory has
+    // below it, is refused: "." and "..", a NUL, a separator of the top's platform.
+    Failure Named(const Info& info) const
     {
         if (!info.named)
-            return "an entry without a name";
-        if (info.name.empty() && depth_ > 0)
-            return "an entry with an empty name";
-        if (depth_ > 0 && info.name.find('/') != std::string::npos)
-            return "an entry whose name holds a \"/\"";
-        return nullptr;
+            return {Reason::NoName, {}, {}};
+        if (info.name.empty())
+            return {depth_ == 0 ? Reason::EmptyTopName : Reason::EmptyName, {}, {}};
+        if (info.name.find('\0') != std::string::npos)
+            return {Reason::NameWithNul, {}, {}};
+        if (depth_ == 0)
+            return {};
+        if (info.name == "." || info.name == "..")
+            return {Reason::DotName, {}, {}};
+        if (const size_t at = info.name.find_first_of(windowsTop_ ? "/\\" : "/"); at != std::string::npos)
+            return {Reason::NameWithSeparator, info.name.substr(at, 1), {}};
+        return {};
+    }
+
+    // Sizes are added up as the tree completes: their sums must fit too.
+    Failure Counted(const Info& info)
+    {
+        lengths_ += info.asize;
+        onDisk_ += info.dsize;
+        if (lengths_ > kLargestSize || onDisk_ > kLargestSize)
+            return {Reason::SizesTooLarge, {}, {}};
+        return {};
+    }
+
+    // Entries of one name in one directory (a writer that stood in U+FFFD for bytes that were not UTF-8 makes
+    // distinct names collide) are kept, and the directories among them marked, as no path names them apart.
+    void MarkDuplicateNames(KeptDirectory& dir)
+    {
+        names_.clear();
+        ForEachFile(dir, [&](const KeptFile& file) { names_.push_back(file.name); });
+        for (uint32_t i = 0; i < dir.childCount; ++i)
+            names_.push_back(dir.children[i]->Name());
+        std::sort(names_.begin(), names_.end());
+        if (std::adjacent_find(names_.begin(), names_.end()) == names_.end())
+            return;
+        dir.flags |= KeptDirectory::HoldsDuplicateNames;
+        for (uint32_t i = 0; i < dir.childCount; ++i) {
+            const auto [first, last] = std::equal_range(names_.begin(), names_.end(), dir.children[i]->Name());
+            if (last - first > 1)
+                dir.children[i]->flags |= KeptDirectory::DuplicateName;
+        }
     }
 
     std::vector<DirectoryBeingRead> open_;  // the first depth_ are open
     size_t depth_ = 0;
     std::vector<size_t> notEnteredFrom_;  // the depths of open directories marked excluded
     std::unique_ptr<KeptTree> tree_;
+    bool windowsTop_ = false;  // the top directory's name is a Windows path, so "\\" parts names too
+    uint64_t lengths_ = 0;     // each no larger than kLargestSize, so their sums cannot wrap
+    uint64_t onDisk_ = 0;
+    std::vector<std::string_view> names_;
 };
 
 }  // namespace murako::kept_json

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,13 +34,15 @@ public:
         uint64_t major = 0;
         uint64_t minor = 0;
         if (!(Take('[') && Unsigned(major) && major == 1 && Take(',') && Unsigned(minor) && Take(',') &&
-              Peek() == '{' && SkipValue() && Take(',') && Peek() == '[' && Directories() && Take(']')))
+              Take('{') && Metadata() && Take(',') && Peek() == '[' && Directories() && Take(']')))
             return nullptr;
         Peek();
         if (at_ != end_)
             return nullptr;
         return builder_.Finish();
     }
+    // The metadata's timestamp, once Read gave a tree.
+    std::optional<int64_t> Timestamp() const { return timestamp_; }
 
 private:
     static constexpr size_t kPadding = 8;
@@ -182,7 +185,40 @@ private:
         return true;
     }
 
-    // Any value, checked as strictly as TreeReader's parser would, without recursion.
+    // The metadata's members, after its opening brace: its timestamp read, the rest skipped.
+    bool Metadata()
+    {
+        if (Peek() == '}') {
+            ++at_;
+            return true;
+        }
+        for (;;) {
+            if (!Member())
+                return false;
+            if (scratch_ == "timestamp" && static_cast<unsigned char>(Peek() - '0') < 10) {
+                uint64_t seconds = 0;
+                if (!Unsigned(seconds) || seconds > kLargestSize)
+                    return false;
+                timestamp_ = static_cast<int64_t>(seconds);
+            } else if (!SkipValue()) {
+                return false;
+            }
+            if (bool ended = false; !MemberEnded(ended) || ended)
+                return ended;
+        }
+    }
+
+    // After a member's value: whether its object ends there, else a comma must follow; false at anything else.
+    bool MemberEnded(bool& ended)
+    {
+        const char next = Peek();
+        ++at_;
+        ended = next == '}';
+        return ended || next == ',';
+    }
+
+    // Any value, checked as strictly as TreeReader's parser would, without recursion; one nested deeper than
+    // TreeReader takes is left to it.
     bool SkipValue()
     {
         skipped_.clear();
@@ -193,6 +229,8 @@ private:
                 if (Peek() == (c == '{' ? '}' : ']')) {
                     ++at_;
                 } else {
+                    if (skipped_.size() >= kMostUnusedNesting - 1)
+                        return false;
                     skipped_.push_back(c);
                     if (c == '{' && !Member())
                         return false;
@@ -272,14 +310,8 @@ private:
             case InfoKey::Failure: read = Take('"') && String(info_.failure); break;
             case InfoKey::Other: read = SkipValue(); break;
             }
-            if (!read)
-                return false;
-            const char next = Peek();
-            ++at_;
-            if (next == '}')
-                return true;
-            if (next != ',')
-                return false;
+            if (bool ended = false; !read || !MemberEnded(ended) || ended)
+                return read && ended;
         }
     }
 
@@ -325,6 +357,7 @@ private:
     uint64_t offset_ = 0;  // of the buffer's first byte in the file
     bool ended_ = false;
     Info info_;
+    std::optional<int64_t> timestamp_;
     std::string scratch_;
     std::string skipped_;  // the containers a skipped value has open, innermost last
     TreeBuilder builder_;

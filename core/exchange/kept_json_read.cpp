@@ -15,8 +15,10 @@
 
 #include "kept_json.h"
 #include "kept_json_builder.h"
+#include "kept_json_guarded_stream.h"
 #include "kept_json_quick_reader.h"
 #include "path_text.h"
+#include "size_units.h"
 
 #ifdef _WIN32
 #include "text.h"
@@ -28,84 +30,36 @@ namespace {
 
 using namespace kept_json;
 
-// Names are a few kB at most; a string or a gap between values longer than this is no name but a broken or
-// hostile file, which must not make the parser hold gigabytes before it can tell.
-constexpr uint64_t kMostBytesBetweenValues = 1 << 20;
-constexpr uint64_t kProgressStep = 4 << 20;
-
-// The parser's input, cut off where it has gone too long without a value and telling the bytes read.
-template <typename Inner>
-class GuardedStream {
-public:
-    using Ch = char;
-    GuardedStream(Inner& inner, const ReadProgress& progress) : inner_(inner), progress_(progress) {}
-
-    Ch Peek() const { return cut_ ? '\0' : inner_.Peek(); }
-    RAPIDJSON_FORCEINLINE Ch Take()
-    {
-        if (cut_ || ++sinceValue_ > kMostBytesBetweenValues) {
-            cut_ = true;
-            return '\0';
-        }
-        return inner_.Take();
-    }
-    size_t Tell() const { return inner_.Tell(); }
-
-    void ValueSeen()
-    {
-        sinceValue_ = 0;
-        if (progress_ && inner_.Tell() >= nextProgress_) {
-            progress_(inner_.Tell());
-            nextProgress_ = inner_.Tell() + kProgressStep;
-        }
-    }
-    bool Cut() const { return cut_; }
-    bool AtEnd() const { return inner_.Peek() == '\0'; }
-
-    // Never written to.
-    Ch* PutBegin() { return nullptr; }
-    void Put(Ch) {}
-    void Flush() {}
-    size_t PutEnd(Ch*) { return 0; }
-
-private:
-    Inner& inner_;
-    const ReadProgress& progress_;
-    uint64_t sinceValue_ = 0;
-    uint64_t nextProgress_ = kProgressStep;
-    bool cut_ = false;
-};
-
-
 // Reads the parser's events into a TreeBuilder, telling what is wrong with the file, and where, when it is.
 template <typename Stream>
 class TreeReader {
 public:
     explicit TreeReader(Stream& stream) : stream_(stream) {}
 
-    const std::string& Problem() const { return problem_; }
+    const Failure& Problem() const { return problem_; }
+    std::optional<int64_t> Timestamp() const { return timestamp_; }
     std::unique_ptr<KeptTree> Finish()
     {
         std::unique_ptr<KeptTree> tree = expect_ == Expect::Done ? builder_.Finish() : nullptr;
         if (!tree)
-            problem_ = "the file ends before its directory does";
+            problem_ = {Reason::EndsBeforeDirectory, {}, {}};
         return tree;
     }
 
-    bool Null() { return Scalar("null"); }
+    bool Null() { return Scalar(); }
     bool Bool(bool value)
     {
         Seen();
         if (Skipping())
             return true;
         if (!inInfo_)
-            return Fail(Misplaced("true or false"));
+            return Fail(Misplaced());
         switch (key_) {
         case InfoKey::Hlnkc: info_.hlnkc = value; break;
         case InfoKey::ReadError: info_.readError = value; break;
         case InfoKey::Notreg: info_.notreg = value; break;
         case InfoKey::Other: break;
-        default: return Fail("\"" + keyText_ + "\" is not true or false");
+        default: return Fail(Field(Reason::FieldOfWrongKind));
         }
         return true;
     }
@@ -113,15 +67,15 @@ public:
     bool Uint(unsigned value) { return Number(value); }
     bool Int64(int64_t value) { return value < 0 ? Negative() : Number(static_cast<uint64_t>(value)); }
     bool Uint64(uint64_t value) { return Number(value); }
-    bool Double(double) { return Scalar("a number that is not whole or too large"); }
-    bool RawNumber(const char*, rapidjson::SizeType, bool) { return Scalar("a number"); }
+    bool Double(double) { return Scalar(); }
+    bool RawNumber(const char*, rapidjson::SizeType, bool) { return Scalar(); }
     bool String(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
         if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
             return true;
         if (!inInfo_)
-            return Fail(Misplaced("a string"));
+            return Fail(Misplaced());
         switch (key_) {
         case InfoKey::Name:
             info_.name.assign(text, length);
@@ -133,12 +87,13 @@ public:
         case InfoKey::Failure:
             info_.failure.assign(text, length);
             return true;
-        default: return Fail("\"" + keyText_ + "\" is a string");
+        default: return Fail(Field(Reason::FieldOfWrongKind));
         }
     }
     bool Key(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
+        timestampNext_ = inMetadata_ && skipping_ == 1 && std::string_view(text, length) == "timestamp";
         if (!Skipping()) {
             keyText_.assign(text, std::min<size_t>(length, 64));
             key_ = KeyOf({text, length});
@@ -149,21 +104,22 @@ public:
     {
         Seen();
         if (StartsSkipped())
-            return true;
+            return skipping_ <= kMostUnusedNesting;
         switch (expect_) {
         case Expect::Metadata:
             ++skipping_;
+            inMetadata_ = true;
             expect_ = Expect::TopDirectory;
             return true;
         case Expect::DirectoryInfo:
         case Expect::Entry:
             if (inInfo_)
-                return Fail("\"" + keyText_ + "\" is an object");
+                return Fail(Field(Reason::FieldOfWrongKind));
             inInfo_ = true;
             info_ = Info{};
             key_ = InfoKey::Other;
             return true;
-        default: return Fail(Misplaced("an object"));
+        default: return Fail(Misplaced());
         }
     }
     bool EndObject(rapidjson::SizeType)
@@ -175,22 +131,22 @@ public:
         key_ = InfoKey::Other;
         const bool directory = expect_ == Expect::DirectoryInfo;
         expect_ = Expect::Entry;
-        if (const char* problem = directory ? builder_.OpenDirectory(info_) : builder_.AddEntry(info_))
-            return Fail(problem);
+        if (Failure problem = directory ? builder_.OpenDirectory(info_) : builder_.AddEntry(info_))
+            return Fail(std::move(problem));
         return true;
     }
     bool StartArray()
     {
         Seen();
         if (StartsSkipped())
-            return true;
+            return skipping_ <= kMostUnusedNesting;
         if (inInfo_)
-            return Fail("\"" + keyText_ + "\" is an array");
+            return Fail(Field(Reason::FieldOfWrongKind));
         switch (expect_) {
         case Expect::Outer: expect_ = Expect::Major; return true;
         case Expect::TopDirectory:
         case Expect::Entry: expect_ = Expect::DirectoryInfo; return true;
-        default: return Fail(Misplaced("an array"));
+        default: return Fail(Misplaced());
         }
     }
     bool EndArray(rapidjson::SizeType)
@@ -204,8 +160,8 @@ public:
                 expect_ = Expect::AfterTop;
             return true;
         case Expect::AfterTop: expect_ = Expect::Done; return true;
-        case Expect::DirectoryInfo: return Fail("a directory without its info object");
-        default: return Fail("the file ends before its directory does");
+        case Expect::DirectoryInfo: return Fail({Reason::DirectoryWithoutInfo, {}, {}});
+        default: return Fail({Reason::EndsBeforeDirectory, {}, {}});
         }
     }
 
@@ -214,63 +170,69 @@ private:
 
     void Seen() { stream_.ValueSeen(); }
     bool Skipping() const { return skipping_ > 0; }
-    // Whether the array or object that starts is read past: within the metadata, or a field not used here.
+    // Whether the array or object that starts is read past: within the metadata, or a field not used here; one
+    // nested too deep is the file's fault.
     bool StartsSkipped()
     {
         if (!Skipping() && !(inInfo_ && key_ == InfoKey::Other))
             return false;
-        ++skipping_;
+        if (++skipping_ > kMostUnusedNesting)
+            Fail({Reason::NestedTooDeep, "10,000", {}});
         return true;
     }
     bool EndsSkipped()
     {
         if (!Skipping())
             return false;
-        --skipping_;
+        if (--skipping_ == 0)
+            inMetadata_ = false;
         return true;
     }
-    bool Fail(std::string problem)
+    bool Fail(Failure problem)
     {
         problem_ = std::move(problem);
         return false;
     }
-    std::string Misplaced(const std::string& what) const
+    Failure Field(Reason reason) const { return {reason, keyText_, {}}; }
+    Failure Misplaced() const
     {
         switch (expect_) {
-        case Expect::Outer: return "the file is not an array";
-        case Expect::Major: return "the major version is " + what;
-        case Expect::Minor: return "the minor version is " + what;
-        case Expect::Metadata: return "the metadata is " + what + ", not an object";
-        case Expect::TopDirectory: return "the directory at the top is " + what + ", not an array";
-        case Expect::DirectoryInfo: return "a directory begins with " + what + ", not its info object";
-        case Expect::AfterTop: return "more than one directory at the top";
-        default: return what + " where an entry belongs";
+        case Expect::Outer: return {Reason::NotAnArray, {}, {}};
+        case Expect::Major:
+        case Expect::Minor: return {Reason::VersionNotNumber, {}, {}};
+        case Expect::Metadata: return {Reason::MetadataNotObject, {}, {}};
+        case Expect::TopDirectory: return {Reason::TopNotArray, {}, {}};
+        case Expect::DirectoryInfo: return {Reason::DirectoryWithoutInfo, {}, {}};
+        case Expect::AfterTop: return {Reason::MoreThanOneTop, {}, {}};
+        default: return {Reason::MisplacedValue, {}, {}};
         }
     }
     // Any value but a number or a known key's string or truth.
-    bool Scalar(const std::string& what)
+    bool Scalar()
     {
         Seen();
         if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
             return true;
-        return Fail(inInfo_ ? "\"" + keyText_ + "\" is " + what : Misplaced(what));
+        return Fail(inInfo_ ? Field(Reason::FieldOfWrongKind) : Misplaced());
     }
     bool Negative()
     {
         Seen();
         if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
             return true;
-        return Fail(inInfo_ ? "\"" + keyText_ + "\" is negative" : Misplaced("a negative number"));
+        return Fail(inInfo_ ? Field(Reason::FieldNegative) : Misplaced());
     }
     bool Number(uint64_t value)
     {
         Seen();
+        if (timestampNext_ && inMetadata_ && skipping_ == 1 && value <= kLargestSize)
+            timestamp_ = static_cast<int64_t>(value);
         if (Skipping())
             return true;
         if (!inInfo_) {
             if (expect_ == Expect::Major) {
                 if (value != 1)
-                    return Fail("major version " + std::to_string(value) + ", of which only 1 is known");
+                    return Fail({Reason::UnknownMajorVersion, std::to_string(value), {}});
                 expect_ = Expect::Minor;
                 return true;
             }
@@ -278,32 +240,35 @@ private:
                 expect_ = Expect::Metadata;
                 return true;
             }
-            return Fail(Misplaced("a number"));
+            return Fail(Misplaced());
         }
         switch (key_) {
         case InfoKey::Asize:
         case InfoKey::Dsize:
             if (value > kLargestSize)
-                return Fail("\"" + keyText_ + "\" is too large");
+                return Fail(Field(Reason::FieldTooLarge));
             (key_ == InfoKey::Asize ? info_.asize : info_.dsize) = value;
             return true;
         case InfoKey::Dev: info_.dev = value; return true;
         case InfoKey::Ino: info_.ino = value; return true;
         case InfoKey::Nlink: info_.nlink = value; return true;
         case InfoKey::Other: return true;
-        default: return Fail("\"" + keyText_ + "\" is a number");
+        default: return Fail(Field(Reason::FieldOfWrongKind));
         }
     }
 
     Stream& stream_;
     Expect expect_ = Expect::Outer;
     size_t skipping_ = 0;  // depth within a value read past: the metadata, or a field this program does not use
+    bool inMetadata_ = false;  // skipping the metadata, whose timestamp is read
+    bool timestampNext_ = false;
+    std::optional<int64_t> timestamp_;
     bool inInfo_ = false;
     InfoKey key_ = InfoKey::Other;
     std::string keyText_;
     Info info_;
     TreeBuilder builder_;
-    std::string problem_;
+    Failure problem_;
 };
 
 
@@ -315,21 +280,26 @@ KeptJsonRead ReadThoroughly(Inner& inner, const ReadProgress& progress)
     rapidjson::Reader reader;
     const rapidjson::ParseResult parsed = reader.Parse<rapidjson::kParseIterativeFlag>(stream, handler);
     KeptJsonRead read;
-    std::string problem;
+    Failure problem;
     if (parsed) {
         read.tree = handler.Finish();
+        read.timestamp = handler.Timestamp();
         problem = handler.Problem();
+    } else if (stream.LoneSurrogate() || parsed.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid) {
+        problem = {Reason::LoneSurrogate, {}, {}};
     } else if (stream.Cut()) {
-        problem = "more than " + std::to_string(kMostBytesBetweenValues) + " bytes without a value, as no name is";
+        problem = {Reason::NoValueForLong, FormatGrouped(kMostBytesBetweenValues, ","), {}};
     } else if (parsed.Code() == rapidjson::kParseErrorTermination) {
         problem = handler.Problem();
     } else if (stream.AtEnd()) {
-        problem = "the file ends before its JSON does";
+        problem = {Reason::EndsBeforeJson, {}, {}};
     } else {
-        problem = rapidjson::GetParseError_En(parsed.Code());
+        problem = {Reason::NotJson, rapidjson::GetParseError_En(parsed.Code()), {}};
     }
-    if (!read.tree)
-        read.error = problem + " (at byte " + std::to_string(parsed ? stream.Tell() : parsed.Offset()) + ")";
+    if (!read.tree) {
+        read.failure = std::move(problem);
+        read.failure.byte = parsed ? stream.Tell() : parsed.Offset();
+    }
     return read;
 }
 
@@ -338,8 +308,9 @@ template <typename Fill, typename Thorough>
 KeptJsonRead ReadQuicklyOrThoroughly(Fill& fill, const ReadProgress& progress, const ReadPieces& pieces,
                                      Thorough&& thorough)
 {
-    if (std::unique_ptr<KeptTree> tree = QuickReader<Fill>(fill, progress, pieces).Read())
-        return {std::move(tree), {}, true};
+    QuickReader<Fill> quick(fill, progress, pieces);
+    if (std::unique_ptr<KeptTree> tree = quick.Read())
+        return {std::move(tree), {}, true, quick.Timestamp()};
     return thorough();
 }
 
@@ -388,14 +359,14 @@ KeptJsonRead ReadKeptJsonFile(std::FILE* in, const ReadProgress& progress)
         read = ReadQuicklyOrThoroughly(fill, progress, {}, [&] {
             std::clearerr(in);
             return std::fseek(in, start, SEEK_SET) == 0 ? ReadFileThoroughly(in, progress)
-                                                         : KeptJsonRead{nullptr, "the file could not be read again"};
+                                                         : KeptJsonRead{nullptr, {Reason::CannotReadAgain, {}, {}}, false, {}};
         });
     } else {
         read = ReadFileThoroughly(in, progress);
     }
     if (std::ferror(in)) {
         read.tree.reset();
-        read.error = "the file could not be read to its end";
+        read.failure = {Reason::CannotReadToEnd, {}, {}};
     }
     return read;
 }
@@ -409,7 +380,7 @@ KeptJsonRead OpenKeptJson(const std::string& path, const ReadProgress& progress)
     std::FILE* in = std::fopen(path.c_str(), "rb");
 #endif
     if (!in)
-        return {nullptr, path + ": " + std::strerror(errno)};
+        return {nullptr, FailureFromErrno(errno, Reason::CannotOpen), false, {}};
     KeptJsonRead read = ReadKeptJsonFile(in, progress);
     std::fclose(in);
     return read;

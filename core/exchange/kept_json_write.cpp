@@ -1,5 +1,4 @@
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -12,16 +11,14 @@
 #include "path_text.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include <direct.h>
 
-#include <fcntl.h>
-#include <io.h>
-#include <process.h>
-#include <sys/stat.h>
+#include <cwchar>
 
 #include "text.h"
 #else
-#include <fcntl.h>
+#include <climits>
+
 #include <unistd.h>
 #endif
 
@@ -187,71 +184,34 @@ void WriteNotEntered(JsonOut& out, const KeptDirectory& dir)
 }
 
 #ifdef _WIN32
-bool MoveOver(const std::string& from, const std::string& to)
+std::string CurrentDirectory()
 {
-    return MoveFileExW(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(from).c_str()),
-                       reinterpret_cast<const wchar_t*>(Utf16FromWtf8(to).c_str()),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-std::FILE* CreateNew(const std::string& path)
-{
-    const int fd = _wopen(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(path).c_str()),
-                          _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return nullptr;
-    std::FILE* file = _fdopen(fd, "wb");
-    if (!file)
-        _close(fd);
-    return file;
-}
-
-void RemoveFile(const std::string& path)
-{
-    DeleteFileW(reinterpret_cast<const wchar_t*>(Utf16FromWtf8(path).c_str()));
-}
-
-int ProcessId()
-{
-    return _getpid();
+    std::wstring directory(32768, L'\0');
+    if (!_wgetcwd(directory.data(), static_cast<int>(directory.size())))
+        return {};
+    directory.resize(std::wcslen(directory.c_str()));
+    return Wtf8FromUtf16(std::u16string(directory.begin(), directory.end()));
 }
 #else
-bool MoveOver(const std::string& from, const std::string& to)
+std::string CurrentDirectory()
 {
-    return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
-std::FILE* CreateNew(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file)
-        close(fd);
-    return file;
-}
-
-void RemoveFile(const std::string& path)
-{
-    unlink(path.c_str());
-}
-
-int ProcessId()
-{
-    return static_cast<int>(getpid());
+    std::string directory(PATH_MAX, '\0');
+    if (!getcwd(directory.data(), directory.size()))
+        return {};
+    directory.resize(std::strlen(directory.c_str()));
+    return directory;
 }
 #endif
 
-std::atomic<unsigned> nextSaveNumber{0};
-
-// The base's name as the format has it: its path, which ends in a separator only when a root.
-std::string_view PathWithoutEndingSeparator(std::string_view path)
+// The base's name as the format has it: its absolute path, which ends in a separator only when a root. A
+// relative one would name another place in any other working directory.
+std::string TopName(std::string_view path)
 {
-    const size_t root = PathRoot(path).size();
-    while (path.size() > root && IsPathSeparator(path.back()))
-        path.remove_suffix(1);
-    return path;
+    std::string name = PathRoot(path).empty() ? JoinPath(CurrentDirectory(), path) : std::string(path);
+    const size_t root = PathRoot(name).size();
+    while (name.size() > root && IsPathSeparator(name.back()))
+        name.pop_back();
+    return name;
 }
 
 }  // namespace
@@ -296,7 +256,7 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
                 continue;
             }
             json.Put(",\n");
-            OpenDirectory(json, dir, walk.Depth() == 0 ? PathWithoutEndingSeparator(tree.BasePath()) : dir.Name());
+            OpenDirectory(json, dir, walk.Depth() == 0 ? TopName(tree.BasePath()) : dir.Name());
             ++open;
         }
     }
@@ -304,31 +264,6 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
         json.Put("]");
     json.Put("]\n");
     return json.Flush() && std::fflush(out) == 0 && !std::ferror(out);
-}
-
-std::string SaveKeptJson(const KeptTree& tree, const std::string& path, std::string_view progver)
-{
-    if (path == "-")
-        return WriteKeptJson(tree, stdout, progver) ? std::string() : std::string("could not write: ") +
-                                                                          std::strerror(errno);
-    const std::string temporary =
-        path + ".murako-" + std::to_string(ProcessId()) + "-" + std::to_string(nextSaveNumber.fetch_add(1));
-    std::FILE* file = CreateNew(temporary);
-    if (!file)
-        return temporary + ": " + std::strerror(errno);
-    const bool written = WriteKeptJson(tree, file, progver);
-    const int writeError = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        RemoveFile(temporary);
-        return path + ": " + std::strerror(written ? errno : writeError);
-    }
-    if (!MoveOver(temporary, path)) {
-        const int error = errno;
-        RemoveFile(temporary);
-        return path + ": " + std::strerror(error);
-    }
-    return {};
 }
 
 }  // namespace murako

@@ -86,7 +86,15 @@ const KeptDirectory* KeptComparison::OlderAt(const std::string& path) const
             dir = dir->Child(rest.substr(0, end));
         rest.remove_prefix(end + 1);
     }
-    return dir;
+    return dir && !(dir->flags & KeptDirectory::DuplicateName) ? dir : nullptr;
+}
+
+const KeptDirectory* KeptComparison::OlderBaseBelow(const std::string& path) const
+{
+    const std::string above = LoosePath(path);
+    const bool child = olderBase_.size() > above.size() && StartsWith(olderBase_, above) &&
+                       olderBase_.find('/', above.size()) == olderBase_.size() - 1;
+    return child ? older_->Base() : nullptr;
 }
 
 std::string ChangeText(int64_t delta, const SizeUnits& units)
@@ -98,17 +106,58 @@ std::string ChangeText(int64_t delta, const SizeUnits& units)
     return text += FormatGrouped(magnitude, units.GroupSeparator);
 }
 
-void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure measure, const SizeUnits& units)
+namespace {
+
+// What each subdirectory's name stood for then: one directory, or none where the name was not there or was
+// more than one entry's.
+std::unordered_map<std::string_view, const KeptDirectory*> SubdirectoriesThen(const KeptDirectory* older,
+                                                                              const KeptDirectory* olderChild)
 {
     std::unordered_map<std::string_view, const KeptDirectory*> then;
+    if (olderChild)
+        then.emplace(olderChild->Name(), olderChild);
     for (uint32_t i = 0; older && i < older->childCount; ++i)
-        if (const KeptDirectory* child = older->children[i])
+        if (const KeptDirectory* child = older->children[i]; child && !(child->flags & KeptDirectory::DuplicateName))
             then.emplace(child->Name(), child);
+    return then;
+}
+
+// The subdirectories' names the rows hold more than once.
+std::unordered_set<std::string_view> NamesListedTwice(const ResultsTable& table)
+{
+    std::unordered_set<std::string_view> seen;
+    std::unordered_set<std::string_view> twice;
+    for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row)
+        if (const RowFacts& facts = table.Facts(row); facts.kind == RowKind::Subdirectory && !seen.insert(facts.listedName).second)
+            twice.insert(facts.listedName);
+    return twice;
+}
+
+// A row after the others for a subdirectory that is gone; its facts follow.
+int32_t AddGoneRow(ResultsTable& table, const KeptDirectory& gone, const SizeUnits& units)
+{
+    const int32_t row = table.Rows();
+    table.SetRows(row + 1);
+    SetCellText(table, row, 0, "");
+    SetCellText(table, row, 1, DisplayName(gone.Name()));
+    SetCellText(table, row, 2, SizeText(0, units));
+    return row;
+}
+
+void CompareRowsWith(ResultsTable& table, const KeptDirectory* older, const KeptDirectory* olderChild,
+                     SizeMeasure measure, const SizeUnits& units)
+{
+    const std::unordered_map<std::string_view, const KeptDirectory*> then = SubdirectoriesThen(older, olderChild);
+    const std::unordered_set<std::string_view> twice = NamesListedTwice(table);
     std::unordered_set<std::string_view> listed;
     // The older rows as a search of that directory then counted them.
     std::optional<KeptCounts> counts;
     if (older)
         counts.emplace(*older, measure);
+    // A saved search of the row's own directory is counted as a search of that directory.
+    auto SizeThen = [&](const KeptDirectory& dir) {
+        return counts ? counts->Size(dir) : KeptCounts(dir, measure).Size(dir);
+    };
     int64_t beforeSum = 0;
     int64_t deltaSum = 0;
     int32_t lastNumber = 0;
@@ -127,33 +176,25 @@ void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure me
         if (facts.kind == RowKind::RootFiles) {
             add(row, facts, older ? std::optional(counts->Own(*older)) : std::nullopt, ChangeMark::Compared);
         } else if (facts.kind == RowKind::Subdirectory) {
-            const auto found = then.find(facts.listedName);
+            const auto found = twice.count(facts.listedName) ? then.end() : then.find(facts.listedName);
             if (found != then.end())
                 listed.insert(found->first);
-            add(row, facts, found == then.end() ? std::nullopt : std::optional(counts->Size(*found->second)),
+            add(row, facts, found == then.end() ? std::nullopt : std::optional(SizeThen(*found->second)),
                 ChangeMark::Compared);
         } else if (facts.kind == RowKind::Total) {
             totals.push_back(row);
         }
     }
-
     const int32_t current = table.Row();
     const int32_t currentCol = table.Col();
-    for (uint32_t i = 0; older && i < older->childCount; ++i) {
-        const KeptDirectory* child = older->children[i];
-        if (!child || listed.count(child->Name()))
-            continue;
-        const int32_t row = table.Rows();
-        table.SetRows(row + 1);
-        SetCellText(table, row, 0, "");
-        SetCellText(table, row, 1, DisplayName(child->Name()));
-        SetCellText(table, row, 2, SizeText(0, units));
-        RowFacts gone{.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber, .listedName = std::string(child->Name())};
-        add(row, std::move(gone), counts->Size(*child), ChangeMark::Gone);
-    }
+    for (uint32_t i = 0; older && i < older->childCount; ++i)
+        if (const KeptDirectory* child = older->children[i]; child && !listed.count(child->Name()))
+            add(AddGoneRow(table, *child, units), {.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber,
+                                                   .listedName = std::string(child->Name())},
+                counts->Size(*child), ChangeMark::Gone);
     for (const int32_t row : totals) {
         RowFacts facts = table.Facts(row);
-        facts.change = ChangeOf(beforeSum, deltaSum, older ? ChangeMark::Compared : ChangeMark::New, units);
+        facts.change = ChangeOf(beforeSum, deltaSum, older || olderChild ? ChangeMark::Compared : ChangeMark::New, units);
         table.SetFacts(row, std::move(facts));
     }
     table.SetRow(current);
@@ -161,6 +202,19 @@ void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure me
     if (const std::vector<int32_t> placement = PlacementAfter(table, RowKind::Total);
         !std::is_sorted(placement.begin(), placement.end()))
         table.ReorderRows(placement);
+}
+
+}  // namespace
+
+void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure measure, const SizeUnits& units)
+{
+    CompareRowsWith(table, older, nullptr, measure, units);
+}
+
+void CompareRows(ResultsTable& table, const KeptComparison& comparison, const std::string& path, SizeMeasure measure,
+                 const SizeUnits& units)
+{
+    CompareRowsWith(table, comparison.OlderAt(path), comparison.OlderBaseBelow(path), measure, units);
 }
 
 bool RowsCompared(const ResultsTable& table)

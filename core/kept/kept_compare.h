@@ -22,8 +22,11 @@ public:
     static std::unique_ptr<KeptComparison> Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
                                                 char separator, std::string& error);
 
-    // The older tree's directory at path, a directory of the search; nullptr when it did not hold it.
+    // The older tree's directory at path, a directory of the search; nullptr when it did not hold it, or only
+    // among entries of one name.
     const KeptDirectory* OlderAt(const std::string& path) const;
+    // The older tree's base when it is a subdirectory of the directory at path; else nullptr.
+    const KeptDirectory* OlderBaseBelow(const std::string& path) const;
     const KeptTree& Older() const { return *older_; }
 
 private:
@@ -38,7 +41,14 @@ private:
 // (nullptr: it was not there, and every row is new): each data row's change, and a gone row for each
 // subdirectory of older the rows lack, after the others and before the total, in older's listing order.
 // The total's change is the sum of the others'.
+// A subdirectory's row whose name the rows or older hold more than once is left unmatched: new, and each of
+// older's a gone row.
 void CompareRows(ResultsTable& table, const KeptDirectory* older, SizeMeasure measure, const SizeUnits& units);
+// The rows of the directory at path compared with what comparison held of it: the older tree's directory
+// there, or where the older search was of one of its subdirectories, that subdirectory's row with it and every
+// other row new.
+void CompareRows(ResultsTable& table, const KeptComparison& comparison, const std::string& path, SizeMeasure measure,
+                 const SizeUnits& units);
 
 // Whether the table's rows are compared with an older search.
 bool RowsCompared(const ResultsTable& table);

@@ -35,6 +35,10 @@ struct KeptDirectory {
     static constexpr uint8_t PseudoFileSystem = 1;  // shown, counted 0, never entered
     static constexpr uint8_t HasLinkedFiles = 2;    // some of its files have more than one link
     static constexpr uint8_t Moved = 4;             // moved away since the search: it counts nothing
+    // Read from a file that named two entries of its directory alike: no path tells which, so it is never
+    // acted on, nor compared.
+    static constexpr uint8_t DuplicateName = 8;
+    static constexpr uint8_t HoldsDuplicateNames = 16;  // read from a file that named two of its entries alike
 
     KeptDirectory* parent = nullptr;
     KeptDirectory** children = nullptr;  // its subdirectories, in listing order

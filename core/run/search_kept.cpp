@@ -44,7 +44,7 @@ bool SearchController::ShowKept(const std::string& path)
         WriteRow(event);
     }
     if (const KeptComparison* comparison = Comparison())
-        SkipOnFailure([&] { CompareRows(table_, comparison->OlderAt(dirPath), Measure(), units_); });
+        SkipOnFailure([&] { CompareRows(table_, *comparison, dirPath, Measure(), units_); });
     view_.SetShownPath(dirPath);
     showingKept_ = true;
     SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
