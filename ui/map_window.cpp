@@ -188,7 +188,7 @@ QString MapWindow::Describe(int32_t item) const
 
 QString MapWindow::Summary() const
 {
-    if (!Valid())
+    if (!Valid() || !dir_)
         return {};
     QString text = OneLineText(shownPath_) + QStringLiteral("  ") + SizeLabel(shownSize_);
     const std::vector<int32_t>& children = view_->Children();
