@@ -42,7 +42,10 @@ public:
     int OpenBase(const std::string& path) override { return real_->OpenBase(path); }
     int OpenBelow(int at, const std::string& name) override { return real_->OpenBelow(at, name); }
     void Close(int handle) override { real_->Close(handle); }
-    std::optional<EntryIdentity> Identify(int at, const std::string& name) override { return real_->Identify(at, name); }
+    std::optional<EntryIdentity> Identify(int at, const std::string& name) override
+    {
+        return real_->Identify(at, name);
+    }
     bool MountedBelow(const std::string& path) override { return real_->MountedBelow(path); }
     bool ReadOnly(int handle) override { return real_->ReadOnly(handle); }
     bool MayWrite(int at, const std::string& name) override { return real_->MayWrite(at, name); }
@@ -175,6 +178,11 @@ struct RaceCase {
     Step step;
     Change change;
 };
+
+void PrintTo(const RaceCase& race, std::ostream* out)
+{
+    *out << race.change.name << " at step " << static_cast<int>(race.step);
+}
 
 class TrashRace : public ::testing::TestWithParam<RaceCase> {};
 
@@ -345,6 +353,11 @@ struct FailureCase {
     int renameError;
     TrashOutcome expected;
 };
+
+void PrintTo(const FailureCase& failure, std::ostream* out)
+{
+    *out << failure.name;
+}
 
 class TrashFailure : public ::testing::TestWithParam<FailureCase> {};
 

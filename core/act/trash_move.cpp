@@ -172,7 +172,8 @@ MoveRefusal HomeTrash(TrashFolders& system, const TrashRequest& request, const C
     }
     // A trash inside the entry would be moved into itself; the volume's own, at its top, never is.
     bool inside = false;
-    MountTop(system, trash, held, [&](const EntryIdentity& passed) { inside = inside || SameEntry(passed, checked.entry); });
+    MountTop(system, trash, held,
+             [&](const EntryIdentity& passed) { inside = inside || SameEntry(passed, checked.entry); });
     if (inside)
         return MoveRefusal::HoldsTrash;
     for (auto name = missing.rbegin(); name != missing.rend() && trash >= 0; ++name)

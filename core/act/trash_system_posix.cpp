@@ -34,7 +34,10 @@ std::string Unescaped(const std::string& field)
 
 class PosixTrash : public TrashFolders {
 public:
-    int OpenBase(const std::string& path) override { return OpenDirectoryHandle(kNoAnchor, path, ReachedBy::GivenPath); }
+    int OpenBase(const std::string& path) override
+    {
+        return OpenDirectoryHandle(kNoAnchor, path, ReachedBy::GivenPath);
+    }
     int OpenBelow(int at, const std::string& name) override
     {
         // One name, never a path: a name holding "/" would lead past the directories checked.
@@ -56,7 +59,10 @@ public:
         return faccessat(at, name.empty() ? "." : name.c_str(), W_OK | X_OK, 0) == 0;
     }
     uint32_t User() override { return getuid(); }
-    int MakeDirectory(int at, const std::string& name) override { return mkdirat(at, name.c_str(), 0700) == 0 ? 0 : errno; }
+    int MakeDirectory(int at, const std::string& name) override
+    {
+        return mkdirat(at, name.c_str(), 0700) == 0 ? 0 : errno;
+    }
     int WriteNote(int at, const std::string& name, const std::string& text) override;
     void Remove(int at, const std::string& name) override { unlinkat(at, name.c_str(), 0); }
     int Rename(int from, const std::string& name, int to, const std::string& newName) override

@@ -93,7 +93,8 @@ int WindowsTrash::OpenBase(const std::string& path)
         const size_t end = std::min(final.find(L'\\', begin), final.size());
         const std::wstring piece = final.substr(begin, end - begin);
         above_.push_back(at);
-        at = OpenBelow(at, Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(piece.data()), piece.size())));
+        at = OpenBelow(
+            at, Wtf8FromUtf16(std::u16string_view(reinterpret_cast<const char16_t*>(piece.data()), piece.size())));
         if (at < 0)
             return at;
         begin = end + 1;
