@@ -427,5 +427,29 @@ TEST(TrashMove, AskingMakesNoTrashAndATrashInsideTheEntryIsRefused)
     EXPECT_TRUE(std::filesystem::exists(q + "/g"));
 }
 
+// A trash that moves by path, as the recycle bin does, is given the entry only while it is the one checked, and
+// its failure is told.
+TEST(TrashByPath, TheSystemsTrashIsGivenOnlyTheEntryCheckedAndItsFailureIsTold)
+{
+    Disk disk(false);
+    KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
+    search.Search(disk.Path("base"));
+    const TrashRequest request = RequestFor(*search.Controller().Kept(), disk, false);
+    StoppingTrash system;
+    int given = 0;
+    const auto give = [&](int error) {
+        return MoveByPathHeld(system, request, [&] {
+            ++given;
+            return error;
+        });
+    };
+    EXPECT_EQ(give(ECANCELED).error, ECANCELED);
+    EXPECT_TRUE(give(0).Moved());
+    EXPECT_EQ(given, 2);
+    kChanges[4].make(disk, "x");
+    EXPECT_EQ(give(0).refusal, MoveRefusal::Changed);
+    EXPECT_EQ(given, 2) << "never given once swapped";
+}
+
 }  // namespace
 }  // namespace murako

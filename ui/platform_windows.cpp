@@ -113,7 +113,7 @@ TrashOutcome CheckTrash(const TrashRequest& request)
 TrashOutcome MoveToSystemTrash(const TrashRequest& request)
 {
     return MoveByPathHeld(*LocalTrashSystem(), request,
-                          [&] { return QFile(PathText(request.path)).moveToTrash() ? 0 : EIO; });
+                          [&] { return QFile(PathText(request.path)).moveToTrash() ? 0 : ECANCELED; });
 }
 
 std::string PathBytes(const QString& path)

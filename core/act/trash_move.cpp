@@ -360,6 +360,7 @@ std::string TrashFailureText(int error)
     case ENAMETOOLONG: return "名前が長すぎます。";
     case EEXIST: return "ごみ箱に同じ名前の項目が多すぎます。";
     case EIO: return "ディスクの読み書きに失敗しました。";
+    case ECANCELED: return "ごみ箱が受け取りませんでした。";
     default: return "エラー番号 " + std::to_string(error) + " で失敗しました。";
     }
 }

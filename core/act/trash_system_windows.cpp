@@ -103,7 +103,7 @@ int WindowsTrash::OpenBase(const std::string& path)
     const std::optional<EntryIdentity> held = IdentityOf(AsHandle(at));
     if (!held || held->device != searched->device || held->inode != searched->inode) {
         CloseHandle(AsHandle(at));
-        return -ESTALE;
+        return -EAGAIN;
     }
     return at;
 }
