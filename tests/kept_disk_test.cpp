@@ -12,9 +12,7 @@
 
 #include "kept_json.h"
 #include "kept_rows.h"
-#include "move_away.h"
 #include "posix_file_system.h"
-#include "small_volume.h"
 #include "temp_tree.h"
 
 namespace murako {
@@ -163,87 +161,6 @@ TEST(KeptDisk, ATreeOfAwkwardNamesSavedAndOpenedAgainShowsEveryDirectoryAsTheSea
 namespace murako {
 namespace {
 
-// The place in the kept tree of a file by its directory's path and its name.
-KeptPlace FilePlace(const KeptTree& tree, const std::string& dir, const std::string& name)
-{
-    KeptPlace place{tree.Find(dir, '/')};
-    uint32_t index = 0;
-    if (place.dir)
-        ForEachFile(*place.dir, [&](const KeptFile& file) {
-            if (file.name == name)
-                place.file = index;
-            ++index;
-        });
-    return place;
-}
-
-TEST(KeptMove, EveryRuleIsCheckedAgainstTheDiskAsItIsNow)
-{
-    TempTree tree(nullptr, fakes::MemoryTempDirectory());
-    for (const char* file : {"keep/f", "swap/f", "gone/f", "home/f", "files/plain", "files/resized", "files/target"})
-        tree.File(file, 10);
-    ASSERT_EQ(symlink("target", tree.Path("files/link").c_str()), 0);
-    KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
-    search.Search(tree.Root());
-    const KeptTree& kept = *search.Controller().Kept();
-    const auto dir = [&](const std::string& name) { return KeptPlace{kept.Find(tree.Path(name), '/')}; };
-    const auto file = [&](const std::string& name) { return FilePlace(kept, tree.Path("files"), name); };
-
-    // The disk changes after the search.
-    ASSERT_EQ(rename(tree.Path("swap").c_str(), tree.Path("swapped").c_str()), 0);
-    tree.Dir("swap");
-    ASSERT_EQ(unlink(tree.Path("gone/f").c_str()), 0);
-    ASSERT_EQ(rmdir(tree.Path("gone").c_str()), 0);
-    tree.File("files/resized", 11);
-    ASSERT_EQ(unlink(tree.Path("files/plain").c_str()), 0);
-    ASSERT_EQ(symlink("0123456789", tree.Path("files/plain").c_str()), 0);  // as long as the file it replaced
-
-    const struct {
-        KeptPlace place;
-        std::string path;
-        MoveRefusal expected;
-    } cases[] = {
-        {dir(""), tree.Root(), MoveRefusal::Base},
-        {dir("keep"), tree.Path("keep"), MoveRefusal::None},
-        {dir("keep"), tree.Path("swap"), MoveRefusal::Outside},
-        {dir("keep"), "/tmp", MoveRefusal::Outside},
-        {dir("swap"), tree.Path("swap"), MoveRefusal::Changed},
-        {dir("gone"), tree.Path("gone"), MoveRefusal::Gone},
-        {dir("home"), tree.Path("home"), MoveRefusal::Home},
-        {file("target"), tree.Path("files/target"), MoveRefusal::None},
-        {file("link"), tree.Path("files/link"), MoveRefusal::None},
-        {file("resized"), tree.Path("files/resized"), MoveRefusal::Changed},
-        {file("plain"), tree.Path("files/plain"), MoveRefusal::Changed},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CheckMove(kept, c.place, c.path, tree.Path("home"), '/'), c.expected) << c.path;
-    EXPECT_TRUE(IdentifyEntry("/proc")->volumeRoot);
-    EXPECT_FALSE(IdentifyEntry(tree.Path("keep"))->volumeRoot);
-}
-
-// A directory moved would take a volume mounted below it into the trash, whose emptying would delete what the
-// other volume holds; a mount point's name with a space is written escaped in the mount table.
-TEST(KeptMove, ADirectoryWithAVolumeMountedBelowItIsRefused)
-{
-    TempTree tree;
-    tree.Dir("holder/with space/m");
-    tree.File("holde/f", 10);
-    tree.File("holder/f", 10);
-    fakes::SmallVolume volume(tree.Path("holder/with space/m"), "size=64k");
-    if (!volume.Mounted())
-        GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
-    KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
-    search.Search(tree.Root());
-    const KeptTree& kept = *search.Controller().Kept();
-    const auto check = [&](const std::string& name) {
-        return CheckMove(kept, {kept.Find(tree.Path(name), '/'), {}}, tree.Path(name), "/nonexistent", '/');
-    };
-    EXPECT_EQ(check("holder"), MoveRefusal::HoldsVolume);
-    EXPECT_EQ(check("holder/with space"), MoveRefusal::HoldsVolume);
-    EXPECT_EQ(check("holder/with space/m"), MoveRefusal::VolumeRoot);
-    EXPECT_EQ(check("holde"), MoveRefusal::None) << "a name that begins the mount point's is no directory above it";
-}
-
 TEST(KeptMove, AfterAMoveEveryTotalAboveLosesExactlyWhatWasMoved)
 {
     TempTree tree(nullptr, fakes::MemoryTempDirectory());
@@ -260,7 +177,7 @@ TEST(KeptMove, AfterAMoveEveryTotalAboveLosesExactlyWhatWasMoved)
         const KeptDirectory* moved = kept.Find(tree.Path("a/b"), '/');
         ASSERT_EQ(rename(tree.Path("a/b").c_str(), trash.Path("b").c_str()), 0);
         search.Controller().MovedAway({moved});
-        const KeptPlace file = FilePlace(kept, tree.Path("a"), "x");
+        const KeptPlace file = fakes::FilePlace(kept, tree.Path("a"), "x");
         ASSERT_EQ(rename(tree.Path("a/x").c_str(), trash.Path("x").c_str()), 0);
         search.Controller().MovedAway(file);
 

@@ -10,9 +10,24 @@
 #include "headless_run.h"
 #include "kept_json.h"
 #include "kept_tree.h"
+#include "move_away.h"
 #include "search_run.h"
 
 namespace murako::fakes {
+
+// The place in the kept tree of a file by its directory's path and its name.
+inline KeptPlace FilePlace(const KeptTree& tree, const std::string& dir, const std::string& name)
+{
+    KeptPlace place{tree.Find(dir, '/'), std::nullopt};
+    uint32_t index = 0;
+    if (place.dir)
+        ForEachFile(*place.dir, [&](const KeptFile& file) {
+            if (file.name == name)
+                place.file = index;
+            ++index;
+        });
+    return place;
+}
 
 // Every row of the table as one line: its cells, then every fact a view or a report reads.
 inline std::vector<std::string> TableLines(const ResultsTable& table)

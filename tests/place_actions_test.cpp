@@ -23,6 +23,7 @@
 #include "place_actions.h"
 #include "posix_file_system.h"
 #include "results_grid.h"
+#include "size_units.h"
 #include "small_volume.h"
 #include "temp_tree.h"
 #include "window_driving.h"
@@ -166,8 +167,14 @@ TEST(PlaceActions, AMoveIsAskedCheckedAndFollowedByEveryTotalAbove)
     EXPECT_TRUE(std::filesystem::is_symlink(tree.Path("data/Trash/files/to-decoy")));
     EXPECT_EQ(Listing(tree.Path("decoy")), decoy) << "nothing outside the search is touched";
 
-    // The directory searched itself is never offered.
+    // The directory searched itself is never offered, and Delete on its total row says why.
     EXPECT_FALSE(actions.CanMove({kept.Base()}));
+    table.SetRow(table.Rows() - 1);
+    {
+        BoxAnswerer told({});
+        pressDelete();
+        EXPECT_EQ(told.Texts(), std::vector<std::string>{"検索したフォルダー自身はごみ箱に移動できません"});
+    }
     qputenv("XDG_DATA_HOME", oldData);
 }
 
@@ -200,9 +207,9 @@ TEST(PlaceActions, ResultsOpenedFromAFileOrOfASearchUnderWayAreNeverOfferedForTh
     EXPECT_FALSE(offered());
 }
 
-// A name that is no UTF-8 is refused: Qt's file names are text, and the text of "a\xff" is also the name of
-// "a" followed by U+FFFD, another directory beside it, which would be moved in its place.
-TEST(PlaceActions, ANameThatIsNoTextIsRefusedRatherThanAnotherOfTheSameTextMoved)
+// A name that is no UTF-8 is moved by its bytes: its text, "a" followed by U+FFFD, is also the name of another
+// directory beside it, which stays.
+TEST(PlaceActions, ANameThatIsNoTextIsMovedItselfNotAnotherOfTheSameText)
 {
     TempTree tree;
     const std::string base = tree.Path("base");
@@ -220,11 +227,80 @@ TEST(PlaceActions, ANameThatIsNoTextIsRefusedRatherThanAnotherOfTheSameTextMoved
     {
         BoxAnswerer move(QStringLiteral("ごみ箱に移動"));
         actions.MoveToTrash({kept.Find(base + "/a\xff", '/'), {}}, base + "/a\xff");
-        EXPECT_EQ(move.Texts(), std::vector{MoveRefusalText(MoveRefusal::NameNotText)});
+        EXPECT_EQ(move.Texts().size(), 1u) << move.Texts().back();
     }
-    EXPECT_EQ(Listing(base), (std::vector<std::string>{base + "/a\uFFFD/", base + "/a\uFFFD/g", base + "/a\xff/",
-                                                        base + "/a\xff/f"}));
+    EXPECT_EQ(Listing(base), (std::vector<std::string>{base + "/a\uFFFD/", base + "/a\uFFFD/g"}));
+    EXPECT_TRUE(std::filesystem::exists(tree.Path("data/Trash/files/a\xff/f")));
     qputenv("XDG_DATA_HOME", oldData);
+}
+
+// The question gives the size the table counts, a file's length or its space on disk; Delete on the total row
+// says why nothing is offered there.
+TEST(PlaceActions, TheQuestionGivesTheMeasureChosenAndTheTotalRowSaysWhyItStays)
+{
+    TempTree tree;
+    tree.File("base/a/f", 1000);
+    tree.File("base/a/g", 10);
+    fakes::KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
+    search.Search(tree.Path("base"));
+    QWidget window;
+    PlaceActions actions(window, search.Controller());
+    std::vector<std::string> sizes;
+    for (const SizeMeasure measure : {SizeMeasure::Length, SizeMeasure::OnDisk}) {
+        search.Controller().SetMeasure(measure);
+        const KeptTree& kept = *search.Controller().Kept();
+        const KeptDirectory* a = kept.Find(tree.Path("base/a"), '/');
+        const KeptPlace f = fakes::FilePlace(kept, tree.Path("base/a"), "f");
+        const std::string dirSize = SizeText(a->Size(measure), search.Controller().Units());
+        const std::string fileSize = SizeText(measure == SizeMeasure::Length ? FileOf(f)->facts->length
+                                                                             : FileOf(f)->facts->onDisk,
+                                              search.Controller().Units());
+        BoxAnswerer cancel(QStringLiteral("キャンセル"));
+        actions.MoveToTrash({a, {}}, tree.Path("base/a"));
+        actions.MoveToTrash(f, tree.Path("base/a/f"));
+        ASSERT_EQ(cancel.Texts().size(), 2u);
+        EXPECT_NE(cancel.Texts()[0].find("サイズ: " + dirSize + "\n"), std::string::npos) << cancel.Texts()[0];
+        EXPECT_NE(cancel.Texts()[1].find("サイズ: " + fileSize), std::string::npos) << cancel.Texts()[1];
+        sizes.push_back(dirSize + " " + fileSize);
+    }
+    EXPECT_NE(sizes[0], sizes[1]) << "the measures differ here";
+    BoxAnswerer told({});
+    actions.ExplainTotal(tree.Path("base/a"));
+    EXPECT_EQ(told.Texts(), std::vector{MoveRefusalText(MoveRefusal::Shown)});
+    EXPECT_TRUE(std::filesystem::exists(tree.Path("base/a/f")));
+}
+
+// A move that fails for a reason nothing could check before, here a volume full after the question, says why
+// in Japanese and changes nothing.
+TEST(PlaceActions, AFailureNothingCheckedSaysWhyInJapaneseAndChangesNothing)
+{
+    TempTree tree;
+    tree.File("volume-base/a/f", 10);
+    tree.Dir("data");
+    tree.Dir("volume");
+    SmallVolume volume(tree.Path("volume"), "size=64k");
+    if (!volume.Mounted())
+        GTEST_SKIP() << "a small tmpfs needs root and a mount namespace";
+    std::filesystem::copy(tree.Path("volume-base"), tree.Path("volume/base"), std::filesystem::copy_options::recursive);
+    fakes::KeptSearch search(std::make_shared<PosixFileSystem>(), 1);
+    search.Search(tree.Path("volume/base"));
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(tree.Path("data")));
+    ASSERT_TRUE(volume.FillLeaving("filler", 0));
+    QWidget window;
+    PlaceActions actions(window, search.Controller());
+    const std::string a = tree.Path("volume/base/a");
+    {
+        BoxAnswerer move(QStringLiteral("ごみ箱に移動"));
+        actions.MoveToTrash({search.Controller().Kept()->Find(a, '/'), {}}, a);
+        ASSERT_EQ(move.Texts().size(), 2u) << "asked, then told";
+        EXPECT_EQ(move.Texts()[1], a + " をごみ箱に移動できませんでした。ディスクに空きがありません。");
+    }
+    qputenv("XDG_DATA_HOME", oldData);
+    EXPECT_TRUE(std::filesystem::exists(a + "/f"));
+    EXPECT_EQ(Listing(tree.Path("volume/.Trash-0")), (std::vector<std::string>{tree.Path("volume/.Trash-0/files/"),
+                                                                               tree.Path("volume/.Trash-0/info/")}));
+    EXPECT_FALSE(search.Controller().Kept()->Find(a, '/')->flags & KeptDirectory::Moved);
 }
 
 // A volume of the test's own where the trash cannot take a directory, and one where it can. The volume holds

@@ -11,7 +11,7 @@
 #include "directory_handles.h"
 #include "fake_run.h"
 #include "kept_rows.h"
-#include "move_away.h"
+#include "trash_move.h"
 #include "search_run.h"
 #include "text.h"
 #include "walker.h"
@@ -254,9 +254,9 @@ TEST_F(WindowsWalkTest, AMoveIsRefusedWhenThePathNamesSomethingElseNowAndALinkIs
         return place;
     };
     const auto check = [&](const KeptPlace& place, const std::string& path) {
-        return CheckMove(kept, place, Path(path), Path("home"), '\\');
+        return CheckHeld(*LocalTrashSystem(), {kept, place, Path(path), Path("home"), "", '\\'}).refusal;
     };
-    const std::optional<EntryIdentity> swapBefore = IdentifyEntry(Path("base\\swap"));
+    const std::optional<EntryIdentity> swapBefore = LocalTrashSystem()->Identify(kNoAnchor, Path("base\\swap"));
     ASSERT_TRUE(swapBefore && swapBefore->directory && !swapBefore->link && !swapBefore->volumeRoot);
     EXPECT_EQ(check(dir("base\\swap"), "base\\swap"), MoveRefusal::None);
 
@@ -264,7 +264,7 @@ TEST_F(WindowsWalkTest, AMoveIsRefusedWhenThePathNamesSomethingElseNowAndALinkIs
     fs::rename(At("base\\swap"), At("swapped"));
     Dir("base\\swap");
     File("base\\files\\resized", 11);
-    const std::optional<EntryIdentity> swapNow = IdentifyEntry(Path("base\\swap"));
+    const std::optional<EntryIdentity> swapNow = LocalTrashSystem()->Identify(kNoAnchor, Path("base\\swap"));
     ASSERT_TRUE(swapNow);
     EXPECT_EQ(swapNow->device, swapBefore->device);
     EXPECT_NE(swapNow->inode, swapBefore->inode);
@@ -273,15 +273,28 @@ TEST_F(WindowsWalkTest, AMoveIsRefusedWhenThePathNamesSomethingElseNowAndALinkIs
     EXPECT_EQ(check(dir("base"), "base"), MoveRefusal::Base);
     EXPECT_EQ(check(file("plain"), "base\\files\\plain"), MoveRefusal::None);
     EXPECT_EQ(check(file("resized"), "base\\files\\resized"), MoveRefusal::Changed);
+    // While the recycle bin is given the entry, no directory from its parent up can be renamed.
+    std::error_code renamedAbove, renamedItself;
+    const TrashOutcome held =
+        MoveByPathHeld(*LocalTrashSystem(), {kept, dir("base\\keep"), Path("base\\keep"), Path("home"), "", '\\'}, [&] {
+            fs::rename(At("base"), At("base-moved"), renamedAbove);
+            fs::rename(At("base\\keep"), At("base\\kept"), renamedItself);
+            if (!renamedItself)
+                fs::rename(At("base\\kept"), At("base\\keep"));
+            return 0;
+        });
+    EXPECT_TRUE(held.Moved());
+    EXPECT_TRUE(renamedAbove) << "held without leave to delete";
+    EXPECT_FALSE(renamedItself) << "the entry itself is left for the recycle bin to move";
     const std::string drive = Path("").substr(0, 3);
-    EXPECT_TRUE(IdentifyEntry(drive)->volumeRoot) << drive;
+    EXPECT_TRUE(LocalTrashSystem()->Identify(kNoAnchor, drive)->volumeRoot) << drive;
 
     if (!linked)
         GTEST_SKIP() << "SKIPPED, NOT TESTED: no symbolic link to a directory can be made here";
-    const std::optional<EntryIdentity> linkNow = IdentifyEntry(Path("base\\files\\to-keep"));
+    const std::optional<EntryIdentity> linkNow = LocalTrashSystem()->Identify(kNoAnchor, Path("base\\files\\to-keep"));
     ASSERT_TRUE(linkNow);
     EXPECT_TRUE(linkNow->link);
-    EXPECT_NE(linkNow->inode, IdentifyEntry(Path("base\\keep"))->inode) << "the link itself, not what it leads to";
+    EXPECT_NE(linkNow->inode, LocalTrashSystem()->Identify(kNoAnchor, Path("base\\keep"))->inode) << "the link itself, not what it leads to";
     EXPECT_EQ(check(file("to-keep"), "base\\files\\to-keep"), MoveRefusal::None);
     fs::remove_all(At("base\\keep"));
     EXPECT_EQ(check(file("to-keep"), "base\\files\\to-keep"), MoveRefusal::None) << "whatever it leads to";

@@ -3,10 +3,11 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include "opened_places.h"
@@ -77,9 +78,7 @@ QString PlaceActions::Question(const KeptPlace& place, const std::string& path) 
 
 void PlaceActions::MoveToTrash(const KeptPlace& place, const std::string& path)
 {
-    if (!CanMove(place))
-        return;
-    if (Refused(place, path))
+    if (!CanMove(place) || Told(CheckTrash(Request(place, path)), path))
         return;
     QMessageBox question(QMessageBox::Question, QStringLiteral("Murako"), Question(place, path), QMessageBox::NoButton,
                          &window_);
@@ -88,30 +87,36 @@ void PlaceActions::MoveToTrash(const KeptPlace& place, const std::string& path)
     question.setDefaultButton(cancel);
     question.setEscapeButton(cancel);
     question.exec();
-    if (question.clickedButton() != move)
+    // The disk may have changed while the question was open: the move checks every rule again, on the very
+    // handles it moves by.
+    if (question.clickedButton() != move || Told(MoveToSystemTrash(Request(place, path)), path))
         return;
-    // The disk may have changed while the question was open.
-    if (Refused(place, path))
-        return;
-    QFile entry(PathText(path));
-    if (!entry.moveToTrash()) {
-        Tell(QStringLiteral("%1 をごみ箱に移動できませんでした: %2").arg(Shown(path), entry.errorString()));
-        return;
-    }
     controller_.MovedAway(place);
 }
 
-bool PlaceActions::Refused(const KeptPlace& place, const std::string& path) const
+void PlaceActions::ExplainTotal(const std::string& shownPath) const
 {
-    MoveRefusal refusal = CheckMove(*controller_.Kept(), place, path, HomeDirectory(), PathSeparator());
-    // Qt names files by text: bytes that are no UTF-8 would name another entry, or none.
-    if (refusal == MoveRefusal::None && PathBytes(PathText(path)) != path)
-        refusal = MoveRefusal::NameNotText;
-    if (refusal == MoveRefusal::None)
-        refusal = TrashRefusal(path);
-    if (refusal != MoveRefusal::None)
-        Tell(QString::fromStdString(MoveRefusalText(refusal)));
-    return refusal != MoveRefusal::None;
+    const KeptTree* tree = controller_.Kept();
+    if (tree && !controller_.Searching() && !controller_.KeptImported())
+        Tell(QString::fromStdString(
+            MoveRefusalText(shownPath == tree->BasePath() ? MoveRefusal::Base : MoveRefusal::Shown)));
+}
+
+TrashRequest PlaceActions::Request(const KeptPlace& place, const std::string& path) const
+{
+    const QString homeTrash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
+    return {*controller_.Kept(), place, path, HomeDirectory(), PathBytes(homeTrash), PathSeparator()};
+}
+
+bool PlaceActions::Told(const TrashOutcome& outcome, const std::string& path) const
+{
+    if (outcome.refusal != MoveRefusal::None)
+        Tell(QString::fromStdString(MoveRefusalText(outcome.refusal)));
+    else if (outcome.error != 0)
+        Tell(QStringLiteral("%1 をごみ箱に移動できませんでした。%2")
+                 .arg(Shown(path), QString::fromStdString(TrashFailureText(outcome.error))));
+    return !outcome.Moved();
 }
 
 void PlaceActions::Tell(const QString& text) const

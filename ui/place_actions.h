@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "move_away.h"
+#include "trash_move.h"
 
 class QWidget;
 
@@ -27,11 +27,14 @@ public:
     bool CanMove(const KeptPlace& place) const;
     // Asks, then moves path, which the search found as place, to the trash; says why when it will not or cannot.
     void MoveToTrash(const KeptPlace& place, const std::string& path);
+    // Says why the directory shown, whose total row is current, is not moved from there.
+    void ExplainTotal(const std::string& shownPath) const;
 
 private:
     QString Question(const KeptPlace& place, const std::string& path) const;
-    // Every rule and what the trash needs, asked now; says why when the move is refused.
-    bool Refused(const KeptPlace& place, const std::string& path) const;
+    TrashRequest Request(const KeptPlace& place, const std::string& path) const;
+    // Says why when the move was refused or failed; true then.
+    bool Told(const TrashOutcome& outcome, const std::string& path) const;
     void Tell(const QString& text) const;
 
     QWidget& window_;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "move_away.h"
+#include "trash_move.h"
 #include "path_text.h"
 
 namespace murako {
@@ -37,9 +37,10 @@ bool ListSubdirectories(const std::string& path, std::vector<std::string>& names
 // much as it allocates. Called a few times a second during a search.
 void ReturnFreePages();
 
-// What would keep the system's trash from taking path, asked before it is given it: on Linux Qt's trash
-// tries names for its note in a loop that never ends when the note cannot be made at all.
-MoveRefusal TrashRefusal(const std::string& path);
+// Every rule of a move to the system's trash, the disk asked now and nothing changed; then the move itself,
+// on Linux into the freedesktop trash by handles, on Windows into the recycle bin, which moves by path.
+TrashOutcome CheckTrash(const TrashRequest& request);
+TrashOutcome MoveToSystemTrash(const TrashRequest& request);
 
 // A path's bytes, as the core holds them, and its text, as the window shows and takes it.
 std::string PathBytes(const QString& path);

@@ -138,67 +138,14 @@ void ReturnFreePages()
 #endif
 }
 
-namespace {
-
-bool Writable(const QString& dir)
+TrashOutcome CheckTrash(const TrashRequest& request)
 {
-    return access(QFile::encodeName(dir).constData(), W_OK | X_OK) == 0;
+    return CheckForTrash(*LocalTrashSystem(), request);
 }
 
-// The trash Qt's moveToTrash takes for an entry on volume: the home trash on the home's volume; elsewhere the
-// volume's own, $top/.Trash/$uid below a sticky .Trash or else $top/.Trash-$uid, found or made; the home
-// trash when neither can be had.
-QString TrashFor(const QStorageInfo& volume)
+TrashOutcome MoveToSystemTrash(const TrashRequest& request)
 {
-    if (volume != QStorageInfo(QDir::home())) {
-        const QString top = volume.rootPath();
-        const QString user = QString::number(getuid());
-        const QString shared = top + QStringLiteral("/.Trash");
-        struct stat sharedStatus;
-        QStringList places;
-        if (lstat(QFile::encodeName(shared).constData(), &sharedStatus) == 0 && S_ISDIR(sharedStatus.st_mode) &&
-            (sharedStatus.st_mode & S_ISVTX))
-            places << shared + u'/' + user;
-        places << top + QStringLiteral("/.Trash-") + user;
-        for (const QString& place : places)
-            if (QFileInfo(place).isDir() || Writable(QFileInfo(place).path()))
-                return place;
-    }
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Trash");
-}
-
-}  // namespace
-
-MoveRefusal TrashRefusal(const std::string& path)
-{
-    const QFileInfo entry(PathText(path));
-    const QString folder = entry.absolutePath();
-    const QStorageInfo volume(folder);
-    if (volume.isValid() && volume.isReadOnly())
-        return MoveRefusal::ReadOnly;
-    struct stat folderStatus, entryStatus;
-    if (stat(QFile::encodeName(folder).constData(), &folderStatus) != 0 || lstat(path.c_str(), &entryStatus) != 0)
-        return MoveRefusal::Gone;
-    // In a sticky directory, such as /tmp, only an entry's owner or the directory's moves it; a directory moved
-    // to another parent writes its own ".." entry.
-    const bool sticky = (folderStatus.st_mode & S_ISVTX) && geteuid() != 0 && folderStatus.st_uid != geteuid() &&
-                        entryStatus.st_uid != geteuid();
-    if (!Writable(folder) || sticky || (S_ISDIR(entryStatus.st_mode) && !Writable(entry.filePath())))
-        return MoveRefusal::NoPermission;
-    // The trash renames, so it must lie on the entry's volume, and its note must be made or the move waits forever.
-    const QString trash = TrashFor(volume);
-    const QString notes = trash + QStringLiteral("/info");
-    QString existing = notes;
-    while (!QFileInfo::exists(existing) && QFileInfo(existing).path() != existing)
-        existing = QFileInfo(existing).path();
-    struct stat trashStatus;
-    if (stat(QFile::encodeName(existing).constData(), &trashStatus) != 0 ||
-        trashStatus.st_dev != folderStatus.st_dev || !Writable(existing))
-        return MoveRefusal::NoTrash;
-    // The note is named after the entry with ".trashinfo", and "-0001" when that name is taken.
-    if (QFile::encodeName(entry.fileName()).size() + qsizetype(sizeof(".trashinfo-0001")) > NAME_MAX + 1)
-        return MoveRefusal::NameTooLong;
-    return MoveRefusal::None;
+    return MoveToTrash(*LocalTrashSystem(), request);
 }
 
 std::string PathBytes(const QString& path)

@@ -1,9 +1,12 @@
 #include "platform.h"
 
+#include <QFile>
+
 #include <windows.h>
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "text.h"
 #include "windows_file_system.h"
@@ -100,10 +103,17 @@ bool ListSubdirectories(const std::string& path, std::vector<std::string>& names
 // glibc's habit of keeping freed pages is what this answers; the Windows build leaves its heap to itself.
 void ReturnFreePages() {}
 
-// The recycle bin says itself why it refuses.
-MoveRefusal TrashRefusal(const std::string&)
+// The recycle bin says itself why it refuses; what the place's rules need is checked on held handles.
+TrashOutcome CheckTrash(const TrashRequest& request)
 {
-    return MoveRefusal::None;
+    return CheckHeld(*LocalTrashSystem(), request);
+}
+
+// The shell moves by path: the directories above are held while it does, and the entry checked just before.
+TrashOutcome MoveToSystemTrash(const TrashRequest& request)
+{
+    return MoveByPathHeld(*LocalTrashSystem(), request,
+                          [&] { return QFile(PathText(request.path)).moveToTrash() ? 0 : ECANCELED; });
 }
 
 std::string PathBytes(const QString& path)

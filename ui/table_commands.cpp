@@ -73,7 +73,10 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
     });
     moveToTrash_ = Add(QStringLiteral("ごみ箱に移動..."), {QKeySequence(Qt::Key_Delete)}, [this] {
         const int32_t row = table_.Row();
-        if (const std::optional<std::string> path = RowPath(row); path && actions_.CanMove(RowPlace(row)))
+        const std::optional<std::string> path = RowPath(row);
+        if (path && table_.Facts(row).kind == RowKind::Total)
+            actions_.ExplainTotal(*path);
+        else if (path && actions_.CanMove(RowPlace(row)))
             actions_.MoveToTrash(RowPlace(row), *path);
     });
     for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_, sortByChange_})

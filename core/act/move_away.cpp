@@ -36,36 +36,7 @@ HeldEntries EntriesHeld(const KeptDirectory& dir)
     return held;
 }
 
-namespace {
-
-bool SameDirectory(const EntryIdentity& now, const KeptDirectory& dir)
-{
-    return now.directory && !now.link && now.device == dir.identity.device && now.inode == dir.identity.inode;
-}
-
-// A file is known by its directory, which must still be the one searched, and its kind and length.
-MoveRefusal CheckFile(const KeptPlace& place, const std::string& path, const std::string& parentPath)
-{
-    const std::optional<KeptFile> file = FileOf(place);
-    if (!file)
-        return MoveRefusal::Gone;
-    if (file->moved)
-        return MoveRefusal::AlreadyMoved;
-    const std::optional<EntryIdentity> parent = IdentifyEntry(parentPath);
-    const std::optional<EntryIdentity> now = IdentifyEntry(path);
-    if (!now)
-        return MoveRefusal::Gone;
-    // On Windows a link to a directory or a junction is a directory too, and counted as the entry it is.
-    if (!parent || !SameDirectory(*parent, *place.dir) || (now->directory && !now->link) || !file->facts ||
-        now->length != file->facts->length || (file->facts->regular && now->link))
-        return MoveRefusal::Changed;
-    return MoveRefusal::None;
-}
-
-}  // namespace
-
-MoveRefusal CheckMove(const KeptTree& tree, const KeptPlace& place, const std::string& path, const std::string& home,
-                      char separator)
+MoveRefusal KeptRefusal(const KeptTree& tree, const KeptPlace& place, const std::string& path, char separator)
 {
     if (!place.dir)
         return MoveRefusal::Gone;
@@ -79,28 +50,21 @@ MoveRefusal CheckMove(const KeptTree& tree, const KeptPlace& place, const std::s
     for (const KeptDirectory* up = place.dir; up; up = up->parent)
         if (up->flags & KeptDirectory::Moved)
             return MoveRefusal::AlreadyMoved;
-    if (place.file)
-        return CheckFile(place, path, *parentPath);
-    const std::optional<EntryIdentity> now = IdentifyEntry(path);
-    if (!now)
+    if (!place.file)
+        return MoveRefusal::None;
+    const std::optional<KeptFile> file = FileOf(place);
+    if (!file)
         return MoveRefusal::Gone;
-    if (now->volumeRoot)
-        return MoveRefusal::VolumeRoot;
-    if (!SameDirectory(*now, *place.dir))
-        return MoveRefusal::Changed;
-    if (VolumeMountedBelow(path))
-        return MoveRefusal::HoldsVolume;
-    if (const std::optional<EntryIdentity> homeNow = IdentifyEntry(home);
-        homeNow && homeNow->device == now->device && homeNow->inode == now->inode)
-        return MoveRefusal::Home;
-    return MoveRefusal::None;
+    return file->moved ? MoveRefusal::AlreadyMoved : MoveRefusal::None;
 }
 
 std::string MoveRefusalText(MoveRefusal refusal)
 {
     switch (refusal) {
     case MoveRefusal::None: break;
-    case MoveRefusal::Base: return "検索したディレクトリそのものはごみ箱に移動できません";
+    case MoveRefusal::Base: return "検索したフォルダー自身はごみ箱に移動できません";
+    case MoveRefusal::Shown:
+        return "表示しているフォルダー自身はここからごみ箱に移動できません。一つ上のフォルダーで選んでください";
     case MoveRefusal::Outside: return "検索したディレクトリの外にあるため、ごみ箱に移動できません";
     case MoveRefusal::VolumeRoot: return "ボリュームのルートはごみ箱に移動できません";
     case MoveRefusal::Home: return "ホームディレクトリはごみ箱に移動できません";
@@ -112,7 +76,9 @@ std::string MoveRefusalText(MoveRefusal refusal)
     case MoveRefusal::NoPermission: return "フォルダーに書き込む権限がないため、ごみ箱に移動できません";
     case MoveRefusal::NoTrash: return "このボリュームに使えるごみ箱がなく、作ることもできないため、ごみ箱に移動できません";
     case MoveRefusal::NameTooLong: return "名前が長すぎてごみ箱に記録できないため、ごみ箱に移動できません";
-    case MoveRefusal::NameNotText: return "名前に UTF-8 でないバイトがあるため、ごみ箱に移動できません";
+    case MoveRefusal::HoldsTrash: return "ごみ箱がこの中にあるため、ごみ箱に移動できません";
+    case MoveRefusal::NoReplace:
+        return "このボリュームは既存の項目を置き換えない名前の変更ができないため、ごみ箱に移動できません";
     }
     return {};
 }

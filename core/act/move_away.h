@@ -1,6 +1,6 @@
 #pragma once
-// What must hold before a place found by a search is moved to the trash: it lies below the searched directory,
-// it is no volume's root and not the user's home, and the path still names what the search found there.
+// The places of a kept tree a move to the trash acts on, why a move is refused, and what the kept tree alone
+// tells of it; the disk's part of the rules is in trash_move.h.
 
 #include <cstdint>
 #include <optional>
@@ -10,7 +10,7 @@
 
 namespace murako {
 
-// What a path names now, a link at its end not followed.
+// What an entry is now, a link at its end not followed.
 struct EntryIdentity {
     uint64_t device = 0;  // on Windows the volume's serial number
     uint64_t inode = 0;   // on Windows the file's index on its volume
@@ -18,13 +18,10 @@ struct EntryIdentity {
     bool link = false;  // a symbolic link, or on Windows any reparse point
     int64_t length = 0;
     bool volumeRoot = false;  // a volume is mounted here
+    uint64_t mount = 0;       // the mount it is reached through, where the system tells; else 0
+    uint32_t owner = 0;
+    bool sticky = false;  // a directory where only an entry's owner, or the directory's, may remove it
 };
-
-// nullopt when nothing is there or it cannot be read.
-std::optional<EntryIdentity> IdentifyEntry(const std::string& path);
-
-// Whether a volume is mounted anywhere below the directory path now.
-bool VolumeMountedBelow(const std::string& path);
 
 // A place of a kept tree: a directory, or one file of a directory.
 struct KeptPlace {
@@ -35,6 +32,7 @@ struct KeptPlace {
 enum class MoveRefusal {
     None,
     Base,        // the searched directory itself
+    Shown,       // the directory shown, from its own total row
     Outside,     // not in the searched directory
     VolumeRoot,  // a volume is mounted there
     Home,        // the user's home directory itself
@@ -46,12 +44,13 @@ enum class MoveRefusal {
     NoPermission,  // its directory may not be written
     NoTrash,       // no trash on its volume can be used or made
     NameTooLong,   // too long for the trash to keep a note of it beside it
-    NameNotText,   // its path has bytes that are no UTF-8, which the system's trash cannot be given
+    HoldsTrash,    // the trash it would go to lies inside it
+    NoReplace,     // its volume cannot rename without replacing, so a move could take another's place
 };
 
-// Whether place, at path, may be moved to the trash: every rule, the file system asked now.
-MoveRefusal CheckMove(const KeptTree& tree, const KeptPlace& place, const std::string& path, const std::string& home,
-                      char separator);
+// What the kept tree alone refuses: the searched directory itself, a place that path does not name, and a
+// place moved already or below one moved.
+MoveRefusal KeptRefusal(const KeptTree& tree, const KeptPlace& place, const std::string& path, char separator);
 
 // Why a move is refused, as the window says it.
 std::string MoveRefusalText(MoveRefusal refusal);

@@ -93,7 +93,8 @@ bool IsWalkedDirectory(ULONG attributes, ULONG reparseTag)
 
 // Opens path below from itself, never what a reparse point there leads to: with FILE_DIRECTORY_FILE in
 // options only a directory. The handle, or -errno.
-int OpenEntry(HANDLE from, std::u16string_view path, ACCESS_MASK access, ULONG options)
+int OpenEntry(HANDLE from, std::u16string_view path, ACCESS_MASK access, ULONG options,
+              ULONG share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)
 {
     UNICODE_STRING name;
     name.Buffer = const_cast<PWSTR>(reinterpret_cast<const wchar_t*>(path.data()));
@@ -104,7 +105,7 @@ int OpenEntry(HANDLE from, std::u16string_view path, ACCESS_MASK access, ULONG o
     IO_STATUS_BLOCK io;
     HANDLE opened = nullptr;
     const NTSTATUS status = NtCreateFile(&opened, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr,
-                                         0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                         0, share, FILE_OPEN,
                                          options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT |
                                              FILE_OPEN_FOR_BACKUP_INTENT,
                                          nullptr, 0);
@@ -275,6 +276,18 @@ int OpenDirectoryHandle(int from, std::string_view path, ReachedBy reached)
         return -EINVAL;
     return OpenInPieces(from, path, kMostBytesPerOpen, '\\',
                         [](int at, const std::string& piece) { return OpenRelative(AsHandle(at), Utf16FromWtf8(piece)); });
+}
+
+int OpenHeldDirectory(int from, const std::string& name)
+{
+    // Without leave to delete, no one can rename or replace it while it is held.
+    return OpenEntry(AsHandle(from), Utf16FromWtf8(name), FILE_LIST_DIRECTORY, FILE_DIRECTORY_FILE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+int OpenEntryItself(int from, const std::string& name)
+{
+    return OpenEntry(AsHandle(from), Utf16FromWtf8(name), 0, 0);
 }
 
 void CloseDirectoryHandle(int handle)

@@ -21,6 +21,12 @@ protected:
     std::unique_ptr<Directory> AdoptGiven(CountedHandle handle, const std::string& path, ReadFailure& failure) override;
 };
 
+// The directory name below from, never through a reparse point, held so that it cannot be renamed or deleted
+// until closed; the handle, or -errno.
+int OpenHeldDirectory(int from, const std::string& name);
+// The entry name below from itself, a reparse point not followed, to read its attributes; the handle, or -errno.
+int OpenEntryItself(int from, const std::string& name);
+
 // A path as CreateFileW takes it: absolute, with "\" separators, and the "\\?\" prefix past MAX_PATH.
 std::wstring Win32PathForOpen(const std::string& path);
 
