@@ -511,6 +511,7 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
     Listing listing;
     listing.filesSize = dir.Own(measure);
     listing.failure = dir.failure;
+    listing.fileCount = dir.fileCount;
     listing.subdirectories.reserve(dir.childCount);
     for (uint32_t i = 0; i < dir.childCount; ++i)
         listing.subdirectories.emplace_back(dir.children[i] ? dir.children[i]->Name() : std::string_view());
@@ -540,6 +541,7 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
                                                             : path + separator + std::string(below->Name()));
             }
         }
+        rows.RowCounted(row, {child->entries, 0});
         rows.RowFinished(row, child->Size(measure));
     }
 }

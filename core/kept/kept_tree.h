@@ -28,6 +28,8 @@ struct KeptDirectory {
     static constexpr uint8_t PseudoFileSystem = 1;  // shown, counted 0, never entered
     static constexpr uint8_t HasLinkedFiles = 2;    // some of its files have more than one link
     static constexpr uint8_t Moved = 4;             // moved away since the search: it counts nothing
+    static constexpr uint8_t OtherFileSystem = 8;   // another device, in a search that stays on one: never entered
+    static constexpr uint8_t Excluded = 16;         // a cache left out: never entered
 
     KeptDirectory* parent = nullptr;
     KeptDirectory** children = nullptr;  // its subdirectories, in listing order

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace murako {
+
+// The names a subtree holds below its top, itself not counted, and the names it left out.
+struct EntryCount {
+    int64_t entries = 0;
+    int64_t excluded = 0;  // names a pattern matched and directories of caches: neither entered nor counted
+
+    bool operator==(const EntryCount&) const = default;
+};
+
+// What a search leaves out, as the user chose it.
+struct SearchScope {
+    bool oneFileSystem = false;  // a directory on another device than the one searched is not entered
+    bool excludeCaches = false;  // a directory holding a CACHEDIR.TAG with the standard signature is not entered
+    std::vector<std::string> patterns;  // shell patterns, matched as du's --exclude matches them
+
+    bool LeavesOut() const { return oneFileSystem || excludeCaches || !patterns.empty(); }
+    bool operator==(const SearchScope&) const = default;
+};
+
+// What a CACHEDIR.TAG begins with when it marks its directory as a cache.
+inline constexpr std::string_view kCacheTagName = "CACHEDIR.TAG";
+inline constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
+
+// The patterns of a pattern file: one a line, trailing white space dropped, blank lines skipped, as du's
+// --exclude-from reads them.
+std::vector<std::string> PatternsFromText(std::string_view text);
+
+// Exclusion patterns ready to be matched against every entry of a walk. An entry is excluded when a pattern
+// matches its whole path (as the search names it) or what follows any separator in it, so "*.o" and "a/b"
+// each match below any directory, and "*" matches separators too.
+class ExcludePatterns {
+public:
+    ExcludePatterns() = default;
+    // The patterns, or nullopt and the first one that cannot be matched, with why, in problem.
+    static std::optional<ExcludePatterns> Make(const std::vector<std::string>& patterns, char separator,
+                                               std::string& problem);
+
+    bool Empty() const { return plainNames_.empty() && plainPaths_.empty() && globs_.empty(); }
+    // Whether the entry at path is excluded.
+    bool Excludes(std::string_view path) const;
+
+private:
+    struct Glob {
+        std::string pattern;
+        std::string plainEnd;  // what every text it matches ends with
+    };
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>()(text); }
+    };
+    using PlainSet = std::unordered_set<std::string, Hash, std::equal_to<>>;
+
+    char separator_ = '/';
+    PlainSet plainNames_;  // without wildcards or separators: only a name can equal one
+    PlainSet plainPaths_;  // without wildcards, with a separator
+    std::vector<Glob> globs_;
+};
+
+// A scope as a walk checks it: its patterns made, and the base's path as the search names it, which the paths
+// the patterns are tried against begin with.
+struct WalkScope {
+    bool oneFileSystem = false;
+    bool excludeCaches = false;
+    ExcludePatterns patterns;
+    std::string basePath;
+
+    // The scope's patterns made, or nullopt and why in problem.
+    static std::optional<WalkScope> Make(const SearchScope& scope, const std::string& basePath, char separator,
+                                         std::string& problem);
+};
+
+}  // namespace murako
