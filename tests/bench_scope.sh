@@ -127,7 +127,10 @@ for dir in /usr "$@"; do
   check_entries "$dir" --threads 2
   check_entries "$dir" -x
   check_du "$dir" -x
-  check_du "$dir" --exclude '*.so*' --exclude 'share/doc'
+  # du tries every pattern on every tail of every path: a chain thousands deep would take it hours.
+  if [ -z "$(find "$dir" -mindepth 40 -print -quit)" ]; then
+    check_du "$dir" --exclude '*.so*' --exclude 'share/doc' --exclude 'l?b*/*/[a-c]*'
+  fi
 done
 
 [ "$failures" -eq 0 ] || { echo "$failures failures"; exit 1; }

@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ExcludeCase{"lib/*.so*", "/usr/lib/x/libc.so.6", true},
                       ExcludeCase{"lib/?.so", "/usr/lib/x/y.so", false}, ExcludeCase{"s?c", "/a/src", true},
                       ExcludeCase{"*", "/", true}, ExcludeCase{"[0-9]*", "/a/2004", true},
-                      ExcludeCase{"[0-9]*", "/2004a/b", false}));
+                      ExcludeCase{"[0-9]*", "/a2004/b", false}));
 
 TEST(ExcludePatternsTest, RefusesTheFirstPatternThatCannotBeMatched)
 {

@@ -85,6 +85,10 @@ bool ExcludePatterns::Excludes(std::string_view path) const
             continue;
         if (PatternMatches(glob.pattern, path))
             return true;
+        // A leading "*" takes whatever comes before a tail, so a pattern that matches none of the path
+        // matches none of its tails: a deep path costs its length, not its length times its depth.
+        if (glob.pattern.front() == '*')
+            continue;
         for (size_t at = path.find(separator_); at != std::string_view::npos; at = path.find(separator_, at + 1))
             if (at + 1 < path.size() && path[at + 1] != separator_ && PatternMatches(glob.pattern, path.substr(at + 1)))
                 return true;
