@@ -2,6 +2,9 @@
 
 #include "shell_pattern.h"
 
+#include <algorithm>
+#include <bitset>
+
 namespace murako {
 
 namespace {
@@ -22,6 +25,33 @@ bool IsTail(std::string_view path, std::string_view text, char separator)
     if (text.size() > path.size() || path.substr(path.size() - text.size()) != text)
         return false;
     return text.size() == path.size() || path[path.size() - text.size() - 1] == separator;
+}
+
+// The longest run of plain characters between wildcards; empty where a set or an escape makes runs unsure.
+std::string LongestPlainPiece(std::string_view pattern)
+{
+    if (pattern.find_first_of("[\\") != std::string_view::npos)
+        return {};
+    std::string_view longest;
+    for (size_t at = 0; at < pattern.size();) {
+        const size_t end = std::min(pattern.find_first_of("*?", at), pattern.size());
+        if (end - at > longest.size())
+            longest = pattern.substr(at, end - at);
+        at = end + 1;
+    }
+    // Separators begin and end many runs of a path: the piece is looked for by its rarer inner bytes.
+    while (longest.size() > 1 && longest.front() == '/')
+        longest.remove_prefix(1);
+    while (longest.size() > 1 && longest.back() == '/')
+        longest.remove_suffix(1);
+    return std::string(longest);
+}
+
+// The last two bytes of text, which holds two or more.
+uint16_t LastTwo(std::string_view text)
+{
+    return static_cast<uint16_t>(static_cast<unsigned char>(text[text.size() - 2]) << 8 |
+                                 static_cast<unsigned char>(text.back()));
 }
 
 }  // namespace
@@ -56,7 +86,13 @@ std::optional<ExcludePatterns> ExcludePatterns::Make(const std::vector<std::stri
             continue;
         }
         const size_t lastSpecial = pattern.find_last_of("*?[]\\");
-        made.globs_.push_back({pattern, pattern.substr(lastSpecial + 1)});
+        const size_t plainEnd = pattern.size() - lastSpecial - 1;
+        (plainEnd >= 2   ? made.globsByLastTwo_[LastTwo(pattern)]
+         : plainEnd == 1 ? made.globsByLastByte_[static_cast<unsigned char>(pattern.back())]
+                         : made.globsOpenAtEnd_)
+            .push_back(made.globs_.size());
+        made.globs_.push_back({pattern, pattern.substr(0, pattern.find_first_of("*?[]\\")),
+                               pattern.substr(lastSpecial + 1), LongestPlainPiece(pattern)});
     }
     return made;
 }
@@ -79,19 +115,48 @@ bool ExcludePatterns::Excludes(std::string_view path) const
     for (const std::string& plain : plainPaths_)
         if (IsTail(path, plain, separator_))
             return true;
-    for (const Glob& glob : globs_) {
-        // Every text tried ends where the path does, so a pattern whose plain end the path lacks matches none.
-        if (glob.plainEnd.size() > path.size() || path.substr(path.size() - glob.plainEnd.size()) != glob.plainEnd)
-            continue;
-        if (PatternMatches(glob.pattern, path))
-            return true;
-        // A leading "*" takes whatever comes before a tail, so a pattern that matches none of the path
-        // matches none of its tails: a deep path costs its length, not its length times its depth.
-        if (glob.pattern.front() == '*')
-            continue;
-        for (size_t at = path.find(separator_); at != std::string_view::npos; at = path.find(separator_, at + 1))
-            if (at + 1 < path.size() && path[at + 1] != separator_ && PatternMatches(glob.pattern, path.substr(at + 1)))
+    // Every text tried ends where the path does: only patterns whose plain end ends as it does can match.
+    if (!path.empty())
+        for (const size_t glob : globsByLastByte_[static_cast<unsigned char>(path.back())])
+            if (GlobExcludes(globs_[glob], path))
                 return true;
+    if (const auto found = globsByLastTwo_.find(LastTwo(path)); path.size() >= 2 && found != globsByLastTwo_.end())
+        for (const size_t glob : found->second)
+            if (GlobExcludes(globs_[glob], path))
+                return true;
+    if (globsOpenAtEnd_.empty())
+        return false;
+    // A pattern with a plain start can only match a text beginning with its first byte.
+    std::bitset<256> textStarts;
+    for (size_t at = 0; at < path.size(); at = path.find(separator_, at) + 1) {
+        textStarts.set(static_cast<unsigned char>(path[at]));
+        if (path.find(separator_, at) == std::string_view::npos)
+            break;
+    }
+    for (const size_t glob : globsOpenAtEnd_) {
+        const std::string& start = globs_[glob].plainStart;
+        if ((start.empty() || textStarts.test(static_cast<unsigned char>(start.front()))) &&
+            GlobExcludes(globs_[glob], path))
+            return true;
+    }
+    return false;
+}
+
+bool ExcludePatterns::GlobExcludes(const Glob& glob, std::string_view path) const
+{
+    if (!path.ends_with(glob.plainEnd) || path.find(glob.plainPiece) == std::string_view::npos)
+        return false;
+    if (path.starts_with(glob.plainStart) && PatternMatches(glob.pattern, path))
+        return true;
+    // A leading "*" takes whatever comes before a tail, so a pattern that matches none of the path matches
+    // none of its tails: a deep path costs its length, not its length times its depth.
+    if (glob.pattern.front() == '*')
+        return false;
+    for (size_t at = path.find(separator_); at != std::string_view::npos; at = path.find(separator_, at + 1)) {
+        const std::string_view tail = path.substr(at + 1);
+        if (!tail.empty() && tail.front() != separator_ && tail.starts_with(glob.plainStart) &&
+            PatternMatches(glob.pattern, tail))
+            return true;
     }
     return false;
 }

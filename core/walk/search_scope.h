@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -50,9 +52,14 @@ public:
     bool Excludes(std::string_view path) const;
 
 private:
+    struct Glob;
+    bool GlobExcludes(const Glob& glob, std::string_view path) const;
+
     struct Glob {
         std::string pattern;
-        std::string plainEnd;  // what every text it matches ends with
+        std::string plainStart;  // what every text it matches begins with
+        std::string plainEnd;    // and ends with
+        std::string plainPiece;  // and holds somewhere: its longest run of plain characters, where it is sure
     };
     struct Hash {
         using is_transparent = void;
@@ -64,6 +71,9 @@ private:
     PlainSet plainNames_;  // without wildcards or separators: only a name can equal one
     PlainSet plainPaths_;  // without wildcards, with a separator
     std::vector<Glob> globs_;
+    std::unordered_map<uint16_t, std::vector<size_t>> globsByLastTwo_;  // of globs_ by their plain end's last two bytes
+    std::array<std::vector<size_t>, 256> globsByLastByte_;  // of globs_ with a plain end of one byte, by it
+    std::vector<size_t> globsOpenAtEnd_;                    // of globs_ without
 };
 
 // A scope as a walk checks it: its patterns made, and the base's path as the search names it, which the paths
