@@ -4,11 +4,19 @@
 // allocated rather than lengths; --keep-tree keeps every entry, as the window does, and tells its memory.
 // --export FILE keeps the tree and writes it to FILE in the JSON export format disk usage tools share ("-":
 // standard output, and then the rows go to standard error); --import FILE reads such a file instead of
-// searching and prints its top directory's rows as a search of it does.
+// searching and prints its top directory's rows as a search of it does. --entries adds to each row the names
+// it holds (what find DIR -mindepth 1 lists below a subdirectory, a row's files for "[Root Files]"). What a
+// search leaves out is chosen as du and ncdu choose it: -x or --one-file-system, --exclude PATTERN (again for
+// more), --exclude-from FILE (a pattern a line), --exclude-caches.
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <map>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +26,7 @@
 #include "kept_json.h"
 #include "file_system.h"
 #include "row_texts.h"
+#include "search_scope.h"
 #include "text.h"
 #include "walk_pace.h"
 
@@ -26,8 +35,9 @@ namespace {
 int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
-                 "murako-bench: %s\nusage: murako-bench [--threads N] [--on-disk] [--keep-tree] [--export FILE] [--] DIR"
-                 "   (N from 1 to %d)\n"
+                 "murako-bench: %s\nusage: murako-bench [--threads N] [--on-disk] [--keep-tree] [--export FILE] [--entries]\n"
+                 "                    [-x|--one-file-system] [--exclude PATTERN]... [--exclude-from FILE]\n"
+                 "                    [--exclude-caches] [--] DIR   (N from 1 to %d)\n"
                  "       murako-bench [--on-disk] --import FILE\n"
                  "       murako-bench --version\n",
                  problem.c_str(), murako::kMostWalkThreads);
@@ -47,10 +57,49 @@ struct Arguments {
     int threads = 0;
     bool onDisk = false;
     bool keepTree = false;
+    bool entries = false;
+    murako::SearchScope scope;
     std::string exportFile;
     std::string importFile;
     std::string dir;
 };
+
+// Adds the patterns of a file, one a line, as du's --exclude-from reads them; false when it cannot be read.
+bool AddPatternFile(const std::string& path, std::vector<std::string>& patterns)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    if (!file || !(text << file.rdbuf()) || file.bad())
+        return false;
+    for (std::string& pattern : murako::PatternsFromText(text.str()))
+        patterns.push_back(std::move(pattern));
+    return true;
+}
+
+// Takes argv[i] when it chooses what the search leaves out (and its value, moving i past it): nullopt when it
+// does not; else 0, or the exit status after a message.
+std::optional<int> ParseScope(int argc, char** argv, int& i, murako::SearchScope& scope)
+{
+    const std::string arg = argv[i];
+    if (arg == "-x" || arg == "--one-file-system") {
+        scope.oneFileSystem = true;
+    } else if (arg == "--exclude-caches") {
+        scope.excludeCaches = true;
+    } else if (arg == "--exclude" || arg == "--exclude-from") {
+        if (i + 1 >= argc || argv[i + 1][0] == '\0')
+            return Usage(arg + (arg == "--exclude" ? " needs a pattern" : " needs a file"));
+        const std::string value = argv[++i];
+        if (arg == "--exclude") {
+            scope.patterns.push_back(value);
+        } else if (!AddPatternFile(value, scope.patterns)) {
+            std::fprintf(stderr, "murako-bench: %s: %s\n", value.c_str(), std::strerror(errno));
+            return 1;
+        }
+    } else {
+        return std::nullopt;
+    }
+    return 0;
+}
 
 // The arguments, or the exit status when there is nothing to search: after a message, or after the version.
 std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
@@ -76,6 +125,12 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
             arguments.onDisk = true;
         } else if (options && arg == "--keep-tree") {
             arguments.keepTree = true;
+        } else if (options && arg == "--entries") {
+            arguments.entries = true;
+        } else if (const std::optional<int> status = options ? ParseScope(argc, argv, i, arguments.scope) : 0;
+                   options && status) {
+            if (*status != 0)
+                return status;
         } else if (options && (arg == "--export" || arg == "--import")) {
             if (i + 1 >= argc || argv[i + 1][0] == '\0')
                 return Usage(arg + " needs a file");
@@ -95,6 +150,9 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
     }
     if (arguments.dir.empty())
         return Usage("no directory given");
+    std::string problem;
+    if (!murako::ExcludePatterns::Make(arguments.scope.patterns, murako::PathSeparator(), problem))
+        return Usage("a pattern that cannot be matched: " + problem);
     return std::nullopt;
 }
 
@@ -143,6 +201,7 @@ int main(int argc, char** argv)
     murako::SearchController::Options options;
     options.threads = arguments.threads;
     options.measure = arguments.onDisk ? murako::SizeMeasure::OnDisk : murako::SizeMeasure::Length;
+    options.scope = arguments.scope;
     options.keepTree = arguments.keepTree || !arguments.exportFile.empty();
     std::string kept;
     std::string exportProblem;
@@ -163,7 +222,11 @@ int main(int argc, char** argv)
         kept += std::string(" export_seconds=") + number;
     };
     options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
-        out[row] = std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes) + '\n';
+        std::string& line = out[row] = std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes);
+        const std::optional<murako::EntryCount>& count = table.Facts(row).count;
+        if (arguments.entries)
+            line += '\t' + (count ? std::to_string(count->entries) : std::string("?"));
+        line += '\n';
         totalBytes = bytes;
     };
     murako::WalkThreadCounts counts;
@@ -199,7 +262,10 @@ int main(int argc, char** argv)
     std::fprintf(report, "total_bytes=%lld entries=%lld seconds=%.3f%s\n", static_cast<long long>(totalBytes),
                  static_cast<long long>(entries), seconds.count(), kept.c_str());
     // The total row comes last and carries every unread place.
-    const murako::UnreadPlaces& unread = table.Facts(table.Rows() - 1).unread;
+    const murako::RowFacts& totalFacts = table.Facts(table.Rows() - 1);
+    if (totalFacts.baseExcluded)
+        std::fprintf(stderr, "murako-bench: %s: excluded by a pattern, nothing counted\n", source.c_str());
+    const murako::UnreadPlaces& unread = totalFacts.unread;
     std::fprintf(report, "unread=%lld\n", static_cast<long long>(unread.count));
     for (const murako::UnreadPlaces::Place& place : unread.first)
         std::fprintf(report, "unread: %s (%s)\n", Field(place.path).c_str(),

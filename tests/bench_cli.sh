@@ -46,7 +46,7 @@ rm "$tree/loop"
 
 # After --, an argument that looks like an option is the directory.
 mkdir "$tree/alpha/-x"
-expect_failure 2 'unknown option -x' -x
+expect_failure 2 'unknown option -y' -y
 got=$(cd "$tree/alpha" && "$bench" -- -x) && grep -q '^total_bytes=0 entries=0 ' <<<"$got" ||
   { echo "murako-bench -- -x: \"$got\""; failures=$((failures + 1)); }
 rmdir "$tree/alpha/-x"

@@ -58,7 +58,10 @@ def choose_from_menu(grid, entry):
         key("Down")  # the menu takes the keys once it is up; its entries then say so
         last = heard_focus()
         if last is None or last.getRole() != pyatspi.ROLE_MENU_ITEM or last.parent is None:
-            return None
+            # Where the keys went elsewhere, the menu is still one of the program's windows on the bus.
+            item = descendant(app, lambda o: o is not None and o.getRole() == pyatspi.ROLE_MENU_ITEM
+                              and o.name == entry and showing(o))
+            return [item] if item else None
         return [child for child in last.parent if child is not None and child.name == entry] or None
     wanted = wait_for(entry_shown, f"{entry} in the table's menu")
     box = wanted[0].queryComponent().getExtents(pyatspi.DESKTOP_COORDS)

@@ -284,7 +284,7 @@ TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenC
               (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "このディレクトリを検索",
                            "上のディレクトリを検索", "再検索", "サイズの数え方", "コピー", "すべてコピー",
                            "CSV ファイルに保存...", "フォルダーを開く", "パスをコピー", "ごみ箱に移動...", "検索結果を保存...",
-                           "検索結果を開く...", "前回と比較...", "マップ"}));
+                           "検索結果を開く...", "前回と比較...", "検索の範囲", "マップ"}));
     EXPECT_EQ(copied(), whole) << "with one row current";
 }
 

@@ -63,6 +63,32 @@ TEST(CellNotes, ACutShortRowSaysSoInPlaceOfItsBytesAndUnreadPlacesFollowAnyNote)
     EXPECT_EQ(CellNotes(table, 2, 2, {" ", "."}), cut + unread);
 }
 
+TEST(CellNotes, TheSizeTellsTheNamesARowHoldsAndEveryRowWhatTheSearchLeftOutOfIt)
+{
+    ResultsTable table = Rows({7}, 7);
+    RowFacts facts = table.Facts(2);
+    facts.count = EntryCount{12345, 3};
+    facts.otherFileSystems.Add({"/x/mnt", ReadFailure::None});
+    table.SetFacts(2, facts);
+    const std::string left = "別のファイルシステム: 1\n/x/mnt\n除外: 3";
+    EXPECT_EQ(CellNotes(table, 2, 2, {",", "."}), "7 バイト（全体の 100.0 %）\n12,345 項目\n" + left);
+    EXPECT_EQ(CellNotes(table, 2, 1, {",", "."}), left) << "the count belongs to the size";
+    facts.interrupted = true;
+    table.SetFacts(2, facts);
+    EXPECT_EQ(CellNotes(table, 2, 2, {",", "."}).find("項目"), std::string::npos) << "a cut-short row counted nothing";
+    RowFacts total = table.Facts(3);
+    total.count = EntryCount{};
+    total.baseExcluded = true;
+    table.SetFacts(3, total);
+    EXPECT_EQ(CellNotes(table, 3, 2, {",", "."}), std::string("7 バイト\n0 項目\n") + kBaseExcludedText);
+}
+
+TEST(ScopeNote, NamesWhatTheSearchLeftOut)
+{
+    EXPECT_EQ(ScopeNote({true, true, {"a", "b"}}), "除外あり（パターン 2、CACHEDIR.TAG、他のファイルシステム）");
+    EXPECT_EQ(ScopeNote({true, false, {}}), "除外あり（他のファイルシステム）");
+}
+
 TEST(SortNote, SaysWhichWayTheRowsRunAndWhetherTheyWaitForTheSearchsEnd)
 {
     EXPECT_EQ(SortNote({}, false), "昇順に並べ替え");

@@ -29,6 +29,7 @@
 #include "platform.h"
 #include "results_grid.h"
 #include "saved_searches.h"
+#include "scope_commands.h"
 #include "table_commands.h"
 #include "twips.h"
 
@@ -101,6 +102,8 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
             map_->Follow(true);
     };
     commands_->AddMenuPart([this](QMenu& menu) { compare_->AddEntries(menu); });
+    auto* scope = new ScopeCommands(*Grid1, table_, controller_);
+    commands_->AddMenuPart([scope](QMenu& menu) { scope->AddEntries(menu); });
     commands_->AddMapCommand([this] { ShowMap(); });
     commands_->AddSavedSearchCommands(*savedSearches);
     ShowStartDirectory();

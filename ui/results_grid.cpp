@@ -176,7 +176,10 @@ bool ResultsGrid::IsMarked(int32_t row) const
 
 bool ResultsGrid::HasNotEnteredNote(int32_t row) const
 {
-    return table_.Facts(row).notEntered.count > 0;
+    // Whatever the search did not enter is marked alike: pseudo and other file systems, and what it excluded.
+    const RowFacts& facts = table_.Facts(row);
+    return facts.notEntered.count > 0 || facts.otherFileSystems.count > 0 || facts.baseExcluded ||
+           (facts.count && facts.count->excluded > 0);
 }
 
 void ResultsGrid::MoveCurrentCell(int row, int col, bool extend)

@@ -204,10 +204,12 @@ std::string CurrentDirectory()
 #endif
 
 // The base's name as the format has it: its absolute path, which ends in a separator only when a root. A
-// relative one would name another place in any other working directory.
+// relative one would name another place in any other working directory; one from the root of the current
+// drive (Windows' "\base") names the same place wherever the program runs on that drive.
 std::string TopName(std::string_view path)
 {
-    std::string name = PathRoot(path).empty() ? JoinPath(CurrentDirectory(), path) : std::string(path);
+    const bool relative = PathRoot(path).empty() && (path.empty() || !IsPathSeparator(path.front()));
+    std::string name = relative ? JoinPath(CurrentDirectory(), path) : std::string(path);
     const size_t root = PathRoot(name).size();
     while (name.size() > root && IsPathSeparator(name.back()))
         name.pop_back();

@@ -39,6 +39,8 @@ struct KeptDirectory {
     // acted on, nor compared.
     static constexpr uint8_t DuplicateName = 8;
     static constexpr uint8_t HoldsDuplicateNames = 16;  // read from a file that named two of its entries alike
+    static constexpr uint8_t OtherFileSystem = 32;      // another device, in a search that stays on one: never entered
+    static constexpr uint8_t Excluded = 64;             // a cache left out: never entered
 
     KeptDirectory* parent = nullptr;
     KeptDirectory** children = nullptr;  // its subdirectories, in listing order

@@ -18,11 +18,48 @@ void RowsInOrder::BaseListed(const Listing& listing)
     std::lock_guard lock(mutex_);
     names_ = listing.subdirectories;
     sizes_.resize(names_.size());
+    counts_.resize(names_.size());
     finished_.resize(names_.size());
     total_ = listing.filesSize;
+    totalCount_ = {listing.fileCount + static_cast<int64_t>(names_.size()), listing.excluded};
     listed_ = true;
     post_({.kind = RunEvent::Kind::Listed, .row = 1, .name = kRootFilesName, .size = listing.filesSize,
-           .unread = totalUnread_});
+           .unread = totalUnread_, .count = EntryCount{listing.fileCount, listing.excluded}});
+}
+
+void RowsInOrder::RowCounted(size_t row, const EntryCount& count)
+{
+    std::lock_guard lock(mutex_);
+    counts_[row] = count;
+}
+
+void RowsInOrder::OtherFileSystem(std::optional<size_t> row, const std::string& path)
+{
+    std::lock_guard lock(mutex_);
+    otherFileSystems_.Add(row, {DisplayName(row ? PathOf(*row, path) : basePath_), ReadFailure::None});
+}
+
+void RowsInOrder::BaseExcluded()
+{
+    BaseListed(Listing{});
+    std::lock_guard lock(mutex_);
+    baseExcluded_ = true;
+}
+
+void PlacesByRow::Add(std::optional<size_t> row, UnreadPlaces::Place place)
+{
+    (row ? byRow[*row] : total).Add(std::move(place));
+}
+
+UnreadPlaces PlacesByRow::Take(size_t row)
+{
+    UnreadPlaces places;
+    if (auto found = byRow.find(row); found != byRow.end()) {
+        places = std::move(found->second);
+        byRow.erase(found);
+    }
+    total.Merge(places);
+    return places;
 }
 
 void RowsInOrder::RowFinished(size_t row, int64_t size)
@@ -33,6 +70,8 @@ void RowsInOrder::RowFinished(size_t row, int64_t size)
     for (; next_ < names_.size() && finished_[next_]; ++next_) {
         PostRow(next_, sizes_[next_]);
         AddUnlessOverflow(total_, sizes_[next_]);
+        totalCount_.entries += counts_[next_].entries;
+        totalCount_.excluded += counts_[next_].excluded;
     }
 }
 
@@ -55,11 +94,7 @@ void RowsInOrder::Unread(std::optional<size_t> row, const std::string& path, Rea
 void RowsInOrder::NotEntered(std::optional<size_t> row, const std::string& path)
 {
     std::lock_guard lock(mutex_);
-    if (!row) {
-        totalNotEntered_.Add({DisplayName(basePath_), ReadFailure::None});
-        return;
-    }
-    notEnteredByRow_[*row].Add({DisplayName(PathOf(*row, path)), ReadFailure::None});
+    notEntered_.Add(row, {DisplayName(row ? PathOf(*row, path) : basePath_), ReadFailure::None});
 }
 
 void RowsInOrder::Moved(size_t row)
@@ -91,7 +126,8 @@ void RowsInOrder::PostEnd(bool cancelled)
     if (!cancelled) {
         post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(names_.size() + 2),
                .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_,
-               .notEntered = totalNotEntered_});
+               .notEntered = notEntered_.total, .count = totalCount_, .otherFileSystems = otherFileSystems_.total,
+               .baseExcluded = baseExcluded_});
     } else if (interrupted_ && next_ < names_.size()) {
         PostRow(next_, 0, true);
     }
@@ -105,14 +141,9 @@ void RowsInOrder::PostRow(size_t row, int64_t size, bool interrupted)
         unreadByRow_.erase(found);
     }
     totalUnread_.Merge(unread);
-    UnreadPlaces notEntered;
-    if (auto found = notEnteredByRow_.find(row); found != notEnteredByRow_.end()) {
-        notEntered = std::move(found->second);
-        notEnteredByRow_.erase(found);
-    }
-    totalNotEntered_.Merge(notEntered);
     post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
-           interrupted, names_[row], false, std::move(notEntered), moved_.count(row) != 0});
+           interrupted, names_[row], false, notEntered_.Take(row), moved_.count(row) != 0,
+           interrupted ? std::nullopt : std::optional<EntryCount>(counts_[row]), otherFileSystems_.Take(row)});
 }
 
 }  // namespace murako

@@ -26,6 +26,19 @@ struct RunEvent {
     bool cannotGoOn = false;   // End: the walk stopped for want of memory or threads
     UnreadPlaces notEntered{};  // pseudo file systems under the row, counted 0 (their failure None)
     bool moved = false;         // the row's directory was moved away since the search
+    std::optional<EntryCount> count{};  // the names the row holds
+    UnreadPlaces otherFileSystems{};     // never entered, in a search that stays on one file system
+    bool baseExcluded = false;           // Total: the patterns exclude the directory searched
+};
+
+// Places of one kind under each row, and under the base itself: each row takes its own, the total all of them.
+struct PlacesByRow {
+    UnreadPlaces total;  // the base's own until the rows are added in
+    std::map<size_t, UnreadPlaces> byRow;  // few rows have any
+
+    void Add(std::optional<size_t> row, UnreadPlaces::Place place);
+    // Row's places, now added to the total.
+    UnreadPlaces Take(size_t row);
 };
 
 // Posts the row of each subdirectory once every row listed before it is posted, and adds up the total in
@@ -44,6 +57,9 @@ public:
     void Unread(std::optional<size_t> row, const std::string& path, ReadFailure failure) override;
     void NotEntered(std::optional<size_t> row, const std::string& path) override;
     void Moved(size_t row) override;
+    void RowCounted(size_t row, const EntryCount& count) override;
+    void OtherFileSystem(std::optional<size_t> row, const std::string& path) override;
+    void BaseExcluded() override;
 
     // The base could not be opened: its own row and the total say why.
     void PostUnopened(ReadFailure failure);
@@ -63,14 +79,17 @@ private:
     bool listed_ = false;
     std::vector<std::string> names_;
     std::vector<int64_t> sizes_;
+    std::vector<EntryCount> counts_;
+    EntryCount totalCount_;
+    bool baseExcluded_ = false;
+    PlacesByRow otherFileSystems_;
     std::vector<char> finished_;
     size_t next_ = 0;
     int64_t total_ = 0;
     bool interrupted_ = false;
     UnreadPlaces totalUnread_;  // the base's own until the rows are added in
     std::map<size_t, UnreadPlaces> unreadByRow_;  // few rows have any
-    UnreadPlaces totalNotEntered_;
-    std::map<size_t, UnreadPlaces> notEnteredByRow_;
+    PlacesByRow notEntered_;  // pseudo file systems
     std::set<size_t> moved_;
 };
 

@@ -72,6 +72,7 @@ struct RunState {
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     std::string basePath;
     SizeMeasure measure = SizeMeasure::Length;
+    SearchScope scope;
     std::unique_ptr<KeptTree> tree;  // complete once the total is posted
     bool again = false;              // a directory of the kept tree searched again, to take its place
 

@@ -79,8 +79,16 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, WalkPace* pac
         rows.PostUnopened(baseFailure);
         return;
     }
-    const WalkContext context{host, run.searching, pace != nullptr, &run.entriesCounted, &rows,
-                              fileSystem.Separator(), pace, run.measure, run.tree.get()};
+    std::string problem;
+    const std::optional<WalkScope> scope = WalkScope::Make(run.scope, run.basePath, fileSystem.Separator(), problem);
+    if (!scope) {
+        rows.PostUnopened(ReadFailure::Other);
+        return;
+    }
+    WalkContext context{host, run.searching, pace != nullptr, &run.entriesCounted, &rows,
+                        fileSystem.Separator(), pace, run.measure, run.tree.get()};
+    if (scope->oneFileSystem || scope->excludeCaches || !scope->patterns.Empty())
+        context.scope = &*scope;
     SumDirectory(std::move(base), context);
     if (run.tree && run.searching.load())
         run.tree->Complete();
@@ -207,6 +215,7 @@ void SearchController::StartRun(std::optional<std::string> path, bool again)
     if (run->basePath.empty() || run->basePath.back() != fileSystem_->Separator())
         run->basePath += fileSystem_->Separator();
     run->measure = Measure();
+    run->scope = options_.scope;
     run->again = again;
     if (options_.keepTree)
         run->tree = std::make_unique<KeptTree>(run->basePath);
@@ -334,8 +343,12 @@ void SearchController::WriteRow(const RunEvent& event)
 {
     SkipOnFailure([&] {
         WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
-        table_.SetFacts(event.row, RowFacts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
-                                            event.row, event.listedName, event.notEntered, event.moved});
+        RowFacts facts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
+                       event.row, event.listedName, event.notEntered, event.moved};
+        facts.count = event.count;
+        facts.otherFileSystems = event.otherFileSystems;
+        facts.baseExcluded = event.baseExcluded;
+        table_.SetFacts(event.row, std::move(facts));
     });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);
@@ -350,6 +363,8 @@ std::string SearchController::Summary(const RunState& run, const UnreadPlaces& u
                        kEntriesSuffix + ProgressSeparator + seconds;
     if (unread.count > 0)
         text += ProgressSeparator + UnreadCountText(unread.count, units_.GroupSeparator);
+    if (run.scope.LeavesOut())
+        text += ProgressSeparator + ScopeNote(run.scope);
     return text;
 }
 

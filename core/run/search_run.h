@@ -74,6 +74,7 @@ public:
         bool keepTree = false;
         std::function<void(const KeptTree& tree)> treeKept{};
         SizeMeasure measure = SizeMeasure::Length;
+        SearchScope scope{};  // what the runs leave out; patterns refused by ExcludePatterns::Make are not given
     };
 
     // The file system is shared with the run's threads, which may outlive the controller.
@@ -111,6 +112,9 @@ public:
     // Counts sizes by measure from now on; the rows shown are counted again from the kept tree.
     void SetMeasure(SizeMeasure measure);
     SizeMeasure Measure() const { return view_.Measure(); }
+    // What later runs leave out; a run under way keeps what it began with.
+    void SetScope(SearchScope scope) { options_.scope = std::move(scope); }
+    const SearchScope& Scope() const { return options_.scope; }
     // The tree of the last run that completed; nullptr when none is kept.
     const KeptTree* Kept() const { return kept_.get(); }
     // Whether the rows shown come from the kept tree rather than a search just made.

@@ -43,6 +43,7 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
     Listing listing;
     listing.filesSize = counts.Own(dir);
     listing.failure = dir.failure;
+    listing.fileCount = dir.fileCount;
     listing.subdirectories.reserve(dir.childCount);
     for (uint32_t i = 0; i < dir.childCount; ++i)
         listing.subdirectories.emplace_back(dir.children[i] ? dir.children[i]->Name() : std::string_view());
@@ -57,6 +58,7 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
             continue;
         }
         TellMarked(*child, row, separator, rows);
+        rows.RowCounted(row, {child->entries, 0});
         rows.RowFinished(row, counts.Size(*child));
     }
 }

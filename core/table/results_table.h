@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "file_system.h"
+#include "search_scope.h"
 
 namespace murako {
 
@@ -72,6 +73,9 @@ struct RowFacts {
     UnreadPlaces notEntered{};  // pseudo file systems under the row, never entered, so counted 0
     bool moved = false;         // its directory was moved away since the search: it counts 0
     std::optional<RowChange> change{};  // only while the rows are compared with an older search
+    std::optional<EntryCount> count{};  // the names it holds, where the search told them
+    UnreadPlaces otherFileSystems{};     // in a search that stays on one file system, never entered
+    bool baseExcluded = false;           // the total of a search whose patterns exclude the directory searched
 };
 
 // Told of every change so that a view can follow the model without polling.

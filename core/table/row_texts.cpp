@@ -31,6 +31,19 @@ void AddLine(std::string& lines, const std::string& line)
     lines += line;
 }
 
+// A count of places under a heading, then the first of them by path.
+void AddPlaces(std::string& lines, const std::string& heading, const UnreadPlaces& places,
+               const std::string& groupSeparator)
+{
+    if (places.count == 0)
+        return;
+    AddLine(lines, heading + FormatGrouped(places.count, groupSeparator));
+    for (const UnreadPlaces::Place& place : places.first)
+        AddLine(lines, place.path);
+    if (places.count > static_cast<int64_t>(places.first.size()))
+        AddLine(lines, "…");
+}
+
 }  // namespace
 
 std::string FailureText(ReadFailure failure)
@@ -68,6 +81,24 @@ std::string KeptAgeNote(std::chrono::seconds age)
     return std::to_string(minutes / (24 * 60)) + " 日前の検索結果";
 }
 
+std::string EntriesText(int64_t entries, const std::string& groupSeparator)
+{
+    return FormatGrouped(entries, groupSeparator) + " 項目";
+}
+
+std::string ScopeNote(const SearchScope& scope)
+{
+    std::string parts;
+    const auto add = [&parts](const std::string& part) { parts += (parts.empty() ? "" : "、") + part; };
+    if (!scope.patterns.empty())
+        add("パターン " + std::to_string(scope.patterns.size()));
+    if (scope.excludeCaches)
+        add("CACHEDIR.TAG");
+    if (scope.oneFileSystem)
+        add("他のファイルシステム");
+    return "除外あり（" + parts + "）";
+}
+
 bool HasShare(const RowFacts& facts)
 {
     return facts.bytes && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
@@ -87,6 +118,8 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
         AddLine(lines, "中断したため、このディレクトリの合計は数えていません");
     else if (col == size && facts.bytes)
         AddLine(lines, SizeNote(table, facts, separators));
+    if (col == size && facts.count && !facts.interrupted)
+        AddLine(lines, EntriesText(facts.count->entries, separators.group));
     if (facts.change && (col == size || col == change))
         AddLine(lines, ChangeNote(*facts.change, separators.group));
     if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {
@@ -97,13 +130,12 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
             AddLine(lines, "…");
     }
     // A pseudo file system's 0 is not the disk's: it was never entered.
-    if (const UnreadPlaces& pseudo = facts.notEntered; pseudo.count > 0) {
-        AddLine(lines, "数えていない擬似ファイルシステム: " + FormatGrouped(pseudo.count, separators.group));
-        for (const UnreadPlaces::Place& place : pseudo.first)
-            AddLine(lines, place.path);
-        if (pseudo.count > static_cast<int64_t>(pseudo.first.size()))
-            AddLine(lines, "…");
-    }
+    AddPlaces(lines, "数えていない擬似ファイルシステム: ", facts.notEntered, separators.group);
+    AddPlaces(lines, "別のファイルシステム: ", facts.otherFileSystems, separators.group);
+    if (facts.count && facts.count->excluded > 0)
+        AddLine(lines, "除外: " + FormatGrouped(facts.count->excluded, separators.group));
+    if (facts.baseExcluded)
+        AddLine(lines, kBaseExcludedText);
     return lines;
 }
 

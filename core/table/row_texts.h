@@ -28,15 +28,26 @@ std::string UnreadCountText(int64_t count, const std::string& groupSeparator);
 // How old the kept results shown are: "3 分前の検索結果", and in hours or days once that long.
 std::string KeptAgeNote(std::chrono::seconds age);
 
+// The names a row holds: "12,345 項目", digits grouped.
+std::string EntriesText(int64_t entries, const std::string& groupSeparator);
+
+// What the total of a search says when its patterns exclude the directory searched itself.
+inline constexpr const char* kBaseExcludedText =
+    "除外するパターンが検索したフォルダー自体に一致したため、何も数えていません";
+
+// What a search left out, for the status bar: "除外あり（パターン 3、CACHEDIR.TAG、他のファイルシステム）".
+std::string ScopeNote(const SearchScope& scope);
+
 // Whether a row's bytes are a share of the whole: a data row other than the total (a row a cancel cut short
 // holds 0, so it has none).
 bool HasShare(const RowFacts& facts);
 
 // What a data cell's tooltip adds to its text, one line each: on the size, its exact byte count and, once a
-// finished run has written its total, its share of that; on a row a cancel cut short, in place of a byte
-// count, that its 0 counts nothing; on a row with places under it that could not be read, how many and the
-// first of them with why; on the size and the change while the rows are compared with an older search, the
-// change. Empty when there is nothing to add.
+// finished run has written its total, its share of that, and the names it holds; on a row a cancel cut
+// short, in place of a byte count, that its 0 counts nothing; on a row with places under it that could not
+// be read, how many and the first of them with why; the pseudo and other file systems it holds, never
+// entered, and how many names the search's patterns left out of it; on the size and the change while the
+// rows are compared with an older search, the change. Empty when there is nothing to add.
 std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const NumberSeparators& separators);
 
 // What a row's change since an older search says beyond its text: the size then and the change in bytes, or

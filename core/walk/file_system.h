@@ -108,6 +108,9 @@ public:
     virtual int64_t OwnOnDisk() const { return 0; }
     // The root of a pseudo file system (the kernel's, as /proc): shown, counted 0 and never entered.
     virtual bool IsPseudoFileSystem() const { return false; }
+    // Whether the file of that name in this directory, a link followed, begins with start; false where it
+    // cannot be read or the file system cannot tell.
+    virtual bool FileBegins(std::string_view /*name*/, std::string_view /*start*/) { return false; }
 };
 
 // A directory given from outside as this platform reads it. On Windows a drive without its root ("Z:",

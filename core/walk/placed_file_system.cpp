@@ -59,6 +59,14 @@ std::optional<FileFacts> PlacedDirectory::FactsOf(std::string_view name, ReadFai
     return WhilePinned(failure, [&](int handle) { return MeasureBelow(handle, name, failure); });
 }
 
+bool PlacedDirectory::FileBegins(std::string_view name, std::string_view start)
+{
+    ReadFailure failure = ReadFailure::None;
+    const std::optional<std::string> read =
+        WhilePinned(failure, [&](int handle) { return ReadBelow(handle, name, start.size()); });
+    return read && *read == start;
+}
+
 std::optional<IdentifiedDirectory> PlacedDirectory::IdentifyOpened(const CountedHandle& handle, ReadFailure& failure)
 {
     int error = 0;

@@ -43,6 +43,7 @@ public:
     std::optional<DirectoryIdentity> Identity() const override { return place_->identity; }
     bool IsMountRoot() const override { return mountRoot_; }
     int64_t OwnOnDisk() const override { return onDisk_; }
+    bool FileBegins(std::string_view name, std::string_view start) final;
 
     // What the walk sees instead of a directory just opened and identified, met under parent (nullptr: opened
     // by path); nullptr to walk it. A backend that leaves some directories out hides this.
@@ -54,6 +55,12 @@ public:
 protected:
     // The facts of name below the directory whose handle is given, pinned for the call.
     virtual std::optional<FileFacts> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) = 0;
+    // Up to bytes of the start of the file name below the directory whose handle is given; nullopt where it
+    // cannot be read.
+    virtual std::optional<std::string> ReadBelow(int /*handle*/, std::string_view /*name*/, size_t /*bytes*/)
+    {
+        return std::nullopt;
+    }
 
     // The identity of a handle just opened, or why it has none: then it cannot be walked safely.
     static std::optional<IdentifiedDirectory> IdentifyOpened(const CountedHandle& handle, ReadFailure& failure);

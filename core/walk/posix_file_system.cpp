@@ -198,6 +198,22 @@ private:
         return FactsOfNonDirectory(status, failure);
     }
 
+    // Never waits on a pipe or a device: only a plain file is read.
+    std::optional<std::string> ReadBelow(int handle, std::string_view name, size_t bytes) override
+    {
+        const int fd = openat(handle, std::string(name).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return std::nullopt;
+        struct stat status;
+        std::string start(bytes, '\0');
+        const ssize_t read = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) ? ::read(fd, start.data(), bytes) : -1;
+        close(fd);
+        if (read < 0)
+            return std::nullopt;
+        start.resize(static_cast<size_t>(read));
+        return start;
+    }
+
     // A name listed as something else that is a directory now was replaced since: its own size is no file's.
     static std::optional<FileFacts> FactsOfNonDirectory(const struct stat& status, ReadFailure& failure)
     {

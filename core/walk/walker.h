@@ -29,6 +29,7 @@
 #include "file_system.h"
 #include "kept_tree.h"
 #include "run_host.h"
+#include "search_scope.h"
 #include "walk_pace.h"
 
 namespace murako {
@@ -72,6 +73,7 @@ private:
 
 struct Listing;
 
+
 // What a search wants told of a walk as it goes: the base directory's listing, and each of the base's
 // subdirectories (its rows, numbered in listing order) as its whole subtree is done. Calls may come from
 // several threads at once when the walk is threaded.
@@ -82,6 +84,8 @@ public:
     virtual void BaseListed(const Listing& listing) = 0;
     // Row's subtree is done; the walk yields right after.
     virtual void RowFinished(size_t row, int64_t size) = 0;
+    // What row's subtree holds, told just before its RowFinished.
+    virtual void RowCounted(size_t /*row*/, const EntryCount& /*count*/) {}
     // Row's walk was cut short by a cancel.
     virtual void RowInterrupted(size_t row) = 0;
     // A place that could not be read, by its path below the base, under row (nullopt: the base itself). A
@@ -91,6 +95,11 @@ public:
     // The root of a pseudo file system, by its path below the base under row (nullopt: the base itself): it
     // counts 0, as it is never entered.
     virtual void NotEntered(std::optional<size_t> /*row*/, const std::string& /*path*/) {}
+    // A directory on another file system than the base's, by its path below the base under row, in a walk
+    // that stays on one: it counts 0, as it is never entered.
+    virtual void OtherFileSystem(std::optional<size_t> /*row*/, const std::string& /*path*/) {}
+    // A pattern excludes the base itself: nothing is walked, and nothing else is told.
+    virtual void BaseExcluded() {}
     // Row's directory was moved away since it was searched; it is told before the row's size, 0.
     virtual void Moved(size_t /*row*/) {}
 };
@@ -131,6 +140,7 @@ struct WalkContext {
     SizeMeasure measure = SizeMeasure::Length;  // what the sizes told to rows count
     KeptTree* tree = nullptr;  // keeps every entry counted, when given
     FirstLinks* firstLinks = nullptr;  // of a walk that counts space on disk; SumDirectory makes one if none
+    const WalkScope* scope = nullptr;  // what the walk leaves out; nothing when not given
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const
@@ -146,6 +156,9 @@ struct Listing {
     int64_t filesSize = 0;
     KeptFilesWriter files;  // when the walk keeps its tree
     std::vector<std::string> subdirectories;
+    int64_t fileCount = 0;  // names counted that are not subdirectories
+    int64_t excluded = 0;  // names a pattern matched
+    bool cacheTag = false;  // a file named CACHEDIR.TAG is among them, in a walk that leaves caches out
     // The first thing in the directory that could not be read: the listing itself or a file's length.
     ReadFailure failure = ReadFailure::None;
 
@@ -157,8 +170,9 @@ struct Listing {
 };
 
 // Lists dir once, "." and ".." skipped; an entry whose kind cannot be queried counts as a subdirectory.
-// nullopt when the run was cancelled during the listing.
-std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context);
+// nullopt when the run was cancelled during the listing. Where the walk's scope has patterns, path is dir's
+// own path as the search names it, which the names are tried with.
+std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context, const std::string* path = nullptr);
 
 // The size of a directory's whole subtree: its own files first, then its subdirectories in listing order,
 // each addition skipped when it would overflow. 0 for a directory that cannot be listed (nullptr) and 0
