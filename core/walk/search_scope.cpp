@@ -120,7 +120,8 @@ bool ExcludePatterns::Excludes(std::string_view path) const
         for (const size_t glob : globsByLastByte_[static_cast<unsigned char>(path.back())])
             if (GlobExcludes(globs_[glob], path))
                 return true;
-    if (const auto found = globsByLastTwo_.find(LastTwo(path)); path.size() >= 2 && found != globsByLastTwo_.end())
+    const auto found = path.size() >= 2 ? globsByLastTwo_.find(LastTwo(path)) : globsByLastTwo_.end();
+    if (found != globsByLastTwo_.end())
         for (const size_t glob : found->second)
             if (GlobExcludes(globs_[glob], path))
                 return true;
