@@ -106,7 +106,7 @@ SearchController::SearchController(ResultsTable& table, SearchPresentation& pres
       options_(std::move(options)),
       view_(options_.measure),
       host_(std::make_shared<HostLink>(host)),
-      alive_(std::make_shared<bool>(true))
+      alive_(std::make_shared<std::atomic<bool>>(true))
 {
 }
 

@@ -174,7 +174,9 @@ private:
     SizeUnits units_;
     KeptView view_;
     std::shared_ptr<HostLink> host_;
-    std::shared_ptr<bool> alive_;  // queued UI calls of runs check it, since they may outlive the controller
+    // Queued UI calls of runs check it, since they may outlive the controller; a host that applies them at once
+    // does so on the walking thread.
+    std::shared_ptr<std::atomic<bool>> alive_;
     std::shared_ptr<RunState> current_;
     std::unique_ptr<KeptTree> kept_;
     std::chrono::steady_clock::time_point keptAt_;
