@@ -1,5 +1,6 @@
 #include "directory_handles.h"
 
+#include <atomic>
 #include <cerrno>
 
 namespace murako {
@@ -31,6 +32,9 @@ int CountedHandle::Open(int from, std::string_view path, ReachedBy reached)
 DirectoryPlace::~DirectoryPlace()
 {
     for (std::shared_ptr<DirectoryPlace> up = std::move(parent); up && up.use_count() == 1;) {
+        // The count is read relaxed: what the other owners did before letting go must be seen before this one
+        // takes the place apart.
+        std::atomic_thread_fence(std::memory_order_acquire);
         std::shared_ptr<DirectoryPlace> next = std::move(up->parent);
         up = std::move(next);
     }
