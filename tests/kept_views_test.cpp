@@ -184,6 +184,22 @@ TEST_P(KeptWalkOfRandomTree, MeetsTheLiveEntriesInListingOrderAsAWalkByHand)
     EXPECT_EQ(passed.size(), listing.size());
 }
 
+TEST_P(KeptWalkOfRandomTree, ADirectoryHoldsTheLiveEntriesAWalkByHandMeetsBelowIt)
+{
+    const std::unique_ptr<KeptTree> tree = fakes::RandomKeptTree(GetParam());
+    MoveSomeAway(*tree, GetParam() + 2000);
+    for (KeptWalk walk(*tree->Base(), KeptWalk::Scope::Directories); walk.Next();) {
+        std::vector<std::string> met;
+        ByHand(walk.Directory(), 0, true, met);
+        const auto directories = std::count_if(met.begin(), met.end(), [](const std::string& entry) {
+            return entry.back() == '/';
+        });
+        const HeldEntries held = EntriesHeld(walk.Directory());
+        EXPECT_EQ(held.directories, directories - 1) << walk.Directory().Name();
+        EXPECT_EQ(held.files, static_cast<int64_t>(met.size()) - directories) << walk.Directory().Name();
+    }
+}
+
 TEST_P(KeptWalkOfRandomTree, AMoveLeavesEverySumAsCountingTheWholeTreeAgainWould)
 {
     const std::unique_ptr<KeptTree> tree = fakes::RandomKeptTree(GetParam());
