@@ -55,22 +55,16 @@ KeptComparison::KeptComparison(std::unique_ptr<KeptTree> older, std::string olde
 {
 }
 
-std::unique_ptr<KeptComparison> KeptComparison::Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
-                                                     char separator, std::string& error)
+KeptComparisonMade KeptComparison::Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
+                                        char separator)
 {
-    if (!older || !older->Base()) {
-        error = "保存された検索結果が空です。";
-        return nullptr;
-    }
+    if (!older || !older->Base())
+        return {nullptr, {Reason::EmptySearch, {}, {}}};
     std::string olderBase = LoosePath(older->BasePath());
     const std::string searched = LoosePath(searchedPath);
-    if (!StartsWith(searched, olderBase) && !StartsWith(olderBase, searched)) {
-        error = "保存された検索結果は「" + DisplayName(older->BasePath()) + "」の検索です。比較できるのは「" +
-                DisplayName(searchedPath) + "」か、その上または下のディレクトリの検索結果です。";
-        return nullptr;
-    }
-    error.clear();
-    return std::unique_ptr<KeptComparison>(new KeptComparison(std::move(older), std::move(olderBase), separator));
+    if (!StartsWith(searched, olderBase) && !StartsWith(olderBase, searched))
+        return {nullptr, {Reason::SearchOfOtherDirectory, DisplayName(older->BasePath()), {}}};
+    return {std::unique_ptr<KeptComparison>(new KeptComparison(std::move(older), std::move(olderBase), separator)), {}};
 }
 
 const KeptDirectory* KeptComparison::OlderAt(const std::string& path) const
