@@ -85,11 +85,6 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
                                    .keptRecounted = [this] { KeepAgeNoteCurrent(); }});
     auto* savedSearches = new SavedSearches(*this, controller_, table_, [this] { KeepAgeNoteCurrent(); });
     compare_ = new CompareCommand(*Grid1, controller_, *savedSearches);
-    compare_->changed = [this] {
-        KeepAgeNoteCurrent();
-        if (map_)
-            map_->Follow(true);
-    };
     commands_->AddMenuPart([this](QMenu& menu) { compare_->AddEntries(menu); });
     auto* scope = new ScopeCommands(*Grid1, table_, controller_);
     commands_->AddMenuPart([scope](QMenu& menu) { scope->AddEntries(menu); });
@@ -223,6 +218,8 @@ void Form1::ShowStartDirectory()
 
 void Form1::Connect()
 {
+    // The status bar tells the age of rows shown from memory for as long as the view shows them.
+    controller_.View().Listen([this](unsigned) { KeepAgeNoteCurrent(); });
     connect(&progressTimer_, &QTimer::timeout, this, [this] {
         controller_.ShowProgress();
         if (controller_.Searching())
@@ -286,6 +283,8 @@ void Form1::FollowSearch()
 
 void Form1::KeepAgeNoteCurrent()
 {
+    if (controller_.Searching())
+        return;  // the timer tells the entries counted
     if (!controller_.ShowingKept())
         progressTimer_.stop();
     else if (progressTimer_.interval() != AgeNoteInterval || !progressTimer_.isActive())
