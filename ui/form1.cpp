@@ -67,6 +67,21 @@ SearchController::Options ForTheWindow(SearchController::Options options)
     return options;
 }
 
+// The drive list, and the label a screen reader names it by.
+DriveList* NewDriveList(QWidget& window)
+{
+    auto* drives = new DriveList(&window);
+    drives->setObjectName(QStringLiteral("Drive1"));
+    drives->setAccessibleName(QStringLiteral("ドライブ"));
+    // On Linux a combo box is named by its current entry and labelled through a buddy label; the window
+    // has no room for one on the screen, so this one only speaks.
+    auto* label = new QLabel(QStringLiteral("ドライブ"), &window);
+    label->setObjectName(QStringLiteral("Drive1.Label"));
+    label->setBuddy(drives);
+    label->hide();
+    return drives;
+}
+
 }  // namespace
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
@@ -131,16 +146,8 @@ void Form1::CreateControls()
     Command1->setObjectName(QStringLiteral("Command1"));
     Place(Command1, 5520, 6180, 1275, 435);
 
-    Drive1 = new DriveList(this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Drive1->setAccessibleName(QStringLiteral("ドライブ"));
+    Drive1 = NewDriveList(*this);
     Place(Drive1, 60, 4620, 1275, 300);
-    // On Linux a combo box is named by its current entry and labelled through a buddy label; the window
-    // has no room for one on the screen, so this one only speaks.
-    auto* driveLabel = new QLabel(QStringLiteral("ドライブ"), this);
-    driveLabel->setObjectName(QStringLiteral("Drive1.Label"));
-    driveLabel->setBuddy(Drive1);
-    driveLabel->hide();
 
     CreateStatusBar(gridFont);
 
