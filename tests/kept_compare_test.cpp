@@ -54,12 +54,10 @@ public:
     // Compares from now on with older; the error when it cannot.
     std::string CompareWith(std::unique_ptr<KeptTree> older)
     {
-        std::string error;
-        std::unique_ptr<KeptComparison> comparison =
-            KeptComparison::Make(std::move(older), controller_->Kept()->BasePath(), '/', error);
-        if (comparison && !controller_->Compare(std::move(comparison)))
-            error = "not compared";
-        return error;
+        KeptComparisonMade made = KeptComparison::Make(std::move(older), controller_->Kept()->BasePath(), '/');
+        if (made.failure)
+            return ReasonText(made.failure);
+        return controller_->Compare(std::move(made.comparison)) ? std::string() : "not compared";
     }
 
 private:
@@ -323,14 +321,15 @@ TEST_P(KeptCompareBases, AnOlderSearchComparesOnlyWhereItsBaseIsTheSearchedDirec
     older->SetListing(*below, {}, 1, 0);
     older->SetListing(*older->AddDirectory(below, 0, "b", {}), {}, 0, 0);
     older->Complete();
-    std::string error = "unset";
-    std::unique_ptr<KeptComparison> comparison = KeptComparison::Make(std::move(older), match.searched, '/', error);
-    ASSERT_EQ(comparison != nullptr, match.compares) << error;
+    KeptComparisonMade made = KeptComparison::Make(std::move(older), match.searched, '/');
+    const std::unique_ptr<KeptComparison>& comparison = made.comparison;
+    ASSERT_EQ(comparison != nullptr, match.compares) << ReasonText(made.failure);
+    ASSERT_EQ(!made.failure, match.compares);
     if (!comparison) {
-        EXPECT_NE(error.find(match.olderBase), std::string::npos) << error;
+        EXPECT_EQ(made.failure.reason, Reason::SearchOfOtherDirectory);
+        EXPECT_NE(ReasonText(made.failure).find(match.olderBase), std::string::npos) << ReasonText(made.failure);
         return;
     }
-    EXPECT_EQ(error, "");
     const KeptDirectory* expected = nullptr;
     if (match.olderShown) {
         expected = comparison->Older().Base();
@@ -352,6 +351,16 @@ INSTANTIATE_TEST_SUITE_P(
                       BaseMatch{"NameThatBeginsAlike", "/base", "/base2", false, "", nullptr},
                       BaseMatch{"Elsewhere", "/other", "/base", false, "", nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(KeptCompareBases, NothingReadComparesWithNothingAndSaysSo)
+{
+    for (const bool treeWithoutBase : {false, true}) {
+        auto older = treeWithoutBase ? std::make_unique<KeptTree>("/base") : nullptr;
+        const KeptComparisonMade made = KeptComparison::Make(std::move(older), "/base", '/');
+        EXPECT_EQ(made.comparison, nullptr);
+        EXPECT_EQ(made.failure.reason, Reason::EmptySearch);
+    }
+}
 
 struct ChangeCase {
     int64_t delta;

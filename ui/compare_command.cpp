@@ -58,12 +58,10 @@ void CompareCommand::Finish(KeptJsonRead read)
 {
     if (controller_.Searching() || !controller_.Kept())
         return Tell(QStringLiteral("検索中のため、比較できません。"));
-    std::string error;
-    std::unique_ptr<KeptComparison> comparison =
-        KeptComparison::Make(std::move(read.tree), controller_.Kept()->BasePath(), PathSeparator(), error);
-    if (!comparison)
-        return Tell(QString::fromStdString(error));
-    if (!controller_.Compare(std::move(comparison)))
+    KeptComparisonMade made = KeptComparison::Make(std::move(read.tree), controller_.Kept()->BasePath(), PathSeparator());
+    if (made.failure)
+        return Tell(QString::fromStdString(ReasonText(made.failure)));
+    if (!controller_.Compare(std::move(made.comparison)))
         return Tell(QStringLiteral("表示しているディレクトリは検索結果にないため、比較できません。"));
     grid_.ShowSortOrder(controller_.Order());
     if (changed)

@@ -67,6 +67,21 @@ SearchController::Options ForTheWindow(SearchController::Options options)
     return options;
 }
 
+// The drive list, and the label a screen reader names it by.
+DriveList* NewDriveList(QWidget& window)
+{
+    auto* drives = new DriveList(&window);
+    drives->setObjectName(QStringLiteral("Drive1"));
+    drives->setAccessibleName(QStringLiteral("ドライブ"));
+    // On Linux a combo box is named by its current entry and labelled through a buddy label; the window
+    // has no room for one on the screen, so this one only speaks.
+    auto* label = new QLabel(QStringLiteral("ドライブ"), &window);
+    label->setObjectName(QStringLiteral("Drive1.Label"));
+    label->setBuddy(drives);
+    label->hide();
+    return drives;
+}
+
 }  // namespace
 
 Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options options, QWidget* parent)
@@ -85,11 +100,6 @@ Form1::Form1(std::shared_ptr<FileSystem> fileSystem, SearchController::Options o
                                    .keptRecounted = [this] { KeepAgeNoteCurrent(); }});
     auto* savedSearches = new SavedSearches(*this, controller_, table_, [this] { KeepAgeNoteCurrent(); });
     compare_ = new CompareCommand(*Grid1, controller_, *savedSearches);
-    compare_->changed = [this] {
-        KeepAgeNoteCurrent();
-        if (map_)
-            map_->Follow(true);
-    };
     commands_->AddMenuPart([this](QMenu& menu) { compare_->AddEntries(menu); });
     auto* scope = new ScopeCommands(*Grid1, table_, controller_);
     commands_->AddMenuPart([scope](QMenu& menu) { scope->AddEntries(menu); });
@@ -136,16 +146,8 @@ void Form1::CreateControls()
     Command1->setObjectName(QStringLiteral("Command1"));
     Place(Command1, 5520, 6180, 1275, 435);
 
-    Drive1 = new DriveList(this);
-    Drive1->setObjectName(QStringLiteral("Drive1"));
-    Drive1->setAccessibleName(QStringLiteral("ドライブ"));
+    Drive1 = NewDriveList(*this);
     Place(Drive1, 60, 4620, 1275, 300);
-    // On Linux a combo box is named by its current entry and labelled through a buddy label; the window
-    // has no room for one on the screen, so this one only speaks.
-    auto* driveLabel = new QLabel(QStringLiteral("ドライブ"), this);
-    driveLabel->setObjectName(QStringLiteral("Drive1.Label"));
-    driveLabel->setBuddy(Drive1);
-    driveLabel->hide();
 
     CreateStatusBar(gridFont);
 
@@ -223,6 +225,8 @@ void Form1::ShowStartDirectory()
 
 void Form1::Connect()
 {
+    // The status bar tells the age of rows shown from memory for as long as the view shows them.
+    controller_.View().Listen([this](unsigned) { KeepAgeNoteCurrent(); });
     connect(&progressTimer_, &QTimer::timeout, this, [this] {
         controller_.ShowProgress();
         if (controller_.Searching())
@@ -286,6 +290,8 @@ void Form1::FollowSearch()
 
 void Form1::KeepAgeNoteCurrent()
 {
+    if (controller_.Searching())
+        return;  // the timer tells the entries counted
     if (!controller_.ShowingKept())
         progressTimer_.stop();
     else if (progressTimer_.interval() != AgeNoteInterval || !progressTimer_.isActive())

@@ -1,7 +1,5 @@
 #include "move_away.h"
 
-#include <vector>
-
 #include "path_text.h"
 
 namespace murako {
@@ -22,16 +20,10 @@ std::optional<KeptFile> FileOf(const KeptPlace& place)
 HeldEntries EntriesHeld(const KeptDirectory& dir)
 {
     HeldEntries held;
-    std::vector<const KeptDirectory*> stack{&dir};
-    while (!stack.empty()) {
-        const KeptDirectory* next = stack.back();
-        stack.pop_back();
-        held.files += next->fileCount - next->movedFiles;
-        for (uint32_t i = 0; i < next->childCount; ++i)
-            if (const KeptDirectory* child = next->children[i]; child && !(child->flags & KeptDirectory::Moved)) {
-                ++held.directories;
-                stack.push_back(child);
-            }
+    for (KeptWalk walk(dir, KeptWalk::Scope::Directories); walk.Next();) {
+        const KeptDirectory& met = walk.Directory();
+        held.files += met.fileCount - met.movedFiles;
+        held.directories += &met != &dir;
     }
     return held;
 }

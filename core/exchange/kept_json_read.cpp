@@ -15,6 +15,7 @@
 
 #include "kept_json.h"
 #include "kept_json_builder.h"
+#include "kept_json_fields.h"
 #include "kept_json_guarded_stream.h"
 #include "kept_json_quick_reader.h"
 #include "path_text.h"
@@ -30,6 +31,40 @@ namespace {
 
 using namespace kept_json;
 
+// Where in the file's shape the next value comes.
+enum class Expect { Outer, Major, Minor, Metadata, TopDirectory, DirectoryInfo, Entry, AfterTop, Done };
+
+// Why a value cannot come where expect says.
+Failure Misplaced(Expect expect)
+{
+    switch (expect) {
+    case Expect::Outer: return {Reason::NotAnArray, {}, {}};
+    case Expect::Major:
+    case Expect::Minor: return {Reason::VersionNotNumber, {}, {}};
+    case Expect::Metadata: return {Reason::MetadataNotObject, {}, {}};
+    case Expect::TopDirectory: return {Reason::TopNotArray, {}, {}};
+    case Expect::DirectoryInfo: return {Reason::DirectoryWithoutInfo, {}, {}};
+    case Expect::AfterTop: return {Reason::MoreThanOneTop, {}, {}};
+    default: return {Reason::MisplacedValue, {}, {}};
+    }
+}
+
+// A number outside every info object: the format's version where expect is at it, taken, or why not.
+Failure TakeVersion(Expect& expect, uint64_t value)
+{
+    if (expect == Expect::Major) {
+        if (value != 1)
+            return {Reason::UnknownMajorVersion, std::to_string(value), {}};
+        expect = Expect::Minor;
+        return {};
+    }
+    if (expect == Expect::Minor) {
+        expect = Expect::Metadata;
+        return {};
+    }
+    return Misplaced(expect);
+}
+
 // Reads the parser's events into a TreeBuilder, telling what is wrong with the file, and where, when it is.
 template <typename Stream>
 class TreeReader {
@@ -37,7 +72,7 @@ public:
     explicit TreeReader(Stream& stream) : stream_(stream) {}
 
     const Failure& Problem() const { return problem_; }
-    std::optional<int64_t> Timestamp() const { return timestamp_; }
+    std::optional<int64_t> Timestamp() const { return passed_.Timestamp(); }
     std::unique_ptr<KeptTree> Finish()
     {
         std::unique_ptr<KeptTree> tree = expect_ == Expect::Done ? builder_.Finish() : nullptr;
@@ -52,16 +87,7 @@ public:
         Seen();
         if (Skipping())
             return true;
-        if (!inInfo_)
-            return Fail(Misplaced());
-        switch (key_) {
-        case InfoKey::Hlnkc: info_.hlnkc = value; break;
-        case InfoKey::ReadError: info_.readError = value; break;
-        case InfoKey::Notreg: info_.notreg = value; break;
-        case InfoKey::Other: break;
-        default: return Fail(Field(Reason::FieldOfWrongKind));
-        }
-        return true;
+        return fields_.Open() ? Check(fields_.Truth(value)) : Fail(Misplaced());
     }
     bool Int(int value) { return value < 0 ? Negative() : Number(static_cast<uint64_t>(value)); }
     bool Uint(unsigned value) { return Number(value); }
@@ -72,52 +98,33 @@ public:
     bool String(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
-        if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
+        if (Skipping() || fields_.Unused())
             return true;
-        if (!inInfo_)
-            return Fail(Misplaced());
-        switch (key_) {
-        case InfoKey::Name:
-            info_.name.assign(text, length);
-            info_.named = true;
-            return true;
-        case InfoKey::Excluded:
-            info_.excluded = true;
-            return true;
-        case InfoKey::Failure:
-            info_.failure.assign(text, length);
-            return true;
-        default: return Fail(Field(Reason::FieldOfWrongKind));
-        }
+        return fields_.Open() ? Check(fields_.Text({text, length})) : Fail(Misplaced());
     }
     bool Key(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
-        timestampNext_ = inMetadata_ && skipping_ == 1 && std::string_view(text, length) == "timestamp";
-        if (!Skipping()) {
-            keyText_.assign(text, std::min<size_t>(length, 64));
-            key_ = KeyOf({text, length});
-        }
+        passed_.Key({text, length});
+        if (!Skipping())
+            fields_.Key({text, length});
         return true;
     }
     bool StartObject()
     {
         Seen();
         if (StartsSkipped())
-            return skipping_ <= kMostUnusedNesting;
+            return !passed_.TooDeep();
         switch (expect_) {
         case Expect::Metadata:
-            ++skipping_;
-            inMetadata_ = true;
+            passed_.StartMetadata();
             expect_ = Expect::TopDirectory;
             return true;
         case Expect::DirectoryInfo:
         case Expect::Entry:
-            if (inInfo_)
-                return Fail(Field(Reason::FieldOfWrongKind));
-            inInfo_ = true;
-            info_ = Info{};
-            key_ = InfoKey::Other;
+            if (fields_.Open())
+                return Fail(fields_.Field(Reason::FieldOfWrongKind));
+            fields_.Start();
             return true;
         default: return Fail(Misplaced());
         }
@@ -125,23 +132,20 @@ public:
     bool EndObject(rapidjson::SizeType)
     {
         Seen();
-        if (EndsSkipped())
+        if (passed_.End())
             return true;
-        inInfo_ = false;
-        key_ = InfoKey::Other;
+        const Info& info = fields_.End();
         const bool directory = expect_ == Expect::DirectoryInfo;
         expect_ = Expect::Entry;
-        if (Failure problem = directory ? builder_.OpenDirectory(info_) : builder_.AddEntry(info_))
-            return Fail(std::move(problem));
-        return true;
+        return Check(directory ? builder_.OpenDirectory(info) : builder_.AddEntry(info));
     }
     bool StartArray()
     {
         Seen();
         if (StartsSkipped())
-            return skipping_ <= kMostUnusedNesting;
-        if (inInfo_)
-            return Fail(Field(Reason::FieldOfWrongKind));
+            return !passed_.TooDeep();
+        if (fields_.Open())
+            return Fail(fields_.Field(Reason::FieldOfWrongKind));
         switch (expect_) {
         case Expect::Outer: expect_ = Expect::Major; return true;
         case Expect::TopDirectory:
@@ -152,7 +156,7 @@ public:
     bool EndArray(rapidjson::SizeType)
     {
         Seen();
-        if (EndsSkipped())
+        if (passed_.End())
             return true;
         switch (expect_) {
         case Expect::Entry:
@@ -166,26 +170,16 @@ public:
     }
 
 private:
-    enum class Expect { Outer, Major, Minor, Metadata, TopDirectory, DirectoryInfo, Entry, AfterTop, Done };
-
     void Seen() { stream_.ValueSeen(); }
-    bool Skipping() const { return skipping_ > 0; }
+    bool Skipping() const { return passed_.Active(); }
     // Whether the array or object that starts is read past: within the metadata, or a field not used here; one
     // nested too deep is the file's fault.
     bool StartsSkipped()
     {
-        if (!Skipping() && !(inInfo_ && key_ == InfoKey::Other))
+        if (!Skipping() && !fields_.Unused())
             return false;
-        if (++skipping_ > kMostUnusedNesting)
+        if (!passed_.Start())
             Fail({Reason::NestedTooDeep, "10,000", {}});
-        return true;
-    }
-    bool EndsSkipped()
-    {
-        if (!Skipping())
-            return false;
-        if (--skipping_ == 0)
-            inMetadata_ = false;
         return true;
     }
     bool Fail(Failure problem)
@@ -193,80 +187,32 @@ private:
         problem_ = std::move(problem);
         return false;
     }
-    Failure Field(Reason reason) const { return {reason, keyText_, {}}; }
-    Failure Misplaced() const
-    {
-        switch (expect_) {
-        case Expect::Outer: return {Reason::NotAnArray, {}, {}};
-        case Expect::Major:
-        case Expect::Minor: return {Reason::VersionNotNumber, {}, {}};
-        case Expect::Metadata: return {Reason::MetadataNotObject, {}, {}};
-        case Expect::TopDirectory: return {Reason::TopNotArray, {}, {}};
-        case Expect::DirectoryInfo: return {Reason::DirectoryWithoutInfo, {}, {}};
-        case Expect::AfterTop: return {Reason::MoreThanOneTop, {}, {}};
-        default: return {Reason::MisplacedValue, {}, {}};
-        }
-    }
-    // Any value but a number or a known key's string or truth.
-    bool Scalar()
+    bool Check(Failure problem) { return problem ? Fail(std::move(problem)) : true; }
+    Failure Misplaced() const { return murako::Misplaced(expect_); }
+    // A value no field this program reads takes: any but a number or a known key's string or truth (inField: the
+    // reason where a field is read), or a negative number.
+    bool Unread(Reason inField)
     {
         Seen();
-        if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
+        if (Skipping() || fields_.Unused())
             return true;
-        return Fail(inInfo_ ? Field(Reason::FieldOfWrongKind) : Misplaced());
+        return Fail(fields_.Open() ? fields_.Field(inField) : Misplaced());
     }
-    bool Negative()
-    {
-        Seen();
-        if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
-            return true;
-        return Fail(inInfo_ ? Field(Reason::FieldNegative) : Misplaced());
-    }
+    bool Scalar() { return Unread(Reason::FieldOfWrongKind); }
+    bool Negative() { return Unread(Reason::FieldNegative); }
     bool Number(uint64_t value)
     {
         Seen();
-        if (timestampNext_ && inMetadata_ && skipping_ == 1 && value <= kLargestSize)
-            timestamp_ = static_cast<int64_t>(value);
+        passed_.Number(value);
         if (Skipping())
             return true;
-        if (!inInfo_) {
-            if (expect_ == Expect::Major) {
-                if (value != 1)
-                    return Fail({Reason::UnknownMajorVersion, std::to_string(value), {}});
-                expect_ = Expect::Minor;
-                return true;
-            }
-            if (expect_ == Expect::Minor) {
-                expect_ = Expect::Metadata;
-                return true;
-            }
-            return Fail(Misplaced());
-        }
-        switch (key_) {
-        case InfoKey::Asize:
-        case InfoKey::Dsize:
-            if (value > kLargestSize)
-                return Fail(Field(Reason::FieldTooLarge));
-            (key_ == InfoKey::Asize ? info_.asize : info_.dsize) = value;
-            return true;
-        case InfoKey::Dev: info_.dev = value; return true;
-        case InfoKey::Ino: info_.ino = value; return true;
-        case InfoKey::Nlink: info_.nlink = value; return true;
-        case InfoKey::Other: return true;
-        default: return Fail(Field(Reason::FieldOfWrongKind));
-        }
+        return Check(fields_.Open() ? fields_.Number(value) : TakeVersion(expect_, value));
     }
 
     Stream& stream_;
     Expect expect_ = Expect::Outer;
-    size_t skipping_ = 0;  // depth within a value read past: the metadata, or a field this program does not use
-    bool inMetadata_ = false;  // skipping the metadata, whose timestamp is read
-    bool timestampNext_ = false;
-    std::optional<int64_t> timestamp_;
-    bool inInfo_ = false;
-    InfoKey key_ = InfoKey::Other;
-    std::string keyText_;
-    Info info_;
+    PassedOver passed_;
+    InfoFields fields_;
     TreeBuilder builder_;
     Failure problem_;
 };

@@ -55,22 +55,16 @@ KeptComparison::KeptComparison(std::unique_ptr<KeptTree> older, std::string olde
 {
 }
 
-std::unique_ptr<KeptComparison> KeptComparison::Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
-                                                     char separator, std::string& error)
+KeptComparisonMade KeptComparison::Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
+                                        char separator)
 {
-    if (!older || !older->Base()) {
-        error = "保存された検索結果が空です。";
-        return nullptr;
-    }
+    if (!older || !older->Base())
+        return {nullptr, {Reason::EmptySearch, {}, {}}};
     std::string olderBase = LoosePath(older->BasePath());
     const std::string searched = LoosePath(searchedPath);
-    if (!StartsWith(searched, olderBase) && !StartsWith(olderBase, searched)) {
-        error = "保存された検索結果は「" + DisplayName(older->BasePath()) + "」の検索です。比較できるのは「" +
-                DisplayName(searchedPath) + "」か、その上または下のディレクトリの検索結果です。";
-        return nullptr;
-    }
-    error.clear();
-    return std::unique_ptr<KeptComparison>(new KeptComparison(std::move(older), std::move(olderBase), separator));
+    if (!StartsWith(searched, olderBase) && !StartsWith(olderBase, searched))
+        return {nullptr, {Reason::SearchOfOtherDirectory, DisplayName(older->BasePath()), {}}};
+    return {std::unique_ptr<KeptComparison>(new KeptComparison(std::move(older), std::move(olderBase), separator)), {}};
 }
 
 const KeptDirectory* KeptComparison::OlderAt(const std::string& path) const
@@ -144,6 +138,40 @@ int32_t AddGoneRow(ResultsTable& table, const KeptDirectory& gone, const SizeUni
     return row;
 }
 
+// The changes of the rows compared, summed for the total as they are set.
+struct ChangeSums {
+    int64_t before = 0;
+    int64_t delta = 0;
+
+    // then: nullopt where the row's directory was not there.
+    void Set(ResultsTable& table, int32_t row, RowFacts facts, std::optional<int64_t> then, ChangeMark mark,
+             const SizeUnits& units)
+    {
+        const int64_t was = then.value_or(0);
+        facts.change = ChangeOf(was, facts.bytes.value_or(0) - was, then ? mark : ChangeMark::New, units);
+        before += facts.change->before;
+        delta += facts.change->delta;
+        table.SetFacts(row, std::move(facts));
+    }
+};
+
+// A gone row for each subdirectory of older that no row listed, numbered after lastNumber; the current cell
+// stays where it was.
+void AddGoneRows(ResultsTable& table, const KeptDirectory& older, const KeptCounts& counts,
+                 const std::unordered_set<std::string_view>& listed, int32_t lastNumber, ChangeSums& sums,
+                 const SizeUnits& units)
+{
+    const int32_t current = table.Row();
+    const int32_t currentCol = table.Col();
+    for (uint32_t i = 0; i < older.childCount; ++i)
+        if (const KeptDirectory* child = older.children[i]; child && !listed.count(child->Name()))
+            sums.Set(table, AddGoneRow(table, *child, units),
+                     {.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber, .listedName = std::string(child->Name())},
+                     counts.Size(*child), ChangeMark::Gone, units);
+    table.SetRow(current);
+    table.SetCol(currentCol);
+}
+
 void CompareRowsWith(ResultsTable& table, const KeptDirectory* older, const KeptDirectory* olderChild,
                      SizeMeasure measure, const SizeUnits& units)
 {
@@ -158,47 +186,32 @@ void CompareRowsWith(ResultsTable& table, const KeptDirectory* older, const Kept
     auto SizeThen = [&](const KeptDirectory& dir) {
         return counts ? counts->Size(dir) : KeptCounts(dir, measure).Size(dir);
     };
-    int64_t beforeSum = 0;
-    int64_t deltaSum = 0;
+    ChangeSums sums;
     int32_t lastNumber = 0;
-    // before: nullopt where the row's directory was not there.
-    auto add = [&](int32_t row, RowFacts facts, std::optional<int64_t> before, ChangeMark mark) {
-        const int64_t then = before.value_or(0);
-        facts.change = ChangeOf(then, facts.bytes.value_or(0) - then, before ? mark : ChangeMark::New, units);
-        beforeSum += facts.change->before;
-        deltaSum += facts.change->delta;
-        table.SetFacts(row, std::move(facts));
-    };
     std::vector<int32_t> totals;
     for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row) {
         const RowFacts& facts = table.Facts(row);
         lastNumber = std::max(lastNumber, facts.number);
         if (facts.kind == RowKind::RootFiles) {
-            add(row, facts, older ? std::optional(counts->Own(*older)) : std::nullopt, ChangeMark::Compared);
+            sums.Set(table, row, facts, older ? std::optional(counts->Own(*older)) : std::nullopt,
+                     ChangeMark::Compared, units);
         } else if (facts.kind == RowKind::Subdirectory) {
             const auto found = twice.count(facts.listedName) ? then.end() : then.find(facts.listedName);
             if (found != then.end())
                 listed.insert(found->first);
-            add(row, facts, found == then.end() ? std::nullopt : std::optional(SizeThen(*found->second)),
-                ChangeMark::Compared);
+            sums.Set(table, row, facts, found == then.end() ? std::nullopt : std::optional(SizeThen(*found->second)),
+                     ChangeMark::Compared, units);
         } else if (facts.kind == RowKind::Total) {
             totals.push_back(row);
         }
     }
-    const int32_t current = table.Row();
-    const int32_t currentCol = table.Col();
-    for (uint32_t i = 0; older && i < older->childCount; ++i)
-        if (const KeptDirectory* child = older->children[i]; child && !listed.count(child->Name()))
-            add(AddGoneRow(table, *child, units), {.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber,
-                                                   .listedName = std::string(child->Name())},
-                counts->Size(*child), ChangeMark::Gone);
+    if (older)
+        AddGoneRows(table, *older, *counts, listed, lastNumber, sums, units);
     for (const int32_t row : totals) {
         RowFacts facts = table.Facts(row);
-        facts.change = ChangeOf(beforeSum, deltaSum, older || olderChild ? ChangeMark::Compared : ChangeMark::New, units);
+        facts.change = ChangeOf(sums.before, sums.delta, older || olderChild ? ChangeMark::Compared : ChangeMark::New, units);
         table.SetFacts(row, std::move(facts));
     }
-    table.SetRow(current);
-    table.SetCol(currentCol);
     if (const std::vector<int32_t> placement = PlacementAfter(table, RowKind::Total);
         !std::is_sorted(placement.begin(), placement.end()))
         table.ReorderRows(placement);

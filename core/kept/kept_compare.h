@@ -8,19 +8,27 @@
 #include <vector>
 
 #include "kept_tree.h"
+#include "reason_texts.h"
 #include "results_table.h"
 #include "size_units.h"
 
 namespace murako {
 
+class KeptComparison;
+
+// A comparison made, or why none could be.
+struct KeptComparisonMade {
+    std::unique_ptr<KeptComparison> comparison;  // nullptr when the failure tells why not
+    Failure failure;
+};
+
 // An older search held beside the current one, of the directory searched or of one above or below it.
 class KeptComparison {
 public:
     // Holds older to compare the directories of a search of searchedPath, whose names part at separator, with;
-    // nullptr, with why in error, when older's base is neither searchedPath nor above nor below it. The bases
+    // none, and why, when older is empty or its base is neither searchedPath nor above nor below it. The bases
     // compare with either separator alike, as a file saved on another system names its base its own way.
-    static std::unique_ptr<KeptComparison> Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath,
-                                                char separator, std::string& error);
+    static KeptComparisonMade Make(std::unique_ptr<KeptTree> older, const std::string& searchedPath, char separator);
 
     // The older tree's directory at path, a directory of the search; nullptr when it did not hold it, or only
     // among entries of one name.

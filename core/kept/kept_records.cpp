@@ -1,5 +1,5 @@
-// The packed records of a directory's files: writing them as a listing goes, reading them back, and the one
-// walk through a kept tree's live entries.
+// The packed records of a directory's files: writing them as a listing goes, reading them back; the one walk
+// through a kept tree's live entries, and a directory found by its path.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -212,6 +212,38 @@ void KeptWalk::PassOver()
         return;
     open_.pop_back();
     filesLeft_ = 0;
+}
+
+const KeptDirectory* KeptDirectory::Child(std::string_view name) const
+{
+    for (uint32_t i = 0; i < childCount; ++i)
+        if (children[i] && children[i]->Name() == name)
+            return children[i];
+    return nullptr;
+}
+
+const KeptDirectory* KeptTree::Find(const std::string& path, char separator) const
+{
+    std::string_view base = basePath_;
+    while (base.size() > 1 && base.back() == separator)
+        base.remove_suffix(1);
+    std::string_view rest = path;
+    if (!base_ || rest.substr(0, base.size()) != base)
+        return nullptr;
+    rest.remove_prefix(base.size());
+    if (!rest.empty() && rest.front() != separator && base.back() != separator)
+        return nullptr;  // a sibling whose name begins with the base's
+    const KeptDirectory* dir = base_;
+    while (dir && !rest.empty()) {
+        const size_t start = rest.find_first_not_of(separator);
+        if (start == std::string_view::npos)
+            break;
+        rest.remove_prefix(start);
+        const size_t end = rest.find(separator);
+        dir = dir->Child(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    }
+    return dir;
 }
 
 }  // namespace murako

@@ -1,19 +1,23 @@
 // The search controller's commands on the kept tree: showing any directory of it, searching one again,
-// counting another way, moving a place away, opening a saved search and comparing with one.
-#include <algorithm>
-#include <chrono>
-#include <functional>
+// counting another way, moving a place away, opening a saved search and comparing with one. Each changes the
+// kept view, which the table and the status bar follow.
 #include <utility>
-#include <vector>
 
-#include "row_texts.h"
-#include "rows_in_order.h"
 #include "run_state.h"
-#include "tell_kept.h"
 #include "search_run.h"
-#include "skip_on_failure.h"
 
 namespace murako {
+
+namespace {
+
+std::string EndingIn(std::string path, char separator)
+{
+    if (path.empty() || path.back() != separator)
+        path += separator;
+    return path;
+}
+
+}  // namespace
 
 void SearchController::SearchShownAgain()
 {
@@ -23,32 +27,10 @@ void SearchController::SearchShownAgain()
 
 bool SearchController::ShowKept(const std::string& path)
 {
-    if (Searching() || !kept_)
-        return false;
-    const KeptDirectory* dir = kept_->Find(path, fileSystem_->Separator());
-    if (!dir)
+    if (Searching() || !Kept() || !Kept()->Find(path, fileSystem_->Separator()))
         return false;
     ReadUnits();
-    std::string dirPath = path;
-    if (dirPath.empty() || dirPath.back() != fileSystem_->Separator())
-        dirPath += fileSystem_->Separator();
-    std::vector<RunEvent> events;
-    const std::function<void(RunEvent)> post = [&events](RunEvent event) { events.push_back(std::move(event)); };
-    RowsInOrder rows(dirPath, fileSystem_->Separator(), post);
-    TellKept(*dir, Measure(), fileSystem_->Separator(), rows);
-    rows.PostEnd(false);
-    SkipOnFailure([&] { table_.SetRows(ResultsTable::FixedRows + 1); });
-    for (const RunEvent& event : events) {
-        if (event.kind != RunEvent::Kind::Listed)
-            SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
-        WriteRow(event);
-    }
-    if (const KeptComparison* comparison = Comparison())
-        SkipOnFailure([&] { CompareRows(table_, *comparison, dirPath, Measure(), units_); });
-    view_.SetShownPath(dirPath);
-    showingKept_ = true;
-    SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
-    ApplySortOrderAtEnd();
+    view_.SetShownPath(EndingIn(path, fileSystem_->Separator()));
     return true;
 }
 
@@ -57,38 +39,22 @@ void SearchController::ShowImported(std::unique_ptr<KeptTree> tree, std::string 
     if (Searching() || !tree || !tree->Base())
         return;
     EndComparison();
-    view_.AboutToReplace();
-    kept_ = std::move(tree);
-    view_.SizesChanged();
-    keptAt_ = std::chrono::steady_clock::now();
-    searchedAgain_.clear();
-    imported_ = true;
-    importedNote_ = std::move(sourceNote);
-    ShowKept(kept_->BasePath());
+    ReadUnits();
+    std::string basePath = EndingIn(tree->BasePath(), fileSystem_->Separator());
+    view_.Keep(std::move(tree), std::move(basePath), std::move(sourceNote));
 }
 
 void SearchController::MovedAway(const KeptPlace& place)
 {
-    if (!kept_ || !place.dir || Searching())
-        return;
-    if (place.file)
-        kept_->MarkFileMoved(*place.dir, *place.file);
-    else
-        kept_->MarkMoved(*place.dir);
-    view_.SizesChanged();
-    const int32_t row = table_.Row();
-    ShowKept(ShownPath());
-    SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
+    if (Kept() && place.dir && !Searching())
+        view_.MoveAway(*place.dir, place.file);
 }
 
 bool SearchController::Compare(std::unique_ptr<KeptComparison> comparison)
 {
-    if (Searching() || !comparison || !kept_ || !kept_->Find(ShownPath(), fileSystem_->Separator()))
+    if (Searching() || !comparison || !Kept() || !Kept()->Find(ShownPath(), fileSystem_->Separator()))
         return false;
     view_.SetComparison(std::move(comparison));
-    const int32_t row = table_.Row();
-    ShowKept(ShownPath());
-    SkipOnFailure([&] { table_.SetRow(std::min(row, table_.Rows() - 1)); });
     return true;
 }
 
@@ -97,50 +63,28 @@ void SearchController::EndComparison()
     if (!Comparison())
         return;
     view_.SetComparison(nullptr);
-    SkipOnFailure([&] { DropComparison(table_); });
-    if (Order().column != SortColumn::Change)
-        return;
-    view_.SetOrder(SortOrder{});
-    if (!Searching())
-        ApplySortOrder();
+    if (Order().column == SortColumn::Change)
+        view_.SetOrder(SortOrder{});
 }
 
 void SearchController::SetMeasure(SizeMeasure measure)
 {
+    if (!Searching())
+        ReadUnits();
     view_.SetMeasure(measure);
-    ShowKept(ShownPath());
 }
 
 void SearchController::KeepTree(RunState& run)
 {
     if (!run.tree)
         return;
-    const KeptDirectory* replaced = run.again && kept_ ? kept_->Find(run.basePath, fileSystem_->Separator()) : nullptr;
-    // Whoever shows a directory of the tree lets go of it before its memory goes.
-    view_.AboutToReplace();
-    if (replaced) {
-        kept_->Replace(*replaced, std::move(run.tree));
-        searchedAgain_.emplace_back(run.basePath, std::chrono::steady_clock::now());
-    } else {
-        kept_ = std::move(run.tree);
-        keptAt_ = std::chrono::steady_clock::now();
-        searchedAgain_.clear();
-        imported_ = false;
-    }
-    view_.SizesChanged();
+    const KeptDirectory* replaced = run.again && Kept() ? Kept()->Find(run.basePath, fileSystem_->Separator()) : nullptr;
+    if (replaced)
+        view_.Replace(*replaced, std::move(run.tree), run.basePath);
+    else
+        view_.Keep(std::move(run.tree), run.basePath, std::nullopt);
     if (options_.treeKept)
-        options_.treeKept(*kept_);
-}
-
-std::string SearchController::KeptAgeText() const
-{
-    if (imported_)
-        return importedNote_;
-    auto at = keptAt_;
-    for (const auto& [path, when] : searchedAgain_)
-        if (ShownPath().rfind(path, 0) == 0)
-            at = std::max(at, when);
-    return KeptAgeNote(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - at));
+        options_.treeKept(*Kept());
 }
 
 }  // namespace murako

@@ -56,17 +56,6 @@ void Present(SearchPresentation& presentation, bool busy, std::span<const Presen
 
 namespace {
 
-RowKind RowKindOf(RunEvent::Kind kind)
-{
-    switch (kind) {
-    case RunEvent::Kind::Listed: return RowKind::RootFiles;
-    case RunEvent::Kind::Row: return RowKind::Subdirectory;
-    case RunEvent::Kind::Total: return RowKind::Total;
-    case RunEvent::Kind::End: break;
-    }
-    return RowKind::NotWritten;
-}
-
 // The run's file-system work: the base directory and everything below it in one walk, posting the results in
 // listing order.
 void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, WalkPace* pace,
@@ -105,6 +94,8 @@ SearchController::SearchController(ResultsTable& table, SearchPresentation& pres
       fileSystem_(std::move(fileSystem)),
       options_(std::move(options)),
       view_(options_.measure),
+      shown_(view_, table_, presentation_, units_, fileSystem_->Separator(), options_.nameRanks,
+             [this] { return Searching(); }),
       host_(std::make_shared<HostLink>(host)),
       alive_(std::make_shared<std::atomic<bool>>(true))
 {
@@ -124,22 +115,6 @@ SearchController::~SearchController()
 void SearchController::SetSortOrder(SortOrder order)
 {
     view_.SetOrder(order);
-    if (!Searching())
-        ApplySortOrder();
-}
-
-void SearchController::ApplySortOrder()
-{
-    SkipOnFailure([&] { SortRows(table_, Order(), options_.nameRanks); });
-}
-
-void SearchController::ApplySortOrderAtEnd()
-{
-    ApplySortOrder();
-    // Rows in an order of the user's are read from the top, where the largest are when sorted by size; in
-    // listing order the total, written last, stays the current cell.
-    if (Order() != SortOrder{})
-        SkipOnFailure([&] { table_.SetRow(ResultsTable::FixedRows); });
 }
 
 std::string SearchController::SearchedPath() const
@@ -175,8 +150,8 @@ void SearchController::Command1_Click()
 void SearchController::ShowProgress()
 {
     if (!Searching()) {
-        if (showingKept_)
-            SkipOnFailure([&] { presentation_.SetProgressText(KeptAgeText()); });
+        if (shown_.FromMemory())
+            shown_.TellAge();
         return;
     }
     SkipOnFailure([&] {
@@ -202,7 +177,7 @@ void SearchController::StartRun(std::optional<std::string> path, bool again)
         current_->superseded = true;
     auto run = std::make_shared<RunState>();
     current_ = run;
-    showingKept_ = false;
+    shown_.LeaveToRun();
 
     SkipOnFailure([&] { presentation_.SetProgressText(""); });
     Present(presentation_, true, kBusySteps);
@@ -312,10 +287,8 @@ void SearchController::Drain(RunState& run)
             }
             // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen.
             // Cancelled during its listing, the run leaves the table it found, current cell and all.
-            if (!run.totalShown && run.listingShown)
-                ApplySortOrderAtEnd();
-            else if (!run.totalShown)
-                ApplySortOrder();
+            if (!run.totalShown)
+                shown_.Sort(run.listingShown);
             break;
         }
     }
@@ -325,31 +298,20 @@ void SearchController::Finish(RunState& run, const RunEvent& event)
 {
     SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
     WriteRow(event);
+    // Kept while the run still writes the rows: they are its own, and the view's listeners only look.
+    KeepTree(run);
     run.searching.store(false);
     Present(presentation_, false, kIdleSteps);
     SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
     run.totalShown = true;
-    KeepTree(run);
     // On disk, where a file of several links counts is settled in listing order once the walk is over.
-    if (run.measure == SizeMeasure::OnDisk && kept_ && ShowKept(run.basePath)) {
-        showingKept_ = false;
-        SkipOnFailure([&] { presentation_.SetProgressText(Summary(run, event.unread)); });
-        return;
-    }
-    ApplySortOrderAtEnd();
+    if (run.measure != SizeMeasure::OnDisk || !shown_.Draw(false))
+        shown_.Sort(true);
 }
 
 void SearchController::WriteRow(const RunEvent& event)
 {
-    SkipOnFailure([&] {
-        WriteResultRow(table_, units_, event.row, event.row, event.name, event.size);
-        RowFacts facts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
-                       event.row, event.listedName, event.notEntered, event.moved};
-        facts.count = event.count;
-        facts.otherFileSystems = event.otherFileSystems;
-        facts.baseExcluded = event.baseExcluded;
-        table_.SetFacts(event.row, std::move(facts));
-    });
+    SkipOnFailure([&] { WriteEventRow(table_, units_, event); });
     if (options_.rowWritten)
         options_.rowWritten(event.row, event.name, event.size);
 }

@@ -18,6 +18,7 @@
 #include "run_host.h"
 #include "results_table.h"
 #include "row_order.h"
+#include "shown_rows.h"
 #include "size_units.h"
 
 namespace murako {
@@ -99,7 +100,7 @@ public:
     // is busy.
     void ShowImported(std::unique_ptr<KeptTree> tree, std::string sourceNote);
     // Whether the kept tree was read from a file: its places are not this computer's to act on.
-    bool KeptImported() const { return imported_; }
+    bool KeptImported() const { return view_.Imported(); }
     // A place of the kept tree was moved away: the tree and the rows shown lose it, the current row staying.
     void MovedAway(const KeptPlace& place);
     // Compares the rows shown with comparison's older search from now on, going down and up with them, until
@@ -116,9 +117,9 @@ public:
     void SetScope(SearchScope scope) { options_.scope = std::move(scope); }
     const SearchScope& Scope() const { return options_.scope; }
     // The tree of the last run that completed; nullptr when none is kept.
-    const KeptTree* Kept() const { return kept_.get(); }
+    const KeptTree* Kept() const { return view_.Tree(); }
     // Whether the rows shown come from the kept tree rather than a search just made.
-    bool ShowingKept() const { return showingKept_; }
+    bool ShowingKept() const { return shown_.FromMemory(); }
 
     // Shows the entries counted so far in the second panel while a run is busy; the window calls it a few
     // times a second, since the walk itself never posts its progress.
@@ -133,7 +134,8 @@ public:
 
     // The directory whose rows the table shows, ending in "/"; empty before any run has shown its listing.
     const std::string& ShownPath() const { return view_.ShownPath(); }
-    // What the rows show of the kept tree, which says when it changes.
+    // What the rows show of the kept tree, which says when it changes; the table and the status bar follow it
+    // while no run is busy.
     KeptView& View() { return view_; }
     // The directory of the last run started, ending in "/"; empty before the first.
     std::string SearchedPath() const;
@@ -153,16 +155,12 @@ private:
     void StartRun(std::optional<std::string> path = std::nullopt, bool again = false);
     void ReadUnits();
     void KeepTree(RunState& run);
-    std::string KeptAgeText() const;
     // The walk of run as its worker does it, posting what it finds to the UI thread.
     std::function<void()> WorkOf(const std::shared_ptr<RunState>& run);
     void Drain(RunState& run);
     // run's total is in: the table, the controls and the kept tree take the finished search.
     void Finish(RunState& run, const RunEvent& event);
     void WriteRow(const RunEvent& event);
-    void ApplySortOrder();
-    // As a run ends: the chosen order, and in any but the listing's the first data row current.
-    void ApplySortOrderAtEnd();
     std::string Summary(const RunState& run, const UnreadPlaces& unread) const;
     void ReapFinishedWorkers();
 
@@ -173,18 +171,12 @@ private:
     Options options_;
     SizeUnits units_;
     KeptView view_;
+    ShownRows shown_;
     std::shared_ptr<HostLink> host_;
     // Queued UI calls of runs check it, since they may outlive the controller; a host that applies them at once
     // does so on the walking thread.
     std::shared_ptr<std::atomic<bool>> alive_;
     std::shared_ptr<RunState> current_;
-    std::unique_ptr<KeptTree> kept_;
-    std::chrono::steady_clock::time_point keptAt_;
-    // Directories searched again since, with when: their subtrees are younger than the tree.
-    std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> searchedAgain_;
-    bool showingKept_ = false;
-    bool imported_ = false;
-    std::string importedNote_;  // where the kept tree was read from
     std::vector<std::pair<std::shared_ptr<RunState>, std::thread>> workers_;
 };
 

@@ -17,7 +17,7 @@ struct ReasonWords {
     std::string_view english;
 };
 
-constexpr std::array<ReasonWords, 43> kWords{{
+constexpr std::array<ReasonWords, 45> kWords{{
     {Reason::None, "", ""},
     {Reason::NoSuchFile, "ファイルがありません。", "no such file"},
     {Reason::NoPermission, "ファイルを読み書きする権限がありません。", "permission denied"},
@@ -65,6 +65,10 @@ constexpr std::array<ReasonWords, 43> kWords{{
     {Reason::HoldsNamedAlike, "同じ名前の項目が 2 つ以上あるフォルダーは、開くことも比較することもできません",
      "directories named alike are neither opened nor compared"},
     {Reason::NotHereNow, "このコンピューターにはそのフォルダーがありません。", "no such directory on this computer now"},
+    {Reason::EmptySearch, "保存された検索結果が空です。", "the saved search is empty"},
+    {Reason::SearchOfOtherDirectory,
+     "保存された検索結果は「%s」の検索です。比較できるのは、検索したディレクトリか、その上または下のディレクトリの検索結果です。",
+     "the saved search is of %s, neither the directory searched nor one above or below it"},
     {Reason::NoFolder, "保存先のフォルダーがありません。", "no such folder"},
     {Reason::ReadOnlyVolume, "保存先は読み取り専用です。", "read-only file system"},
     {Reason::NoRoomOnDisk, "ディスクの空きが足りません。", "no space left on the disk"},

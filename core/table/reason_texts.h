@@ -52,6 +52,9 @@ enum class Reason : uint8_t {
     NamedAlike,
     HoldsNamedAlike,
     NotHereNow,
+    // Comparing with results read from a file.
+    EmptySearch,
+    SearchOfOtherDirectory,
     // Saving a file.
     NoFolder,
     ReadOnlyVolume,

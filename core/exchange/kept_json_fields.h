@@ -1,0 +1,124 @@
+#pragma once
+// What the thorough reader keeps as the parser's events come: the fields of the info object being read, and the
+// values it reads past.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "kept_json_builder.h"
+
+namespace murako::kept_json {
+
+// The fields of the info object being read, each checked as its value comes.
+class InfoFields {
+public:
+    bool Open() const { return open_; }
+    void Start()
+    {
+        open_ = true;
+        info_ = Info{};
+        key_ = InfoKey::Other;
+    }
+    const Info& End()
+    {
+        open_ = false;
+        key_ = InfoKey::Other;
+        return info_;
+    }
+    // Whether the value that comes is a field this program does not read.
+    bool Unused() const { return open_ && key_ == InfoKey::Other; }
+    void Key(std::string_view text)
+    {
+        keyText_.assign(text.substr(0, 64));
+        key_ = KeyOf(text);
+    }
+    // The value of the field named last; a failure naming the field where the field takes no such value.
+    Failure Truth(bool value)
+    {
+        switch (key_) {
+        case InfoKey::Hlnkc: info_.hlnkc = value; break;
+        case InfoKey::ReadError: info_.readError = value; break;
+        case InfoKey::Notreg: info_.notreg = value; break;
+        case InfoKey::Other: break;
+        default: return Field(Reason::FieldOfWrongKind);
+        }
+        return {};
+    }
+    Failure Text(std::string_view text)
+    {
+        switch (key_) {
+        case InfoKey::Name:
+            info_.name.assign(text);
+            info_.named = true;
+            return {};
+        case InfoKey::Excluded: info_.excluded = true; return {};
+        case InfoKey::Failure: info_.failure.assign(text); return {};
+        default: return Field(Reason::FieldOfWrongKind);
+        }
+    }
+    Failure Number(uint64_t value)
+    {
+        switch (key_) {
+        case InfoKey::Asize:
+        case InfoKey::Dsize:
+            if (value > kLargestSize)
+                return Field(Reason::FieldTooLarge);
+            (key_ == InfoKey::Asize ? info_.asize : info_.dsize) = value;
+            return {};
+        case InfoKey::Dev: info_.dev = value; return {};
+        case InfoKey::Ino: info_.ino = value; return {};
+        case InfoKey::Nlink: info_.nlink = value; return {};
+        case InfoKey::Other: return {};
+        default: return Field(Reason::FieldOfWrongKind);
+        }
+    }
+    Failure Field(Reason reason) const { return {reason, keyText_, {}}; }
+
+private:
+    bool open_ = false;
+    InfoKey key_ = InfoKey::Other;
+    std::string keyText_;  // the field's name as the file has it, for a failure to name
+    Info info_;
+};
+
+// The values read past: the metadata, whose timestamp is read, and fields this program does not use.
+class PassedOver {
+public:
+    bool Active() const { return depth_ > 0; }
+    // Deeper than the thorough reader's parser takes a value nobody reads.
+    bool TooDeep() const { return depth_ > kMostUnusedNesting; }
+    void StartMetadata()
+    {
+        ++depth_;
+        inMetadata_ = true;
+    }
+    // An array or an object starts within what is read past; false once it nests too deep.
+    bool Start() { return ++depth_ <= kMostUnusedNesting; }
+    // One ends; false where nothing was read past.
+    bool End()
+    {
+        if (!Active())
+            return false;
+        if (--depth_ == 0)
+            inMetadata_ = false;
+        return true;
+    }
+    void Key(std::string_view key) { timestampNext_ = inMetadata_ && depth_ == 1 && key == "timestamp"; }
+    void Number(uint64_t value)
+    {
+        if (timestampNext_ && inMetadata_ && depth_ == 1 && value <= kLargestSize)
+            timestamp_ = static_cast<int64_t>(value);
+    }
+    // The metadata's timestamp, once read.
+    std::optional<int64_t> Timestamp() const { return timestamp_; }
+
+private:
+    size_t depth_ = 0;
+    bool inMetadata_ = false;
+    bool timestampNext_ = false;
+    std::optional<int64_t> timestamp_;
+};
+
+}  // namespace murako::kept_json
