@@ -20,6 +20,7 @@
 #include "path_text.h"
 #include "platform.h"
 #include "results_table.h"
+#include "row_texts.h"
 #include "search_run.h"
 #include "size_units.h"
 #include "window_placement.h"
@@ -62,6 +63,7 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     legend_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(new MapAreaChoice(*view_));
     layout->addWidget(splitter, 1);
     layout->addWidget(legend_);
     layout->addWidget(status_);
@@ -177,7 +179,8 @@ QString MapWindow::Describe(int32_t item) const
     if (shown.kind == MapItemKind::Rest)
         text += QStringLiteral(" の小さな項目");
     const double share = shownSize_ > 0 ? static_cast<double>(shown.bytes) / shownSize_ : 0;
-    text += QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") + ShareText(share);
+    text += QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") +
+            QString::fromStdString(EntriesText(shown.entries, ",")) + QStringLiteral("  ") + ShareText(share);
     if (comparison_ && static_cast<size_t>(item) < before_.size()) {
         const int64_t delta = shown.bytes - before_[static_cast<size_t>(item)];
         text += QStringLiteral("  前回から ") + (delta > 0 ? QStringLiteral("+") : QString()) +
