@@ -10,7 +10,6 @@
 #include <QMessageBox>
 
 #include "drive_list.h"
-#include "kept_compare.h"
 #include "path_text.h"
 #include "platform.h"
 #include "results_grid.h"
@@ -137,28 +136,13 @@ QAction* TableCommands::Add(const QString& text, const QList<QKeySequence>& keys
 
 void TableCommands::ShowMenu(QPoint at)
 {
-    const SortColumn sorted = controller_.Order().column;
-    sortByNumber_->setChecked(sorted == SortColumn::Number);
-    sortByName_->setChecked(sorted == SortColumn::Name);
-    sortBySize_->setChecked(sorted == SortColumn::Size);
     goDown_->setEnabled(CanGoDown(table_.Row()));
     goUp_->setEnabled(ParentToGoUpTo().has_value());
     searchAgain_->setEnabled(CanSearchShownAgain());
     measureLength_->setChecked(controller_.Measure() == SizeMeasure::Length);
     measureOnDisk_->setChecked(controller_.Measure() == SizeMeasure::OnDisk);
     QMenu menu(grid_.window());
-    menu.addActions({sortByNumber_, sortByName_, sortBySize_});
-    for (const OptionalColumnCommands& optional : optionalColumns_) {
-        optional.sort->setChecked(sorted == optional.column);
-        if (grid_.ColumnOf(optional.column) >= 0)
-            menu.addAction(optional.sort);
-    }
-    menu.addSeparator();
-    for (const OptionalColumnCommands& optional : optionalColumns_)
-        if (optional.show) {
-            optional.show->setChecked(grid_.ColumnChosen(optional.column));
-            menu.addAction(optional.show);
-        }
+    AddColumnEntries(menu);
     menu.addSeparator();
     menu.addActions({goDown_, goUp_, searchAgain_});
     menu.addSeparator();
@@ -197,6 +181,28 @@ void TableCommands::ShowMenu(QPoint at)
         saveSearch_->setEnabled(true);
         openSearch_->setEnabled(true);
     }
+}
+
+// The orders, the optional columns' only while they are shown, the one the rows are in checked; then the
+// columns the user may show or hide.
+void TableCommands::AddColumnEntries(QMenu& menu)
+{
+    const SortColumn sorted = controller_.Order().column;
+    sortByNumber_->setChecked(sorted == SortColumn::Number);
+    sortByName_->setChecked(sorted == SortColumn::Name);
+    sortBySize_->setChecked(sorted == SortColumn::Size);
+    menu.addActions({sortByNumber_, sortByName_, sortBySize_});
+    for (const OptionalColumnCommands& optional : optionalColumns_) {
+        optional.sort->setChecked(sorted == optional.column);
+        if (grid_.ColumnOf(optional.column) >= 0)
+            menu.addAction(optional.sort);
+    }
+    menu.addSeparator();
+    for (const OptionalColumnCommands& optional : optionalColumns_)
+        if (optional.show) {
+            optional.show->setChecked(grid_.ColumnChosen(optional.column));
+            menu.addAction(optional.show);
+        }
 }
 
 void TableCommands::AddMapCommand(std::function<void()> openMap)

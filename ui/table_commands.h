@@ -63,6 +63,7 @@ private:
     void AddMeasureChoice();
     // Shows or hides an optional column the user may choose.
     void ShowColumn(SortColumn column, bool shown);
+    void AddColumnEntries(QMenu& menu);
     bool CanGoDown(int32_t row) const;
     // The directory above the one shown, unless a search runs or it lies above a volume's root outside the
     // last search's results; before any search is shown, the one above the directory last searched.
