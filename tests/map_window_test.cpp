@@ -198,7 +198,9 @@ TEST_F(MapWindowTest, SizedByCountTheAreasAreTheNamesAndTypesGiveTheirShareOfThe
     EXPECT_NEAR(shareOf("big.mov"), 0.2, 0.01);
     EXPECT_NEAR(shareOf("sub"), 0.8, 0.01);
     EXPECT_EQ(map.View().Children().front(), item("sub")) << "the most names first";
-    EXPECT_TRUE(map.Describe(item("sub")).contains(QStringLiteral("4 項目"))) << map.Describe(item("sub")).toStdString();
+    EXPECT_TRUE(map.Describe(item("sub")).endsWith(QStringLiteral("4 項目  80.0 %"))) << map.Describe(item("sub")).toStdString();
+    EXPECT_TRUE(map.View().accessibleDescription().contains(QStringLiteral("大きい順: sub 80.0 %、big.mov 20.0 %")))
+        << "a reader hears the map as it is drawn now";
 
     QTreeWidget& types = map.TypesTree();
     ASSERT_EQ(types.headerItem()->text(4), QStringLiteral("ファイル数の割合"));

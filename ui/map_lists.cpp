@@ -138,7 +138,8 @@ void MapWindow::FillTypes()
             fill(new CountedItem(groupItem), name, extension.files, extension.bytes);
         }
     }
-    types_->sortByColumn(2, Qt::DescendingOrder);
+    // Largest first by what the map's areas tell.
+    types_->sortByColumn(view_->Area() == MapArea::Entries ? 1 : 2, Qt::DescendingOrder);
     for (int column = 0; column < types_->columnCount(); ++column)
         types_->resizeColumnToContents(column);
 }

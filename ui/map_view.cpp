@@ -47,7 +47,7 @@ void MapView::SetArea(MapArea area)
     update();
 }
 
-MapAreaChoice::MapAreaChoice(MapView& view, QWidget* parent) : QWidget(parent)
+MapAreaChoice::MapAreaChoice(MapView& view, std::function<void()> changed, QWidget* parent) : QWidget(parent)
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -60,9 +60,12 @@ MapAreaChoice::MapAreaChoice(MapView& view, QWidget* parent) : QWidget(parent)
         button->setChecked(view.Area() == area);
         choices->addButton(button);
         layout->addWidget(button);
-        connect(button, &QRadioButton::toggled, &view, [&view, area = area](bool on) {
-            if (on)
-                view.SetArea(area);
+        connect(button, &QRadioButton::toggled, &view, [&view, area = area, changed](bool on) {
+            if (!on)
+                return;
+            view.SetArea(area);
+            if (changed)
+                changed();
         });
     }
     layout->addStretch(1);
@@ -216,11 +219,21 @@ void MapView::FindChildren()
     for (size_t i = 0; i < items_.size(); ++i)
         if (items_[i].depth == 1)
             children_.push_back(static_cast<int32_t>(i));
-    auto weight = [&](int32_t item) {
-        const MapItem& shown = items_[static_cast<size_t>(item)];
-        return area_ == MapArea::Size ? shown.bytes : shown.entries;
-    };
-    std::stable_sort(children_.begin(), children_.end(), [&](int32_t a, int32_t b) { return weight(a) > weight(b); });
+    std::stable_sort(children_.begin(), children_.end(), [&](int32_t a, int32_t b) { return Weight(a) > Weight(b); });
+}
+
+int64_t MapView::Weight(int32_t item) const
+{
+    const MapItem& shown = items_[static_cast<size_t>(item)];
+    return area_ == MapArea::Size ? shown.bytes : shown.entries;
+}
+
+double MapView::ShareOf(int32_t item)
+{
+    const std::vector<MapItem>& items = Items();
+    if (item < 0 || static_cast<size_t>(item) >= items.size() || Weight(0) <= 0)
+        return 0;
+    return static_cast<double>(Weight(item)) / static_cast<double>(Weight(0));
 }
 
 int64_t MapView::EntriesInRest(int32_t item)

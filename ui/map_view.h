@@ -37,6 +37,8 @@ public:
     // The items the arrow keys move through: the shown directory's own files, subdirectories and rest,
     // largest first, as their areas tell.
     const std::vector<int32_t>& Children();
+    // The item's share of the map: of the shown directory's size, or of its names where the map is sized so.
+    double ShareOf(int32_t item);
     // The files and directories a rest stands for.
     int64_t EntriesInRest(int32_t item);
     // Where an item is drawn, in the map's coordinates.
@@ -67,6 +69,8 @@ protected:
 private:
     void LayOut();
     void FindChildren();
+    // What the item's area tells: its bytes or its names.
+    int64_t Weight(int32_t item) const;
     void PaintLabels(const MapStyle& style);
     int32_t ItemAt(QPointF at);
     // Moves the selection step places through the children, or to the first or last with a step of
@@ -89,7 +93,8 @@ private:
 // The choice beside the map of what its areas tell: "大きさ: サイズ / 項目数".
 class MapAreaChoice final : public QWidget {
 public:
-    explicit MapAreaChoice(MapView& view, QWidget* parent = nullptr);
+    // changed: told once the view has taken the choice, so that what reads the map follows it.
+    MapAreaChoice(MapView& view, std::function<void()> changed, QWidget* parent = nullptr);
 };
 
 // What the map shows where it has nothing to draw: "空のフォルダー" for a directory with nothing in it.
