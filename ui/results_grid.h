@@ -87,8 +87,8 @@ public:
     // Selects every data row, the total's too, and leaves the current cell on the last.
     void SelectAllRows();
 
-    // Told of a click on a header cell (by what its column shows, a SortColumn's value), of a double click on a data row (by its row), and of a
-    // request for the context menu (where it should open, in global coordinates).
+    // Told of a click on a header cell (by what its column shows, a SortColumn's value), of a double click on a
+    // data row (by its row), and of a request for the context menu (where it should open, in global coordinates).
     std::function<void(int col)> headerClicked;
     std::function<void(int32_t row)> rowActivated;
     std::function<void(QPoint at)> contextMenuRequested;

@@ -77,7 +77,8 @@ void TableCommands::AddSortCommands()
 {
     auto addSort = [this](const QString& header, SortColumn column) {
         const auto key = static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(column));
-        QAction* sort = Add(header + QStringLiteral("の順に並べ替え"), {QKeySequence(Qt::CTRL | key)}, [this, column] {
+        const QString text = header + QStringLiteral("の順に並べ替え");
+        QAction* sort = Add(text, {QKeySequence(Qt::CTRL | key)}, [this, column] {
             if (grid_.ColumnOf(column) >= 0)
                 SortBy(column);
         });
@@ -93,7 +94,8 @@ void TableCommands::AddSortCommands()
         if (optional.shown == ColumnShown::WhenChosen) {
             commands.show = new QAction(QString::fromUtf8(optional.header) + QStringLiteral("の列を表示"), this);
             commands.show->setCheckable(true);
-            connect(commands.show, &QAction::triggered, this, [this, column](bool shown) { ShowColumn(column, shown); });
+            connect(commands.show, &QAction::triggered, this,
+                    [this, column](bool shown) { ShowColumn(column, shown); });
         }
         optionalColumns_.push_back(commands);
     }

@@ -250,7 +250,10 @@ void ResultsGridAccessible::doAction(const QString& actionName)
 }
 
 GridAnnouncer::GridAnnouncer(ResultsGrid& grid)
-    : grid_(grid), announcedRows_(grid.Table().Rows()), observedRows_(announcedRows_), announcedColumns_(grid.ShownColumns())
+    : grid_(grid),
+      announcedRows_(grid.Table().Rows()),
+      observedRows_(announcedRows_),
+      announcedColumns_(grid.ShownColumns())
 {
 }
 
@@ -277,7 +280,8 @@ void GridAnnouncer::RowsChanged(int32_t rows)
 void GridAnnouncer::CellChanged(int32_t row, int32_t col)
 {
     ResultsGridAccessible* accessible = Accessible();
-    if (QAccessibleInterface* cell = accessible ? accessible->ExistingCell(row, static_cast<SortColumn>(col)) : nullptr) {
+    const auto column = static_cast<SortColumn>(col);  // one of the table's own, where both name it alike
+    if (QAccessibleInterface* cell = accessible ? accessible->ExistingCell(row, column) : nullptr) {
         QAccessibleEvent event(cell, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&event);
     }
