@@ -346,6 +346,9 @@ TEST_F(FindTest, TheCountColumnComesFromTheMenuOrdersCopiesAndSavesAndLeavesTheD
     const std::string csv = saved.readAll().toStdString();
     EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBF№,ディレクトリ,サイズ,バイト,項目数\r\n")) << csv;
     EXPECT_TRUE(csv.ends_with(",3151776,11\r\n")) << csv;
+    Search(tree.Root());
+    EXPECT_EQ(grid->Columns(), 4) << "the choice lasts for the session";
+    EXPECT_EQ(form.Controller().Order(), (SortOrder{SortColumn::Entries, true})) << "as the others, for the next search";
 
     ChooseFromMenu("項目数の列を表示");
     EXPECT_EQ(grid->Columns(), 3);
