@@ -110,17 +110,18 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
     constexpr auto number = static_cast<int32_t>(SortColumn::Number);
     constexpr auto size = static_cast<int32_t>(SortColumn::Size);
     constexpr auto change = static_cast<int32_t>(SortColumn::Change);
+    constexpr auto entries = static_cast<int32_t>(SortColumn::Entries);
     const RowFacts& facts = table.Facts(row);
     std::string lines;
     if (facts.moved)
         AddLine(lines, "ごみ箱に移動しました");
-    // A cut-short row's 0 is no byte count: it says so in place of one.
-    if (facts.interrupted && (col == number || col == size))
+    // A cut-short row's 0 is no byte count, and its empty count no count: it says so in their place.
+    if (facts.interrupted && (col == number || col == size || col == entries))
         AddLine(lines, "中断したため、このディレクトリの合計は数えていません");
     else if (col == size && facts.bytes)
         AddLine(lines, SizeNote(table, facts, separators));
-    if (const std::optional<int64_t> entries = CountedEntries(facts); col == size && entries)
-        AddLine(lines, EntriesText(*entries, separators.group));
+    if (const std::optional<int64_t> names = CountedEntries(facts); col == size && names)
+        AddLine(lines, EntriesText(*names, separators.group));
     if (facts.change && (col == size || col == change))
         AddLine(lines, ChangeNote(*facts.change, separators.group));
     if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {
