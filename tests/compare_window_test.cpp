@@ -195,6 +195,16 @@ void HearTableChanges(QAccessibleEvent* event)
         heardTableChanges.push_back(static_cast<QAccessibleTableModelChangeEvent*>(event)->modelChangeType());
 }
 
+// Whether a reader holding the grid's table is told to read it all again after act.
+bool ResetHeardAfter(ResultsGrid* grid, const std::function<void()>& act)
+{
+    heardTableChanges.clear();
+    act();
+    WaitUntil([&] { return !grid->CatchingUp(); });
+    return std::find(heardTableChanges.begin(), heardTableChanges.end(), QAccessibleTableModelChangeEvent::ModelReset) !=
+           heardTableChanges.end();
+}
+
 // The change column is a column to a reader as well: its header, its cells' texts and its order, and it goes
 // when the comparison ends.
 TEST_F(CompareWindowTest, AReaderReadsTheChangeColumnUnderItsHeaderAndHearsItsOrder)
@@ -243,17 +253,46 @@ TEST_F(CompareWindowTest, AReaderHoldingTheTableIsToldOfTheChangeColumnComingAnd
     ASSERT_EQ(table->columnCount(), 3);
     fakes::SetReaderListening(true);
     QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(HearTableChanges);
-    auto resetHeard = [&](const std::function<void()>& act) {
-        heardTableChanges.clear();
-        act();
-        WaitUntil([&] { return !grid->CatchingUp(); });
-        return std::find(heardTableChanges.begin(), heardTableChanges.end(),
-                         QAccessibleTableModelChangeEvent::ModelReset) != heardTableChanges.end();
-    };
+    auto resetHeard = [&](const std::function<void()>& act) { return ResetHeardAfter(grid, act); };
     EXPECT_TRUE(resetHeard([&] { Compare(saved); }));
     EXPECT_EQ(table->columnCount(), 4);
     EXPECT_TRUE(resetHeard([&] { Menu("比較をやめる"); }));
     EXPECT_EQ(table->columnCount(), 3);
+    QAccessible::installUpdateHandler(before);
+    fakes::SetReaderListening(false);
+}
+
+// The count column to a reader: a column with its header and cells, told as it comes and goes, and standing
+// after the change while the rows are compared, its header still its own.
+TEST_F(CompareWindowTest, AReaderReadsTheCountColumnBesideTheChangeAndIsToldOfItComingAndGoing)
+{
+    const QString saved = SearchSaveAndChange();
+    QAccessibleInterface* reader = QAccessible::queryAccessibleInterface(grid);
+    QAccessibleTableInterface* table = reader->tableInterface();
+    fakes::SetReaderListening(true);
+    QAccessible::UpdateHandler before = QAccessible::installUpdateHandler(HearTableChanges);
+    auto resetHeard = [&](const std::function<void()>& act) { return ResetHeardAfter(grid, act); };
+    EXPECT_TRUE(resetHeard([&] { Menu("項目数の列を表示"); }));
+    ASSERT_EQ(table->columnCount(), 4);
+    EXPECT_EQ(table->columnDescription(3), QStringLiteral("項目数"));
+    QAccessibleInterface* header = reader->child(3);
+    EXPECT_EQ(header->text(QAccessible::Name), QStringLiteral("項目数"));
+    QAccessibleInterface* big = table->cellAt(RowNamed("big") - 1, 3);
+    EXPECT_EQ(big->text(QAccessible::Name), QStringLiteral("2"));
+    EXPECT_EQ(big->tableCellInterface()->columnHeaderCells().value(0), header);
+
+    ASSERT_TRUE(Compare(saved));
+    ASSERT_EQ(table->columnCount(), 5);
+    EXPECT_EQ(table->columnDescription(3), QStringLiteral("増減"));
+    EXPECT_EQ(header->text(QAccessible::Name), QStringLiteral("項目数")) << "the header held is still the count's";
+    EXPECT_EQ(header->tableCellInterface(), nullptr);
+    EXPECT_EQ(reader->indexOfChild(header), 4);
+    EXPECT_EQ(table->cellAt(RowNamed("big") - 1, 4)->text(QAccessible::Name), QStringLiteral("2"));
+    EXPECT_EQ(table->cellAt(RowNamed("small") - 1, 4)->text(QAccessible::Name), QString()) << "gone: no count";
+
+    EXPECT_TRUE(resetHeard([&] { Menu("項目数の列を表示"); }));
+    EXPECT_EQ(table->columnCount(), 4);
+    EXPECT_FALSE(header->isValid());
     QAccessible::installUpdateHandler(before);
     fakes::SetReaderListening(false);
 }

@@ -29,14 +29,18 @@ bool Overlap(const MapRect& a, const MapRect& b, double slack)
     return a.x + slack < b.x + b.w && b.x + slack < a.x + a.w && a.y + slack < b.y + b.h && b.y + slack < a.y + a.h;
 }
 
-class MapOfRandomTree : public testing::TestWithParam<std::tuple<uint32_t, SizeMeasure, MapRect>> {};
+class MapOfRandomTree : public testing::TestWithParam<std::tuple<uint32_t, SizeMeasure, MapRect, MapArea>> {};
 
-TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizes)
+// Sized by count, a file's area is one name's, a directory's the names below it and its own.
+TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizesOrCounts)
 {
-    const auto [seed, measure, bounds] = GetParam();
+    const auto [seed, measure, bounds, sizing] = GetParam();
     const std::unique_ptr<KeptTree> tree = RandomKeptTree(seed);
     const MapStyle style;
-    const std::vector<MapItem> items = LayOutMap(*tree->Base(), measure, bounds, style);
+    const std::vector<MapItem> items = LayOutMap(*tree->Base(), measure, bounds, style, sizing);
+    const auto weight = [sizing = sizing](const MapItem& item) {
+        return static_cast<double>(sizing == MapArea::Size ? item.bytes : item.entries);
+    };
     ASSERT_FALSE(items.empty());
     EXPECT_EQ(items[0].end, items.size());
     size_t framesChecked = 0;
@@ -54,6 +58,8 @@ TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizes)
         EXPECT_LE(content.y + content.h, frame.rect.y + frame.rect.h + 1e-6) << frame.name;
         double area = 0;
         int64_t bytes = 0;
+        int64_t entries = 0;
+        const double total = static_cast<double>(sizing == MapArea::Size ? frame.dir->Size(measure) : frame.dir->entries);
         std::map<std::pair<MapItemKind, std::string_view>, int> seen;
         for (const uint32_t c : children) {
             const MapItem& child = items[c];
@@ -66,14 +72,22 @@ TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizes)
             EXPECT_LE(child.rect.y + child.rect.h, content.y + content.h + 1e-6);
             area += child.rect.Area();
             bytes += child.bytes;
-            const double expected = content.Area() * static_cast<double>(child.bytes) / frame.dir->Size(measure);
+            entries += child.entries;
+            EXPECT_EQ(child.entries, child.kind == MapItemKind::File        ? 1
+                                     : child.kind == MapItemKind::Directory ? child.dir->entries + 1
+                                                                            : child.entries);
+            const double expected = content.Area() * weight(child) / total;
             if (child.kind != MapItemKind::Rest) {
                 EXPECT_GE(expected, style.minSide * style.minSide) << "too small to show alone";
             }
             EXPECT_NEAR(child.rect.Area(), expected, expected * 0.01);
         }
         EXPECT_NEAR(area, content.Area(), content.Area() * 1e-9) << frame.name;
-        EXPECT_EQ(bytes, frame.dir->Size(measure)) << frame.name;
+        // What the areas tell adds up; the other, where it has no area (an empty file, a directory's own
+        // space sized by count), is not shown.
+        EXPECT_EQ(sizing == MapArea::Size ? bytes : entries, static_cast<int64_t>(total)) << frame.name;
+        EXPECT_LE(bytes, frame.dir->Size(measure)) << frame.name;
+        EXPECT_LE(entries, frame.dir->entries) << frame.name;
         for (size_t a = 0; a < children.size(); ++a)
             for (size_t b = a + 1; b < children.size(); ++b)
                 EXPECT_FALSE(Overlap(items[children[a]].rect, items[children[b]].rect, 1e-6))
@@ -84,9 +98,9 @@ TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizes)
 
 TEST_P(MapOfRandomTree, ThePointFindsTheDeepestItemHoldingIt)
 {
-    const auto [seed, measure, bounds] = GetParam();
+    const auto [seed, measure, bounds, sizing] = GetParam();
     const std::unique_ptr<KeptTree> tree = RandomKeptTree(seed);
-    const std::vector<MapItem> items = LayOutMap(*tree->Base(), measure, bounds);
+    const std::vector<MapItem> items = LayOutMap(*tree->Base(), measure, bounds, {}, sizing);
     std::mt19937 random(seed);
     for (int i = 0; i < 300; ++i) {
         const double x = bounds.x + bounds.w * (random() % 10000) / 10000.0;
@@ -108,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(Seeds, MapOfRandomTree,
                          testing::Combine(testing::Values(1u, 2u, 3u, 7u, 42u, 1234u),
                                           testing::Values(SizeMeasure::Length, SizeMeasure::OnDisk),
                                           testing::Values(MapRect{0, 0, 1920, 1080}, MapRect{10, 20, 300, 900},
-                                                          MapRect{0, 0, 64, 48})));
+                                                          MapRect{0, 0, 64, 48}),
+                                          testing::Values(MapArea::Size, MapArea::Entries)));
 
 // Files whose sizes are known: a 3:1 split of a wide map puts the larger file at the left.
 TEST(DiskMap, AKnownPixelNamesItsFile)
@@ -199,7 +214,7 @@ TEST(Extension, OfANameThatOnlyBeginsWithADotIsNone)
 
 class KeptReports : public testing::TestWithParam<std::tuple<uint32_t, SizeMeasure>> {};
 
-TEST_P(KeptReports, TypeTotalsAddUpToTheShownTotal)
+TEST_P(KeptReports, TypeTotalsAndCountSharesAddUpToTheShownTotal)
 {
     const auto [seed, measure] = GetParam();
     const std::unique_ptr<KeptTree> tree = RandomKeptTree(seed);
@@ -227,6 +242,17 @@ TEST_P(KeptReports, TypeTotalsAddUpToTheShownTotal)
         }
         EXPECT_EQ(bytes, space.total);
         EXPECT_EQ(files, keptFiles);
+        // The count's shares are of every count the list shows, the directories' on disk too.
+        int64_t counted = 0;
+        double shares = 0;
+        for (const TypeSpace::Group& group : space.groups) {
+            counted += group.files;
+            shares += space.CountShare(group.files);
+        }
+        EXPECT_EQ(space.files, counted);
+        EXPECT_NEAR(shares, 1.0, 1e-9);
+        if (measure == SizeMeasure::Length)
+            EXPECT_EQ(space.files, keptFiles);
     }
 }
 

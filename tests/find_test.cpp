@@ -281,11 +281,81 @@ TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenC
     Key(Qt::Key_Up);
     QApplication::clipboard()->clear();
     EXPECT_EQ(ChooseFromMenu("すべてコピー"),
-              (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "このディレクトリを検索",
+              (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "項目数の列を表示",
+                           "このディレクトリを検索",
                            "上のディレクトリを検索", "再検索", "サイズの数え方", "コピー", "すべてコピー",
                            "CSV ファイルに保存...", "フォルダーを開く", "パスをコピー", "ごみ箱に移動...", "検索結果を保存...",
                            "検索結果を開く...", "前回と比較...", "検索の範囲", "マップ"}));
     EXPECT_EQ(copied(), whole) << "with one row current";
+}
+
+// The column of the names each row holds: hidden until chosen, then ordered, copied and saved like the others,
+// and the design's columns, their widths and the report as they were.
+TEST_F(FindTest, TheCountColumnComesFromTheMenuOrdersCopiesAndSavesAndLeavesTheDesignsColumnsAndReport)
+{
+    MakeTree();
+    Search(tree.Root());
+    std::vector<QRect> designs;
+    for (int col = 0; col < 3; ++col)
+        designs.push_back(grid->CellRect(0, col));
+    const QString report = fakes::PrintedReport(form);
+    Key(Qt::Key_5, Qt::ControlModifier);
+    EXPECT_EQ(form.Controller().Order(), SortOrder{}) << "no order by a column not shown";
+
+    ChooseFromMenu("項目数の列を表示");
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    ASSERT_EQ(grid->Columns(), 4);
+    EXPECT_EQ(grid->ShownText(0, 3), QStringLiteral("項目数"));
+    auto count = [&](int32_t row) { return grid->ShownText(row, 3).toStdString(); };
+    EXPECT_EQ(count(RowNamed("big")), "3");
+    EXPECT_EQ(count(RowNamed("a2")), "1");
+    EXPECT_EQ(count(RowNamed("かな")), "0");
+    EXPECT_EQ(count(RowNamed("[Root Files]")), "1");
+    EXPECT_EQ(count(form.Table().Rows() - 1), "11");
+    EXPECT_EQ(grid->CellAlignment(1, 3) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(fakes::PrintedReport(form), report);
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form)) << "the shortcuts work in an active window only";
+
+    ClickHeader(3);
+    EXPECT_EQ(form.Controller().Order(), (SortOrder{SortColumn::Entries, false}));
+    EXPECT_FALSE(grid->SortArrowRect(3).isEmpty());
+    EXPECT_EQ(Names().front(), "big");
+    for (int32_t row = 2; row + 1 < form.Table().Rows(); ++row)
+        EXPECT_LE(std::stoi(count(row)), std::stoi(count(row - 1))) << "the most names first";
+    Key(Qt::Key_5, Qt::ControlModifier);
+    EXPECT_EQ(form.Controller().Order(), (SortOrder{SortColumn::Entries, true}));
+    EXPECT_EQ(count(1), "0");
+    EXPECT_EQ(Names().back(), "big");
+
+    Key(Qt::Key_A, Qt::ControlModifier);
+    Key(Qt::Key_C, Qt::ControlModifier);
+    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), form.Table().Rows());
+    EXPECT_EQ(lines.front(), "№\tディレクトリ\tサイズ\tバイト\t項目数");
+    EXPECT_TRUE(lines.back().endsWith(QStringLiteral("\t3151776\t11"))) << lines.back().toStdString();
+    TempTree out;
+    const QString path = QString::fromStdString(out.Path("rows.csv"));
+    {
+        FileDialogAnswerer answerer(path);
+        SaveCsv();
+    }
+    QFile saved(path);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const std::string csv = saved.readAll().toStdString();
+    EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBF№,ディレクトリ,サイズ,バイト,項目数\r\n")) << csv;
+    EXPECT_TRUE(csv.ends_with(",3151776,11\r\n")) << csv;
+    Search(tree.Root());
+    EXPECT_EQ(grid->Columns(), 4) << "the choice lasts for the session";
+    EXPECT_EQ(form.Controller().Order(), (SortOrder{SortColumn::Entries, true})) << "as the others, for the next search";
+
+    ChooseFromMenu("項目数の列を表示");
+    EXPECT_EQ(grid->Columns(), 3);
+    EXPECT_EQ(form.Controller().Order(), SortOrder{}) << "the order by a column hidden goes with it";
+    EXPECT_EQ(grid->ShownSortOrder(), SortOrder{});
+    for (int col = 0; col < 3; ++col)
+        EXPECT_EQ(grid->CellRect(0, col), designs[static_cast<size_t>(col)]) << col;
 }
 
 TEST_F(FindTest, CsvIsSavedWhereTheChooserSaysAndAFileThatExistsOnlyAfterItsQuestion)

@@ -170,6 +170,7 @@ public:
     }
 
     SearchController& Controller() { return *controller_; }
+    const ResultsTable& Table() const { return table_; }
 
     // The table as the imported tree shows path; empty when it cannot.
     std::vector<std::string> Rows(const std::string& path)

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTest>
@@ -170,6 +171,44 @@ TEST_F(MapWindowTest, LargestFilesAreWhatFindSortedTellsAndOpenTheirDirectory)
     EXPECT_EQ(QString::fromStdString(form.Controller().ShownPath()), file.left(file.lastIndexOf('/') + 1));
     ASSERT_GE(map.View().Selected(), 0);
     EXPECT_TRUE(map.Describe(map.View().Selected()).startsWith(file + "  "));
+}
+
+// Sized by count, sub's four names take four fifths of the map and big.mov's one the rest, and sub comes first
+// to the keys; 種類 gives each type's share of the files beside its share of the bytes.
+TEST_F(MapWindowTest, SizedByCountTheAreasAreTheNamesAndTypesGiveTheirShareOfTheFiles)
+{
+    Search(tree.Root());
+    MapWindow& map = OpenMap();
+    QRadioButton* byCount = nullptr;
+    for (QRadioButton* button : map.findChildren<QRadioButton*>())
+        byCount = button->text() == QStringLiteral("項目数") ? button : byCount;
+    ASSERT_NE(byCount, nullptr);
+    auto item = [&](std::string_view name) {
+        const std::vector<MapItem>& items = map.View().Items();
+        const auto found = std::find_if(items.begin(), items.end(), [&](const MapItem& it) { return it.name == name; });
+        EXPECT_NE(found, items.end()) << name;
+        return static_cast<int32_t>(found - items.begin());
+    };
+    auto shareOf = [&](std::string_view name) {
+        return map.View().Items()[static_cast<size_t>(item(name))].rect.Area() / map.View().Items()[0].rect.Area();
+    };
+    EXPECT_NEAR(shareOf("big.mov"), 0.6, 0.01);
+    byCount->click();
+    EXPECT_EQ(map.View().Area(), MapArea::Entries);
+    EXPECT_NEAR(shareOf("big.mov"), 0.2, 0.01);
+    EXPECT_NEAR(shareOf("sub"), 0.8, 0.01);
+    EXPECT_EQ(map.View().Children().front(), item("sub")) << "the most names first";
+    EXPECT_TRUE(map.Describe(item("sub")).endsWith(QStringLiteral("4 項目  80.0 %"))) << map.Describe(item("sub")).toStdString();
+    EXPECT_TRUE(map.View().accessibleDescription().contains(QStringLiteral("大きい順: sub 80.0 %、big.mov 20.0 %")))
+        << "a reader hears the map as it is drawn now";
+
+    QTreeWidget& types = map.TypesTree();
+    ASSERT_EQ(types.headerItem()->text(4), QStringLiteral("ファイル数の割合"));
+    for (int i = 0; i < types.topLevelItemCount(); ++i)
+        if (types.topLevelItem(i)->text(0) == QStringLiteral("動画")) {
+            EXPECT_EQ(types.topLevelItem(i)->text(3), QStringLiteral("60.0 %"));
+            EXPECT_EQ(types.topLevelItem(i)->text(4), QStringLiteral("33.3 %")) << "one of three files";
+        }
 }
 
 TEST_F(MapWindowTest, TypeTotalsAddUpToTheShownTotalInTheMapsColours)

@@ -61,6 +61,8 @@ TEST(CellNotes, ACutShortRowSaysSoInPlaceOfItsBytesAndUnreadPlacesFollowAnyNote)
     EXPECT_EQ(CellNotes(table, 2, 0, {" ", "."}), cut + unread);
     EXPECT_EQ(CellNotes(table, 2, 1, {" ", "."}), unread);
     EXPECT_EQ(CellNotes(table, 2, 2, {" ", "."}), cut + unread);
+    EXPECT_EQ(CellNotes(table, 2, static_cast<int32_t>(SortColumn::Entries), {" ", "."}), cut + unread)
+        << "the count column's empty cell";
 }
 
 TEST(CellNotes, TheSizeTellsTheNamesARowHoldsAndEveryRowWhatTheSearchLeftOutOfIt)

@@ -68,7 +68,7 @@ void MapWindow::BuildLists()
     types_ = new QTreeWidget;
     types_->setAccessibleName(QStringLiteral("種類"));
     types_->setHeaderLabels({QStringLiteral("種類"), QStringLiteral("ファイル数"), QStringLiteral("サイズ"),
-                             QStringLiteral("割合")});
+                             QStringLiteral("割合"), QStringLiteral("ファイル数の割合")});
     types_->setSortingEnabled(true);
     // The results table's arrow: ▼ for largest first.
     auto* arrows = new SortArrowStyle;
@@ -117,7 +117,9 @@ void MapWindow::FillTypes()
         item->setData(2, Qt::UserRole, static_cast<qlonglong>(bytes));
         item->setText(3, ShareText(space.Share(bytes)));
         item->setData(3, Qt::UserRole, static_cast<qlonglong>(bytes));
-        for (int column = 1; column < 4; ++column)
+        item->setText(4, ShareText(space.CountShare(files)));
+        item->setData(4, Qt::UserRole, static_cast<qlonglong>(files));
+        for (int column = 1; column < 5; ++column)
             item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     };
     for (const TypeSpace::Group& group : space.groups) {
@@ -136,8 +138,9 @@ void MapWindow::FillTypes()
             fill(new CountedItem(groupItem), name, extension.files, extension.bytes);
         }
     }
-    types_->sortByColumn(2, Qt::DescendingOrder);
-    for (int column = 0; column < 4; ++column)
+    // Largest first by what the map's areas tell.
+    types_->sortByColumn(view_->Area() == MapArea::Entries ? 1 : 2, Qt::DescendingOrder);
+    for (int column = 0; column < types_->columnCount(); ++column)
         types_->resizeColumnToContents(column);
 }
 

@@ -1,6 +1,10 @@
 #include "map_view.h"
 
+#include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QPainter>
+#include <QRadioButton>
 #include <algorithm>
 
 #include "accessibility/map_accessible.h"
@@ -33,6 +37,41 @@ void MapView::Show(const KeptDirectory* dir, SizeMeasure measure)
     update();
 }
 
+void MapView::SetArea(MapArea area)
+{
+    if (area == area_)
+        return;
+    area_ = area;
+    laidOut_ = false;
+    hovered_ = selected_ = -1;
+    update();
+}
+
+MapAreaChoice::MapAreaChoice(MapView& view, std::function<void()> changed, QWidget* parent) : QWidget(parent)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* label = new QLabel(QStringLiteral("大きさ:"));
+    layout->addWidget(label);
+    auto* choices = new QButtonGroup(this);
+    for (const auto& [text, area] : {std::pair{QStringLiteral("サイズ"), MapArea::Size},
+                                     std::pair{QStringLiteral("項目数"), MapArea::Entries}}) {
+        auto* button = new QRadioButton(text);
+        button->setChecked(view.Area() == area);
+        choices->addButton(button);
+        layout->addWidget(button);
+        connect(button, &QRadioButton::toggled, &view, [&view, area = area, changed](bool on) {
+            if (!on)
+                return;
+            view.SetArea(area);
+            if (changed)
+                changed();
+        });
+    }
+    layout->addStretch(1);
+    setAccessibleName(QStringLiteral("大きさ"));
+}
+
 const std::vector<MapItem>& MapView::Items()
 {
     if (valid && !valid())
@@ -59,7 +98,8 @@ void MapView::LayOut()
     if (!dir_ || width() <= 0 || height() <= 0)
         return;
     const MapStyle style;
-    items_ = LayOutMap(*dir_, measure_, {0, 0, static_cast<double>(width()), static_cast<double>(height())}, style);
+    items_ = LayOutMap(*dir_, measure_, {0, 0, static_cast<double>(width()), static_cast<double>(height())}, style,
+                       area_);
     const std::vector<uint32_t> colours = colours_ ? colours_(items_) : std::vector<uint32_t>();
     ShadeMap(items_, picture_.width(), picture_.height(), reinterpret_cast<uint32_t*>(picture_.bits()),
              static_cast<int>(picture_.bytesPerLine() / 4), colours);
@@ -179,9 +219,21 @@ void MapView::FindChildren()
     for (size_t i = 0; i < items_.size(); ++i)
         if (items_[i].depth == 1)
             children_.push_back(static_cast<int32_t>(i));
-    std::stable_sort(children_.begin(), children_.end(), [&](int32_t a, int32_t b) {
-        return items_[static_cast<size_t>(a)].bytes > items_[static_cast<size_t>(b)].bytes;
-    });
+    std::stable_sort(children_.begin(), children_.end(), [&](int32_t a, int32_t b) { return Weight(a) > Weight(b); });
+}
+
+int64_t MapView::Weight(int32_t item) const
+{
+    const MapItem& shown = items_[static_cast<size_t>(item)];
+    return area_ == MapArea::Size ? shown.bytes : shown.entries;
+}
+
+double MapView::ShareOf(int32_t item)
+{
+    const std::vector<MapItem>& items = Items();
+    if (item < 0 || static_cast<size_t>(item) >= items.size() || Weight(0) <= 0)
+        return 0;
+    return static_cast<double>(Weight(item)) / static_cast<double>(Weight(0));
 }
 
 int64_t MapView::EntriesInRest(int32_t item)

@@ -17,6 +17,9 @@ public:
 
     // Shows dir's map; nullptr shows nothing.
     void Show(const KeptDirectory* dir, SizeMeasure measure);
+    // What the rectangles' areas tell, the size by default; the map is laid out again when it changes.
+    void SetArea(MapArea area);
+    MapArea Area() const { return area_; }
     const std::vector<MapItem>& Items();
     // The item the pointer is on, and the one clicked or reached from the keyboard; -1 for none.
     int32_t Hovered() const { return hovered_; }
@@ -32,8 +35,10 @@ public:
     // The item of a directory at the top level of the map; -1 when it is not shown alone.
     int32_t ItemOfChild(const KeptDirectory* child);
     // The items the arrow keys move through: the shown directory's own files, subdirectories and rest,
-    // largest first.
+    // largest first, as their areas tell.
     const std::vector<int32_t>& Children();
+    // The item's share of the map: of the shown directory's size, or of its names where the map is sized so.
+    double ShareOf(int32_t item);
     // The files and directories a rest stands for.
     int64_t EntriesInRest(int32_t item);
     // Where an item is drawn, in the map's coordinates.
@@ -64,6 +69,8 @@ protected:
 private:
     void LayOut();
     void FindChildren();
+    // What the item's area tells: its bytes or its names.
+    int64_t Weight(int32_t item) const;
     void PaintLabels(const MapStyle& style);
     int32_t ItemAt(QPointF at);
     // Moves the selection step places through the children, or to the first or last with a step of
@@ -73,6 +80,7 @@ private:
 
     const KeptDirectory* dir_ = nullptr;
     SizeMeasure measure_ = SizeMeasure::Length;
+    MapArea area_ = MapArea::Size;
     std::function<std::vector<uint32_t>(const std::vector<MapItem>& items)> colours_;
     std::vector<MapItem> items_;
     std::vector<int32_t> children_;  // the items of the top level, largest first
@@ -80,6 +88,13 @@ private:
     bool laidOut_ = false;
     int32_t hovered_ = -1;
     int32_t selected_ = -1;
+};
+
+// The choice beside the map of what its areas tell: "大きさ: サイズ / 項目数".
+class MapAreaChoice final : public QWidget {
+public:
+    // changed: told once the view has taken the choice, so that what reads the map follows it.
+    MapAreaChoice(MapView& view, std::function<void()> changed, QWidget* parent = nullptr);
 };
 
 // What the map shows where it has nothing to draw: "空のフォルダー" for a directory with nothing in it.

@@ -20,6 +20,7 @@
 #include "path_text.h"
 #include "platform.h"
 #include "results_table.h"
+#include "row_texts.h"
 #include "search_run.h"
 #include "size_units.h"
 #include "window_placement.h"
@@ -62,6 +63,7 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     legend_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
+    layout->addWidget(new MapAreaChoice(*view_, [this] { Follow(true); }));
     layout->addWidget(splitter, 1);
     layout->addWidget(legend_);
     layout->addWidget(status_);
@@ -176,8 +178,9 @@ QString MapWindow::Describe(int32_t item) const
     QString text = OneLineText(PathOf(shown));
     if (shown.kind == MapItemKind::Rest)
         text += QStringLiteral(" の小さな項目");
-    const double share = shownSize_ > 0 ? static_cast<double>(shown.bytes) / shownSize_ : 0;
-    text += QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") + ShareText(share);
+    text += QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") +
+            QString::fromStdString(EntriesText(shown.entries, ",")) + QStringLiteral("  ") +
+            ShareText(view_->ShareOf(item));
     if (comparison_ && static_cast<size_t>(item) < before_.size()) {
         const int64_t delta = shown.bytes - before_[static_cast<size_t>(item)];
         text += QStringLiteral("  前回から ") + (delta > 0 ? QStringLiteral("+") : QString()) +
@@ -198,7 +201,7 @@ QString MapWindow::Summary() const
     for (size_t i = 0; i < std::min(PartsSummed, children.size()); ++i) {
         const MapItem& part = view_->Items()[static_cast<size_t>(children[i])];
         const QString name = part.kind == MapItemKind::Rest ? QStringLiteral("小さな項目") : OneLineText(std::string(part.name));
-        parts << name + QStringLiteral(" ") + ShareText(shownSize_ > 0 ? static_cast<double>(part.bytes) / shownSize_ : 0);
+        parts << name + QStringLiteral(" ") + ShareText(view_->ShareOf(children[i]));
     }
     return text + QStringLiteral("  大きい順: ") + parts.join(QStringLiteral("、"));
 }

@@ -60,7 +60,8 @@ void ResultsGrid::RowFactsChanged(int32_t row)
     if (!largestStale_)
         NoteLargest(row);
     if (!measureStale_)
-        MeasureText(row, ChangeColumn);
+        for (const OptionalColumn& optional : kOptionalColumns)
+            MeasureText(row, optional.column);
     ScheduleRepaint();
 }
 
@@ -68,7 +69,7 @@ void ResultsGrid::CellChanged(int32_t row, int32_t col)
 {
     announcer_.CellChanged(row, col);
     if (!measureStale_)
-        MeasureText(row, col);
+        MeasureText(row, static_cast<SortColumn>(col));
     ScheduleRepaint();
 }
 
@@ -266,7 +267,23 @@ QString ResultsGrid::CellNotes(int row, int col) const
     if (row < ResultsTable::FixedRows)
         return SortArrowRect(col).isEmpty() ? QString() : QString::fromStdString(SortNote(sortOrder_, OrderWaits()));
     const NumberSeparators separators{QLocale().groupSeparator().toStdString(), QLocale().decimalPoint().toStdString()};
-    return QString::fromStdString(murako::CellNotes(table_, row, col, separators));
+    return QString::fromStdString(murako::CellNotes(table_, row, static_cast<int32_t>(ColumnId(col)), separators));
+}
+
+void ResultsGrid::ChooseColumn(SortColumn column, bool shown)
+{
+    const OptionalColumn* optional = FindOptionalColumn(column);
+    if (!optional || optional->shown != ColumnShown::WhenChosen || ColumnChosen(column) == shown)
+        return;
+    chosen_[static_cast<size_t>(optional - kOptionalColumns.data())] = shown;
+    // At once, so that the next cell asked for is where it is drawn; a reader is told with the next flush.
+    CatchUp();
+}
+
+bool ResultsGrid::ColumnChosen(SortColumn column) const
+{
+    const OptionalColumn* optional = FindOptionalColumn(column);
+    return optional && optional->shown == ColumnShown::WhenChosen && IsShown(*optional);
 }
 
 void ResultsGrid::resizeEvent(QResizeEvent* event)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "accessibility/results_grid_accessible.h"
+#include "optional_columns.h"
 #include "results_table.h"
 #include "row_order.h"
 
@@ -21,8 +22,10 @@ namespace murako {
 // a directory text that still does not fit ends in "…". Dragging a header border sets a column's width; a click on
 // a header cell asks for the rows in that column's order, and the sorted column's header shows an arrow. Each
 // data row's size cell has a bar behind its text: the row's share of the largest row. Shift with the arrow keys
-// or a click selects a run of rows. While the rows are compared with an older search, a fourth column after the
-// size shows each row's change, and orders the rows as the others do.
+// or a click selects a run of rows. After the size stand the optional columns (optional_columns.h) that are shown:
+// while the rows are compared with an older search each row's change, and those the user chose; each orders the
+// rows as the others do. The grid names a column by its position on the screen (col) or by what it shows, its
+// SortColumn, which stays the same wherever it stands.
 class ResultsGrid : public QAbstractScrollArea, private TableObserver {
 public:
     static constexpr int RowHeightTwips = 240;
@@ -35,10 +38,19 @@ public:
 
     // Where cell (row, col) is drawn in viewport coordinates, given the current scroll position.
     QRect CellRect(int row, int col) const;
-    // The columns shown: the table's, and the change's while the rows are compared with an older search.
+    // The columns shown: the table's, and the optional ones shown.
     int Columns() const;
-    // The table's text of a cell, or the change column's.
-    const std::string& CellText(int row, int col) const;
+    // What the column at col shows; one beyond every column for a col beyond the last.
+    SortColumn ColumnId(int col) const;
+    // Where the column stands; -1 while it is not shown.
+    int ColumnOf(SortColumn column) const;
+    // The columns shown, as SortColumn names them, in their order on the screen.
+    std::vector<SortColumn> ShownColumns() const;
+    // Shows or hides an optional column the user may choose, for as long as the grid lives.
+    void ChooseColumn(SortColumn column, bool shown);
+    bool ColumnChosen(SortColumn column) const;
+    // The table's text of a cell, or an optional column's.
+    std::string CellText(int row, int col) const;
     Qt::Alignment CellAlignment(int row, int col) const;
     // The cell's full text where it is shown cut short, then its notes.
     QString CellToolTip(int row, int col) const;
@@ -75,8 +87,8 @@ public:
     // Selects every data row, the total's too, and leaves the current cell on the last.
     void SelectAllRows();
 
-    // Told of a click on a header cell (by its column), of a double click on a data row (by its row), and of a
-    // request for the context menu (where it should open, in global coordinates).
+    // Told of a click on a header cell (by what its column shows, a SortColumn's value), of a double click on a
+    // data row (by its row), and of a request for the context menu (where it should open, in global coordinates).
     std::function<void(int col)> headerClicked;
     std::function<void(int32_t row)> rowActivated;
     std::function<void(QPoint at)> contextMenuRequested;
@@ -114,8 +126,6 @@ private:
     void RowsReordered() override;
 
     static constexpr int SizeColumn = 2;
-    static constexpr int ChangeColumn = ResultsTable::Cols;
-    static constexpr int MaxCols = ResultsTable::Cols + 1;
     static constexpr int ArrowGap = 3;  // pixels between a header's text and its arrow
     static bool IsFixed(int row, int col);
 
@@ -134,7 +144,10 @@ private:
     void MeasureAll();
     void LayOutColumns();
     void SetScrollRanges();
-    void MeasureText(int row, int col);
+    bool IsShown(const OptionalColumn& optional) const;
+    // The text of a cell of the column that shows id, wherever it stands.
+    std::string ColumnText(int row, SortColumn id) const;
+    void MeasureText(int row, SortColumn id);
     int NeededWidth(int col) const;
     int HeaderWidth(int col) const;
     int TextSpace(int col) const;
@@ -163,10 +176,11 @@ private:
 
     ResultsTable& table_;
     QTimer repaintTimer_;
-    std::array<int, MaxCols> widths_{};      // as laid out, in pixels
-    std::array<int, MaxCols> widestText_{};  // advance of each column's widest text, in pixels
-    std::array<double, 0x7F> asciiAdvances_{};          // of the grid's font, by character code
-    std::array<std::optional<int>, MaxCols> chosenWidths_;  // set by dragging, in pixels
+    std::array<int, AllColumns> widths_{};      // as laid out, in pixels, by position
+    std::array<int, AllColumns> widestText_{};  // advance of each column's widest text, in pixels, by SortColumn
+    std::array<double, 0x7F> asciiAdvances_{};  // of the grid's font, by character code
+    std::array<std::optional<int>, AllColumns> chosenWidths_;  // set by dragging, in pixels, by SortColumn
+    std::array<bool, kOptionalColumns.size()> chosen_{};       // the optional columns the user chose to see
     bool measureStale_ = true;
     bool followCurrentCell_ = false;
     int32_t measuredRows_ = 0;

@@ -94,7 +94,7 @@ void ResultsGrid::mouseMoveEvent(QMouseEvent* event)
     }
     // Never narrower than the header's text, so that every column can still be found and dragged back.
     const int col = draggedBorder_;
-    chosenWidths_[col] = std::max(HeaderWidth(col), at.x() - CellRect(0, col).left());
+    chosenWidths_[static_cast<size_t>(ColumnId(col))] = std::max(HeaderWidth(col), at.x() - CellRect(0, col).left());
     CatchUp();
     event->accept();
 }
@@ -110,7 +110,7 @@ void ResultsGrid::mouseReleaseEvent(QMouseEvent* event)
     const int clicked = std::exchange(pressedHeader_, -1);
     if (event->button() == Qt::LeftButton && clicked >= 0 && RowAt(at.y()) < ResultsTable::FixedRows &&
         ColAt(at.x()) == clicked && headerClicked) {
-        headerClicked(clicked);
+        headerClicked(static_cast<int>(ColumnId(clicked)));
         event->accept();
         return;
     }

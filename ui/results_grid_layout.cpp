@@ -2,6 +2,7 @@
 #include "results_grid.h"
 
 #include <QFontMetricsF>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <algorithm>
@@ -13,9 +14,6 @@
 
 namespace murako {
 namespace {
-
-const std::string kChangeHeader = "増減";
-const std::string kNoText;
 
 Qt::Alignment ToQt(Alignment alignment, const QString& text)
 {
@@ -48,19 +46,66 @@ bool ResultsGrid::IsFixed(int row, int col)
     return row < ResultsTable::FixedRows || col < ResultsTable::FixedCols;
 }
 
-int ResultsGrid::Columns() const
+bool ResultsGrid::IsShown(const OptionalColumn& optional) const
 {
-    return RowsCompared(table_) ? MaxCols : ResultsTable::Cols;
+    if (optional.shown == ColumnShown::WhileCompared)
+        return RowsCompared(table_);
+    return chosen_[static_cast<size_t>(&optional - kOptionalColumns.data())];
 }
 
-const std::string& ResultsGrid::CellText(int row, int col) const
+std::vector<SortColumn> ResultsGrid::ShownColumns() const
 {
-    if (col != ChangeColumn)
-        return table_.TextAt(row, col);
+    std::vector<SortColumn> shown;
+    for (int32_t col = 0; col < ResultsTable::Cols; ++col)
+        shown.push_back(static_cast<SortColumn>(col));
+    for (const OptionalColumn& optional : kOptionalColumns)
+        if (IsShown(optional))
+            shown.push_back(optional.column);
+    return shown;
+}
+
+int ResultsGrid::Columns() const
+{
+    int shown = ResultsTable::Cols;
+    for (const OptionalColumn& optional : kOptionalColumns)
+        shown += IsShown(optional) ? 1 : 0;
+    return shown;
+}
+
+SortColumn ResultsGrid::ColumnId(int col) const
+{
+    if (col < ResultsTable::Cols)
+        return static_cast<SortColumn>(col);
+    int at = ResultsTable::Cols;
+    for (const OptionalColumn& optional : kOptionalColumns)
+        if (IsShown(optional) && at++ == col)
+            return optional.column;
+    return static_cast<SortColumn>(AllColumns);
+}
+
+int ResultsGrid::ColumnOf(SortColumn column) const
+{
+    for (int col = 0; col < Columns(); ++col)
+        if (ColumnId(col) == column)
+            return col;
+    return -1;
+}
+
+std::string ResultsGrid::ColumnText(int row, SortColumn id) const
+{
+    if (static_cast<int32_t>(id) < ResultsTable::Cols)
+        return table_.TextAt(row, static_cast<int32_t>(id));
+    const OptionalColumn* optional = FindOptionalColumn(id);
+    if (!optional)
+        return {};
     if (row < ResultsTable::FixedRows)
-        return kChangeHeader;
-    const std::optional<RowChange>& change = table_.Facts(row).change;
-    return change ? change->text : kNoText;
+        return optional->header;
+    return optional->text(table_.Facts(row), QLocale().groupSeparator().toStdString());
+}
+
+std::string ResultsGrid::CellText(int row, int col) const
+{
+    return ColumnText(row, ColumnId(col));
 }
 
 QString ResultsGrid::Text(int row, int col) const
@@ -69,10 +114,10 @@ QString ResultsGrid::Text(int row, int col) const
     return QString::fromStdString(OnOneLine(CellText(row, col)));
 }
 
-void ResultsGrid::MeasureText(int row, int col)
+void ResultsGrid::MeasureText(int row, SortColumn id)
 {
-    const std::string& text = CellText(row, col);
-    int& widest = widestText_[col];
+    const std::string text = ColumnText(row, id);
+    int& widest = widestText_[static_cast<size_t>(id)];
     const bool printableAscii = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
     if (printableAscii) {
         // Shaping every row number and size would stall a large search; the grid's font does not kern ASCII,
@@ -104,7 +149,7 @@ QString ResultsGrid::ShownText(int row, int col) const
 
 int ResultsGrid::NeededWidth(int col) const
 {
-    return widestText_[col] + 2 * TextPadding + MarkRoom(col);
+    return widestText_[static_cast<size_t>(ColumnId(col))] + 2 * TextPadding + MarkRoom(col);
 }
 
 int ResultsGrid::MarkRoom(int col) const
@@ -155,8 +200,8 @@ void ResultsGrid::MeasureAll()
         asciiAdvances_[c] = metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)));
     widestText_.fill(0);
     for (int row = 0; row < table_.Rows(); ++row)
-        for (int col = 0; col < MaxCols; ++col)
-            MeasureText(row, col);
+        for (int id = 0; id < AllColumns; ++id)
+            MeasureText(row, static_cast<SortColumn>(id));
     measuredRows_ = table_.Rows();
     measureStale_ = false;
 }
@@ -166,9 +211,10 @@ void ResultsGrid::LayOutColumns()
     // A number or a size is never cut, nor a header or its arrow: the column is as wide as its widest text,
     // whatever was chosen.
     for (int col = 0; col < Columns(); ++col) {
-        // The change starts as wide as the size it changes.
-        const int twips = table_.ColWidth(col == ChangeColumn ? SizeColumn : col);
-        const int base = chosenWidths_[col].value_or(TwipsToPixels(twips, logicalDpiX()));
+        // An optional column starts as wide as the size, the number it stands beside.
+        const auto id = static_cast<size_t>(ColumnId(col));
+        const int twips = table_.ColWidth(col < ResultsTable::Cols ? col : SizeColumn);
+        const int base = chosenWidths_[id].value_or(TwipsToPixels(twips, logicalDpiX()));
         widths_[col] = std::max({base, NeededWidth(col), HeaderWidth(col)});
     }
     constexpr int directory = 1;
@@ -215,9 +261,9 @@ QRect ResultsGrid::CellRect(int row, int col) const
 
 Qt::Alignment ResultsGrid::CellAlignment(int row, int col) const
 {
-    // The change's header reads as the others', its signed numbers line up on the right.
-    if (col == ChangeColumn)
-        return (row < ResultsTable::FixedRows ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter;
+    // An optional column's header reads as the others', its cells as it is declared.
+    if (const OptionalColumn* optional = FindOptionalColumn(ColumnId(col)))
+        return row < ResultsTable::FixedRows ? Qt::AlignLeft | Qt::AlignVCenter : ToQt(optional->alignment, {});
     return ToQt(IsFixed(row, col) ? table_.FixedAlignment(col) : table_.ColAlignment(col), Text(row, col));
 }
 

@@ -80,7 +80,7 @@ void ResultsGrid::PaintCell(QPainter& painter, int row, int col) const
     painter.setPen(palette().color(moved ? QPalette::Disabled : QPalette::Active, foreground));
     // A change reads at a glance: growth red, shrinking blue.
     if (const std::optional<RowChange>& change = table_.Facts(row).change;
-        col == ChangeColumn && !fixed && !current && change && change->delta != 0)
+        ColumnId(col) == SortColumn::Change && !fixed && !current && change && change->delta != 0)
         painter.setPen(change->delta > 0 ? Grown : Shrunk);
     const QRect textRect = TextRect(row, col);
     painter.drawText(textRect, CellAlignment(row, col), ShownText(row, col));
@@ -137,7 +137,7 @@ int ResultsGrid::ArrowSize() const
 
 QRect ResultsGrid::SortArrowRect(int col) const
 {
-    if (static_cast<int>(sortOrder_.column) != col)
+    if (sortOrder_.column != ColumnId(col))
         return {};
     const QRect cell = CellRect(0, col);
     const QRect text = fontMetrics().boundingRect(TextRect(0, col), static_cast<int>(CellAlignment(0, col)),

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 
 #include "drive_list.h"
-#include "kept_compare.h"
 #include "path_text.h"
 #include "platform.h"
 #include "results_grid.h"
@@ -32,16 +31,7 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
       moves_(std::move(moves)),
       actions_(*grid.window(), controller)
 {
-    sortByNumber_ = Add(QStringLiteral("№ の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_1)},
-                        [this] { SortBy(SortColumn::Number); });
-    sortByName_ = Add(QStringLiteral("名前の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_2)},
-                      [this] { SortBy(SortColumn::Name); });
-    sortBySize_ = Add(QStringLiteral("サイズの順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_3)},
-                      [this] { SortBy(SortColumn::Size); });
-    sortByChange_ = Add(QStringLiteral("増減の順に並べ替え"), {QKeySequence(Qt::CTRL | Qt::Key_4)}, [this] {
-        if (RowsCompared(table_))
-            SortBy(SortColumn::Change);
-    });
+    AddSortCommands();
     goDown_ = Add(QStringLiteral("このディレクトリを検索"), {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)},
                   [this] { GoDown(table_.Row()); });
     goUp_ = Add(QStringLiteral("上のディレクトリを検索"), {QKeySequence(Qt::Key_Backspace)}, [this] { GoUp(); });
@@ -79,9 +69,45 @@ TableCommands::TableCommands(ResultsGrid& grid, ResultsTable& table, SearchContr
         else if (path && actions_.CanMove(RowPlace(row)))
             actions_.MoveToTrash(RowPlace(row), *path);
     });
-    for (QAction* sort : {sortByNumber_, sortByName_, sortBySize_, sortByChange_})
-        sort->setCheckable(true);
     AddMeasureChoice();
+}
+
+// Ctrl+1 to Ctrl+3 for the table's columns, and on for the optional ones, which order the rows only while shown.
+void TableCommands::AddSortCommands()
+{
+    auto addSort = [this](const QString& header, SortColumn column) {
+        const auto key = static_cast<Qt::Key>(Qt::Key_1 + static_cast<int>(column));
+        const QString text = header + QStringLiteral("の順に並べ替え");
+        QAction* sort = Add(text, {QKeySequence(Qt::CTRL | key)}, [this, column] {
+            if (grid_.ColumnOf(column) >= 0)
+                SortBy(column);
+        });
+        sort->setCheckable(true);
+        return sort;
+    };
+    sortByNumber_ = addSort(QStringLiteral("№ "), SortColumn::Number);
+    sortByName_ = addSort(QStringLiteral("名前"), SortColumn::Name);
+    sortBySize_ = addSort(QStringLiteral("サイズ"), SortColumn::Size);
+    for (const OptionalColumn& optional : kOptionalColumns) {
+        const SortColumn column = optional.column;
+        OptionalColumnCommands commands{column, addSort(QString::fromUtf8(optional.header), column), nullptr};
+        if (optional.shown == ColumnShown::WhenChosen) {
+            commands.show = new QAction(QString::fromUtf8(optional.header) + QStringLiteral("の列を表示"), this);
+            commands.show->setCheckable(true);
+            connect(commands.show, &QAction::triggered, this,
+                    [this, column](bool shown) { ShowColumn(column, shown); });
+        }
+        optionalColumns_.push_back(commands);
+    }
+}
+
+void TableCommands::ShowColumn(SortColumn column, bool shown)
+{
+    grid_.ChooseColumn(column, shown);
+    // Rows ordered by a column no longer shown would seem in no order at all: they go back to the listing's.
+    if (!shown && controller_.Order().column == column)
+        controller_.SetSortOrder(SortOrder{});
+    grid_.ShowSortOrder(controller_.Order());
 }
 
 // Two exclusive entries, checked as the controller counts.
@@ -112,20 +138,13 @@ QAction* TableCommands::Add(const QString& text, const QList<QKeySequence>& keys
 
 void TableCommands::ShowMenu(QPoint at)
 {
-    const SortColumn sorted = controller_.Order().column;
-    sortByNumber_->setChecked(sorted == SortColumn::Number);
-    sortByName_->setChecked(sorted == SortColumn::Name);
-    sortBySize_->setChecked(sorted == SortColumn::Size);
-    sortByChange_->setChecked(sorted == SortColumn::Change);
     goDown_->setEnabled(CanGoDown(table_.Row()));
     goUp_->setEnabled(ParentToGoUpTo().has_value());
     searchAgain_->setEnabled(CanSearchShownAgain());
     measureLength_->setChecked(controller_.Measure() == SizeMeasure::Length);
     measureOnDisk_->setChecked(controller_.Measure() == SizeMeasure::OnDisk);
     QMenu menu(grid_.window());
-    menu.addActions({sortByNumber_, sortByName_, sortBySize_});
-    if (RowsCompared(table_))
-        menu.addAction(sortByChange_);
+    AddColumnEntries(menu);
     menu.addSeparator();
     menu.addActions({goDown_, goUp_, searchAgain_});
     menu.addSeparator();
@@ -164,6 +183,28 @@ void TableCommands::ShowMenu(QPoint at)
         saveSearch_->setEnabled(true);
         openSearch_->setEnabled(true);
     }
+}
+
+// The orders, the optional columns' only while they are shown, the one the rows are in checked; then the
+// columns the user may show or hide.
+void TableCommands::AddColumnEntries(QMenu& menu)
+{
+    const SortColumn sorted = controller_.Order().column;
+    sortByNumber_->setChecked(sorted == SortColumn::Number);
+    sortByName_->setChecked(sorted == SortColumn::Name);
+    sortBySize_->setChecked(sorted == SortColumn::Size);
+    menu.addActions({sortByNumber_, sortByName_, sortBySize_});
+    for (const OptionalColumnCommands& optional : optionalColumns_) {
+        optional.sort->setChecked(sorted == optional.column);
+        if (grid_.ColumnOf(optional.column) >= 0)
+            menu.addAction(optional.sort);
+    }
+    menu.addSeparator();
+    for (const OptionalColumnCommands& optional : optionalColumns_)
+        if (optional.show) {
+            optional.show->setChecked(grid_.ColumnChosen(optional.column));
+            menu.addAction(optional.show);
+        }
 }
 
 void TableCommands::AddMapCommand(std::function<void()> openMap)
@@ -321,7 +362,8 @@ std::vector<int32_t> TableCommands::RowsToCopy() const
 
 void TableCommands::Copy(const std::vector<int32_t>& rows)
 {
-    QApplication::clipboard()->setText(QString::fromStdString(RowsAsText(table_, rows, TextFormat::Tsv)));
+    QApplication::clipboard()->setText(
+        QString::fromStdString(RowsAsText(table_, rows, TextFormat::Tsv, grid_.ShownColumns())));
 }
 
 void TableCommands::SaveCsv()
@@ -340,7 +382,8 @@ void TableCommands::SaveCsv()
     if (path.isEmpty())
         return;
     QString reason;
-    if (WriteWholeFile(path, QByteArray::fromStdString(RowsAsText(table_, rows, TextFormat::Csv)), reason))
+    const std::string text = RowsAsText(table_, rows, TextFormat::Csv, grid_.ShownColumns());
+    if (WriteWholeFile(path, QByteArray::fromStdString(text), reason))
         lastCsvFolder_ = QFileInfo(path).absolutePath();
     else
         QMessageBox::warning(window, QStringLiteral("Murako"),

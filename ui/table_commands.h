@@ -59,7 +59,11 @@ public:
 
 private:
     QAction* Add(const QString& text, const QList<QKeySequence>& keys, std::function<void()> run);
+    void AddSortCommands();
     void AddMeasureChoice();
+    // Shows or hides an optional column the user may choose.
+    void ShowColumn(SortColumn column, bool shown);
+    void AddColumnEntries(QMenu& menu);
     bool CanGoDown(int32_t row) const;
     // The directory above the one shown, unless a search runs or it lies above a volume's root outside the
     // last search's results; before any search is shown, the one above the directory last searched.
@@ -100,7 +104,14 @@ private:
     QAction* sortByNumber_;
     QAction* sortByName_;
     QAction* sortBySize_;
-    QAction* sortByChange_;  // only while the rows are compared with an older search
+    // Each optional column's order, in the menu only while it is shown, and its entry that shows or hides it
+    // where the user may choose it (null where it comes and goes by itself).
+    struct OptionalColumnCommands {
+        SortColumn column;
+        QAction* sort;
+        QAction* show;
+    };
+    std::vector<OptionalColumnCommands> optionalColumns_;
     QAction* goDown_;
     QAction* goUp_;
     QAction* searchAgain_;

@@ -11,7 +11,9 @@ namespace murako {
 namespace {
 
 struct Piece {
+    int64_t weight;  // what its area is a share of: its bytes or its entries
     int64_t bytes;
+    int64_t entries;
     MapItemKind kind;
     const KeptDirectory* child;  // a directory's
     uint32_t file;
@@ -35,32 +37,45 @@ double WorstRatio(double largest, double smallest, double rowArea, double side)
     return std::max(side2 * largest / row2, row2 / (side2 * smallest));
 }
 
+// A directory as a piece of its parent's map: its names count with itself.
+Piece DirectoryPiece(const KeptDirectory& dir, const KeptCounts& counts, MapArea area, int64_t ownName)
+{
+    const int64_t bytes = counts.Size(dir);
+    const int64_t entries = dir.entries + ownName;
+    return {area == MapArea::Size ? bytes : entries, bytes, entries, MapItemKind::Directory, &dir, 0, dir.Name()};
+}
+
 // The pieces of dir large enough for content, largest first, and one rest for the others and the
 // directory's own space; only the pieces kept are sorted, as a small directory may hold many files.
-std::vector<Piece> PiecesOf(const KeptDirectory& dir, const KeptCounts& counts, double contentArea, double minArea)
+std::vector<Piece> PiecesOf(const KeptDirectory& dir, const KeptCounts& counts, MapArea area, double contentArea,
+                            double minArea)
 {
-    const int64_t total = counts.Size(dir);
-    if (total <= 0)
+    const Piece whole = DirectoryPiece(dir, counts, area, 0);
+    if (whole.weight <= 0)
         return {};
-    const double scale = contentArea / static_cast<double>(total);
+    const double scale = contentArea / static_cast<double>(whole.weight);
     std::vector<Piece> pieces;
-    int64_t shown = 0;
+    Piece rest{whole.weight, whole.bytes, whole.entries, MapItemKind::Rest, nullptr, 0, {}};
     auto add = [&](const Piece& piece) {
-        if (piece.bytes <= 0 || piece.bytes * scale < minArea)
+        if (piece.weight <= 0 || static_cast<double>(piece.weight) * scale < minArea)
             return;
         pieces.push_back(piece);
-        shown += piece.bytes;
+        rest.weight -= piece.weight;
+        rest.bytes -= piece.bytes;
+        rest.entries -= piece.entries;
     };
     for (KeptWalk walk(dir, KeptWalk::Scope::Listing); walk.Next();) {
-        if (walk.AtFile())
-            add({counts.FileSize(walk.File()), MapItemKind::File, nullptr, walk.File().index, walk.File().name});
-        else if (walk.Depth() > 0)
-            add({counts.Size(walk.Directory()), MapItemKind::Directory, &walk.Directory(), 0, walk.Directory().Name()});
+        if (walk.AtFile()) {
+            const int64_t bytes = counts.FileSize(walk.File());
+            add({area == MapArea::Size ? bytes : 1, bytes, 1, MapItemKind::File, nullptr, walk.File().index,
+                 walk.File().name});
+        } else if (walk.Depth() > 0) {
+            add(DirectoryPiece(walk.Directory(), counts, area, 1));
+        }
     }
-    const int64_t rest = total - shown;
-    if (rest > 0)
-        pieces.push_back({rest, MapItemKind::Rest, nullptr, 0, {}});
-    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.bytes > b.bytes; });
+    if (rest.weight > 0)
+        pieces.push_back(rest);
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.weight > b.weight; });
     return pieces;
 }
 
@@ -71,33 +86,33 @@ void Squarify(const std::vector<Piece>& pieces, MapRect content, Place&& place)
 {
     double remaining = 0;
     for (const Piece& piece : pieces)
-        remaining += static_cast<double>(piece.bytes);
+        remaining += static_cast<double>(piece.weight);
     MapRect free = content;
     size_t first = 0;
     while (first < pieces.size()) {
         const double scale = free.Area() / remaining;
         const double side = std::min(free.w, free.h);
-        double rowBytes = 0;
+        double rowWeight = 0;
         double worst = std::numeric_limits<double>::infinity();
         size_t end = first;
         while (end < pieces.size()) {
-            const double withNext = rowBytes + static_cast<double>(pieces[end].bytes);
-            const double ratio = WorstRatio(static_cast<double>(pieces[first].bytes) * scale,
-                                            static_cast<double>(pieces[end].bytes) * scale, withNext * scale, side);
+            const double withNext = rowWeight + static_cast<double>(pieces[end].weight);
+            const double ratio = WorstRatio(static_cast<double>(pieces[first].weight) * scale,
+                                            static_cast<double>(pieces[end].weight) * scale, withNext * scale, side);
             if (end > first && ratio > worst)
                 break;
-            rowBytes = withNext;
+            rowWeight = withNext;
             worst = ratio;
             ++end;
         }
         const bool lastRow = end == pieces.size();
         const bool column = free.w >= free.h;  // the row lies along the shorter side
-        const double thickness = lastRow ? (column ? free.w : free.h) : (column ? free.w : free.h) * rowBytes / remaining;
+        const double thickness = lastRow ? (column ? free.w : free.h) : (column ? free.w : free.h) * rowWeight / remaining;
         double along = column ? free.y : free.x;
         const double length = column ? free.h : free.w;
         const double stop = along + length;
         for (size_t i = first; i < end; ++i) {
-            const double span = i + 1 == end ? stop - along : length * static_cast<double>(pieces[i].bytes) / rowBytes;
+            const double span = i + 1 == end ? stop - along : length * static_cast<double>(pieces[i].weight) / rowWeight;
             place(pieces[i], column ? MapRect{free.x, along, thickness, span} : MapRect{along, free.y, span, thickness});
             along += span;
         }
@@ -108,7 +123,7 @@ void Squarify(const std::vector<Piece>& pieces, MapRect content, Place&& place)
             free.y += thickness;
             free.h -= thickness;
         }
-        remaining -= rowBytes;
+        remaining -= rowWeight;
         first = end;
     }
 }
@@ -161,7 +176,8 @@ void EndSubtrees(std::vector<MapItem>& items)
 
 }  // namespace
 
-std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, MapRect bounds, const MapStyle& style)
+std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, MapRect bounds, const MapStyle& style,
+                               MapArea area)
 {
     std::vector<MapItem> items;
     if (bounds.w <= 0 || bounds.h <= 0)
@@ -169,7 +185,7 @@ std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, Ma
     const double minArea = style.minSide * style.minSide;
     const KeptCounts counts(dir, measure);
     std::vector<Pending> pending{{bounds,
-                                  {counts.Size(dir), MapItemKind::Directory, &dir, 0, dir.Name()},
+                                  DirectoryPiece(dir, counts, area, 0),
                                   dir.parent,
                                   0,
                                   0, 0, 0, 0, style.ridge}};
@@ -180,6 +196,7 @@ std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, Ma
         item.rect = next.rect;
         item.content = next.rect;
         item.bytes = next.piece.bytes;
+        item.entries = next.piece.entries;
         item.depth = next.depth;
         item.kind = next.piece.kind;
         item.name = next.piece.name;
@@ -194,7 +211,7 @@ std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, Ma
                 item.content = ContentOf(next.rect, style);
             const size_t firstChild = pending.size();
             if (item.content.Area() >= minArea && (next.depth == 0 || item.content.Area() < item.rect.Area()))
-                Squarify(PiecesOf(*item.dir, counts, item.content.Area(), minArea), item.content,
+                Squarify(PiecesOf(*item.dir, counts, area, item.content.Area(), minArea), item.content,
                          [&](const Piece& piece, const MapRect& rect) {
                              pending.push_back({rect, piece, item.dir, next.depth + 1, item.ax, item.bx, item.ay,
                                                 item.by, next.ridge * style.ridgeFall});

@@ -1,6 +1,7 @@
 #pragma once
-// The map of a kept directory: a squarified treemap, each file a rectangle whose area is its size, each
-// directory a frame around its children, drawn as a flat list for painting and hit testing.
+// The map of a kept directory: a squarified treemap, each file a rectangle whose area is its size (or, sized
+// by count, every file alike), each directory a frame around its children, drawn as a flat list for painting
+// and hit testing.
 
 #include <cstdint>
 #include <span>
@@ -18,6 +19,10 @@ struct MapRect {
     bool Contains(double px, double py) const { return px >= x && px < x + w && py >= y && py < y + h; }
 };
 
+// What a rectangle's area tells: its size as the measure counts it, or the names it stands for (a file 1, a
+// directory the names listed below it and itself, as the table's count and one).
+enum class MapArea : uint8_t { Size, Entries };
+
 enum class MapItemKind : uint8_t {
     Directory,  // its frame and name strip; its children follow it
     File,
@@ -29,6 +34,7 @@ struct MapItem {
     MapRect content;                     // a directory's: where its children lie
     const KeptDirectory* dir = nullptr;  // the directory itself, or the one that holds the file or the rest
     int64_t bytes = 0;
+    int64_t entries = 0;  // the names it stands for: a file 1, a directory its own and those below it
     uint32_t file = 0;  // a file's place in dir's files
     uint32_t end = 0;   // one past the last item of its subtree
     uint32_t depth = 0;
@@ -47,10 +53,10 @@ struct MapStyle {
     double ridgeFall = 0.75;
 };
 
-// Lays out dir in bounds, counting sizes by measure. Items follow in depth-first order, a directory before
-// its children, so that the last item holding a point is the deepest.
+// Lays out dir in bounds, counting sizes by measure, each area as area tells. Items follow in depth-first
+// order, a directory before its children, so that the last item holding a point is the deepest.
 std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, MapRect bounds,
-                               const MapStyle& style = {});
+                               const MapStyle& style = {}, MapArea area = MapArea::Size);
 
 // The deepest item at a point; -1 when none.
 int32_t MapItemAt(const std::vector<MapItem>& items, double x, double y);

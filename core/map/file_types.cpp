@@ -107,6 +107,7 @@ public:
             TypeSpace::Group& group = space.groups[static_cast<size_t>(counted.group)];
             group.files += counted.extension.files;
             group.bytes += counted.extension.bytes;
+            space.files += counted.extension.files;
             group.extensions.push_back(std::move(counted.extension));
         }
         for (TypeSpace::Group& group : space.groups)

@@ -40,7 +40,10 @@ struct TypeSpace {
     // The directory's size: its files' and, on disk, the space its directories take themselves, which is
     // counted with システム under the extension DirectoriesExtension.
     int64_t total = 0;
+    // Every group's count summed: the files, and on disk the directories counted under DirectoriesExtension.
+    int64_t files = 0;
     double Share(int64_t bytes) const { return total > 0 ? static_cast<double>(bytes) / total : 0; }
+    double CountShare(int64_t count) const { return files > 0 ? static_cast<double>(count) / files : 0; }
 };
 inline constexpr std::string_view DirectoriesExtension = "(ディレクトリ)";
 

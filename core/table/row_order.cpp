@@ -4,11 +4,13 @@
 #include <limits>
 #include <numeric>
 
+#include "optional_columns.h"
+
 namespace murako {
 
 bool Descending(SortOrder order)
 {
-    return (order.column == SortColumn::Size || order.column == SortColumn::Change) != order.reversed;
+    return (order.column == SortColumn::Size || FindOptionalColumn(order.column)) != order.reversed;
 }
 
 SortOrder NextOrder(SortOrder current, SortColumn clicked)
@@ -48,14 +50,15 @@ void SortRows(ResultsTable& table, SortOrder order, const NameRanks& ranks)
         for (size_t i = 0; i < moving.size(); ++i)
             keys[moving[i]] = nameRanks.at(i);
     } else {
+        const OptionalColumn* optional = FindOptionalColumn(order.column);
         for (const int32_t row : moving) {
             const RowFacts& facts = table.Facts(row);
-            // A row never written has no size: it goes below every written one; a row not compared, below
-            // every change.
+            // A row never written has no size: it goes below every written one; a row without a value in an
+            // optional column, below every value.
             keys[row] = order.column == SortColumn::Number ? facts.number
                         : order.column == SortColumn::Size ? facts.bytes.value_or(-1)
-                        : facts.change                      ? facts.change->delta
-                                                            : std::numeric_limits<int64_t>::min();
+                        : optional ? optional->key(facts).value_or(std::numeric_limits<int64_t>::min())
+                                   : 0;
         }
     }
     const bool descending = Descending(order);

@@ -9,12 +9,12 @@
 
 namespace murako {
 
-// The column the data rows are ordered by: the listing (№), the name, the size, or while the rows are compared
-// with an older search, the change.
-enum class SortColumn : int32_t { Number = 0, Name = 1, Size = 2, Change = 3 };
+// The column the data rows are ordered by: the listing (№), the name, the size, or one of the optional columns
+// (optional_columns.h): while the rows are compared with an older search the change, and the names each row holds.
+enum class SortColumn : int32_t { Number = 0, Name = 1, Size = 2, Change = 3, Entries = 4 };
 
-// Each column's first order is the one a user looks for: the listing, names A to Z, the largest size first, the
-// largest growth first; reversed is the other way round.
+// Each column's first order is the one a user looks for: the listing, names A to Z, the largest size first, and
+// in an optional column the largest first (the largest growth, the most names); reversed is the other way round.
 struct SortOrder {
     SortColumn column = SortColumn::Number;
     bool reversed = false;
@@ -33,7 +33,8 @@ using NameRanks = std::function<std::vector<int32_t>(const std::vector<std::stri
 // Ranks by the names' bytes, where no collation is given.
 std::vector<int32_t> RanksInByteOrder(const std::vector<std::string>& names);
 
-// Orders the table's data rows in place, by exact byte counts for sizes and by ranks for names, rows that tie
+// Orders the table's data rows in place, by exact byte counts for sizes, by ranks for names and by an optional
+// column's key (rows without one below the others), rows that tie
 // in their listing order; a total row keeps its place. Rows keep their numbers, so № still tells the listing.
 void SortRows(ResultsTable& table, SortOrder order, const NameRanks& ranks);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "optional_columns.h"
 #include "size_units.h"
 
 namespace murako {
@@ -106,20 +107,21 @@ bool HasShare(const RowFacts& facts)
 
 std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const NumberSeparators& separators)
 {
-    constexpr int32_t number = 0;
-    constexpr int32_t size = 2;
-    constexpr int32_t change = 3;
+    constexpr auto number = static_cast<int32_t>(SortColumn::Number);
+    constexpr auto size = static_cast<int32_t>(SortColumn::Size);
+    constexpr auto change = static_cast<int32_t>(SortColumn::Change);
+    constexpr auto entries = static_cast<int32_t>(SortColumn::Entries);
     const RowFacts& facts = table.Facts(row);
     std::string lines;
     if (facts.moved)
         AddLine(lines, "ごみ箱に移動しました");
-    // A cut-short row's 0 is no byte count: it says so in place of one.
-    if (facts.interrupted && (col == number || col == size))
+    // A cut-short row's 0 is no byte count, and its empty count no count: it says so in their place.
+    if (facts.interrupted && (col == number || col == size || col == entries))
         AddLine(lines, "中断したため、このディレクトリの合計は数えていません");
     else if (col == size && facts.bytes)
         AddLine(lines, SizeNote(table, facts, separators));
-    if (col == size && facts.count && !facts.interrupted)
-        AddLine(lines, EntriesText(facts.count->entries, separators.group));
+    if (const std::optional<int64_t> names = CountedEntries(facts); col == size && names)
+        AddLine(lines, EntriesText(*names, separators.group));
     if (facts.change && (col == size || col == change))
         AddLine(lines, ChangeNote(*facts.change, separators.group));
     if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {

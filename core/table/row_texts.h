@@ -44,10 +44,11 @@ bool HasShare(const RowFacts& facts);
 
 // What a data cell's tooltip adds to its text, one line each: on the size, its exact byte count and, once a
 // finished run has written its total, its share of that, and the names it holds; on a row a cancel cut
-// short, in place of a byte count, that its 0 counts nothing; on a row with places under it that could not
-// be read, how many and the first of them with why; the pseudo and other file systems it holds, never
-// entered, and how many names the search's patterns left out of it; on the size and the change while the
-// rows are compared with an older search, the change. Empty when there is nothing to add.
+// short, in place of a byte count or a count of names, that its 0 counts nothing; on a row with places under
+// it that could not be read, how many and the first of them with why; the pseudo and other file systems it
+// holds, never entered, and how many names the search's patterns left out of it; on the size and the change
+// while the rows are compared with an older search, the change. Empty when there is nothing to add. The
+// column is named by its identity, as SortColumn names it, wherever the grid shows it.
 std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const NumberSeparators& separators);
 
 // What a row's change since an older search says beyond its text: the size then and the change in bytes, or

@@ -9,12 +9,11 @@
 namespace murako {
 namespace {
 
-// A cell's key stays the same whether or not the change column is shown.
-constexpr int32_t KeyCols = ResultsTable::Cols + 1;
-
-int64_t CellKey(int32_t modelRow, int32_t col)
+// A cell's key is its column's identity, not its place, so that it stays the same as optional columns come and
+// go before it.
+int64_t CellKey(int32_t modelRow, SortColumn column)
 {
-    return static_cast<int64_t>(modelRow) * KeyCols + col;
+    return static_cast<int64_t>(modelRow) * AllColumns + static_cast<int32_t>(column);
 }
 
 bool IsHeaderRow(int32_t modelRow)
@@ -22,31 +21,34 @@ bool IsHeaderRow(int32_t modelRow)
     return modelRow < ResultsTable::FixedRows;
 }
 
-// One cell of the grid.
+// One cell of the grid, of the column that shows column wherever it stands.
 class GridCellAccessible : public TableCellAccessible {
 public:
-    GridCellAccessible(ResultsGrid* grid, int32_t modelRow, int32_t col) : TableCellAccessible(grid), row_(modelRow), col_(col) {}
+    GridCellAccessible(ResultsGrid* grid, int32_t modelRow, SortColumn column)
+        : TableCellAccessible(grid), row_(modelRow), column_(column)
+    {
+    }
 
-    bool isValid() const override { return view_ && row_ < Grid()->Table().Rows() && col_ < Grid()->Columns(); }
+    bool isValid() const override { return view_ && row_ < Grid()->Table().Rows() && Col() >= 0; }
 
     QString text(QAccessible::Text t) const override
     {
         if (!isValid())
             return {};
-        const QString name = QString::fromStdString(Grid()->CellText(row_, col_));
+        const QString name = QString::fromStdString(Grid()->CellText(row_, Col()));
         if (t == QAccessible::Name)
             return name;
         if (t != QAccessible::Description)
             return {};
         // The name is read in full, so only what the tooltip adds to it, such as a size's exact byte count.
-        return Grid()->CellNotes(row_, col_);
+        return Grid()->CellNotes(row_, Col());
     }
 
     QRect rect() const override
     {
         if (!isValid())
             return {};
-        const QRect cell = Grid()->CellRect(row_, col_);
+        const QRect cell = Grid()->CellRect(row_, Col());
         return QRect(Grid()->viewport()->mapToGlobal(cell.topLeft()), cell.size());
     }
 
@@ -63,8 +65,8 @@ public:
             return state;
         }
         const ResultsTable& table = Grid()->Table();
-        const bool fixed = row_ < ResultsTable::FixedRows || col_ < ResultsTable::FixedCols;
-        const bool current = row_ == table.Row() && col_ == table.Col();
+        const bool fixed = row_ < ResultsTable::FixedRows || Col() < ResultsTable::FixedCols;
+        const bool current = row_ == table.Row() && Col() == table.Col();
         state.disabled = !Grid()->isEnabled();
         state.focusable = true;
         state.selectable = !fixed;
@@ -72,7 +74,7 @@ public:
         state.focused = current && Grid()->hasFocus();
         state.readOnly = true;
         state.invisible = !Grid()->isVisible();
-        state.offscreen = !Grid()->viewport()->rect().intersects(Grid()->CellRect(row_, col_));
+        state.offscreen = !Grid()->viewport()->rect().intersects(Grid()->CellRect(row_, Col()));
         return state;
     }
 
@@ -82,25 +84,26 @@ public:
         return IsHeaderRow(row_) ? nullptr : TableCellAccessible::interface_cast(type);
     }
 
-    QList<QAccessibleInterface*> columnHeaderCells() const override { return {Table()->Cell(0, col_)}; }
+    QList<QAccessibleInterface*> columnHeaderCells() const override { return {Table()->CellOf(0, column_)}; }
     QList<QAccessibleInterface*> rowHeaderCells() const override
     {
-        if (col_ < ResultsTable::FixedCols)
+        if (Col() < ResultsTable::FixedCols)
             return {};
         return {Table()->Cell(row_, 0)};
     }
-    int columnIndex() const override { return col_; }
+    int columnIndex() const override { return Col(); }
     int rowIndex() const override { return row_ - ResultsTable::FixedRows; }
 
     ResultsGrid* Grid() const { return static_cast<ResultsGrid*>(View()); }
     int32_t Row() const { return row_; }
-    int32_t Col() const { return col_; }
+    // Where its column stands now; -1 while it is hidden.
+    int32_t Col() const { return view_ ? Grid()->ColumnOf(column_) : -1; }
 
 private:
     ResultsGridAccessible* Table() const { return static_cast<ResultsGridAccessible*>(parent()); }
 
     int32_t row_;
-    int32_t col_;
+    SortColumn column_;
 };
 
 QAccessibleInterface* ResultsGridFactory(const QString&, QObject* object)
@@ -173,17 +176,22 @@ QAccessibleInterface* ResultsGridAccessible::focusChild() const
 
 QAccessibleInterface* ResultsGridAccessible::Cell(int32_t modelRow, int32_t col) const
 {
-    return CachedCell(CellKey(modelRow, col), [&] { return new GridCellAccessible(Grid(), modelRow, col); });
+    return CellOf(modelRow, Grid()->ColumnId(col));
 }
 
-QAccessibleInterface* ResultsGridAccessible::ExistingCell(int32_t modelRow, int32_t col) const
+QAccessibleInterface* ResultsGridAccessible::CellOf(int32_t modelRow, SortColumn column) const
 {
-    return ReadOnlyTableAccessible::ExistingCell(CellKey(modelRow, col));
+    return CachedCell(CellKey(modelRow, column), [&] { return new GridCellAccessible(Grid(), modelRow, column); });
+}
+
+QAccessibleInterface* ResultsGridAccessible::ExistingCell(int32_t modelRow, SortColumn column) const
+{
+    return ReadOnlyTableAccessible::ExistingCell(CellKey(modelRow, column));
 }
 
 void ResultsGridAccessible::ForgetRowsFrom(int32_t modelRow)
 {
-    ForgetCellsFrom(CellKey(modelRow, 0));
+    ForgetCellsFrom(CellKey(modelRow, SortColumn::Number));
 }
 
 QAccessibleInterface* ResultsGridAccessible::cellAt(int row, int column) const
@@ -242,7 +250,10 @@ void ResultsGridAccessible::doAction(const QString& actionName)
 }
 
 GridAnnouncer::GridAnnouncer(ResultsGrid& grid)
-    : grid_(grid), announcedRows_(grid.Table().Rows()), observedRows_(announcedRows_), announcedColumns_(ResultsTable::Cols)
+    : grid_(grid),
+      announcedRows_(grid.Table().Rows()),
+      observedRows_(announcedRows_),
+      announcedColumns_(grid.ShownColumns())
 {
 }
 
@@ -269,7 +280,8 @@ void GridAnnouncer::RowsChanged(int32_t rows)
 void GridAnnouncer::CellChanged(int32_t row, int32_t col)
 {
     ResultsGridAccessible* accessible = Accessible();
-    if (QAccessibleInterface* cell = accessible ? accessible->ExistingCell(row, col) : nullptr) {
+    const auto column = static_cast<SortColumn>(col);  // one of the table's own, where both name it alike
+    if (QAccessibleInterface* cell = accessible ? accessible->ExistingCell(row, column) : nullptr) {
         QAccessibleEvent event(cell, QAccessible::NameChanged);
         QAccessible::updateAccessibility(&event);
     }
@@ -280,10 +292,11 @@ void GridAnnouncer::Flush()
     const int32_t rows = grid_.Table().Rows();
     // Reordered rows are rows whose every cell changed: a reset from the first data row, as for a shrink, or
     // for a column come or gone.
-    const bool columnsChanged = grid_.Columns() != announcedColumns_;
+    std::vector<SortColumn> columns = grid_.ShownColumns();
+    const bool columnsChanged = columns != announcedColumns_;
     const std::optional<int32_t> lowest =
         reordered_ || columnsChanged ? std::optional<int32_t>(ResultsTable::FixedRows) : lowestAfterShrink_;
-    announcedColumns_ = grid_.Columns();
+    announcedColumns_ = std::move(columns);
     const int32_t announced = announcedRows_;
     lowestAfterShrink_.reset();
     reordered_ = false;

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "accessible_table.h"
+#include "row_order.h"
 
 namespace murako {
 
@@ -23,10 +25,12 @@ public:
     QAccessibleInterface* childAt(int x, int y) const override;
     QAccessibleInterface* focusChild() const override;
 
-    // The cell of model row modelRow, created on first use and kept until its row goes.
+    // The cell of model row modelRow in the column at col, created on first use and kept until its row goes.
     QAccessibleInterface* Cell(int32_t modelRow, int32_t col) const;
+    // The same, of the column that shows column, wherever it stands.
+    QAccessibleInterface* CellOf(int32_t modelRow, SortColumn column) const;
     // The cell's interface if a reader has been given it, else null.
-    QAccessibleInterface* ExistingCell(int32_t modelRow, int32_t col) const;
+    QAccessibleInterface* ExistingCell(int32_t modelRow, SortColumn column) const;
     void ForgetRowsFrom(int32_t modelRow);
 
     QAccessibleInterface* cellAt(int row, int column) const override;
@@ -81,7 +85,7 @@ private:
     bool attached_ = false;
     int32_t announcedRows_;
     int32_t observedRows_;
-    int32_t announcedColumns_;  // the change column's too while comparing
+    std::vector<SortColumn> announcedColumns_;  // the optional columns' too while shown
     std::optional<int32_t> lowestAfterShrink_;  // since the last flush
     bool reordered_ = false;                    // since the last flush
     int32_t announcedRow_ = -1;

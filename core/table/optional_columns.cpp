@@ -1,0 +1,36 @@
+#include "optional_columns.h"
+
+#include "size_units.h"
+
+namespace murako {
+
+std::string ChangeCellText(const RowFacts& facts, const std::string&)
+{
+    return facts.change ? facts.change->text : std::string();
+}
+
+std::optional<int64_t> ChangeKey(const RowFacts& facts)
+{
+    return facts.change ? std::optional<int64_t>(facts.change->delta) : std::nullopt;
+}
+
+std::optional<int64_t> CountedEntries(const RowFacts& facts)
+{
+    return facts.count && !facts.interrupted ? std::optional<int64_t>(facts.count->entries) : std::nullopt;
+}
+
+std::string EntriesCellText(const RowFacts& facts, const std::string& groupSeparator)
+{
+    const std::optional<int64_t> entries = CountedEntries(facts);
+    return entries ? FormatGrouped(*entries, groupSeparator) : std::string();
+}
+
+const OptionalColumn* FindOptionalColumn(SortColumn column)
+{
+    for (const OptionalColumn& optional : kOptionalColumns)
+        if (optional.column == column)
+            return &optional;
+    return nullptr;
+}
+
+}  // namespace murako
