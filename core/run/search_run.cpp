@@ -95,7 +95,7 @@ SearchController::SearchController(ResultsTable& table, SearchPresentation& pres
       options_(std::move(options)),
       view_(options_.measure),
       shown_(view_, table_, presentation_, units_, fileSystem_->Separator(), options_.nameRanks,
-             [this] { return Searching(); }),
+             [this] { return Searching(); }, options_.rowWritten),
       host_(std::make_shared<HostLink>(host)),
       alive_(std::make_shared<std::atomic<bool>>(true))
 {
@@ -311,9 +311,7 @@ void SearchController::Finish(RunState& run, const RunEvent& event)
 
 void SearchController::WriteRow(const RunEvent& event)
 {
-    SkipOnFailure([&] { WriteEventRow(table_, units_, event); });
-    if (options_.rowWritten)
-        options_.rowWritten(event.row, event.name, event.size);
+    WriteEventRow(table_, units_, event, options_.rowWritten);
 }
 
 std::string SearchController::Summary(const RunState& run, const UnreadPlaces& unread) const

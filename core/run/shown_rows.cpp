@@ -26,19 +26,23 @@ RowKind RowKindOf(RunEvent::Kind kind)
 
 }  // namespace
 
-void WriteEventRow(ResultsTable& table, const SizeUnits& units, const RunEvent& event)
+void WriteEventRow(ResultsTable& table, const SizeUnits& units, const RunEvent& event, const RowWritten& told)
 {
-    WriteResultRow(table, units, event.row, event.row, event.name, event.size);
-    RowFacts facts{event.size,   RowKindOf(event.kind), event.unread,     event.interrupted,
-                   event.row,    event.listedName,      event.notEntered, event.moved};
-    facts.count = event.count;
-    facts.otherFileSystems = event.otherFileSystems;
-    facts.baseExcluded = event.baseExcluded;
-    table.SetFacts(event.row, std::move(facts));
+    SkipOnFailure([&] {
+        WriteResultRow(table, units, event.row, event.row, event.name, event.size);
+        RowFacts facts{event.size,   RowKindOf(event.kind), event.unread,     event.interrupted,
+                       event.row,    event.listedName,      event.notEntered, event.moved};
+        facts.count = event.count;
+        facts.otherFileSystems = event.otherFileSystems;
+        facts.baseExcluded = event.baseExcluded;
+        table.SetFacts(event.row, std::move(facts));
+    });
+    if (told)
+        told(event.row, event.name, event.size);
 }
 
 ShownRows::ShownRows(KeptView& view, ResultsTable& table, SearchPresentation& presentation, const SizeUnits& units,
-                     char separator, NameRanks nameRanks, std::function<bool()> runWrites)
+                     char separator, NameRanks nameRanks, std::function<bool()> runWrites, RowWritten rowWritten)
     : view_(view),
       table_(table),
       presentation_(presentation),
@@ -46,6 +50,7 @@ ShownRows::ShownRows(KeptView& view, ResultsTable& table, SearchPresentation& pr
       separator_(separator),
       nameRanks_(std::move(nameRanks)),
       runWrites_(std::move(runWrites)),
+      rowWritten_(std::move(rowWritten)),
       listener_(view.Listen([this](unsigned changes) { Changed(changes); }))
 {
 }
@@ -93,7 +98,7 @@ bool ShownRows::Draw(bool tellAge)
     for (const RunEvent& event : events) {
         if (event.kind != RunEvent::Kind::Listed)
             SkipOnFailure([&] { table_.SetRows(table_.Rows() + 1); });
-        SkipOnFailure([&] { WriteEventRow(table_, units_, event); });
+        WriteEventRow(table_, units_, event, rowWritten_);
     }
     if (const KeptComparison* comparison = view_.Comparison())
         SkipOnFailure([&] { CompareRows(table_, *comparison, path, view_.Measure(), units_); });

@@ -15,14 +15,18 @@ namespace murako {
 
 class SearchPresentation;
 
-// Writes event's row into table: its texts in units, and its facts.
-void WriteEventRow(ResultsTable& table, const SizeUnits& units, const RunEvent& event);
+// Told of every row written with its size in bytes, once its facts are in place.
+using RowWritten = std::function<void(int32_t row, const std::string& name, int64_t bytes)>;
+
+// Writes event's row into table, its texts in units and its facts, and tells told of it; a row that cannot be
+// written is passed over.
+void WriteEventRow(ResultsTable& table, const SizeUnits& units, const RunEvent& event, const RowWritten& told);
 
 class ShownRows {
 public:
     // runWrites tells whether a run writes the rows now. units are read as each change is drawn.
     ShownRows(KeptView& view, ResultsTable& table, SearchPresentation& presentation, const SizeUnits& units,
-              char separator, NameRanks nameRanks, std::function<bool()> runWrites);
+              char separator, NameRanks nameRanks, std::function<bool()> runWrites, RowWritten rowWritten);
     ~ShownRows();
     ShownRows(const ShownRows&) = delete;
     ShownRows& operator=(const ShownRows&) = delete;
@@ -49,6 +53,7 @@ private:
     const char separator_;
     const NameRanks nameRanks_;
     const std::function<bool()> runWrites_;
+    const RowWritten rowWritten_;
     const int listener_;
     bool fromMemory_ = false;
 };
