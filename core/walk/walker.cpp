@@ -8,6 +8,10 @@ namespace murako {
 
 namespace {
 
+// Subdirectories this deep below the base are walked by the thread that walks their first sibling: handing
+// them over saves nothing on a tree deep enough, and retracing their way costs as much as the depth.
+constexpr size_t kSharedDepth = 64;
+
 // What a subtree adds up to: its size by the walk's measure and the names it holds.
 struct Tally {
     int64_t size = 0;
@@ -72,27 +76,40 @@ public:
     }
 
     // Walks job's subdirectory and each first subdirectory below it in turn: only later siblings are handed
-    // over, so that a chain never wakes another thread.
+    // over, so that a chain never wakes another thread. Those deep below the base wait for this thread.
     void Run(Job job)
     {
-        for (std::optional<Job> next = job; next;)
-            next = Step(*next);
+        std::vector<Job> later;
+        for (std::optional<Job> next = job; next;) {
+            next = Step(*next, later);
+            if (!next && !later.empty()) {
+                next = later.back();
+                later.pop_back();
+            }
+        }
     }
 
     // The whole tree's size, once every job has run; 0 when the walk was cancelled.
     int64_t Total() const { return total_.size; }
 
 private:
-    // Opens and lists one subdirectory; what comes next on this thread is its first subdirectory.
-    std::optional<Job> Step(const Job& job)
+    // Opens and lists one subdirectory; what comes next on this thread is its first subdirectory. Its next
+    // sibling goes to later when deep below the base: this thread reaches it again through "..", coming back up
+    // as a serial walk does, where another thread would retrace the way down from the nearest handle kept,
+    // which in a tree deeper than the handles allow lies far above.
+    std::optional<Job> Step(const Job& job, std::vector<Job>& later)
     {
         Node* parent = job.parent;
         if (Cancelled()) {
             Abandon(parent, job.index, false, parent->names.size() - job.index);
             return std::nullopt;
         }
-        if (job.index + 1 < parent->names.size())
-            spawn_(Job{parent, job.index + 1});
+        if (job.index + 1 < parent->names.size()) {
+            if (parent->way.depth >= kSharedDepth)
+                later.push_back(Job{parent, job.index + 1});
+            else
+                spawn_(Job{parent, job.index + 1});
+        }
         // Opening and listing are where a cold disk blocks; its files' lengths mostly come from blocks read
         // with the listing.
         const WalkPace::Stretch measured(context_.pace);
