@@ -120,19 +120,27 @@ void ResultsTable::ReorderRows(const std::vector<int32_t>& order)
             throw TableIndexError("row " + std::to_string(from) + " is placed twice");
         seen[static_cast<size_t>(from)] = 1;
     }
-    std::vector<std::array<std::string, Cols>> cells;
-    std::vector<RowFacts> facts;
-    cells.reserve(order.size());
-    facts.reserve(order.size());
+    // Moved in place, cycle by cycle: a copy of a million rows' texts and facts would double the table's memory.
+    std::vector<char> placed(order.size());
     int32_t current = row_;
-    for (size_t to = 0; to < order.size(); ++to) {
-        cells.push_back(std::move(cells_[order[to]]));
-        facts.push_back(std::move(facts_[order[to]]));
+    for (size_t start = 0; start < order.size(); ++start) {
+        if (placed[start])
+            continue;
+        std::array<std::string, Cols> startCells = std::move(cells_[start]);
+        RowFacts startFacts = std::move(facts_[start]);
+        size_t to = start;
+        for (; static_cast<size_t>(order[to]) != start; to = static_cast<size_t>(order[to])) {
+            cells_[to] = std::move(cells_[order[to]]);
+            facts_[to] = std::move(facts_[order[to]]);
+            placed[to] = 1;
+        }
+        cells_[to] = std::move(startCells);
+        facts_[to] = std::move(startFacts);
+        placed[to] = 1;
+    }
+    for (size_t to = 0; to < order.size(); ++to)
         if (order[to] == row_)
             current = static_cast<int32_t>(to);
-    }
-    cells_ = std::move(cells);
-    facts_ = std::move(facts);
     row_ = current;
     if (observer_)
         observer_->RowsReordered();

@@ -112,6 +112,7 @@ DirectoryPlace* DirectoryHandles::PinNearestOpen(DirectoryPlace& place, std::vec
 
 int DirectoryHandles::Reopen(DirectoryPlace& root)
 {
+    retraced_.fetch_add(1, std::memory_order_relaxed);
     CountedHandle handle = Reserve();
     if (const int error = handle.Open(kNoAnchor, root.name, ReachedBy::GivenPath))
         return -error;
@@ -125,6 +126,7 @@ int DirectoryHandles::Descend(DirectoryPlace& anchor, const std::vector<Director
     std::string path;
     for (auto it = way.rbegin(); it != way.rend(); ++it)
         path.append(path.empty() ? "" : std::string(1, PathSeparator())).append((*it)->name);
+    retraced_.fetch_add(way.size(), std::memory_order_relaxed);
     CountedHandle handle = Reserve();
     if (const int error = handle.Open(anchor.fd, path, ReachedBy::Listing))
         return -error;
@@ -223,6 +225,7 @@ void DirectoryHandles::Complete(Closing& closing)
     for (const int fd : closing.handles)
         CloseDirectoryHandle(fd);
     for (auto& [handle, parent] : closing.climbs) {
+        retraced_.fetch_add(1, std::memory_order_relaxed);
         // Where the platform cannot open "..", the parent is reached down from an anchor when it is needed.
         if (handle.Open(handle.Fd(), "..", ReachedBy::Listing) != 0)
             continue;

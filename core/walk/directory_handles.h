@@ -122,6 +122,10 @@ public:
     // Its Directory is gone: the handle closes, unless a use is under way.
     void Forget(DirectoryPlace& place);
 
+    // How many names were opened again to reach places whose handle had gone: the walk's cost beyond one open
+    // per directory, which the way back up keeps to a few per directory however deep the tree.
+    size_t NamesRetraced() const { return retraced_.load(std::memory_order_relaxed); }
+
 private:
     friend class CountedHandle;
 
@@ -153,6 +157,7 @@ private:
     std::list<DirectoryPlace*> idle_;  // longest idle first
     size_t counted_ = 0;
     const size_t budget_;
+    std::atomic<size_t> retraced_ = 0;
 };
 
 }  // namespace murako

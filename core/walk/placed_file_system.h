@@ -133,6 +133,8 @@ public:
     // than walked in part.
     std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) final;
     int MaxWalkThreads() const final;
+    // The names opened again so far to reach directories whose handle had gone.
+    size_t NamesRetraced() const { return handles_->NamesRetraced(); }
 
 protected:
     explicit PlacedFileSystem(size_t budget);

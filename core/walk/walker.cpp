@@ -8,6 +8,10 @@ namespace murako {
 
 namespace {
 
+// Subdirectories this deep below the base are walked by the thread that walks their first sibling: handing
+// them over saves nothing on a tree deep enough, and retracing their way costs as much as the depth.
+constexpr size_t kSharedDepth = 64;
+
 // What a subtree adds up to: its size by the walk's measure and the names it holds.
 struct Tally {
     int64_t size = 0;
@@ -45,146 +49,16 @@ struct Job {
     size_t index;
 };
 
-// A walk as jobs, so that depth costs heap rather than stack, and the same code runs serially (jobs on a
-// stack) or on a task group. Sizes are handed up in listing order once a directory's subdirectories are all
-// done, so the overflow rule gives the same result whatever the order of work. The base's subdirectories
-// are the rows of a search.
-class Walk {
+// What a walk tells of the places it meets and how it hands sizes up: each finished subtree is added to its
+// parent, and a cancelled one given up, in listing order.
+class WalkTally {
 public:
-    using Spawn = std::function<void(Job)>;
-
-    Walk(const WalkContext& context, Spawn spawn) : context_(context), spawn_(std::move(spawn)) {}
-
-    // Walks the base, then, on this thread, each first subdirectory below it in turn; later siblings are
-    // handed to spawn.
-    void Start(std::unique_ptr<Directory> base)
-    {
-        const WalkScope* scope = context_.scope;
-        if (scope && !scope->patterns.Empty() && scope->patterns.Excludes(WithoutEndSeparators(scope->basePath))) {
-            if (context_.rows)
-                context_.rows->BaseExcluded();
-            return;
-        }
-        if (scope && scope->oneFileSystem)
-            baseIdentity_ = base ? base->Identity() : std::nullopt;
-        if (std::optional<Job> first = Enter(nullptr, 0, std::move(base)))
-            Run(*first);
-    }
-
-    // Walks job's subdirectory and each first subdirectory below it in turn: only later siblings are handed
-    // over, so that a chain never wakes another thread.
-    void Run(Job job)
-    {
-        for (std::optional<Job> next = job; next;)
-            next = Step(*next);
-    }
+    explicit WalkTally(const WalkContext& context) : context_(context) {}
 
     // The whole tree's size, once every job has run; 0 when the walk was cancelled.
     int64_t Total() const { return total_.size; }
 
-private:
-    // Opens and lists one subdirectory; what comes next on this thread is its first subdirectory.
-    std::optional<Job> Step(const Job& job)
-    {
-        Node* parent = job.parent;
-        if (Cancelled()) {
-            Abandon(parent, job.index, false, parent->names.size() - job.index);
-            return std::nullopt;
-        }
-        if (job.index + 1 < parent->names.size())
-            spawn_(Job{parent, job.index + 1});
-        // Opening and listing are where a cold disk blocks; its files' lengths mostly come from blocks read
-        // with the listing.
-        const WalkPace::Stretch measured(context_.pace);
-        ReadFailure failure = ReadFailure::None;
-        std::unique_ptr<Directory> dir = parent->dir->OpenSubdirectory(parent->names[job.index], failure);
-        if (parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
-            parent->dir->SubdirectoriesOpened();
-        if (Cancelled()) {
-            // A row's walk begins with the opening of its subdirectory: the cancel cut it short.
-            Abandon(parent, job.index, !parent->parent);
-            return std::nullopt;
-        }
-        if (!dir)
-            TellUnread(parent, job.index, failure);
-        return Enter(parent, job.index, std::move(dir), failure);
-    }
-
-    // Lists dir, the subdirectory at index of parent or the base; its first subdirectory is the next job.
-    std::optional<Job> Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir,
-                             ReadFailure failure = ReadFailure::None)
-    {
-        KeptDirectory* kept = Keep(parent, index, dir.get());
-        if (!dir) {
-            MarkKept(kept, failure);
-            Finish(parent, index, {});
-            return std::nullopt;
-        }
-        WayStep way;
-        if (!MayEnter(parent, index, *dir, kept, way)) {
-            Finish(parent, index, {});
-            return std::nullopt;
-        }
-        const std::string path = PatternPath(parent, index);
-        std::optional<Listing> listing = ListDirectory(*dir, context_, path.empty() ? nullptr : &path);
-        WalkPace::Stretch::End();
-        if (!listing) {
-            Abandon(parent, index, true);
-            return std::nullopt;
-        }
-        if (parent && listing->cacheTag && dir->FileBegins(kCacheTagName, kCacheTagSignature)) {
-            if (kept)
-                kept->flags |= KeptDirectory::Excluded;
-            Finish(parent, index, Tally{0, {0, 1}});
-            return std::nullopt;
-        }
-        if (listing->failure != ReadFailure::None)
-            TellUnread(parent, index, listing->failure);
-        if (!parent && context_.rows)
-            context_.rows->BaseListed(*listing);
-        const size_t count = listing->subdirectories.size();
-        if (kept) {
-            context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
-            MarkKept(kept, listing->failure);
-        }
-        const Tally own{listing->filesSize,
-                        {listing->fileCount + static_cast<int64_t>(count), listing->excluded}};
-        if (count == 0) {
-            Finish(parent, index, own);
-            return std::nullopt;
-        }
-        return Job{new Node{parent, index, std::move(dir), count, own, std::move(listing->subdirectories),
-                            std::vector<Tally>(count), count, way, kept, path},
-                   0};
-    }
-
-    // Whether dir, the subdirectory at index of parent or the base, is walked: not when it is one of its own
-    // ancestors, nor on another file system in a walk that stays on one. A pseudo file system is entered,
-    // though it lists nothing.
-    bool MayEnter(const Node* parent, size_t index, const Directory& dir, KeptDirectory* kept, WayStep& way)
-    {
-        if (loops_.Closes(parent ? &parent->way : nullptr, dir, way)) {
-            MarkKept(kept, ReadFailure::Loop);
-            TellUnread(parent, index, ReadFailure::Loop);
-            return false;
-        }
-        const std::optional<DirectoryIdentity> identity = dir.Identity();
-        if (baseIdentity_ && identity && identity->device != baseIdentity_->device) {
-            if (kept)
-                kept->flags |= KeptDirectory::OtherFileSystem;
-            if (context_.rows)
-                context_.rows->OtherFileSystem(RowOf(parent, index), PathBelowRow(parent, index));
-            return false;
-        }
-        if (dir.IsPseudoFileSystem()) {
-            if (kept)
-                kept->flags |= KeptDirectory::PseudoFileSystem;
-            if (context_.rows)
-                context_.rows->NotEntered(RowOf(parent, index), PathBelowRow(parent, index));
-        }
-        return true;
-    }
-
+protected:
     // The path the walk's patterns are tried with for the subdirectory at index of parent or the base; empty
     // when the walk has none.
     std::string PatternPath(const Node* parent, size_t index) const
@@ -315,10 +189,164 @@ private:
     }
 
     const WalkContext& context_;
-    Spawn spawn_;
     LoopGuard loops_;
-    std::optional<DirectoryIdentity> baseIdentity_;  // of a walk that stays on the base's file system
+
+private:
     Tally total_;
+};
+
+// A walk as jobs, so that depth costs heap rather than stack, and the same code runs serially (jobs on a
+// stack) or on a task group. Sizes are handed up in listing order once a directory's subdirectories are all
+// done, so the overflow rule gives the same result whatever the order of work. The base's subdirectories
+// are the rows of a search.
+class Walk : public WalkTally {
+public:
+    using Spawn = std::function<void(Job)>;
+
+    Walk(const WalkContext& context, Spawn spawn) : WalkTally(context), spawn_(std::move(spawn)) {}
+
+    // Walks the base, then, on this thread, each first subdirectory below it in turn; later siblings are
+    // handed to spawn.
+    void Start(std::unique_ptr<Directory> base)
+    {
+        const WalkScope* scope = context_.scope;
+        if (scope && !scope->patterns.Empty() && scope->patterns.Excludes(WithoutEndSeparators(scope->basePath))) {
+            if (context_.rows)
+                context_.rows->BaseExcluded();
+            return;
+        }
+        if (scope && scope->oneFileSystem)
+            baseIdentity_ = base ? base->Identity() : std::nullopt;
+        if (std::optional<Job> first = Enter(nullptr, 0, std::move(base)))
+            Run(*first);
+    }
+
+    // Walks job's subdirectory and each first subdirectory below it in turn: only later siblings are handed
+    // over, so that a chain never wakes another thread. Those deep below the base wait for this thread.
+    void Run(Job job)
+    {
+        std::vector<Job> later;
+        for (std::optional<Job> next = job; next;) {
+            next = Step(*next, later);
+            if (!next && !later.empty()) {
+                next = later.back();
+                later.pop_back();
+            }
+        }
+    }
+
+private:
+    // Opens and lists one subdirectory; what comes next on this thread is its first subdirectory. Its next
+    // sibling goes to later when deep below the base: this thread reaches it again through "..", coming back up
+    // as a serial walk does, where another thread would retrace the way down from the nearest handle kept,
+    // which in a tree deeper than the handles allow lies far above.
+    std::optional<Job> Step(const Job& job, std::vector<Job>& later)
+    {
+        Node* parent = job.parent;
+        if (Cancelled()) {
+            Abandon(parent, job.index, false, parent->names.size() - job.index);
+            return std::nullopt;
+        }
+        if (job.index + 1 < parent->names.size()) {
+            if (parent->way.depth >= kSharedDepth)
+                later.push_back(Job{parent, job.index + 1});
+            else
+                spawn_(Job{parent, job.index + 1});
+        }
+        // Opening and listing are where a cold disk blocks; its files' lengths mostly come from blocks read
+        // with the listing.
+        const WalkPace::Stretch measured(context_.pace);
+        ReadFailure failure = ReadFailure::None;
+        std::unique_ptr<Directory> dir = parent->dir->OpenSubdirectory(parent->names[job.index], failure);
+        if (parent->unopened.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            parent->dir->SubdirectoriesOpened();
+        if (Cancelled()) {
+            // A row's walk begins with the opening of its subdirectory: the cancel cut it short.
+            Abandon(parent, job.index, !parent->parent);
+            return std::nullopt;
+        }
+        if (!dir)
+            TellUnread(parent, job.index, failure);
+        return Enter(parent, job.index, std::move(dir), failure);
+    }
+
+    // Lists dir, the subdirectory at index of parent or the base; its first subdirectory is the next job.
+    std::optional<Job> Enter(Node* parent, size_t index, std::unique_ptr<Directory> dir,
+                             ReadFailure failure = ReadFailure::None)
+    {
+        KeptDirectory* kept = Keep(parent, index, dir.get());
+        if (!dir) {
+            MarkKept(kept, failure);
+            Finish(parent, index, {});
+            return std::nullopt;
+        }
+        WayStep way;
+        if (!MayEnter(parent, index, *dir, kept, way)) {
+            Finish(parent, index, {});
+            return std::nullopt;
+        }
+        const std::string path = PatternPath(parent, index);
+        std::optional<Listing> listing = ListDirectory(*dir, context_, path.empty() ? nullptr : &path);
+        WalkPace::Stretch::End();
+        if (!listing) {
+            Abandon(parent, index, true);
+            return std::nullopt;
+        }
+        if (parent && listing->cacheTag && dir->FileBegins(kCacheTagName, kCacheTagSignature)) {
+            if (kept)
+                kept->flags |= KeptDirectory::Excluded;
+            Finish(parent, index, Tally{0, {0, 1}});
+            return std::nullopt;
+        }
+        if (listing->failure != ReadFailure::None)
+            TellUnread(parent, index, listing->failure);
+        if (!parent && context_.rows)
+            context_.rows->BaseListed(*listing);
+        const size_t count = listing->subdirectories.size();
+        if (kept) {
+            context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
+            MarkKept(kept, listing->failure);
+        }
+        const Tally own{listing->filesSize,
+                        {listing->fileCount + static_cast<int64_t>(count), listing->excluded}};
+        if (count == 0) {
+            Finish(parent, index, own);
+            return std::nullopt;
+        }
+        return Job{new Node{parent, index, std::move(dir), count, own, std::move(listing->subdirectories),
+                            std::vector<Tally>(count), count, way, kept, path},
+                   0};
+    }
+
+    // Whether dir, the subdirectory at index of parent or the base, is walked: not when it is one of its own
+    // ancestors, nor on another file system in a walk that stays on one. A pseudo file system is entered,
+    // though it lists nothing.
+    bool MayEnter(const Node* parent, size_t index, const Directory& dir, KeptDirectory* kept, WayStep& way)
+    {
+        if (loops_.Closes(parent ? &parent->way : nullptr, dir, way)) {
+            MarkKept(kept, ReadFailure::Loop);
+            TellUnread(parent, index, ReadFailure::Loop);
+            return false;
+        }
+        const std::optional<DirectoryIdentity> identity = dir.Identity();
+        if (baseIdentity_ && identity && identity->device != baseIdentity_->device) {
+            if (kept)
+                kept->flags |= KeptDirectory::OtherFileSystem;
+            if (context_.rows)
+                context_.rows->OtherFileSystem(RowOf(parent, index), PathBelowRow(parent, index));
+            return false;
+        }
+        if (dir.IsPseudoFileSystem()) {
+            if (kept)
+                kept->flags |= KeptDirectory::PseudoFileSystem;
+            if (context_.rows)
+                context_.rows->NotEntered(RowOf(parent, index), PathBelowRow(parent, index));
+        }
+        return true;
+    }
+
+    Spawn spawn_;
+    std::optional<DirectoryIdentity> baseIdentity_;  // of a walk that stays on the base's file system
 };
 
 }  // namespace
