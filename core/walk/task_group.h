@@ -26,7 +26,8 @@ class WalkArenas {
 public:
     void Use(int threads)
     {
-        auto same = std::find_if(all_.begin(), all_.end(), [threads](const Made& made) { return made.threads == threads; });
+        auto same =
+            std::find_if(all_.begin(), all_.end(), [threads](const Made& made) { return made.threads == threads; });
         if (same == all_.end()) {
             // Workers only: the calling thread lists the base and its first chain, then waits.
             all_.push_back({threads, std::make_unique<tbb::task_arena>(threads, 0)});

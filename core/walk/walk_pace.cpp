@@ -294,8 +294,9 @@ int WalkPace::Step(int wanted) const
 
 int WalkPace::Grant(int wanted)
 {
-    // A request that finds too little room makes twice as many threads and joins them, 13 to 32 ms for 128 at
-    // a load of 22, under the mutex that measuring threads wait for: one for each step made that many.
+    // A request beyond the room the process has shown makes twice as many trial threads and joins them (13 to
+    // 32 ms for 128 at a load of 22, under the mutex that measuring threads wait for): one at every step cost
+    // a share's walk its calls in flight.
     if (wanted > granted_ && requests_ < 2)
         granted_ = std::max(granted_, WalkProcessSettings::ReserveWorkers(requests_++ == 0 ? wanted : most_));
     return std::min(wanted, granted_);
