@@ -3,8 +3,10 @@
 // for its server. Nothing is cached by the kernel, so every run pays the same round trips. Each request is
 // served on a thread of its own, so that the daemon is never what limits the calls in flight.
 // On SIGUSR1 it writes what it served since the last report to stderr: the calls, the most in flight at
-// once, the mean in flight while any was, the mean time of a call and its own processor time.
-// Usage: slowfs --latency-ms MS SOURCE MOUNTPOINT   (runs until unmounted, or SIGINT / SIGTERM)
+// once, the mean in flight while any was, the mean time of a call and its own processor time. With
+// --sample-ms N it also writes, every N ms, the calls in flight at that moment and the calls begun so far, so
+// that two walks can be compared over time rather than by their means alone.
+// Usage: slowfs [--sample-ms N] --latency-ms MS SOURCE MOUNTPOINT   (runs until unmounted, or SIGINT / SIGTERM)
 #define FUSE_USE_VERSION 314
 #include <fuse.h>
 
@@ -38,6 +40,7 @@ std::chrono::nanoseconds g_latency{0};
 struct Served {
     std::atomic<long> lookups{0}, opendirs{0}, readdirs{0};
     std::atomic<int> inFlight{0}, peakInFlight{0};
+    std::atomic<long> begun{0};  // since the daemon started, never reset
     std::mutex mutex;  // guards the times below
     Clock::duration callTime{};      // summed over calls
     Clock::duration anyInFlight{};   // wall time with at least one call in flight
@@ -50,6 +53,7 @@ public:
     explicit Call(std::atomic<long>& counter) : start_(Clock::now())
     {
         counter.fetch_add(1, std::memory_order_relaxed);
+        g_served.begun.fetch_add(1, std::memory_order_relaxed);
         const int now = g_served.inFlight.fetch_add(1) + 1;
         int peak = g_served.peakInFlight.load();
         while (now > peak && !g_served.peakInFlight.compare_exchange_weak(peak, now)) {
@@ -170,21 +174,49 @@ void* Init(fuse_conn_info*, fuse_config* config)
     return nullptr;
 }
 
+// Every period, the calls in flight and those begun since the daemon started, on a line of their own.
+void Sample(std::chrono::milliseconds period)
+{
+    const Clock::time_point start = Clock::now();
+    for (Clock::time_point next = start + period;; next += period) {
+        std::this_thread::sleep_until(next);
+        const long begun = g_served.begun.load(std::memory_order_relaxed);
+        std::fprintf(stderr, "slowfs-sample: ms=%lld in_flight=%d begun=%ld\n",
+                     static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(next - start).count()),
+                     g_served.inFlight.load(std::memory_order_relaxed), begun);
+    }
+}
+
 int Usage()
 {
-    std::fprintf(stderr, "usage: slowfs --latency-ms MS SOURCE MOUNTPOINT\n");
+    std::fprintf(stderr, "usage: slowfs [--sample-ms N] --latency-ms MS SOURCE MOUNTPOINT\n");
     return 2;
+}
+
+// A number of milliseconds given on the command line, or -1.
+double Milliseconds(const char* text)
+{
+    char* end = nullptr;
+    const double ms = std::strtod(text, &end);
+    return *end == '\0' && ms >= 0 ? ms : -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    double sampleMs = 0;
+    if (argc == 7 && std::strcmp(argv[1], "--sample-ms") == 0) {
+        sampleMs = Milliseconds(argv[2]);
+        argv += 2;
+        argc -= 2;
+        if (sampleMs < 1)
+            return Usage();
+    }
     if (argc != 5 || std::strcmp(argv[1], "--latency-ms") != 0)
         return Usage();
-    char* end = nullptr;
-    const double latencyMs = std::strtod(argv[2], &end);
-    if (*end != '\0' || !(latencyMs >= 0))
+    const double latencyMs = Milliseconds(argv[2]);
+    if (latencyMs < 0)
         return Usage();
     g_latency = std::chrono::nanoseconds(static_cast<long long>(latencyMs * 1e6));
     char* source = realpath(argv[3], nullptr);
@@ -207,6 +239,8 @@ int main(int argc, char** argv)
         for (int signal = 0; sigwait(&reportSignal, &signal) == 0;)
             Report(cpuSince);
     }).detach();
+    if (sampleMs > 0)
+        std::thread(Sample, std::chrono::milliseconds(static_cast<long long>(sampleMs))).detach();
 
     fuse_operations operations{};
     operations.getattr = GetAttr;

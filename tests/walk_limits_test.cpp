@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "child_process.h"
@@ -58,11 +61,30 @@ void PrintTo(const Limit& limit, std::ostream* out)
     *out << limit.name;
 }
 
-class WalkUnderLimits : public ::testing::TestWithParam<Limit> {};
+// On a share every length query waits, and the walk asks for its cap of threads once its calls are seen
+// to block, which a limit that let it make its first few may not allow.
+class WalkUnderLimits : public ::testing::TestWithParam<std::tuple<Limit, bool>> {};
+
+// The tree the test walks: on the disk, or as a share answering each length query after a millisecond.
+std::shared_ptr<FileSystem> Shaped(bool share, const TempTree& tree, std::string& root)
+{
+    if (!share) {
+        root = tree.Root();
+        return MakeLocalFileSystem();
+    }
+    root = "/share";
+    auto fs = std::make_shared<fakes::FakeFileSystem>();
+    for (int d = 0; d < 20; ++d)
+        for (int s = 0; s < 3; ++s)
+            fs->File(root + "/d" + std::to_string(d) + "/s" + std::to_string(s) + "/f", 100);
+    fs->File(root + "/top", 7);
+    fs->beforeEachLength = [](std::string_view) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    return fs;
+}
 
 TEST_P(WalkUnderLimits, TheWalkGoesOnWithTheThreadsItCanMakeAndCountsEverything)
 {
-    const Limit& limit = GetParam();
+    const auto& [limit, share] = GetParam();
     if (!ChildTree()) {
         if (!PassesInChild({.tree = "-", .asNobody = limit.asNobody}))
             GTEST_SKIP() << "the user nobody cannot run this test here";
@@ -82,22 +104,31 @@ TEST_P(WalkUnderLimits, TheWalkGoesOnWithTheThreadsItCanMakeAndCountsEverything)
     ASSERT_EQ(getrlimit(limit.resource, &old), 0);
     const rlimit tight{now + limit.beyondNow, old.rlim_max};
     ASSERT_EQ(setrlimit(limit.resource, &tight), 0);
+    std::string root;
+    std::shared_ptr<FileSystem> fs = Shaped(share, tree, root);
     ResultsTable table;
-    const std::vector<std::string> rows = fakes::SearchRows(table, MakeLocalFileSystem(), tree.Root(), 0);
+    const std::vector<std::string> rows = fakes::SearchRows(table, std::move(fs), root, 0);
     setrlimit(limit.resource, &old);
     ASSERT_EQ(rows.size(), 22u);
-    EXPECT_EQ(rows.back(), "22 " + tree.Root() + "/合計 6007");
+    EXPECT_EQ(rows.back(), "22 " + root + "/合計 6007");
 }
 
 constexpr rlim_t kMegabyte = 1024 * 1024;
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, WalkUnderLimits,
-    ::testing::Values(Limit{"NoThreadAtAll", RLIMIT_NPROC, 0, true}, Limit{"OneThread", RLIMIT_NPROC, 1, true},
-                      // Room for the run's own thread, not for a worker's stack beside it.
-                      Limit{"SixMegabytes", RLIMIT_AS, 6 * kMegabyte, false},
-                      Limit{"TwelveMegabytes", RLIMIT_AS, 12 * kMegabyte, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::Values(Limit{"NoThreadAtAll", RLIMIT_NPROC, 0, true}, Limit{"OneThread", RLIMIT_NPROC, 1, true},
+                          // Room for the cores' workers, not for a share's many.
+                          Limit{"FourteenThreads", RLIMIT_NPROC, 14, true},
+                          // Room for the run's own thread, not for a worker's stack beside it.
+                          Limit{"SixMegabytes", RLIMIT_AS, 6 * kMegabyte, false},
+                          Limit{"TwelveMegabytes", RLIMIT_AS, 12 * kMegabyte, false},
+                          Limit{"HundredMegabytes", RLIMIT_AS, 100 * kMegabyte, false}),
+        ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "OnAShare" : "OnTheDisk");
+    });
 
 }  // namespace
 }  // namespace murako

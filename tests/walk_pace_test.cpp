@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fake_run.h"
+#include "task_group.h"
 #include "thread_times.h"
 #include "walker.h"
 
@@ -209,6 +210,31 @@ TEST_P(WalkPaceDecisions, CalmDecisionsEndTheBlockingOnlyWhenInARow)
         }
         Decide(pace_, Blocked());
     }
+}
+
+// A share's blocked share wanders from one decision to the next: the count keeps to a few steps, the cores
+// doubled and the cap, and a step taken again uses its arena again, since every new arena costs the walk
+// threads until its workers come over; and the process is asked for workers once for the walk's cap rather
+// than at every step, as each request makes and joins twice as many threads.
+TEST_P(WalkPaceDecisions, AWanderingShareKeepsToAFewStepsAndAsksForWorkersOnce)
+{
+    const int trialsBefore = WalkProcessSettings::Trials();
+    std::set<int> steps{most_};
+    for (int step = cores_; step < most_; step *= 2)
+        steps.insert(step);
+    std::set<int> taken{pace_.Counts().first};
+    for (int decision = 0; decision < 24; ++decision) {
+        // Between nearly always blocked and blocked for a few tenths less: counts from 20 to 500 threads.
+        const int64_t running = decision % 4 == 3 ? 90'000 : 2'000 + 1'000 * (decision % 3);
+        Decide(pace_, {1'000'000, running, 0}, decision == 0 ? 3 : 12);
+        const int threads = pace_.Counts().last;
+        EXPECT_TRUE(steps.count(threads)) << threads << " threads is no step";
+        taken.insert(threads);
+    }
+    EXPECT_EQ(pace_.Arenas().Count(), taken.size()) << "an arena made again for a count it had taken before";
+    EXPECT_LE(pace_.Arenas().Count(), steps.size());
+    EXPECT_EQ(pace_.Counts().most, most_);
+    EXPECT_LE(WalkProcessSettings::Trials() - trialsBefore, 2) << "workers asked for at every step";
 }
 
 INSTANTIATE_TEST_SUITE_P(Caps, WalkPaceDecisions, testing::Values(1, 4, 16, 64, 128));

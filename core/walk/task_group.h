@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -17,21 +19,34 @@ extern "C" void __tsan_release(void* address);
 
 namespace murako {
 
-// Every arena a walk's counts made, and the one of the count now.
+// An arena for each count a walk has taken, the one of the count now among them. A count taken again uses
+// its arena again: the workers of an arena the walk left go over to another only as they finish what they
+// run, so that every new arena costs the walk threads for a while.
 class WalkArenas {
 public:
-    void Add(int threads)
+    void Use(int threads)
     {
-        // Workers only: the calling thread lists the base and its first chain, then waits.
-        all_.push_back(std::make_unique<tbb::task_arena>(threads, 0));
-        // Now, under the pace's mutex, rather than by whichever threads first send it tasks at once.
-        all_.back()->initialize();
-        now_.store(all_.back().get(), std::memory_order_release);
+        auto same =
+            std::find_if(all_.begin(), all_.end(), [threads](const Made& made) { return made.threads == threads; });
+        if (same == all_.end()) {
+            // Workers only: the calling thread lists the base and its first chain, then waits.
+            all_.push_back({threads, std::make_unique<tbb::task_arena>(threads, 0)});
+            // Now, under the pace's mutex, rather than by whichever threads first send it tasks at once.
+            all_.back().arena->initialize();
+            same = std::prev(all_.end());
+        }
+        now_.store(same->arena.get(), std::memory_order_release);
     }
     tbb::task_arena* Now() const { return now_.load(std::memory_order_acquire); }
+    // How many the walk has made.
+    size_t Count() const { return all_.size(); }
 
 private:
-    std::vector<std::unique_ptr<tbb::task_arena>> all_;  // changed under the pace's mutex
+    struct Made {
+        int threads;
+        std::unique_ptr<tbb::task_arena> arena;
+    };
+    std::vector<Made> all_;  // changed under the pace's mutex
     std::atomic<tbb::task_arena*> now_{nullptr};
 };
 

@@ -33,9 +33,10 @@ struct WalkThreadCounts {
 // that the processors stay busy, up to the most the file system allows. Safe from several threads at once.
 class WalkPace {
 public:
-    // fixedThreads > 0: always that many, only measured; otherwise adapted between the cores and most. The
-    // count is the walk's own: tasks go to an arena of that many threads, made anew when the count changes,
-    // so that nothing of it outlives the walk or limits another.
+    // fixedThreads > 0: always that many, only measured; otherwise adapted between the cores and most, in
+    // steps: the cores, doubled as often as needed, and most. The count is the walk's own: tasks go to an
+    // arena of that many threads, one for each step taken, so that nothing of it outlives the walk or limits
+    // another.
     WalkPace(int fixedThreads, int most);
     ~WalkPace();
     WalkPace(const WalkPace&) = delete;
@@ -50,7 +51,7 @@ public:
     bool Undecided() const { return !decided_.load(std::memory_order_relaxed); }
     WalkThreadCounts Counts() const;
     // The arena of the count, where the walk's tasks go now; one left behind by a change stays while the
-    // pace lives.
+    // pace lives, and serves again when the count comes back to it.
     const WalkArenas& Arenas() const { return *arenas_; }
 
     // One stretch of work while it lives, measured when the calling thread's turn has come; a stretch within
@@ -77,6 +78,13 @@ public:
     static int ThreadsFor(double blockedShare, bool callsBlock, int cores, int most);
 
 private:
+    // The step at or above wanted that an adapting walk takes: a count a few threads from the last would
+    // send the walk's tasks to a new arena at nearly every decision on a share, and its workers follow only
+    // as they finish what they run (a 1 ms share walked with a third fewer calls in flight so).
+    int Step(int wanted) const;
+    // At most wanted workers, as many as the process grants: asked for the walk's first count, and once more,
+    // for its most, when it first wants more.
+    int Grant(int wanted);
     void SetThreads(int threads);
 
     const bool adapts_;
@@ -91,6 +99,8 @@ private:
     int calm_ = 0;                // decisions in a row that found calls hardly blocking while they blocked
     std::atomic<bool> decided_{false};
     int threads_ = 0;
+    int granted_ = 0;
+    int requests_ = 0;  // of workers from the process
     WalkThreadCounts counts_;
     std::unique_ptr<WalkArenas> arenas_;
 };
@@ -109,6 +119,8 @@ public:
     // At most wanted workers, as many as the process can make: fewer under a limit on threads or on address
     // space, 0 when it can make none. Without settings, wanted.
     static int ReserveWorkers(int wanted);
+    // How many times the process has tried how many threads it can make.
+    static int Trials();
 
 private:
     class WorkerRoom;
