@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <map>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -172,6 +171,24 @@ std::string Field(std::string_view name)
     return field;
 }
 
+// The rows as the table holds them once the search is over, in the order of their № as it leaves them: on disk,
+// where rows are written again once the walk has settled where each file of several links counts, the second
+// writing. Read from the table rather than kept as they come, so that a wide directory's rows are held once.
+void PrintRows(const murako::ResultsTable& table, bool entries, std::FILE* report)
+{
+    for (int32_t row = murako::ResultsTable::FixedRows; row < table.Rows(); ++row) {
+        const murako::RowFacts facts = table.Facts(row);
+        if (facts.kind == murako::RowKind::NotWritten)
+            continue;
+        std::string line = std::to_string(facts.number) + '\t' + Field(table.TextAt(row, 1)) + '\t' +
+                           std::to_string(facts.bytes.value_or(0));
+        if (entries)
+            line += '\t' + (facts.count ? std::to_string(facts.count->entries) : std::string("?"));
+        line += '\n';
+        std::fputs(line.c_str(), report);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -194,10 +211,6 @@ int main(int argc, char** argv)
 
     murako::ResultsTable table;
     murako::InitGrid(table);
-    int64_t totalBytes = 0;
-    // By №: on disk, the rows are written again once the walk has settled where each file of several links
-    // counts, and the second writing holds.
-    std::map<int32_t, std::string> out;
     murako::SearchController::Options options;
     options.threads = arguments.threads;
     options.measure = arguments.onDisk ? murako::SizeMeasure::OnDisk : murako::SizeMeasure::Length;
@@ -221,14 +234,6 @@ int main(int argc, char** argv)
         std::snprintf(number, sizeof number, "%.3f", seconds.count());
         kept += std::string(" export_seconds=") + number;
     };
-    options.rowWritten = [&](int32_t row, const std::string& name, int64_t bytes) {
-        std::string& line = out[row] = std::to_string(row) + '\t' + Field(name) + '\t' + std::to_string(bytes);
-        const std::optional<murako::EntryCount>& count = table.Facts(row).count;
-        if (arguments.entries)
-            line += '\t' + (count ? std::to_string(count->entries) : std::string("?"));
-        line += '\n';
-        totalBytes = bytes;
-    };
     murako::WalkThreadCounts counts;
     options.walkThreads = [&](const murako::WalkThreadCounts& chosen) { counts = chosen; };
     const auto start = std::chrono::steady_clock::now();
@@ -248,8 +253,7 @@ int main(int argc, char** argv)
 
     // The export on standard output leaves the report to standard error.
     std::FILE* report = arguments.exportFile == "-" ? stderr : stdout;
-    for (const auto& [row, line] : out)
-        std::fputs(line.c_str(), report);
+    PrintRows(table, arguments.entries, report);
     if (!exportProblem.empty()) {
         std::fprintf(stderr, "murako-bench: %s\n", exportProblem.c_str());
         return 1;
@@ -259,10 +263,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "murako-bench: %s: the search could not go on\n", source.c_str());
         return 1;
     }
-    std::fprintf(report, "total_bytes=%lld entries=%lld seconds=%.3f%s\n", static_cast<long long>(totalBytes),
+    const murako::RowFacts& totalFacts = table.Facts(table.Rows() - 1);
+    const auto totalBytes = static_cast<long long>(totalFacts.bytes.value_or(0));
+    std::fprintf(report, "total_bytes=%lld entries=%lld seconds=%.3f%s\n", totalBytes,
                  static_cast<long long>(entries), seconds.count(), kept.c_str());
     // The total row comes last and carries every unread place.
-    const murako::RowFacts& totalFacts = table.Facts(table.Rows() - 1);
     if (totalFacts.baseExcluded)
         std::fprintf(stderr, "murako-bench: %s: excluded by a pattern, nothing counted\n", source.c_str());
     const murako::UnreadPlaces& unread = totalFacts.unread;

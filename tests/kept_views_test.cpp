@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <optional>
 #include <random>
 #include <regex>
 #include <string>
@@ -261,13 +262,13 @@ TEST(KeptGrowth, AMapComparedWithItselfIsGreyEverywhereItsRestIncluded)
     EXPECT_GT(rests, 3u);
 }
 
-// The facts of the row listing name, or nullptr.
-const RowFacts* RowOf(const ResultsTable& table, const std::string& name)
+// The facts of the row listing name, if there is one.
+std::optional<RowFacts> RowOf(const ResultsTable& table, const std::string& name)
 {
     for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row)
-        if (table.Facts(row).listedName == name)
-            return &table.Facts(row);
-    return nullptr;
+        if (RowFacts facts = table.Facts(row); facts.listedName == name)
+            return facts;
+    return std::nullopt;
 }
 
 class KeptMovedRow : public testing::TestWithParam<SizeMeasure> {};
@@ -283,13 +284,13 @@ TEST_P(KeptMovedRow, StaysGreyAfterAnotherDirectoryIsSearchedAgainUntilOneAboveI
     for (const char* again : {"/base/b", "/base/c"}) {
         search.SearchAgain(again);
         ASSERT_TRUE(search.Controller().ShowKept("/base"));
-        const RowFacts* moved = RowOf(search.Table(), "a");
-        ASSERT_NE(moved, nullptr) << again;
+        const std::optional<RowFacts> moved = RowOf(search.Table(), "a");
+        ASSERT_TRUE(moved) << again;
         EXPECT_TRUE(moved->moved) << again;
         EXPECT_EQ(moved->bytes, 0) << again;
     }
     search.SearchAgain("/base");
-    EXPECT_EQ(RowOf(search.Table(), "a"), nullptr) << "a search above it no longer finds it";
+    EXPECT_FALSE(RowOf(search.Table(), "a")) << "a search above it no longer finds it";
 }
 
 INSTANTIATE_TEST_SUITE_P(Measures, KeptMovedRow, testing::Values(SizeMeasure::Length, SizeMeasure::OnDisk));
@@ -383,8 +384,8 @@ TEST_P(KeptViewDrivesTheTable, AsAFreshSearchShowsTheDirectoryAfterAChangeMadeTh
         return;
     }
     // The row of what was moved stays, greyed and counting nothing, where a fresh search no longer lists it.
-    const RowFacts* moved = RowOf(kept.Table(), "c");
-    ASSERT_NE(moved, nullptr);
+    const std::optional<RowFacts> moved = RowOf(kept.Table(), "c");
+    ASSERT_TRUE(moved);
     EXPECT_TRUE(moved->moved);
     EXPECT_EQ(moved->bytes, 0);
     EXPECT_EQ(kept.Table().Facts(kept.Table().Rows() - 1).bytes, fresh.Table().Facts(fresh.Table().Rows() - 1).bytes);

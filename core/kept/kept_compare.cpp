@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -116,14 +117,15 @@ std::unordered_map<std::string_view, const KeptDirectory*> SubdirectoriesThen(co
     return then;
 }
 
-// The subdirectories' names the rows hold more than once.
-std::unordered_set<std::string_view> NamesListedTwice(const ResultsTable& table)
+// The subdirectories' names the rows hold more than once: copies, as the table puts each row's facts together
+// only when asked.
+std::unordered_set<std::string> NamesListedTwice(const ResultsTable& table)
 {
-    std::unordered_set<std::string_view> seen;
-    std::unordered_set<std::string_view> twice;
+    std::unordered_set<std::string> seen;
+    std::unordered_set<std::string> twice;
     for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row)
-        if (const RowFacts& facts = table.Facts(row); facts.kind == RowKind::Subdirectory && !seen.insert(facts.listedName).second)
-            twice.insert(facts.listedName);
+        if (RowFacts facts = table.Facts(row); facts.kind == RowKind::Subdirectory && !seen.insert(facts.listedName).second)
+            twice.insert(std::move(facts.listedName));
     return twice;
 }
 
@@ -176,7 +178,7 @@ void CompareRowsWith(ResultsTable& table, const KeptDirectory* older, const Kept
                      SizeMeasure measure, const SizeUnits& units)
 {
     const std::unordered_map<std::string_view, const KeptDirectory*> then = SubdirectoriesThen(older, olderChild);
-    const std::unordered_set<std::string_view> twice = NamesListedTwice(table);
+    const std::unordered_set<std::string> twice = NamesListedTwice(table);
     std::unordered_set<std::string_view> listed;
     // The older rows as a search of that directory then counted them.
     std::optional<KeptCounts> counts;

@@ -16,12 +16,17 @@ const char* const kTotalSuffix = "合計";
 void RowsInOrder::BaseListed(const Listing& listing)
 {
     std::lock_guard lock(mutex_);
-    names_ = listing.subdirectories;
-    sizes_.resize(names_.size());
-    counts_.resize(names_.size());
-    finished_.resize(names_.size());
+    size_t length = 0;
+    for (const std::string& name : listing.subdirectories)
+        length += name.size();
+    names_.clear();
+    names_.reserve(length);
+    nameEnds_.clear();
+    nameEnds_.reserve(listing.subdirectories.size());
+    for (const std::string& name : listing.subdirectories)
+        nameEnds_.push_back((names_ += name).size());
     total_ = listing.filesSize;
-    totalCount_ = {listing.fileCount + static_cast<int64_t>(names_.size()), listing.excluded};
+    totalCount_ = {listing.fileCount + static_cast<int64_t>(nameEnds_.size()), listing.excluded};
     listed_ = true;
     post_({.kind = RunEvent::Kind::Listed, .row = 1, .name = kRootFilesName, .size = listing.filesSize,
            .unread = totalUnread_, .count = EntryCount{listing.fileCount, listing.excluded}});
@@ -30,7 +35,7 @@ void RowsInOrder::BaseListed(const Listing& listing)
 void RowsInOrder::RowCounted(size_t row, const EntryCount& count)
 {
     std::lock_guard lock(mutex_);
-    counts_[row] = count;
+    done_[row].count = count;
 }
 
 void RowsInOrder::OtherFileSystem(std::optional<size_t> row, const std::string& path)
@@ -65,13 +70,18 @@ UnreadPlaces PlacesByRow::Take(size_t row)
 void RowsInOrder::RowFinished(size_t row, int64_t size)
 {
     std::lock_guard lock(mutex_);
-    sizes_[row] = size;
-    finished_[row] = 1;
-    for (; next_ < names_.size() && finished_[next_]; ++next_) {
-        PostRow(next_, sizes_[next_]);
-        AddUnlessOverflow(total_, sizes_[next_]);
-        totalCount_.entries += counts_[next_].entries;
-        totalCount_.excluded += counts_[next_].excluded;
+    Done& done = done_[row];
+    done.size = size;
+    done.finished = true;
+    for (auto next = done_.begin(); next != done_.end() && next->first == next_ && next->second.finished;
+         next = done_.begin()) {
+        const Done posted = next->second;
+        done_.erase(next);
+        PostRow(next_, posted.size, posted.count);
+        AddUnlessOverflow(total_, posted.size);
+        totalCount_.entries += posted.count.entries;
+        totalCount_.excluded += posted.count.excluded;
+        ++next_;
     }
 }
 
@@ -103,9 +113,16 @@ void RowsInOrder::Moved(size_t row)
     moved_.insert(row);
 }
 
+std::string_view RowsInOrder::NameOf(size_t row) const
+{
+    const size_t begin = row > 0 ? nameEnds_.at(row - 1) : 0;
+    return std::string_view(names_).substr(begin, nameEnds_.at(row) - begin);
+}
+
 std::string RowsInOrder::PathOf(size_t row, const std::string& path) const
 {
-    std::string fullPath = basePath_ + names_[row];
+    std::string fullPath = basePath_;
+    fullPath += NameOf(row);
     if (!path.empty())
         fullPath += separator_ + path;
     return fullPath;
@@ -124,16 +141,16 @@ void RowsInOrder::PostEnd(bool cancelled)
     if (!listed_)
         return;
     if (!cancelled) {
-        post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(names_.size() + 2),
+        post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(nameEnds_.size() + 2),
                .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_,
                .notEntered = notEntered_.total, .count = totalCount_, .otherFileSystems = otherFileSystems_.total,
                .baseExcluded = baseExcluded_});
-    } else if (interrupted_ && next_ < names_.size()) {
-        PostRow(next_, 0, true);
+    } else if (interrupted_ && next_ < nameEnds_.size()) {
+        PostRow(next_, 0, std::nullopt, true);
     }
 }
 
-void RowsInOrder::PostRow(size_t row, int64_t size, bool interrupted)
+void RowsInOrder::PostRow(size_t row, int64_t size, std::optional<EntryCount> count, bool interrupted)
 {
     UnreadPlaces unread;
     if (auto found = unreadByRow_.find(row); found != unreadByRow_.end()) {
@@ -141,9 +158,10 @@ void RowsInOrder::PostRow(size_t row, int64_t size, bool interrupted)
         unreadByRow_.erase(found);
     }
     totalUnread_.Merge(unread);
-    post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
-           interrupted, names_[row], false, notEntered_.Take(row), moved_.count(row) != 0,
-           interrupted ? std::nullopt : std::optional<EntryCount>(counts_[row]), otherFileSystems_.Take(row)});
+    const std::string_view name = NameOf(row);
+    post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(name), size, std::move(unread),
+           interrupted, std::string(name), false, notEntered_.Take(row), moved_.count(row) != 0, count,
+           otherFileSystems_.Take(row)});
 }
 
 }  // namespace murako

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "results_table.h"
@@ -68,7 +69,8 @@ public:
     void PostEnd(bool cancelled);
 
 private:
-    void PostRow(size_t row, int64_t size, bool interrupted = false);
+    void PostRow(size_t row, int64_t size, std::optional<EntryCount> count, bool interrupted = false);
+    std::string_view NameOf(size_t row) const;
     // The full path of a place at path below row's directory.
     std::string PathOf(size_t row, const std::string& path) const;
 
@@ -77,13 +79,19 @@ private:
     const std::function<void(RunEvent)>& post_;
     std::mutex mutex_;  // rows finish on any walking thread
     bool listed_ = false;
-    std::vector<std::string> names_;
-    std::vector<int64_t> sizes_;
-    std::vector<EntryCount> counts_;
+    // The subdirectories' names end to end: a wide directory's names cost their bytes and an end each.
+    std::string names_;
+    std::vector<size_t> nameEnds_;
+    // Rows counted or finished and not yet posted: the few whose walks run ahead of the next one.
+    struct Done {
+        int64_t size = 0;
+        EntryCount count;
+        bool finished = false;
+    };
+    std::map<size_t, Done> done_;
     EntryCount totalCount_;
     bool baseExcluded_ = false;
     PlacesByRow otherFileSystems_;
-    std::vector<char> finished_;
     size_t next_ = 0;
     int64_t total_ = 0;
     bool interrupted_ = false;

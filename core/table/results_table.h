@@ -2,12 +2,16 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "file_system.h"
+#include "packed_texts.h"
 #include "search_scope.h"
 
 namespace murako {
@@ -78,6 +82,46 @@ struct RowFacts {
     bool baseExcluded = false;           // the total of a search whose patterns exclude the directory searched
 };
 
+// A row's facts as the table keeps them: what nearly every row has inline, what few rows have (places unread or
+// not entered, a listed name unlike the shown one, a change, names excluded) behind one pointer, null for most.
+class CompactRow {
+public:
+    CompactRow();
+    ~CompactRow();
+    CompactRow(const CompactRow& other);
+    CompactRow& operator=(const CompactRow& other);
+    CompactRow(CompactRow&&) noexcept;
+    CompactRow& operator=(CompactRow&&) noexcept;
+
+    RowFacts Facts(std::string_view shownName) const;
+    void SetFacts(RowFacts facts, std::string_view shownName);
+    void SetBytes(int64_t bytes);
+    // The shown name is about to change: a listed name that was the same keeps its own copy.
+    void ShownNameChanging(std::string_view shownName);
+    RowKind Kind() const { return static_cast<RowKind>(packed_ >> KindShift & 0xff); }
+    int32_t Number() const { return number_; }
+    int64_t UnreadCount() const;
+
+    PackedTexts::Place Texts() const { return packed_ & PackedTexts::Nowhere; }
+    void SetTexts(PackedTexts::Place place) { packed_ = (packed_ & ~PackedTexts::Nowhere) | place; }
+
+private:
+    struct Rare;
+    Rare& MakeRare();
+    uint8_t Flags() const { return static_cast<uint8_t>(packed_ >> FlagsShift); }
+    void SetMarks(RowKind kind, uint8_t flags);
+
+    static constexpr int KindShift = PackedTexts::PlaceBits;
+    static constexpr int FlagsShift = KindShift + 8;
+
+    int64_t bytes_ = 0;
+    std::unique_ptr<Rare> rare_;
+    // The texts' place, the kind and the flags in one word, so that a row takes 32 bytes.
+    uint64_t packed_ = PackedTexts::Nowhere | static_cast<uint64_t>(RowKind::NotWritten) << KindShift;
+    int32_t number_ = 0;
+    int32_t entries_ = 0;  // a count past what this holds goes with the rare facts
+};
+
 // Told of every change so that a view can follow the model without polling.
 class TableObserver {
 public:
@@ -101,7 +145,7 @@ public:
 
     ResultsTable();
 
-    int32_t Rows() const { return static_cast<int32_t>(cells_.size()); }
+    int32_t Rows() const { return static_cast<int32_t>(rows_.size()); }
     void SetRows(int32_t rows);
 
     int32_t Row() const { return row_; }
@@ -109,7 +153,7 @@ public:
     int32_t Col() const { return col_; }
     void SetCol(int32_t col);
 
-    const std::string& Text() const { return cells_[row_][col_]; }
+    std::string Text() const { return TextAt(row_, col_); }
     void SetText(std::string text);
 
     int32_t ColWidth(int32_t col) const { return colWidth_.at(CheckedCol(col)); }
@@ -120,10 +164,13 @@ public:
     void SetFixedAlignment(int32_t col, Alignment alignment);
 
     // For a view that draws cells: reads without moving the current cell.
-    const std::string& TextAt(int32_t row, int32_t col) const;
+    std::string TextAt(int32_t row, int32_t col) const;
 
     // A row's facts; a row not written since it was added has none.
-    const RowFacts& Facts(int32_t row) const;
+    RowFacts Facts(int32_t row) const;
+    // What loops over every row ask, without putting the whole facts together.
+    RowKind Kind(int32_t row) const { return rows_[CheckedRow(row)].Kind(); }
+    int32_t Number(int32_t row) const { return rows_[CheckedRow(row)].Number(); }
     void SetRowBytes(int32_t row, int64_t bytes);
     void SetFacts(int32_t row, RowFacts facts);
     // How many places under the rows could not be read, each counted once: a total row's count is that of
@@ -144,8 +191,12 @@ private:
     int32_t CheckedRow(int32_t row) const;
     static int32_t CheckedCol(int32_t col);
 
-    std::vector<std::array<std::string, Cols>> cells_;
-    std::vector<RowFacts> facts_;
+    std::string_view ShownName(const CompactRow& row) const { return texts_.Read(row.Texts())[1]; }
+    void CompactTextsIfWasteful();
+
+    // A deque, so that a growing table never holds its rows twice while it moves them.
+    std::deque<CompactRow> rows_;
+    PackedTexts texts_;
     int32_t row_ = FixedRows;
     int32_t col_ = FixedCols;
     std::array<int32_t, Cols> colWidth_{DefaultColWidth, DefaultColWidth, DefaultColWidth};

@@ -37,7 +37,7 @@ void SortRows(ResultsTable& table, SortOrder order, const NameRanks& ranks)
     // The rows that move, and the places they fill: every data row but a total.
     std::vector<int32_t> moving;
     for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row)
-        if (table.Facts(row).kind != RowKind::Total)
+        if (table.Kind(row) != RowKind::Total)
             moving.push_back(row);
 
     std::vector<int64_t> keys(static_cast<size_t>(table.Rows()));
@@ -66,7 +66,7 @@ void SortRows(ResultsTable& table, SortOrder order, const NameRanks& ranks)
     std::stable_sort(sorted.begin(), sorted.end(), [&](int32_t a, int32_t b) {
         if (keys[a] != keys[b])
             return descending ? keys[a] > keys[b] : keys[a] < keys[b];
-        return table.Facts(a).number < table.Facts(b).number;
+        return table.Number(a) < table.Number(b);
     });
 
     std::vector<int32_t> placement(static_cast<size_t>(table.Rows()));
