@@ -50,11 +50,15 @@ public:
     bool Bool(bool value)
     {
         Seen();
+        if (MetadataMember(kIncompleteKey))
+            builder_.SetIncomplete(value);
         if (Skipping())
             return true;
         if (!inInfo_)
             return Fail(Misplaced());
         switch (key_) {
+        case InfoKey::CutShort: info_.cutShort = value; break;
+        case InfoKey::Cache: info_.cache = value; break;
         case InfoKey::Hlnkc: info_.hlnkc = value; break;
         case InfoKey::ReadError: info_.readError = value; break;
         case InfoKey::Notreg: info_.notreg = value; break;
@@ -72,6 +76,8 @@ public:
     bool String(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
+        if (MetadataMember(kScopeKey))
+            builder_.SetScopeText({text, length});
         if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
             return true;
         if (!inInfo_)
@@ -83,6 +89,10 @@ public:
             return true;
         case InfoKey::Excluded:
             info_.excluded = true;
+            info_.excludedWhy.assign(text, length);
+            return true;
+        case InfoKey::FsType:
+            info_.fsType.assign(text, length);
             return true;
         case InfoKey::Failure:
             info_.failure.assign(text, length);
@@ -93,7 +103,9 @@ public:
     bool Key(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
-        timestampNext_ = inMetadata_ && skipping_ == 1 && std::string_view(text, length) == "timestamp";
+        metadataKey_.assign(inMetadata_ && skipping_ == 1 ? std::string_view(text, std::min<size_t>(length, 64))
+                                                          : std::string_view());
+        timestampNext_ = metadataKey_ == "timestamp";
         if (!Skipping()) {
             keyText_.assign(text, std::min<size_t>(length, 64));
             key_ = KeyOf({text, length});
@@ -169,6 +181,8 @@ private:
     enum class Expect { Outer, Major, Minor, Metadata, TopDirectory, DirectoryInfo, Entry, AfterTop, Done };
 
     void Seen() { stream_.ValueSeen(); }
+    // Whether the value read is the metadata's member of that name.
+    bool MetadataMember(std::string_view key) const { return inMetadata_ && skipping_ == 1 && metadataKey_ == key; }
     bool Skipping() const { return skipping_ > 0; }
     // Whether the array or object that starts is read past: within the metadata, or a field not used here; one
     // nested too deep is the file's fault.
@@ -262,6 +276,7 @@ private:
     size_t skipping_ = 0;  // depth within a value read past: the metadata, or a field this program does not use
     bool inMetadata_ = false;  // skipping the metadata, whose timestamp is read
     bool timestampNext_ = false;
+    std::string metadataKey_;  // of the metadata's member being read
     std::optional<int64_t> timestamp_;
     bool inInfo_ = false;
     InfoKey key_ = InfoKey::Other;

@@ -35,8 +35,7 @@ bool SearchController::ShowKept(const std::string& path)
     std::vector<RunEvent> events;
     const std::function<void(RunEvent)> post = [&events](RunEvent event) { events.push_back(std::move(event)); };
     RowsInOrder rows(dirPath, fileSystem_->Separator(), post);
-    TellKept(*dir, Measure(), fileSystem_->Separator(), rows);
-    rows.PostEnd(false);
+    rows.PostEnd(!TellKept(*dir, Measure(), fileSystem_->Separator(), rows));
     SkipOnFailure([&] { table_.SetRows(ResultsTable::FixedRows + 1); });
     for (const RunEvent& event : events) {
         if (event.kind != RunEvent::Kind::Listed)
@@ -113,7 +112,8 @@ void SearchController::SetMeasure(SizeMeasure measure)
 
 void SearchController::KeepTree(RunState& run)
 {
-    if (!run.tree)
+    // A directory searched again and cut short leaves its whole older search in place.
+    if (!run.tree || (run.again && run.tree->CutShort()))
         return;
     const KeptDirectory* replaced = run.again && kept_ ? kept_->Find(run.basePath, fileSystem_->Separator()) : nullptr;
     // Whoever shows a directory of the tree lets go of it before its memory goes.
@@ -132,15 +132,29 @@ void SearchController::KeepTree(RunState& run)
         options_.treeKept(*kept_);
 }
 
+// What the second panel adds about the kept search: cut short, and how it differs from the one compared.
+std::string SearchController::KeptNotes() const
+{
+    if (!kept_)
+        return {};
+    std::string note = kept_->CutShort() ? "中断した検索" : "";
+    if (const KeptComparison* comparison = Comparison()) {
+        const KeptTree& older = comparison->Older();
+        note = ComparedSearchesNote(kept_->Scope(), kept_->CutShort(), older.Scope(), older.CutShort());
+    }
+    return note.empty() ? note : ProgressSeparator + note;
+}
+
 std::string SearchController::KeptAgeText() const
 {
     if (imported_)
-        return importedNote_;
+        return importedNote_ + KeptNotes();
     auto at = keptAt_;
     for (const auto& [path, when] : searchedAgain_)
         if (ShownPath().rfind(path, 0) == 0)
             at = std::max(at, when);
-    return KeptAgeNote(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - at));
+    return KeptAgeNote(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - at)) +
+           KeptNotes();
 }
 
 }  // namespace murako

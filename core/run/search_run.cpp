@@ -89,10 +89,18 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, WalkPace* pac
                         fileSystem.Separator(), pace, run.measure, run.tree.get()};
     if (scope->oneFileSystem || scope->excludeCaches || !scope->patterns.Empty())
         context.scope = &*scope;
+    // Read once per search: mounts come and go between searches.
+    const MountedTypes mountedTypes = scope->oneFileSystem ? fileSystem.ReadMountedTypes() : MountedTypes{};
+    context.mountedTypes = &mountedTypes;
     SumDirectory(std::move(base), context);
-    if (run.tree && run.searching.load())
+    const bool cancelled = !run.searching.load();
+    if (run.tree) {
+        // A cancelled search's tree is kept too, marked, so that what it counted can be saved.
+        run.tree->SetScope(run.scope);
+        run.tree->SetCutShort(cancelled);
         run.tree->Complete();
-    rows.PostEnd(!run.searching.load());
+    }
+    rows.PostEnd(cancelled);
 }
 
 }  // namespace
@@ -310,10 +318,13 @@ void SearchController::Drain(RunState& run)
                 Present(presentation_, false, kIdleSteps);
                 SkipOnFailure([&] { presentation_.SetProgressText(kCannotGoOn); });
             }
-            // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen.
-            // Cancelled during its listing, the run leaves the table it found, current cell and all.
-            if (!run.totalShown && run.listingShown)
+            // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen, and the
+            // tree what it counted. Cancelled during its listing, the run leaves the table it found, current
+            // cell and all.
+            if (!run.totalShown && run.listingShown) {
+                KeepTree(run);
                 ApplySortOrderAtEnd();
+            }
             else if (!run.totalShown)
                 ApplySortOrder();
             break;

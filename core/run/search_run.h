@@ -154,6 +154,7 @@ private:
     void ReadUnits();
     void KeepTree(RunState& run);
     std::string KeptAgeText() const;
+    std::string KeptNotes() const;
     // The walk of run as its worker does it, posting what it finds to the UI thread.
     std::function<void()> WorkOf(const std::shared_ptr<RunState>& run);
     void Drain(RunState& run);

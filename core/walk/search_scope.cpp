@@ -71,6 +71,44 @@ std::vector<std::string> PatternsFromText(std::string_view text)
     return patterns;
 }
 
+namespace {
+constexpr std::string_view kOneFileSystemLine = "one-file-system";
+constexpr std::string_view kExcludeCachesLine = "exclude-caches";
+constexpr std::string_view kPatternLine = "exclude=";
+}  // namespace
+
+std::string ScopeText(const SearchScope& scope)
+{
+    std::string text;
+    const auto line = [&text](std::string_view kind, std::string_view rest = {}) {
+        text.append(text.empty() ? "" : "\n").append(kind).append(rest);
+    };
+    if (scope.oneFileSystem)
+        line(kOneFileSystemLine);
+    if (scope.excludeCaches)
+        line(kExcludeCachesLine);
+    for (const std::string& pattern : scope.patterns)
+        line(kPatternLine, pattern);
+    return text;
+}
+
+SearchScope ScopeFromText(std::string_view text)
+{
+    SearchScope scope;
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line == kOneFileSystemLine)
+            scope.oneFileSystem = true;
+        else if (line == kExcludeCachesLine)
+            scope.excludeCaches = true;
+        else if (line.starts_with(kPatternLine) && line.size() > kPatternLine.size())
+            scope.patterns.emplace_back(line.substr(kPatternLine.size()));
+    }
+    return scope;
+}
+
 std::optional<ExcludePatterns> ExcludePatterns::Make(const std::vector<std::string>& patterns, char separator,
                                                      std::string& problem)
 {

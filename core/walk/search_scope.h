@@ -29,6 +29,11 @@ struct SearchScope {
     bool operator==(const SearchScope&) const = default;
 };
 
+// A scope as one text, a line each: "one-file-system", "exclude-caches", then "exclude=" and each pattern, which
+// holds no line break; read back, lines of no known kind are passed over.
+std::string ScopeText(const SearchScope& scope);
+SearchScope ScopeFromText(std::string_view text);
+
 // What a CACHEDIR.TAG begins with when it marks its directory as a cache.
 inline constexpr std::string_view kCacheTagName = "CACHEDIR.TAG";
 inline constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
