@@ -87,13 +87,8 @@ public:
             info_.name.assign(text, length);
             info_.named = true;
             return true;
-        case InfoKey::Excluded:
-            info_.excluded = true;
-            info_.excludedWhy.assign(text, length);
-            return true;
-        case InfoKey::FsType:
-            info_.fsType.assign(text, length);
-            return true;
+        case InfoKey::Excluded: info_.excluded = true; info_.excludedWhy.assign(text, length); return true;
+        case InfoKey::FsType: info_.fsType.assign(text, length); return true;
         case InfoKey::Failure:
             info_.failure.assign(text, length);
             return true;
@@ -103,8 +98,7 @@ public:
     bool Key(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
-        metadataKey_.assign(inMetadata_ && skipping_ == 1 ? std::string_view(text, std::min<size_t>(length, 64))
-                                                          : std::string_view());
+        metadataKey_ = inMetadata_ && skipping_ == 1 ? std::string(text, std::min<size_t>(length, 64)) : "";
         timestampNext_ = metadataKey_ == "timestamp";
         if (!Skipping()) {
             keyText_.assign(text, std::min<size_t>(length, 64));

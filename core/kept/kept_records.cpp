@@ -130,6 +130,24 @@ void KeptFilesWriter::Clear()
     linked_ = false;
 }
 
+std::string_view KeptDirectory::OtherFileSystemType() const
+{
+    if (!(flags & OtherFileSystem) || !files)
+        return {};
+    return {reinterpret_cast<const char*>(files), filesBytes};
+}
+
+void KeptTree::SetOtherFileSystem(KeptDirectory& dir, std::string_view type)
+{
+    dir.flags |= KeptDirectory::OtherFileSystem;
+    if (type.empty() || dir.fileCount > 0)
+        return;
+    auto* bytes = static_cast<uint8_t*>(Allocate(type.size()));
+    std::memcpy(bytes, type.data(), type.size());
+    dir.files = bytes;
+    dir.filesBytes = static_cast<uint32_t>(type.size());
+}
+
 const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file)
 {
     using namespace kept_files;

@@ -78,13 +78,6 @@ const KeptDirectory* KeptDirectory::Child(std::string_view name) const
     return nullptr;
 }
 
-std::string_view KeptDirectory::OtherFileSystemType() const
-{
-    if (!(flags & OtherFileSystem) || !files)
-        return {};
-    return {reinterpret_cast<const char*>(files), filesBytes};
-}
-
 // Memory one thread adds to, chunk by chunk.
 struct KeptTree::Arena {
     std::vector<std::unique_ptr<std::byte[]>> chunks;
@@ -199,17 +192,6 @@ void KeptTree::SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size
         std::memcpy(packed + bytes.size(), excluded.data(), excluded.size());
     }
     Listed(dir, packed, files, subdirectories, ownOnDisk);
-}
-
-void KeptTree::SetOtherFileSystem(KeptDirectory& dir, std::string_view type)
-{
-    dir.flags |= KeptDirectory::OtherFileSystem;
-    if (type.empty() || dir.fileCount > 0)
-        return;
-    auto* bytes = static_cast<uint8_t*>(Allocate(type.size()));
-    std::memcpy(bytes, type.data(), type.size());
-    dir.files = bytes;
-    dir.filesBytes = static_cast<uint32_t>(type.size());
 }
 
 void KeptTree::Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
