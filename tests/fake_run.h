@@ -41,6 +41,7 @@ public:
         std::optional<DirectoryIdentity> identity;  // none: the walk cannot tell a loop here
         bool mountRoot = false;
         bool pseudo = false;  // a pseudo file system's root: never entered
+        std::string text;     // a file's first bytes, as FileBegins reads them
     };
 
     FakeFileSystem() { nodes_["/"].isDirectory = true; }
@@ -61,7 +62,10 @@ public:
     std::unique_ptr<Directory> Open(const std::string& path, ReadFailure& failure) override;
     char Separator() const override { return '/'; }  // the tests' paths are POSIX ones on every platform
 
+    MountedTypes ReadMountedTypes() const override { return mountedTypes; }
+
     std::function<void(std::string_view name)> beforeEachLength;  // runs on the querying thread
+    MountedTypes mountedTypes;
     std::atomic<int64_t> namesListed{0};     // every name any listing returned
 
     static std::string Normal(std::string path)
@@ -156,6 +160,11 @@ public:
     bool IsMountRoot() const override { return fs_.nodes_.at(path_).mountRoot; }
     bool IsPseudoFileSystem() const override { return fs_.nodes_.at(path_).pseudo; }
     int64_t OwnOnDisk() const override { return fs_.nodes_.at(path_).onDisk; }
+    bool FileBegins(std::string_view name, std::string_view start) override
+    {
+        const Node* node = Child(std::string(name));
+        return node && !node->isDirectory && node->text.starts_with(start);
+    }
 
 private:
     std::string Join(const std::string& name) const { return (path_ == "/" ? "/" : path_ + "/") + name; }

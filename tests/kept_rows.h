@@ -45,21 +45,27 @@ inline std::vector<std::string> TableLines(const ResultsTable& table)
                         (facts.bytes ? std::to_string(*facts.bytes) : "-") + "|" +
                         std::to_string(static_cast<int>(facts.kind)) + "|" + places(facts.unread) + "|" +
                         places(facts.notEntered) + "|" + std::to_string(facts.interrupted) + "|" +
-                        std::to_string(facts.number) + "|" + facts.listedName);
+                        std::to_string(facts.number) + "|" + facts.listedName + "|" +
+                        (facts.count ? std::to_string(facts.count->entries) + " " +
+                                           std::to_string(facts.count->excluded)
+                                     : "-") +
+                        "|" + places(facts.otherFileSystems) + "|" + std::to_string(facts.baseExcluded));
     }
     return lines;
 }
 
 class KeptSearch {
 public:
-    KeptSearch(std::shared_ptr<FileSystem> fileSystem, int threads, SizeMeasure measure = SizeMeasure::Length)
-        : fileSystem_(std::move(fileSystem)), threads_(threads), measure_(measure)
+    KeptSearch(std::shared_ptr<FileSystem> fileSystem, int threads, SizeMeasure measure = SizeMeasure::Length,
+               SearchScope scope = {})
+        : fileSystem_(std::move(fileSystem)), threads_(threads), measure_(measure), scope_(std::move(scope))
     {
         InitGrid(table_);
         SearchController::Options options;
         options.threads = threads;
         options.keepTree = true;
         options.measure = measure;
+        options.scope = scope_;
         controller_ = std::make_unique<SearchController>(table_, presentation_, choices_, fileSystem_, host_, options);
     }
 
@@ -78,6 +84,9 @@ public:
     {
         host_.RunUntil([&] { return !controller_->Searching(); });
     }
+    // Applies what the walk posts until done holds.
+    void RunUntil(const std::function<bool()>& done) { host_.RunUntil(done); }
+    void SetPath(const std::string& path) { choices_.path = path; }
 
     // Shows path from the kept tree and searches it again there.
     void SearchAgain(const std::string& path)
@@ -103,6 +112,7 @@ public:
         SearchController::Options options;
         options.threads = threads;
         options.measure = measure_;
+        options.scope = scope_;
         SearchWithoutWindow(table, fileSystem_, path, options);
         return TableLines(table);
     }
@@ -131,6 +141,7 @@ private:
     std::shared_ptr<FileSystem> fileSystem_;
     const int threads_;
     const SizeMeasure measure_;
+    const SearchScope scope_;
     ResultsTable table_;
     NoPresentation presentation_;
     FixedChoices choices_;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fake_run.h"
+#include "search_scope.h"
 
 namespace murako::fakes {
 
@@ -57,6 +58,33 @@ inline void LinkedTree(FakeFileSystem& fs)
         fs.At(path).onDisk = 4096;
         fs.At(path).inode = 88;
     }
+}
+
+// What ScopedTree's search leaves out: two patterns, caches, and other file systems.
+inline SearchScope ScopedTreeScope()
+{
+    return {true, true, {"*.o", "node_modules"}};
+}
+
+// Names the scope's patterns leave out at every depth, a row and a deeper directory on other file systems (one
+// of a type the mounts name), and a directory of caches beside a file that only names itself so.
+inline void ScopedTree(FakeFileSystem& fs)
+{
+    fs.File("/base/r.o", 7).File("/base/r.c", 9);
+    fs.File("/base/a/x.o", 10).File("/base/a/keep", 11).File("/base/a/sub/y.o", 5).File("/base/a/sub/z", 6);
+    fs.File("/base/a/node_modules/m/f", 100).File("/base/a/sub/node_modules", 3);
+    fs.File("/base/mnt/far", 1000).File("/base/a/sub/nas/f", 2000);
+    fs.File("/base/cache/CACHEDIR.TAG", 43).File("/base/cache/blob", 5000);
+    fs.At("/base/cache/CACHEDIR.TAG").text = std::string(kCacheTagSignature) + "\n";
+    fs.File("/base/b/CACHEDIR.TAG", 4).File("/base/b/f", 1);
+    fs.At("/base/b/CACHEDIR.TAG").text = "none";
+    uint64_t inode = 1;
+    for (const char* dir : {"/base", "/base/a", "/base/a/sub", "/base/a/node_modules", "/base/a/node_modules/m",
+                            "/base/cache", "/base/b"})
+        fs.At(dir).identity = DirectoryIdentity{1, inode++};
+    fs.At("/base/mnt").identity = DirectoryIdentity{2, 1};
+    fs.At("/base/a/sub/nas").identity = DirectoryIdentity{3, 1};
+    fs.mountedTypes = {{2, "nfs4"}};
 }
 
 }  // namespace murako::fakes

@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -530,6 +532,43 @@ TEST_F(PosixWalkTest, ABindMountOfAnAncestorIsALoopWhereverTheWayDownMeetsIt)
             << threads << " threads";
         const std::vector<std::string> nested = Search("nested", threads);
         EXPECT_EQ(nested.back(), "6 " + tree.Path("nested/") + "合計 1");
+    }
+}
+
+TEST(MountedTypesTest, EachDeviceIsNamedByTheTypeTheTableGivesItFirst)
+{
+    std::istringstream table(
+        "22 1 0:21 / /proc rw,nosuid shared:12 - proc proc rw\n"
+        "30 25 0:40 / /mnt/nas rw master:3 unbindable - nfs4 nas:/export rw,vers=4.2\n"
+        "31 25 0:40 /sub /mnt/again rw - nfs4 nas:/export rw\n"
+        "32 25 8:1 / / rw - ext4 /dev/sda1 rw\n"
+        "broken line\n");
+    const MountedTypes types = MountedTypesFromTable(table);
+    EXPECT_EQ(types, (MountedTypes{{makedev(0, 21), "proc"}, {makedev(0, 40), "nfs4"}, {makedev(8, 1), "ext4"}}));
+}
+
+// Another file system below is named in its row's tooltip by the type the mounts give it.
+TEST_F(PosixWalkTest, AnotherFileSystemBelowIsNamedByItsType)
+{
+    if (!ChildTree()) {
+        tree.File("top/f", 10);
+        tree.Dir("top/mnt");
+        if (!PassesInChild({.tree = tree.Root(), .ownMounts = true}))
+            GTEST_SKIP() << "SKIPPED, NOT TESTED: a tmpfs mount needs root (or CAP_SYS_ADMIN) and a mount namespace";
+        return;
+    }
+    // Mounted in the child's own namespace, which takes it away with the child, whatever fails.
+    ASSERT_EQ(mount("murako-test", tree.Path("top/mnt").c_str(), "tmpfs", 0, "size=64k"), 0) << std::strerror(errno);
+    for (const int threads : {1, 2}) {
+        ResultsTable table;
+        InitGrid(table);
+        SearchController::Options options;
+        options.threads = threads;
+        options.scope.oneFileSystem = true;
+        SearchWithoutWindow(table, fs, tree.Path("top"), options);
+        ASSERT_EQ(table.Facts(2).listedName, "mnt");
+        ASSERT_EQ(table.Facts(2).otherFileSystems.count, 1) << threads;
+        EXPECT_EQ(table.Facts(2).otherFileSystems.first.at(0).path, "tmpfs, " + tree.Path("top/mnt")) << threads;
     }
 }
 

@@ -70,11 +70,16 @@ TEST(CellNotes, TheSizeTellsTheNamesARowHoldsAndEveryRowWhatTheSearchLeftOutOfIt
     ResultsTable table = Rows({7}, 7);
     RowFacts facts = table.Facts(2);
     facts.count = EntryCount{12345, 3};
-    facts.otherFileSystems.Add({"/x/mnt", ReadFailure::None});
+    facts.otherFileSystems.Add({"nfs4, /x/mnt", ReadFailure::None});
     table.SetFacts(2, facts);
-    const std::string left = "別のファイルシステム: 1\n/x/mnt\n除外: 3";
+    const std::string left = "別のファイルシステム: nfs4, /x/mnt\n除外: 3";
     EXPECT_EQ(CellNotes(table, 2, 2, {",", "."}), "7 バイト（全体の 100.0 %）\n12,345 項目\n" + left);
     EXPECT_EQ(CellNotes(table, 2, 1, {",", "."}), left) << "the count belongs to the size";
+    facts.otherFileSystems.Add({"tmpfs, /x/tmp", ReadFailure::None});
+    table.SetFacts(2, facts);
+    EXPECT_NE(CellNotes(table, 2, 1, {",", "."}).find("別のファイルシステム: 2\nnfs4, /x/mnt\ntmpfs, /x/tmp\n"),
+              std::string::npos)
+        << "several are counted, then named a line each";
     facts.interrupted = true;
     table.SetFacts(2, facts);
     EXPECT_EQ(CellNotes(table, 2, 2, {",", "."}).find("項目"), std::string::npos) << "a cut-short row counted nothing";

@@ -430,13 +430,18 @@ TEST_P(CommandsOfferedTest, SaveAndOpenAreOfferedOnlyWhenTheyCanBeDone)
     const QString path = JsonPath("now.json");
     EXPECT_EQ(Save(path).size(), GetParam().canSave ? 1 : 0) << "the key does what the menu offers";
     EXPECT_EQ(QFile::exists(path), GetParam().canSave);
+    if (GetParam().moment == Moment::AfterACancelledSearch) {
+        QFile saved(path);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(saved.readAll().contains(R"("murako_incomplete":true)")) << "the file says it is incomplete";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, CommandsOfferedTest,
                          ::testing::Values(Offered{"NothingSearched", Moment::NothingSearched, false, true},
                                            Offered{"Searched", Moment::Searched, true, true},
                                            Offered{"DuringASearch", Moment::DuringASearch, false, false},
-                                           Offered{"AfterACancelledSearch", Moment::AfterACancelledSearch, false, true}),
+                                           Offered{"AfterACancelledSearch", Moment::AfterACancelledSearch, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct Unwritable {

@@ -112,6 +112,34 @@ INSTANTIATE_TEST_SUITE_P(
                       ExcludeCase{"*", "/", true}, ExcludeCase{"[0-9]*", "/a/2004", true},
                       ExcludeCase{"[0-9]*", "/a2004/b", false}));
 
+// du's rule as it reads, every tail tried in full: what the sorted and shortened matching must agree with.
+bool ExcludedByTheRule(const std::string& pattern, std::string_view path)
+{
+    if (PatternMatches(pattern, path))
+        return true;
+    for (size_t at = path.find('/'); at != std::string_view::npos; at = path.find('/', at + 1))
+        if (at + 1 < path.size() && path[at + 1] != '/' && PatternMatches(pattern, path.substr(at + 1)))
+            return true;
+    return false;
+}
+
+class ExcludesAsTheRule : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ExcludesAsTheRule, EveryPathIsExcludedExactlyWhereTheRuleSays)
+{
+    std::string problem;
+    const std::optional<ExcludePatterns> patterns = ExcludePatterns::Make({GetParam()}, '/', problem);
+    ASSERT_TRUE(patterns) << problem;
+    for (const char* path : {"/a/b.swp", "/a/b.swz", "b.swa", "/x/\xe6\x97\xa5", "/x/\xe6\x97", "/x/\x97\xa5o",
+                             "/a/o", "/ao", "/a/b/c", "/usr/lib/python3/foo.pyc", "/u/x.py", "/", "o", "/a/\xc3\xa9" "b",
+                             "/a/\xc3" "b", "/x/\xe6\x97\xa5o", "/x/\xe6\x97\xa5" "b", "/a*/b", "/d/.swp", "/d/x.sw"})
+        EXPECT_EQ(patterns->Excludes(path), ExcludedByTheRule(GetParam(), path)) << GetParam() << " on " << path;
+}
+
+INSTANTIATE_TEST_SUITE_P(Patterns, ExcludesAsTheRule,
+                         ::testing::Values("*.sw[a-p]", "*?o", "*[!a]b", "*\xe6\x97\xa5", "*\\*", "*.py[cod]", "*",
+                                           "*a?", "*/?", "*?", "*[\xc3\xa9]b", "*\xa5" "b", "*\xa5o", "*.sw?", "a*", "*b/c"));
+
 TEST(ExcludePatternsTest, RefusesTheFirstPatternThatCannotBeMatched)
 {
     std::string problem;

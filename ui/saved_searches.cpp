@@ -83,9 +83,12 @@ bool SavedSearches::CanSave() const
 {
     const KeptTree* kept = controller_.Kept();
     const std::string& shown = controller_.ShownPath();
-    // A cancelled search leaves rows without their total, and the tree of an earlier one.
+    // A cancelled search keeps what it counted, marked as cut short; a directory searched again and cut short
+    // leaves rows without their total beside the older tree, which is not what they show.
+    const bool whole = table_.Rows() > ResultsTable::FixedRows &&
+                       table_.Facts(table_.Rows() - 1).kind == RowKind::Total;
     return kept && !controller_.Searching() && !shown.empty() && kept->Find(shown, PathSeparator()) &&
-           table_.Rows() > ResultsTable::FixedRows && table_.Facts(table_.Rows() - 1).kind == RowKind::Total;
+           (whole || kept->CutShort());
 }
 
 QString SavedSearches::StartFolder() const

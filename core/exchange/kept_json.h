@@ -51,6 +51,14 @@ KeptJsonRead OpenKeptJson(const std::string& path, const ReadProgress& progress 
 
 // Why a directory could not be read, as the writer's own field tells it beside the shared read_error.
 inline constexpr const char* kFailureKey = "murako_failure";
+// This program's own fields: beside read_error, a directory a cancel left unfinished; beside an entry excluded,
+// a directory of caches, and another file system's type; in the metadata, what the search left out (as
+// ScopeText words it) and that a cancel cut it short.
+inline constexpr const char* kCutShortKey = "murako_cut_short";
+inline constexpr const char* kCacheKey = "murako_cache";
+inline constexpr const char* kFileSystemTypeKey = "murako_fs_type";
+inline constexpr const char* kScopeKey = "murako_scope";
+inline constexpr const char* kIncompleteKey = "murako_incomplete";
 std::string_view FailureWord(ReadFailure failure);
 ReadFailure FailureFromWord(std::string_view word);
 

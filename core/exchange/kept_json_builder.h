@@ -19,7 +19,9 @@
 
 namespace murako::kept_json {
 
-enum class InfoKey { Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Notreg, Excluded, Failure, Other };
+enum class InfoKey {
+    Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Notreg, Excluded, Failure, CutShort, Cache, FsType, Other
+};
 
 inline InfoKey KeyOf(std::string_view key)
 {
@@ -27,6 +29,7 @@ inline InfoKey KeyOf(std::string_view key)
         {"name", InfoKey::Name},   {"asize", InfoKey::Asize},          {"dsize", InfoKey::Dsize},   {"dev", InfoKey::Dev},
         {"ino", InfoKey::Ino},     {"nlink", InfoKey::Nlink},          {"hlnkc", InfoKey::Hlnkc},   {"read_error", InfoKey::ReadError},
         {"notreg", InfoKey::Notreg}, {"excluded", InfoKey::Excluded}, {kFailureKey, InfoKey::Failure},
+        {kCutShortKey, InfoKey::CutShort}, {kCacheKey, InfoKey::Cache}, {kFileSystemTypeKey, InfoKey::FsType},
     };
     for (const auto& [text, value] : known)
         if (text == key)
@@ -60,8 +63,29 @@ struct Info {
     bool readError = false;
     bool notreg = false;
     bool excluded = false;
+    std::string excludedWhy;  // "pattern", "otherfs", "kernfs", ...
     std::string failure;
+    bool cutShort = false;
+    bool cache = false;
+    std::string fsType;
 };
+
+// Why an entry was left out of the search that wrote it.
+enum class LeftOut { None, Pattern, Cache, OtherFileSystem, NotEntered };
+
+inline LeftOut LeftOutOf(const Info& info)
+{
+    if (!info.excluded)
+        return LeftOut::None;
+    if (info.cache)
+        return LeftOut::Cache;
+    if (info.excludedWhy == "pattern")
+        return LeftOut::Pattern;
+    // ncdu 1 wrote "othfs", ncdu 2 and this program "otherfs".
+    if (info.excludedWhy == "otherfs" || info.excludedWhy == "othfs")
+        return LeftOut::OtherFileSystem;
+    return LeftOut::NotEntered;
+}
 
 // A directory whose array is open: what it holds so far.
 struct DirectoryBeingRead {
@@ -69,6 +93,7 @@ struct DirectoryBeingRead {
     DirectoryIdentity identity;
     int64_t ownOnDisk = 0;
     ReadFailure failure = ReadFailure::None;
+    bool cutShort = false;  // a cancel left it unfinished
     KeptFilesWriter files;
     std::vector<KeptDirectory*> subdirectories;
     std::vector<size_t> nameHashes;  // of every entry's name, to tell quickly that no two are alike
@@ -98,14 +123,16 @@ public:
         dir.name = top ? LastPathName(info.name) : info.name;
         dir.identity = {info.dev.value_or(top ? 0 : open_[depth_ - 1].identity.device), info.ino};
         dir.ownOnDisk = static_cast<int64_t>(info.dsize);
+        dir.cutShort = info.readError && info.cutShort;
         dir.failure = !info.readError           ? ReadFailure::None
-                      : info.failure.empty()    ? ReadFailure::Other
-                                                : FailureFromWord(info.failure);
+                      : !info.failure.empty()   ? FailureFromWord(info.failure)
+                      : dir.cutShort            ? ReadFailure::None
+                                                : ReadFailure::Other;
         dir.subdirectories.clear();
         dir.nameHashes.clear();
         ++depth_;
-        if (info.excluded)
-            notEnteredFrom_.push_back(depth_);
+        if (const LeftOut why = LeftOutOf(info); why != LeftOut::None)
+            notEnteredFrom_.push_back({depth_, why, info.fsType});
         return {};
     }
 
@@ -116,9 +143,12 @@ public:
             return failure;
         DirectoryBeingRead& dir = open_[depth_ - 1];
         dir.nameHashes.push_back(std::hash<std::string_view>{}(info.name));
-        if (info.excluded) {
+        if (const LeftOut why = LeftOutOf(info); why == LeftOut::Pattern) {
+            dir.files.AddExcluded(info.name);
+            return {};
+        } else if (why != LeftOut::None) {
             KeptDirectory* place = tree_->AddListed(info.name, {dir.identity.device, 0}, {}, {}, 0);
-            place->flags |= KeptDirectory::PseudoFileSystem;
+            MarkLeftOut(*place, why, info.fsType);
             dir.subdirectories.push_back(place);
             return {};
         }
@@ -143,14 +173,24 @@ public:
     bool CloseDirectory()
     {
         DirectoryBeingRead& open = open_[depth_ - 1];
+        const bool leftOut = !notEnteredFrom_.empty() && notEnteredFrom_.back().depth == depth_;
+        if (leftOut && notEnteredFrom_.back().why == LeftOut::Pattern && depth_ > 1) {
+            // A name a pattern left out, written as a directory: what it holds, if anything, was not counted.
+            notEnteredFrom_.pop_back();
+            open.files.Clear();
+            open_[--depth_ - 1].files.AddExcluded(open.name);
+            return true;
+        }
         KeptDirectory* dir =
             tree_->AddListed(open.name, open.identity, std::move(open.files), open.subdirectories, open.ownOnDisk);
         dir->failure = open.failure;
+        if (open.cutShort)
+            dir->flags |= KeptDirectory::CutShort;
         std::sort(open.nameHashes.begin(), open.nameHashes.end());
         if (std::adjacent_find(open.nameHashes.begin(), open.nameHashes.end()) != open.nameHashes.end())
             MarkDuplicateNames(*dir);
-        if (!notEnteredFrom_.empty() && notEnteredFrom_.back() == depth_) {
-            dir->flags |= KeptDirectory::PseudoFileSystem;
+        if (leftOut) {
+            MarkLeftOut(*dir, notEnteredFrom_.back().why, notEnteredFrom_.back().type);
             notEnteredFrom_.pop_back();
         }
         if (--depth_ == 0) {
@@ -166,11 +206,26 @@ public:
     {
         if (!tree_ || !tree_->Base() || depth_ > 0)
             return nullptr;
+        tree_->SetScope(std::move(scope_));
+        tree_->SetCutShort(incomplete_);
         tree_->Complete();
         return std::move(tree_);
     }
 
+    // The metadata's fields of this program's own.
+    void SetScopeText(std::string_view text) { scope_ = ScopeFromText(text); }
+    void SetIncomplete(bool incomplete) { incomplete_ = incomplete; }
+
 private:
+    // A place not entered, marked with why; a pattern's names are no places.
+    void MarkLeftOut(KeptDirectory& place, LeftOut why, const std::string& type)
+    {
+        if (why == LeftOut::OtherFileSystem)
+            tree_->SetOtherFileSystem(place, type);
+        else
+            place.flags |= why == LeftOut::NotEntered ? KeptDirectory::PseudoFileSystem : KeptDirectory::Excluded;
+    }
+
     // A name that would lead out of its directory, or name another place than the file's top directory has
     // below it, is refused: "." and "..", a NUL, a separator of the top's platform.
     Failure Named(const Info& info) const
@@ -221,7 +276,15 @@ private:
 
     std::vector<DirectoryBeingRead> open_;  // the first depth_ are open
     size_t depth_ = 0;
-    std::vector<size_t> notEnteredFrom_;  // the depths of open directories marked excluded
+    // Open directories marked excluded: their depths, why, and another file system's type.
+    struct NotEntered {
+        size_t depth;
+        LeftOut why;
+        std::string type;
+    };
+    std::vector<NotEntered> notEnteredFrom_;
+    SearchScope scope_;
+    bool incomplete_ = false;
     std::unique_ptr<KeptTree> tree_;
     bool windowsTop_ = false;  // the top directory's name is a Windows path, so "\\" parts names too
     uint64_t lengths_ = 0;     // each no larger than kLargestSize, so their sums cannot wrap

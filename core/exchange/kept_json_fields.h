@@ -38,6 +38,8 @@ public:
     Failure Truth(bool value)
     {
         switch (key_) {
+        case InfoKey::CutShort: info_.cutShort = value; break;
+        case InfoKey::Cache: info_.cache = value; break;
         case InfoKey::Hlnkc: info_.hlnkc = value; break;
         case InfoKey::ReadError: info_.readError = value; break;
         case InfoKey::Notreg: info_.notreg = value; break;
@@ -53,7 +55,11 @@ public:
             info_.name.assign(text);
             info_.named = true;
             return {};
-        case InfoKey::Excluded: info_.excluded = true; return {};
+        case InfoKey::Excluded:
+            info_.excluded = true;
+            info_.excludedWhy.assign(text);
+            return {};
+        case InfoKey::FsType: info_.fsType.assign(text); return {};
         case InfoKey::Failure: info_.failure.assign(text); return {};
         default: return Field(Reason::FieldOfWrongKind);
         }
@@ -105,10 +111,15 @@ public:
             inMetadata_ = false;
         return true;
     }
-    void Key(std::string_view key) { timestampNext_ = inMetadata_ && depth_ == 1 && key == "timestamp"; }
+    void Key(std::string_view key)
+    {
+        metadataKey_ = inMetadata_ && depth_ == 1 ? std::string(key.substr(0, 64)) : std::string();
+    }
+    // Whether the value read is the metadata's member of that name.
+    bool MetadataMember(std::string_view key) const { return inMetadata_ && depth_ == 1 && metadataKey_ == key; }
     void Number(uint64_t value)
     {
-        if (timestampNext_ && inMetadata_ && depth_ == 1 && value <= kLargestSize)
+        if (MetadataMember("timestamp") && value <= kLargestSize)
             timestamp_ = static_cast<int64_t>(value);
     }
     // The metadata's timestamp, once read.
@@ -117,7 +128,7 @@ public:
 private:
     size_t depth_ = 0;
     bool inMetadata_ = false;
-    bool timestampNext_ = false;
+    std::string metadataKey_;  // of the metadata's member being read
     std::optional<int64_t> timestamp_;
 };
 

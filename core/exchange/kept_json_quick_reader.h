@@ -67,6 +67,16 @@ private:
                 if (!Unsigned(seconds) || seconds > kLargestSize)
                     return false;
                 timestamp_ = static_cast<int64_t>(seconds);
+            } else if (scratch_ == kIncompleteKey && (Peek() == 't' || Peek() == 'f')) {
+                bool incomplete = false;
+                if (!Truth(incomplete))
+                    return false;
+                builder_.SetIncomplete(incomplete);
+            } else if (scratch_ == kScopeKey && Peek() == '"') {
+                std::string text;
+                if (!Take('"') || !String(text))
+                    return false;
+                builder_.SetScopeText(text);
             } else if (!SkipValue()) {
                 return false;
             }
@@ -81,8 +91,9 @@ private:
         info_.named = false;
         info_.asize = info_.dsize = info_.ino = info_.nlink = 0;
         info_.dev.reset();
-        info_.hlnkc = info_.readError = info_.notreg = info_.excluded = false;
+        info_.hlnkc = info_.readError = info_.notreg = info_.excluded = info_.cutShort = info_.cache = false;
         info_.failure.clear();
+        info_.fsType.clear();
         if (Peek() == '}') {
             ++at_;
             return true;
@@ -113,8 +124,11 @@ private:
             case InfoKey::Hlnkc: read = Truth(info_.hlnkc); break;
             case InfoKey::ReadError: read = Truth(info_.readError); break;
             case InfoKey::Notreg: read = Truth(info_.notreg); break;
-            case InfoKey::Excluded: read = info_.excluded = Take('"') && String(scratch_); break;
+            case InfoKey::Excluded: read = info_.excluded = Take('"') && String(info_.excludedWhy); break;
             case InfoKey::Failure: read = Take('"') && String(info_.failure); break;
+            case InfoKey::CutShort: read = Truth(info_.cutShort); break;
+            case InfoKey::Cache: read = Truth(info_.cache); break;
+            case InfoKey::FsType: read = Take('"') && String(info_.fsType); break;
             case InfoKey::Other: read = SkipValue(); break;
             }
             if (bool ended = false; !read || !MemberEnded(ended) || ended)

@@ -85,6 +85,8 @@ public:
     bool Bool(bool value)
     {
         Seen();
+        if (passed_.MetadataMember(kIncompleteKey))
+            builder_.SetIncomplete(value);
         if (Skipping())
             return true;
         return fields_.Open() ? Check(fields_.Truth(value)) : Fail(Misplaced());
@@ -98,6 +100,8 @@ public:
     bool String(const char* text, rapidjson::SizeType length, bool)
     {
         Seen();
+        if (passed_.MetadataMember(kScopeKey))
+            builder_.SetScopeText({text, length});
         if (Skipping() || fields_.Unused())
             return true;
         return fields_.Open() ? Check(fields_.Text({text, length})) : Fail(Misplaced());

@@ -165,22 +165,59 @@ void OpenDirectory(JsonOut& out, const KeptDirectory& dir, std::string_view name
         out.Field("dev", dir.identity.device);
     if (dir.identity.inode != 0)
         out.Field("ino", dir.identity.inode);
-    if (dir.failure != ReadFailure::None) {
+    // A directory a cancel left unfinished reads as one that could not be read to its end.
+    if (dir.failure != ReadFailure::None || (dir.flags & KeptDirectory::CutShort))
         out.True("read_error");
+    if (dir.failure != ReadFailure::None) {
         out.Put(",\"");
         out.Put(kFailureKey);
         out.Put("\":\"");
         out.Put(FailureWord(dir.failure));
         out.Put("\"");
     }
+    if (dir.flags & KeptDirectory::CutShort)
+        out.True(kCutShortKey);
     out.Put("}");
+    ForEachExcludedName(dir, [&](std::string_view name) {
+        out.Put(",{\"name\":");
+        out.String(name);
+        out.Put(",\"excluded\":\"pattern\"}");
+    });
 }
 
+// A directory the search did not enter, as the reason it was left out.
 void WriteNotEntered(JsonOut& out, const KeptDirectory& dir)
 {
     out.Put(",{\"name\":");
     out.String(dir.Name());
-    out.Put(",\"excluded\":\"kernfs\"}");
+    if (dir.flags & KeptDirectory::OtherFileSystem) {
+        out.Put(",\"excluded\":\"otherfs\"");
+        if (const std::string_view type = dir.OtherFileSystemType(); !type.empty()) {
+            out.Put(",\"");
+            out.Put(kFileSystemTypeKey);
+            out.Put("\":");
+            out.String(type);
+        }
+    } else if (dir.flags & KeptDirectory::Excluded) {
+        out.Put(",\"excluded\":\"pattern\"");
+        out.True(kCacheKey);
+    } else {
+        out.Put(",\"excluded\":\"kernfs\"");
+    }
+    out.Put("}");
+}
+
+// The metadata's fields of this program's own: what the search left out, and whether a cancel cut it short.
+void WriteOwnMetadata(JsonOut& out, const KeptTree& tree)
+{
+    if (tree.Scope().LeavesOut()) {
+        out.Put(",\"");
+        out.Put(kScopeKey);
+        out.Put("\":");
+        out.String(ScopeText(tree.Scope()));
+    }
+    if (tree.CutShort())
+        out.True(kIncompleteKey);
 }
 
 #ifdef _WIN32
@@ -240,6 +277,7 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
     json.Put("[1,2,{\"progname\":\"murako\",\"progver\":");
     json.String(progver);
     json.Field("timestamp", Unsigned(static_cast<int64_t>(std::time(nullptr))));
+    WriteOwnMetadata(json, tree);
     json.Put("}");
     // What was moved away since the search is no longer there, and the walk passes it over.
     uint32_t open = 0;  // directories whose arrays are open
@@ -252,7 +290,9 @@ bool WriteKeptJson(const KeptTree& tree, std::FILE* out, std::string_view progve
             for (; open > walk.Depth(); --open)
                 json.Put("]");
             const KeptDirectory& dir = walk.Directory();
-            if (walk.Depth() > 0 && (dir.flags & KeptDirectory::PseudoFileSystem)) {
+            constexpr uint8_t notEntered =
+                KeptDirectory::PseudoFileSystem | KeptDirectory::OtherFileSystem | KeptDirectory::Excluded;
+            if (walk.Depth() > 0 && (dir.flags & notEntered)) {
                 WriteNotEntered(json, dir);
                 walk.PassOver();
                 continue;

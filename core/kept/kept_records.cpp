@@ -31,7 +31,8 @@ uint64_t Unsigned(int64_t value)
 }  // namespace
 
 KeptFilesWriter::KeptFilesWriter(const KeptFilesWriter& other)
-    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), linked_(other.linked_)
+    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), linked_(other.linked_),
+      excluded_(other.excluded_), excludedCount_(other.excludedCount_)
 {
     Append(other.bytes_, other.size_);
 }
@@ -40,7 +41,8 @@ KeptFilesWriter::KeptFilesWriter(KeptFilesWriter&& other) noexcept
     : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
       room_(std::exchange(other.room_, 0)), count_(std::exchange(other.count_, 0)),
       length_(std::exchange(other.length_, 0)), onDisk_(std::exchange(other.onDisk_, 0)),
-      linked_(std::exchange(other.linked_, false))
+      linked_(std::exchange(other.linked_, false)), excluded_(std::move(other.excluded_)),
+      excludedCount_(std::exchange(other.excludedCount_, 0))
 {
 }
 
@@ -53,6 +55,8 @@ KeptFilesWriter& KeptFilesWriter::operator=(KeptFilesWriter other) noexcept
     std::swap(length_, other.length_);
     std::swap(onDisk_, other.onDisk_);
     std::swap(linked_, other.linked_);
+    std::swap(excluded_, other.excluded_);
+    std::swap(excludedCount_, other.excludedCount_);
     return *this;
 }
 
@@ -108,12 +112,40 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
     Append(tail, static_cast<size_t>(end - tail));
 }
 
+void KeptFilesWriter::AddExcluded(std::string_view name)
+{
+    char head[10];
+    excluded_.append(head, static_cast<size_t>(WriteVarint(head, name.size()) - head));
+    excluded_.append(name);
+    ++excludedCount_;
+}
+
 void KeptFilesWriter::Clear()
 {
     size_ = 0;
+    excluded_.clear();
+    excludedCount_ = 0;
     count_ = 0;
     length_ = onDisk_ = 0;
     linked_ = false;
+}
+
+std::string_view KeptDirectory::OtherFileSystemType() const
+{
+    if (!(flags & OtherFileSystem) || !files)
+        return {};
+    return {reinterpret_cast<const char*>(files), filesBytes};
+}
+
+void KeptTree::SetOtherFileSystem(KeptDirectory& dir, std::string_view type)
+{
+    dir.flags |= KeptDirectory::OtherFileSystem;
+    if (type.empty() || dir.fileCount > 0)
+        return;
+    auto* bytes = static_cast<uint8_t*>(Allocate(type.size()));
+    std::memcpy(bytes, type.data(), type.size());
+    dir.files = bytes;
+    dir.filesBytes = static_cast<uint32_t>(type.size());
 }
 
 const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file)

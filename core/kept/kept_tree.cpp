@@ -65,7 +65,8 @@ void SumSubtree(KeptDirectory& dir)
     dir.onDisk = dir.ownOnDisk;
     dir.entries = static_cast<int64_t>(dir.fileCount) - dir.movedFiles;
     dir.unreadBelow = dir.failure != ReadFailure::None;
-    dir.pseudoBelow = (dir.flags & KeptDirectory::PseudoFileSystem) != 0;
+    dir.markedBelow = (dir.flags & (KeptDirectory::PseudoFileSystem | KeptDirectory::OtherFileSystem)) != 0;
+    dir.excludedBelow = dir.excludedNames + ((dir.flags & KeptDirectory::Excluded) != 0);
     dir.linkedBelow = (dir.flags & KeptDirectory::HasLinkedFiles) != 0;
     for (uint32_t i = 0; i < dir.childCount; ++i) {
         const KeptDirectory* child = dir.children[i];
@@ -76,7 +77,8 @@ void SumSubtree(KeptDirectory& dir)
         AddUnlessOverflow(dir.onDisk, child->onDisk);
         dir.entries += child->entries;
         dir.unreadBelow += child->unreadBelow;
-        dir.pseudoBelow += child->pseudoBelow;
+        dir.markedBelow += child->markedBelow;
+        dir.excludedBelow += child->excludedBelow;
         dir.linkedBelow += child->linkedBelow;
     }
 }
@@ -196,10 +198,12 @@ KeptDirectory* KeptTree::AddDirectory(KeptDirectory* parent, size_t index, std::
 void KeptTree::SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk)
 {
     const std::string_view bytes = files.Bytes();
+    const std::string_view excluded = files.Excluded();
     uint8_t* packed = nullptr;
-    if (!bytes.empty()) {
-        packed = static_cast<uint8_t*>(Allocate(bytes.size()));
+    if (!bytes.empty() || !excluded.empty()) {
+        packed = static_cast<uint8_t*>(Allocate(bytes.size() + excluded.size()));
         std::memcpy(packed, bytes.data(), bytes.size());
+        std::memcpy(packed + bytes.size(), excluded.data(), excluded.size());
     }
     Listed(dir, packed, files, subdirectories, ownOnDisk);
 }
@@ -208,8 +212,9 @@ void KeptTree::Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFiles
                       int64_t ownOnDisk)
 {
     dir.files = packed;
-    dir.filesBytes = static_cast<uint32_t>(files.size_);
+    dir.filesBytes = static_cast<uint32_t>(files.size_ + files.excluded_.size());
     dir.fileCount = static_cast<uint32_t>(files.Count());
+    dir.excludedNames = static_cast<uint32_t>(files.ExcludedCount());
     dir.ownLength = files.Length();
     dir.ownOnDisk = ownOnDisk;
     AddUnlessOverflow(dir.ownOnDisk, files.OnDisk());
@@ -228,7 +233,10 @@ KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentit
     KeptDirectory* dir = NewDirectory(name, identity);
     // A listing the arena would put in a chunk of its own anyway is kept where it was written.
     if (files.size_ > kLargestChunk / 4) {
+        const size_t fileBytes = files.size_;
+        files.Append(files.excluded_.data(), files.excluded_.size());
         const uint8_t* packed = ThisThreadsArena().Take(std::exchange(files.bytes_, nullptr), files.size_);
+        files.size_ = fileBytes;  // Listed counts the excluded names beside the files' own bytes
         Listed(*dir, packed, files, subdirectories.size(), ownOnDisk);
         files = {};
     } else {
@@ -294,6 +302,10 @@ void KeptTree::Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh
     }
     fresh->arenas_.clear();
     fresh->base_ = nullptr;
+    if (!copy->parent) {
+        scope_ = fresh->scope_;
+        cutShort_ = fresh->cutShort_;
+    }
     Complete();
     ReturnFreedPages();
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "file_system.h"
+#include "search_scope.h"
 
 namespace murako {
 
@@ -39,8 +40,11 @@ struct KeptDirectory {
     // acted on, nor compared.
     static constexpr uint8_t DuplicateName = 8;
     static constexpr uint8_t HoldsDuplicateNames = 16;  // read from a file that named two of its entries alike
-    static constexpr uint8_t OtherFileSystem = 32;      // another device, in a search that stays on one: never entered
-    static constexpr uint8_t Excluded = 64;             // a cache left out: never entered
+    // Another device, in a search that stays on one: never entered. Its file system's type is held where
+    // files would be, as it lists none.
+    static constexpr uint8_t OtherFileSystem = 32;
+    static constexpr uint8_t Excluded = 64;   // a cache left out: never entered
+    static constexpr uint8_t CutShort = 128;  // a cancel cut its walk short: it, and so each above it, is partial
 
     KeptDirectory* parent = nullptr;
     KeptDirectory** children = nullptr;  // its subdirectories, in listing order
@@ -55,18 +59,22 @@ struct KeptDirectory {
     uint32_t fileCount = 0;
     uint32_t filesBytes = 0;
     uint32_t unreadBelow = 0;      // places of its subtree that could not be read, itself included
-    uint32_t pseudoBelow = 0;      // pseudo file systems in its subtree, itself included
+    uint32_t markedBelow = 0;      // pseudo and other file systems in its subtree, itself included
     uint32_t linkedBelow = 0;      // directories of its subtree holding files of several links, itself included
     uint32_t nameBytes = 0;
     uint32_t movedFiles = 0;  // of its files, those moved away since the search
     ReadFailure failure = ReadFailure::None;  // why it, or some of its files, could not be read
     uint8_t flags = 0;
+    uint32_t excludedNames = 0;  // names its listing left out by a pattern, held after its files' records
+    uint32_t excludedBelow = 0;  // names left out in its subtree (by a pattern, or a cache), itself included
 
     std::string_view Name() const { return {reinterpret_cast<const char*>(this + 1), nameBytes}; }
     int64_t Own(SizeMeasure measure) const { return measure == SizeMeasure::Length ? ownLength : ownOnDisk; }
     int64_t Size(SizeMeasure measure) const { return measure == SizeMeasure::Length ? length : onDisk; }
     // The subdirectory of that name; nullptr when there is none.
     const KeptDirectory* Child(std::string_view name) const;
+    // The type of the other file system it lies on; empty where unknown or when it is on the search's own.
+    std::string_view OtherFileSystemType() const;
 };
 
 // One file of a kept directory as its packed record reads.
@@ -111,9 +119,13 @@ public:
     ~KeptFilesWriter();
 
     void Add(std::string_view name, const std::optional<FileFacts>& facts);
+    // A name a pattern left out, kept after the files.
+    void AddExcluded(std::string_view name);
     // Empty again, keeping the room it has grown to.
     void Clear();
     size_t Count() const { return count_; }
+    size_t ExcludedCount() const { return excludedCount_; }
+    std::string_view Excluded() const { return excluded_; }
     int64_t Length() const { return length_; }
     int64_t OnDisk() const { return onDisk_; }
     bool HasLinkedFiles() const { return linked_; }
@@ -131,6 +143,8 @@ private:
     int64_t length_ = 0;
     int64_t onDisk_ = 0;
     bool linked_ = false;
+    std::string excluded_;  // each name after its length as a varint
+    size_t excludedCount_ = 0;
 };
 
 class KeptTree {
@@ -147,6 +161,8 @@ public:
                                 const DirectoryIdentity& identity);
     // dir was listed: its files, how many subdirectories it has, and its own space.
     void SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk);
+    // dir, never entered, lies on another file system, of that type (empty: unknown).
+    void SetOtherFileSystem(KeptDirectory& dir, std::string_view type);
     // The walk is over and every directory was added: the subtrees' sums, and each file of several links
     // counted on disk only where a walk in listing order meets it first. Also after Replace.
     void Complete();
@@ -157,6 +173,12 @@ public:
     KeptDirectory* AddListed(std::string_view name, const DirectoryIdentity& identity, KeptFilesWriter&& files,
                              const std::vector<KeptDirectory*>& subdirectories, int64_t ownOnDisk);
     void SetBase(KeptDirectory& base) { base_ = &base; }
+
+    // What the search left out, and whether a cancel cut it short, as it ran or as its file says.
+    void SetScope(SearchScope scope) { scope_ = std::move(scope); }
+    const SearchScope& Scope() const { return scope_; }
+    void SetCutShort(bool cutShort) { cutShort_ = cutShort; }
+    bool CutShort() const { return cutShort_; }
 
     const KeptDirectory* Base() const { return base_; }
     const std::string& BasePath() const { return basePath_; }
@@ -191,6 +213,8 @@ private:
                 int64_t ownOnDisk);
 
     const std::string basePath_;
+    SearchScope scope_;
+    bool cutShort_ = false;
     const uint64_t id_;  // tells this tree's arenas from those of a tree that was at the same address
     KeptDirectory* base_ = nullptr;
     std::mutex arenasMutex_;
@@ -280,6 +304,21 @@ void ForEachFile(const KeptDirectory& dir, See&& see)
     for (uint32_t i = 0; i < dir.fileCount; ++i) {
         at = ReadKeptFile(at, i, file);
         see(file);
+    }
+}
+
+// Calls see with each name a pattern left out of dir's listing, in listing order.
+template <typename See>
+void ForEachExcludedName(const KeptDirectory& dir, See&& see)
+{
+    const uint8_t* at = dir.files;
+    KeptFile file;
+    for (uint32_t i = 0; i < dir.fileCount; ++i)
+        at = ReadKeptFile(at, i, file);
+    for (uint32_t i = 0; i < dir.excludedNames; ++i) {
+        const auto length = static_cast<size_t>(kept_files::ReadVarint(at));
+        see(std::string_view(reinterpret_cast<const char*>(at), length));
+        at += length;
     }
 }
 

@@ -38,10 +38,11 @@ void RowsInOrder::RowCounted(size_t row, const EntryCount& count)
     done_[row].count = count;
 }
 
-void RowsInOrder::OtherFileSystem(std::optional<size_t> row, const std::string& path)
+void RowsInOrder::OtherFileSystem(std::optional<size_t> row, const std::string& path, const std::string& type)
 {
     std::lock_guard lock(mutex_);
-    otherFileSystems_.Add(row, {DisplayName(row ? PathOf(*row, path) : basePath_), ReadFailure::None});
+    const std::string place = DisplayName(row ? PathOf(*row, path) : basePath_);
+    otherFileSystems_.Add(row, {type.empty() ? place : DisplayName(type) + ", " + place, ReadFailure::None});
 }
 
 void RowsInOrder::BaseExcluded()

@@ -59,7 +59,7 @@ public:
     void NotEntered(std::optional<size_t> row, const std::string& path) override;
     void Moved(size_t row) override;
     void RowCounted(size_t row, const EntryCount& count) override;
-    void OtherFileSystem(std::optional<size_t> row, const std::string& path) override;
+    void OtherFileSystem(std::optional<size_t> row, const std::string& path, const std::string& type) override;
     void BaseExcluded() override;
 
     // The base could not be opened: its own row and the total say why.

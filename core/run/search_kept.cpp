@@ -76,13 +76,17 @@ void SearchController::SetMeasure(SizeMeasure measure)
 
 void SearchController::KeepTree(RunState& run)
 {
-    if (!run.tree)
+    // A directory searched again and cut short leaves its whole older search in place.
+    if (!run.tree || (run.again && run.tree->CutShort()))
         return;
     const KeptDirectory* replaced = run.again && Kept() ? Kept()->Find(run.basePath, fileSystem_->Separator()) : nullptr;
+    // The rows are still the run's own, a cancelled run's too: the view's listeners only look.
+    keepingTree_ = true;
     if (replaced)
         view_.Replace(*replaced, std::move(run.tree), run.basePath);
     else
         view_.Keep(std::move(run.tree), run.basePath, std::nullopt);
+    keepingTree_ = false;
     if (options_.treeKept)
         options_.treeKept(*Kept());
 }

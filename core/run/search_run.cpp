@@ -78,10 +78,18 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, WalkPace* pac
                         fileSystem.Separator(), pace, run.measure, run.tree.get()};
     if (scope->oneFileSystem || scope->excludeCaches || !scope->patterns.Empty())
         context.scope = &*scope;
+    // Read once per search: mounts come and go between searches.
+    const MountedTypes mountedTypes = scope->oneFileSystem ? fileSystem.ReadMountedTypes() : MountedTypes{};
+    context.mountedTypes = &mountedTypes;
     SumDirectory(std::move(base), context);
-    if (run.tree && run.searching.load())
+    const bool cancelled = !run.searching.load();
+    if (run.tree) {
+        // A cancelled search's tree is kept too, marked, so that what it counted can be saved.
+        run.tree->SetScope(run.scope);
+        run.tree->SetCutShort(cancelled);
         run.tree->Complete();
-    rows.PostEnd(!run.searching.load());
+    }
+    rows.PostEnd(cancelled);
 }
 
 }  // namespace
@@ -95,7 +103,7 @@ SearchController::SearchController(ResultsTable& table, SearchPresentation& pres
       options_(std::move(options)),
       view_(options_.measure),
       shown_(view_, table_, presentation_, units_, fileSystem_->Separator(), options_.nameRanks,
-             [this] { return Searching(); }, options_.rowWritten),
+             [this] { return Searching() || keepingTree_; }, options_.rowWritten),
       host_(std::make_shared<HostLink>(host)),
       alive_(std::make_shared<std::atomic<bool>>(true))
 {
@@ -285,8 +293,11 @@ void SearchController::Drain(RunState& run)
                 Present(presentation_, false, kIdleSteps);
                 SkipOnFailure([&] { presentation_.SetProgressText(kCannotGoOn); });
             }
-            // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen.
-            // Cancelled during its listing, the run leaves the table it found, current cell and all.
+            // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen, and the
+            // tree what it counted. Cancelled during its listing, the run leaves the table it found, current
+            // cell and all.
+            if (!run.totalShown && run.listingShown)
+                KeepTree(run);
             if (!run.totalShown)
                 shown_.Sort(run.listingShown);
             break;

@@ -171,6 +171,7 @@ private:
     Options options_;
     SizeUnits units_;
     KeptView view_;
+    bool keepingTree_ = false;  // a run's tree being kept: the rows shown stay the run's
     ShownRows shown_;
     std::shared_ptr<HostLink> host_;
     // Queued UI calls of runs check it, since they may outlive the controller; a host that applies them at once

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kept_compare.h"
+#include "row_texts.h"
 #include "search_run.h"
 #include "skip_on_failure.h"
 #include "tell_kept.h"
@@ -22,6 +23,20 @@ RowKind RowKindOf(RunEvent::Kind kind)
     case RunEvent::Kind::End: break;
     }
     return RowKind::NotWritten;
+}
+
+// What the second panel adds about the kept search: cut short, and how it differs from the one compared.
+std::string KeptNotes(const KeptView& view)
+{
+    const KeptTree* tree = view.Tree();
+    if (!tree)
+        return {};
+    std::string note = tree->CutShort() ? "中断した検索" : "";
+    if (const KeptComparison* comparison = view.Comparison()) {
+        const KeptTree& older = comparison->Older();
+        note = ComparedSearchesNote(tree->Scope(), tree->CutShort(), older.Scope(), older.CutShort());
+    }
+    return note.empty() ? note : ProgressSeparator + note;
 }
 
 }  // namespace
@@ -120,7 +135,7 @@ void ShownRows::Sort(bool fromTop)
 
 void ShownRows::TellAge()
 {
-    SkipOnFailure([&] { presentation_.SetProgressText(view_.AgeNote()); });
+    SkipOnFailure([&] { presentation_.SetProgressText(view_.AgeNote() + KeptNotes(view_)); });
 }
 
 }  // namespace murako

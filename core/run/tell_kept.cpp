@@ -16,7 +16,7 @@ void TellMarked(const KeptDirectory& child, uint32_t row, char separator, WalkRo
     std::vector<std::string> paths;  // by depth below child, the path of the directory met there
     for (KeptWalk walk(child, KeptWalk::Scope::Directories); walk.Next();) {
         const KeptDirectory& dir = walk.Directory();
-        if (dir.unreadBelow == 0 && dir.pseudoBelow == 0) {
+        if (dir.unreadBelow == 0 && dir.markedBelow == 0) {
             walk.PassOver();
             continue;
         }
@@ -28,12 +28,14 @@ void TellMarked(const KeptDirectory& child, uint32_t row, char separator, WalkRo
             rows.Unread(row, paths.back(), dir.failure);
         if (dir.flags & KeptDirectory::PseudoFileSystem)
             rows.NotEntered(row, paths.back());
+        if (dir.flags & KeptDirectory::OtherFileSystem)
+            rows.OtherFileSystem(row, paths.back(), std::string(dir.OtherFileSystemType()));
     }
 }
 
 }  // namespace
 
-void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, WalkRows& rows)
+bool TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, WalkRows& rows)
 {
     const KeptCounts counts(dir, measure);
     if (dir.failure != ReadFailure::None)
@@ -43,24 +45,29 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
     Listing listing;
     listing.filesSize = counts.Own(dir);
     listing.failure = dir.failure;
-    listing.fileCount = dir.fileCount;
+    listing.fileCount = static_cast<int64_t>(dir.fileCount) - dir.movedFiles;
+    listing.excluded = dir.excludedNames;
     listing.subdirectories.reserve(dir.childCount);
     for (uint32_t i = 0; i < dir.childCount; ++i)
         listing.subdirectories.emplace_back(dir.children[i] ? dir.children[i]->Name() : std::string_view());
     rows.BaseListed(listing);
     for (uint32_t row = 0; row < dir.childCount; ++row) {
         const KeptDirectory* child = dir.children[row];
-        if (!child)
-            continue;
+        // As the cancel left the rows: those before the row it cut short, then that row, and nothing after.
+        if (!child || (child->flags & KeptDirectory::CutShort)) {
+            rows.RowInterrupted(row);
+            return false;
+        }
         if (child->flags & KeptDirectory::Moved) {
             rows.Moved(row);
             rows.RowFinished(row, 0);
             continue;
         }
         TellMarked(*child, row, separator, rows);
-        rows.RowCounted(row, {child->entries, 0});
+        rows.RowCounted(row, {child->entries, child->excludedBelow});
         rows.RowFinished(row, counts.Size(*child));
     }
+    return !(dir.flags & KeptDirectory::CutShort);
 }
 
 }  // namespace murako

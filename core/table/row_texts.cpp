@@ -100,6 +100,20 @@ std::string ScopeNote(const SearchScope& scope)
     return "除外あり（" + parts + "）";
 }
 
+std::string ComparedSearchesNote(const SearchScope& now, bool nowCutShort, const SearchScope& then,
+                                 bool thenCutShort)
+{
+    std::string notes;
+    const auto add = [&notes](const std::string& note) { notes += (notes.empty() ? "" : "　") + note; };
+    if (thenCutShort)
+        add("前回の検索は中断されています");
+    if (nowCutShort)
+        add("今回の検索は中断されています");
+    if (now != then)
+        add("前回と除外の設定が異なります（前回: " + (then.LeavesOut() ? ScopeNote(then) : "除外なし") + "）");
+    return notes;
+}
+
 bool HasShare(const RowFacts& facts)
 {
     return facts.bytes && (facts.kind == RowKind::RootFiles || facts.kind == RowKind::Subdirectory);
@@ -133,7 +147,11 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
     }
     // A pseudo file system's 0 is not the disk's: it was never entered.
     AddPlaces(lines, "数えていない擬似ファイルシステム: ", facts.notEntered, separators.group);
-    AddPlaces(lines, "別のファイルシステム: ", facts.otherFileSystems, separators.group);
+    // One other file system is named on the heading's line: "別のファイルシステム: nfs4, /mnt/nas".
+    if (facts.otherFileSystems.count == 1 && facts.otherFileSystems.first.size() == 1)
+        AddLine(lines, "別のファイルシステム: " + facts.otherFileSystems.first.front().path);
+    else
+        AddPlaces(lines, "別のファイルシステム: ", facts.otherFileSystems, separators.group);
     if (facts.count && facts.count->excluded > 0)
         AddLine(lines, "除外: " + FormatGrouped(facts.count->excluded, separators.group));
     if (facts.baseExcluded)

@@ -38,6 +38,11 @@ inline constexpr const char* kBaseExcludedText =
 // What a search left out, for the status bar: "除外あり（パターン 3、CACHEDIR.TAG、他のファイルシステム）".
 std::string ScopeNote(const SearchScope& scope);
 
+// What tells two searches compared apart beyond their sizes, for the status bar: a cancel that cut either
+// short, and a different choice of what to leave out; empty when nothing does.
+std::string ComparedSearchesNote(const SearchScope& now, bool nowCutShort, const SearchScope& then,
+                                 bool thenCutShort);
+
 // Whether a row's bytes are a share of the whole: a data row other than the total (a row a cancel cut short
 // holds 0, so it has none).
 bool HasShare(const RowFacts& facts);

@@ -264,6 +264,8 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context,
         const bool counts = !IsDotOrDotDot(name);
         if (counts && path && PatternExcludes(name, context, *path, named)) {
             ++listing.excluded;
+            if (context.tree)
+                listing.files.AddExcluded(name);
         } else if (counts) {
             counted.Add();
             if (dir.Kind() != EntryKind::NotDirectory) {

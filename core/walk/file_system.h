@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "path_text.h"
 
@@ -111,7 +112,13 @@ public:
     // Whether the file of that name in this directory, a link followed, begins with start; false where it
     // cannot be read or the file system cannot tell.
     virtual bool FileBegins(std::string_view /*name*/, std::string_view /*start*/) { return false; }
+    // The type of the file system it lies on where the directory itself can tell (Windows: its volume's
+    // "NTFS"); empty elsewhere, where the mounts read once per search tell it.
+    virtual std::string FileSystemType() const { return {}; }
 };
+
+// The type of the file system on each device ("nfs4", "ext4"), as the system's mounts stood when read.
+using MountedTypes = std::unordered_map<uint64_t, std::string>;
 
 // A directory given from outside as this platform reads it. On Windows a drive without its root ("Z:",
 // "Z:data") starts at that drive's own current directory, so it comes back made absolute from there; any
@@ -128,6 +135,8 @@ public:
     virtual int MaxWalkThreads() const { return std::numeric_limits<int>::max(); }
     // What separates the names of its paths.
     virtual char Separator() const { return PathSeparator(); }
+    // The types of the file systems mounted now; empty where the system keeps no table of them.
+    virtual MountedTypes ReadMountedTypes() const { return {}; }
 };
 
 // The computer's own file systems, walked by the backend built for this platform.

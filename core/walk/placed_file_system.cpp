@@ -42,7 +42,7 @@ PlacedDirectory::~PlacedDirectory()
 }
 
 template <typename Use>
-auto PlacedDirectory::WhilePinned(ReadFailure& failure, Use use) -> decltype(use(0))
+auto PlacedDirectory::WhilePinned(ReadFailure& failure, Use use) const -> decltype(use(0))
 {
     const int handle = handles_->Pin(*place_);
     if (handle < 0) {
@@ -65,6 +65,12 @@ bool PlacedDirectory::FileBegins(std::string_view name, std::string_view start)
     const std::optional<std::string> read =
         WhilePinned(failure, [&](int handle) { return ReadBelow(handle, name, start.size()); });
     return read && *read == start;
+}
+
+std::string PlacedDirectory::FileSystemType() const
+{
+    ReadFailure failure = ReadFailure::None;
+    return WhilePinned(failure, [&](int handle) { return std::optional<std::string>(TypeOf(handle)); }).value_or("");
 }
 
 std::optional<IdentifiedDirectory> PlacedDirectory::IdentifyOpened(const CountedHandle& handle, ReadFailure& failure)

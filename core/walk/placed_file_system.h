@@ -44,6 +44,7 @@ public:
     bool IsMountRoot() const override { return mountRoot_; }
     int64_t OwnOnDisk() const override { return onDisk_; }
     bool FileBegins(std::string_view name, std::string_view start) final;
+    std::string FileSystemType() const final;
 
     // What the walk sees instead of a directory just opened and identified, met under parent (nullptr: opened
     // by path); nullptr to walk it. A backend that leaves some directories out hides this.
@@ -61,6 +62,8 @@ protected:
     {
         return std::nullopt;
     }
+    // The type of the file system the directory whose handle is given lies on, where the handle tells it.
+    virtual std::string TypeOf(int /*handle*/) const { return {}; }
 
     // The identity of a handle just opened, or why it has none: then it cannot be walked safely.
     static std::optional<IdentifiedDirectory> IdentifyOpened(const CountedHandle& handle, ReadFailure& failure);
@@ -78,7 +81,7 @@ protected:
 private:
     // What use gives with this directory's handle pinned for the call; nullopt and why when it cannot be had.
     template <typename Use>
-    auto WhilePinned(ReadFailure& failure, Use use) -> decltype(use(0));
+    auto WhilePinned(ReadFailure& failure, Use use) const -> decltype(use(0));
 
     const bool mountRoot_;
     const int64_t onDisk_;

@@ -69,20 +69,9 @@ std::set<dev_t> PseudoDevicesFromMountTable()
 {
     std::set<dev_t> devices;
     std::ifstream mountInfo("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(mountInfo, line)) {
-        // id parent major:minor root mountpoint options [optional fields] - type source super-options
-        std::istringstream fields(line);
-        std::string id, parent, majorMinor, field;
-        fields >> id >> parent >> majorMinor;
-        while (fields >> field && field != "-") {
-        }
-        std::string type;
-        fields >> type;
-        unsigned major = 0, minor = 0;
-        if (IsPseudoFileSystemType(type) && std::sscanf(majorMinor.c_str(), "%u:%u", &major, &minor) == 2)
-            devices.insert(makedev(major, minor));
-    }
+    for (const auto& [device, type] : MountedTypesFromTable(mountInfo))
+        if (IsPseudoFileSystemType(type))
+            devices.insert(static_cast<dev_t>(device));
     return devices;
 }
 
@@ -300,6 +289,32 @@ int OpenPiece(int from, const std::string& piece, int flags)
 }  // namespace
 
 PosixFileSystem::PosixFileSystem() : PlacedFileSystem(HandleBudget()) {}
+
+MountedTypes PosixFileSystem::ReadMountedTypes() const
+{
+    std::ifstream mountInfo("/proc/self/mountinfo");
+    return MountedTypesFromTable(mountInfo);
+}
+
+MountedTypes MountedTypesFromTable(std::istream& table)
+{
+    MountedTypes types;
+    std::string line;
+    while (std::getline(table, line)) {
+        // id parent major:minor root mountpoint options [optional fields] - type source super-options
+        std::istringstream fields(line);
+        std::string id, parent, majorMinor, field;
+        fields >> id >> parent >> majorMinor;
+        while (fields >> field && field != "-") {
+        }
+        std::string type;
+        unsigned major = 0, minor = 0;
+        // A device mounted at several places holds one file system: the first line names it.
+        if (fields >> type && std::sscanf(majorMinor.c_str(), "%u:%u", &major, &minor) == 2)
+            types.emplace(makedev(major, minor), std::move(type));
+    }
+    return types;
+}
 
 std::unique_ptr<Directory> PosixFileSystem::AdoptGiven(CountedHandle handle, const std::string& path,
                                                         ReadFailure& failure)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <istream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@ namespace murako {
 class PosixFileSystem : public PlacedFileSystem {
 public:
     PosixFileSystem();
+    MountedTypes ReadMountedTypes() const override;
 
 protected:
     std::unique_ptr<Directory> AdoptGiven(CountedHandle handle, const std::string& path, ReadFailure& failure) override;
@@ -24,6 +26,9 @@ protected:
 // Opens a directory by a path of any length, following links as open does: a path past PATH_MAX is opened
 // piece by piece, each piece relative to the directory the last one opened. -errno when it cannot be opened.
 int OpenDirectoryByPath(const std::string& path);
+
+// The type of each device's file system in a table of mounts as /proc/self/mountinfo words it.
+MountedTypes MountedTypesFromTable(std::istream& table);
 
 // True for the file systems that describe the kernel rather than stored files (proc, sysfs, ...):
 // by the magic number statfs reports, and by the type name the mount table gives.

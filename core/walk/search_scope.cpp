@@ -1,7 +1,5 @@
 #include "search_scope.h"
 
-#include "shell_pattern.h"
-
 #include <algorithm>
 #include <bitset>
 
@@ -71,6 +69,44 @@ std::vector<std::string> PatternsFromText(std::string_view text)
     return patterns;
 }
 
+namespace {
+constexpr std::string_view kOneFileSystemLine = "one-file-system";
+constexpr std::string_view kExcludeCachesLine = "exclude-caches";
+constexpr std::string_view kPatternLine = "exclude=";
+}  // namespace
+
+std::string ScopeText(const SearchScope& scope)
+{
+    std::string text;
+    const auto line = [&text](std::string_view kind, std::string_view rest = {}) {
+        text.append(text.empty() ? "" : "\n").append(kind).append(rest);
+    };
+    if (scope.oneFileSystem)
+        line(kOneFileSystemLine);
+    if (scope.excludeCaches)
+        line(kExcludeCachesLine);
+    for (const std::string& pattern : scope.patterns)
+        line(kPatternLine, pattern);
+    return text;
+}
+
+SearchScope ScopeFromText(std::string_view text)
+{
+    SearchScope scope;
+    while (!text.empty()) {
+        const size_t end = std::min(text.find('\n'), text.size());
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (line == kOneFileSystemLine)
+            scope.oneFileSystem = true;
+        else if (line == kExcludeCachesLine)
+            scope.excludeCaches = true;
+        else if (line.starts_with(kPatternLine) && line.size() > kPatternLine.size())
+            scope.patterns.emplace_back(line.substr(kPatternLine.size()));
+    }
+    return scope;
+}
+
 std::optional<ExcludePatterns> ExcludePatterns::Make(const std::vector<std::string>& patterns, char separator,
                                                      std::string& problem)
 {
@@ -82,17 +118,26 @@ std::optional<ExcludePatterns> ExcludePatterns::Make(const std::vector<std::stri
             return std::nullopt;
         }
         if (!HasWildcard(pattern)) {
-            (pattern.find(separator) == std::string::npos ? made.plainNames_ : made.plainPaths_).insert(pattern);
+            if (pattern.find(separator) != std::string::npos) {
+                made.plainPaths_.insert(pattern);
+            } else {
+                made.plainNames_.insert(pattern);
+                made.plainNameEnds_.set(Ends(pattern));
+            }
             continue;
         }
         const size_t lastSpecial = pattern.find_last_of("*?[]\\");
         const size_t plainEnd = pattern.size() - lastSpecial - 1;
-        (plainEnd >= 2   ? made.globsByLastTwo_[LastTwo(pattern)]
-         : plainEnd == 1 ? made.globsByLastByte_[static_cast<unsigned char>(pattern.back())]
-                         : made.globsOpenAtEnd_)
+        const size_t firstSpecial = pattern.find_first_of("*?[]\\");
+        made.openAtEnd_ = made.openAtEnd_ || plainEnd == 0;
+        (plainEnd >= 2       ? made.globsByLastTwo_[LastTwo(pattern)]
+         : plainEnd == 1     ? made.globsByLastByte_[static_cast<unsigned char>(pattern.back())]
+         : firstSpecial == 0 ? made.globsOpenAtBothEnds_
+                             : made.globsOpenAtEndByStart_[static_cast<unsigned char>(pattern.front())])
             .push_back(made.globs_.size());
         made.globs_.push_back({pattern, pattern.substr(0, pattern.find_first_of("*?[]\\")),
-                               pattern.substr(lastSpecial + 1), LongestPlainPiece(pattern)});
+                               pattern.substr(lastSpecial + 1), LongestPlainPiece(pattern),
+                               pattern.front() == '*' ? BytesMatched(pattern.substr(1)) : std::nullopt});
     }
     return made;
 }
@@ -110,7 +155,7 @@ bool ExcludePatterns::Excludes(std::string_view path) const
 {
     const size_t lastSeparator = path.rfind(separator_);
     const std::string_view name = lastSeparator == std::string_view::npos ? path : path.substr(lastSeparator + 1);
-    if (plainNames_.find(name) != plainNames_.end())
+    if (MayBePlainName(name) && plainNames_.find(name) != plainNames_.end())
         return true;
     for (const std::string& plain : plainPaths_)
         if (IsTail(path, plain, separator_))
@@ -125,20 +170,29 @@ bool ExcludePatterns::Excludes(std::string_view path) const
         for (const size_t glob : found->second)
             if (GlobExcludes(globs_[glob], path))
                 return true;
-    if (globsOpenAtEnd_.empty())
-        return false;
-    // A pattern with a plain start can only match a text beginning with its first byte.
-    std::bitset<256> textStarts;
-    for (size_t at = 0; at < path.size(); at = path.find(separator_, at) + 1) {
-        textStarts.set(static_cast<unsigned char>(path[at]));
-        if (path.find(separator_, at) == std::string_view::npos)
-            break;
-    }
-    for (const size_t glob : globsOpenAtEnd_) {
-        const std::string& start = globs_[glob].plainStart;
-        if ((start.empty() || textStarts.test(static_cast<unsigned char>(start.front()))) &&
-            GlobExcludes(globs_[glob], path))
+    return openAtEnd_ && OpenGlobExcludes(path);
+}
+
+bool ExcludePatterns::OpenGlobExcludes(std::string_view path) const
+{
+    for (const size_t glob : globsOpenAtBothEnds_)
+        if (GlobExcludes(globs_[glob], path))
             return true;
+    // A pattern with a plain start can only match a text beginning with its first byte: each such byte at the
+    // start of the path or past a separator tries its patterns once.
+    std::bitset<256> tried;
+    for (size_t at = 0; at < path.size();) {
+        const auto start = static_cast<unsigned char>(path[at]);
+        if (!tried.test(start)) {
+            tried.set(start);
+            for (const size_t glob : globsOpenAtEndByStart_[start])
+                if (GlobExcludes(globs_[glob], path))
+                    return true;
+        }
+        const size_t next = path.find(separator_, at);
+        if (next == std::string_view::npos)
+            break;
+        at = next + 1;
     }
     return false;
 }
@@ -147,6 +201,8 @@ bool ExcludePatterns::GlobExcludes(const Glob& glob, std::string_view path) cons
 {
     if (!path.ends_with(glob.plainEnd) || path.find(glob.plainPiece) == std::string_view::npos)
         return false;
+    if (glob.afterStar)
+        return StarThenMatches(std::string_view(glob.pattern).substr(1), *glob.afterStar, path);
     if (path.starts_with(glob.plainStart) && PatternMatches(glob.pattern, path))
         return true;
     // A leading "*" takes whatever comes before a tail, so a pattern that matches none of the path matches

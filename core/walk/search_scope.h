@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +9,8 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include "shell_pattern.h"
 
 namespace murako {
 
@@ -29,6 +32,11 @@ struct SearchScope {
     bool operator==(const SearchScope&) const = default;
 };
 
+// A scope as one text, a line each: "one-file-system", "exclude-caches", then "exclude=" and each pattern, which
+// holds no line break; read back, lines of no known kind are passed over.
+std::string ScopeText(const SearchScope& scope);
+SearchScope ScopeFromText(std::string_view text);
+
 // What a CACHEDIR.TAG begins with when it marks its directory as a cache.
 inline constexpr std::string_view kCacheTagName = "CACHEDIR.TAG";
 inline constexpr std::string_view kCacheTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
@@ -48,10 +56,19 @@ public:
                                                std::string& problem);
 
     bool Empty() const { return plainNames_.empty() && plainPaths_.empty() && globs_.empty(); }
+    // Whether the name could be one of the plain names, by its first and last bytes.
+    bool MayBePlainName(std::string_view name) const { return !name.empty() && plainNameEnds_.test(Ends(name)); }
     // Whether the entry at path is excluded.
     bool Excludes(std::string_view path) const;
 
 private:
+    static size_t Ends(std::string_view text)
+    {
+        return static_cast<size_t>(static_cast<unsigned char>(text.front())) << 8 |
+               static_cast<unsigned char>(text.back());
+    }
+    // Whether a glob without a plain end excludes path.
+    bool OpenGlobExcludes(std::string_view path) const;
     struct Glob;
     bool GlobExcludes(const Glob& glob, std::string_view path) const;
 
@@ -60,6 +77,8 @@ private:
         std::string plainStart;  // what every text it matches begins with
         std::string plainEnd;    // and ends with
         std::string plainPiece;  // and holds somewhere: its longest run of plain characters, where it is sure
+        // Of a pattern of one leading "*" and none after: the bytes the rest takes, tried at the path's end only.
+        std::optional<PatternBytes> afterStar;
     };
     struct Hash {
         using is_transparent = void;
@@ -69,11 +88,16 @@ private:
 
     char separator_ = '/';
     PlainSet plainNames_;  // without wildcards or separators: only a name can equal one
+    std::bitset<1 << 16> plainNameEnds_;  // of plainNames_ by their first and last bytes, to pass most names at once
     PlainSet plainPaths_;  // without wildcards, with a separator
     std::vector<Glob> globs_;
     std::unordered_map<uint16_t, std::vector<size_t>> globsByLastTwo_;  // of globs_ by their plain end's last two bytes
     std::array<std::vector<size_t>, 256> globsByLastByte_;  // of globs_ with a plain end of one byte, by it
-    std::vector<size_t> globsOpenAtEnd_;                    // of globs_ without
+    // Of globs_ without, by their plain start's first byte: only a text beginning with it can match; those
+    // without a plain start apart.
+    std::array<std::vector<size_t>, 256> globsOpenAtEndByStart_;
+    std::vector<size_t> globsOpenAtBothEnds_;
+    bool openAtEnd_ = false;  // some glob is without a plain end
 };
 
 // A scope as a walk checks it: its patterns made, and the base's path as the search names it, which the paths

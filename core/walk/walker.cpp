@@ -173,6 +173,9 @@ protected:
             }
             if (node->pending.fetch_sub(children, std::memory_order_acq_rel) != children)
                 return;
+            // The last of its subdirectories to come back: no other thread touches its record now.
+            if (node->kept)
+                node->kept->flags |= KeptDirectory::CutShort;
             Node* up = node->parent;
             index = node->index;
             Release(node);
@@ -289,6 +292,8 @@ private:
         std::optional<Listing> listing = ListDirectory(*dir, context_, path.empty() ? nullptr : &path);
         WalkPace::Stretch::End();
         if (!listing) {
+            if (kept)
+                kept->flags |= KeptDirectory::CutShort;
             Abandon(parent, index, true);
             return std::nullopt;
         }
@@ -330,10 +335,11 @@ private:
         }
         const std::optional<DirectoryIdentity> identity = dir.Identity();
         if (baseIdentity_ && identity && identity->device != baseIdentity_->device) {
+            const std::string type = TypeOf(dir, identity->device);
             if (kept)
-                kept->flags |= KeptDirectory::OtherFileSystem;
+                context_.tree->SetOtherFileSystem(*kept, type);
             if (context_.rows)
-                context_.rows->OtherFileSystem(RowOf(parent, index), PathBelowRow(parent, index));
+                context_.rows->OtherFileSystem(RowOf(parent, index), PathBelowRow(parent, index), type);
             return false;
         }
         if (dir.IsPseudoFileSystem()) {
@@ -343,6 +349,16 @@ private:
                 context_.rows->NotEntered(RowOf(parent, index), PathBelowRow(parent, index));
         }
         return true;
+    }
+
+    // The type of the file system dir lies on, as it tells itself or the mounts read for the walk tell.
+    std::string TypeOf(const Directory& dir, uint64_t device) const
+    {
+        std::string type = dir.FileSystemType();
+        if (type.empty() && context_.mountedTypes)
+            if (const auto found = context_.mountedTypes->find(device); found != context_.mountedTypes->end())
+                type = found->second;
+        return type;
     }
 
     Spawn spawn_;

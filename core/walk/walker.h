@@ -95,9 +95,12 @@ public:
     // The root of a pseudo file system, by its path below the base under row (nullopt: the base itself): it
     // counts 0, as it is never entered.
     virtual void NotEntered(std::optional<size_t> /*row*/, const std::string& /*path*/) {}
-    // A directory on another file system than the base's, by its path below the base under row, in a walk
-    // that stays on one: it counts 0, as it is never entered.
-    virtual void OtherFileSystem(std::optional<size_t> /*row*/, const std::string& /*path*/) {}
+    // A directory on another file system than the base's, by its path below the base under row, and that file
+    // system's type (empty where unknown), in a walk that stays on one: it counts 0, as it is never entered.
+    virtual void OtherFileSystem(std::optional<size_t> /*row*/, const std::string& /*path*/,
+                                 const std::string& /*type*/)
+    {
+    }
     // A pattern excludes the base itself: nothing is walked, and nothing else is told.
     virtual void BaseExcluded() {}
     // Row's directory was moved away since it was searched; it is told before the row's size, 0.
@@ -141,6 +144,7 @@ struct WalkContext {
     KeptTree* tree = nullptr;  // keeps every entry counted, when given
     FirstLinks* firstLinks = nullptr;  // of a walk that counts space on disk; SumDirectory makes one if none
     const WalkScope* scope = nullptr;  // what the walk leaves out; nothing when not given
+    const MountedTypes* mountedTypes = nullptr;  // of a walk that stays on one file system, to name the others
 
     // Yields, then tells whether the walk may go on.
     bool YieldAndTest() const

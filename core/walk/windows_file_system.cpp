@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -184,6 +185,37 @@ public:
     }
 
 private:
+    // A plain file only, as on Linux: a reparse point is not followed, and nothing waits on a device.
+    std::optional<std::string> ReadBelow(int handle, std::string_view name, size_t bytes) override
+    {
+        const int entry = OpenEntry(AsHandle(handle), Utf16FromWtf8(name), FILE_READ_DATA, FILE_NON_DIRECTORY_FILE);
+        if (entry < 0)
+            return std::nullopt;
+        FILE_ATTRIBUTE_TAG_INFO tag;
+        std::string start(bytes, '\0');
+        DWORD read = 0;
+        const bool ok =
+            GetFileInformationByHandleEx(AsHandle(entry), FileAttributeTagInfo, &tag, sizeof tag) &&
+            !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            ReadFile(AsHandle(entry), start.data(), static_cast<DWORD>(bytes), &read, nullptr);
+        CloseHandle(AsHandle(entry));
+        if (!ok)
+            return std::nullopt;
+        start.resize(read);
+        return start;
+    }
+
+    // The volume's file system name ("NTFS", "FAT32", "ReFS").
+    std::string TypeOf(int handle) const override
+    {
+        wchar_t name[MAX_PATH + 1] = {};
+        if (!GetVolumeInformationByHandleW(AsHandle(handle), nullptr, 0, nullptr, nullptr, nullptr, name,
+                                           MAX_PATH + 1))
+            return {};
+        const std::u16string_view units(reinterpret_cast<const char16_t*>(name), std::wcslen(name));
+        return Wtf8FromUtf16(units);
+    }
+
     std::optional<FileFacts> MeasureBelow(int handle, std::string_view name, ReadFailure& failure) override
     {
         const int entry = OpenEntry(AsHandle(handle), Utf16FromWtf8(name), 0, 0);
