@@ -118,11 +118,11 @@ TEST(DiskMap, AKnownPixelNamesItsFile)
     KeptFilesWriter files;
     files.Add("small.txt", FileFacts{1000, 4096});
     files.Add("large.mov", FileFacts{3000, 4096});
-    tree.SetListing(*base, files, 1, 0);
+    base = &tree.SetListing(*base, files, 1, 0);
     KeptDirectory* sub = tree.AddDirectory(base, 0, "sub", {});
     KeptFilesWriter subFiles;
     subFiles.Add("inner.png", FileFacts{4000, 4096});
-    tree.SetListing(*sub, subFiles, 0, 0);
+    sub = &tree.SetListing(*sub, subFiles, 0, 0);
     tree.Complete();
     const std::vector<MapItem> items = LayOutMap(*tree.Base(), SizeMeasure::Length, {0, 0, 800, 100});
     auto nameAt = [&](double x, double y) {
@@ -145,13 +145,13 @@ TEST(DiskMap, ADeepChainIsLaidOutWithoutRecursionAndTinyFilesJoinTheRest)
     for (int level = 0; level < 200000; ++level) {
         KeptFilesWriter files;
         files.Add("f", FileFacts{1, 1});
-        tree.SetListing(*at, files, 1, 0);
+        at = &tree.SetListing(*at, files, 1, 0);
         at = tree.AddDirectory(at, 0, "d", {});
     }
     KeptFilesWriter many;
     for (int i = 0; i < 100000; ++i)
         many.Add("tiny" + std::to_string(i), FileFacts{1000, 4096});
-    tree.SetListing(*at, many, 0, 0);
+    at = &tree.SetListing(*at, many, 0, 0);
     tree.Complete();
     const std::vector<MapItem> items = LayOutMap(*tree.Base(), SizeMeasure::Length, {0, 0, 1920, 1080});
     EXPECT_LT(items.size(), 2000u) << "levels and files below 3×3 pixels join their directory's rest";
@@ -203,7 +203,7 @@ TEST_P(KeptReports, TypeTotalsAddUpToTheShownTotal)
 {
     const auto [seed, measure] = GetParam();
     const std::unique_ptr<KeptTree> tree = RandomKeptTree(seed);
-    for (const KeptDirectory* dir : {tree->Base(), tree->Base()->childCount ? tree->Base()->children[0] : tree->Base()}) {
+    for (const KeptDirectory* dir : {tree->Base(), tree->Base()->ChildCount() ? tree->Base()->Children()[0] : tree->Base()}) {
         const TypeSpace space = SpaceByType(*dir, measure);
         EXPECT_EQ(space.total, dir->Size(measure));
         int64_t bytes = 0, files = 0;

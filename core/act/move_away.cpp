@@ -26,9 +26,9 @@ HeldEntries EntriesHeld(const KeptDirectory& dir)
     while (!stack.empty()) {
         const KeptDirectory* next = stack.back();
         stack.pop_back();
-        held.files += next->fileCount - next->movedFiles;
-        for (uint32_t i = 0; i < next->childCount; ++i)
-            if (const KeptDirectory* child = next->children[i]; child && !(child->flags & KeptDirectory::Moved)) {
+        held.files += next->FileCount() - next->MovedFiles();
+        for (uint32_t i = 0; i < next->ChildCount(); ++i)
+            if (const KeptDirectory* child = next->Children()[i]; child && !(child->flags & KeptDirectory::Moved)) {
                 ++held.directories;
                 stack.push_back(child);
             }

@@ -19,7 +19,7 @@
 
 namespace murako::kept_json {
 
-enum class InfoKey { Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Notreg, Excluded, Failure, Other };
+enum class InfoKey { Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Notreg, Excluded, Failure, Mtime, Other };
 
 inline InfoKey KeyOf(std::string_view key)
 {
@@ -27,6 +27,7 @@ inline InfoKey KeyOf(std::string_view key)
         {"name", InfoKey::Name},   {"asize", InfoKey::Asize},          {"dsize", InfoKey::Dsize},   {"dev", InfoKey::Dev},
         {"ino", InfoKey::Ino},     {"nlink", InfoKey::Nlink},          {"hlnkc", InfoKey::Hlnkc},   {"read_error", InfoKey::ReadError},
         {"notreg", InfoKey::Notreg}, {"excluded", InfoKey::Excluded}, {kFailureKey, InfoKey::Failure},
+        {"mtime", InfoKey::Mtime},
     };
     for (const auto& [text, value] : known)
         if (text == key)
@@ -57,6 +58,7 @@ struct Info {
     uint64_t ino = 0;
     uint64_t nlink = 0;
     bool hlnkc = false;
+    ModifiedTime mtime = kTimeUnknown;  // a file without times leaves every entry's unknown
     bool readError = false;
     bool notreg = false;
     bool excluded = false;
@@ -67,6 +69,7 @@ struct Info {
 struct DirectoryBeingRead {
     std::string name;
     DirectoryIdentity identity;
+    ModifiedTime modified = kTimeUnknown;
     int64_t ownOnDisk = 0;
     ReadFailure failure = ReadFailure::None;
     KeptFilesWriter files;
@@ -98,6 +101,7 @@ public:
         dir.name = top ? LastPathName(info.name) : info.name;
         dir.identity = {info.dev.value_or(top ? 0 : open_[depth_ - 1].identity.device), info.ino};
         dir.ownOnDisk = static_cast<int64_t>(info.dsize);
+        dir.modified = info.mtime;
         dir.failure = !info.readError           ? ReadFailure::None
                       : info.failure.empty()    ? ReadFailure::Other
                                                 : FailureFromWord(info.failure);
@@ -117,7 +121,7 @@ public:
         DirectoryBeingRead& dir = open_[depth_ - 1];
         dir.nameHashes.push_back(std::hash<std::string_view>{}(info.name));
         if (info.excluded) {
-            KeptDirectory* place = tree_->AddListed(info.name, {dir.identity.device, 0}, {}, {}, 0);
+            KeptDirectory* place = tree_->AddListed(info.name, {dir.identity.device, 0}, info.mtime, {}, {}, 0);
             place->flags |= KeptDirectory::PseudoFileSystem;
             dir.subdirectories.push_back(place);
             return {};
@@ -128,6 +132,7 @@ public:
             known.length = static_cast<int64_t>(info.asize);
             known.onDisk = static_cast<int64_t>(info.dsize);
             known.regular = !info.notreg;
+            known.modified = info.mtime;
             if (info.hlnkc || info.nlink > 1) {
                 known.inode = info.ino;
                 known.links = static_cast<uint32_t>(
@@ -144,7 +149,8 @@ public:
     {
         DirectoryBeingRead& open = open_[depth_ - 1];
         KeptDirectory* dir =
-            tree_->AddListed(open.name, open.identity, std::move(open.files), open.subdirectories, open.ownOnDisk);
+            tree_->AddListed(open.name, open.identity, open.modified, std::move(open.files), open.subdirectories,
+                             open.ownOnDisk);
         dir->failure = open.failure;
         std::sort(open.nameHashes.begin(), open.nameHashes.end());
         if (std::adjacent_find(open.nameHashes.begin(), open.nameHashes.end()) != open.nameHashes.end())
@@ -206,16 +212,16 @@ private:
     {
         names_.clear();
         ForEachFile(dir, [&](const KeptFile& file) { names_.push_back(file.name); });
-        for (uint32_t i = 0; i < dir.childCount; ++i)
-            names_.push_back(dir.children[i]->Name());
+        for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+            names_.push_back(dir.Children()[i]->Name());
         std::sort(names_.begin(), names_.end());
         if (std::adjacent_find(names_.begin(), names_.end()) == names_.end())
             return;
         dir.flags |= KeptDirectory::HoldsDuplicateNames;
-        for (uint32_t i = 0; i < dir.childCount; ++i) {
-            const auto [first, last] = std::equal_range(names_.begin(), names_.end(), dir.children[i]->Name());
+        for (uint32_t i = 0; i < dir.ChildCount(); ++i) {
+            const auto [first, last] = std::equal_range(names_.begin(), names_.end(), dir.Children()[i]->Name());
             if (last - first > 1)
-                dir.children[i]->flags |= KeptDirectory::DuplicateName;
+                dir.Children()[i]->flags |= KeptDirectory::DuplicateName;
         }
     }
 

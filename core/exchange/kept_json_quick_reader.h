@@ -101,6 +101,16 @@ private:
         Peek();
         return Digits(value);
     }
+    bool Signed(int64_t& value)
+    {
+        const bool negative = Peek() == '-';
+        at_ += negative;
+        uint64_t digits = 0;
+        if (!Digits(digits) || digits > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+            return false;
+        value = negative ? -static_cast<int64_t>(digits) : static_cast<int64_t>(digits);
+        return true;
+    }
     bool Digits(uint64_t& value)
     {
         const char* digits = at_;
@@ -274,6 +284,7 @@ private:
         info_.named = false;
         info_.asize = info_.dsize = info_.ino = info_.nlink = 0;
         info_.dev.reset();
+        info_.mtime = kTimeUnknown;
         info_.hlnkc = info_.readError = info_.notreg = info_.excluded = false;
         info_.failure.clear();
         if (Peek() == '}') {
@@ -303,6 +314,7 @@ private:
             case InfoKey::Dev: read = Unsigned(info_.dev.emplace()); break;
             case InfoKey::Ino: read = Unsigned(info_.ino); break;
             case InfoKey::Nlink: read = Unsigned(info_.nlink); break;
+            case InfoKey::Mtime: read = Signed(info_.mtime); break;
             case InfoKey::Hlnkc: read = Truth(info_.hlnkc); break;
             case InfoKey::ReadError: read = Truth(info_.readError); break;
             case InfoKey::Notreg: read = Truth(info_.notreg); break;

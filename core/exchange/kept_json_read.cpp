@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -63,11 +64,21 @@ public:
         }
         return true;
     }
-    bool Int(int value) { return value < 0 ? Negative() : Number(static_cast<uint64_t>(value)); }
+    bool Int(int value) { return value < 0 ? Negative(value) : Number(static_cast<uint64_t>(value)); }
     bool Uint(unsigned value) { return Number(value); }
-    bool Int64(int64_t value) { return value < 0 ? Negative() : Number(static_cast<uint64_t>(value)); }
+    bool Int64(int64_t value) { return value < 0 ? Negative(value) : Number(static_cast<uint64_t>(value)); }
     bool Uint64(uint64_t value) { return Number(value); }
-    bool Double(double) { return Scalar(); }
+    bool Double(double value)
+    {
+        // A time with a fraction counts in its whole second; one beyond any clock's is unknown.
+        if (inInfo_ && key_ == InfoKey::Mtime && !Skipping()) {
+            Seen();
+            if (std::isfinite(value) && std::fabs(value) < 1e18)
+                info_.mtime = static_cast<ModifiedTime>(std::floor(value));
+            return true;
+        }
+        return Scalar();
+    }
     bool RawNumber(const char*, rapidjson::SizeType, bool) { return Scalar(); }
     bool String(const char* text, rapidjson::SizeType length, bool)
     {
@@ -215,9 +226,13 @@ private:
             return true;
         return Fail(inInfo_ ? Field(Reason::FieldOfWrongKind) : Misplaced());
     }
-    bool Negative()
+    bool Negative(int64_t value)
     {
         Seen();
+        if (inInfo_ && key_ == InfoKey::Mtime && !Skipping()) {
+            info_.mtime = value;  // before 1970
+            return true;
+        }
         if (Skipping() || (inInfo_ && key_ == InfoKey::Other))
             return true;
         return Fail(inInfo_ ? Field(Reason::FieldNegative) : Misplaced());
@@ -252,6 +267,9 @@ private:
         case InfoKey::Dev: info_.dev = value; return true;
         case InfoKey::Ino: info_.ino = value; return true;
         case InfoKey::Nlink: info_.nlink = value; return true;
+        case InfoKey::Mtime:
+            info_.mtime = static_cast<ModifiedTime>(std::min<uint64_t>(value, kLargestSize));
+            return true;
         case InfoKey::Other: return true;
         default: return Fail(Field(Reason::FieldOfWrongKind));
         }

@@ -116,8 +116,8 @@ std::unordered_map<std::string_view, const KeptDirectory*> SubdirectoriesThen(co
     std::unordered_map<std::string_view, const KeptDirectory*> then;
     if (olderChild)
         then.emplace(olderChild->Name(), olderChild);
-    for (uint32_t i = 0; older && i < older->childCount; ++i)
-        if (const KeptDirectory* child = older->children[i]; child && !(child->flags & KeptDirectory::DuplicateName))
+    for (uint32_t i = 0; older && i < older->ChildCount(); ++i)
+        if (const KeptDirectory* child = older->Children()[i]; child && !(child->flags & KeptDirectory::DuplicateName))
             then.emplace(child->Name(), child);
     return then;
 }
@@ -187,8 +187,8 @@ void CompareRowsWith(ResultsTable& table, const KeptDirectory* older, const Kept
     }
     const int32_t current = table.Row();
     const int32_t currentCol = table.Col();
-    for (uint32_t i = 0; older && i < older->childCount; ++i)
-        if (const KeptDirectory* child = older->children[i]; child && !listed.count(child->Name()))
+    for (uint32_t i = 0; older && i < older->ChildCount(); ++i)
+        if (const KeptDirectory* child = older->Children()[i]; child && !listed.count(child->Name()))
             add(AddGoneRow(table, *child, units), {.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber,
                                                    .listedName = std::string(child->Name())},
                 counts->Size(*child), ChangeMark::Gone);

@@ -28,10 +28,56 @@ uint64_t Unsigned(int64_t value)
     return value < 0 ? 0 : static_cast<uint64_t>(value);
 }
 
+// A difference of times as a varint: small either side of nought, small in bytes.
+uint64_t Zigzag(int64_t value)
+{
+    return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+}
+
+int64_t Unzigzag(uint64_t value)
+{
+    return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
+}
+
+constexpr int64_t kPackedTimeLimit = (int64_t{1} << 39) - 1;
+
 }  // namespace
 
+void PackedTime::Set(ModifiedTime time)
+{
+    const auto held = static_cast<uint64_t>(
+        time == kTimeUnknown ? -kPackedTimeLimit - 1 : std::clamp(time, -kPackedTimeLimit, kPackedTimeLimit));
+    for (int i = 0; i < 5; ++i)
+        bytes_[i] = static_cast<uint8_t>(held >> (8 * i));
+}
+
+ModifiedTime PackedTime::Get() const
+{
+    uint64_t held = 0;
+    for (int i = 0; i < 5; ++i)
+        held |= static_cast<uint64_t>(bytes_[i]) << (8 * i);
+    // The fortieth bit is the sign.
+    const int64_t time = static_cast<int64_t>(held << 24) >> 24;
+    return time == -kPackedTimeLimit - 1 ? kTimeUnknown : time;
+}
+
+int64_t KeptDirectory::Own(SizeMeasure measure) const
+{
+    if (contents_)
+        return measure == SizeMeasure::Length ? Held().ownLength : Held().ownOnDisk;
+    return measure == SizeMeasure::Length ? 0 : ownOrNewest_.Get() * 512;
+}
+
+int64_t KeptDirectory::Size(SizeMeasure measure) const
+{
+    if (contents_)
+        return measure == SizeMeasure::Length ? Held().length : Held().onDisk;
+    return Own(measure);
+}
+
 KeptFilesWriter::KeptFilesWriter(const KeptFilesWriter& other)
-    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), linked_(other.linked_)
+    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), chainedTime_(other.chainedTime_),
+      newest_(other.newest_), linked_(other.linked_)
 {
     Append(other.bytes_, other.size_);
 }
@@ -40,6 +86,7 @@ KeptFilesWriter::KeptFilesWriter(KeptFilesWriter&& other) noexcept
     : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
       room_(std::exchange(other.room_, 0)), count_(std::exchange(other.count_, 0)),
       length_(std::exchange(other.length_, 0)), onDisk_(std::exchange(other.onDisk_, 0)),
+      chainedTime_(std::exchange(other.chainedTime_, 0)), newest_(std::exchange(other.newest_, kTimeUnknown)),
       linked_(std::exchange(other.linked_, false))
 {
 }
@@ -52,6 +99,8 @@ KeptFilesWriter& KeptFilesWriter::operator=(KeptFilesWriter other) noexcept
     std::swap(count_, other.count_);
     std::swap(length_, other.length_);
     std::swap(onDisk_, other.onDisk_);
+    std::swap(chainedTime_, other.chainedTime_);
+    std::swap(newest_, other.newest_);
     std::swap(linked_, other.linked_);
     return *this;
 }
@@ -87,6 +136,10 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
         flags |= OnDiskInBlocks;
     if (facts && !facts->regular)
         flags |= NotRegular;
+    if (facts && facts->modified == kTimeUnknown)
+        flags |= TimeUnknown;
+    else if (facts && facts->modified == chainedTime_)
+        flags |= SameTime;
     // The record in three appends: what comes before the name, the name, and the facts.
     char head[11];
     head[0] = static_cast<char>(flags);
@@ -95,9 +148,16 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
     ++count_;
     if (!facts)
         return;
-    char tail[40];
+    char tail[50];
     char* end = WriteVarint(tail, Unsigned(facts->length));
     end = WriteVarint(end, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
+    if (!(flags & (TimeUnknown | SameTime))) {
+        // Wraps only where both ends lie beyond any file system's times, and unwraps alike.
+        end = WriteVarint(end, Zigzag(static_cast<int64_t>(static_cast<uint64_t>(facts->modified) -
+                                                           static_cast<uint64_t>(chainedTime_))));
+        chainedTime_ = facts->modified;
+    }
+    newest_ = Newer(newest_, facts->modified);
     AddUnlessOverflow(length_, facts->length);
     AddUnlessOverflow(onDisk_, facts->onDisk);
     if (flags & Linked) {
@@ -113,6 +173,8 @@ void KeptFilesWriter::Clear()
     size_ = 0;
     count_ = 0;
     length_ = onDisk_ = 0;
+    chainedTime_ = 0;
+    newest_ = kTimeUnknown;
     linked_ = false;
 }
 
@@ -121,6 +183,8 @@ const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file)
     using namespace kept_files;
     file.record = at;
     file.index = index;
+    if (index == 0)
+        file.chainedTime = 0;
     const uint8_t flags = *at++;
     const size_t nameBytes = ReadVarint(at);
     file.name = {reinterpret_cast<const char*>(at), nameBytes};
@@ -134,6 +198,13 @@ const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file)
     facts.regular = !(flags & NotRegular);
     facts.length = static_cast<int64_t>(ReadVarint(at));
     facts.onDisk = static_cast<int64_t>(ReadVarint(at)) * ((flags & OnDiskInBlocks) ? 512 : 1);
+    if (flags & SameTime) {
+        facts.modified = file.chainedTime;
+    } else if (!(flags & TimeUnknown)) {
+        facts.modified = static_cast<int64_t>(static_cast<uint64_t>(file.chainedTime) +
+                                              static_cast<uint64_t>(Unzigzag(ReadVarint(at))));
+        file.chainedTime = facts.modified;
+    }
     if (flags & Linked) {
         facts.inode = ReadVarint(at);
         facts.links = static_cast<uint32_t>(ReadVarint(at));
@@ -164,11 +235,11 @@ bool KeptWalk::Next()
         return true;
     while (!open_.empty()) {
         Open& top = open_.back();
-        if (top.nextChild == top.dir->childCount) {
+        if (top.nextChild == top.dir->ChildCount()) {
             open_.pop_back();
             continue;
         }
-        const KeptDirectory* child = top.dir->children[top.nextChild++];
+        const KeptDirectory* child = top.dir->Children()[top.nextChild++];
         if (!child || (child->flags & KeptDirectory::Moved))
             continue;
         Enter(*child, static_cast<uint32_t>(open_.size()));
@@ -187,8 +258,8 @@ void KeptWalk::Enter(const KeptDirectory& dir, uint32_t depth)
         return;
     open_.push_back({&dir, 0});
     if (scope_ != Scope::Directories) {
-        nextRecord_ = dir.files;
-        filesLeft_ = dir.fileCount;
+        nextRecord_ = dir.Files();
+        filesLeft_ = dir.FileCount();
     }
 }
 
@@ -196,7 +267,7 @@ bool KeptWalk::NextFile()
 {
     while (filesLeft_ > 0) {
         --filesLeft_;
-        nextRecord_ = ReadKeptFile(nextRecord_, dir_->fileCount - filesLeft_ - 1, file_);
+        nextRecord_ = ReadKeptFile(nextRecord_, dir_->FileCount() - filesLeft_ - 1, file_);
         if (!file_.moved) {
             atFile_ = true;
             return true;

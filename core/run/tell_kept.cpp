@@ -16,7 +16,7 @@ void TellMarked(const KeptDirectory& child, uint32_t row, char separator, WalkRo
     std::vector<std::string> paths;  // by depth below child, the path of the directory met there
     for (KeptWalk walk(child, KeptWalk::Scope::Directories); walk.Next();) {
         const KeptDirectory& dir = walk.Directory();
-        if (dir.unreadBelow == 0 && dir.pseudoBelow == 0) {
+        if (dir.UnreadBelow() == 0 && dir.PseudoBelow() == 0) {
             walk.PassOver();
             continue;
         }
@@ -43,13 +43,13 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
     Listing listing;
     listing.filesSize = counts.Own(dir);
     listing.failure = dir.failure;
-    listing.fileCount = dir.fileCount;
-    listing.subdirectories.reserve(dir.childCount);
-    for (uint32_t i = 0; i < dir.childCount; ++i)
-        listing.subdirectories.emplace_back(dir.children[i] ? dir.children[i]->Name() : std::string_view());
+    listing.fileCount = dir.FileCount();
+    listing.subdirectories.reserve(dir.ChildCount());
+    for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+        listing.subdirectories.emplace_back(dir.Children()[i] ? dir.Children()[i]->Name() : std::string_view());
     rows.BaseListed(listing);
-    for (uint32_t row = 0; row < dir.childCount; ++row) {
-        const KeptDirectory* child = dir.children[row];
+    for (uint32_t row = 0; row < dir.ChildCount(); ++row) {
+        const KeptDirectory* child = dir.Children()[row];
         if (!child)
             continue;
         if (child->flags & KeptDirectory::Moved) {
@@ -58,7 +58,7 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
             continue;
         }
         TellMarked(*child, row, separator, rows);
-        rows.RowCounted(row, {child->entries, 0});
+        rows.RowCounted(row, {child->Entries(), 0});
         rows.RowFinished(row, counts.Size(*child));
     }
 }

@@ -144,7 +144,7 @@ private:
             context_.rows->BaseListed(*listing);
         const size_t count = listing->subdirectories.size();
         if (kept) {
-            context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
+            kept = &context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
             MarkKept(kept, listing->failure);
         }
         const Tally own{listing->filesSize,
@@ -214,7 +214,8 @@ private:
         const std::optional<DirectoryIdentity> identity = dir ? dir->Identity() : std::nullopt;
         return context_.tree->AddDirectory(parent ? parent->kept : nullptr, index,
                                            parent ? std::string_view(parent->names[index]) : std::string_view(),
-                                           identity.value_or(DirectoryIdentity{}));
+                                           identity.value_or(DirectoryIdentity{}),
+                                           dir ? dir->Modified() : kTimeUnknown);
     }
 
     static void MarkKept(KeptDirectory* kept, ReadFailure failure)
