@@ -5,7 +5,9 @@
 // --export FILE keeps the tree and writes it to FILE in the JSON export format disk usage tools share ("-":
 // standard output, and then the rows go to standard error); --import FILE reads such a file instead of
 // searching and prints its top directory's rows as a search of it does. --entries adds to each row the names
-// it holds (what find DIR -mindepth 1 lists below a subdirectory, a row's files for "[Root Files]"). What a
+// it holds (what find DIR -mindepth 1 lists below a subdirectory, a row's files for "[Root Files]"); --newest
+// adds after it the newest change in the row, in whole seconds since 1970 ("?" when unknown): of a
+// subdirectory and everything below it, of "[Root Files]"'s files, of the directory and everything below. What a
 // search leaves out is chosen as du and ncdu choose it: -x or --one-file-system, --exclude PATTERN (again for
 // more), --exclude-from FILE (a pattern a line), --exclude-caches.
 #include <cerrno>
@@ -36,6 +38,7 @@ int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
                  "murako-bench: %s\nusage: murako-bench [--threads N] [--on-disk] [--keep-tree] [--export FILE] [--entries]\n"
+                 "                    [--newest]\n"
                  "                    [-x|--one-file-system] [--exclude PATTERN]... [--exclude-from FILE]\n"
                  "                    [--exclude-caches] [--] DIR   (N from 1 to %d)\n"
                  "       murako-bench [--on-disk] --import FILE\n"
@@ -58,6 +61,7 @@ struct Arguments {
     bool onDisk = false;
     bool keepTree = false;
     bool entries = false;
+    bool newest = false;
     murako::SearchScope scope;
     std::string exportFile;
     std::string importFile;
@@ -127,6 +131,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
             arguments.keepTree = true;
         } else if (options && arg == "--entries") {
             arguments.entries = true;
+        } else if (options && arg == "--newest") {
+            arguments.newest = true;
         } else if (const std::optional<int> status = options ? ParseScope(argc, argv, i, arguments.scope) : 0;
                    options && status) {
             if (*status != 0)
@@ -226,6 +232,10 @@ int main(int argc, char** argv)
         const std::optional<murako::EntryCount>& count = table.Facts(row).count;
         if (arguments.entries)
             line += '\t' + (count ? std::to_string(count->entries) : std::string("?"));
+        // Whole seconds since 1970, negative before it, as find's %T@ gives them less their fraction.
+        const murako::ModifiedTime newest = table.Facts(row).newest;
+        if (arguments.newest)
+            line += '\t' + (newest == murako::kTimeUnknown ? std::string("?") : std::to_string(newest));
         line += '\n';
         totalBytes = bytes;
     };

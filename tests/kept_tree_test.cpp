@@ -150,14 +150,17 @@ class KeptTreeListing : public ::testing::TestWithParam<Listing> {};
 
 TEST_P(KeptTreeListing, FilesKeepTheirNamesAndFactsWhateverTheirSizeAndNumber)
 {
+    // Times the same as the file before, or far from it either way, and unknown, are each read back as written.
     const std::vector<std::pair<std::string, std::optional<FileFacts>>> kinds{
-        {"a", FileFacts{0, 0}},
-        {std::string(300, 'n'), FileFacts{std::numeric_limits<int64_t>::max(), 4096, 0, 1}},
-        {"odd space", FileFacts{100, 1000}},  // space that is no whole number of blocks
-        {"linked", FileFacts{5, 512, 1ULL << 40, 3}},
+        {"a", FileFacts{0, 0, 0, 1, true, 0}},
+        {std::string(300, 'n'), FileFacts{std::numeric_limits<int64_t>::max(), 4096, 0, 1, true, 1'700'000'000}},
+        {"odd space", FileFacts{100, 1000, 0, 1, true, 1'700'000'000}},  // space that is no whole number of blocks
+        {"linked", FileFacts{5, 512, 1ULL << 40, 3, true, 4'102'444'800}},
         {"gone", std::nullopt},
-        {"\xff\xfe", FileFacts{1, (1LL << 40) + 512}},
-        {"link", FileFacts{9, 0, 0, 1, false}},
+        {"\xff\xfe", FileFacts{1, (1LL << 40) + 512, 0, 1, true, -1}},
+        {"link", FileFacts{9, 0, 0, 1, false, kTimeUnknown}},
+        {"far", FileFacts{9, 0, 0, 1, true, std::numeric_limits<int64_t>::max()}},
+        {"farther back", FileFacts{9, 0, 0, 1, true, kTimeUnknown + 1}},
     };
     std::vector<std::pair<std::string, std::optional<FileFacts>>> files;
     KeptFilesWriter writer;
@@ -194,6 +197,7 @@ TEST_P(KeptTreeListing, FilesKeepTheirNamesAndFactsWhateverTheirSizeAndNumber)
         EXPECT_EQ(read[i].second->inode, files[i].second->inode) << files[i].first;
         EXPECT_EQ(read[i].second->links, files[i].second->links) << files[i].first;
         EXPECT_EQ(read[i].second->regular, files[i].second->regular) << files[i].first;
+        EXPECT_EQ(read[i].second->modified, files[i].second->modified) << files[i].first;
     }
     EXPECT_EQ(dir->Own(SizeMeasure::Length), std::numeric_limits<int64_t>::max()) << "an addition that would overflow is skipped";
 }

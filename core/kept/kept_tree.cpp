@@ -45,7 +45,8 @@ void CountLinksOnce(KeptDirectory& dir, KeptDirectory::Contents& held,
     });
 }
 
-// The newest of dir's own files that count: moved ones are gone.
+}  // namespace
+
 ModifiedTime NewestOwnFile(const KeptDirectory& dir)
 {
     ModifiedTime newest = kTimeUnknown;
@@ -55,8 +56,6 @@ ModifiedTime NewestOwnFile(const KeptDirectory& dir)
     });
     return newest;
 }
-
-}  // namespace
 
 void KeptTree::SumSubtree(KeptDirectory& dir)
 {

@@ -41,12 +41,6 @@ private:
     uint8_t bytes_[5] = {0, 0, 0, 0, 0x80};  // unknown
 };
 
-// The later of two times, an unknown one giving way to any known one.
-inline ModifiedTime Newer(ModifiedTime a, ModifiedTime b)
-{
-    return a > b ? a : b;  // kTimeUnknown is the least of all
-}
-
 // One directory of a kept tree. Its name is held right behind it, or, for a directory that holds anything,
 // behind its contents: an empty directory keeps only what a directory has of its own.
 struct KeptDirectory {
@@ -125,6 +119,9 @@ struct KeptFile {
     const uint8_t* record = nullptr;  // its packed record, which tells it from every other file of the tree
     ModifiedTime chainedTime = 0;     // the last time read in its directory, which the next is told against
 };
+
+// The newest change of dir's own files that count: moved ones are gone.
+ModifiedTime NewestOwnFile(const KeptDirectory& dir);
 
 // A file's size as the measure counts it: nothing once moved or when it could not be measured, and on disk
 // nothing where a file of several links was counted at another link.

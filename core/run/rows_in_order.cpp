@@ -19,12 +19,21 @@ void RowsInOrder::BaseListed(const Listing& listing)
     names_ = listing.subdirectories;
     sizes_.resize(names_.size());
     counts_.resize(names_.size());
+    newest_.assign(names_.size(), kTimeUnknown);
     finished_.resize(names_.size());
     total_ = listing.filesSize;
     totalCount_ = {listing.fileCount + static_cast<int64_t>(names_.size()), listing.excluded};
+    totalNewest_ = Newer(listing.modified, listing.newestFile);
     listed_ = true;
     post_({.kind = RunEvent::Kind::Listed, .row = 1, .name = kRootFilesName, .size = listing.filesSize,
-           .unread = totalUnread_, .count = EntryCount{listing.fileCount, listing.excluded}});
+           .unread = totalUnread_, .count = EntryCount{listing.fileCount, listing.excluded},
+           .newest = listing.newestFile});
+}
+
+void RowsInOrder::RowNewest(size_t row, ModifiedTime newest)
+{
+    std::lock_guard lock(mutex_);
+    newest_[row] = newest;
 }
 
 void RowsInOrder::RowCounted(size_t row, const EntryCount& count)
@@ -72,6 +81,7 @@ void RowsInOrder::RowFinished(size_t row, int64_t size)
         AddUnlessOverflow(total_, sizes_[next_]);
         totalCount_.entries += counts_[next_].entries;
         totalCount_.excluded += counts_[next_].excluded;
+        totalNewest_ = Newer(totalNewest_, newest_[next_]);
     }
 }
 
@@ -126,8 +136,8 @@ void RowsInOrder::PostEnd(bool cancelled)
     if (!cancelled) {
         post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(names_.size() + 2),
                .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_,
-               .notEntered = notEntered_.total, .count = totalCount_, .otherFileSystems = otherFileSystems_.total,
-               .baseExcluded = baseExcluded_});
+               .notEntered = notEntered_.total, .count = totalCount_, .newest = totalNewest_,
+               .otherFileSystems = otherFileSystems_.total, .baseExcluded = baseExcluded_});
     } else if (interrupted_ && next_ < names_.size()) {
         PostRow(next_, 0, true);
     }
@@ -143,7 +153,8 @@ void RowsInOrder::PostRow(size_t row, int64_t size, bool interrupted)
     totalUnread_.Merge(unread);
     post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(names_[row]), size, std::move(unread),
            interrupted, names_[row], false, notEntered_.Take(row), moved_.count(row) != 0,
-           interrupted ? std::nullopt : std::optional<EntryCount>(counts_[row]), otherFileSystems_.Take(row)});
+           interrupted ? std::nullopt : std::optional<EntryCount>(counts_[row]),
+           interrupted ? kTimeUnknown : newest_[row], otherFileSystems_.Take(row)});
 }
 
 }  // namespace murako

@@ -27,6 +27,7 @@ struct RunEvent {
     UnreadPlaces notEntered{};  // pseudo file systems under the row, counted 0 (their failure None)
     bool moved = false;         // the row's directory was moved away since the search
     std::optional<EntryCount> count{};  // the names the row holds
+    ModifiedTime newest = kTimeUnknown;  // the newest change in the row
     UnreadPlaces otherFileSystems{};     // never entered, in a search that stays on one file system
     bool baseExcluded = false;           // Total: the patterns exclude the directory searched
 };
@@ -58,6 +59,7 @@ public:
     void NotEntered(std::optional<size_t> row, const std::string& path) override;
     void Moved(size_t row) override;
     void RowCounted(size_t row, const EntryCount& count) override;
+    void RowNewest(size_t row, ModifiedTime newest) override;
     void OtherFileSystem(std::optional<size_t> row, const std::string& path) override;
     void BaseExcluded() override;
 
@@ -81,6 +83,8 @@ private:
     std::vector<int64_t> sizes_;
     std::vector<EntryCount> counts_;
     EntryCount totalCount_;
+    std::vector<ModifiedTime> newest_;
+    ModifiedTime totalNewest_ = kTimeUnknown;
     bool baseExcluded_ = false;
     PlacesByRow otherFileSystems_;
     std::vector<char> finished_;

@@ -346,6 +346,7 @@ void SearchController::WriteRow(const RunEvent& event)
         RowFacts facts{event.size, RowKindOf(event.kind), event.unread, event.interrupted,
                        event.row, event.listedName, event.notEntered, event.moved};
         facts.count = event.count;
+        facts.newest = event.newest;
         facts.otherFileSystems = event.otherFileSystems;
         facts.baseExcluded = event.baseExcluded;
         table_.SetFacts(event.row, std::move(facts));

@@ -44,6 +44,8 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
     listing.filesSize = counts.Own(dir);
     listing.failure = dir.failure;
     listing.fileCount = dir.FileCount();
+    listing.modified = dir.Modified();
+    listing.newestFile = NewestOwnFile(dir);
     listing.subdirectories.reserve(dir.ChildCount());
     for (uint32_t i = 0; i < dir.ChildCount(); ++i)
         listing.subdirectories.emplace_back(dir.Children()[i] ? dir.Children()[i]->Name() : std::string_view());
@@ -59,6 +61,7 @@ void TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
         }
         TellMarked(*child, row, separator, rows);
         rows.RowCounted(row, {child->Entries(), 0});
+        rows.RowNewest(row, child->Newest());
         rows.RowFinished(row, counts.Size(*child));
     }
 }

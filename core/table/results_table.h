@@ -76,6 +76,7 @@ struct RowFacts {
     std::optional<EntryCount> count{};  // the names it holds, where the search told them
     UnreadPlaces otherFileSystems{};     // in a search that stays on one file system, never entered
     bool baseExcluded = false;           // the total of a search whose patterns exclude the directory searched
+    ModifiedTime newest = kTimeUnknown;  // the newest change in the row: of "[Root Files]", the files alone
 };
 
 // Told of every change so that a view can follow the model without polling.

@@ -66,6 +66,12 @@ using ModifiedTime = int64_t;
 // The time of an entry the file system, or the file it was read from, did not tell.
 constexpr ModifiedTime kTimeUnknown = std::numeric_limits<int64_t>::min();
 
+// The later of two times, an unknown one giving way to any known one.
+inline ModifiedTime Newer(ModifiedTime a, ModifiedTime b)
+{
+    return a > b ? a : b;  // kTimeUnknown is the least of all
+}
+
 // What a listing or a query tells of a file (anything but a directory).
 struct FileFacts {
     int64_t length = 0;  // the entry's own length: a link's, not its target's

@@ -12,12 +12,14 @@ namespace {
 struct Tally {
     int64_t size = 0;
     EntryCount count;
+    ModifiedTime newest = kTimeUnknown;
 
     void Add(const Tally& other)
     {
         AddUnlessOverflow(size, other.size);
         count.entries += other.count.entries;
         count.excluded += other.count.excluded;
+        newest = Newer(newest, other.newest);
     }
 };
 
@@ -148,7 +150,8 @@ private:
             MarkKept(kept, listing->failure);
         }
         const Tally own{listing->filesSize,
-                        {listing->fileCount + static_cast<int64_t>(count), listing->excluded}};
+                        {listing->fileCount + static_cast<int64_t>(count), listing->excluded},
+                        Newer(listing->modified, listing->newestFile)};
         if (count == 0) {
             Finish(parent, index, own);
             return std::nullopt;
@@ -265,6 +268,7 @@ private:
             parent->children[index] = tally;
             if (!parent->parent && context_.rows) {
                 context_.rows->RowCounted(index, tally.count);
+                context_.rows->RowNewest(index, tally.newest);
                 context_.rows->RowFinished(index, tally.size);
             }
             const bool goOn = context_.YieldAndTest();
