@@ -22,76 +22,8 @@ constexpr size_t kLargestChunk = 16 * 1024;
 
 std::atomic<uint64_t> nextTreeId{1};
 
-// Counts dir's files of several links on disk only where first met: what an earlier completion marked is
-// counted again first, as a replaced subtree may have moved where a file is first met. A file moved away is
-// met nowhere: its other links count where they are.
-void CountLinksOnce(KeptDirectory& dir, KeptDirectory::Contents& held,
-                    std::unordered_set<LinkIdentity, LinkIdentityHash>& met)
-{
-    using namespace kept_files;
-    ForEachFile(dir, [&](const KeptFile& file) {
-        // The flags byte heads the record: the one place a completion writes to.
-        uint8_t& flags = *const_cast<uint8_t*>(file.record);
-        if (!(flags & Linked) || (flags & Moved))
-            return;
-        if (flags & CountedElsewhere) {
-            flags &= static_cast<uint8_t>(~CountedElsewhere);
-            held.ownOnDisk += file.facts->onDisk;
-        }
-        if (!met.insert({dir.identity.device, file.facts->inode}).second) {
-            flags |= CountedElsewhere;
-            held.ownOnDisk -= file.facts->onDisk;
-        }
-    });
-}
-
 }  // namespace
 
-ModifiedTime NewestOwnFile(const KeptDirectory& dir)
-{
-    ModifiedTime newest = kTimeUnknown;
-    ForEachFile(dir, [&](const KeptFile& file) {
-        if (file.facts && !file.moved)
-            newest = Newer(newest, file.facts->modified);
-    });
-    return newest;
-}
-
-void KeptTree::SumSubtree(KeptDirectory& dir)
-{
-    if (!dir.contents_)
-        return;  // an empty directory's sums are its own
-    KeptDirectory::Contents& held = dir.Held();
-    held.length = held.ownLength;
-    held.onDisk = held.ownOnDisk;
-    held.entries = static_cast<int64_t>(held.fileCount) - held.movedFiles;
-    held.unreadBelow = dir.failure != ReadFailure::None;
-    held.pseudoBelow = (dir.flags & KeptDirectory::PseudoFileSystem) != 0;
-    held.linkedBelow = (dir.flags & KeptDirectory::HasLinkedFiles) != 0;
-    ModifiedTime newest = Newer(dir.Modified(), NewestOwnFile(dir));
-    for (uint32_t i = 0; i < held.childCount; ++i) {
-        const KeptDirectory* child = held.children[i];
-        if (!child || (child->flags & KeptDirectory::Moved))
-            continue;
-        ++held.entries;
-        AddUnlessOverflow(held.length, child->Size(SizeMeasure::Length));
-        AddUnlessOverflow(held.onDisk, child->Size(SizeMeasure::OnDisk));
-        held.entries += child->Entries();
-        held.unreadBelow += child->UnreadBelow();
-        held.pseudoBelow += child->PseudoBelow();
-        held.linkedBelow += child->LinkedBelow();
-        newest = Newer(newest, child->Newest());
-    }
-    dir.ownOrNewest_.Set(newest);
-}
-
-const KeptDirectory* KeptDirectory::Child(std::string_view name) const
-{
-    for (uint32_t i = 0; i < ChildCount(); ++i)
-        if (Children()[i] && Children()[i]->Name() == name)
-            return Children()[i];
-    return nullptr;
-}
 
 // Memory one thread adds to, chunk by chunk.
 struct KeptTree::Arena {
@@ -246,12 +178,6 @@ KeptDirectory* KeptTree::AddDirectory(KeptDirectory* parent, size_t index, std::
     return dir;
 }
 
-bool KeptTree::NeedsContents(const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk)
-{
-    return files.Count() > 0 || subdirectories > 0 || ownOnDisk < 0 || ownOnDisk % 512 != 0 ||
-           ownOnDisk / 512 >= int64_t{1} << 39;
-}
-
 KeptDirectory& KeptTree::SetListing(KeptDirectory& listed, const KeptFilesWriter& files, size_t subdirectories,
                                     int64_t ownOnDisk)
 {
@@ -325,7 +251,7 @@ void KeptTree::Complete()
     for (KeptWalk walk(*base_, KeptWalk::Scope::Directories); walk.Next();) {
         auto& dir = const_cast<KeptDirectory&>(walk.Directory());
         if (dir.flags & KeptDirectory::HasLinkedFiles)
-            CountLinksOnce(dir, dir.Held(), met);
+            CountLinksOnce(dir, met);
         parentsFirst.push_back(&dir);
     }
     for (auto dir = parentsFirst.rbegin(); dir != parentsFirst.rend(); ++dir)

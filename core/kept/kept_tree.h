@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "file_system.h"
@@ -241,6 +242,8 @@ private:
     void SumAbove(KeptDirectory& dir);
     // dir's subtree's sums and newest time from its own and its subdirectories'.
     static void SumSubtree(KeptDirectory& dir);
+    // dir's files of several links counted on disk only where first met.
+    static void CountLinksOnce(KeptDirectory& dir, std::unordered_set<LinkIdentity, LinkIdentityHash>& met);
     // Frees the memory of earlier Replaces that lay at or below replaced, which is no longer in the tree.
     void FreeGraftsAt(const KeptDirectory& replaced);
     // dir's listing, its files packed at packed.
