@@ -23,7 +23,7 @@ std::unique_ptr<KeptTree> BuiltTree(const std::string& basePath, uint32_t direct
 {
     auto tree = std::make_unique<KeptTree>(basePath);
     KeptDirectory* base = tree->AddDirectory(nullptr, 0, {}, {});
-    tree->SetListing(*base, {}, directories, 4096);
+    base = &tree->SetListing(*base, {}, directories, 4096);
     KeptFilesWriter files;
     for (uint32_t d = 0; d < directories; ++d) {
         files.Clear();
@@ -31,7 +31,7 @@ std::unique_ptr<KeptTree> BuiltTree(const std::string& basePath, uint32_t direct
             const int64_t length = (static_cast<int64_t>(f) * 7919 + d * 104729) % 5000000;
             files.Add("file" + std::to_string(f) + ".dat", FileFacts{length, (length + 4095) / 4096 * 4096});
         }
-        tree->SetListing(*tree->AddDirectory(base, d, "d" + std::to_string(d), {}), files, 0, 4096);
+        (void)tree->SetListing(*tree->AddDirectory(base, d, "d" + std::to_string(d), {}), files, 0, 4096);
     }
     tree->Complete();
     return tree;
@@ -57,7 +57,7 @@ void TimeMoves(long entries)
     const KeptTree& tree = *controller.Kept();
     std::vector<double> took;
     for (uint32_t move = 0; move < 40; ++move) {
-        const KeptDirectory* dir = tree.Base()->children[move * 37 % directories];
+        const KeptDirectory* dir = tree.Base()->Children()[move * 37 % directories];
         const KeptPlace place = move % 4 == 3 ? KeptPlace{dir, std::nullopt} : KeptPlace{dir, move * 13 % filesPerDirectory};
         const auto start = std::chrono::steady_clock::now();
         controller.MovedAway(place);
@@ -76,7 +76,7 @@ void MemoryOfSearchesAgain(uint32_t files)
     long highest = 0;
     int highestAt = 0;
     for (int again = 1; again <= 50; ++again) {
-        const KeptDirectory& replaced = *tree->Base()->children[42];
+        const KeptDirectory& replaced = *tree->Base()->Children()[42];
         tree->Replace(replaced, BuiltTree("/built/d42", 1, files));
         const long now = ProcessMemoryKb("VmRSS");
         if (again == 1)

@@ -5,7 +5,9 @@
 // --export FILE keeps the tree and writes it to FILE in the JSON export format disk usage tools share ("-":
 // standard output, and then the rows go to standard error); --import FILE reads such a file instead of
 // searching and prints its top directory's rows as a search of it does. --entries adds to each row the names
-// it holds (what find DIR -mindepth 1 lists below a subdirectory, a row's files for "[Root Files]"). What a
+// it holds (what find DIR -mindepth 1 lists below a subdirectory, a row's files for "[Root Files]"); --newest
+// adds after it the newest change in the row, in whole seconds since 1970 ("?" when unknown): of a
+// subdirectory and everything below it, of "[Root Files]"'s files, of the directory and everything below. What a
 // search leaves out is chosen as du and ncdu choose it: -x or --one-file-system, --exclude PATTERN (again for
 // more), --exclude-from FILE (a pattern a line), --exclude-caches.
 #include <cerrno>
@@ -35,6 +37,7 @@ int Usage(const std::string& problem)
 {
     std::fprintf(stderr,
                  "murako-bench: %s\nusage: murako-bench [--threads N] [--on-disk] [--keep-tree] [--export FILE] [--entries]\n"
+                 "                    [--newest]\n"
                  "                    [-x|--one-file-system] [--exclude PATTERN]... [--exclude-from FILE]\n"
                  "                    [--exclude-caches] [--] DIR   (N from 1 to %d)\n"
                  "       murako-bench [--on-disk] --import FILE\n"
@@ -57,6 +60,7 @@ struct Arguments {
     bool onDisk = false;
     bool keepTree = false;
     bool entries = false;
+    bool newest = false;
     murako::SearchScope scope;
     std::string exportFile;
     std::string importFile;
@@ -126,6 +130,8 @@ std::optional<int> Parse(int argc, char** argv, Arguments& arguments)
             arguments.keepTree = true;
         } else if (options && arg == "--entries") {
             arguments.entries = true;
+        } else if (options && arg == "--newest") {
+            arguments.newest = true;
         } else if (const std::optional<int> status = options ? ParseScope(argc, argv, i, arguments.scope) : 0;
                    options && status) {
             if (*status != 0)
@@ -174,7 +180,7 @@ std::string Field(std::string_view name)
 // The rows as the table holds them once the search is over, in the order of their № as it leaves them: on disk,
 // where rows are written again once the walk has settled where each file of several links counts, the second
 // writing. Read from the table rather than kept as they come, so that a wide directory's rows are held once.
-void PrintRows(const murako::ResultsTable& table, bool entries, std::FILE* report)
+void PrintRows(const murako::ResultsTable& table, const Arguments& arguments, std::FILE* report)
 {
     for (int32_t row = murako::ResultsTable::FixedRows; row < table.Rows(); ++row) {
         const murako::RowFacts facts = table.Facts(row);
@@ -182,8 +188,11 @@ void PrintRows(const murako::ResultsTable& table, bool entries, std::FILE* repor
             continue;
         std::string line = std::to_string(facts.number) + '\t' + Field(table.TextAt(row, 1)) + '\t' +
                            std::to_string(facts.bytes.value_or(0));
-        if (entries)
+        if (arguments.entries)
             line += '\t' + (facts.count ? std::to_string(facts.count->entries) : std::string("?"));
+        // Whole seconds since 1970, negative before it, as find's %T@ gives them less their fraction.
+        if (arguments.newest)
+            line += '\t' + (facts.newest == murako::kTimeUnknown ? std::string("?") : std::to_string(facts.newest));
         line += '\n';
         std::fputs(line.c_str(), report);
     }
@@ -253,7 +262,7 @@ int main(int argc, char** argv)
 
     // The export on standard output leaves the report to standard error.
     std::FILE* report = arguments.exportFile == "-" ? stderr : stdout;
-    PrintRows(table, arguments.entries, report);
+    PrintRows(table, arguments, report);
     if (!exportProblem.empty()) {
         std::fprintf(stderr, "murako-bench: %s\n", exportProblem.c_str());
         return 1;

@@ -320,7 +320,7 @@ TEST_P(CompareWindowUnfitTest, AFileThatCannotBeComparedIsToldAndChangesNothing)
         file.write(GetParam().text);
     } else {
         KeptTree other("/elsewhere");
-        other.SetListing(*other.AddDirectory(nullptr, 0, {}, {}), {}, 0, 0);
+        (void)other.SetListing(*other.AddDirectory(nullptr, 0, {}, {}), {}, 0, 0);
         other.Complete();
         ASSERT_EQ(SaveKeptJson(other, path.toStdString(), "test").reason, Reason::None);
     }

@@ -59,7 +59,7 @@ TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizesOrCou
         double area = 0;
         int64_t bytes = 0;
         int64_t entries = 0;
-        const double total = static_cast<double>(sizing == MapArea::Size ? frame.dir->Size(measure) : frame.dir->entries);
+        const double total = static_cast<double>(sizing == MapArea::Size ? frame.dir->Size(measure) : frame.dir->Entries());
         std::map<std::pair<MapItemKind, std::string_view>, int> seen;
         for (const uint32_t c : children) {
             const MapItem& child = items[c];
@@ -74,7 +74,7 @@ TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizesOrCou
             bytes += child.bytes;
             entries += child.entries;
             EXPECT_EQ(child.entries, child.kind == MapItemKind::File        ? 1
-                                     : child.kind == MapItemKind::Directory ? child.dir->entries + 1
+                                     : child.kind == MapItemKind::Directory ? child.dir->Entries() + 1
                                                                             : child.entries);
             const double expected = content.Area() * weight(child) / total;
             if (child.kind != MapItemKind::Rest) {
@@ -87,7 +87,7 @@ TEST_P(MapOfRandomTree, RectanglesTileEachFrameWithAreasInProportionToSizesOrCou
         // space sized by count), is not shown.
         EXPECT_EQ(sizing == MapArea::Size ? bytes : entries, static_cast<int64_t>(total)) << frame.name;
         EXPECT_LE(bytes, frame.dir->Size(measure)) << frame.name;
-        EXPECT_LE(entries, frame.dir->entries) << frame.name;
+        EXPECT_LE(entries, frame.dir->Entries()) << frame.name;
         for (size_t a = 0; a < children.size(); ++a)
             for (size_t b = a + 1; b < children.size(); ++b)
                 EXPECT_FALSE(Overlap(items[children[a]].rect, items[children[b]].rect, 1e-6))
@@ -133,11 +133,11 @@ TEST(DiskMap, AKnownPixelNamesItsFile)
     KeptFilesWriter files;
     files.Add("small.txt", FileFacts{1000, 4096});
     files.Add("large.mov", FileFacts{3000, 4096});
-    tree.SetListing(*base, files, 1, 0);
+    base = &tree.SetListing(*base, files, 1, 0);
     KeptDirectory* sub = tree.AddDirectory(base, 0, "sub", {});
     KeptFilesWriter subFiles;
     subFiles.Add("inner.png", FileFacts{4000, 4096});
-    tree.SetListing(*sub, subFiles, 0, 0);
+    sub = &tree.SetListing(*sub, subFiles, 0, 0);
     tree.Complete();
     const std::vector<MapItem> items = LayOutMap(*tree.Base(), SizeMeasure::Length, {0, 0, 800, 100});
     auto nameAt = [&](double x, double y) {
@@ -160,13 +160,13 @@ TEST(DiskMap, ADeepChainIsLaidOutWithoutRecursionAndTinyFilesJoinTheRest)
     for (int level = 0; level < 200000; ++level) {
         KeptFilesWriter files;
         files.Add("f", FileFacts{1, 1});
-        tree.SetListing(*at, files, 1, 0);
+        at = &tree.SetListing(*at, files, 1, 0);
         at = tree.AddDirectory(at, 0, "d", {});
     }
     KeptFilesWriter many;
     for (int i = 0; i < 100000; ++i)
         many.Add("tiny" + std::to_string(i), FileFacts{1000, 4096});
-    tree.SetListing(*at, many, 0, 0);
+    at = &tree.SetListing(*at, many, 0, 0);
     tree.Complete();
     const std::vector<MapItem> items = LayOutMap(*tree.Base(), SizeMeasure::Length, {0, 0, 1920, 1080});
     EXPECT_LT(items.size(), 2000u) << "levels and files below 3×3 pixels join their directory's rest";
@@ -218,7 +218,7 @@ TEST_P(KeptReports, TypeTotalsAndCountSharesAddUpToTheShownTotal)
 {
     const auto [seed, measure] = GetParam();
     const std::unique_ptr<KeptTree> tree = RandomKeptTree(seed);
-    for (const KeptDirectory* dir : {tree->Base(), tree->Base()->childCount ? tree->Base()->children[0] : tree->Base()}) {
+    for (const KeptDirectory* dir : {tree->Base(), tree->Base()->ChildCount() ? tree->Base()->Children()[0] : tree->Base()}) {
         const TypeSpace space = SpaceByType(*dir, measure);
         EXPECT_EQ(space.total, dir->Size(measure));
         int64_t bytes = 0, files = 0;

@@ -36,8 +36,8 @@ std::vector<std::string> MakeOn(FakeFileSystem& fs, const KeptTree& tree)
             fs.File(at, file.facts ? file.facts->length : 0);
             fs.At(at).lengthFails = !file.facts;
         });
-        for (uint32_t i = 0; i < dir->childCount; ++i)
-            open.emplace_back(dir->children[i], path + "/" + std::string(dir->children[i]->Name()));
+        for (uint32_t i = 0; i < dir->ChildCount(); ++i)
+            open.emplace_back(dir->Children()[i], path + "/" + std::string(dir->Children()[i]->Name()));
     }
     return paths;
 }

@@ -52,6 +52,16 @@ for measure in '' --on-disk; do
       a search: $searched"
   done
 done
+# Each row's newest change read from ncdu's extended file and gdu's (both write "mtime") is a search's; ncdu's
+# file without -e has no times, and every row's is unknown, never 1970.
+ncdu -e -o "$files/ncdu-e.json" "$tree" 2>/dev/null || fail "ncdu -e -o failed"
+newest() { "$bench" --newest "$@" | grep -P '^[0-9]+\t' | sort -n | cut -f1,4; }
+for file in ours ncdu-e gdu; do
+  [ "$(newest --import "$files/$file.json")" = "$(newest "$tree")" ] ||
+    fail "the newest changes read from $file's file: $(newest --import "$files/$file.json")"
+done
+[ -z "$(newest --import "$files/ncdu.json" | cut -f2 | grep -v '^?$')" ] ||
+  fail "a file without times gives times: $(newest --import "$files/ncdu.json")"
 # Our own file gives the rows in the order the search listed them.
 [ "$("$bench" --import "$files/ours.json" | head -n -3)" = "$("$bench" "$tree" | head -n -3)" ] ||
   fail "our file read back lists its rows in another order"

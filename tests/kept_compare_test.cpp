@@ -95,9 +95,9 @@ std::vector<std::string> Directories(const KeptTree& tree)
         stack.pop_back();
         paths.push_back(path);
         const std::string prefix = path.back() == '/' ? path : path + "/";
-        for (uint32_t child = 0; child < dir->childCount; ++child)
-            if (dir->children[child])
-                stack.emplace_back(dir->children[child], prefix + std::string(dir->children[child]->Name()));
+        for (uint32_t child = 0; child < dir->ChildCount(); ++child)
+            if (dir->Children()[child])
+                stack.emplace_back(dir->Children()[child], prefix + std::string(dir->Children()[child]->Name()));
     }
     return paths;
 }
@@ -316,10 +316,10 @@ TEST_P(KeptCompareBases, AnOlderSearchComparesOnlyWhereItsBaseIsTheSearchedDirec
     const BaseMatch& match = GetParam();
     auto older = std::make_unique<KeptTree>(match.olderBase);
     KeptDirectory* base = older->AddDirectory(nullptr, 0, {}, {});
-    older->SetListing(*base, {}, 1, 0);
+    base = &older->SetListing(*base, {}, 1, 0);
     KeptDirectory* below = older->AddDirectory(base, 0, "a", {});
-    older->SetListing(*below, {}, 1, 0);
-    older->SetListing(*older->AddDirectory(below, 0, "b", {}), {}, 0, 0);
+    below = &older->SetListing(*below, {}, 1, 0);
+    (void)older->SetListing(*older->AddDirectory(below, 0, "b", {}), {}, 0, 0);
     older->Complete();
     KeptComparisonMade made = KeptComparison::Make(std::move(older), match.searched, '/');
     const std::unique_ptr<KeptComparison>& comparison = made.comparison;
@@ -510,11 +510,11 @@ std::unique_ptr<KeptTree> FilesTree(const std::vector<std::pair<std::string, int
 {
     auto tree = std::make_unique<KeptTree>("/base");
     KeptDirectory* base = tree->AddDirectory(nullptr, 0, {}, {});
-    tree->SetListing(*base, {}, 1, 0);
+    base = &tree->SetListing(*base, {}, 1, 0);
     KeptFilesWriter writer;
     for (const auto& [name, length] : files)
         writer.Add(name, FileFacts{length, length});
-    tree->SetListing(*tree->AddDirectory(base, 0, "d", {}), writer, 0, 0);
+    (void)tree->SetListing(*tree->AddDirectory(base, 0, "d", {}), writer, 0, 0);
     tree->Complete();
     return tree;
 }

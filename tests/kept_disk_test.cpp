@@ -73,13 +73,13 @@ TEST(KeptDisk, SpaceOnDiskIsWhatDuCountsOnADiskAndInMemoryWhateverTheThreads)
             KeptSearch search(std::make_shared<PosixFileSystem>(), threads, SizeMeasure::OnDisk);
             search.Search(tree.Root());
             const KeptDirectory& base = *search.Controller().Kept()->Base();
-            EXPECT_EQ(base.onDisk, du) << under << " threads " << threads;
-            EXPECT_EQ(base.length, 10 + (int64_t(1) << 30) + 70000 * 2 + 9000 * 2 + 3) << "every link's length";
-            EXPECT_LT(base.Child("a")->onDisk, 200000) << "a sparse file counts only what it holds";
-            EXPECT_EQ(base.Child("a")->onDisk, DuBytes(tree.Path("a"))) << "two links in one directory count once";
+            EXPECT_EQ(base.Size(SizeMeasure::OnDisk), du) << under << " threads " << threads;
+            EXPECT_EQ(base.Size(SizeMeasure::Length), 10 + (int64_t(1) << 30) + 70000 * 2 + 9000 * 2 + 3) << "every link's length";
+            EXPECT_LT(base.Child("a")->Size(SizeMeasure::OnDisk), 200000) << "a sparse file counts only what it holds";
+            EXPECT_EQ(base.Child("a")->Size(SizeMeasure::OnDisk), DuBytes(tree.Path("a"))) << "two links in one directory count once";
             struct stat linked;
             ASSERT_EQ(stat(tree.Path("b/t").c_str(), &linked), 0);
-            EXPECT_EQ(base.Child("b")->onDisk + base.Child("c")->onDisk,
+            EXPECT_EQ(base.Child("b")->Size(SizeMeasure::OnDisk) + base.Child("c")->Size(SizeMeasure::OnDisk),
                       DuBytes(tree.Path("b")) + DuBytes(tree.Path("c")) - linked.st_blocks * 512)
                 << "a link in each of two rows counts in one of them";
         }

@@ -82,17 +82,17 @@ TEST(KeptJsonRead, EntriesOfOneNameAreKeptAndMarked)
         R"([{"name":"e"},{"name":"f","asize":8}],{"name":"h","asize":3},{"name":"h","asize":4}]])");
     ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
     const KeptDirectory& top = *read.tree->Base();
-    EXPECT_EQ(top.length, 1 + 2 + 8 + 3 + 4);
-    ASSERT_EQ(top.childCount, 3u);
+    EXPECT_EQ(top.Size(SizeMeasure::Length), 1 + 2 + 8 + 3 + 4);
+    ASSERT_EQ(top.ChildCount(), 3u);
     EXPECT_TRUE(top.flags & KeptDirectory::HoldsDuplicateNames);
-    EXPECT_TRUE(top.children[0]->flags & KeptDirectory::DuplicateName);
-    EXPECT_TRUE(top.children[1]->flags & KeptDirectory::DuplicateName);
-    EXPECT_FALSE(top.children[2]->flags & KeptDirectory::DuplicateName);
-    EXPECT_FALSE(top.children[2]->flags & KeptDirectory::HoldsDuplicateNames);
+    EXPECT_TRUE(top.Children()[0]->flags & KeptDirectory::DuplicateName);
+    EXPECT_TRUE(top.Children()[1]->flags & KeptDirectory::DuplicateName);
+    EXPECT_FALSE(top.Children()[2]->flags & KeptDirectory::DuplicateName);
+    EXPECT_FALSE(top.Children()[2]->flags & KeptDirectory::HoldsDuplicateNames);
     EXPECT_TRUE(HoldsEntriesNamedAlike(*read.tree));
     const KeptJsonRead files = ReadKeptJson(R"([1,2,{},[{"name":"/x"},[{"name":"e"},{"name":"h"},[{"name":"h"}]]]])");
     ASSERT_TRUE(files.tree);
-    EXPECT_TRUE(files.tree->Base()->children[0]->flags & KeptDirectory::HoldsDuplicateNames) << "a file and a directory alike";
+    EXPECT_TRUE(files.tree->Base()->Children()[0]->flags & KeptDirectory::HoldsDuplicateNames) << "a file and a directory alike";
     EXPECT_TRUE(HoldsEntriesNamedAlike(*files.tree)) << "below the top too";
     EXPECT_FALSE(HoldsEntriesNamedAlike(*ReadKeptJson(R"([1,2,{},[{"name":"/x"},[{"name":"e"},{"name":"h"}]]])").tree));
 }
@@ -107,8 +107,8 @@ TEST_P(KeptJsonLinkFields, EitherAloneCountsAFileOfSeveralLinksOnceOnDisk)
                                            link + R"(},[{"name":"d","dsize":0},{"name":"b","asize":1,"dsize":4096,"ino":5,)" +
                                            link + "}]]]");
     ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
-    EXPECT_EQ(read.tree->Base()->length, 2);
-    EXPECT_EQ(read.tree->Base()->onDisk, 4096);
+    EXPECT_EQ(read.tree->Base()->Size(SizeMeasure::Length), 2);
+    EXPECT_EQ(read.tree->Base()->Size(SizeMeasure::OnDisk), 4096);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fields, KeptJsonLinkFields, ::testing::Values(R"("nlink":2)", R"("hlnkc":true)"));
@@ -120,7 +120,7 @@ TEST(KeptJsonRead, SpaceOnDiskIsKeptToTheByteWhetherOrNotItIsWholeBlocks)
                                                std::to_string(onDisk) + "}]]");
         ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
         ForEachFile(*read.tree->Base(), [&](const KeptFile& file) { EXPECT_EQ(file.facts->onDisk, onDisk); });
-        EXPECT_EQ(read.tree->Base()->onDisk, onDisk);
+        EXPECT_EQ(read.tree->Base()->Size(SizeMeasure::OnDisk), onDisk);
     }
 }
 

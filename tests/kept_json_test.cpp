@@ -100,7 +100,7 @@ TEST(KeptJsonWrite, PlacesMovedAwaySinceTheSearchAreLeftOutAndTheTotalsFollow)
         KeptJsonRead read = ReadKeptJson(ExportText(*search.Controller().Kept()));
         ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
         EXPECT_EQ(read.tree->Base()->Child("b"), nullptr);
-        EXPECT_EQ(read.tree->Base()->fileCount, 0u);
+        EXPECT_EQ(read.tree->Base()->FileCount(), 0u);
         EXPECT_EQ(read.tree->Base()->Size(measure), base.Size(measure));
         EXPECT_EQ(read.tree->Base()->Child("c")->Size(measure), base.Child("c")->Size(measure));
     }
@@ -128,13 +128,13 @@ TEST(KeptJsonRead, AFileOfAnotherWriterCountsAsASearchDoesAFileOfSeveralLinksOnc
     const KeptDirectory& top = *read.tree->Base();
     EXPECT_EQ(read.tree->BasePath(), "/top");
     // Lengths: every link, never a directory's own.
-    EXPECT_EQ(top.length, 100 + 100 + 7 + 100 + 1);
+    EXPECT_EQ(top.Size(SizeMeasure::Length), 100 + 100 + 7 + 100 + 1);
     // On disk: the directories' own space, the link of inode 5 on device 10 once, on device 11 once more.
-    EXPECT_EQ(top.onDisk, 4096 + 4096 + 4096 + 0 + 8192 + 4096 + 4096 + 512);
-    EXPECT_EQ(top.Child("a")->onDisk, 4096) << "its link of inode 5 was met first above it";
+    EXPECT_EQ(top.Size(SizeMeasure::OnDisk), 4096 + 4096 + 4096 + 0 + 8192 + 4096 + 4096 + 512);
+    EXPECT_EQ(top.Child("a")->Size(SizeMeasure::OnDisk), 4096) << "its link of inode 5 was met first above it";
     EXPECT_EQ(top.Child("locked")->failure, ReadFailure::Other);
     EXPECT_TRUE(top.Child("proc")->flags & KeptDirectory::PseudoFileSystem);
-    EXPECT_EQ(top.entries, 10);
+    EXPECT_EQ(top.Entries(), 10);
     int unmeasured = 0;
     ForEachFile(top, [&](const KeptFile& file) { unmeasured += !file.facts; });
     EXPECT_EQ(unmeasured, 1);
@@ -152,7 +152,7 @@ TEST(KeptJsonRead, ProgressIsToldAsALargeFileIsRead)
     std::vector<uint64_t> told;
     KeptJsonRead read = ReadKeptJson(text, [&](uint64_t bytes) { told.push_back(bytes); });
     ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
-    EXPECT_EQ(read.tree->Base()->length, 200000);
+    EXPECT_EQ(read.tree->Base()->Size(SizeMeasure::Length), 200000);
     ASSERT_GE(told.size(), 1u);
     EXPECT_LE(told.back(), text.size());
 }
@@ -166,7 +166,7 @@ TEST(KeptJsonRead, ATreeOfAHundredThousandLevelsIsReadWithoutRecursion)
     text += std::string(kLevels, ']') + "]]";
     KeptJsonRead read = ReadKeptJson(text);
     ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
-    EXPECT_EQ(read.tree->Base()->length, kLevels);
+    EXPECT_EQ(read.tree->Base()->Size(SizeMeasure::Length), kLevels);
     EXPECT_EQ(read.tree->Entries(), 2 * kLevels + 1);
 }
 

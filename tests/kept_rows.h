@@ -131,8 +131,8 @@ public:
             if (i % stride == 0)
                 paths.push_back(path);
             const std::string prefix = path.back() == '/' ? path : path + "/";
-            for (uint32_t child = 0; child < dir->childCount; ++child)
-                stack.emplace_back(dir->children[child], prefix + std::string(dir->children[child]->Name()));
+            for (uint32_t child = 0; child < dir->ChildCount(); ++child)
+                stack.emplace_back(dir->Children()[child], prefix + std::string(dir->Children()[child]->Name()));
         }
         return paths;
     }

@@ -125,14 +125,14 @@ TEST(KeptScopeFiles, ReadsTheEntriesNcduLeftOutWithTheirMarks)
         const KeptJsonRead read = ReadKeptJson(text);
         ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
         const KeptDirectory& top = *read.tree->Base();
-        EXPECT_EQ(top.childCount, 4u) << "an excluded directory is a name left out, as a file is";
-        EXPECT_EQ(top.excludedNames, 1u);
+        EXPECT_EQ(top.ChildCount(), 4u) << "an excluded directory is a name left out, as a file is";
+        EXPECT_EQ(top.ExcludedNames(), 1u);
         EXPECT_TRUE(top.Child("proc")->flags & KeptDirectory::OtherFileSystem) << "ncdu 1 words it othfs";
         EXPECT_TRUE(top.Child("nas")->flags & KeptDirectory::OtherFileSystem);
         EXPECT_TRUE(top.Child("sys")->flags & KeptDirectory::PseudoFileSystem);
-        EXPECT_EQ(top.Child("a")->excludedNames, 1u);
-        EXPECT_EQ(top.Child("a")->fileCount, 1u);
-        EXPECT_EQ(top.excludedBelow, 2u);
+        EXPECT_EQ(top.Child("a")->ExcludedNames(), 1u);
+        EXPECT_EQ(top.Child("a")->FileCount(), 1u);
+        EXPECT_EQ(top.ExcludedBelow(), 2u);
         EXPECT_EQ(top.entries, 5) << "proc, nas, sys, a and a's y; the names left out are not entries";
         EXPECT_EQ(read.tree->Scope(), SearchScope{}) << "another program's file says nothing of its options";
     }

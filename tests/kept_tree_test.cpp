@@ -68,7 +68,7 @@ TEST_P(KeptRowsTest, EveryDirectoryShownFromTheKeptTreeHasTheRowsOfAFreshSearch)
         const std::vector<std::string> kept = search.Kept(path);
         EXPECT_EQ(fs->namesListed.load(), listedBefore) << path << " was listed again";
         if (BelowTheLoop(path))
-            EXPECT_EQ(search.Controller().Kept()->Find(path, '/')->unreadBelow, 1u) << path;
+            EXPECT_EQ(search.Controller().Kept()->Find(path, '/')->UnreadBelow(), 1u) << path;
         else
             EXPECT_EQ(kept, search.Fresh(path, GetParam().threads)) << path;
     }
@@ -121,10 +121,10 @@ TEST(KeptMeasure, SpaceOnDiskCountsAFileOfSeveralLinksOnceWhereFirstMetAndSwitch
         // A serial walk meets the files in listing order: b's t before c's s.
         EXPECT_EQ(onDisk.Kept("/base"), onDisk.Fresh("/base", 1)) << threads;
         const KeptDirectory& base = *onDisk.Controller().Kept()->Base();
-        EXPECT_EQ(base.onDisk, 4096 + 4096 + 4096 + (8192 + 4096) + 0);
-        EXPECT_EQ(base.length, 10 + 4096 * 2 + (1 << 20) + 5 + 4096);
-        EXPECT_EQ(base.Child("a")->onDisk, 4096) << "two links of one file in one directory";
-        EXPECT_EQ(base.Child("c")->onDisk, 0) << "met first under b";
+        EXPECT_EQ(base.Size(SizeMeasure::OnDisk), 4096 + 4096 + 4096 + (8192 + 4096) + 0);
+        EXPECT_EQ(base.Size(SizeMeasure::Length), 10 + 4096 * 2 + (1 << 20) + 5 + 4096);
+        EXPECT_EQ(base.Child("a")->Size(SizeMeasure::OnDisk), 4096) << "two links of one file in one directory";
+        EXPECT_EQ(base.Child("c")->Size(SizeMeasure::OnDisk), 0) << "met first under b";
 
         KeptSearch lengths(fs, threads);
         lengths.Search("/base");
@@ -166,14 +166,17 @@ class KeptTreeListing : public ::testing::TestWithParam<Listing> {};
 
 TEST_P(KeptTreeListing, FilesKeepTheirNamesAndFactsWhateverTheirSizeAndNumber)
 {
+    // Times the same as the file before, or far from it either way, and unknown, are each read back as written.
     const std::vector<std::pair<std::string, std::optional<FileFacts>>> kinds{
-        {"a", FileFacts{0, 0}},
-        {std::string(300, 'n'), FileFacts{std::numeric_limits<int64_t>::max(), 4096, 0, 1}},
-        {"odd space", FileFacts{100, 1000}},  // space that is no whole number of blocks
-        {"linked", FileFacts{5, 512, 1ULL << 40, 3}},
+        {"a", FileFacts{0, 0, 0, 1, true, 0}},
+        {std::string(300, 'n'), FileFacts{std::numeric_limits<int64_t>::max(), 4096, 0, 1, true, 1'700'000'000}},
+        {"odd space", FileFacts{100, 1000, 0, 1, true, 1'700'000'000}},  // space that is no whole number of blocks
+        {"linked", FileFacts{5, 512, 1ULL << 40, 3, true, 4'102'444'800}},
         {"gone", std::nullopt},
-        {"\xff\xfe", FileFacts{1, (1LL << 40) + 512}},
-        {"link", FileFacts{9, 0, 0, 1, false}},
+        {"\xff\xfe", FileFacts{1, (1LL << 40) + 512, 0, 1, true, -1}},
+        {"link", FileFacts{9, 0, 0, 1, false, kTimeUnknown}},
+        {"far", FileFacts{9, 0, 0, 1, true, std::numeric_limits<int64_t>::max()}},
+        {"farther back", FileFacts{9, 0, 0, 1, true, kTimeUnknown + 1}},
     };
     std::vector<std::pair<std::string, std::optional<FileFacts>>> files;
     KeptFilesWriter writer;
@@ -186,7 +189,7 @@ TEST_P(KeptTreeListing, FilesKeepTheirNamesAndFactsWhateverTheirSizeAndNumber)
     KeptTree tree("/t/");
     KeptDirectory* dir = nullptr;
     if (GetParam().taken) {
-        dir = tree.AddListed("t", {}, std::move(writer), {}, 0);
+        dir = tree.AddListed("t", {}, kTimeUnknown, std::move(writer), {}, 0);
         tree.SetBase(*dir);
         EXPECT_EQ(writer.Count(), 0u);
         EXPECT_TRUE(writer.Bytes().empty());
@@ -194,9 +197,8 @@ TEST_P(KeptTreeListing, FilesKeepTheirNamesAndFactsWhateverTheirSizeAndNumber)
         EXPECT_EQ(writer.Count(), 1u) << "a writer whose bytes were taken is written again";
     } else {
         dir = tree.AddDirectory(nullptr, 0, {}, {});
-        tree.SetListing(*dir, writer, 0, 0);
+        dir = &tree.SetListing(*dir, writer, 0, 0);
     }
-    EXPECT_EQ(dir->filesBytes, copied.Bytes().size());
     EXPECT_GE(tree.Bytes(), copied.Bytes().size());
     std::vector<std::pair<std::string, std::optional<FileFacts>>> read;
     ForEachFile(*dir, [&](const KeptFile& file) { read.emplace_back(file.name, file.facts); });
@@ -211,8 +213,9 @@ TEST_P(KeptTreeListing, FilesKeepTheirNamesAndFactsWhateverTheirSizeAndNumber)
         EXPECT_EQ(read[i].second->inode, files[i].second->inode) << files[i].first;
         EXPECT_EQ(read[i].second->links, files[i].second->links) << files[i].first;
         EXPECT_EQ(read[i].second->regular, files[i].second->regular) << files[i].first;
+        EXPECT_EQ(read[i].second->modified, files[i].second->modified) << files[i].first;
     }
-    EXPECT_EQ(dir->ownLength, std::numeric_limits<int64_t>::max()) << "an addition that would overflow is skipped";
+    EXPECT_EQ(dir->Own(SizeMeasure::Length), std::numeric_limits<int64_t>::max()) << "an addition that would overflow is skipped";
 }
 
 INSTANTIATE_TEST_SUITE_P(Listings, KeptTreeListing,

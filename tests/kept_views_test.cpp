@@ -107,8 +107,8 @@ void ExpectParentsLeadToTheBase(const KeptTree& tree)
 {
     for (KeptWalk walk(*tree.Base(), KeptWalk::Scope::Directories); walk.Next();) {
         const KeptDirectory& dir = walk.Directory();
-        for (uint32_t i = 0; i < dir.childCount; ++i)
-            ASSERT_EQ(dir.children[i]->parent, &dir) << dir.Name() << "/" << dir.children[i]->Name();
+        for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+            ASSERT_EQ(dir.Children()[i]->parent, &dir) << dir.Name() << "/" << dir.Children()[i]->Name();
         const KeptDirectory* top = &dir;
         uint32_t steps = 0;
         for (; top->parent; top = top->parent)
@@ -127,9 +127,9 @@ void ByHand(const KeptDirectory& dir, uint32_t depth, bool files, std::vector<st
             if (!file.moved)
                 met.push_back(std::to_string(depth) + " " + std::string(file.name) + " " + std::to_string(file.index));
         });
-    for (uint32_t i = 0; i < dir.childCount; ++i)
-        if (!(dir.children[i]->flags & KeptDirectory::Moved))
-            ByHand(*dir.children[i], depth + 1, files, met);
+    for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+        if (!(dir.Children()[i]->flags & KeptDirectory::Moved))
+            ByHand(*dir.Children()[i], depth + 1, files, met);
 }
 
 std::vector<std::string> Walked(const KeptDirectory& dir, KeptWalk::Scope scope)
@@ -152,7 +152,7 @@ void MoveSomeAway(KeptTree& tree, uint32_t seed)
     for (const KeptDirectory* dir : dirs) {
         if (dir->parent && random() % 5 == 0)
             tree.MarkMoved(*dir);
-        for (uint32_t i = 0; i < dir->fileCount; ++i)
+        for (uint32_t i = 0; i < dir->FileCount(); ++i)
             if (random() % 5 == 0)
                 tree.MarkFileMoved(*dir, i);
     }
@@ -209,13 +209,13 @@ TEST_P(KeptWalkOfRandomTree, AMoveLeavesEverySumAsCountingTheWholeTreeAgainWould
     std::vector<std::tuple<int64_t, int64_t, int64_t, int64_t, int64_t>> moved;
     for (KeptWalk walk(*tree->Base(), KeptWalk::Scope::Directories); walk.Next();) {
         const KeptDirectory& dir = walk.Directory();
-        moved.emplace_back(dir.length, dir.onDisk, dir.entries, dir.ownLength, dir.ownOnDisk);
+        moved.emplace_back(dir.Size(SizeMeasure::Length), dir.Size(SizeMeasure::OnDisk), dir.Entries(), dir.Own(SizeMeasure::Length), dir.Own(SizeMeasure::OnDisk));
     }
     tree->Complete();
     size_t i = 0;
     for (KeptWalk walk(*tree->Base(), KeptWalk::Scope::Directories); walk.Next(); ++i) {
         const KeptDirectory& dir = walk.Directory();
-        EXPECT_EQ(moved.at(i), std::tuple(dir.length, dir.onDisk, dir.entries, dir.ownLength, dir.ownOnDisk))
+        EXPECT_EQ(moved.at(i), std::tuple(dir.Size(SizeMeasure::Length), dir.Size(SizeMeasure::OnDisk), dir.Entries(), dir.Own(SizeMeasure::Length), dir.Own(SizeMeasure::OnDisk)))
             << dir.Name();
     }
 }
@@ -230,7 +230,7 @@ TEST(KeptTreeReplace, SearchingTheSameDirectoryAgainAndAgainHoldsNoMoreMemory)
         std::vector<const KeptDirectory*> told;
         tree->OnReplacing([&](const KeptDirectory& replaced) { told.push_back(&replaced); });
         for (int again = 0; again < 20; ++again) {
-            const KeptDirectory& replaced = base ? *tree->Base() : *tree->Base()->children[1];
+            const KeptDirectory& replaced = base ? *tree->Base() : *tree->Base()->Children()[1];
             tree->Replace(replaced, fakes::RandomKeptTree(100));
             ASSERT_EQ(told.back(), &replaced) << "told before";
             if (again == 0)
@@ -413,7 +413,7 @@ TEST(KeptLinks, AFileOfSeveralLinksCountsInTheViewsWhereASearchOfTheDirectorySho
     EXPECT_EQ(largest("/base").at("/base/b/t"), 4096);
     EXPECT_EQ(largest("/base").at("/base/c/s"), 0);
     EXPECT_EQ(largest("/base/c").at("/base/c/s"), 4096);
-    EXPECT_EQ(SpaceByType(*tree.Find("/base", '/'), SizeMeasure::OnDisk).total, tree.Base()->onDisk);
+    EXPECT_EQ(SpaceByType(*tree.Find("/base", '/'), SizeMeasure::OnDisk).total, tree.Base()->Size(SizeMeasure::OnDisk));
     EXPECT_EQ(SpaceByType(*tree.Find("/base/c", '/'), SizeMeasure::OnDisk).total, 4096 + 0);
     const std::vector<MapItem> map = LayOutMap(*tree.Find("/base/c", '/'), SizeMeasure::OnDisk, {0, 0, 100, 100});
     ASSERT_GE(map.size(), 2u);
@@ -425,8 +425,8 @@ TEST(KeptLinks, AFileOfSeveralLinksCountsInTheViewsWhereASearchOfTheDirectorySho
 // Whether a row of dir's stands for a subdirectory moved away, which a fresh search no longer lists.
 bool HoldsMovedRow(const KeptDirectory& dir)
 {
-    for (uint32_t i = 0; i < dir.childCount; ++i)
-        if (dir.children[i]->flags & KeptDirectory::Moved)
+    for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+        if (dir.Children()[i]->flags & KeptDirectory::Moved)
             return true;
     return false;
 }

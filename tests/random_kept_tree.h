@@ -47,9 +47,9 @@ inline std::unique_ptr<KeptTree> RandomKeptTree(uint32_t seed, int maxDepth = 5,
         }
         // The top levels full, so that every tree is large.
         const int children = at.depth < 2 ? maxChildren : at.depth < maxDepth ? below(maxChildren) : 0;
-        tree->SetListing(*at.dir, files, static_cast<size_t>(children), 4096);
+        KeptDirectory& listed = tree->SetListing(*at.dir, files, static_cast<size_t>(children), 4096);
         for (int i = 0; i < children; ++i)
-            open.push_back({tree->AddDirectory(at.dir, static_cast<size_t>(i), "d" + std::to_string(i), {}), at.depth + 1});
+            open.push_back({tree->AddDirectory(&listed, static_cast<size_t>(i), "d" + std::to_string(i), {}), at.depth + 1});
     }
     tree->Complete();
     return tree;

@@ -223,8 +223,8 @@ TEST_F(GridTest, ALongNameLosesItsMiddleAndTooltipsGiveTheFullNameAndTheExactByt
     WriteResultRow(table, units, 2, 2, longName, -1536);
     EXPECT_EQ(grid.CellToolTip(2, 1), QString::fromStdString(longName));
     EXPECT_EQ(grid.CellToolTip(1, 1), "") << "a name shown whole needs no tooltip";
-    EXPECT_EQ(grid.CellToolTip(1, 2), "1,234,567,890 バイト");
-    EXPECT_EQ(grid.CellToolTip(2, 2), "-1,536 バイト");
+    EXPECT_EQ(grid.CellToolTip(1, 2), "1,234,567,890 バイト\n最終更新: 不明");
+    EXPECT_EQ(grid.CellToolTip(2, 2), "-1,536 バイト\n最終更新: 不明");
     EXPECT_EQ(grid.CellToolTip(0, 2), "");
     EXPECT_EQ(table.TextAt(2, 1), longName) << "the model keeps the full text";
 
@@ -232,7 +232,7 @@ TEST_F(GridTest, ALongNameLosesItsMiddleAndTooltipsGiveTheFullNameAndTheExactByt
     const QPoint over = grid.CellRect(1, 2).center();
     QHelpEvent help(QEvent::ToolTip, over, grid.viewport()->mapToGlobal(over));
     QApplication::sendEvent(grid.viewport(), &help);
-    EXPECT_EQ(QToolTip::text(), "1,234,567,890 バイト");
+    EXPECT_EQ(QToolTip::text(), "1,234,567,890 バイト\n最終更新: 不明");
 
     // A name longer than the screen is wide comes in lines that each fit on it.
     const std::string huge = "/srv/" + std::string(600, 'x') + "/合計";
@@ -397,14 +397,14 @@ TEST_F(GridTest, BarsShowEachRowsShareOfTheLargestSoFarAndTheTooltipItsShareOfAF
     Shown();
     EXPECT_EQ(grid.BarWidth(3), full) << "the bars follow the largest row so far";
     EXPECT_EQ(grid.BarWidth(2), (full + 1) / 2);
-    EXPECT_EQ(grid.CellToolTip(3, 2), "8,000 バイト") << "no share before the total";
+    EXPECT_EQ(grid.CellToolTip(3, 2), "8,000 バイト\n最終更新: 不明") << "no share before the total";
     WriteRow(table, "empty", 0);
     WriteRow(table, "/base/合計", 13000, RowKind::Total);
     const QImage image = Shown();
     EXPECT_EQ(grid.BarWidth(4), 0);
     EXPECT_EQ(grid.BarWidth(5), 0) << "the total gets none";
-    EXPECT_EQ(grid.CellToolTip(3, 2), "8,000 バイト（全体の 61.5 %）");
-    EXPECT_EQ(grid.CellToolTip(5, 2), "13,000 バイト");
+    EXPECT_EQ(grid.CellToolTip(3, 2), "8,000 バイト（全体の 61.5 %）\n最終更新: 不明");
+    EXPECT_EQ(grid.CellToolTip(5, 2), "13,000 バイト\n最終更新: 不明");
 
     // Drawn behind the text in the highlight colour, lightly; the cell beyond the bar stays plain.
     const QRect half = grid.CellRect(2, 2);

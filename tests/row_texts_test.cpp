@@ -31,18 +31,21 @@ ResultsTable Rows(std::vector<int64_t> subdirectories, std::optional<int64_t> to
     return table;
 }
 
+// A row whose newest change is unknown says so under its size.
+const std::string kUnknown = "\n最終更新: 不明";
+
 TEST(CellNotes, ASizeGivesItsExactBytesAndItsShareOnlyOnceATotalIsWrittenInTheUsersSeparators)
 {
     const NumberSeparators comma{",", "."};
     const NumberSeparators european{".", ","};
-    EXPECT_EQ(CellNotes(Rows({1234567, 1}, std::nullopt), 2, 2, comma), "1,234,567 バイト");
+    EXPECT_EQ(CellNotes(Rows({1234567, 1}, std::nullopt), 2, 2, comma), "1,234,567 バイト" + kUnknown);
     const ResultsTable finished = Rows({2, 1, 3000, 0}, 3003);
-    EXPECT_EQ(CellNotes(finished, 2, 2, european), "2 バイト（全体の 0,1 %）") << "0.0666 rounds up";
-    EXPECT_EQ(CellNotes(finished, 3, 2, comma), "1 バイト（全体の 0.0 %）");
-    EXPECT_EQ(CellNotes(finished, 4, 2, comma), "3,000 バイト（全体の 99.9 %）");
-    EXPECT_EQ(CellNotes(finished, 6, 2, european), "3.003 バイト") << "the total is no share of itself";
-    EXPECT_EQ(CellNotes(Rows({5}, 5), 2, 2, comma), "5 バイト（全体の 100.0 %）");
-    EXPECT_EQ(CellNotes(Rows({5}, 0), 2, 2, comma), "5 バイト") << "nothing is a share of nothing";
+    EXPECT_EQ(CellNotes(finished, 2, 2, european), "2 バイト（全体の 0,1 %）" + kUnknown) << "0.0666 rounds up";
+    EXPECT_EQ(CellNotes(finished, 3, 2, comma), "1 バイト（全体の 0.0 %）" + kUnknown);
+    EXPECT_EQ(CellNotes(finished, 4, 2, comma), "3,000 バイト（全体の 99.9 %）" + kUnknown);
+    EXPECT_EQ(CellNotes(finished, 6, 2, european), "3.003 バイト" + kUnknown) << "the total is no share of itself";
+    EXPECT_EQ(CellNotes(Rows({5}, 5), 2, 2, comma), "5 バイト（全体の 100.0 %）" + kUnknown);
+    EXPECT_EQ(CellNotes(Rows({5}, 0), 2, 2, comma), "5 バイト" + kUnknown) << "nothing is a share of nothing";
     for (const int32_t col : {0, 1})
         EXPECT_EQ(CellNotes(finished, 4, col, comma), "");
 }
@@ -73,7 +76,7 @@ TEST(CellNotes, TheSizeTellsTheNamesARowHoldsAndEveryRowWhatTheSearchLeftOutOfIt
     facts.otherFileSystems.Add({"nfs4, /x/mnt", ReadFailure::None});
     table.SetFacts(2, facts);
     const std::string left = "別のファイルシステム: nfs4, /x/mnt\n除外: 3";
-    EXPECT_EQ(CellNotes(table, 2, 2, {",", "."}), "7 バイト（全体の 100.0 %）\n12,345 項目\n" + left);
+    EXPECT_EQ(CellNotes(table, 2, 2, {",", "."}), "7 バイト（全体の 100.0 %）\n12,345 項目" + kUnknown + "\n" + left);
     EXPECT_EQ(CellNotes(table, 2, 1, {",", "."}), left) << "the count belongs to the size";
     facts.otherFileSystems.Add({"tmpfs, /x/tmp", ReadFailure::None});
     table.SetFacts(2, facts);
@@ -87,7 +90,29 @@ TEST(CellNotes, TheSizeTellsTheNamesARowHoldsAndEveryRowWhatTheSearchLeftOutOfIt
     total.count = EntryCount{};
     total.baseExcluded = true;
     table.SetFacts(3, total);
-    EXPECT_EQ(CellNotes(table, 3, 2, {",", "."}), std::string("7 バイト\n0 項目\n") + kBaseExcludedText);
+    EXPECT_EQ(CellNotes(table, 3, 2, {",", "."}), "7 バイト\n0 項目" + kUnknown + "\n" + kBaseExcludedText);
+}
+
+TEST(CellNotes, TheSizeTellsTheNewestChangeInTheRowByTheClockOrThatItIsUnknown)
+{
+    EXPECT_EQ(NewestText(kTimeUnknown), "最終更新: 不明");
+    for (const ModifiedTime time : {ModifiedTime{-1}, ModifiedTime{0}, ModifiedTime{4'102'444'800}}) {
+        const std::string text = LocalTimeText(time);
+        ASSERT_EQ(text.size(), 16u) << time;
+        EXPECT_EQ(text[4], '/');
+        EXPECT_EQ(text[13], ':');
+    }
+    EXPECT_TRUE(LocalTimeText(4'102'444'800).starts_with("2100/01/01") ||
+                LocalTimeText(4'102'444'800).starts_with("2099/12/31"))
+        << "2100 shown as it is, not wrapped";
+    EXPECT_TRUE(LocalTimeText(-1).starts_with("1969/12/31") || LocalTimeText(-1).starts_with("1970/01/01"));
+    ResultsTable table = Rows({7}, 7);
+    RowFacts facts = table.Facts(2);
+    facts.newest = 1'000'000'000;
+    table.SetFacts(2, facts);
+    EXPECT_EQ(CellNotes(table, 2, 2, {",", "."}),
+              "7 バイト（全体の 100.0 %）\n最終更新: " + LocalTimeText(1'000'000'000));
+    EXPECT_EQ(CellNotes(table, 2, 1, {",", "."}), "") << "the newest belongs to the size";
 }
 
 TEST(ScopeNote, NamesWhatTheSearchLeftOut)

@@ -14,7 +14,7 @@ namespace murako {
 
 QString NothingToShowText(const KeptDirectory& dir)
 {
-    if (dir.childCount == 0 && dir.fileCount == dir.movedFiles)
+    if (dir.ChildCount() == 0 && dir.FileCount() == dir.MovedFiles())
         return QStringLiteral("空のフォルダー");
     return QStringLiteral("サイズが 0 の項目だけのフォルダー");
 }
@@ -244,7 +244,7 @@ int64_t MapView::EntriesInRest(int32_t item)
     for (const MapItem& other : items)
         shown += (other.kind == MapItemKind::File && other.dir == dir) ||
                  (other.kind == MapItemKind::Directory && other.dir->parent == dir);
-    return std::max<int64_t>(0, int64_t{dir->childCount} + dir->fileCount - dir->movedFiles - shown);
+    return std::max<int64_t>(0, int64_t{dir->ChildCount()} + dir->FileCount() - dir->MovedFiles() - shown);
 }
 
 }  // namespace murako

@@ -22,7 +22,7 @@ HeldEntries EntriesHeld(const KeptDirectory& dir)
     HeldEntries held;
     for (KeptWalk walk(dir, KeptWalk::Scope::Directories); walk.Next();) {
         const KeptDirectory& met = walk.Directory();
-        held.files += met.fileCount - met.movedFiles;
+        held.files += met.FileCount() - met.MovedFiles();
         held.directories += &met != &dir;
     }
     return held;

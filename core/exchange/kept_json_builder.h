@@ -20,7 +20,8 @@
 namespace murako::kept_json {
 
 enum class InfoKey {
-    Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Notreg, Excluded, Failure, CutShort, Cache, FsType, Other
+    Name, Asize, Dsize, Dev, Ino, Nlink, Hlnkc, ReadError, Notreg, Excluded, Failure, CutShort, Cache, FsType, Mtime,
+    Other
 };
 
 inline InfoKey KeyOf(std::string_view key)
@@ -30,6 +31,7 @@ inline InfoKey KeyOf(std::string_view key)
         {"ino", InfoKey::Ino},     {"nlink", InfoKey::Nlink},          {"hlnkc", InfoKey::Hlnkc},   {"read_error", InfoKey::ReadError},
         {"notreg", InfoKey::Notreg}, {"excluded", InfoKey::Excluded}, {kFailureKey, InfoKey::Failure},
         {kCutShortKey, InfoKey::CutShort}, {kCacheKey, InfoKey::Cache}, {kFileSystemTypeKey, InfoKey::FsType},
+        {"mtime", InfoKey::Mtime},
     };
     for (const auto& [text, value] : known)
         if (text == key)
@@ -60,6 +62,7 @@ struct Info {
     uint64_t ino = 0;
     uint64_t nlink = 0;
     bool hlnkc = false;
+    ModifiedTime mtime = kTimeUnknown;  // a file without times leaves every entry's unknown
     bool readError = false;
     bool notreg = false;
     bool excluded = false;
@@ -91,6 +94,7 @@ inline LeftOut LeftOutOf(const Info& info)
 struct DirectoryBeingRead {
     std::string name;
     DirectoryIdentity identity;
+    ModifiedTime modified = kTimeUnknown;
     int64_t ownOnDisk = 0;
     ReadFailure failure = ReadFailure::None;
     bool cutShort = false;  // a cancel left it unfinished
@@ -124,6 +128,7 @@ public:
         dir.identity = {info.dev.value_or(top ? 0 : open_[depth_ - 1].identity.device), info.ino};
         dir.ownOnDisk = static_cast<int64_t>(info.dsize);
         dir.cutShort = info.readError && info.cutShort;
+        dir.modified = info.mtime;
         dir.failure = !info.readError           ? ReadFailure::None
                       : !info.failure.empty()   ? FailureFromWord(info.failure)
                       : dir.cutShort            ? ReadFailure::None
@@ -147,8 +152,9 @@ public:
             dir.files.AddExcluded(info.name);
             return {};
         } else if (why != LeftOut::None) {
-            KeptDirectory* place = tree_->AddListed(info.name, {dir.identity.device, 0}, {}, {}, 0);
-            MarkLeftOut(*place, why, info.fsType);
+            KeptDirectory* place =
+                &MarkLeftOut(*tree_->AddListed(info.name, {dir.identity.device, 0}, info.mtime, {}, {}, 0), why,
+                             info.fsType);
             dir.subdirectories.push_back(place);
             return {};
         }
@@ -158,6 +164,7 @@ public:
             known.length = static_cast<int64_t>(info.asize);
             known.onDisk = static_cast<int64_t>(info.dsize);
             known.regular = !info.notreg;
+            known.modified = info.mtime;
             if (info.hlnkc || info.nlink > 1) {
                 known.inode = info.ino;
                 known.links = static_cast<uint32_t>(
@@ -182,7 +189,8 @@ public:
             return true;
         }
         KeptDirectory* dir =
-            tree_->AddListed(open.name, open.identity, std::move(open.files), open.subdirectories, open.ownOnDisk);
+            tree_->AddListed(open.name, open.identity, open.modified, std::move(open.files), open.subdirectories,
+                             open.ownOnDisk);
         dir->failure = open.failure;
         if (open.cutShort)
             dir->flags |= KeptDirectory::CutShort;
@@ -190,7 +198,7 @@ public:
         if (std::adjacent_find(open.nameHashes.begin(), open.nameHashes.end()) != open.nameHashes.end())
             MarkDuplicateNames(*dir);
         if (leftOut) {
-            MarkLeftOut(*dir, notEnteredFrom_.back().why, notEnteredFrom_.back().type);
+            dir = &MarkLeftOut(*dir, notEnteredFrom_.back().why, notEnteredFrom_.back().type);
             notEnteredFrom_.pop_back();
         }
         if (--depth_ == 0) {
@@ -217,13 +225,13 @@ public:
     void SetIncomplete(bool incomplete) { incomplete_ = incomplete; }
 
 private:
-    // A place not entered, marked with why; a pattern's names are no places.
-    void MarkLeftOut(KeptDirectory& place, LeftOut why, const std::string& type)
+    // A place not entered, marked with why, where its record now lies; a pattern's names are no places.
+    [[nodiscard]] KeptDirectory& MarkLeftOut(KeptDirectory& place, LeftOut why, const std::string& type)
     {
         if (why == LeftOut::OtherFileSystem)
-            tree_->SetOtherFileSystem(place, type);
-        else
-            place.flags |= why == LeftOut::NotEntered ? KeptDirectory::PseudoFileSystem : KeptDirectory::Excluded;
+            return tree_->SetOtherFileSystem(place, type);
+        place.flags |= why == LeftOut::NotEntered ? KeptDirectory::PseudoFileSystem : KeptDirectory::Excluded;
+        return place;
     }
 
     // A name that would lead out of its directory, or name another place than the file's top directory has
@@ -261,16 +269,16 @@ private:
     {
         names_.clear();
         ForEachFile(dir, [&](const KeptFile& file) { names_.push_back(file.name); });
-        for (uint32_t i = 0; i < dir.childCount; ++i)
-            names_.push_back(dir.children[i]->Name());
+        for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+            names_.push_back(dir.Children()[i]->Name());
         std::sort(names_.begin(), names_.end());
         if (std::adjacent_find(names_.begin(), names_.end()) == names_.end())
             return;
         dir.flags |= KeptDirectory::HoldsDuplicateNames;
-        for (uint32_t i = 0; i < dir.childCount; ++i) {
-            const auto [first, last] = std::equal_range(names_.begin(), names_.end(), dir.children[i]->Name());
+        for (uint32_t i = 0; i < dir.ChildCount(); ++i) {
+            const auto [first, last] = std::equal_range(names_.begin(), names_.end(), dir.Children()[i]->Name());
             if (last - first > 1)
-                dir.children[i]->flags |= KeptDirectory::DuplicateName;
+                dir.Children()[i]->flags |= KeptDirectory::DuplicateName;
         }
     }
 

@@ -2,6 +2,7 @@
 // What the thorough reader keeps as the parser's events come: the fields of the info object being read, and the
 // values it reads past.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -76,9 +77,18 @@ public:
         case InfoKey::Dev: info_.dev = value; return {};
         case InfoKey::Ino: info_.ino = value; return {};
         case InfoKey::Nlink: info_.nlink = value; return {};
+        case InfoKey::Mtime: info_.mtime = static_cast<ModifiedTime>(std::min<uint64_t>(value, kLargestSize)); return {};
         case InfoKey::Other: return {};
         default: return Field(Reason::FieldOfWrongKind);
         }
+    }
+    // A time of any sign or a fraction, which only the time field takes; false where another is read.
+    bool Time(ModifiedTime time)
+    {
+        if (!open_ || key_ != InfoKey::Mtime)
+            return false;
+        info_.mtime = time;
+        return true;
     }
     Failure Field(Reason reason) const { return {reason, keyText_, {}}; }
 

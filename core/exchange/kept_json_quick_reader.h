@@ -46,6 +46,7 @@ private:
     using Scanner::Peek;
     using Scanner::Take;
     using Scanner::Unsigned;
+    using Scanner::Signed;
     using Scanner::Truth;
     using Scanner::String;
     using Scanner::Member;
@@ -91,6 +92,7 @@ private:
         info_.named = false;
         info_.asize = info_.dsize = info_.ino = info_.nlink = 0;
         info_.dev.reset();
+        info_.mtime = kTimeUnknown;
         info_.hlnkc = info_.readError = info_.notreg = info_.excluded = info_.cutShort = info_.cache = false;
         info_.failure.clear();
         info_.fsType.clear();
@@ -121,6 +123,7 @@ private:
             case InfoKey::Dev: read = Unsigned(info_.dev.emplace()); break;
             case InfoKey::Ino: read = Unsigned(info_.ino); break;
             case InfoKey::Nlink: read = Unsigned(info_.nlink); break;
+            case InfoKey::Mtime: read = Signed(info_.mtime); break;
             case InfoKey::Hlnkc: read = Truth(info_.hlnkc); break;
             case InfoKey::ReadError: read = Truth(info_.readError); break;
             case InfoKey::Notreg: read = Truth(info_.notreg); break;

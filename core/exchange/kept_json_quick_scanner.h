@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -116,6 +117,16 @@ protected:
     {
         Peek();
         return Digits(value);
+    }
+    bool Signed(int64_t& value)
+    {
+        const bool negative = Peek() == '-';
+        at_ += negative;
+        uint64_t digits = 0;
+        if (!Digits(digits) || digits > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+            return false;
+        value = negative ? -static_cast<int64_t>(digits) : static_cast<int64_t>(digits);
+        return true;
     }
     bool Digits(uint64_t& value)
     {

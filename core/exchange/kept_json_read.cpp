@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -91,11 +92,20 @@ public:
             return true;
         return fields_.Open() ? Check(fields_.Truth(value)) : Fail(Misplaced());
     }
-    bool Int(int value) { return value < 0 ? Negative() : Number(static_cast<uint64_t>(value)); }
+    bool Int(int value) { return value < 0 ? Negative(value) : Number(static_cast<uint64_t>(value)); }
     bool Uint(unsigned value) { return Number(value); }
-    bool Int64(int64_t value) { return value < 0 ? Negative() : Number(static_cast<uint64_t>(value)); }
+    bool Int64(int64_t value) { return value < 0 ? Negative(value) : Number(static_cast<uint64_t>(value)); }
     bool Uint64(uint64_t value) { return Number(value); }
-    bool Double(double) { return Scalar(); }
+    bool Double(double value)
+    {
+        // A time with a fraction counts in its whole second; one beyond any clock's is unknown.
+        const bool clock = std::isfinite(value) && std::fabs(value) < 1e18;
+        if (!Skipping() && fields_.Time(clock ? static_cast<ModifiedTime>(std::floor(value)) : kTimeUnknown)) {
+            Seen();
+            return true;
+        }
+        return Scalar();
+    }
     bool RawNumber(const char*, rapidjson::SizeType, bool) { return Scalar(); }
     bool String(const char* text, rapidjson::SizeType length, bool)
     {
@@ -203,7 +213,14 @@ private:
         return Fail(fields_.Open() ? fields_.Field(inField) : Misplaced());
     }
     bool Scalar() { return Unread(Reason::FieldOfWrongKind); }
-    bool Negative() { return Unread(Reason::FieldNegative); }
+    bool Negative(int64_t value)
+    {
+        if (!Skipping() && fields_.Time(value)) {  // before 1970
+            Seen();
+            return true;
+        }
+        return Unread(Reason::FieldNegative);
+    }
     bool Number(uint64_t value)
     {
         Seen();

@@ -67,6 +67,17 @@ public:
         Number(value);
     }
 
+    // A time, negative before 1970; none where it is unknown, as a reader then takes it.
+    void Time(ModifiedTime time)
+    {
+        if (time == kTimeUnknown)
+            return;
+        Put(",\"mtime\":");
+        if (time < 0)
+            Put("-");
+        Number(time < 0 ? 0 - static_cast<uint64_t>(time) : static_cast<uint64_t>(time));
+    }
+
     void True(std::string_view key)
     {
         Put(",\"");
@@ -130,7 +141,7 @@ int64_t DirectoryOwnOnDisk(const KeptDirectory& dir)
 {
     int64_t files = 0;
     ForEachFile(dir, [&](const KeptFile& file) { files += KeptFileSize(file, SizeMeasure::OnDisk); });
-    return dir.ownOnDisk - files;
+    return dir.Own(SizeMeasure::OnDisk) - files;
 }
 
 void WriteFile(JsonOut& out, const KeptFile& file)
@@ -149,6 +160,7 @@ void WriteFile(JsonOut& out, const KeptFile& file)
         }
         if (!file.facts->regular)
             out.True("notreg");
+        out.Time(file.facts->modified);
     }
     out.Put("}");
 }
@@ -165,6 +177,7 @@ void OpenDirectory(JsonOut& out, const KeptDirectory& dir, std::string_view name
         out.Field("dev", dir.identity.device);
     if (dir.identity.inode != 0)
         out.Field("ino", dir.identity.inode);
+    out.Time(dir.Modified());
     // A directory a cancel left unfinished reads as one that could not be read to its end.
     if (dir.failure != ReadFailure::None || (dir.flags & KeptDirectory::CutShort))
         out.True("read_error");

@@ -85,7 +85,7 @@ bool HoldsEntriesNamedAlike(const KeptTree& tree)
             continue;
         if (dir->flags & KeptDirectory::HoldsDuplicateNames)
             return true;
-        left.insert(left.end(), dir->children, dir->children + dir->childCount);
+        left.insert(left.end(), dir->Children(), dir->Children() + dir->ChildCount());
     }
     return false;
 }

@@ -111,8 +111,8 @@ std::unordered_map<std::string_view, const KeptDirectory*> SubdirectoriesThen(co
     std::unordered_map<std::string_view, const KeptDirectory*> then;
     if (olderChild)
         then.emplace(olderChild->Name(), olderChild);
-    for (uint32_t i = 0; older && i < older->childCount; ++i)
-        if (const KeptDirectory* child = older->children[i]; child && !(child->flags & KeptDirectory::DuplicateName))
+    for (uint32_t i = 0; older && i < older->ChildCount(); ++i)
+        if (const KeptDirectory* child = older->Children()[i]; child && !(child->flags & KeptDirectory::DuplicateName))
             then.emplace(child->Name(), child);
     return then;
 }
@@ -165,8 +165,8 @@ void AddGoneRows(ResultsTable& table, const KeptDirectory& older, const KeptCoun
 {
     const int32_t current = table.Row();
     const int32_t currentCol = table.Col();
-    for (uint32_t i = 0; i < older.childCount; ++i)
-        if (const KeptDirectory* child = older.children[i]; child && !listed.count(child->Name()))
+    for (uint32_t i = 0; i < older.ChildCount(); ++i)
+        if (const KeptDirectory* child = older.Children()[i]; child && !listed.count(child->Name()))
             sums.Set(table, AddGoneRow(table, *child, units),
                      {.bytes = 0, .kind = RowKind::Gone, .number = ++lastNumber, .listedName = std::string(child->Name())},
                      counts.Size(*child), ChangeMark::Gone, units);

@@ -14,7 +14,7 @@ bool Linked(const KeptFile& file)
 KeptCounts::KeptCounts(const KeptDirectory& shown, SizeMeasure measure) : measure_(measure)
 {
     // From the base, the tree's own count is that of a fresh search; lengths count every link anyway.
-    if (measure == SizeMeasure::OnDisk && shown.parent && shown.linkedBelow > 0)
+    if (measure == SizeMeasure::OnDisk && shown.parent && shown.LinkedBelow() > 0)
         CountLinks(shown);
 }
 
@@ -23,7 +23,7 @@ void KeptCounts::CountLinks(const KeptDirectory& shown)
     std::unordered_set<LinkIdentity, LinkIdentityHash> met;
     for (KeptWalk walk(shown, KeptWalk::Scope::Directories); walk.Next();) {
         const KeptDirectory& dir = walk.Directory();
-        if (dir.linkedBelow == 0) {
+        if (dir.LinkedBelow() == 0) {
             walk.PassOver();
             continue;
         }

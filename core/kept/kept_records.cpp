@@ -1,5 +1,5 @@
-// The packed records of a directory's files: writing them as a listing goes, reading them back; the one walk
-// through a kept tree's live entries, and a directory found by its path.
+// The records of a directory and its files: the times they keep, their sums, writing the files as a listing
+// goes, reading them back, and the one walk through a kept tree's live entries.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -28,11 +28,57 @@ uint64_t Unsigned(int64_t value)
     return value < 0 ? 0 : static_cast<uint64_t>(value);
 }
 
+// A difference of times as a varint: small either side of nought, small in bytes.
+uint64_t Zigzag(int64_t value)
+{
+    return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+}
+
+int64_t Unzigzag(uint64_t value)
+{
+    return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
+}
+
+constexpr int64_t kPackedTimeLimit = (int64_t{1} << 39) - 1;
+
 }  // namespace
 
+void PackedTime::Set(ModifiedTime time)
+{
+    const auto held = static_cast<uint64_t>(
+        time == kTimeUnknown ? -kPackedTimeLimit - 1 : std::clamp(time, -kPackedTimeLimit, kPackedTimeLimit));
+    for (int i = 0; i < 5; ++i)
+        bytes_[i] = static_cast<uint8_t>(held >> (8 * i));
+}
+
+ModifiedTime PackedTime::Get() const
+{
+    uint64_t held = 0;
+    for (int i = 0; i < 5; ++i)
+        held |= static_cast<uint64_t>(bytes_[i]) << (8 * i);
+    // The fortieth bit is the sign.
+    const int64_t time = static_cast<int64_t>(held << 24) >> 24;
+    return time == -kPackedTimeLimit - 1 ? kTimeUnknown : time;
+}
+
+int64_t KeptDirectory::Own(SizeMeasure measure) const
+{
+    if (contents_)
+        return measure == SizeMeasure::Length ? Held().ownLength : Held().ownOnDisk;
+    return measure == SizeMeasure::Length ? 0 : ownOrNewest_.Get() * 512;
+}
+
+int64_t KeptDirectory::Size(SizeMeasure measure) const
+{
+    if (contents_)
+        return measure == SizeMeasure::Length ? Held().length : Held().onDisk;
+    return Own(measure);
+}
+
 KeptFilesWriter::KeptFilesWriter(const KeptFilesWriter& other)
-    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), linked_(other.linked_),
-      excluded_(other.excluded_), excludedCount_(other.excludedCount_)
+    : count_(other.count_), length_(other.length_), onDisk_(other.onDisk_), chainedTime_(other.chainedTime_),
+      newest_(other.newest_), linked_(other.linked_), excluded_(other.excluded_),
+      excludedCount_(other.excludedCount_)
 {
     Append(other.bytes_, other.size_);
 }
@@ -41,6 +87,7 @@ KeptFilesWriter::KeptFilesWriter(KeptFilesWriter&& other) noexcept
     : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)),
       room_(std::exchange(other.room_, 0)), count_(std::exchange(other.count_, 0)),
       length_(std::exchange(other.length_, 0)), onDisk_(std::exchange(other.onDisk_, 0)),
+      chainedTime_(std::exchange(other.chainedTime_, 0)), newest_(std::exchange(other.newest_, kTimeUnknown)),
       linked_(std::exchange(other.linked_, false)), excluded_(std::move(other.excluded_)),
       excludedCount_(std::exchange(other.excludedCount_, 0))
 {
@@ -54,6 +101,8 @@ KeptFilesWriter& KeptFilesWriter::operator=(KeptFilesWriter other) noexcept
     std::swap(count_, other.count_);
     std::swap(length_, other.length_);
     std::swap(onDisk_, other.onDisk_);
+    std::swap(chainedTime_, other.chainedTime_);
+    std::swap(newest_, other.newest_);
     std::swap(linked_, other.linked_);
     std::swap(excluded_, other.excluded_);
     std::swap(excludedCount_, other.excludedCount_);
@@ -91,6 +140,10 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
         flags |= OnDiskInBlocks;
     if (facts && !facts->regular)
         flags |= NotRegular;
+    if (facts && facts->modified == kTimeUnknown)
+        flags |= TimeUnknown;
+    else if (facts && facts->modified == chainedTime_)
+        flags |= SameTime;
     // The record in three appends: what comes before the name, the name, and the facts.
     char head[11];
     head[0] = static_cast<char>(flags);
@@ -99,9 +152,16 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
     ++count_;
     if (!facts)
         return;
-    char tail[40];
+    char tail[50];
     char* end = WriteVarint(tail, Unsigned(facts->length));
     end = WriteVarint(end, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
+    if (!(flags & (TimeUnknown | SameTime))) {
+        // Wraps only where both ends lie beyond any file system's times, and unwraps alike.
+        end = WriteVarint(end, Zigzag(static_cast<int64_t>(static_cast<uint64_t>(facts->modified) -
+                                                           static_cast<uint64_t>(chainedTime_))));
+        chainedTime_ = facts->modified;
+    }
+    newest_ = Newer(newest_, facts->modified);
     AddUnlessOverflow(length_, facts->length);
     AddUnlessOverflow(onDisk_, facts->onDisk);
     if (flags & Linked) {
@@ -127,25 +187,33 @@ void KeptFilesWriter::Clear()
     excludedCount_ = 0;
     count_ = 0;
     length_ = onDisk_ = 0;
+    chainedTime_ = 0;
+    newest_ = kTimeUnknown;
     linked_ = false;
 }
 
 std::string_view KeptDirectory::OtherFileSystemType() const
 {
-    if (!(flags & OtherFileSystem) || !files)
+    if (!(flags & OtherFileSystem) || !Files() || FileCount() > 0)
         return {};
-    return {reinterpret_cast<const char*>(files), filesBytes};
+    const uint8_t* at = Files();
+    const auto length = static_cast<size_t>(kept_files::ReadVarint(at));
+    return {reinterpret_cast<const char*>(at), length};
 }
 
-void KeptTree::SetOtherFileSystem(KeptDirectory& dir, std::string_view type)
+KeptDirectory& KeptTree::SetOtherFileSystem(KeptDirectory& listed, std::string_view type)
 {
-    dir.flags |= KeptDirectory::OtherFileSystem;
-    if (type.empty() || dir.fileCount > 0)
-        return;
-    auto* bytes = static_cast<uint8_t*>(Allocate(type.size()));
-    std::memcpy(bytes, type.data(), type.size());
-    dir.files = bytes;
-    dir.filesBytes = static_cast<uint32_t>(type.size());
+    listed.flags |= KeptDirectory::OtherFileSystem;
+    if (type.empty() || listed.FileCount() > 0)
+        return listed;
+    KeptDirectory& dir = WithContents(listed);
+    char head[10];
+    const auto headBytes = static_cast<size_t>(WriteVarint(head, type.size()) - head);
+    auto* bytes = static_cast<uint8_t*>(Allocate(headBytes + type.size()));
+    std::memcpy(bytes, head, headBytes);
+    std::memcpy(bytes + headBytes, type.data(), type.size());
+    dir.Held().files = bytes;
+    return dir;
 }
 
 const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file)
@@ -153,6 +221,8 @@ const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file)
     using namespace kept_files;
     file.record = at;
     file.index = index;
+    if (index == 0)
+        file.chainedTime = 0;
     const uint8_t flags = *at++;
     const size_t nameBytes = ReadVarint(at);
     file.name = {reinterpret_cast<const char*>(at), nameBytes};
@@ -166,12 +236,88 @@ const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file)
     facts.regular = !(flags & NotRegular);
     facts.length = static_cast<int64_t>(ReadVarint(at));
     facts.onDisk = static_cast<int64_t>(ReadVarint(at)) * ((flags & OnDiskInBlocks) ? 512 : 1);
+    if (flags & SameTime) {
+        facts.modified = file.chainedTime;
+    } else if (!(flags & TimeUnknown)) {
+        facts.modified = static_cast<int64_t>(static_cast<uint64_t>(file.chainedTime) +
+                                              static_cast<uint64_t>(Unzigzag(ReadVarint(at))));
+        file.chainedTime = facts.modified;
+    }
     if (flags & Linked) {
         facts.inode = ReadVarint(at);
         facts.links = static_cast<uint32_t>(ReadVarint(at));
     }
     file.facts = facts;
     return at;
+}
+
+ModifiedTime NewestOwnFile(const KeptDirectory& dir)
+{
+    ModifiedTime newest = kTimeUnknown;
+    ForEachFile(dir, [&](const KeptFile& file) {
+        if (file.facts && !file.moved)
+            newest = Newer(newest, file.facts->modified);
+    });
+    return newest;
+}
+
+bool KeptTree::NeedsContents(const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk)
+{
+    return files.Count() > 0 || files.ExcludedCount() > 0 || subdirectories > 0 || ownOnDisk < 0 || ownOnDisk % 512 != 0 ||
+           ownOnDisk / 512 >= int64_t{1} << 39;
+}
+
+void KeptTree::SumSubtree(KeptDirectory& dir)
+{
+    if (!dir.contents_)
+        return;  // an empty directory's sums are its own
+    KeptDirectory::Contents& held = dir.Held();
+    held.length = held.ownLength;
+    held.onDisk = held.ownOnDisk;
+    held.entries = static_cast<int64_t>(held.fileCount) - held.movedFiles;
+    held.unreadBelow = dir.failure != ReadFailure::None;
+    held.markedBelow = (dir.flags & (KeptDirectory::PseudoFileSystem | KeptDirectory::OtherFileSystem)) != 0;
+    held.excludedBelow = held.excludedNames + ((dir.flags & KeptDirectory::Excluded) != 0);
+    held.linkedBelow = (dir.flags & KeptDirectory::HasLinkedFiles) != 0;
+    ModifiedTime newest = Newer(dir.Modified(), NewestOwnFile(dir));
+    for (uint32_t i = 0; i < held.childCount; ++i) {
+        const KeptDirectory* child = held.children[i];
+        if (!child || (child->flags & KeptDirectory::Moved))
+            continue;
+        ++held.entries;
+        AddUnlessOverflow(held.length, child->Size(SizeMeasure::Length));
+        AddUnlessOverflow(held.onDisk, child->Size(SizeMeasure::OnDisk));
+        held.entries += child->Entries();
+        held.unreadBelow += child->UnreadBelow();
+        held.markedBelow += child->MarkedBelow();
+        held.excludedBelow += child->ExcludedBelow();
+        held.linkedBelow += child->LinkedBelow();
+        newest = Newer(newest, child->Newest());
+    }
+    dir.ownOrNewest_.Set(newest);
+}
+
+// Counts dir's files of several links on disk only where first met: what an earlier completion marked is
+// counted again first, as a replaced subtree may have moved where a file is first met. A file moved away is
+// met nowhere: its other links count where they are.
+void KeptTree::CountLinksOnce(KeptDirectory& dir, std::unordered_set<LinkIdentity, LinkIdentityHash>& met)
+{
+    using namespace kept_files;
+    KeptDirectory::Contents& held = dir.Held();
+    ForEachFile(dir, [&](const KeptFile& file) {
+        // The flags byte heads the record: the one place a completion writes to.
+        uint8_t& flags = *const_cast<uint8_t*>(file.record);
+        if (!(flags & Linked) || (flags & Moved))
+            return;
+        if (flags & CountedElsewhere) {
+            flags &= static_cast<uint8_t>(~CountedElsewhere);
+            held.ownOnDisk += file.facts->onDisk;
+        }
+        if (!met.insert({dir.identity.device, file.facts->inode}).second) {
+            flags |= CountedElsewhere;
+            held.ownOnDisk -= file.facts->onDisk;
+        }
+    });
 }
 
 int64_t KeptFileSize(const KeptFile& file, SizeMeasure measure)
@@ -196,11 +342,11 @@ bool KeptWalk::Next()
         return true;
     while (!open_.empty()) {
         Open& top = open_.back();
-        if (top.nextChild == top.dir->childCount) {
+        if (top.nextChild == top.dir->ChildCount()) {
             open_.pop_back();
             continue;
         }
-        const KeptDirectory* child = top.dir->children[top.nextChild++];
+        const KeptDirectory* child = top.dir->Children()[top.nextChild++];
         if (!child || (child->flags & KeptDirectory::Moved))
             continue;
         Enter(*child, static_cast<uint32_t>(open_.size()));
@@ -219,8 +365,8 @@ void KeptWalk::Enter(const KeptDirectory& dir, uint32_t depth)
         return;
     open_.push_back({&dir, 0});
     if (scope_ != Scope::Directories) {
-        nextRecord_ = dir.files;
-        filesLeft_ = dir.fileCount;
+        nextRecord_ = dir.Files();
+        filesLeft_ = dir.FileCount();
     }
 }
 
@@ -228,7 +374,7 @@ bool KeptWalk::NextFile()
 {
     while (filesLeft_ > 0) {
         --filesLeft_;
-        nextRecord_ = ReadKeptFile(nextRecord_, dir_->fileCount - filesLeft_ - 1, file_);
+        nextRecord_ = ReadKeptFile(nextRecord_, dir_->FileCount() - filesLeft_ - 1, file_);
         if (!file_.moved) {
             atFile_ = true;
             return true;
@@ -244,38 +390,6 @@ void KeptWalk::PassOver()
         return;
     open_.pop_back();
     filesLeft_ = 0;
-}
-
-const KeptDirectory* KeptDirectory::Child(std::string_view name) const
-{
-    for (uint32_t i = 0; i < childCount; ++i)
-        if (children[i] && children[i]->Name() == name)
-            return children[i];
-    return nullptr;
-}
-
-const KeptDirectory* KeptTree::Find(const std::string& path, char separator) const
-{
-    std::string_view base = basePath_;
-    while (base.size() > 1 && base.back() == separator)
-        base.remove_suffix(1);
-    std::string_view rest = path;
-    if (!base_ || rest.substr(0, base.size()) != base)
-        return nullptr;
-    rest.remove_prefix(base.size());
-    if (!rest.empty() && rest.front() != separator && base.back() != separator)
-        return nullptr;  // a sibling whose name begins with the base's
-    const KeptDirectory* dir = base_;
-    while (dir && !rest.empty()) {
-        const size_t start = rest.find_first_not_of(separator);
-        if (start == std::string_view::npos)
-            break;
-        rest.remove_prefix(start);
-        const size_t end = rest.find(separator);
-        dir = dir->Child(rest.substr(0, end));
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
-    }
-    return dir;
 }
 
 }  // namespace murako

@@ -37,52 +37,6 @@ void ReturnFreedPages()
 #endif
 }
 
-// Counts dir's files of several links on disk only where first met: what an earlier completion marked is
-// counted again first, as a replaced subtree may have moved where a file is first met. A file moved away is
-// met nowhere: its other links count where they are.
-void CountLinksOnce(KeptDirectory& dir, std::unordered_set<LinkIdentity, LinkIdentityHash>& met)
-{
-    using namespace kept_files;
-    ForEachFile(dir, [&](const KeptFile& file) {
-        // The flags byte heads the record: the one place a completion writes to.
-        uint8_t& flags = *const_cast<uint8_t*>(file.record);
-        if (!(flags & Linked) || (flags & Moved))
-            return;
-        if (flags & CountedElsewhere) {
-            flags &= static_cast<uint8_t>(~CountedElsewhere);
-            dir.ownOnDisk += file.facts->onDisk;
-        }
-        if (!met.insert({dir.identity.device, file.facts->inode}).second) {
-            flags |= CountedElsewhere;
-            dir.ownOnDisk -= file.facts->onDisk;
-        }
-    });
-}
-
-void SumSubtree(KeptDirectory& dir)
-{
-    dir.length = dir.ownLength;
-    dir.onDisk = dir.ownOnDisk;
-    dir.entries = static_cast<int64_t>(dir.fileCount) - dir.movedFiles;
-    dir.unreadBelow = dir.failure != ReadFailure::None;
-    dir.markedBelow = (dir.flags & (KeptDirectory::PseudoFileSystem | KeptDirectory::OtherFileSystem)) != 0;
-    dir.excludedBelow = dir.excludedNames + ((dir.flags & KeptDirectory::Excluded) != 0);
-    dir.linkedBelow = (dir.flags & KeptDirectory::HasLinkedFiles) != 0;
-    for (uint32_t i = 0; i < dir.childCount; ++i) {
-        const KeptDirectory* child = dir.children[i];
-        if (!child || (child->flags & KeptDirectory::Moved))
-            continue;
-        ++dir.entries;
-        AddUnlessOverflow(dir.length, child->length);
-        AddUnlessOverflow(dir.onDisk, child->onDisk);
-        dir.entries += child->entries;
-        dir.unreadBelow += child->unreadBelow;
-        dir.markedBelow += child->markedBelow;
-        dir.excludedBelow += child->excludedBelow;
-        dir.linkedBelow += child->linkedBelow;
-    }
-}
-
 }  // namespace
 
 // Memory one thread adds to, chunk by chunk.
@@ -93,13 +47,17 @@ struct KeptTree::Arena {
     size_t chunkBytes = kFirstChunk;
     size_t held = 0;
 
-    void* Allocate(size_t bytes)
+    static size_t Aligned(size_t bytes) { return (bytes + alignof(KeptDirectory) - 1) & ~(alignof(KeptDirectory) - 1); }
+
+    // bytes, from a chunk that has room left to grow them to room.
+    void* Allocate(size_t bytes, size_t room = 0)
     {
-        bytes = (bytes + alignof(KeptDirectory) - 1) & ~(alignof(KeptDirectory) - 1);
-        if (bytes > kLargestChunk / 4)
-            return NewChunk(bytes);  // on its own, leaving the current chunk's room for what follows
-        if (bytes > left) {
-            while (chunkBytes < bytes)
+        bytes = Aligned(bytes);
+        room = std::max(Aligned(room), bytes);
+        if (room > kLargestChunk / 4)
+            return NewChunk(room);  // on its own, leaving the current chunk's room for what follows
+        if (room > left) {
+            while (chunkBytes < room)
                 chunkBytes *= 2;
             next = static_cast<std::byte*>(NewChunk(chunkBytes));
             left = chunkBytes;
@@ -109,6 +67,19 @@ struct KeptTree::Arena {
         next += bytes;
         left -= bytes;
         return at;
+    }
+
+    // Grows what was allocated last, at at, from bytes to more; false where something came after it or the
+    // chunk has no room.
+    bool Grow(const void* at, size_t bytes, size_t more)
+    {
+        bytes = Aligned(bytes);
+        more = Aligned(more);
+        if (static_cast<const std::byte*>(at) + bytes != next || more - bytes > left)
+            return false;
+        next += more - bytes;
+        left -= more - bytes;
+        return true;
     }
 
     void* NewChunk(size_t bytes)
@@ -171,32 +142,71 @@ void* KeptTree::Allocate(size_t bytes)
     return ThisThreadsArena().Allocate(bytes);
 }
 
-KeptDirectory* KeptTree::NewDirectory(std::string_view name, const DirectoryIdentity& identity)
+KeptDirectory* KeptTree::NewDirectory(std::string_view name, const DirectoryIdentity& identity,
+                                       ModifiedTime modified, bool contents)
 {
-    auto* dir = new (Allocate(sizeof(KeptDirectory) + name.size())) KeptDirectory;
-    std::memcpy(dir + 1, name.data(), name.size());
-    dir->nameBytes = static_cast<uint32_t>(name.size());
+    constexpr size_t kWithContents = sizeof(KeptDirectory) + sizeof(KeptDirectory::Contents);
+    const size_t bytes = (contents ? kWithContents : sizeof(KeptDirectory)) + name.size();
+    auto* dir = new (ThisThreadsArena().Allocate(bytes, kWithContents + name.size())) KeptDirectory;
+    dir->contents_ = contents;
+    if (contents)
+        new (&dir->Held()) KeptDirectory::Contents;
+    // Names come from file systems, which hold at most 255 characters, or from files, which refuse longer ones.
+    dir->nameBytes_ = static_cast<uint16_t>(std::min<size_t>(name.size(), UINT16_MAX));
+    std::memcpy(const_cast<char*>(dir->Name().data()), name.data(), dir->nameBytes_);
     dir->identity = identity;
+    dir->modified_.Set(modified);
+    dir->ownOrNewest_.Set(contents ? kTimeUnknown : 0);
     return dir;
 }
 
+KeptDirectory& KeptTree::WithContents(KeptDirectory& dir)
+{
+    if (dir.contents_)
+        return dir;
+    const size_t bytes = sizeof(KeptDirectory) + dir.nameBytes_;
+    if (ThisThreadsArena().Grow(&dir, bytes, bytes + sizeof(KeptDirectory::Contents))) {
+        char* name = reinterpret_cast<char*>(&dir + 1);
+        std::memmove(name + sizeof(KeptDirectory::Contents), name, dir.nameBytes_);
+        dir.contents_ = true;
+        new (&dir.Held()) KeptDirectory::Contents;
+        return dir;
+    }
+    // Added by another thread, or with something added since: moved, and its parent's slot with it.
+    KeptDirectory* moved = NewDirectory(dir.Name(), dir.identity, dir.Modified(), true);
+    moved->parent = dir.parent;
+    moved->failure = dir.failure;
+    moved->flags = dir.flags;
+    if (dir.parent)
+        std::replace(dir.parent->Held().children, dir.parent->Held().children + dir.parent->ChildCount(), &dir, moved);
+    else if (base_ == &dir)
+        base_ = moved;
+    return *moved;
+}
+
 KeptDirectory* KeptTree::AddDirectory(KeptDirectory* parent, size_t index, std::string_view name,
-                                      const DirectoryIdentity& identity)
+                                      const DirectoryIdentity& identity, ModifiedTime modified)
 {
     const std::string baseName = parent ? std::string() : LastPathName(basePath_);
     if (!parent)
         name = baseName;
-    KeptDirectory* dir = NewDirectory(name, identity);
+    KeptDirectory* dir = NewDirectory(name, identity, modified, false);
     dir->parent = parent;
     if (parent)
-        parent->children[index] = dir;
+        parent->Held().children[index] = dir;
     else
         base_ = dir;
     return dir;
 }
 
-void KeptTree::SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk)
+KeptDirectory& KeptTree::SetListing(KeptDirectory& listed, const KeptFilesWriter& files, size_t subdirectories,
+                                    int64_t ownOnDisk)
 {
+    if (!NeedsContents(files, subdirectories, ownOnDisk)) {
+        listed.ownOrNewest_.Set(ownOnDisk / 512);
+        return listed;
+    }
+    KeptDirectory& dir = WithContents(listed);
     const std::string_view bytes = files.Bytes();
     const std::string_view excluded = files.Excluded();
     uint8_t* packed = nullptr;
@@ -206,31 +216,40 @@ void KeptTree::SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size
         std::memcpy(packed + bytes.size(), excluded.data(), excluded.size());
     }
     Listed(dir, packed, files, subdirectories, ownOnDisk);
+    return dir;
 }
 
 void KeptTree::Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
                       int64_t ownOnDisk)
 {
-    dir.files = packed;
-    dir.filesBytes = static_cast<uint32_t>(files.size_ + files.excluded_.size());
-    dir.fileCount = static_cast<uint32_t>(files.Count());
-    dir.excludedNames = static_cast<uint32_t>(files.ExcludedCount());
-    dir.ownLength = files.Length();
-    dir.ownOnDisk = ownOnDisk;
-    AddUnlessOverflow(dir.ownOnDisk, files.OnDisk());
+    KeptDirectory::Contents& held = dir.Held();
+    held.files = packed;
+    held.fileCount = static_cast<uint32_t>(files.Count());
+    held.excludedNames = static_cast<uint32_t>(files.ExcludedCount());
+    held.ownLength = files.Length();
+    held.ownOnDisk = ownOnDisk;
+    AddUnlessOverflow(held.ownOnDisk, files.OnDisk());
     if (files.HasLinkedFiles())
         dir.flags |= KeptDirectory::HasLinkedFiles;
     if (subdirectories > 0) {
-        dir.children = static_cast<KeptDirectory**>(Allocate(subdirectories * sizeof(KeptDirectory*)));
-        std::fill_n(dir.children, subdirectories, nullptr);
+        held.children = static_cast<KeptDirectory**>(Allocate(subdirectories * sizeof(KeptDirectory*)));
+        std::fill_n(held.children, subdirectories, nullptr);
     }
-    dir.childCount = static_cast<uint32_t>(subdirectories);
+    held.childCount = static_cast<uint32_t>(subdirectories);
+    dir.ownOrNewest_.Set(Newer(dir.Modified(), files.Newest()));
 }
 
-KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentity& identity, KeptFilesWriter&& files,
-                                   const std::vector<KeptDirectory*>& subdirectories, int64_t ownOnDisk)
+KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentity& identity, ModifiedTime modified,
+                                   KeptFilesWriter&& files, const std::vector<KeptDirectory*>& subdirectories,
+                                   int64_t ownOnDisk)
 {
-    KeptDirectory* dir = NewDirectory(name, identity);
+    const bool contents = NeedsContents(files, subdirectories.size(), ownOnDisk);
+    KeptDirectory* dir = NewDirectory(name, identity, modified, contents);
+    if (!contents) {
+        dir->ownOrNewest_.Set(ownOnDisk / 512);
+        files.Clear();
+        return dir;
+    }
     // A listing the arena would put in a chunk of its own anyway is kept where it was written.
     if (files.size_ > kLargestChunk / 4) {
         const size_t fileBytes = files.size_;
@@ -240,11 +259,11 @@ KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentit
         Listed(*dir, packed, files, subdirectories.size(), ownOnDisk);
         files = {};
     } else {
-        SetListing(*dir, files, subdirectories.size(), ownOnDisk);
+        dir = &SetListing(*dir, files, subdirectories.size(), ownOnDisk);
         files.Clear();
     }
     for (size_t i = 0; i < subdirectories.size(); ++i) {
-        dir->children[i] = subdirectories[i];
+        dir->Held().children[i] = subdirectories[i];
         subdirectories[i]->parent = dir;
     }
     return dir;
@@ -279,17 +298,19 @@ void KeptTree::Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh
     for (const auto& told : replacing_)
         told(dir);
     const KeptDirectory& found = *fresh->base_;
-    const std::string_view name = dir.Name();
-    auto* copy = new (fresh->Allocate(sizeof(KeptDirectory) + name.size())) KeptDirectory(found);
-    std::memcpy(copy + 1, name.data(), name.size());
-    copy->nameBytes = static_cast<uint32_t>(name.size());
+    KeptDirectory* copy = fresh->NewDirectory(dir.Name(), found.identity, found.Modified(), found.contents_);
+    copy->failure = found.failure;
+    copy->flags = found.flags;
+    copy->ownOrNewest_ = found.ownOrNewest_;
+    if (found.contents_)
+        copy->Held() = found.Held();
     copy->parent = dir.parent;
-    for (uint32_t i = 0; i < copy->childCount; ++i)
-        if (copy->children[i])
-            copy->children[i]->parent = copy;
+    for (uint32_t i = 0; i < copy->ChildCount(); ++i)
+        if (copy->Children()[i])
+            copy->Children()[i]->parent = copy;
     if (KeptDirectory* parent = dir.parent) {
-        std::replace(parent->children, parent->children + parent->childCount, const_cast<KeptDirectory*>(&dir),
-                     copy);
+        std::replace(parent->Held().children, parent->Held().children + parent->ChildCount(),
+                     const_cast<KeptDirectory*>(&dir), copy);
     } else {
         base_ = copy;
     }
@@ -330,44 +351,6 @@ void KeptTree::FreeGraftsAt(const KeptDirectory& replaced)
 void KeptTree::OnReplacing(std::function<void(const KeptDirectory& replaced)> told)
 {
     replacing_.push_back(std::move(told));
-}
-
-void KeptTree::MarkMoved(const KeptDirectory& dir)
-{
-    auto& moved = const_cast<KeptDirectory&>(dir);
-    if (moved.flags & KeptDirectory::Moved)
-        return;
-    moved.flags |= KeptDirectory::Moved;
-    // Another link of a file it held may be met first now, anywhere in the tree.
-    if (moved.linkedBelow > 0)
-        Complete();
-    else if (moved.parent)
-        SumAbove(*moved.parent);
-}
-
-void KeptTree::MarkFileMoved(const KeptDirectory& dir, uint32_t file)
-{
-    auto& changed = const_cast<KeptDirectory&>(dir);
-    bool counted = false;
-    ForEachFile(dir, [&](const KeptFile& kept) {
-        uint8_t& flags = *const_cast<uint8_t*>(kept.record);
-        if (kept.index != file || kept.moved)
-            return;
-        if (kept.facts) {
-            changed.ownLength -= kept.facts->length;
-            counted = !kept.countedElsewhere;
-            if (counted)
-                changed.ownOnDisk -= kept.facts->onDisk;
-        }
-        flags = static_cast<uint8_t>((flags | kept_files::Moved) & ~kept_files::CountedElsewhere);
-        ++changed.movedFiles;
-        // A link of several counted here leaves its space to the link met next.
-        counted = counted && (flags & kept_files::Linked);
-    });
-    if (counted)
-        Complete();
-    else
-        SumAbove(changed);
 }
 
 size_t KeptTree::Bytes() const

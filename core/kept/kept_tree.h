@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "file_system.h"
@@ -31,7 +32,19 @@ inline void AddUnlessOverflow(int64_t& sum, int64_t value)
 // What a size counts: the design's file lengths, or the space allocated on disk.
 enum class SizeMeasure : uint8_t { Length, OnDisk };
 
-// One directory of a kept tree. Its name is held right behind it.
+// A number in five bytes: a time, whole seconds either side of 1970 for more than 17,000 years (a time beyond
+// that is held at the nearest it can, never wrapped), or a count below 2^39.
+class PackedTime {
+public:
+    void Set(ModifiedTime time);
+    ModifiedTime Get() const;
+
+private:
+    uint8_t bytes_[5] = {0, 0, 0, 0, 0x80};  // unknown
+};
+
+// One directory of a kept tree. Its name is held right behind it, or, for a directory that holds anything,
+// behind its contents: an empty directory keeps only what a directory has of its own.
 struct KeptDirectory {
     static constexpr uint8_t PseudoFileSystem = 1;  // shown, counted 0, never entered
     static constexpr uint8_t HasLinkedFiles = 2;    // some of its files have more than one link
@@ -46,36 +59,69 @@ struct KeptDirectory {
     static constexpr uint8_t Excluded = 64;   // a cache left out: never entered
     static constexpr uint8_t CutShort = 128;  // a cancel cut its walk short: it, and so each above it, is partial
 
+    // What a directory holding files or subdirectories keeps beyond the record every directory has.
+    struct Contents {
+        KeptDirectory** children = nullptr;  // its subdirectories, in listing order
+        const uint8_t* files = nullptr;      // its files, packed; read them with ForEachFile
+        int64_t ownLength = 0;               // its files' lengths
+        int64_t ownOnDisk = 0;  // its own space and its files', a file of several links only where first met
+        int64_t length = 0;     // the whole subtree, itself included
+        int64_t onDisk = 0;
+        int64_t entries = 0;  // names listed in its subtree
+        uint32_t childCount = 0;
+        uint32_t fileCount = 0;
+        uint32_t unreadBelow = 0;  // places of its subtree that could not be read, itself included
+        uint32_t markedBelow = 0;  // pseudo and other file systems in its subtree, itself included
+        uint32_t linkedBelow = 0;  // directories of its subtree holding files of several links, itself included
+        uint32_t movedFiles = 0;   // of its files, those moved away since the search
+        uint32_t excludedNames = 0;  // names its listing left out by a pattern, held after its files' records
+        uint32_t excludedBelow = 0;  // names left out in its subtree (by a pattern, or a cache), itself included
+    };
+
     KeptDirectory* parent = nullptr;
-    KeptDirectory** children = nullptr;  // its subdirectories, in listing order
-    const uint8_t* files = nullptr;      // its files, packed; read them with ForEachFile
-    int64_t ownLength = 0;               // its files' lengths
-    int64_t ownOnDisk = 0;  // its own space and its files', a file of several links only where first met
-    int64_t length = 0;     // the whole subtree, itself included
-    int64_t onDisk = 0;
-    int64_t entries = 0;  // names listed in its subtree
     DirectoryIdentity identity;
-    uint32_t childCount = 0;
-    uint32_t fileCount = 0;
-    uint32_t filesBytes = 0;
-    uint32_t unreadBelow = 0;      // places of its subtree that could not be read, itself included
-    uint32_t markedBelow = 0;      // pseudo and other file systems in its subtree, itself included
-    uint32_t linkedBelow = 0;      // directories of its subtree holding files of several links, itself included
-    uint32_t nameBytes = 0;
-    uint32_t movedFiles = 0;  // of its files, those moved away since the search
     ReadFailure failure = ReadFailure::None;  // why it, or some of its files, could not be read
     uint8_t flags = 0;
-    uint32_t excludedNames = 0;  // names its listing left out by a pattern, held after its files' records
-    uint32_t excludedBelow = 0;  // names left out in its subtree (by a pattern, or a cache), itself included
 
-    std::string_view Name() const { return {reinterpret_cast<const char*>(this + 1), nameBytes}; }
-    int64_t Own(SizeMeasure measure) const { return measure == SizeMeasure::Length ? ownLength : ownOnDisk; }
-    int64_t Size(SizeMeasure measure) const { return measure == SizeMeasure::Length ? length : onDisk; }
+    std::string_view Name() const { return {reinterpret_cast<const char*>(this) + RecordBytes(), nameBytes_}; }
+    int64_t Own(SizeMeasure measure) const;
+    int64_t Size(SizeMeasure measure) const;
+    KeptDirectory* const* Children() const { return contents_ ? Held().children : nullptr; }
+    uint32_t ChildCount() const { return contents_ ? Held().childCount : 0; }
+    const uint8_t* Files() const { return contents_ ? Held().files : nullptr; }
+    uint32_t FileCount() const { return contents_ ? Held().fileCount : 0; }
+    uint32_t MovedFiles() const { return contents_ ? Held().movedFiles : 0; }
+    int64_t Entries() const { return contents_ ? Held().entries : 0; }
+    uint32_t UnreadBelow() const { return contents_ ? Held().unreadBelow : failure != ReadFailure::None; }
+    uint32_t MarkedBelow() const
+    {
+        return contents_ ? Held().markedBelow : (flags & (PseudoFileSystem | OtherFileSystem)) != 0;
+    }
+    uint32_t ExcludedNames() const { return contents_ ? Held().excludedNames : 0; }
+    uint32_t ExcludedBelow() const { return contents_ ? Held().excludedBelow : (flags & Excluded) != 0; }
+    uint32_t LinkedBelow() const { return contents_ ? Held().linkedBelow : 0; }
+    // When it itself last changed, and the newest change of itself and everything below it that counts.
+    ModifiedTime Modified() const { return modified_.Get(); }
+    ModifiedTime Newest() const { return contents_ ? ownOrNewest_.Get() : Modified(); }
     // The subdirectory of that name; nullptr when there is none.
     const KeptDirectory* Child(std::string_view name) const;
     // The type of the other file system it lies on; empty where unknown or when it is on the search's own.
     std::string_view OtherFileSystemType() const;
+
+private:
+    friend class KeptTree;
+    size_t RecordBytes() const { return sizeof(KeptDirectory) + (contents_ ? sizeof(Contents) : 0); }
+    const Contents& Held() const { return *reinterpret_cast<const Contents*>(this + 1); }
+    Contents& Held() { return *reinterpret_cast<Contents*>(this + 1); }
+
+    uint16_t nameBytes_ = 0;
+    PackedTime modified_;
+    bool contents_ = false;
+    // An empty directory's own space, in blocks of 512; of one holding anything, the newest time of itself and
+    // everything below it that counts.
+    PackedTime ownOrNewest_;
 };
+static_assert(sizeof(KeptDirectory) == 40 && sizeof(KeptDirectory::Contents) % alignof(KeptDirectory) == 0);
 
 // One file of a kept directory as its packed record reads.
 struct KeptFile {
@@ -85,7 +131,11 @@ struct KeptFile {
     bool moved = false;              // moved away since the search: it counts nothing
     uint32_t index = 0;              // its place in its directory's listing
     const uint8_t* record = nullptr;  // its packed record, which tells it from every other file of the tree
+    ModifiedTime chainedTime = 0;     // the last time read in its directory, which the next is told against
 };
+
+// The newest change of dir's own files that count: moved ones are gone.
+ModifiedTime NewestOwnFile(const KeptDirectory& dir);
 
 // A file's size as the measure counts it: nothing once moved or when it could not be measured, and on disk
 // nothing where a file of several links was counted at another link.
@@ -128,6 +178,7 @@ public:
     std::string_view Excluded() const { return excluded_; }
     int64_t Length() const { return length_; }
     int64_t OnDisk() const { return onDisk_; }
+    ModifiedTime Newest() const { return newest_; }
     bool HasLinkedFiles() const { return linked_; }
     std::string_view Bytes() const { return {bytes_, size_}; }
 
@@ -142,6 +193,8 @@ private:
     size_t count_ = 0;
     int64_t length_ = 0;
     int64_t onDisk_ = 0;
+    ModifiedTime chainedTime_ = 0;  // each file's time is kept as its difference from the one before
+    ModifiedTime newest_ = kTimeUnknown;
     bool linked_ = false;
     std::string excluded_;  // each name after its length as a varint
     size_t excludedCount_ = 0;
@@ -158,11 +211,15 @@ public:
     // Building, from any walking thread. A directory is added below its parent's slot at index (parent
     // nullptr: the base), once; its subdirectories' slots are made with its listing.
     KeptDirectory* AddDirectory(KeptDirectory* parent, size_t index, std::string_view name,
-                                const DirectoryIdentity& identity);
-    // dir was listed: its files, how many subdirectories it has, and its own space.
-    void SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk);
-    // dir, never entered, lies on another file system, of that type (empty: unknown).
-    void SetOtherFileSystem(KeptDirectory& dir, std::string_view type);
+                                const DirectoryIdentity& identity, ModifiedTime modified = kTimeUnknown);
+    // dir was listed: its files, how many subdirectories it has, and its own space. Its record grows in place
+    // when the thread that added it sets it with nothing added between; else it moves, and its new place is
+    // returned.
+    [[nodiscard]] KeptDirectory& SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories,
+                              int64_t ownOnDisk);
+    // dir, never entered, lies on another file system, of that type (empty: unknown). A known type is held
+    // where its files would be, so its record moves as SetListing's may.
+    [[nodiscard]] KeptDirectory& SetOtherFileSystem(KeptDirectory& dir, std::string_view type);
     // The walk is over and every directory was added: the subtrees' sums, and each file of several links
     // counted on disk only where a walk in listing order meets it first. Also after Replace.
     void Complete();
@@ -170,8 +227,9 @@ public:
     // read front to back gives them: dir is added listed, over its finished subdirectories, which it becomes
     // the parent of. The base is added last, then set.
     // Leaves files empty: its bytes taken as they are when they are many, else copied.
-    KeptDirectory* AddListed(std::string_view name, const DirectoryIdentity& identity, KeptFilesWriter&& files,
-                             const std::vector<KeptDirectory*>& subdirectories, int64_t ownOnDisk);
+    KeptDirectory* AddListed(std::string_view name, const DirectoryIdentity& identity, ModifiedTime modified,
+                             KeptFilesWriter&& files, const std::vector<KeptDirectory*>& subdirectories,
+                             int64_t ownOnDisk);
     void SetBase(KeptDirectory& base) { base_ = &base; }
 
     // What the search left out, and whether a cancel cut it short, as it ran or as its file says.
@@ -197,20 +255,31 @@ public:
 
     // The memory the tree holds, names included, and the entries it keeps, directories and files.
     size_t Bytes() const;
-    int64_t Entries() const { return base_ ? base_->entries + 1 : 0; }
+    int64_t Entries() const { return base_ ? base_->Entries() + 1 : 0; }
 
 private:
     struct Arena;
     Arena& ThisThreadsArena();
     void* Allocate(size_t bytes);
-    KeptDirectory* NewDirectory(std::string_view name, const DirectoryIdentity& identity);
+    // A record with contents or without, its name behind, in room for one with contents.
+    KeptDirectory* NewDirectory(std::string_view name, const DirectoryIdentity& identity, ModifiedTime modified,
+                                bool contents);
+    // dir's record with room for contents, grown in place where it can be.
+    KeptDirectory& WithContents(KeptDirectory& dir);
     // dir and every directory above it summed again from their listings and their subdirectories' sums.
     void SumAbove(KeptDirectory& dir);
+    // dir's subtree's sums and newest time from its own and its subdirectories'.
+    static void SumSubtree(KeptDirectory& dir);
+    // dir's files of several links counted on disk only where first met.
+    static void CountLinksOnce(KeptDirectory& dir, std::unordered_set<LinkIdentity, LinkIdentityHash>& met);
     // Frees the memory of earlier Replaces that lay at or below replaced, which is no longer in the tree.
     void FreeGraftsAt(const KeptDirectory& replaced);
     // dir's listing, its files packed at packed.
     void Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
                 int64_t ownOnDisk);
+    // Whether a directory so listed needs contents: anything in it, or its own space too large for an empty
+    // record.
+    static bool NeedsContents(const KeptFilesWriter& files, size_t subdirectories, int64_t ownOnDisk);
 
     const std::string basePath_;
     SearchScope scope_;
@@ -279,6 +348,8 @@ constexpr uint8_t CountedElsewhere = 4;  // set as the tree completes
 constexpr uint8_t OnDiskInBlocks = 8;    // the space is kept in blocks of 512 bytes
 constexpr uint8_t NotRegular = 16;       // a link, a device, a pipe or a socket
 constexpr uint8_t Moved = 32;            // moved away since the search
+constexpr uint8_t SameTime = 64;         // changed in the same second as the file before (the first: at 0)
+constexpr uint8_t TimeUnknown = 128;     // else the difference from the file before follows, zigzagged
 
 inline uint64_t ReadVarint(const uint8_t*& at)
 {
@@ -299,9 +370,9 @@ const uint8_t* ReadKeptFile(const uint8_t* at, uint32_t index, KeptFile& file);
 template <typename See>
 void ForEachFile(const KeptDirectory& dir, See&& see)
 {
-    const uint8_t* at = dir.files;
+    const uint8_t* at = dir.Files();
     KeptFile file;
-    for (uint32_t i = 0; i < dir.fileCount; ++i) {
+    for (uint32_t i = 0; i < dir.FileCount(); ++i) {
         at = ReadKeptFile(at, i, file);
         see(file);
     }
@@ -311,11 +382,11 @@ void ForEachFile(const KeptDirectory& dir, See&& see)
 template <typename See>
 void ForEachExcludedName(const KeptDirectory& dir, See&& see)
 {
-    const uint8_t* at = dir.files;
+    const uint8_t* at = dir.Files();
     KeptFile file;
-    for (uint32_t i = 0; i < dir.fileCount; ++i)
+    for (uint32_t i = 0; i < dir.FileCount(); ++i)
         at = ReadKeptFile(at, i, file);
-    for (uint32_t i = 0; i < dir.excludedNames; ++i) {
+    for (uint32_t i = 0; i < dir.ExcludedNames(); ++i) {
         const auto length = static_cast<size_t>(kept_files::ReadVarint(at));
         see(std::string_view(reinterpret_cast<const char*>(at), length));
         at += length;

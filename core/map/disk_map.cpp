@@ -41,7 +41,7 @@ double WorstRatio(double largest, double smallest, double rowArea, double side)
 Piece DirectoryPiece(const KeptDirectory& dir, const KeptCounts& counts, MapArea area, int64_t ownName)
 {
     const int64_t bytes = counts.Size(dir);
-    const int64_t entries = dir.entries + ownName;
+    const int64_t entries = dir.Entries() + ownName;
     return {area == MapArea::Size ? bytes : entries, bytes, entries, MapItemKind::Directory, &dir, 0, dir.Name()};
 }
 

@@ -27,9 +27,17 @@ void RowsInOrder::BaseListed(const Listing& listing)
         nameEnds_.push_back((names_ += name).size());
     total_ = listing.filesSize;
     totalCount_ = {listing.fileCount + static_cast<int64_t>(nameEnds_.size()), listing.excluded};
+    totalNewest_ = Newer(listing.modified, listing.newestFile);
     listed_ = true;
     post_({.kind = RunEvent::Kind::Listed, .row = 1, .name = kRootFilesName, .size = listing.filesSize,
-           .unread = totalUnread_, .count = EntryCount{listing.fileCount, listing.excluded}});
+           .unread = totalUnread_, .count = EntryCount{listing.fileCount, listing.excluded},
+           .newest = listing.newestFile});
+}
+
+void RowsInOrder::RowNewest(size_t row, ModifiedTime newest)
+{
+    std::lock_guard lock(mutex_);
+    done_[row].newest = newest;
 }
 
 void RowsInOrder::RowCounted(size_t row, const EntryCount& count)
@@ -78,10 +86,11 @@ void RowsInOrder::RowFinished(size_t row, int64_t size)
          next = done_.begin()) {
         const Done posted = next->second;
         done_.erase(next);
-        PostRow(next_, posted.size, posted.count);
+        PostRow(next_, posted.size, posted.count, posted.newest);
         AddUnlessOverflow(total_, posted.size);
         totalCount_.entries += posted.count.entries;
         totalCount_.excluded += posted.count.excluded;
+        totalNewest_ = Newer(totalNewest_, posted.newest);
         ++next_;
     }
 }
@@ -144,14 +153,15 @@ void RowsInOrder::PostEnd(bool cancelled)
     if (!cancelled) {
         post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(nameEnds_.size() + 2),
                .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_,
-               .notEntered = notEntered_.total, .count = totalCount_, .otherFileSystems = otherFileSystems_.total,
-               .baseExcluded = baseExcluded_});
+               .notEntered = notEntered_.total, .count = totalCount_, .newest = totalNewest_,
+               .otherFileSystems = otherFileSystems_.total, .baseExcluded = baseExcluded_});
     } else if (interrupted_ && next_ < nameEnds_.size()) {
-        PostRow(next_, 0, std::nullopt, true);
+        PostRow(next_, 0, std::nullopt, kTimeUnknown, true);
     }
 }
 
-void RowsInOrder::PostRow(size_t row, int64_t size, std::optional<EntryCount> count, bool interrupted)
+void RowsInOrder::PostRow(size_t row, int64_t size, std::optional<EntryCount> count, ModifiedTime newest,
+                          bool interrupted)
 {
     UnreadPlaces unread;
     if (auto found = unreadByRow_.find(row); found != unreadByRow_.end()) {
@@ -161,7 +171,7 @@ void RowsInOrder::PostRow(size_t row, int64_t size, std::optional<EntryCount> co
     totalUnread_.Merge(unread);
     const std::string_view name = NameOf(row);
     post_({RunEvent::Kind::Row, static_cast<int32_t>(row + 2), DisplayName(name), size, std::move(unread),
-           interrupted, std::string(name), false, notEntered_.Take(row), moved_.count(row) != 0, count,
+           interrupted, std::string(name), false, notEntered_.Take(row), moved_.count(row) != 0, count, newest,
            otherFileSystems_.Take(row)});
 }
 

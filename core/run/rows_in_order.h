@@ -28,6 +28,7 @@ struct RunEvent {
     UnreadPlaces notEntered{};  // pseudo file systems under the row, counted 0 (their failure None)
     bool moved = false;         // the row's directory was moved away since the search
     std::optional<EntryCount> count{};  // the names the row holds
+    ModifiedTime newest = kTimeUnknown;  // the newest change in the row
     UnreadPlaces otherFileSystems{};     // never entered, in a search that stays on one file system
     bool baseExcluded = false;           // Total: the patterns exclude the directory searched
 };
@@ -59,6 +60,7 @@ public:
     void NotEntered(std::optional<size_t> row, const std::string& path) override;
     void Moved(size_t row) override;
     void RowCounted(size_t row, const EntryCount& count) override;
+    void RowNewest(size_t row, ModifiedTime newest) override;
     void OtherFileSystem(std::optional<size_t> row, const std::string& path, const std::string& type) override;
     void BaseExcluded() override;
 
@@ -69,7 +71,8 @@ public:
     void PostEnd(bool cancelled);
 
 private:
-    void PostRow(size_t row, int64_t size, std::optional<EntryCount> count, bool interrupted = false);
+    void PostRow(size_t row, int64_t size, std::optional<EntryCount> count, ModifiedTime newest,
+                 bool interrupted = false);
     std::string_view NameOf(size_t row) const;
     // The full path of a place at path below row's directory.
     std::string PathOf(size_t row, const std::string& path) const;
@@ -86,10 +89,12 @@ private:
     struct Done {
         int64_t size = 0;
         EntryCount count;
+        ModifiedTime newest = kTimeUnknown;
         bool finished = false;
     };
     std::map<size_t, Done> done_;
     EntryCount totalCount_;
+    ModifiedTime totalNewest_ = kTimeUnknown;
     bool baseExcluded_ = false;
     PlacesByRow otherFileSystems_;
     size_t next_ = 0;

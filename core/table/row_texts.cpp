@@ -1,6 +1,7 @@
 #include "row_texts.h"
 
 #include <cmath>
+#include <ctime>
 
 #include "optional_columns.h"
 #include "size_units.h"
@@ -82,6 +83,26 @@ std::string KeptAgeNote(std::chrono::seconds age)
     return std::to_string(minutes / (24 * 60)) + " 日前の検索結果";
 }
 
+std::string LocalTimeText(ModifiedTime time)
+{
+    const auto seconds = static_cast<std::time_t>(time);
+    std::tm local{};
+#ifdef _WIN32
+    const bool told = time != kTimeUnknown && localtime_s(&local, &seconds) == 0;
+#else
+    const bool told = time != kTimeUnknown && localtime_r(&seconds, &local) != nullptr;
+#endif
+    char text[64];
+    if (!told || std::strftime(text, sizeof text, "%Y/%m/%d %H:%M", &local) == 0)
+        return "不明";
+    return text;
+}
+
+std::string NewestText(ModifiedTime newest)
+{
+    return "最終更新: " + LocalTimeText(newest);
+}
+
 std::string EntriesText(int64_t entries, const std::string& groupSeparator)
 {
     return FormatGrouped(entries, groupSeparator) + " 項目";
@@ -136,6 +157,8 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
         AddLine(lines, SizeNote(table, facts, separators));
     if (const std::optional<int64_t> names = CountedEntries(facts); col == size && names)
         AddLine(lines, EntriesText(*names, separators.group));
+    if (col == size && facts.bytes && !facts.interrupted && !facts.moved && facts.kind != RowKind::Gone)
+        AddLine(lines, NewestText(facts.newest));
     if (facts.change && (col == size || col == change))
         AddLine(lines, ChangeNote(*facts.change, separators.group));
     if (const UnreadPlaces& unread = facts.unread; unread.count > 0) {

@@ -28,6 +28,12 @@ std::string UnreadCountText(int64_t count, const std::string& groupSeparator);
 // How old the kept results shown are: "3 分前の検索結果", and in hours or days once that long.
 std::string KeptAgeNote(std::chrono::seconds age);
 
+// A time as the computer's clock shows it: "2026/11/30 14:02"; "不明" when unknown or past what the clock tells.
+std::string LocalTimeText(ModifiedTime time);
+
+// The newest change in a row: "最終更新: 2026/11/30 14:02", or "最終更新: 不明".
+std::string NewestText(ModifiedTime newest);
+
 // The names a row holds: "12,345 項目", digits grouped.
 std::string EntriesText(int64_t entries, const std::string& groupSeparator);
 

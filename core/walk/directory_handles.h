@@ -31,6 +31,7 @@ struct IdentifiedDirectory {
     DirectoryIdentity identity;
     bool mountRoot = false;  // a mount is attached here, or the kernel cannot tell
     int64_t onDisk = 0;      // the space allocated to the directory itself
+    ModifiedTime modified = kTimeUnknown;
 };
 
 // The identity of an open directory; an errno value in error when it cannot be had.

@@ -61,8 +61,10 @@ void AddFile(Listing& listing, const Directory& dir, std::string_view name, cons
 {
     if (context.tree)
         listing.files.Add(name, facts);
-    if (facts)
+    if (facts) {
         AddUnlessOverflow(listing.filesSize, CountedSize(*facts, dir, context));
+        listing.newestFile = Newer(listing.newestFile, facts->modified);
+    }
 }
 
 // Counts listed names into the run's progress counter a batch at a time, and the rest when it goes.
@@ -253,6 +255,7 @@ bool PatternExcludes(std::string_view name, const WalkContext& context, const st
 std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context, const std::string* path)
 {
     Listing listing;
+    listing.modified = dir.Modified();
     if (context.measure == SizeMeasure::OnDisk)
         listing.filesSize = dir.OwnOnDisk();
     FileLengths lengths(dir, context, listing);

@@ -62,6 +62,17 @@ struct DirectoryIdentity {
     bool operator==(const DirectoryIdentity&) const = default;
 };
 
+// A modification time: whole seconds since 1970 began (UTC), negative before it.
+using ModifiedTime = int64_t;
+// The time of an entry the file system, or the file it was read from, did not tell.
+constexpr ModifiedTime kTimeUnknown = std::numeric_limits<int64_t>::min();
+
+// The later of two times, an unknown one giving way to any known one.
+inline ModifiedTime Newer(ModifiedTime a, ModifiedTime b)
+{
+    return a > b ? a : b;  // kTimeUnknown is the least of all
+}
+
 // What a listing or a query tells of a file (anything but a directory).
 struct FileFacts {
     int64_t length = 0;  // the entry's own length: a link's, not its target's
@@ -69,6 +80,7 @@ struct FileFacts {
     uint64_t inode = 0;  // told only of a file with more than one link, whose space is counted once
     uint32_t links = 1;
     bool regular = true;  // a plain file, not a link, a device, a pipe or a socket
+    ModifiedTime modified = kTimeUnknown;
 };
 
 enum class EntryKind : uint8_t {
@@ -107,6 +119,8 @@ public:
     virtual bool IsMountRoot() const { return false; }
     // The space allocated to the directory itself, which size on disk counts with its files.
     virtual int64_t OwnOnDisk() const { return 0; }
+    // When the directory itself last changed (a name added or taken away).
+    virtual ModifiedTime Modified() const { return kTimeUnknown; }
     // The root of a pseudo file system (the kernel's, as /proc): shown, counted 0 and never entered.
     virtual bool IsPseudoFileSystem() const { return false; }
     // Whether the file of that name in this directory, a link followed, begins with start; false where it

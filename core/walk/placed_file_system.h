@@ -30,7 +30,8 @@ class PlacedDirectory : public Directory {
 public:
     PlacedDirectory(std::shared_ptr<DirectoryHandles> handles, std::shared_ptr<DirectoryPlace> place,
                     const IdentifiedDirectory& found)
-        : handles_(std::move(handles)), place_(std::move(place)), mountRoot_(found.mountRoot), onDisk_(found.onDisk)
+        : handles_(std::move(handles)), place_(std::move(place)), mountRoot_(found.mountRoot), onDisk_(found.onDisk),
+          modified_(found.modified)
     {
     }
     ~PlacedDirectory() override;
@@ -43,6 +44,7 @@ public:
     std::optional<DirectoryIdentity> Identity() const override { return place_->identity; }
     bool IsMountRoot() const override { return mountRoot_; }
     int64_t OwnOnDisk() const override { return onDisk_; }
+    ModifiedTime Modified() const override { return modified_; }
     bool FileBegins(std::string_view name, std::string_view start) final;
     std::string FileSystemType() const final;
 
@@ -85,6 +87,7 @@ private:
 
     const bool mountRoot_;
     const int64_t onDisk_;
+    const ModifiedTime modified_;
     int listingHandle_ = -1;  // pinned
     bool listingEnded_ = false;
     ReadFailure listingFailure_ = ReadFailure::None;

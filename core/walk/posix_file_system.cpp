@@ -212,6 +212,7 @@ private:
         }
         FileFacts facts{static_cast<int64_t>(status.st_size), static_cast<int64_t>(status.st_blocks) * 512};
         facts.regular = S_ISREG(status.st_mode);
+        facts.modified = status.st_mtim.tv_sec;
         if (status.st_nlink > 1) {
             facts.inode = status.st_ino;
             facts.links = static_cast<uint32_t>(status.st_nlink);
@@ -326,7 +327,7 @@ std::optional<IdentifiedDirectory> Identify(int fd, int& error)
 {
     struct statx status;
     // An open directory's device and inode never change: a share need not be asked again.
-    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO | STATX_BLOCKS, &status) != 0) {
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_INO | STATX_BLOCKS | STATX_MTIME, &status) != 0) {
         error = errno;
         return std::nullopt;
     }
@@ -334,6 +335,8 @@ std::optional<IdentifiedDirectory> Identify(int fd, int& error)
     found.identity = {makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
     if (status.stx_mask & STATX_BLOCKS)
         found.onDisk = static_cast<int64_t>(status.stx_blocks) * 512;
+    if (status.stx_mask & STATX_MTIME)
+        found.modified = status.stx_mtime.tv_sec;
     // A kernel that cannot tell leaves every directory suspect.
     found.mountRoot =
         !(status.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) || (status.stx_attributes & STATX_ATTR_MOUNT_ROOT);

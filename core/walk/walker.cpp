@@ -16,12 +16,14 @@ constexpr size_t kSharedDepth = 64;
 struct Tally {
     int64_t size = 0;
     EntryCount count;
+    ModifiedTime newest = kTimeUnknown;
 
     void Add(const Tally& other)
     {
         AddUnlessOverflow(size, other.size);
         count.entries += other.count.entries;
         count.excluded += other.count.excluded;
+        newest = Newer(newest, other.newest);
     }
 };
 
@@ -88,7 +90,8 @@ protected:
         const std::optional<DirectoryIdentity> identity = dir ? dir->Identity() : std::nullopt;
         return context_.tree->AddDirectory(parent ? parent->kept : nullptr, index,
                                            parent ? std::string_view(parent->names[index]) : std::string_view(),
-                                           identity.value_or(DirectoryIdentity{}));
+                                           identity.value_or(DirectoryIdentity{}),
+                                           dir ? dir->Modified() : kTimeUnknown);
     }
 
     static void MarkKept(KeptDirectory* kept, ReadFailure failure)
@@ -138,6 +141,7 @@ protected:
             parent->children[index] = tally;
             if (!parent->parent && context_.rows) {
                 context_.rows->RowCounted(index, tally.count);
+                context_.rows->RowNewest(index, tally.newest);
                 context_.rows->RowFinished(index, tally.size);
             }
             const bool goOn = context_.YieldAndTest();
@@ -300,7 +304,7 @@ private:
         if (parent && listing->cacheTag && dir->FileBegins(kCacheTagName, kCacheTagSignature)) {
             if (kept)
                 kept->flags |= KeptDirectory::Excluded;
-            Finish(parent, index, Tally{0, {0, 1}});
+            Finish(parent, index, Tally{0, {0, 1}, listing->modified});
             return std::nullopt;
         }
         if (listing->failure != ReadFailure::None)
@@ -309,11 +313,12 @@ private:
             context_.rows->BaseListed(*listing);
         const size_t count = listing->subdirectories.size();
         if (kept) {
-            context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
+            kept = &context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
             MarkKept(kept, listing->failure);
         }
         const Tally own{listing->filesSize,
-                        {listing->fileCount + static_cast<int64_t>(count), listing->excluded}};
+                        {listing->fileCount + static_cast<int64_t>(count), listing->excluded},
+                        Newer(listing->modified, listing->newestFile)};
         if (count == 0) {
             Finish(parent, index, own);
             return std::nullopt;
@@ -326,7 +331,7 @@ private:
     // Whether dir, the subdirectory at index of parent or the base, is walked: not when it is one of its own
     // ancestors, nor on another file system in a walk that stays on one. A pseudo file system is entered,
     // though it lists nothing.
-    bool MayEnter(const Node* parent, size_t index, const Directory& dir, KeptDirectory* kept, WayStep& way)
+    bool MayEnter(const Node* parent, size_t index, const Directory& dir, KeptDirectory*& kept, WayStep& way)
     {
         if (loops_.Closes(parent ? &parent->way : nullptr, dir, way)) {
             MarkKept(kept, ReadFailure::Loop);
@@ -337,7 +342,7 @@ private:
         if (baseIdentity_ && identity && identity->device != baseIdentity_->device) {
             const std::string type = TypeOf(dir, identity->device);
             if (kept)
-                context_.tree->SetOtherFileSystem(*kept, type);
+                kept = &context_.tree->SetOtherFileSystem(*kept, type);
             if (context_.rows)
                 context_.rows->OtherFileSystem(RowOf(parent, index), PathBelowRow(parent, index), type);
             return false;

@@ -86,6 +86,9 @@ public:
     virtual void RowFinished(size_t row, int64_t size) = 0;
     // What row's subtree holds, told just before its RowFinished.
     virtual void RowCounted(size_t /*row*/, const EntryCount& /*count*/) {}
+    // The newest change of row's directory and everything below it that was read, told just before its
+    // RowFinished.
+    virtual void RowNewest(size_t /*row*/, ModifiedTime /*newest*/) {}
     // Row's walk was cut short by a cancel.
     virtual void RowInterrupted(size_t row) = 0;
     // A place that could not be read, by its path below the base, under row (nullopt: the base itself). A
@@ -162,6 +165,8 @@ struct Listing {
     std::vector<std::string> subdirectories;
     int64_t fileCount = 0;  // names counted that are not subdirectories
     int64_t excluded = 0;  // names a pattern matched
+    ModifiedTime modified = kTimeUnknown;    // the directory's own
+    ModifiedTime newestFile = kTimeUnknown;  // of its files
     bool cacheTag = false;  // a file named CACHEDIR.TAG is among them, in a walk that leaves caches out
     // The first thing in the directory that could not be read: the listing itself or a file's length.
     ReadFailure failure = ReadFailure::None;

@@ -78,6 +78,18 @@ int ErrnoFromWin32(DWORD error)
     }
 }
 
+// Windows counts 100 ns since 1601; whole seconds since 1970, rounded down so that times before 1970 stay
+// in the second they fall in. Nought is never set.
+ModifiedTime FromWindowsTime(int64_t ticks)
+{
+    if (ticks == 0)
+        return kTimeUnknown;  // a file system that keeps no times
+    constexpr int64_t kTicksPerSecond = 10'000'000;
+    constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+    const int64_t seconds = ticks / kTicksPerSecond - (ticks % kTicksPerSecond < 0 ? 1 : 0);
+    return seconds - kSecondsFrom1601To1970;
+}
+
 int ErrnoFromStatus(NTSTATUS status)
 {
     return ErrnoFromWin32(RtlNtStatusToDosError(status));
@@ -181,7 +193,8 @@ public:
     {
         const FILE_FULL_DIR_INFORMATION& entry = *reading_->current;
         return FileFacts{entry.EndOfFile.QuadPart, entry.AllocationSize.QuadPart, 0, 1,
-                         !(entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)};
+                         !(entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT),
+                         FromWindowsTime(entry.LastWriteTime.QuadPart)};
     }
 
 private:
@@ -225,8 +238,10 @@ private:
         }
         FILE_ATTRIBUTE_TAG_INFO tag;
         FILE_STANDARD_INFO standard;
+        FILE_BASIC_INFO basic;
         const bool ok = GetFileInformationByHandleEx(AsHandle(entry), FileAttributeTagInfo, &tag, sizeof tag) &&
-                        GetFileInformationByHandleEx(AsHandle(entry), FileStandardInfo, &standard, sizeof standard);
+                        GetFileInformationByHandleEx(AsHandle(entry), FileStandardInfo, &standard, sizeof standard) &&
+                        GetFileInformationByHandleEx(AsHandle(entry), FileBasicInfo, &basic, sizeof basic);
         const DWORD error = GetLastError();
         CloseHandle(AsHandle(entry));
         if (!ok) {
@@ -238,7 +253,8 @@ private:
             return std::nullopt;
         }
         return FileFacts{standard.EndOfFile.QuadPart, standard.AllocationSize.QuadPart, 0, 1,
-                         !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)};
+                         !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT),
+                         FromWindowsTime(basic.LastWriteTime.QuadPart)};
     }
 
     // The next records from where the handle's last query left off; false, and the listing over, at its end.
@@ -337,6 +353,9 @@ std::optional<IdentifiedDirectory> Identify(int handle, int& error)
     IdentifiedDirectory found;
     found.identity = {information.dwVolumeSerialNumber,
                       (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
+    found.modified = FromWindowsTime(static_cast<int64_t>((static_cast<uint64_t>(information.ftLastWriteTime.dwHighDateTime)
+                                                           << 32) |
+                                                          information.ftLastWriteTime.dwLowDateTime));
     return found;
 }
 
