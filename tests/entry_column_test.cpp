@@ -1,9 +1,11 @@
-// The optional column 項目数 over trees of random shape: shown from the kept tree, its cells, its order and its
-// CSV field hold what a fresh search of the same tree on a file system counts for each row.
+// The optional columns 項目数 and 最終更新 over trees of random shape: shown from the kept tree, their cells, their
+// order and their CSV fields hold what a fresh search of the same tree counts for each row, or the newest
+// change each row's entries tell.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "optional_columns.h"
 #include "random_kept_tree.h"
 #include "row_order.h"
+#include "row_texts.h"
 #include "rows_as_text.h"
 #include "size_units.h"
 
@@ -117,6 +120,100 @@ TEST_P(EntryColumnOfRandomTree, CellsOrderAndCsvHoldAFreshSearchsCounts)
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, EntryColumnOfRandomTree, testing::Values(1u, 2u, 5u, 11u, 42u));
+
+// The newest change of each row of dir, counted entry by entry: a subdirectory's subtree, directories included,
+// "[Root Files]"'s files alone, and the total all of them with dir itself.
+std::map<std::string, ModifiedTime> NewestByRow(const KeptDirectory& dir)
+{
+    std::map<std::string, ModifiedTime> newest;
+    ModifiedTime all = dir.Modified();
+    for (KeptWalk walk(dir); walk.Next();) {
+        if (walk.Depth() == 0 && !walk.AtFile())
+            continue;
+        const KeptDirectory* row = &walk.Directory();
+        while (row->parent != &dir && row != &dir)
+            row = row->parent;
+        const ModifiedTime time = walk.AtFile() ? (walk.File().facts ? walk.File().facts->modified : kTimeUnknown)
+                                                : walk.Directory().Modified();
+        const std::string key = row == &dir ? "1/" : "2/" + std::string(row->Name());
+        newest.try_emplace(key, kTimeUnknown);
+        newest[key] = Newer(newest[key], time);
+        all = Newer(all, time);
+    }
+    newest["3/"] = all;
+    return newest;
+}
+
+// The row's key with a total's listed name left out, as NewestByRow names rows.
+std::string NewestRowKey(const RowFacts& facts)
+{
+    return facts.kind == RowKind::Total ? "3/" : RowKey(facts);
+}
+
+class NewestColumnOfRandomTree : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(NewestColumnOfRandomTree, CellsOrderAndCsvHoldTheNewestChangeBelowEachRow)
+{
+    const uint32_t seed = GetParam();
+    fakes::ImportedView view(std::make_shared<FakeFileSystem>(), fakes::RandomKeptTree(seed, 4, 4, 12, true));
+    const KeptTree& tree = *view.Controller().Kept();
+    const OptionalColumn& column = *FindOptionalColumn(SortColumn::Newest);
+    const std::vector<SortColumn> shown{SortColumn::Number, SortColumn::Name, SortColumn::Size, SortColumn::Newest};
+    for (const std::string path : {"/random", "/random/d0", "/random/d1/d2", "/random/d3/d0"}) {
+        SCOPED_TRACE(path);
+        const KeptDirectory* dir = tree.Find(path, '/');
+        if (!dir || !view.Controller().ShowKept(path))
+            continue;
+        const std::map<std::string, ModifiedTime> expected = NewestByRow(*dir);
+        ResultsTable table = view.Table().Snapshot();
+        SortRows(table, {SortColumn::Newest, false}, RanksInByteOrder);
+        std::vector<int32_t> rows;
+        std::optional<int64_t> above = INT64_MAX;
+        for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row) {
+            const RowFacts& facts = table.Facts(row);
+            const auto found = expected.find(NewestRowKey(facts));
+            const ModifiedTime newest = found == expected.end() ? kTimeUnknown : found->second;
+            EXPECT_EQ(column.text(facts, ","), LocalTimeText(newest)) << NewestRowKey(facts);
+            if (facts.kind != RowKind::Total) {
+                const std::optional<int64_t> key = column.key(facts);
+                EXPECT_TRUE(!key || (above && *key <= *above)) << "the newest first, the unknown last";
+                above = key;
+            }
+            rows.push_back(row);
+        }
+        EXPECT_EQ(table.Facts(table.Rows() - 1).kind, RowKind::Total) << "the total keeps its place";
+        const std::vector<std::string> written = LastFields(RowsAsText(table, rows, TextFormat::Csv, shown));
+        ASSERT_EQ(written.size(), rows.size() + 1);
+        EXPECT_EQ(written[0], "最終更新");
+        for (size_t at = 0; at < rows.size(); ++at)
+            EXPECT_EQ(written[at + 1], column.text(table.Facts(rows[at]), ","));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, NewestColumnOfRandomTree, testing::Values(1u, 3u, 8u, 42u));
+
+// A row with no time to tell shows nothing, one whose time is unknown "不明", which orders below every known time.
+TEST(NewestColumn, TellsUnknownTimesAndNothingForRowsWithoutOne)
+{
+    const OptionalColumn& column = *FindOptionalColumn(SortColumn::Newest);
+    const RowFacts counted{.bytes = 10, .kind = RowKind::Subdirectory, .newest = 1'700'000'000};
+    EXPECT_EQ(column.text(counted, ","), LocalTimeText(1'700'000'000));
+    EXPECT_EQ(column.key(counted), 1'700'000'000);
+    RowFacts unknown = counted;
+    unknown.newest = kTimeUnknown;
+    EXPECT_EQ(column.text(unknown, ","), "不明");
+    EXPECT_EQ(column.key(unknown), std::nullopt);
+    RowFacts early = counted;
+    early.newest = -86'400;
+    EXPECT_EQ(column.key(early), -86'400) << "before 1970 is a time like any other";
+    for (RowFacts without : {RowFacts{.bytes = 10, .kind = RowKind::Subdirectory, .interrupted = true},
+                             RowFacts{.bytes = 10, .kind = RowKind::Subdirectory, .moved = true},
+                             RowFacts{.bytes = 0, .kind = RowKind::Gone}, RowFacts{.kind = RowKind::Subdirectory}}) {
+        without.newest = 1'700'000'000;
+        EXPECT_EQ(column.text(without, ","), "");
+        EXPECT_EQ(column.key(without), std::nullopt);
+    }
+}
 
 // The copied and saved text has the design's four fields unless the column is shown; a column that comes only
 // with a comparison is never written; a row a cancel cut short has no count to write.

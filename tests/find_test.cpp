@@ -282,6 +282,7 @@ TEST_F(FindTest, CopyGivesTheShiftSelectionOrTheCurrentRowAndCopyAllOrCtrlAThenC
     QApplication::clipboard()->clear();
     EXPECT_EQ(ChooseFromMenu("すべてコピー"),
               (QStringList{"№ の順に並べ替え", "名前の順に並べ替え", "サイズの順に並べ替え", "項目数の列を表示",
+                           "最終更新の列を表示",
                            "このディレクトリを検索",
                            "上のディレクトリを検索", "再検索", "サイズの数え方", "コピー", "すべてコピー",
                            "CSV ファイルに保存...", "フォルダーを開く", "パスをコピー", "ごみ箱に移動...", "検索結果を保存...",

@@ -26,7 +26,7 @@ using fakes::TableLines;
 using fakes::WideAndDeepTree;
 
 // The facts of the row of that name in the table shown.
-const RowFacts& RowNamed(const ResultsTable& table, const std::string& listedName, RowKind kind = RowKind::Subdirectory)
+RowFacts RowNamed(const ResultsTable& table, const std::string& listedName, RowKind kind = RowKind::Subdirectory)
 {
     for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row)
         if (table.Facts(row).kind == kind && (kind != RowKind::Subdirectory || table.Facts(row).listedName == listedName))
@@ -133,7 +133,7 @@ TEST(KeptScopeFiles, ReadsTheEntriesNcduLeftOutWithTheirMarks)
         EXPECT_EQ(top.Child("a")->ExcludedNames(), 1u);
         EXPECT_EQ(top.Child("a")->FileCount(), 1u);
         EXPECT_EQ(top.ExcludedBelow(), 2u);
-        EXPECT_EQ(top.entries, 5) << "proc, nas, sys, a and a's y; the names left out are not entries";
+        EXPECT_EQ(top.Entries(), 5) << "proc, nas, sys, a and a's y; the names left out are not entries";
         EXPECT_EQ(read.tree->Scope(), SearchScope{}) << "another program's file says nothing of its options";
     }
 }

@@ -108,8 +108,8 @@ bool ShownRows::Draw(bool tellAge)
     // The rows hold the poster by reference.
     const std::function<void(RunEvent)> post = [&events](RunEvent event) { events.push_back(std::move(event)); };
     RowsInOrder rows(path, separator_, post);
-    TellKept(*dir, view_.Measure(), separator_, rows);
-    rows.PostEnd(false);
+    // A tree a cancel cut short ends, as the run did, with the row it cut short and no total.
+    rows.PostEnd(!TellKept(*dir, view_.Measure(), separator_, rows));
     SkipOnFailure([&] { table_.SetRows(ResultsTable::FixedRows + 1); });
     for (const RunEvent& event : events) {
         if (event.kind != RunEvent::Kind::Listed)

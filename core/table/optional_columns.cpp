@@ -1,5 +1,6 @@
 #include "optional_columns.h"
 
+#include "row_texts.h"
 #include "size_units.h"
 
 namespace murako {
@@ -23,6 +24,21 @@ std::string EntriesCellText(const RowFacts& facts, const std::string& groupSepar
 {
     const std::optional<int64_t> entries = CountedEntries(facts);
     return entries ? FormatGrouped(*entries, groupSeparator) : std::string();
+}
+
+bool ShowsNewest(const RowFacts& facts)
+{
+    return facts.bytes && !facts.interrupted && !facts.moved && facts.kind != RowKind::Gone;
+}
+
+std::string NewestCellText(const RowFacts& facts, const std::string&)
+{
+    return ShowsNewest(facts) ? LocalTimeText(facts.newest) : std::string();
+}
+
+std::optional<int64_t> NewestKey(const RowFacts& facts)
+{
+    return ShowsNewest(facts) && facts.newest != kTimeUnknown ? std::optional<int64_t>(facts.newest) : std::nullopt;
 }
 
 const OptionalColumn* FindOptionalColumn(SortColumn column)

@@ -33,12 +33,19 @@ std::optional<int64_t> ChangeKey(const RowFacts& facts);
 std::string EntriesCellText(const RowFacts& facts, const std::string& groupSeparator);
 // The names a row holds, where the search counted them all (a row a cancel cut short has no count).
 std::optional<int64_t> CountedEntries(const RowFacts& facts);
+// Whether a row tells its newest change: not one a cancel cut short, one moved away or one gone.
+bool ShowsNewest(const RowFacts& facts);
+std::string NewestCellText(const RowFacts& facts, const std::string& groupSeparator);
+// The newest change in a row, where it is known and the row counts what it holds.
+std::optional<int64_t> NewestKey(const RowFacts& facts);
 
 // In the order they stand after the size.
 inline constexpr std::array kOptionalColumns{
     OptionalColumn{SortColumn::Change, "増減", ColumnShown::WhileCompared, false, ChangeCellText, ChangeKey,
                    Alignment::RightCenter},
     OptionalColumn{SortColumn::Entries, "項目数", ColumnShown::WhenChosen, true, EntriesCellText, CountedEntries,
+                   Alignment::RightCenter},
+    OptionalColumn{SortColumn::Newest, "最終更新", ColumnShown::WhenChosen, true, NewestCellText, NewestKey,
                    Alignment::RightCenter},
 };
 

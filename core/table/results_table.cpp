@@ -74,7 +74,8 @@ CompactRow::CompactRow(const CompactRow& other)
       rare_(other.rare_ ? std::make_unique<Rare>(*other.rare_) : nullptr),
       packed_(other.packed_),
       number_(other.number_),
-      entries_(other.entries_)
+      entries_(other.entries_),
+      newest_(other.newest_)
 {
 }
 

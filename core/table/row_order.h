@@ -10,11 +10,13 @@
 namespace murako {
 
 // The column the data rows are ordered by: the listing (№), the name, the size, or one of the optional columns
-// (optional_columns.h): while the rows are compared with an older search the change, and the names each row holds.
-enum class SortColumn : int32_t { Number = 0, Name = 1, Size = 2, Change = 3, Entries = 4 };
+// (optional_columns.h): while the rows are compared with an older search the change, the names each row holds,
+// and the newest change in each row.
+enum class SortColumn : int32_t { Number = 0, Name = 1, Size = 2, Change = 3, Entries = 4, Newest = 5 };
 
 // Each column's first order is the one a user looks for: the listing, names A to Z, the largest size first, and
-// in an optional column the largest first (the largest growth, the most names); reversed is the other way round.
+// in an optional column the largest first (the largest growth, the most names, the newest change); reversed is the
+// other way round.
 struct SortOrder {
     SortColumn column = SortColumn::Number;
     bool reversed = false;

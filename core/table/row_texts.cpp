@@ -157,7 +157,7 @@ std::string CellNotes(const ResultsTable& table, int32_t row, int32_t col, const
         AddLine(lines, SizeNote(table, facts, separators));
     if (const std::optional<int64_t> names = CountedEntries(facts); col == size && names)
         AddLine(lines, EntriesText(*names, separators.group));
-    if (col == size && facts.bytes && !facts.interrupted && !facts.moved && facts.kind != RowKind::Gone)
+    if (col == size && ShowsNewest(facts))
         AddLine(lines, NewestText(facts.newest));
     if (facts.change && (col == size || col == change))
         AddLine(lines, ChangeNote(*facts.change, separators.group));
