@@ -26,7 +26,7 @@ using fakes::TableLines;
 using fakes::WideAndDeepTree;
 
 // The facts of the row of that name in the table shown.
-const RowFacts& RowNamed(const ResultsTable& table, const std::string& listedName, RowKind kind = RowKind::Subdirectory)
+RowFacts RowNamed(const ResultsTable& table, const std::string& listedName, RowKind kind = RowKind::Subdirectory)
 {
     for (int32_t row = ResultsTable::FixedRows; row < table.Rows(); ++row)
         if (table.Facts(row).kind == kind && (kind != RowKind::Subdirectory || table.Facts(row).listedName == listedName))

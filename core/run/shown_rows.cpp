@@ -107,8 +107,8 @@ bool ShownRows::Draw(bool tellAge)
     // The rows hold the poster by reference.
     const std::function<void(RunEvent)> post = [&events](RunEvent event) { events.push_back(std::move(event)); };
     RowsInOrder rows(path, separator_, post);
-    TellKept(*dir, view_.Measure(), separator_, rows);
-    rows.PostEnd(false);
+    // A search a cancel cut short ends with the row it cut short, as the cancel left the rows.
+    rows.PostEnd(!TellKept(*dir, view_.Measure(), separator_, rows));
     SkipOnFailure([&] { table_.SetRows(ResultsTable::FixedRows + 1); });
     for (const RunEvent& event : events) {
         if (event.kind != RunEvent::Kind::Listed)
