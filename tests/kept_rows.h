@@ -71,6 +71,8 @@ public:
 
     SearchController& Controller() { return *controller_; }
     const ResultsTable& Table() const { return table_; }
+    // What the second panel said last.
+    const std::string& Progress() const { return presentation_.progress.back(); }
 
     void Search(const std::string& path)
     {
@@ -143,7 +145,7 @@ private:
     const SizeMeasure measure_;
     const SearchScope scope_;
     ResultsTable table_;
-    NoPresentation presentation_;
+    RecordingPresentation presentation_;
     FixedChoices choices_;
     QueueHost host_;
     std::unique_ptr<SearchController> controller_;

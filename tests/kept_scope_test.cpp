@@ -158,6 +158,8 @@ TEST_P(CutShortTest, ACancelledSearchIsKeptAsTheCancelLeftItAndSavedAndOpenedSo)
     search.RunUntil([&] { return search.Controller().Kept() != nullptr; });
     const KeptTree& kept = *search.Controller().Kept();
     ASSERT_TRUE(kept.CutShort());
+    EXPECT_TRUE(search.Progress().ends_with(std::string(ProgressSeparator) + "中断"))
+        << "the cancel's own words stay while the rows are the run's: " << search.Progress();
     const std::vector<std::string> atCancel = TableLines(search.Table());
     ASSERT_TRUE(search.Table().Facts(search.Table().Rows() - 1).interrupted) << "the rows end with the row cut short";
     EXPECT_EQ(search.Kept("/base"), atCancel) << "shown from memory as the cancel left it";

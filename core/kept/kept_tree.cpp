@@ -212,8 +212,11 @@ KeptDirectory& KeptTree::SetListing(KeptDirectory& listed, const KeptFilesWriter
     uint8_t* packed = nullptr;
     if (!bytes.empty() || !excluded.empty()) {
         packed = static_cast<uint8_t*>(Allocate(bytes.size() + excluded.size()));
-        std::memcpy(packed, bytes.data(), bytes.size());
-        std::memcpy(packed + bytes.size(), excluded.data(), excluded.size());
+        // Either may be empty, with no bytes to point at.
+        if (!bytes.empty())
+            std::memcpy(packed, bytes.data(), bytes.size());
+        if (!excluded.empty())
+            std::memcpy(packed + bytes.size(), excluded.data(), excluded.size());
     }
     Listed(dir, packed, files, subdirectories, ownOnDisk);
     return dir;
