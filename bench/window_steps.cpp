@@ -94,7 +94,8 @@ private:
     // The grid laid out and painted, and nothing else waiting, before a step is timed.
     void Settle() const
     {
-        QTest::qWaitFor([&] { return !grid_->CatchingUp(); }, 1000);
+        if (!QTest::qWaitFor([&] { return !grid_->CatchingUp(); }, 1000))
+            std::fprintf(stderr, "the table still catching up after a second\n");
         QCoreApplication::processEvents();
     }
     template <typename Act>
@@ -109,7 +110,8 @@ private:
         if (form_.Controller().Searching()) {
             ++steps.searched;
             std::fprintf(stderr, "searched: %s\n", form_.Controller().SearchedPath().c_str());
-            QTest::qWaitFor([&] { return !form_.Controller().Searching(); }, 600000);
+            if (!QTest::qWaitFor([&] { return !form_.Controller().Searching(); }, 600000))
+                std::fprintf(stderr, "still searching after ten minutes\n");
         } else if (form_.Controller().ShownPath() == shown) {
             ++steps.missed;
             std::fprintf(stderr, "nothing happened in %s\n", shown.c_str());

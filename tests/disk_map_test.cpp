@@ -251,8 +251,9 @@ TEST_P(KeptReports, TypeTotalsAndCountSharesAddUpToTheShownTotal)
         }
         EXPECT_EQ(space.files, counted);
         EXPECT_NEAR(shares, 1.0, 1e-9);
-        if (measure == SizeMeasure::Length)
+        if (measure == SizeMeasure::Length) {
             EXPECT_EQ(space.files, keptFiles);
+        }
     }
 }
 

@@ -135,8 +135,9 @@ TEST_P(EmptyDirectories, KeepASmallRecordAndGrowWhenTheyHoldAnything)
     }
     EXPECT_EQ(tree.Base()->Entries(), kCount + kCount / 1000);
     EXPECT_EQ(tree.Base()->Newest(), kCount - 1);
-    if (!addedFirst)
+    if (!addedFirst) {
         EXPECT_LE(tree.Bytes(), size_t{64} * kCount) << "an empty directory in a record without contents";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Orders, EmptyDirectories, testing::Bool());

@@ -491,8 +491,9 @@ TEST_P(KeptCompareAlike, EntriesOfOneNameAreLeftUnmatched)
     compared.Controller().ShowImported(ReadKeptJson(GetParam().now).tree, "now");
     ASSERT_EQ(compared.CompareWith(ReadKeptJson(GetParam().then).tree), "");
     EXPECT_EQ(ChangeLines(compared.Table()), GetParam().rows);
-    if (std::string_view(GetParam().name) == "Then")
+    if (std::string_view(GetParam().name) == "Then") {
         EXPECT_FALSE(compared.Controller().Comparison()->OlderAt("/base/a/")) << "nor compared below";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -284,8 +284,9 @@ TEST(KeptJsonRead, TheQuickAndTheThoroughReadingsAgreeOnFilesCutAndChangedAtRand
         const KeptJsonRead thorough = ReadThoroughly(text);
         quick += read.readQuickly;
         ASSERT_EQ(ReasonTextInEnglish(read.failure), ReasonTextInEnglish(thorough.failure)) << text;
-        if (read.tree)
+        if (read.tree) {
             ASSERT_EQ(TreeText(*read.tree), TreeText(*thorough.tree)) << text;
+        }
     }
     EXPECT_GT(quick, 100) << "files changed only where a name or a size is are read quickly";
 }

@@ -87,8 +87,9 @@ TEST_P(KeptRowsTest, ADirectorySearchedAgainTakesItsPlaceAndTheTotalsAboveFollow
     fs->File(below + "/new", 1000).File(changing + "/grown/h", 2000);
     search.SearchAgain(changing);
     for (const std::string& path : search.Directories())
-        if (!BelowTheLoop(path) && !NotEntered(search, path))
+        if (!BelowTheLoop(path) && !NotEntered(search, path)) {
             EXPECT_EQ(search.Kept(path), search.Fresh(path, GetParam().threads)) << path;
+        }
     // Deeper, then the base itself.
     fs->File(below + "/newer", 30000);
     search.SearchAgain(below);
@@ -148,10 +149,12 @@ TEST(KeptMeasure, APseudoFileSystemIsShownAsNotEnteredOnItsRowAndTheTotal)
         const RowFacts& facts = table.Facts(row);
         const bool holdsProc = facts.listedName == "proc" || facts.kind == RowKind::Total;
         ASSERT_EQ(facts.notEntered.count, holdsProc ? 1 : 0) << table.TextAt(row, 1);
-        if (holdsProc)
+        if (holdsProc) {
             EXPECT_EQ(facts.notEntered.first.at(0).path, "/base/proc");
-        if (facts.listedName == "proc")
+        }
+        if (facts.listedName == "proc") {
             EXPECT_EQ(facts.bytes, 0) << "its files are never counted";
+        }
     }
 }
 

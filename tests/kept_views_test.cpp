@@ -502,8 +502,9 @@ TEST_P(KeptViewsOfRandomChanges, AgreeWithAFreshSearchOfTheTreeAsItIsNow)
             ASSERT_NE(dir, nullptr) << path;
             EXPECT_EQ(Views(*dir, now.BasePath(), measure), Views(*fresh.Controller().Kept()->Base(), path, measure))
                 << path;
-            if (!HoldsMovedRow(*dir))
+            if (!HoldsMovedRow(*dir)) {
                 EXPECT_EQ(kept.Kept(path), fresh.Kept(path)) << "the rows of a fresh search of " << path;
+            }
             if (path == "/base") {
                 EXPECT_EQ(WithoutTimestamp(fakes::ExportText(now)),
                           WithoutTimestamp(fakes::ExportText(*fresh.Controller().Kept())));

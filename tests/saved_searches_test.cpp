@@ -424,9 +424,10 @@ TEST_P(CommandsOfferedTest, SaveAndOpenAreOfferedOnlyWhenTheyCanBeDone)
     const QStringList menu = Menu();
     EXPECT_TRUE(menu.contains((GetParam().canSave ? "" : "(off) ") + kSave)) << menu.join('\n').toStdString();
     EXPECT_TRUE(menu.contains((GetParam().canOpen ? "" : "(off) ") + kOpen)) << menu.join('\n').toStdString();
-    if (GetParam().moment == Moment::Searched || GetParam().moment == Moment::DuringASearch)
+    if (GetParam().moment == Moment::Searched || GetParam().moment == Moment::DuringASearch) {
         EXPECT_TRUE(menu.contains((GetParam().canSave ? "" : "(off) ") + QString("前回と比較...")))
             << "compared alike: " << menu.join('\n').toStdString();
+    }
     const QString path = JsonPath("now.json");
     EXPECT_EQ(Save(path).size(), GetParam().canSave ? 1 : 0) << "the key does what the menu offers";
     EXPECT_EQ(QFile::exists(path), GetParam().canSave);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 namespace murako::fakes {
@@ -57,13 +58,14 @@ inline void RemoveTree(const std::string& path)
                 unlinkat(top, name.c_str(), 0);
                 continue;
             }
-            fchmodat(top, name.c_str(), 0755, 0);
+            // Best effort: what stays unwritable is what the caller reports as left.
+            std::ignore = fchmodat(top, name.c_str(), 0755, 0);
             const int dir = openat(top, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             for (const std::string& innerName : NamesIn(dir)) {
                 if (unlinkat(dir, innerName.c_str(), 0) != 0) {
                     // A directory moves to another parent only when it may be written; one that still cannot
                     // move ends the removal rather than looping, and the caller reports what is left.
-                    fchmodat(dir, innerName.c_str(), 0755, 0);
+                    std::ignore = fchmodat(dir, innerName.c_str(), 0755, 0);
                     if (renameat(dir, innerName.c_str(), top, ("hoisted" + std::to_string(hoisted++)).c_str()) == 0)
                         again = true;
                 }

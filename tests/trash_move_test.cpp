@@ -219,8 +219,9 @@ TEST_P(TrashRace, NothingOutsideMovesAndWhatArrivesIsTheEntryChecked)
         EXPECT_EQ(outcome.refusal, MoveRefusal::Changed);
         EXPECT_EQ(Names(disk.Trash() + "/files"), std::vector<std::string>{});
         EXPECT_EQ(Names(disk.Trash() + "/info"), std::vector<std::string>{}) << "no note is left";
-        if (race.step == Step::Question)
+        if (race.step == Step::Question) {
             EXPECT_EQ(system.renames, 0) << "refused before anything is renamed";
+        }
         return;
     }
     ASSERT_TRUE(outcome.Moved()) << static_cast<int>(outcome.refusal) << " " << outcome.error;

@@ -26,7 +26,7 @@ struct EntryIdentity {
 // A place of a kept tree: a directory, or one file of a directory.
 struct KeptPlace {
     const KeptDirectory* dir = nullptr;
-    std::optional<uint32_t> file;  // the file's place in dir's listing
+    std::optional<uint32_t> file{};  // the file's place in dir's listing
 };
 
 enum class MoveRefusal {

@@ -68,7 +68,7 @@ struct RowChange {
 // What a result row stands for beyond its texts: the exact byte count behind its size, what could not be read
 // under it (the total row: everything), and whether a cancel cut its walk short, so that its 0 counts nothing.
 struct RowFacts {
-    std::optional<int64_t> bytes;
+    std::optional<int64_t> bytes{};
     RowKind kind = RowKind::NotWritten;
     UnreadPlaces unread{};
     bool interrupted = false;

@@ -2,6 +2,7 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QCursor>
 
 #include "early_interface.h"
 #include "results_grid.h"
@@ -246,7 +247,7 @@ void ResultsGridAccessible::doAction(const QString& actionName)
     if (actionName != showMenuAction())
         return ReadOnlyTableAccessible::doAction(actionName);
     // Posted: the menu runs a loop of its own, which the reader's call must not wait for.
-    QCoreApplication::postEvent(Grid(), new QContextMenuEvent(QContextMenuEvent::Keyboard, QPoint()));
+    QCoreApplication::postEvent(Grid(), new QContextMenuEvent(QContextMenuEvent::Keyboard, QPoint(), QCursor::pos()));
 }
 
 GridAnnouncer::GridAnnouncer(ResultsGrid& grid)
