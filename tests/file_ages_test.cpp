@@ -6,6 +6,7 @@
 #include <chrono>
 #include <limits>
 #include <map>
+#include <ostream>
 
 #include "file_ages.h"
 #include "random_kept_tree.h"
@@ -20,6 +21,8 @@ struct ClassAt {
     ModifiedTime time;
     AgeClass age;
 };
+
+void PrintTo(const ClassAt& at, std::ostream* out) { *out << at.time << " → " << AgeClassName(at.age); }
 
 class AgeClassBounds : public testing::TestWithParam<ClassAt> {};
 

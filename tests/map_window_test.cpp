@@ -538,7 +538,7 @@ TEST_F(MapWindowTest, ByAgeTheLegendTheYearsAndTheOldFilesTellEachFilesTime)
     EXPECT_EQ(old.item(1, 2)->text(), QString::fromStdString(tree.Path("early.txt")));
     auto* limit = map.findChild<QComboBox*>();
     ASSERT_NE(limit, nullptr);
-    limit->setCurrentIndex(limit->findText(QStringLiteral("3 年以上")));
+    limit->setCurrentIndex(limit->findText(QStringLiteral("3 年以上変更なし")));
     EXPECT_EQ(old.rowCount(), 1) << "only the file of 1969 is three years old";
 }
 

@@ -108,6 +108,7 @@ AgeTree::AgeTree(QWidget* parent) : QTreeWidget(parent)
     setHeaderLabels({QStringLiteral("期間"), QStringLiteral("ファイル数"), QStringLiteral("サイズ"),
                      QStringLiteral("割合")});
     setItemDelegateForColumn(kShareColumn, new ShareBar(this));
+    setIndentation(12);
     header()->setStretchLastSection(true);
     connect(this, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current, QTreeWidgetItem*) {
         if (!filling_ && chosen)
@@ -178,7 +179,7 @@ void AgeTree::Fill(const AgeSpread& spread, bool byCount, const std::function<QS
     filling_ = false;
     if (Chosen() != kept && chosen)
         chosen(Chosen());
-    for (int column = 0; column < columnCount() - 1; ++column)
+    for (int column = 0; column < columnCount(); ++column)
         resizeColumnToContents(column);
 }
 

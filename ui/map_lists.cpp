@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -81,17 +82,17 @@ void MapWindow::BuildLists()
     }
 }
 
-QWidget* MapWindow::BuildOldFilesTab()
+QWidget* MapWindow::BuildAgesTab()
 {
-    auto* tab = new QWidget;
-    auto* layout = new QVBoxLayout(tab);
+    auto* old = new QWidget;
+    auto* layout = new QVBoxLayout(old);
     layout->setContentsMargins(0, 4, 0, 0);
     auto* choice = new QHBoxLayout;
-    auto* label = new QLabel(QStringLiteral("変更されていない期間:"));
+    auto* label = new QLabel(QStringLiteral("古くて大きいファイル:"));
     oldYears_ = new QComboBox;
     for (const int years : {1, 2, 3, 5})
-        oldYears_->addItem(QStringLiteral("%1 年以上").arg(years), years);
-    oldYears_->setAccessibleName(label->text());
+        oldYears_->addItem(QStringLiteral("%1 年以上変更なし").arg(years), years);
+    oldYears_->setAccessibleName(QStringLiteral("古くて大きいファイルの期間"));
     label->setBuddy(oldYears_);
     choice->addWidget(label);
     choice->addWidget(oldYears_);
@@ -99,6 +100,10 @@ QWidget* MapWindow::BuildOldFilesTab()
     layout->addLayout(choice);
     layout->addWidget(oldFiles_, 1);
     connect(oldYears_, &QComboBox::currentIndexChanged, this, [this] { FillOldFiles(); });
+    auto* tab = new QSplitter(Qt::Vertical);
+    tab->addWidget(ages_);
+    tab->addWidget(old);
+    tab->setSizes({300, 300});
     return tab;
 }
 

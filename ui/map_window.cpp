@@ -50,8 +50,7 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     tabs_ = new QTabWidget;
     tabs_->addTab(largest_, QStringLiteral("大きいファイル"));
     tabs_->addTab(types_, QStringLiteral("種類"));
-    tabs_->addTab(ages_, QStringLiteral("更新日時"));
-    tabs_->addTab(BuildOldFilesTab(), QStringLiteral("古くて大きいファイル"));
+    tabs_->addTab(BuildAgesTab(), QStringLiteral("更新日時"));
     auto* splitter = new QSplitter;
     splitter->addWidget(view_);
     splitter->addWidget(tabs_);

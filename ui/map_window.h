@@ -51,8 +51,8 @@ protected:
 
 private:
     void BuildLists();
-    // The old large files' tab: its choice of age above its list.
-    QWidget* BuildOldFilesTab();
+    // The ages' tab: the files by year and month above the old large files and their choice of age.
+    QWidget* BuildAgesTab();
     void Connect();
     bool Valid() const;
     std::string PathOf(const MapItem& item) const;
