@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 
 #include "map_window.h"
@@ -76,7 +77,12 @@ void MapColourChoice::SetComparing(bool comparing)
     if (comparing == growth->isVisibleTo(this))
         return;
     growth->setVisible(comparing);
-    Choose(comparing ? MapColouring::Growth : chosen_ == MapColouring::Growth ? MapColouring::Type : chosen_);
+    chosen_ = comparing ? MapColouring::Growth : chosen_ == MapColouring::Growth ? MapColouring::Type : chosen_;
+    // Quietly: the window that tells of the comparison recolours the map itself.
+    for (const auto& [button, shown] : buttons_) {
+        const QSignalBlocker quiet(button);
+        button->setChecked(shown == chosen_);
+    }
 }
 
 QString AgeLegendHtml()

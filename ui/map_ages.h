@@ -16,14 +16,15 @@ namespace murako {
 
 enum class MapColouring : uint8_t { Type, Age, Growth };
 
-// "色分け: 種類 / 更新日時 / 増減", 増減 only while comparing; the choice lasts while the window is open.
+// "色分け: 種類 / 更新日時 / 増減", 増減 only while comparing; the choice lasts as long as the window.
 class MapColourChoice final : public QWidget {
 public:
     // changed: told once the choice changed, by the user or as a comparison came or went.
     explicit MapColourChoice(std::function<void()> changed, QWidget* parent = nullptr);
     MapColouring Chosen() const { return chosen_; }
     void Choose(MapColouring colouring);
-    // A comparison coming shows its growth, as it always did; one going takes its choice with it.
+    // A comparison coming shows its growth, as it always did; one going takes its choice with it. Tells no one:
+    // the caller recolours.
     void SetComparing(bool comparing);
 
 private:
