@@ -185,10 +185,10 @@ QString MapWindow::Describe(int32_t item) const
     if (shown.kind == MapItemKind::Rest)
         text += QStringLiteral(" の小さな項目");
     text += QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") +
-            QString::fromStdString(EntriesText(shown.entries, ",")) + QStringLiteral("  ") +
-            ShareText(view_->ShareOf(item));
+            QString::fromStdString(EntriesText(shown.entries, ","));
     if (shown.kind == MapItemKind::File)
         text += QStringLiteral("  更新日時: ") + QString::fromStdString(LocalTimeText(FileTime(*shown.dir, shown.file)));
+    text += QStringLiteral("  ") + ShareText(view_->ShareOf(item));
     if (comparison_ && static_cast<size_t>(item) < before_.size()) {
         const int64_t delta = shown.bytes - before_[static_cast<size_t>(item)];
         text += QStringLiteral("  前回から ") + (delta > 0 ? QStringLiteral("+") : QString()) +
