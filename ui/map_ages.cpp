@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "map_window.h"
 #include "size_units.h"
