@@ -1,8 +1,8 @@
 // Searches DIR (by default /) in the real window offscreen, keeping its tree, then opens the map window with
 // its map at 1920×1080 and measures what a user waits for: the map's layout and first paint, the feedback
-// to a pointer moving over it, and the lists of the largest files and of the space by type, read from the
-// kept tree. Prints each as the median and the worst of several tries, in milliseconds, and the UI thread's
-// processor time beside it.
+// to a pointer moving over it, the lists of the largest files, of the space by type and by age, and of the old
+// large files, read from the kept tree, and the map's layout and first paint coloured by age. Prints each as
+// the median and the worst of several tries, in milliseconds, and the UI thread's processor time beside it.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -129,5 +129,16 @@ int main(int argc, char** argv)
     Measure(7, [&] { murako::LargestFiles(*base, measure, tree->BasePath(), murako::PathSeparator()); })
         .Print("largest_files");
     Measure(7, [&] { murako::SpaceByType(*base, measure); }).Print("space_by_type");
+
+    const auto now = static_cast<murako::ModifiedTime>(std::time(nullptr));
+    Measure(7, [&] { murako::SpreadByAge(*base, measure, now, murako::LocalUtcOffset(now)); }).Print("spread_by_age");
+    Measure(7, [&] { murako::OldLargeFiles(*base, measure, tree->BasePath(), murako::PathSeparator(), now, 1); })
+        .Print("old_large_files");
+    map.Colouring().Choose(murako::MapColouring::Age);
+    app.processEvents();
+    Measure(7, [&] {
+        view.Show(base, measure);
+        view.repaint();
+    }).Print("layout_and_first_paint_by_age");
     return 0;
 }

@@ -164,6 +164,7 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
     const QColor middle = drawn.pixelColor(static_cast<int>(data->rect.x + data->rect.w / 2),
                                            static_cast<int>(data->rect.y + data->rect.h / 2));
     EXPECT_GT(middle.red(), middle.blue() + 40) << "grown: red";
+    EXPECT_EQ(map->Colouring().Chosen(), MapColouring::Growth) << "a comparison chooses its growth";
     map->hide();
     form.activateWindow();
 
@@ -173,6 +174,8 @@ TEST_F(CompareWindowTest, TheChangeColumnShowsOnlyWhileComparingOrdersTheRowsAnd
     EXPECT_EQ(grid->Columns(), 3);
     EXPECT_FALSE(grid->ColAt(grid->CellRect(0, 2).right() + 5) == 3);
     EXPECT_EQ(form.Controller().Order(), SortOrder{});
+    EXPECT_EQ(map->Colouring().Chosen(), MapColouring::Type) << "the growth goes with the comparison";
+    EXPECT_TRUE(legend->isHidden());
     EXPECT_EQ(grid->ShownSortOrder(), SortOrder{});
     EXPECT_FALSE(Menu().contains("比較をやめる"));
     EXPECT_FALSE(Menu().contains("増減の順に並べ替え"));

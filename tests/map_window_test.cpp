@@ -1,6 +1,8 @@
 #include "map_window.h"
 
 #include <QAccessible>
+#include <QComboBox>
+#include <QDate>
 #include <QAccessibleInterface>
 #include <QHeaderView>
 #include <QPainter>
@@ -18,12 +20,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "dir_list.h"
 #include "form1.h"
 #include "posix_file_system.h"
 #include "reader_listening.h"
+#include "row_texts.h"
 #include "results_grid.h"
 #include "sort_arrow.h"
 #include "temp_tree.h"
@@ -453,6 +459,90 @@ INSTANTIATE_TEST_SUITE_P(Screens, PlaceBesideTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The order's arrow means what the results table's means: ▼ for largest first.
+// Files of four ages: now, two years ago, before 1970 and in 2100. Coloured by age, the legend names each class
+// to the eye and to a reader; 更新日時 gives every year, and its row of two years ago leaves only that file in
+// colour; 古くて大きいファイル lists the old ones alone, with the largest files' menu.
+TEST_F(MapWindowTest, ByAgeTheLegendTheYearsAndTheOldFilesTellEachFilesTime)
+{
+    const auto now = static_cast<ModifiedTime>(std::time(nullptr));
+    const ModifiedTime twoYearsAgo = now - 2 * kYearSeconds;
+    auto touch = [&](const std::string& file, ModifiedTime time) {
+        const timespec times[2] = {{static_cast<time_t>(time), 0}, {static_cast<time_t>(time), 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, tree.Path(file).c_str(), times, 0), 0) << file;
+    };
+    touch("sub/inner.png", twoYearsAgo);
+    touch("sub/deep/x.txt", 4'102'444'800);
+    tree.File("early.txt", 50000);
+    touch("early.txt", -1);
+    Search(tree.Root());
+    MapWindow& map = OpenMap();
+
+    EXPECT_FALSE(map.Legend().isVisible()) << "by type, the 種類 tab is the legend";
+    QRadioButton* byAge = nullptr;
+    for (QRadioButton* button : map.Colouring().findChildren<QRadioButton*>()) {
+        byAge = button->text() == QStringLiteral("更新日時") ? button : byAge;
+        if (button->text() == QStringLiteral("増減"))
+            EXPECT_FALSE(button->isVisible()) << "no comparison, no growth to show";
+    }
+    ASSERT_NE(byAge, nullptr);
+    byAge->click();
+    EXPECT_EQ(map.Colouring().Chosen(), MapColouring::Age);
+    EXPECT_TRUE(map.Legend().isVisible());
+    for (const char* name : {"1 週間以内", "1 か月以内", "1 年以内", "3 年以内", "それより前", "不明"}) {
+        EXPECT_TRUE(map.Legend().text().contains(QString::fromUtf8(name))) << name;
+        EXPECT_TRUE(map.Legend().accessibleDescription().contains(QString::fromUtf8(name))) << name;
+    }
+    EXPECT_TRUE(map.View().accessibleDescription().contains(QStringLiteral("黄色 = 1 週間以内"))) << "a reader hears the legend";
+
+    const std::vector<MapItem>& items = map.View().Items();
+    auto item = [&](std::string_view name) {
+        const auto found = std::find_if(items.begin(), items.end(), [&](const MapItem& it) { return it.name == name; });
+        EXPECT_NE(found, items.end()) << name;
+        return static_cast<int32_t>(found - items.begin());
+    };
+    EXPECT_TRUE(map.Describe(item("inner.png"))
+                    .contains(QStringLiteral("1 項目  更新日時: ") + QString::fromStdString(LocalTimeText(twoYearsAgo)) + "  "));
+    EXPECT_TRUE(map.Describe(item("early.txt")).contains(QString::fromStdString(LocalTimeText(-1))));
+
+    AgeTree& ages = map.AgesTree();
+    EXPECT_EQ(ages.accessibleName(), QStringLiteral("更新日時"));
+    ASSERT_EQ(ages.headerItem()->text(3), QStringLiteral("割合"));
+    EXPECT_EQ(ages.topLevelItem(0)->text(0), QStringLiteral("すべて"));
+    EXPECT_EQ(ages.topLevelItem(0)->text(1), QStringLiteral("4"));
+    EXPECT_EQ(ages.topLevelItem(1)->text(0), QStringLiteral("直近 12 か月"));
+    EXPECT_EQ(ages.topLevelItem(1)->childCount(), 12);
+    QStringList years;
+    for (int i = 2; i < ages.topLevelItemCount(); ++i)
+        years << ages.topLevelItem(i)->text(0);
+    const QString thisYear = QString::number(QDate::currentDate().year());
+    const QString yearOf = QString::fromStdString(LocalTimeText(twoYearsAgo)).left(4);
+    EXPECT_EQ(years, (QStringList{QStringLiteral("2100 年"), thisYear + QStringLiteral(" 年"), yearOf + QStringLiteral(" 年"),
+                                  QString::fromStdString(LocalTimeText(-1)).left(4) + QStringLiteral(" 年")}));
+
+    // The blue of the map's yellow, where the file lies, tells whether it is faded towards the light grey.
+    auto blueAt = [&](std::string_view name) {
+        return qBlue(map.View().grab().toImage().pixel(map.View().PixelRect(item(name)).center()));
+    };
+    EXPECT_LT(blueAt("big.mov"), 100) << "changed now: yellow";
+    ages.setCurrentItem(ages.topLevelItem(static_cast<int>(years.indexOf(yearOf + QStringLiteral(" 年"))) + 2));
+    EXPECT_GT(blueAt("big.mov"), 120) << "not of the year chosen: faded";
+    EXPECT_LT(qGray(map.View().grab().toImage().pixel(map.View().PixelRect(item("inner.png")).center())), 150)
+        << "of the year chosen: in its colour";
+    ages.setCurrentItem(ages.topLevelItem(0));
+    EXPECT_LT(blueAt("big.mov"), 100) << "すべて shows every file again";
+
+    LargeFilesList& old = map.OldFilesList();
+    EXPECT_EQ(old.accessibleName(), QStringLiteral("古くて大きいファイル"));
+    ASSERT_EQ(old.rowCount(), 2) << "inner.png and early.txt, changed a year or more ago";
+    EXPECT_EQ(old.item(0, 2)->text(), QString::fromStdString(tree.Path("sub/inner.png")));
+    EXPECT_EQ(old.item(0, 1)->text(), QString::fromStdString(LocalTimeText(twoYearsAgo)));
+    EXPECT_EQ(old.item(1, 2)->text(), QString::fromStdString(tree.Path("early.txt")));
+    auto* limit = map.findChild<QComboBox*>();
+    ASSERT_NE(limit, nullptr);
+    limit->setCurrentIndex(limit->findText(QStringLiteral("3 年以上変更なし")));
+    EXPECT_EQ(old.rowCount(), 1) << "only the file of 1969 is three years old";
+}
+
 TEST_F(MapWindowTest, TheTypesArrowPointsAsTheTablesDoes)
 {
     Search(tree.Root());

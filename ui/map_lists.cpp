@@ -1,9 +1,16 @@
-// The lists beside the map: the largest files below the directory shown, and the space each type takes, in the
-// map's colours.
+// The lists beside the map: the largest files below the directory shown, the space each type takes, in the
+// map's colours, the files by age and the largest of the old ones; and the map's colours as chosen.
+#include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTreeWidget>
+#include <QVBoxLayout>
+#include <ctime>
 
+#include "growth_colours.h"
+#include "kept_compare.h"
 #include "map_window.h"
 #include "one_line.h"
 #include "platform.h"
@@ -55,16 +62,7 @@ public:
 
 void MapWindow::BuildLists()
 {
-    largest_ = new QTableWidget(0, 2);
-    largest_->setAccessibleName(QStringLiteral("大きいファイル"));
-    largest_->setHorizontalHeaderLabels({QStringLiteral("サイズ"), QStringLiteral("パス")});
-    largest_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    largest_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    largest_->setSelectionMode(QAbstractItemView::SingleSelection);
-    largest_->setTextElideMode(Qt::ElideMiddle);
-    largest_->setWordWrap(false);
-    largest_->horizontalHeader()->setStretchLastSection(true);
-    largest_->verticalHeader()->setDefaultSectionSize(largest_->fontMetrics().height() + 4);
+    largest_ = new LargeFilesList(QStringLiteral("大きいファイル"), false);
     types_ = new QTreeWidget;
     types_->setAccessibleName(QStringLiteral("種類"));
     types_->setHeaderLabels({QStringLiteral("種類"), QStringLiteral("ファイル数"), QStringLiteral("サイズ"),
@@ -74,35 +72,106 @@ void MapWindow::BuildLists()
     auto* arrows = new SortArrowStyle;
     arrows->setParent(types_);
     types_->header()->setStyle(arrows);
+    ages_ = new AgeTree;
+    oldFiles_ = new LargeFilesList(QStringLiteral("古くて大きいファイル"), true);
+    for (LargeFilesList* list : {largest_, oldFiles_}) {
+        list->opened = [this](const LargeFile& file) { OpenFile(file); };
+        list->menuAsked = [this](const LargeFile& file, QPoint at) {
+            ShowMenu(file.path, KeptPath(*file.dir, tree_->BasePath(), PathSeparator()), {file.dir, file.index}, at);
+        };
+    }
+}
+
+QWidget* MapWindow::BuildAgesTab()
+{
+    auto* old = new QWidget;
+    auto* layout = new QVBoxLayout(old);
+    layout->setContentsMargins(0, 4, 0, 0);
+    auto* choice = new QHBoxLayout;
+    auto* label = new QLabel(QStringLiteral("古くて大きいファイル:"));
+    oldYears_ = new QComboBox;
+    for (const int years : {1, 2, 3, 5})
+        oldYears_->addItem(QStringLiteral("%1 年以上変更なし").arg(years), years);
+    oldYears_->setAccessibleName(QStringLiteral("古くて大きいファイルの期間"));
+    label->setBuddy(oldYears_);
+    choice->addWidget(label);
+    choice->addWidget(oldYears_);
+    choice->addStretch(1);
+    layout->addLayout(choice);
+    layout->addWidget(oldFiles_, 1);
+    connect(oldYears_, &QComboBox::currentIndexChanged, this, [this] { FillOldFiles(); });
+    auto* tab = new QSplitter(Qt::Vertical);
+    tab->addWidget(ages_);
+    tab->addWidget(old);
+    tab->setSizes({300, 300});
+    return tab;
 }
 
 void MapWindow::FillLists()
 {
-    largest_->setRowCount(0);
+    largest_->Clear();
     types_->clear();
-    largeFiles_.clear();
+    oldFiles_->Clear();
     if (!dir_)
-        return;
-    FillLargestFiles();
+        return ages_->clear();
+    auto sizeText = [this](int64_t bytes) { return ShortSizeLabel(bytes); };
+    auto sizeTip = [this](int64_t bytes) { return SizeLabel(bytes); };
+    largest_->Fill(LargestFiles(*dir_, measure_, tree_->BasePath(), PathSeparator()), sizeText, sizeTip);
     FillTypes();
+    FillAges();
+    FillOldFiles();
 }
 
-void MapWindow::FillLargestFiles()
+void MapWindow::FillAges()
 {
-    largeFiles_ = LargestFiles(*dir_, measure_, tree_->BasePath(), PathSeparator());
-    largest_->setRowCount(static_cast<int>(largeFiles_.size()));
-    for (int row = 0; row < static_cast<int>(largeFiles_.size()); ++row) {
-        const LargeFile& file = largeFiles_[static_cast<size_t>(row)];
-        auto* size = new QTableWidgetItem(ShortSizeLabel(file.bytes));
-        size->setToolTip(SizeLabel(file.bytes));
-        size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        // A name holding a line break would cut the path short; the tooltip gives all of it.
-        auto* path = new QTableWidgetItem(OneLineText(file.path));
-        path->setToolTip(path->text());
-        largest_->setItem(row, 0, size);
-        largest_->setItem(row, 1, path);
-    }
-    largest_->resizeColumnToContents(0);
+    const auto now = static_cast<ModifiedTime>(std::time(nullptr));
+    const int64_t offset = LocalUtcOffset(now);
+    ages_->Fill(SpreadByAge(*dir_, measure_, now, offset), view_->Area() == MapArea::Entries,
+                [this](int64_t bytes) { return ShortSizeLabel(bytes); }, [this](int64_t bytes) { return SizeLabel(bytes); });
+}
+
+void MapWindow::FillOldFiles()
+{
+    if (!Valid() || !dir_)
+        return oldFiles_->Clear();
+    oldFiles_->Fill(OldLargeFiles(*dir_, measure_, tree_->BasePath(), PathSeparator(),
+                                  static_cast<ModifiedTime>(std::time(nullptr)), oldYears_->currentData().toInt()),
+                    [this](int64_t bytes) { return ShortSizeLabel(bytes); }, [this](int64_t bytes) { return SizeLabel(bytes); });
+}
+
+void MapWindow::Recolour()
+{
+    const MapColouring colouring = colouring_->Chosen();
+    const bool growth = colouring == MapColouring::Growth && comparison_;
+    legend_->setVisible(growth || colouring == MapColouring::Age);
+    legend_->setText(growth ? QStringLiteral("前回からの増減で色分け: 赤 = 増えた　青 = 減った　灰色 = 変わらない（色が濃いほど大きく変化）")
+                            : AgeLegendHtml());
+    legend_->setAccessibleDescription(ColouringWords());
+    before_.clear();
+    if (!growth && colouring != MapColouring::Age && !ageShown_)
+        return view_->SetColours({});
+    view_->SetColours([this, growth, colouring, shown = ageShown_](const std::vector<MapItem>& items) {
+        std::vector<uint32_t> colours;
+        if (growth) {
+            before_ = OlderSizes(items, measure_, [this](const KeptDirectory& dir) {
+                return comparison_->OlderAt(KeptPath(dir, tree_->BasePath(), PathSeparator()));
+            });
+            colours = GrowthColours(items, before_);
+        }
+        const std::vector<ModifiedTime> times = colouring == MapColouring::Age || shown ? ItemTimes(items)
+                                                                                        : std::vector<ModifiedTime>();
+        // The classes are told from the moment the map is drawn.
+        if (colouring == MapColouring::Age)
+            colours = AgeColours(items, times, static_cast<ModifiedTime>(std::time(nullptr)));
+        return shown ? FadeOutside(items, times, *shown, std::move(colours)) : colours;
+    });
+}
+
+QString MapWindow::ColouringWords() const
+{
+    if (colouring_->Chosen() == MapColouring::Age)
+        return AgeLegendWords();
+    return colouring_->Chosen() == MapColouring::Growth && comparison_ ? legend_->text() : QString();
 }
 
 void MapWindow::FillTypes()

@@ -1,6 +1,7 @@
 #include "map_window.h"
 
 #include <QCursor>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -13,7 +14,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "growth_colours.h"
 #include "kept_compare.h"
 #include "kept_counts.h"
 #include "one_line.h"
@@ -50,6 +50,7 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     tabs_ = new QTabWidget;
     tabs_->addTab(largest_, QStringLiteral("大きいファイル"));
     tabs_->addTab(types_, QStringLiteral("種類"));
+    tabs_->addTab(BuildAgesTab(), QStringLiteral("更新日時"));
     auto* splitter = new QSplitter;
     splitter->addWidget(view_);
     splitter->addWidget(tabs_);
@@ -58,12 +59,19 @@ MapWindow::MapWindow(SearchController& controller, ResultsTable& table,
     splitter->setSizes({760, 340});
     status_ = new QLabel;
     status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    legend_ = new QLabel(QStringLiteral("前回からの増減で色分け: 赤 = 増えた　青 = 減った　灰色 = 変わらない（色が濃いほど大きく変化）"));
+    legend_ = new QLabel;
     legend_->setAccessibleName(QStringLiteral("色の凡例"));
+    legend_->setTextFormat(Qt::RichText);
+    legend_->setWordWrap(true);
     legend_->hide();
+    colouring_ = new MapColourChoice([this] { Follow(true); });
+    auto* choices = new QHBoxLayout;
+    choices->addWidget(new MapAreaChoice(*view_, [this] { Follow(true); }));
+    choices->addWidget(colouring_);
+    choices->addStretch(1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(new MapAreaChoice(*view_, [this] { Follow(true); }));
+    layout->addLayout(choices);
     layout->addWidget(splitter, 1);
     layout->addWidget(legend_);
     layout->addWidget(status_);
@@ -90,7 +98,10 @@ void MapWindow::Connect()
     view_->doubleClicked = [this](int32_t item) { GoDown(item); };
     view_->goUp = [this] { GoUp(); };
     view_->menuAsked = [this](int32_t item, QPoint at) { ShowMenu(item, at); };
-    connect(largest_, &QTableWidget::cellActivated, this, [this](int row, int) { OpenLargeFile(row); });
+    ages_->chosen = [this](std::optional<AgeSpan> span) {
+        ageShown_ = span;
+        Recolour();
+    };
     // The rows' view says when what it shows changed; before a subtree goes, nothing paints until it is told
     // what took its place.
     controller_.View().Listen([self = QPointer<MapWindow>(this)](unsigned changes) {
@@ -126,14 +137,8 @@ void MapWindow::Follow(bool again)
         return;
     if (again || comparison != comparison_) {
         comparison_ = comparison;
-        before_.clear();
-        legend_->setVisible(comparison_ != nullptr);
-        view_->SetColours(comparison_ ? [this](const std::vector<MapItem>& items) {
-            before_ = OlderSizes(items, measure_, [this](const KeptDirectory& dir) {
-                return comparison_->OlderAt(KeptPath(dir, tree_->BasePath(), PathSeparator()));
-            });
-            return GrowthColours(items, before_);
-        } : std::function<std::vector<uint32_t>(const std::vector<MapItem>&)>());
+        colouring_->SetComparing(comparison_ != nullptr);
+        Recolour();
     }
     tree_ = tree;
     dir_ = dir;
@@ -142,8 +147,9 @@ void MapWindow::Follow(bool again)
     shownSize_ = size;
     view_->Show(dir_, measure_);
     status_->setText(dir_ ? OneLineText(shownPath_) + QStringLiteral("  ") + SizeLabel(shownSize_) : QString());
-    view_->setAccessibleDescription(Summary());
     FillLists();
+    const QString colours = ColouringWords();
+    view_->setAccessibleDescription(colours.isEmpty() ? Summary() : Summary() + QStringLiteral("  ") + colours);
 }
 
 QString MapWindow::SizeLabel(int64_t bytes) const
@@ -179,8 +185,10 @@ QString MapWindow::Describe(int32_t item) const
     if (shown.kind == MapItemKind::Rest)
         text += QStringLiteral(" の小さな項目");
     text += QStringLiteral("  ") + SizeLabel(shown.bytes) + QStringLiteral("  ") +
-            QString::fromStdString(EntriesText(shown.entries, ",")) + QStringLiteral("  ") +
-            ShareText(view_->ShareOf(item));
+            QString::fromStdString(EntriesText(shown.entries, ","));
+    if (shown.kind == MapItemKind::File)
+        text += QStringLiteral("  更新日時: ") + QString::fromStdString(LocalTimeText(FileTime(*shown.dir, shown.file)));
+    text += QStringLiteral("  ") + ShareText(view_->ShareOf(item));
     if (comparison_ && static_cast<size_t>(item) < before_.size()) {
         const int64_t delta = shown.bytes - before_[static_cast<size_t>(item)];
         text += QStringLiteral("  前回から ") + (delta > 0 ? QStringLiteral("+") : QString()) +
@@ -269,11 +277,10 @@ void MapWindow::GoUp()
     }
 }
 
-void MapWindow::OpenLargeFile(int row)
+void MapWindow::OpenFile(const LargeFile& file)
 {
-    if (!Valid() || row < 0 || row >= static_cast<int>(largeFiles_.size()))
+    if (!Valid())
         return;
-    const LargeFile file = largeFiles_[static_cast<size_t>(row)];
     if (file.dir != dir_) {
         showKept_(KeptPath(*file.dir, tree_->BasePath(), PathSeparator()));
         Follow();
@@ -295,16 +302,21 @@ void MapWindow::ShowMenu(int32_t item, QPoint at)
     if (item < 0 || !Valid() || item >= static_cast<int32_t>(view_->Items().size()))
         return;
     const MapItem& shown = view_->Items()[static_cast<size_t>(item)];
-    const std::string path = PathOf(shown);
-    const std::string folder = KeptPath(*shown.dir, tree_->BasePath(), PathSeparator());
-    const KeptPlace place = PlaceOf(shown);
+    ShowMenu(PathOf(shown), KeptPath(*shown.dir, tree_->BasePath(), PathSeparator()), PlaceOf(shown), at);
+}
+
+void MapWindow::ShowMenu(const std::string& path, const std::string& folder, const KeptPlace& place, QPoint at)
+{
+    if (!Valid())
+        return;
     QMenu menu(this);
     menu.addAction(QStringLiteral("フォルダーを開く"), this, [this, folder] { actions_.OpenFolder(folder); })
         ->setEnabled(actions_.CanOpenFolder(folder));
     menu.addAction(QStringLiteral("パスをコピー"), this, [this, path] { actions_.CopyPath(path); });
     QAction* trash = menu.addAction(QStringLiteral("ごみ箱に移動..."), this,
                                     [this, place, path] { actions_.MoveToTrash(place, path); });
-    trash->setEnabled(shown.kind != MapItemKind::Rest && actions_.CanMove(place));
+    // A rest is no place of its own: nothing to move.
+    trash->setEnabled(place.dir && actions_.CanMove(place));
     menu.exec(at);
 }
 

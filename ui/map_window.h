@@ -1,16 +1,19 @@
 #pragma once
-// The map window: the kept tree of the directory the table shows as a treemap, its largest files and the
-// space each type of file takes.
+// The map window: the kept tree of the directory the table shows as a treemap, its largest files, the space
+// each type of file takes, and how old the files are.
 
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "largest_files.h"
+#include "large_files_list.h"
+#include "map_ages.h"
 #include "map_view.h"
 #include "place_actions.h"
 
+class QComboBox;
 class QLabel;
 class QTableWidget;
 class QTabWidget;
@@ -34,6 +37,9 @@ public:
     MapView& View() { return *view_; }
     QTableWidget& LargestFilesTable() { return *largest_; }
     QTreeWidget& TypesTree() { return *types_; }
+    AgeTree& AgesTree() { return *ages_; }
+    LargeFilesList& OldFilesList() { return *oldFiles_; }
+    MapColourChoice& Colouring() { return *colouring_; }
     QLabel& Legend() { return *legend_; }
     // What the status line shows for an item: its path, size and share of the shown directory, and while the
     // table compares with an older search, its change since.
@@ -45,6 +51,8 @@ protected:
 
 private:
     void BuildLists();
+    // The ages' tab: the files by year and month above the old large files and their choice of age.
+    QWidget* BuildAgesTab();
     void Connect();
     bool Valid() const;
     std::string PathOf(const MapItem& item) const;
@@ -55,29 +63,40 @@ private:
     QString Summary() const;
     QString RestLabel(int32_t item) const;
     void FillLists();
-    void FillLargestFiles();
     void FillTypes();
+    void FillAges();
+    void FillOldFiles();
+    // The map's colours as chosen: by type, age or growth, what lies outside the age row chosen faded; the legend
+    // and a reader's description of the map follow.
+    void Recolour();
+    QString ColouringWords() const;
     void SelectInTable(int32_t item);
     // Makes current the table's row of child, a subdirectory of the directory shown.
     void MakeRowCurrent(const KeptDirectory* child);
     // Shows the directory of the item, or the directory that holds it, in both windows.
     void GoDown(int32_t item);
     void GoUp();
-    void OpenLargeFile(int row);
+    // Shows the file's directory and picks the file out in the map.
+    void OpenFile(const LargeFile& file);
     // The place of the kept tree an item stands for: a directory or a file; none for a directory's rest.
     KeptPlace PlaceOf(const MapItem& item) const;
-    // Opening the folder, copying the path and moving to the trash, for the item.
+    // Opening the folder, copying the path and moving to the trash, for the item or for a listed file.
     void ShowMenu(int32_t item, QPoint at);
+    void ShowMenu(const std::string& path, const std::string& folder, const KeptPlace& place, QPoint at);
 
     SearchController& controller_;
     ResultsTable& table_;
     std::function<void(const std::string& path)> showKept_;
     MapView* view_;
     QTabWidget* tabs_;
-    QTableWidget* largest_;
+    LargeFilesList* largest_;
     QTreeWidget* types_;
+    AgeTree* ages_;
+    LargeFilesList* oldFiles_;
+    QComboBox* oldYears_;
+    MapColourChoice* colouring_;
     QLabel* status_;
-    QLabel* legend_;  // what the colours say while they show growth
+    QLabel* legend_;  // what the colours say while they show growth or age
     bool placed_ = false;
     const KeptTree* tree_ = nullptr;
     const KeptDirectory* dir_ = nullptr;
@@ -86,7 +105,7 @@ private:
     int64_t shownSize_ = -1;
     const KeptComparison* comparison_ = nullptr;
     std::vector<int64_t> before_;  // each item's size in the older search, while compared
-    std::vector<LargeFile> largeFiles_;
+    std::optional<AgeSpan> ageShown_;  // the age row chosen: what lies outside it fades
     PlaceActions actions_;
 };
 

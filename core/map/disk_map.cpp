@@ -288,7 +288,7 @@ void ShadeMap(const std::vector<MapItem>& items, int width, int height, uint32_t
         // The rest is flat, so that it does not read as a file.
         const bool rest = item.kind == MapItemKind::Rest;
         const uint32_t colour = !colours.empty() ? colours[static_cast<size_t>(&item - items.data())]
-                                : rest           ? 0x9e9e9e
+                                : rest           ? kRestColour
                                                  : TypeGroupColour(item.group);
         const double red = (colour >> 16) & 0xff, green = (colour >> 8) & 0xff, blue = colour & 0xff;
         for (int y = span.y0; y < span.y1; ++y) {

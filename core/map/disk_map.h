@@ -53,6 +53,9 @@ struct MapStyle {
     double ridgeFall = 0.75;
 };
 
+// The flat grey of a directory's rest, where no colours are given.
+inline constexpr uint32_t kRestColour = 0x9e9e9e;
+
 // Lays out dir in bounds, counting sizes by measure, each area as area tells. Items follow in depth-first
 // order, a directory before its children, so that the last item holding a point is the deepest.
 std::vector<MapItem> LayOutMap(const KeptDirectory& dir, SizeMeasure measure, MapRect bounds,

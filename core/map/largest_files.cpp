@@ -21,13 +21,14 @@ std::string KeptPath(const KeptDirectory& dir, const std::string& basePath, char
 }
 
 std::vector<LargeFile> LargestFiles(const KeptDirectory& dir, SizeMeasure measure, const std::string& basePath,
-                                    char separator, size_t count)
+                                    char separator, size_t count, const std::function<bool(const KeptFile&)>& wanted)
 {
     struct Candidate {
         int64_t bytes;
         const KeptDirectory* dir;
         uint32_t index;
         std::string_view name;
+        ModifiedTime modified;
     };
     // The smallest of the winners on top, so that a larger file puts it out.
     auto larger = [](const Candidate& a, const Candidate& b) { return a.bytes > b.bytes; };
@@ -37,10 +38,11 @@ std::vector<LargeFile> LargestFiles(const KeptDirectory& dir, SizeMeasure measur
     const KeptCounts counts(dir, measure);
     for (KeptWalk walk(dir); walk.Next();) {
         // Files only: a link, a device or a pipe is no file of its own size.
-        if (!walk.AtFile() || (walk.File().facts && !walk.File().facts->regular))
+        if (!walk.AtFile() || (walk.File().facts && !walk.File().facts->regular) || (wanted && !wanted(walk.File())))
             continue;
-        const Candidate candidate{counts.FileSize(walk.File()), &walk.Directory(), walk.File().index,
-                                  walk.File().name};
+        const KeptFile& file = walk.File();
+        const Candidate candidate{counts.FileSize(file), &walk.Directory(), file.index, file.name,
+                                  file.facts ? file.facts->modified : kTimeUnknown};
         if (winners.size() < count)
             winners.push(candidate);
         else if (candidate.bytes > winners.top().bytes) {
@@ -52,7 +54,7 @@ std::vector<LargeFile> LargestFiles(const KeptDirectory& dir, SizeMeasure measur
     files.reserve(winners.size());
     for (; !winners.empty(); winners.pop()) {
         const Candidate& won = winners.top();
-        LargeFile file{won.bytes, won.dir, won.index, KeptPath(*won.dir, basePath, separator)};
+        LargeFile file{won.bytes, won.dir, won.index, won.modified, KeptPath(*won.dir, basePath, separator)};
         file.path += won.name;
         files.push_back(std::move(file));
     }
