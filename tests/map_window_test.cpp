@@ -481,8 +481,9 @@ TEST_F(MapWindowTest, ByAgeTheLegendTheYearsAndTheOldFilesTellEachFilesTime)
     QRadioButton* byAge = nullptr;
     for (QRadioButton* button : map.Colouring().findChildren<QRadioButton*>()) {
         byAge = button->text() == QStringLiteral("更新日時") ? button : byAge;
-        if (button->text() == QStringLiteral("増減"))
+        if (button->text() == QStringLiteral("増減")) {
             EXPECT_FALSE(button->isVisible()) << "no comparison, no growth to show";
+        }
     }
     ASSERT_NE(byAge, nullptr);
     byAge->click();
