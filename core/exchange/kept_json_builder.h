@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -33,8 +34,9 @@ inline InfoKey KeyOf(std::string_view key)
         {kCutShortKey, InfoKey::CutShort}, {kCacheKey, InfoKey::Cache}, {kFileSystemTypeKey, InfoKey::FsType},
         {"mtime", InfoKey::Mtime},
     };
+    // Compared as memory of each known key's own length, which the compiler expands in place for every key.
     for (const auto& [text, value] : known)
-        if (text == key)
+        if (key.size() == text.size() && std::memcmp(key.data(), text.data(), text.size()) == 0)
             return value;
     return InfoKey::Other;
 }
@@ -110,11 +112,13 @@ public:
     // No failure when the tree takes info, else why not; top: info is the top directory's, named by its path.
     Failure Check(const Info& info, bool top)
     {
-        if (Failure failure = Named(info, top); failure || (failure = Counted(info)))
-            return failure;
-        if (top)
+        // One failure named and returned, built in place: the check runs for every entry of the file.
+        Failure failure = Named(info, top);
+        if (!failure && !Counted(info))
+            failure.reason = Reason::SizesTooLarge;
+        if (!failure && top)
             windowsTop_ = IsWindowsPath(info.name);
-        return {};
+        return failure;
     }
 
 private:
@@ -137,14 +141,12 @@ private:
         return {};
     }
 
-    // Sizes are added up as the tree completes: their sums must fit too.
-    Failure Counted(const Info& info)
+    // Sizes are added up as the tree completes: whether their sums still fit.
+    bool Counted(const Info& info)
     {
         lengths_ += info.asize;
         onDisk_ += info.dsize;
-        if (lengths_ > kLargestSize || onDisk_ > kLargestSize)
-            return {Reason::SizesTooLarge, {}, {}};
-        return {};
+        return lengths_ <= kLargestSize && onDisk_ <= kLargestSize;
     }
 
     bool windowsTop_ = false;  // the top directory's name is a Windows path, so "\\" parts names too
