@@ -425,6 +425,21 @@ TEST_F(GridTest, BarsShowEachRowsShareOfTheLargestSoFarAndTheTooltipItsShareOfAF
     EXPECT_EQ(grid.BarWidth(1), (full + 1) / 2);
 }
 
+TEST_F(GridTest, ARowThatWasTheLargestAndIsWrittenAgainSmallerGivesUpTheBarsScale)
+{
+    table.SetRows(1);
+    WriteRow(table, "a", 4000);
+    WriteRow(table, "b", 8000);
+    Shown();
+    const int full = grid.CellRect(1, 2).width() - 1;
+    EXPECT_EQ(grid.BarWidth(2), full);
+    // As when most of it went to the trash: the row is written again.
+    table.SetFacts(2, RowFacts{2000, RowKind::Subdirectory, {}, false, 2, "b"});
+    Shown();
+    EXPECT_EQ(grid.BarWidth(1), full) << "the largest row now";
+    EXPECT_EQ(grid.BarWidth(2), (full + 1) / 2);
+}
+
 TEST_F(GridTest, ARowOfAFewBytesBesideAHugeOneStillShowsABarOfOnePixel)
 {
     table.SetRows(1);

@@ -4,14 +4,13 @@
 #include <QLocale>
 #include <QScrollBar>
 #include <algorithm>
-#include <cmath>
 
 #include "row_texts.h"
 
 namespace murako {
 
 ResultsGrid::ResultsGrid(ResultsTable& table, QWidget* parent)
-    : QAbstractScrollArea(parent), table_(table), announcer_(*this)
+    : QAbstractScrollArea(parent), table_(table), columns_(table), bars_(table), announcer_(*this)
 {
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -36,16 +35,16 @@ void ResultsGrid::RowsChanged(int32_t rows)
     // Dropped rows may have held the widest texts or the largest size: measure again at the next frame.
     if (rows < measuredRows_) {
         measureStale_ = true;
-        largestStale_ = true;
+        bars_.RowsDropped();
     }
     measuredRows_ = rows;
-    ClearSelection();
+    selection_.Clear();
     ScheduleRepaint();
 }
 
 void ResultsGrid::RowsReordered()
 {
-    ClearSelection();
+    selection_.Clear();
     announcer_.RowsReordered();
     followCurrentCell_ = true;
     ScheduleRepaint();
@@ -53,12 +52,7 @@ void ResultsGrid::RowsReordered()
 
 void ResultsGrid::RowFactsChanged(int32_t row)
 {
-    // A row written again may have been the largest: only a new maximum is safe to take as it comes.
-    const RowFacts& facts = table_.Facts(row);
-    if (!largestStale_ && HasShare(facts) && *facts.bytes < largestBytes_)
-        largestStale_ = true;
-    if (!largestStale_)
-        NoteLargest(row);
+    bars_.RowChanged(row);
     if (!measureStale_)
         for (const OptionalColumn& optional : kOptionalColumns)
             MeasureText(row, optional.column);
@@ -97,56 +91,15 @@ void ResultsGrid::CatchUp()
     announcer_.Flush();
 }
 
-void ResultsGrid::ClearSelection()
-{
-    selection_.reset();
-}
-
-std::vector<int32_t> ResultsGrid::SelectedRows() const
-{
-    std::vector<int32_t> rows;
-    if (!selection_)
-        return rows;
-    const int32_t last = std::min(table_.Rows() - 1, std::max(selection_->anchor, selection_->end));
-    for (int32_t row = std::min(selection_->anchor, selection_->end); row <= last; ++row)
-        rows.push_back(row);
-    return rows;
-}
-
-bool ResultsGrid::IsSelected(int32_t row) const
-{
-    return selection_ && row >= std::min(selection_->anchor, selection_->end) &&
-           row <= std::max(selection_->anchor, selection_->end);
-}
-
 void ResultsGrid::SelectAllRows()
 {
     MoveCurrentCell(ResultsTable::FixedRows, table_.Col());
     MoveCurrentCell(table_.Rows() - 1, table_.Col(), true);
 }
 
-void ResultsGrid::FindLargestRow()
-{
-    largestBytes_ = 0;
-    for (int32_t row = ResultsTable::FixedRows; row < table_.Rows(); ++row)
-        NoteLargest(row);
-    largestStale_ = false;
-}
-
-void ResultsGrid::NoteLargest(int32_t row)
-{
-    if (const RowFacts& facts = table_.Facts(row); HasShare(facts))
-        largestBytes_ = std::max(largestBytes_, *facts.bytes);
-}
-
 int ResultsGrid::BarWidth(int32_t row) const
 {
-    const RowFacts& facts = table_.Facts(row);
-    if (!HasShare(facts) || largestBytes_ <= 0 || *facts.bytes <= 0)
-        return 0;
-    const double share = std::min(1.0, static_cast<double>(*facts.bytes) / static_cast<double>(largestBytes_));
-    // Any byte at all shows as at least one pixel, so that an almost empty row can be told from an empty one.
-    return std::max(1, static_cast<int>(std::lround(share * (widths_[SizeColumn] - 1))));
+    return bars_.Width(row, widths_[SizeColumn]);
 }
 
 void ResultsGrid::ShowSortOrder(SortOrder order)
@@ -190,12 +143,10 @@ void ResultsGrid::MoveCurrentCell(int row, int col, bool extend)
         return;
     row = std::clamp(row, ResultsTable::FixedRows, lastRow);
     col = std::clamp(col, ResultsTable::FixedCols, ResultsTable::Cols - 1);
-    if (!extend)
-        selection_.reset();
-    else if (!selection_)
-        selection_ = Selection{std::max(table_.Row(), ResultsTable::FixedRows), row};
+    if (extend)
+        selection_.Extend(std::max(table_.Row(), ResultsTable::FixedRows), row);
     else
-        selection_->end = row;
+        selection_.Clear();
     GoToCell(row, col);
 }
 
@@ -272,18 +223,9 @@ QString ResultsGrid::CellNotes(int row, int col) const
 
 void ResultsGrid::ChooseColumn(SortColumn column, bool shown)
 {
-    const OptionalColumn* optional = FindOptionalColumn(column);
-    if (!optional || optional->shown != ColumnShown::WhenChosen || ColumnChosen(column) == shown)
-        return;
-    chosen_[static_cast<size_t>(optional - kOptionalColumns.data())] = shown;
     // At once, so that the next cell asked for is where it is drawn; a reader is told with the next flush.
-    CatchUp();
-}
-
-bool ResultsGrid::ColumnChosen(SortColumn column) const
-{
-    const OptionalColumn* optional = FindOptionalColumn(column);
-    return optional && optional->shown == ColumnShown::WhenChosen && IsShown(*optional);
+    if (columns_.Choose(column, shown))
+        CatchUp();
 }
 
 void ResultsGrid::resizeEvent(QResizeEvent* event)

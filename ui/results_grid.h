@@ -9,10 +9,9 @@
 
 #include "accessibility/results_grid_accessible.h"
 #include "optional_columns.h"
+#include "results_grid_parts.h"
 #include "results_table.h"
 #include "row_order.h"
-
-class QPainter;
 
 namespace murako {
 
@@ -32,23 +31,20 @@ public:
     static constexpr int FrameInterval = 16;  // ms, about one screen refresh
     static constexpr int DirectoryMinimumTwips = 1440;
     static constexpr int TextPadding = 2;  // pixels on either side of a cell's text
+    static constexpr int SizeColumn = 2;
 
     explicit ResultsGrid(ResultsTable& table, QWidget* parent = nullptr);
     ~ResultsGrid() override;
 
     // Where cell (row, col) is drawn in viewport coordinates, given the current scroll position.
     QRect CellRect(int row, int col) const;
-    // The columns shown: the table's, and the optional ones shown.
-    int Columns() const;
-    // What the column at col shows; one beyond every column for a col beyond the last.
-    SortColumn ColumnId(int col) const;
-    // Where the column stands; -1 while it is not shown.
-    int ColumnOf(SortColumn column) const;
-    // The columns shown, as SortColumn names them, in their order on the screen.
-    std::vector<SortColumn> ShownColumns() const;
-    // Shows or hides an optional column the user may choose, for as long as the grid lives.
+    // The columns shown, as ColumnChoice tells them; one chosen stays for as long as the grid lives.
+    int Columns() const { return columns_.Count(); }
+    SortColumn ColumnId(int col) const { return columns_.At(col); }
+    int ColumnOf(SortColumn column) const { return columns_.Position(column); }
+    std::vector<SortColumn> ShownColumns() const { return columns_.Shown(); }
     void ChooseColumn(SortColumn column, bool shown);
-    bool ColumnChosen(SortColumn column) const;
+    bool ColumnChosen(SortColumn column) const { return columns_.Chosen(column); }
     // The table's text of a cell, or an optional column's.
     std::string CellText(int row, int col) const;
     Qt::Alignment CellAlignment(int row, int col) const;
@@ -83,7 +79,8 @@ public:
     int BarWidth(int32_t row) const;
 
     // The rows selected with Shift, top to bottom; empty when only the current cell is.
-    std::vector<int32_t> SelectedRows() const;
+    std::vector<int32_t> SelectedRows() const { return selection_.Rows(table_.Rows() - 1); }
+    bool IsSelected(int32_t row) const { return selection_.Contains(row); }
     // Selects every data row, the total's too, and leaves the current cell on the last.
     void SelectAllRows();
 
@@ -102,6 +99,11 @@ public:
     // corner of its number cell, and its tooltip names them.
     bool HasNotEnteredNote(int32_t row) const;
     QRect NoteMarkRect(int row) const;
+
+    static bool IsFixed(int row, int col);
+    QRect TextRect(int row, int col) const;  // where a cell's text goes, in viewport coordinates
+    int RowHeightPixels() const;
+    int FullyVisibleScrollRows() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -125,39 +127,22 @@ private:
     void RowFactsChanged(int32_t row) override;
     void RowsReordered() override;
 
-    static constexpr int SizeColumn = 2;
     static constexpr int ArrowGap = 3;  // pixels between a header's text and its arrow
-    static bool IsFixed(int row, int col);
 
-    struct Span {
-        int first;
-        int last;
-    };
-    void PaintCells(QPainter& painter, const QRect& clip, Span rows, Span cols) const;
-    void PaintCell(QPainter& painter, int row, int col) const;
-    void PaintSortArrow(QPainter& painter, int col, const QColor& colour) const;
-    void PaintMark(QPainter& painter, int row) const;
-    void PaintNoteMark(QPainter& painter, int row) const;
     void ScheduleRepaint();
     void CatchUp();
     void Relayout();
     void MeasureAll();
     void LayOutColumns();
     void SetScrollRanges();
-    bool IsShown(const OptionalColumn& optional) const;
-    // The text of a cell of the column that shows id, wherever it stands.
-    std::string ColumnText(int row, SortColumn id) const;
     void MeasureText(int row, SortColumn id);
     int NeededWidth(int col) const;
     int HeaderWidth(int col) const;
     int TextSpace(int col) const;
     int MarkSize() const;
     int MarkRoom(int col) const;
-    QRect TextRect(int row, int col) const;  // where a cell's text goes, in viewport coordinates
     int WholePixels(const QString& text) const;
     QString Text(int row, int col) const;
-    int RowHeightPixels() const;
-    int FullyVisibleScrollRows() const;
     // Moves the current cell; with extend, the selection runs from where it began to the new row, else it goes.
     void MoveCurrentCell(int row, int col, bool extend = false);
     // Moves the current cell and scrolls it into view, leaving the selection as it is.
@@ -165,10 +150,6 @@ private:
     // A right click acts on the row clicked, as in any table: it becomes current, and unless it is one of the
     // rows selected, the only one selected.
     void TakeRightClick(QPoint at);
-    bool IsSelected(int32_t row) const;
-    void ClearSelection();
-    void FindLargestRow();
-    void NoteLargest(int32_t row);
     int ArrowSize() const;
     // Scrolls the least that shows cell (row, col) whole, as far as the viewport can.
     void ScrollIntoView(int row, int col);
@@ -180,7 +161,6 @@ private:
     std::array<int, AllColumns> widestText_{};  // advance of each column's widest text, in pixels, by SortColumn
     std::array<double, 0x7F> asciiAdvances_{};  // of the grid's font, by character code
     std::array<std::optional<int>, AllColumns> chosenWidths_;  // set by dragging, in pixels, by SortColumn
-    std::array<bool, kOptionalColumns.size()> chosen_{};       // the optional columns the user chose to see
     bool measureStale_ = true;
     bool followCurrentCell_ = false;
     int32_t measuredRows_ = 0;
@@ -188,13 +168,9 @@ private:
     int pressedHeader_ = -1;
     SortOrder sortOrder_;
     bool searching_ = false;
-    int64_t largestBytes_ = 0;  // of the rows the bars are shares of
-    bool largestStale_ = true;
-    struct Selection {
-        int32_t anchor;  // where Shift was first held
-        int32_t end;     // where the last move with Shift went
-    };
-    std::optional<Selection> selection_;
+    ColumnChoice columns_;
+    BarScale bars_;
+    RowSelection selection_;
     GridAnnouncer announcer_;
 };
 

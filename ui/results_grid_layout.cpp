@@ -2,13 +2,11 @@
 #include "results_grid.h"
 
 #include <QFontMetricsF>
-#include <QLocale>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <algorithm>
 #include <cmath>
 
-#include "kept_compare.h"
 #include "text.h"
 #include "twips.h"
 
@@ -46,66 +44,9 @@ bool ResultsGrid::IsFixed(int row, int col)
     return row < ResultsTable::FixedRows || col < ResultsTable::FixedCols;
 }
 
-bool ResultsGrid::IsShown(const OptionalColumn& optional) const
-{
-    if (optional.shown == ColumnShown::WhileCompared)
-        return RowsCompared(table_);
-    return chosen_[static_cast<size_t>(&optional - kOptionalColumns.data())];
-}
-
-std::vector<SortColumn> ResultsGrid::ShownColumns() const
-{
-    std::vector<SortColumn> shown;
-    for (int32_t col = 0; col < ResultsTable::Cols; ++col)
-        shown.push_back(static_cast<SortColumn>(col));
-    for (const OptionalColumn& optional : kOptionalColumns)
-        if (IsShown(optional))
-            shown.push_back(optional.column);
-    return shown;
-}
-
-int ResultsGrid::Columns() const
-{
-    int shown = ResultsTable::Cols;
-    for (const OptionalColumn& optional : kOptionalColumns)
-        shown += IsShown(optional) ? 1 : 0;
-    return shown;
-}
-
-SortColumn ResultsGrid::ColumnId(int col) const
-{
-    if (col < ResultsTable::Cols)
-        return static_cast<SortColumn>(col);
-    int at = ResultsTable::Cols;
-    for (const OptionalColumn& optional : kOptionalColumns)
-        if (IsShown(optional) && at++ == col)
-            return optional.column;
-    return static_cast<SortColumn>(AllColumns);
-}
-
-int ResultsGrid::ColumnOf(SortColumn column) const
-{
-    for (int col = 0; col < Columns(); ++col)
-        if (ColumnId(col) == column)
-            return col;
-    return -1;
-}
-
-std::string ResultsGrid::ColumnText(int row, SortColumn id) const
-{
-    if (static_cast<int32_t>(id) < ResultsTable::Cols)
-        return table_.TextAt(row, static_cast<int32_t>(id));
-    const OptionalColumn* optional = FindOptionalColumn(id);
-    if (!optional)
-        return {};
-    if (row < ResultsTable::FixedRows)
-        return optional->header;
-    return optional->text(table_.Facts(row), QLocale().groupSeparator().toStdString());
-}
-
 std::string ResultsGrid::CellText(int row, int col) const
 {
-    return ColumnText(row, ColumnId(col));
+    return columns_.Text(row, ColumnId(col));
 }
 
 QString ResultsGrid::Text(int row, int col) const
@@ -116,7 +57,7 @@ QString ResultsGrid::Text(int row, int col) const
 
 void ResultsGrid::MeasureText(int row, SortColumn id)
 {
-    const std::string text = ColumnText(row, id);
+    const std::string text = columns_.Text(row, id);
     int& widest = widestText_[static_cast<size_t>(id)];
     const bool printableAscii = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
     if (printableAscii) {
@@ -185,8 +126,7 @@ int ResultsGrid::FullyVisibleScrollRows() const
 
 void ResultsGrid::Relayout()
 {
-    if (largestStale_)
-        FindLargestRow();
+    bars_.CatchUp();
     if (measureStale_)
         MeasureAll();
     LayOutColumns();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -33,8 +34,9 @@ inline InfoKey KeyOf(std::string_view key)
         {kCutShortKey, InfoKey::CutShort}, {kCacheKey, InfoKey::Cache}, {kFileSystemTypeKey, InfoKey::FsType},
         {"mtime", InfoKey::Mtime},
     };
+    // Compared as memory of each known key's own length, which the compiler expands in place for every key.
     for (const auto& [text, value] : known)
-        if (text == key)
+        if (key.size() == text.size() && std::memcmp(key.data(), text.data(), text.size()) == 0)
             return value;
     return InfoKey::Other;
 }
@@ -103,6 +105,85 @@ struct DirectoryBeingRead {
     std::vector<size_t> nameHashes;  // of every entry's name, to tell quickly that no two are alike
 };
 
+// What the tree takes of an info object: a name that leads nowhere out of its directory, and sizes whose sums
+// still fit once the tree adds them up.
+class EntryCheck {
+public:
+    // No failure when the tree takes info, else why not; top: info is the top directory's, named by its path.
+    Failure Check(const Info& info, bool top)
+    {
+        // One failure named and returned, built in place: the check runs for every entry of the file.
+        Failure failure = Named(info, top);
+        if (!failure && !Counted(info))
+            failure.reason = Reason::SizesTooLarge;
+        if (!failure && top)
+            windowsTop_ = IsWindowsPath(info.name);
+        return failure;
+    }
+
+private:
+    // A name that would lead out of its directory, or name another place than the file's top directory has
+    // below it, is refused: "." and "..", a NUL, a separator of the top's platform.
+    Failure Named(const Info& info, bool top) const
+    {
+        if (!info.named)
+            return {Reason::NoName, {}, {}};
+        if (info.name.empty())
+            return {top ? Reason::EmptyTopName : Reason::EmptyName, {}, {}};
+        if (info.name.find('\0') != std::string::npos)
+            return {Reason::NameWithNul, {}, {}};
+        if (top)
+            return {};
+        if (info.name == "." || info.name == "..")
+            return {Reason::DotName, {}, {}};
+        if (const size_t at = info.name.find_first_of(windowsTop_ ? "/\\" : "/"); at != std::string::npos)
+            return {Reason::NameWithSeparator, info.name.substr(at, 1), {}};
+        return {};
+    }
+
+    // Sizes are added up as the tree completes: whether their sums still fit.
+    bool Counted(const Info& info)
+    {
+        lengths_ += info.asize;
+        onDisk_ += info.dsize;
+        return lengths_ <= kLargestSize && onDisk_ <= kLargestSize;
+    }
+
+    bool windowsTop_ = false;  // the top directory's name is a Windows path, so "\\" parts names too
+    uint64_t lengths_ = 0;     // each no larger than kLargestSize, so their sums cannot wrap
+    uint64_t onDisk_ = 0;
+};
+
+// Entries of one name in one directory (a writer that stood in U+FFFD for bytes that were not UTF-8 makes
+// distinct names collide) are kept, and the directories among them marked, as no path names them apart.
+class DuplicateNames {
+public:
+    // Marks them in dir, whose entries' names hash to nameHashes (sorted here): names are compared only where two
+    // hashes are alike.
+    void Mark(KeptDirectory& dir, std::vector<size_t>& nameHashes)
+    {
+        std::sort(nameHashes.begin(), nameHashes.end());
+        if (std::adjacent_find(nameHashes.begin(), nameHashes.end()) == nameHashes.end())
+            return;
+        names_.clear();
+        ForEachFile(dir, [&](const KeptFile& file) { names_.push_back(file.name); });
+        for (uint32_t i = 0; i < dir.ChildCount(); ++i)
+            names_.push_back(dir.Children()[i]->Name());
+        std::sort(names_.begin(), names_.end());
+        if (std::adjacent_find(names_.begin(), names_.end()) == names_.end())
+            return;
+        dir.flags |= KeptDirectory::HoldsDuplicateNames;
+        for (uint32_t i = 0; i < dir.ChildCount(); ++i) {
+            const auto [first, last] = std::equal_range(names_.begin(), names_.end(), dir.Children()[i]->Name());
+            if (last - first > 1)
+                dir.Children()[i]->flags |= KeptDirectory::DuplicateName;
+        }
+    }
+
+private:
+    std::vector<std::string_view> names_;
+};
+
 // Builds the tree from the info objects and the directories' ends in the order of the file, one open directory
 // per level of the file, never by recursion.
 class TreeBuilder {
@@ -110,12 +191,11 @@ public:
     // Each gives no failure when done, else why not.
     Failure OpenDirectory(const Info& info)
     {
-        if (Failure failure = Named(info); failure || (failure = Counted(info)))
-            return failure;
         const bool top = depth_ == 0;
+        if (Failure failure = check_.Check(info, top))
+            return failure;
         if (top) {
             tree_ = std::make_unique<KeptTree>(info.name);
-            windowsTop_ = IsWindowsPath(info.name);
         } else {
             open_[depth_ - 1].nameHashes.push_back(std::hash<std::string_view>{}(info.name));
         }
@@ -144,7 +224,7 @@ public:
     // A file, or a place not entered, of the innermost open directory.
     Failure AddEntry(const Info& info)
     {
-        if (Failure failure = Named(info); failure || (failure = Counted(info)))
+        if (Failure failure = check_.Check(info, false))
             return failure;
         DirectoryBeingRead& dir = open_[depth_ - 1];
         dir.nameHashes.push_back(std::hash<std::string_view>{}(info.name));
@@ -194,9 +274,7 @@ public:
         dir->failure = open.failure;
         if (open.cutShort)
             dir->flags |= KeptDirectory::CutShort;
-        std::sort(open.nameHashes.begin(), open.nameHashes.end());
-        if (std::adjacent_find(open.nameHashes.begin(), open.nameHashes.end()) != open.nameHashes.end())
-            MarkDuplicateNames(*dir);
+        duplicates_.Mark(*dir, open.nameHashes);
         if (leftOut) {
             dir = &MarkLeftOut(*dir, notEnteredFrom_.back().why, notEnteredFrom_.back().type);
             notEnteredFrom_.pop_back();
@@ -234,54 +312,6 @@ private:
         return place;
     }
 
-    // A name that would lead out of its directory, or name another place than the file's top directory has
-    // below it, is refused: "." and "..", a NUL, a separator of the top's platform.
-    Failure Named(const Info& info) const
-    {
-        if (!info.named)
-            return {Reason::NoName, {}, {}};
-        if (info.name.empty())
-            return {depth_ == 0 ? Reason::EmptyTopName : Reason::EmptyName, {}, {}};
-        if (info.name.find('\0') != std::string::npos)
-            return {Reason::NameWithNul, {}, {}};
-        if (depth_ == 0)
-            return {};
-        if (info.name == "." || info.name == "..")
-            return {Reason::DotName, {}, {}};
-        if (const size_t at = info.name.find_first_of(windowsTop_ ? "/\\" : "/"); at != std::string::npos)
-            return {Reason::NameWithSeparator, info.name.substr(at, 1), {}};
-        return {};
-    }
-
-    // Sizes are added up as the tree completes: their sums must fit too.
-    Failure Counted(const Info& info)
-    {
-        lengths_ += info.asize;
-        onDisk_ += info.dsize;
-        if (lengths_ > kLargestSize || onDisk_ > kLargestSize)
-            return {Reason::SizesTooLarge, {}, {}};
-        return {};
-    }
-
-    // Entries of one name in one directory (a writer that stood in U+FFFD for bytes that were not UTF-8 makes
-    // distinct names collide) are kept, and the directories among them marked, as no path names them apart.
-    void MarkDuplicateNames(KeptDirectory& dir)
-    {
-        names_.clear();
-        ForEachFile(dir, [&](const KeptFile& file) { names_.push_back(file.name); });
-        for (uint32_t i = 0; i < dir.ChildCount(); ++i)
-            names_.push_back(dir.Children()[i]->Name());
-        std::sort(names_.begin(), names_.end());
-        if (std::adjacent_find(names_.begin(), names_.end()) == names_.end())
-            return;
-        dir.flags |= KeptDirectory::HoldsDuplicateNames;
-        for (uint32_t i = 0; i < dir.ChildCount(); ++i) {
-            const auto [first, last] = std::equal_range(names_.begin(), names_.end(), dir.Children()[i]->Name());
-            if (last - first > 1)
-                dir.Children()[i]->flags |= KeptDirectory::DuplicateName;
-        }
-    }
-
     std::vector<DirectoryBeingRead> open_;  // the first depth_ are open
     size_t depth_ = 0;
     // Open directories marked excluded: their depths, why, and another file system's type.
@@ -294,10 +324,8 @@ private:
     SearchScope scope_;
     bool incomplete_ = false;
     std::unique_ptr<KeptTree> tree_;
-    bool windowsTop_ = false;  // the top directory's name is a Windows path, so "\\" parts names too
-    uint64_t lengths_ = 0;     // each no larger than kLargestSize, so their sums cannot wrap
-    uint64_t onDisk_ = 0;
-    std::vector<std::string_view> names_;
+    EntryCheck check_;
+    DuplicateNames duplicates_;
 };
 
 }  // namespace murako::kept_json

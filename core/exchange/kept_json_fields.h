@@ -1,16 +1,94 @@
 #pragma once
-// What the thorough reader keeps as the parser's events come: the fields of the info object being read, and the
-// values it reads past.
+// What the thorough reader keeps as the parser's events come: where in the file's shape it is, the fields of the
+// info object being read, and the values it reads past.
 
 #include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "kept_json_builder.h"
 
 namespace murako::kept_json {
+
+// Where in the file's shape the next value comes, moved on as arrays and objects start and end outside the values
+// read past.
+class FileShape {
+public:
+    // What an object that starts is.
+    enum class Object { Metadata, Info, Misplaced };
+
+    bool Done() const { return expect_ == Expect::Done; }
+    Object ObjectStarts()
+    {
+        switch (expect_) {
+        case Expect::Metadata: expect_ = Expect::TopDirectory; return Object::Metadata;
+        case Expect::DirectoryInfo:
+        case Expect::Entry: return Object::Info;
+        default: return Object::Misplaced;
+        }
+    }
+    // An info object ends: true when it was a directory's, whose entries come next.
+    bool InfoEnds() { return std::exchange(expect_, Expect::Entry) == Expect::DirectoryInfo; }
+    // Each gives no failure when the value may come where the file is, else why not.
+    Failure ArrayStarts()
+    {
+        switch (expect_) {
+        case Expect::Outer: expect_ = Expect::Major; return {};
+        case Expect::TopDirectory:
+        case Expect::Entry: expect_ = Expect::DirectoryInfo; return {};
+        default: return Misplaced();
+        }
+    }
+    // A directory's end closes it in builder; the top directory's leaves only the file's own end to come.
+    Failure ArrayEnds(TreeBuilder& builder)
+    {
+        switch (expect_) {
+        case Expect::Entry:
+            if (!builder.CloseDirectory())
+                expect_ = Expect::AfterTop;
+            return {};
+        case Expect::AfterTop: expect_ = Expect::Done; return {};
+        case Expect::DirectoryInfo: return {Reason::DirectoryWithoutInfo, {}, {}};
+        default: return {Reason::EndsBeforeDirectory, {}, {}};
+        }
+    }
+    // A number outside every info object: the format's version, major then minor.
+    Failure Version(uint64_t value)
+    {
+        if (expect_ == Expect::Major) {
+            if (value != 1)
+                return {Reason::UnknownMajorVersion, std::to_string(value), {}};
+            expect_ = Expect::Minor;
+            return {};
+        }
+        if (expect_ == Expect::Minor) {
+            expect_ = Expect::Metadata;
+            return {};
+        }
+        return Misplaced();
+    }
+    // Why no value but the one expected can come where the file is.
+    Failure Misplaced() const
+    {
+        switch (expect_) {
+        case Expect::Outer: return {Reason::NotAnArray, {}, {}};
+        case Expect::Major:
+        case Expect::Minor: return {Reason::VersionNotNumber, {}, {}};
+        case Expect::Metadata: return {Reason::MetadataNotObject, {}, {}};
+        case Expect::TopDirectory: return {Reason::TopNotArray, {}, {}};
+        case Expect::DirectoryInfo: return {Reason::DirectoryWithoutInfo, {}, {}};
+        case Expect::AfterTop: return {Reason::MoreThanOneTop, {}, {}};
+        default: return {Reason::MisplacedValue, {}, {}};
+        }
+    }
+
+private:
+    enum class Expect { Outer, Major, Minor, Metadata, TopDirectory, DirectoryInfo, Entry, AfterTop, Done };
+    Expect expect_ = Expect::Outer;
+};
 
 // The fields of the info object being read, each checked as its value comes.
 class InfoFields {

@@ -3,21 +3,97 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "kept_json_quick_scanner.h"
 
 namespace murako::kept_json {
+
+// An info object read in place into an Info, each field checked as its value comes.
+template <typename Fill>  // size_t fill(char* into, size_t most): the bytes read, 0 at the end
+class QuickInfoFields : protected QuickScanner<Fill> {
+    using Scanner = QuickScanner<Fill>;
+
+public:
+    using Scanner::Scanner;
+
+protected:
+    using Scanner::at_;
+    using Scanner::Peek;
+    using Scanner::Take;
+    using Scanner::Unsigned;
+    using Scanner::Signed;
+    using Scanner::Truth;
+    using Scanner::String;
+    using Scanner::MemberEnded;
+    using Scanner::SkipValue;
+
+    // An info object's fields, after its opening brace.
+    bool InfoObject()
+    {
+        info_.named = false;
+        info_.asize = info_.dsize = info_.ino = info_.nlink = 0;
+        info_.dev.reset();
+        info_.mtime = kTimeUnknown;
+        info_.hlnkc = info_.readError = info_.notreg = info_.excluded = info_.cutShort = info_.cache = false;
+        info_.failure.clear();
+        info_.fsType.clear();
+        if (Peek() == '}') {
+            ++at_;
+            return true;
+        }
+        for (;;) {
+            // The name is known before Take may read more bytes, and move those it lies in.
+            std::string_view name;
+            if (!Take('"') || !ReadPlainString(at_, name))
+                return false;
+            const InfoKey key = KeyOf(name);
+            if (!Take(':'))
+                return false;
+            const bool read = Field(key);
+            if (bool ended = false; !read || !MemberEnded(ended) || ended)
+                return read && ended;
+        }
+    }
+
+    Info info_;
+
+private:
+    // The value of the field key names.
+    bool Field(InfoKey key)
+    {
+        switch (key) {
+        case InfoKey::Name: info_.named = true; return Take('"') && String(info_.name);
+        case InfoKey::Asize: return Unsigned(info_.asize) && info_.asize <= kLargestSize;
+        case InfoKey::Dsize: return Unsigned(info_.dsize) && info_.dsize <= kLargestSize;
+        case InfoKey::Dev: return Unsigned(info_.dev.emplace());
+        case InfoKey::Ino: return Unsigned(info_.ino);
+        case InfoKey::Nlink: return Unsigned(info_.nlink);
+        case InfoKey::Mtime: return Signed(info_.mtime);
+        case InfoKey::Hlnkc: return Truth(info_.hlnkc);
+        case InfoKey::ReadError: return Truth(info_.readError);
+        case InfoKey::Notreg: return Truth(info_.notreg);
+        case InfoKey::Excluded: return info_.excluded = Take('"') && String(info_.excludedWhy);
+        case InfoKey::Failure: return Take('"') && String(info_.failure);
+        case InfoKey::CutShort: return Truth(info_.cutShort);
+        case InfoKey::Cache: return Truth(info_.cache);
+        case InfoKey::FsType: return Take('"') && String(info_.fsType);
+        case InfoKey::Other: return SkipValue();
+        }
+        return false;
+    }
+};
 
 // Reads a well-formed file fast, into a TreeBuilder: the file read in large pieces, each value read in place,
 // strings copied once. It gives up at anything out of the ordinary (a fraction, an escaped surrogate, a string
 // or a gap longer than its window, and any fault) for the thorough reader to read the file again, as thoroughly as
 // ever, and tell what is wrong and where.
 template <typename Fill>  // size_t fill(char* into, size_t most): the bytes read, 0 at the end
-class QuickReader : private QuickScanner<Fill> {
-    using Scanner = QuickScanner<Fill>;
+class QuickReader : private QuickInfoFields<Fill> {
+    using Fields = QuickInfoFields<Fill>;
 
 public:
-    QuickReader(Fill& fill, const ReadProgress& progress, const ReadPieces& pieces) : Scanner(fill, progress, pieces) {}
+    using Fields::Fields;
 
     // The tree, or nullptr when it gave up.
     std::unique_ptr<KeptTree> Read()
@@ -38,20 +114,21 @@ public:
     std::optional<int64_t> Timestamp() const { return timestamp_; }
 
 private:
-    using Scanner::at_;
-    using Scanner::end_;
-    using Scanner::buffer_;
-    using Scanner::scratch_;
-    using Scanner::Refill;
-    using Scanner::Peek;
-    using Scanner::Take;
-    using Scanner::Unsigned;
-    using Scanner::Signed;
-    using Scanner::Truth;
-    using Scanner::String;
-    using Scanner::Member;
-    using Scanner::MemberEnded;
-    using Scanner::SkipValue;
+    using Fields::at_;
+    using Fields::end_;
+    using Fields::buffer_;
+    using Fields::scratch_;
+    using Fields::info_;
+    using Fields::Refill;
+    using Fields::Peek;
+    using Fields::Take;
+    using Fields::Unsigned;
+    using Fields::Truth;
+    using Fields::String;
+    using Fields::Member;
+    using Fields::MemberEnded;
+    using Fields::SkipValue;
+    using Fields::InfoObject;
 
     // The metadata's members, after its opening brace: its timestamp read, the rest skipped.
     bool Metadata()
@@ -83,59 +160,6 @@ private:
             }
             if (bool ended = false; !MemberEnded(ended) || ended)
                 return ended;
-        }
-    }
-
-    // An info object's fields, after its opening brace.
-    bool InfoObject()
-    {
-        info_.named = false;
-        info_.asize = info_.dsize = info_.ino = info_.nlink = 0;
-        info_.dev.reset();
-        info_.mtime = kTimeUnknown;
-        info_.hlnkc = info_.readError = info_.notreg = info_.excluded = info_.cutShort = info_.cache = false;
-        info_.failure.clear();
-        info_.fsType.clear();
-        if (Peek() == '}') {
-            ++at_;
-            return true;
-        }
-        for (;;) {
-            if (!Take('"'))
-                return false;
-            const char* name = at_;
-            while (*at_ != '"' && *at_ != '\\' && static_cast<unsigned char>(*at_) >= 0x20)
-                ++at_;
-            if (*at_ != '"')
-                return false;
-            const InfoKey key = KeyOf({name, static_cast<size_t>(at_ - name)});
-            ++at_;
-            if (!Take(':'))
-                return false;
-            bool read = false;
-            switch (key) {
-            case InfoKey::Name:
-                read = Take('"') && String(info_.name);
-                info_.named = true;
-                break;
-            case InfoKey::Asize: read = Unsigned(info_.asize) && info_.asize <= kLargestSize; break;
-            case InfoKey::Dsize: read = Unsigned(info_.dsize) && info_.dsize <= kLargestSize; break;
-            case InfoKey::Dev: read = Unsigned(info_.dev.emplace()); break;
-            case InfoKey::Ino: read = Unsigned(info_.ino); break;
-            case InfoKey::Nlink: read = Unsigned(info_.nlink); break;
-            case InfoKey::Mtime: read = Signed(info_.mtime); break;
-            case InfoKey::Hlnkc: read = Truth(info_.hlnkc); break;
-            case InfoKey::ReadError: read = Truth(info_.readError); break;
-            case InfoKey::Notreg: read = Truth(info_.notreg); break;
-            case InfoKey::Excluded: read = info_.excluded = Take('"') && String(info_.excludedWhy); break;
-            case InfoKey::Failure: read = Take('"') && String(info_.failure); break;
-            case InfoKey::CutShort: read = Truth(info_.cutShort); break;
-            case InfoKey::Cache: read = Truth(info_.cache); break;
-            case InfoKey::FsType: read = Take('"') && String(info_.fsType); break;
-            case InfoKey::Other: read = SkipValue(); break;
-            }
-            if (bool ended = false; !read || !MemberEnded(ended) || ended)
-                return read && ended;
         }
     }
 
@@ -172,7 +196,6 @@ private:
         }
     }
 
-    Info info_;
     std::optional<int64_t> timestamp_;
     TreeBuilder builder_;
 };

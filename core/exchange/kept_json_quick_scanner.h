@@ -8,53 +8,16 @@
 #include <string_view>
 
 #include "kept_json_builder.h"
+#include "kept_json_tokens.h"
 
 namespace murako::kept_json {
 
-// The escape at at, a backslash and what follows, decoded into text; at left after it. False at one out of the
-// ordinary: an escaped surrogate, or an escape JSON has not.
-inline bool ReadEscape(char*& at, std::string& text)
-{
-    static constexpr std::string_view from = "\"\\/bfnrt";
-    static constexpr std::string_view to = "\"\\/\b\f\n\r\t";
-    const char kind = at[1];
-    at += 2;
-    if (const size_t simple = from.find(kind); kind != '\0' && simple != std::string_view::npos) {
-        text.push_back(to[simple]);
-        return true;
-    }
-    if (kind != 'u')
-        return false;
-    unsigned code = 0;
-    for (int i = 0; i < 4; ++i, ++at) {
-        const char c = *at;
-        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                        : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (digit < 0)
-            return false;
-        code = code * 16 + static_cast<unsigned>(digit);
-    }
-    if (code >= 0xd800 && code < 0xe000)
-        return false;
-    if (code < 0x80) {
-        text.push_back(static_cast<char>(code));
-    } else if (code < 0x800) {
-        text.push_back(static_cast<char>(0xc0 | (code >> 6)));
-        text.push_back(static_cast<char>(0x80 | (code & 0x3f)));
-    } else {
-        text.push_back(static_cast<char>(0xe0 | (code >> 12)));
-        text.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3f)));
-        text.push_back(static_cast<char>(0x80 | (code & 0x3f)));
-    }
-    return true;
-}
-
 // A file's bytes as the quick reader takes them: read in large pieces, a window of bytes kept ahead of each
-// value, and JSON's values read in place, or skipped, without recursion.
+// value, zeros behind the last.
 template <typename Fill>  // size_t fill(char* into, size_t most): the bytes read, 0 at the end
-class QuickScanner {
+class ReadWindow {
 public:
-    QuickScanner(Fill& fill, const ReadProgress& progress, const ReadPieces& pieces)
+    ReadWindow(Fill& fill, const ReadProgress& progress, const ReadPieces& pieces)
         : fill_(fill), progress_(progress), window_(pieces.window),
           // Zeros behind the bytes read stop every scan at the end, and let a word be compared whole.
           buffer_(std::max(pieces.buffer, 2 * pieces.window) + kPadding, '\0')
@@ -111,71 +74,54 @@ protected:
         return true;
     }
 
+    Fill& fill_;
+    const ReadProgress& progress_;
+    const size_t window_;
+    std::string buffer_;
+    const char* at_ = nullptr;
+    const char* end_ = nullptr;
+    uint64_t offset_ = 0;  // of the buffer's first byte in the file
+    bool ended_ = false;
+};
+
+// JSON's values read in place from the window, or skipped, without recursion.
+template <typename Fill>  // size_t fill(char* into, size_t most): the bytes read, 0 at the end
+class QuickScanner : protected ReadWindow<Fill> {
+    using Window = ReadWindow<Fill>;
+
+public:
+    using Window::Window;
+
+protected:
+    using Window::at_;
+    using Window::Peek;
+    using Window::Take;
+
     // A whole number no larger than 19 digits hold: larger ones, negative ones and fractions are left to
     // TreeReader.
     bool Unsigned(uint64_t& value)
     {
         Peek();
-        return Digits(value);
+        return ReadDigits(at_, value);
     }
     bool Signed(int64_t& value)
     {
         const bool negative = Peek() == '-';
         at_ += negative;
         uint64_t digits = 0;
-        if (!Digits(digits) || digits > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        if (!ReadDigits(at_, digits) || digits > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
             return false;
         value = negative ? -static_cast<int64_t>(digits) : static_cast<int64_t>(digits);
-        return true;
-    }
-    bool Digits(uint64_t& value)
-    {
-        const char* digits = at_;
-        value = 0;
-        while (static_cast<unsigned char>(*at_ - '0') < 10)
-            value = value * 10 + static_cast<unsigned char>(*at_++ - '0');
-        const size_t count = static_cast<size_t>(at_ - digits);
-        return count > 0 && count < 20 && (count == 1 || *digits != '0') && *at_ != '.' && *at_ != 'e' &&
-               *at_ != 'E';
-    }
-    bool Word(std::string_view word)
-    {
-        if (std::memcmp(at_, word.data(), word.size()) != 0)
-            return false;
-        at_ += word.size();
         return true;
     }
     bool Truth(bool& value)
     {
         Peek();
         value = *at_ == 't';
-        return value ? Word("true") : Word("false");
+        return value ? ReadWord(at_, "true") : ReadWord(at_, "false");
     }
-
     // A string's text, escapes decoded, after its opening quote; the string must end within the window.
-    bool String(std::string& text)
-    {
-        text.clear();
-        const char* run = at_;
-        for (;;) {
-            const auto c = static_cast<unsigned char>(*at_);
-            if (c == '"') {
-                text.append(run, static_cast<size_t>(at_ - run));
-                ++at_;
-                return true;
-            }
-            if (c == '\\') {
-                text.append(run, static_cast<size_t>(at_ - run));
-                if (!ReadEscape(at_, text))
-                    return false;
-                run = at_;
-                continue;
-            }
-            if (c < 0x20)
-                return false;  // the end of the bytes read, or a control character JSON does not allow
-            ++at_;
-        }
-    }
+    bool String(std::string& text) { return ReadString(at_, text); }
     // After a member's value: whether its object ends there, else a comma must follow; false at anything else.
     bool MemberEnded(bool& ended)
     {
@@ -211,9 +157,11 @@ protected:
             } else if (c == '-' || (c >= '0' && c <= '9')) {
                 uint64_t unused;
                 at_ += c == '-';
-                if (!Digits(unused))
+                if (!ReadDigits(at_, unused))
                     return false;
-            } else if (!(c == 't' ? Word("true") : c == 'f' ? Word("false") : c == 'n' && Word("null"))) {
+            } else if (!(c == 't'   ? ReadWord(at_, "true")
+                         : c == 'f' ? ReadWord(at_, "false")
+                                    : c == 'n' && ReadWord(at_, "null"))) {
                 return false;
             }
             // The value has ended: the containers it ends.
@@ -236,14 +184,6 @@ protected:
     // An object member's name and colon.
     bool Member() { return Take('"') && String(scratch_) && Take(':'); }
 
-    Fill& fill_;
-    const ReadProgress& progress_;
-    const size_t window_;
-    std::string buffer_;
-    char* at_ = nullptr;
-    char* end_ = nullptr;
-    uint64_t offset_ = 0;  // of the buffer's first byte in the file
-    bool ended_ = false;
     std::string scratch_;
     std::string skipped_;  // the containers a skipped value has open, innermost last
 };

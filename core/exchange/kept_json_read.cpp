@@ -32,40 +32,6 @@ namespace {
 
 using namespace kept_json;
 
-// Where in the file's shape the next value comes.
-enum class Expect { Outer, Major, Minor, Metadata, TopDirectory, DirectoryInfo, Entry, AfterTop, Done };
-
-// Why a value cannot come where expect says.
-Failure Misplaced(Expect expect)
-{
-    switch (expect) {
-    case Expect::Outer: return {Reason::NotAnArray, {}, {}};
-    case Expect::Major:
-    case Expect::Minor: return {Reason::VersionNotNumber, {}, {}};
-    case Expect::Metadata: return {Reason::MetadataNotObject, {}, {}};
-    case Expect::TopDirectory: return {Reason::TopNotArray, {}, {}};
-    case Expect::DirectoryInfo: return {Reason::DirectoryWithoutInfo, {}, {}};
-    case Expect::AfterTop: return {Reason::MoreThanOneTop, {}, {}};
-    default: return {Reason::MisplacedValue, {}, {}};
-    }
-}
-
-// A number outside every info object: the format's version where expect is at it, taken, or why not.
-Failure TakeVersion(Expect& expect, uint64_t value)
-{
-    if (expect == Expect::Major) {
-        if (value != 1)
-            return {Reason::UnknownMajorVersion, std::to_string(value), {}};
-        expect = Expect::Minor;
-        return {};
-    }
-    if (expect == Expect::Minor) {
-        expect = Expect::Metadata;
-        return {};
-    }
-    return Misplaced(expect);
-}
-
 // Reads the parser's events into a TreeBuilder, telling what is wrong with the file, and where, when it is.
 template <typename Stream>
 class TreeReader {
@@ -76,7 +42,7 @@ public:
     std::optional<int64_t> Timestamp() const { return passed_.Timestamp(); }
     std::unique_ptr<KeptTree> Finish()
     {
-        std::unique_ptr<KeptTree> tree = expect_ == Expect::Done ? builder_.Finish() : nullptr;
+        std::unique_ptr<KeptTree> tree = shape_.Done() ? builder_.Finish() : nullptr;
         if (!tree)
             problem_ = {Reason::EndsBeforeDirectory, {}, {}};
         return tree;
@@ -90,7 +56,7 @@ public:
             builder_.SetIncomplete(value);
         if (Skipping())
             return true;
-        return fields_.Open() ? Check(fields_.Truth(value)) : Fail(Misplaced());
+        return fields_.Open() ? Check(fields_.Truth(value)) : Fail(shape_.Misplaced());
     }
     bool Int(int value) { return value < 0 ? Negative(value) : Number(static_cast<uint64_t>(value)); }
     bool Uint(unsigned value) { return Number(value); }
@@ -114,7 +80,7 @@ public:
             builder_.SetScopeText({text, length});
         if (Skipping() || fields_.Unused())
             return true;
-        return fields_.Open() ? Check(fields_.Text({text, length})) : Fail(Misplaced());
+        return fields_.Open() ? Check(fields_.Text({text, length})) : Fail(shape_.Misplaced());
     }
     bool Key(const char* text, rapidjson::SizeType length, bool)
     {
@@ -129,19 +95,16 @@ public:
         Seen();
         if (StartsSkipped())
             return !passed_.TooDeep();
-        switch (expect_) {
-        case Expect::Metadata:
-            passed_.StartMetadata();
-            expect_ = Expect::TopDirectory;
-            return true;
-        case Expect::DirectoryInfo:
-        case Expect::Entry:
+        switch (shape_.ObjectStarts()) {
+        case FileShape::Object::Metadata: passed_.StartMetadata(); return true;
+        case FileShape::Object::Info:
             if (fields_.Open())
                 return Fail(fields_.Field(Reason::FieldOfWrongKind));
             fields_.Start();
             return true;
-        default: return Fail(Misplaced());
+        case FileShape::Object::Misplaced: break;
         }
+        return Fail(shape_.Misplaced());
     }
     bool EndObject(rapidjson::SizeType)
     {
@@ -149,9 +112,7 @@ public:
         if (passed_.End())
             return true;
         const Info& info = fields_.End();
-        const bool directory = expect_ == Expect::DirectoryInfo;
-        expect_ = Expect::Entry;
-        return Check(directory ? builder_.OpenDirectory(info) : builder_.AddEntry(info));
+        return Check(shape_.InfoEnds() ? builder_.OpenDirectory(info) : builder_.AddEntry(info));
     }
     bool StartArray()
     {
@@ -160,27 +121,14 @@ public:
             return !passed_.TooDeep();
         if (fields_.Open())
             return Fail(fields_.Field(Reason::FieldOfWrongKind));
-        switch (expect_) {
-        case Expect::Outer: expect_ = Expect::Major; return true;
-        case Expect::TopDirectory:
-        case Expect::Entry: expect_ = Expect::DirectoryInfo; return true;
-        default: return Fail(Misplaced());
-        }
+        return Check(shape_.ArrayStarts());
     }
     bool EndArray(rapidjson::SizeType)
     {
         Seen();
         if (passed_.End())
             return true;
-        switch (expect_) {
-        case Expect::Entry:
-            if (!builder_.CloseDirectory())
-                expect_ = Expect::AfterTop;
-            return true;
-        case Expect::AfterTop: expect_ = Expect::Done; return true;
-        case Expect::DirectoryInfo: return Fail({Reason::DirectoryWithoutInfo, {}, {}});
-        default: return Fail({Reason::EndsBeforeDirectory, {}, {}});
-        }
+        return Check(shape_.ArrayEnds(builder_));
     }
 
 private:
@@ -202,7 +150,6 @@ private:
         return false;
     }
     bool Check(Failure problem) { return problem ? Fail(std::move(problem)) : true; }
-    Failure Misplaced() const { return murako::Misplaced(expect_); }
     // A value no field this program reads takes: any but a number or a known key's string or truth (inField: the
     // reason where a field is read), or a negative number.
     bool Unread(Reason inField)
@@ -210,7 +157,7 @@ private:
         Seen();
         if (Skipping() || fields_.Unused())
             return true;
-        return Fail(fields_.Open() ? fields_.Field(inField) : Misplaced());
+        return Fail(fields_.Open() ? fields_.Field(inField) : shape_.Misplaced());
     }
     bool Scalar() { return Unread(Reason::FieldOfWrongKind); }
     bool Negative(int64_t value)
@@ -227,11 +174,11 @@ private:
         passed_.Number(value);
         if (Skipping())
             return true;
-        return Check(fields_.Open() ? fields_.Number(value) : TakeVersion(expect_, value));
+        return Check(fields_.Open() ? fields_.Number(value) : shape_.Version(value));
     }
 
     Stream& stream_;
-    Expect expect_ = Expect::Outer;
+    FileShape shape_;
     PassedOver passed_;
     InfoFields fields_;
     TreeBuilder builder_;

@@ -287,22 +287,24 @@ void SearchController::Drain(RunState& run)
             if (run.searching.load())
                 Finish(run, event);  // a cancelled run never writes its total
             break;
-        case RunEvent::Kind::End:
-            if (event.cannotGoOn && run.searching.load()) {
-                run.searching.store(false);
-                Present(presentation_, false, kIdleSteps);
-                SkipOnFailure([&] { presentation_.SetProgressText(kCannotGoOn); });
-            }
-            // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen, and the
-            // tree what it counted. Cancelled during its listing, the run leaves the table it found, current
-            // cell and all.
-            if (!run.totalShown && run.listingShown)
-                KeepTree(run);
-            if (!run.totalShown)
-                shown_.Sort(run.listingShown);
-            break;
+        case RunEvent::Kind::End: WalkEnded(run, event); break;
         }
     }
+}
+
+void SearchController::WalkEnded(RunState& run, const RunEvent& event)
+{
+    if (event.cannotGoOn && run.searching.load()) {
+        run.searching.store(false);
+        Present(presentation_, false, kIdleSteps);
+        SkipOnFailure([&] { presentation_.SetProgressText(kCannotGoOn); });
+    }
+    // A cancelled run's last row, the one it cut short, is in: the rows take the order chosen, and the tree what
+    // it counted. Cancelled during its listing, the run leaves the table it found, current cell and all.
+    if (!run.totalShown && run.listingShown)
+        KeepTree(run);
+    if (!run.totalShown)
+        shown_.Sort(run.listingShown);
 }
 
 void SearchController::Finish(RunState& run, const RunEvent& event)

@@ -160,6 +160,8 @@ private:
     void Drain(RunState& run);
     // run's total is in: the table, the controls and the kept tree take the finished search.
     void Finish(RunState& run, const RunEvent& event);
+    // run's walk is over, its total written or not: a cancelled run keeps what it counted, a failed one says why.
+    void WalkEnded(RunState& run, const RunEvent& event);
     void WriteRow(const RunEvent& event);
     std::string Summary(const RunState& run, const UnreadPlaces& unread) const;
     void ReapFinishedWorkers();
