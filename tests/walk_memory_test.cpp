@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "rows_in_order.h"
 #include "walk_pace.h"
 #include "walker.h"
 
@@ -97,8 +98,8 @@ public:
 
 class WalkMemoryTest : public ::testing::TestWithParam<bool> {};
 
-// A finished subdirectory leaves behind no more than its name and its size: what its walk held, its handle
-// and its record, is let go as it is done, however many siblings are still to come.
+// A finished subdirectory leaves behind no more than its name, which the rows share, and its size: what its
+// walk held, its handle and its record, is let go as it is done, however many siblings are still to come.
 TEST_P(WalkMemoryTest, HoldsNothingOfFinishedSiblings)
 {
     constexpr size_t kChildren = 200'000;
@@ -108,6 +109,10 @@ TEST_P(WalkMemoryTest, HoldsNothingOfFinishedSiblings)
     WalkContext context{host, searching};
     context.parallel = GetParam();
     context.pace = GetParam() ? &pace : nullptr;
+    const std::string basePath = "/wide/";
+    const std::function<void(RunEvent)> post = [](RunEvent) {};
+    RowsInOrder rows(basePath, '/', post);
+    context.rows = &rows;
     std::atomic<int> open{0};
     std::atomic<int> mostOpen{0};
     auto base = std::make_unique<WideDirectory>(kChildren, 0, open, mostOpen);
