@@ -226,12 +226,14 @@ TEST_P(SearchRunModes, AdditionsThatWouldOverflowAreSkippedInListingOrder)
     fs.File("/huge/f1", kMax - 200).File("/huge/f2", 300).File("/huge/f3", 100);
     fs.File("/huge/s1/g", kMax - 1000).File("/huge/s2/g", 2000).File("/huge/s3/g", 500);
     fs.File("/huge/s4/g", kMax - 10).File("/huge/s4/e1/g", 20).File("/huge/s4/e2/g", 5);
+    // Below a row too the first subdirectory is added first: the other way round s5 would be kMax - 15.
+    fs.File("/huge/s5/g", kMax - 30).File("/huge/s5/e1/g", 20).File("/huge/s5/e2/g", 15);
     choices.path = "/huge";
     Controller().Command1_Click();
     EXPECT_EQ(written, (std::vector<std::string>{
                            "1 [Root Files] " + std::to_string(kMax - 100), "2 s1 " + std::to_string(kMax - 1000),
                            "3 s2 2000", "4 s3 500", "5 s4 " + std::to_string(kMax - 5),
-                           "6 /huge/合計 " + std::to_string(kMax - 100)}));
+                           "6 s5 " + std::to_string(kMax - 10), "7 /huge/合計 " + std::to_string(kMax - 100)}));
 }
 
 TEST_P(SearchRunModes, CancelDuringTheListingLeavesThePreviousTable)

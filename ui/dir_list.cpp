@@ -94,40 +94,39 @@ private:
 
 }  // namespace
 
-void DirListModel::SetEntries(std::vector<Entry> entries)
+void DirListModel::SetEntries(std::vector<QString> open, PackedNames subdirectories)
 {
     beginResetModel();
-    entries_ = std::move(entries);
+    open_ = std::move(open);
+    subdirectories_ = std::move(subdirectories);
     endResetModel();
 }
 
 int DirListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(entries_.size());
+    return parent.isValid() ? 0 : static_cast<int>(open_.size() + subdirectories_.Size());
 }
 
 QVariant DirListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
-    const Entry& entry = entries_[static_cast<size_t>(index.row())];
+    const size_t row = static_cast<size_t>(index.row());
+    const bool open = row < open_.size();
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
     case Qt::AccessibleTextRole:
-        return entry.text;
-    case Qt::AccessibleDescriptionRole: {
+        return open ? open_[row] : OneLineText(std::string(subdirectories_[row - open_.size()]));
+    case Qt::AccessibleDescriptionRole:
         // The open directory is the last of the open entries; a reader cannot see the indentation.
-        const size_t next = static_cast<size_t>(index.row()) + 1;
-        if (!entry.open)
+        if (!open)
             return QStringLiteral("サブディレクトリ");
-        return next == entries_.size() || !entries_[next].open ? QStringLiteral("開いているディレクトリ")
-                                                               : QStringLiteral("上位ディレクトリ");
-    }
+        return row + 1 == open_.size() ? QStringLiteral("開いているディレクトリ") : QStringLiteral("上位ディレクトリ");
     case Qt::DecorationRole:
-        return QApplication::style()->standardIcon(entry.open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirClosedIcon);
+        return QApplication::style()->standardIcon(open ? QStyle::SP_DirOpenIcon : QStyle::SP_DirClosedIcon);
     case DepthRole:
-        return entry.depth;
+        return static_cast<int>(std::min(row, open_.size()));
     default:
         return {};
     }
@@ -153,7 +152,10 @@ bool DirList::SetPath(const std::string& path)
         return false;
 
     path_ = normalized;
-    subdirectories_ = std::move(names);
+    subdirectories_ = {};
+    for (const std::string& name : names)
+        subdirectories_.Add(name);
+    subdirectories_.Fit();
     ancestors_.clear();
     const std::string root = PathRoot(path_);
     if (path_ != root)
@@ -165,15 +167,11 @@ bool DirList::SetPath(const std::string& path)
     auto lastComponent = [&root](const std::string& full) {
         return full == root ? ShownRoot(root) : OneLineText(full.substr(full.rfind(PathSeparator()) + 1));
     };
-    std::vector<DirListModel::Entry> entries;
-    entries.reserve(ancestors_.size() + 1 + subdirectories_.size());
+    std::vector<QString> open;
     for (const std::string& ancestor : ancestors_)
-        entries.push_back({lastComponent(ancestor), static_cast<int>(entries.size()), true});
-    entries.push_back({lastComponent(path_), static_cast<int>(entries.size()), true});
-    const int subdirectoryDepth = static_cast<int>(entries.size());
-    for (const std::string& name : subdirectories_)
-        entries.push_back({OneLineText(name), subdirectoryDepth, false});
-    model_.SetEntries(std::move(entries));
+        open.push_back(lastComponent(ancestor));
+    open.push_back(lastComponent(path_));
+    model_.SetEntries(std::move(open), subdirectories_);
     SetListIndex(-1);
     return true;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "packed_names.h"
+
 namespace murako {
 
 // The rows of the directory list, replaced all at once so that a directory of any size opens in one step.
@@ -12,19 +14,16 @@ class DirListModel : public QAbstractListModel {
 public:
     static constexpr int DepthRole = Qt::UserRole;  // how many levels an entry is indented
 
-    struct Entry {
-        QString text;
-        int depth;
-        bool open;  // an ancestor or the open directory itself, rather than a subdirectory
-    };
-
     using QAbstractListModel::QAbstractListModel;
-    void SetEntries(std::vector<Entry> entries);
+    // The texts of the open directory's ancestors, root first, then its own; below them its subdirectories,
+    // whose texts are made as they are shown, so a directory of a million subdirectories holds their names once.
+    void SetEntries(std::vector<QString> open, PackedNames subdirectories);
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
 private:
-    std::vector<Entry> entries_;
+    std::vector<QString> open_;
+    PackedNames subdirectories_;
 };
 
 // The directory list: the open directory under its ancestors, its subdirectories below it.
@@ -38,7 +37,7 @@ public:
     // Opens a directory; false, with nothing changed, when it cannot be listed.
     bool SetPath(const std::string& path);
 
-    int ListCount() const { return static_cast<int>(subdirectories_.size()); }
+    int ListCount() const { return static_cast<int>(subdirectories_.Size()); }
     // The full path of entry index; throws std::out_of_range outside the list.
     std::string List(int index) const;
     int ListIndex() const;
@@ -60,7 +59,7 @@ private:
     DirListModel model_;
     std::string path_;
     std::vector<std::string> ancestors_;       // root first
-    std::vector<std::string> subdirectories_;  // names, sorted
+    PackedNames subdirectories_;  // names, sorted; shared with the model
 };
 
 

@@ -1,5 +1,6 @@
 #include "rows_in_order.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "text.h"
@@ -16,17 +17,9 @@ const char* const kTotalSuffix = "合計";
 void RowsInOrder::BaseListed(const Listing& listing)
 {
     std::lock_guard lock(mutex_);
-    size_t length = 0;
-    for (const std::string& name : listing.subdirectories)
-        length += name.size();
-    names_.clear();
-    names_.reserve(length);
-    nameEnds_.clear();
-    nameEnds_.reserve(listing.subdirectories.size());
-    for (const std::string& name : listing.subdirectories)
-        nameEnds_.push_back((names_ += name).size());
+    names_ = listing.subdirectories;
     total_ = listing.filesSize;
-    totalCount_ = {listing.fileCount + static_cast<int64_t>(nameEnds_.size()), listing.excluded};
+    totalCount_ = {listing.fileCount + static_cast<int64_t>(names_.Size()), listing.excluded};
     totalNewest_ = Newer(listing.modified, listing.newestFile);
     listed_ = true;
     post_({.kind = RunEvent::Kind::Listed, .row = 1, .name = kRootFilesName, .size = listing.filesSize,
@@ -125,8 +118,9 @@ void RowsInOrder::Moved(size_t row)
 
 std::string_view RowsInOrder::NameOf(size_t row) const
 {
-    const size_t begin = row > 0 ? nameEnds_.at(row - 1) : 0;
-    return std::string_view(names_).substr(begin, nameEnds_.at(row) - begin);
+    if (row >= names_.Size())
+        throw std::out_of_range("no row " + std::to_string(row));
+    return names_[row];
 }
 
 std::string RowsInOrder::PathOf(size_t row, const std::string& path) const
@@ -151,11 +145,11 @@ void RowsInOrder::PostEnd(bool cancelled)
     if (!listed_)
         return;
     if (!cancelled) {
-        post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(nameEnds_.size() + 2),
+        post_({.kind = RunEvent::Kind::Total, .row = static_cast<int32_t>(names_.Size() + 2),
                .name = DisplayName(basePath_) + kTotalSuffix, .size = total_, .unread = totalUnread_,
                .notEntered = notEntered_.total, .count = totalCount_, .newest = totalNewest_,
                .otherFileSystems = otherFileSystems_.total, .baseExcluded = baseExcluded_});
-    } else if (interrupted_ && next_ < nameEnds_.size()) {
+    } else if (interrupted_ && next_ < names_.Size()) {
         PostRow(next_, 0, std::nullopt, kTimeUnknown, true);
     }
 }

@@ -82,9 +82,7 @@ private:
     const std::function<void(RunEvent)>& post_;
     std::mutex mutex_;  // rows finish on any walking thread
     bool listed_ = false;
-    // The subdirectories' names end to end: a wide directory's names cost their bytes and an end each.
-    std::string names_;
-    std::vector<size_t> nameEnds_;
+    PackedNames names_;  // the walk's own: the rows hold no copy of a wide directory's names
     // Rows counted or finished and not yet posted: the few whose walks run ahead of the next one.
     struct Done {
         int64_t size = 0;

@@ -49,9 +49,8 @@ bool TellKept(const KeptDirectory& dir, SizeMeasure measure, char separator, Wal
     listing.excluded = dir.ExcludedNames();
     listing.modified = dir.Modified();
     listing.newestFile = NewestOwnFile(dir);
-    listing.subdirectories.reserve(dir.ChildCount());
     for (uint32_t i = 0; i < dir.ChildCount(); ++i)
-        listing.subdirectories.emplace_back(dir.Children()[i] ? dir.Children()[i]->Name() : std::string_view());
+        listing.subdirectories.Add(dir.Children()[i] ? dir.Children()[i]->Name() : std::string_view());
     rows.BaseListed(listing);
     for (uint32_t row = 0; row < dir.ChildCount(); ++row) {
         const KeptDirectory* child = dir.Children()[row];

@@ -272,7 +272,7 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context,
         } else if (counts) {
             counted.Add();
             if (dir.Kind() != EntryKind::NotDirectory) {
-                listing.subdirectories.emplace_back(name);
+                listing.subdirectories.Add(name);
             } else {
                 ++listing.fileCount;
                 listing.cacheTag = listing.cacheTag || (cachesLeftOut && name == kCacheTagName);
@@ -285,6 +285,7 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context,
     if (!lengths.AddRest())
         return std::nullopt;
     listing.NoteFailure(dir.ListingFailure());
+    listing.subdirectories.Fit();
     return listing;
 }
 

@@ -28,6 +28,7 @@
 
 #include "file_system.h"
 #include "kept_tree.h"
+#include "packed_names.h"
 #include "run_host.h"
 #include "search_scope.h"
 #include "walk_pace.h"
@@ -162,7 +163,7 @@ struct WalkContext {
 struct Listing {
     int64_t filesSize = 0;
     KeptFilesWriter files;  // when the walk keeps its tree
-    std::vector<std::string> subdirectories;
+    PackedNames subdirectories;
     int64_t fileCount = 0;  // names counted that are not subdirectories
     int64_t excluded = 0;  // names a pattern matched
     ModifiedTime modified = kTimeUnknown;    // the directory's own
