@@ -258,13 +258,12 @@ ExcludePatterns::InDirectory::InDirectory(const ExcludePatterns& patterns, std::
     : patterns_(&patterns), directory_(path), withSeparator_(withSeparator)
 {
     const char separator = patterns.separator_;
-    // The path itself and what follows each separator not followed by another, as tails are tried. A tail is
-    // tried without the separator that may follow: a part before "*", which matches none, ends before it.
+    // The path itself and what follows each separator, as tails are tried (one that begins with a separator
+    // cannot match a part before "*", which matches none). A tail is tried without the separator that may
+    // follow it: such a part ends before it.
     for (size_t start = 0; start < directory_.size() && !excludesAll_;) {
         TryDirectoryTail(directory_.substr(start));
-        size_t end = directory_.find(separator, start);
-        while (end != std::string::npos && end + 1 < directory_.size() && directory_[end + 1] == separator)
-            ++end;
+        const size_t end = directory_.find(separator, start);
         if (end == std::string::npos)
             break;
         start = end + 1;
