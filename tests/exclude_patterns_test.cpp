@@ -33,8 +33,9 @@ bool ExcludedByTheRule(const std::vector<std::string>& patterns, std::string_vie
 // Small alphabets, so that random patterns often match random paths: a separator ("/", which the Windows run
 // turns into "\"), both cases, characters of one to three bytes, bytes that begin or continue no whole character, an
 // overlong sequence whose code is ASCII's, and the pattern characters themselves as plain ones.
+constexpr const char* kOverlongA = "\xc1\xa1";
 const std::vector<std::string> kNamePieces = {"a", "b", "o", "O", ".", ".", "/", "\xe6\x97\xa5", "\xc3\xa9", "\xa5",
-                                              "\xe6\x97", "\xc1\xa1", "*", "[", "-", "0", "7"};
+                                              "\xe6\x97", kOverlongA, "*", "[", "-", "0", "7"};
 const std::vector<std::string> kPatternPieces = {
     "*", "*", "**", "?", "a", "B", "o", ".", ".", "/", "\xe6\x97\xa5", "\xc3\xa9", "\xa5", "\xe6\x97", "0",
     "[a-c]", "[!a]", "[.o]", "[\xe6\x97\xa5\xc3\xa9]", "\\*", "\\[", "[[:alpha:]]", "[/]", "[^/o]", "[0-9]", "-",
@@ -68,22 +69,28 @@ std::string RandomPattern(std::mt19937& random, char separator)
 }
 
 // A pattern made from a stretch of path, some of its bytes turned into "?", "*" or a set, so that patterns
-// and paths often meet, across separators and within characters of several bytes too.
+// and paths often meet, across separators and within characters of several bytes too; the overlong "a" is
+// met by a set of ASCII now and then, as one character.
 std::string PatternFrom(std::mt19937& random, std::string_view path)
 {
     const size_t start = std::uniform_int_distribution<size_t>(0, path.size())(random);
-    const size_t end = std::uniform_int_distribution<size_t>(start, path.size())(random);
+    const std::string_view stretch = path.substr(start, random() % (path.size() - start + 1));
     std::string pattern = random() % 2 ? "*" : "";
-    for (const char c : path.substr(start, end - start)) {
+    for (size_t at = 0; at < stretch.size(); ++at) {
+        const char c = stretch[at];
         const unsigned choice = random() % 10;
-        if (choice < 2)
+        if (choice < 2) {
             pattern += '?';
-        else if (choice == 2)
+        } else if (choice == 2) {
             pattern += '*';
-        else if (choice == 3 && std::isalnum(static_cast<unsigned char>(c)))
+        } else if (choice == 3 && stretch.substr(at).starts_with(kOverlongA)) {
+            pattern += "[xa]";
+            ++at;
+        } else if (choice == 3 && std::isalnum(static_cast<unsigned char>(c))) {
             pattern.append("[x").append(1, c).append("]");
-        else
+        } else {
             pattern.append(std::string_view("*?[\\").find(c) == std::string_view::npos ? "" : "\\").append(1, c);
+        }
     }
     return pattern + (random() % 2 ? "*" : "");
 }

@@ -113,11 +113,14 @@ ExpandedKeys KeysOf(std::span<const Piece> pieces, const std::vector<std::bitset
         const size_t piece = fromEnd ? classes.size() - 1 - depth : depth;
         if (expanded.keys.size() * classes[piece].count() > kMostKeys)
             break;
+        std::string bytes;
+        for (size_t byte = 0; byte < 256; ++byte)
+            if (classes[piece].test(byte))
+                bytes += static_cast<char>(byte);
         std::vector<std::string> longer;
         for (const std::string& key : expanded.keys)
-            for (size_t byte = 0; byte < 256; ++byte)
-                if (classes[piece].test(byte))
-                    longer.push_back(fromEnd ? static_cast<char>(byte) + key : key + static_cast<char>(byte));
+            for (const char byte : bytes)
+                longer.push_back(fromEnd ? byte + key : key + byte);
         expanded.keys = std::move(longer);
         if (pieces[piece].kind == Piece::Kind::Set)
             expanded.fromSets |= uint64_t{1} << depth;

@@ -24,17 +24,13 @@ public:
     // counted in reading order, that stands for a set.
     void Add(std::string_view key, uint32_t value, uint64_t fromSets = 0)
     {
+        NoteFirstBytes(key, fromSets);
         uint32_t node = 0;
         for (size_t depth = 0; depth < key.size(); ++depth) {
             std::vector<uint32_t>& wild = nodes_[node].wild;
-            if (depth < 64 && (fromSets >> depth & 1) && (wild.empty() || wild.back() != value)) {
+            if (depth < 64 && (fromSets >> depth & 1) && (wild.empty() || wild.back() != value))
                 wild.push_back(value);
-                for (size_t byte = 0x80; byte < 256 && node == 0; ++byte)
-                    walked_.set(byte);
-            }
             const unsigned char byte = ByteAt(key, depth);
-            if (node == 0)
-                walked_.set(byte);
             uint32_t child = Child(node, byte);
             if (child == 0) {
                 child = static_cast<uint32_t>(nodes_.size());
@@ -47,15 +43,53 @@ public:
             node = child;
         }
         nodes_[node].values.push_back(value);
-        rootValues_ = rootValues_ || node == 0;
     }
 
     // Visits the values of the keys text begins or ends with until visit returns true; whether it did.
     template <typename Visit>
     bool Walk(std::string_view text, Visit&& visit) const
     {
-        if (!rootValues_ && (text.empty() || !walked_.test(ByteAt(text, 0))))
-            return false;
+        return MayLead(text) && WalkAll(text, visit);
+    }
+
+private:
+    // Whether the first two bytes of text lead anywhere, or its one byte.
+    bool MayLead(std::string_view text) const
+    {
+        if (rootValues_)
+            return true;
+        if (text.size() < 2)
+            return !text.empty() && firstByte_.test(ByteAt(text, 0));
+        return firstTwo_.test(static_cast<size_t>(ByteAt(text, 0)) << 8 | ByteAt(text, 1));
+    }
+
+    void NoteFirstBytes(std::string_view key, uint64_t fromSets)
+    {
+        if (key.empty()) {
+            rootValues_ = true;
+            return;
+        }
+        const size_t first = ByteAt(key, 0);
+        firstByte_.set(first);
+        for (size_t other = 0; other < 256; ++other)
+            if (key.size() == 1 || (other >= 0x80 && (fromSets >> 1 & 1)))
+                firstTwo_.set(first << 8 | other);
+        if (key.size() > 1)
+            firstTwo_.set(first << 8 | ByteAt(key, 1));
+        // A set at the key's first byte: any text that begins beyond ASCII is walked.
+        if ((fromSets & 1) && !beyondAsciiWalked_) {
+            beyondAsciiWalked_ = true;
+            for (size_t byte = 0x80; byte < 256; ++byte) {
+                firstByte_.set(byte);
+                for (size_t second = 0; second < 256; ++second)
+                    firstTwo_.set(byte << 8 | second);
+            }
+        }
+    }
+
+    template <typename Visit>
+    bool WalkAll(std::string_view text, Visit&& visit) const
+    {
         uint32_t node = 0;
         for (size_t depth = 0;; ++depth) {
             for (const uint32_t value : nodes_[node].values)
@@ -74,7 +108,6 @@ public:
         }
     }
 
-private:
     struct Node {
         std::vector<std::pair<unsigned char, uint32_t>> children;  // few: looked through in turn
         std::vector<uint32_t> values;
@@ -99,8 +132,10 @@ private:
     From from_;
     std::vector<Node> nodes_{1};  // the root first; no node is a child of another at 0, which means none
     std::array<uint32_t, 256> rootChildren_{};
-    bool rootValues_ = false;
-    std::bitset<256> walked_;  // the first bytes that lead anywhere
+    bool rootValues_ = false;      // some key is empty: every text is walked
+    std::bitset<256> firstByte_;   // the bytes a text of one byte is walked for
+    std::bitset<1 << 16> firstTwo_;  // and the first two bytes a longer one is
+    bool beyondAsciiWalked_ = false;
 };
 
 }  // namespace murako
