@@ -239,17 +239,6 @@ private:
     size_t roundTrips_ = 0;  // of the directory's first lengths
 };
 
-// Whether the walk's patterns leave out name, listed in the directory at path; named is the buffer its path
-// is made in.
-bool PatternExcludes(std::string_view name, const WalkContext& context, const std::string& path, std::string& named)
-{
-    named.assign(path);
-    if (named.empty() || named.back() != context.separator)
-        named += context.separator;
-    named.append(name);
-    return context.scope->patterns.Excludes(named);
-}
-
 }  // namespace
 
 std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context, const std::string* path)
@@ -260,12 +249,14 @@ std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context,
         listing.filesSize = dir.OwnOnDisk();
     FileLengths lengths(dir, context, listing);
     const bool cachesLeftOut = context.scope && context.scope->excludeCaches;
-    std::string named;
+    std::optional<ExcludePatterns::InDirectory> patterns;
+    if (path && context.scope)
+        patterns.emplace(context.scope->patterns.In(*path));
     EntryCounter counted(context.entriesCounted);
     std::string_view name;
     while (dir.NextName(name)) {
         const bool counts = !IsDotOrDotDot(name);
-        if (counts && path && PatternExcludes(name, context, *path, named)) {
+        if (counts && patterns && patterns->Excludes(name)) {
             ++listing.excluded;
             if (context.tree)
                 listing.files.AddExcluded(name);

@@ -92,53 +92,13 @@ size_t MatchSet(std::string_view pattern, size_t at, char32_t c, bool& matched, 
     return at + 1;
 }
 
-// Whether a character begins at text[at], as PatternMatches steps through text: not within a sequence a lead
-// byte before it began, which no earlier sequence can hold.
-bool BeginsCharacter(std::string_view text, size_t at)
-{
-    for (size_t back = 1; back <= 3 && back <= at; ++back)
-        if (CharacterAt(text, at - back).length > back)
-            return false;
-    return true;
-}
-
 }  // namespace
 
-std::optional<PatternBytes> BytesMatched(std::string_view pattern)
+SetMatch MatchSetAt(std::string_view pattern, size_t open, char32_t c)
 {
-    PatternBytes bytes;
-    for (size_t at = 0; at < pattern.size(); ++at) {
-        const char c = pattern[at];
-        if (c == '*')
-            return std::nullopt;
-        size_t most = 1;
-        if (c == '?') {
-            most = 4;
-        } else if (c == '[') {
-            bool matched = false;
-            const size_t end = MatchSet(pattern, at + 1, 0, matched, nullptr);
-            if (end == kUnclosed)
-                return std::nullopt;
-            at = end - 1;
-            most = 4;
-        } else if (c == '\\' && at + 1 < pattern.size()) {
-            ++at;
-        }
-        ++bytes.least;
-        bytes.most += most;
-    }
-    return bytes;
-}
-
-bool StarThenMatches(std::string_view rest, PatternBytes bytes, std::string_view text)
-{
-    if (text.size() < bytes.least)
-        return false;
-    const size_t last = text.size() - bytes.least;
-    for (size_t at = text.size() > bytes.most ? text.size() - bytes.most : 0; at <= last; ++at)
-        if (BeginsCharacter(text, at) && PatternMatches(rest, text.substr(at)))
-            return true;
-    return false;
+    SetMatch set;
+    set.end = MatchSet(pattern, open + 1, c, set.matched, nullptr);
+    return set;
 }
 
 std::optional<std::string> PatternProblem(std::string_view pattern)

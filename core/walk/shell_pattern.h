@@ -17,17 +17,12 @@ std::optional<std::string> PatternProblem(std::string_view pattern);
 // Whether the whole of text matches pattern, which PatternProblem accepted.
 bool PatternMatches(std::string_view pattern, std::string_view text);
 
-// The bytes of a text that a pattern without "*" matches: a plain character takes one, "?" and a set one
-// character, of one to four bytes.
-struct PatternBytes {
-    size_t least = 0;
-    size_t most = 0;
+// Whether the set whose "[" is pattern[open] matches the character c, and the position past its "]"; of a
+// pattern PatternProblem accepted.
+struct SetMatch {
+    bool matched = false;
+    size_t end = 0;
 };
-// nullopt for a pattern with a "*".
-std::optional<PatternBytes> BytesMatched(std::string_view pattern);
-
-// Whether "*" followed by rest, which BytesMatched measured as bytes, matches the whole of text: only where rest
-// can begin, within bytes of the text's end, is it tried, so that a long text costs no more than a short one.
-bool StarThenMatches(std::string_view rest, PatternBytes bytes, std::string_view text);
+SetMatch MatchSetAt(std::string_view pattern, size_t open, char32_t c);
 
 }  // namespace murako
