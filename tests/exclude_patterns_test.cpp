@@ -129,9 +129,10 @@ TEST_P(ExcludesLikeTheRule, OnRandomPatternsAndPaths)
         const bool expected = ExcludedByTheRule(patterns, path, separator);
         excluded += expected;
         ASSERT_EQ(made->Excludes(path), expected) << shown << "on " << path;
-        if (!name.empty())
+        if (!name.empty()) {
             ASSERT_EQ(made->In(directory).Excludes(name), ExcludedByTheRule(patterns, listed + name, separator))
                 << shown << "on " << name << " in " << directory;
+        }
     }
     // Enough of both answers for the comparison to mean something.
     EXPECT_GT(excluded, kRounds / 5) << excluded;
