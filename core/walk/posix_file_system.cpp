@@ -130,8 +130,10 @@ public:
             const int fd = ListingHandle();
             if (fd < 0)
                 return false;
-            if (!reading_)
-                reading_ = std::make_unique<Reading>();
+            if (!reading_) {
+                // The kernel fills the buffer: zeroing it for every directory was most of the walk's own instructions.
+                reading_ = std::make_unique_for_overwrite<Reading>();
+            }
             reading_->fd = fd;
             const long read = syscall(SYS_getdents64, fd, reading_->buffer, kListingBufferSize);
             if (read <= 0) {
