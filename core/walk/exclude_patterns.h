@@ -76,7 +76,7 @@ private:
     char separator_ = '/';
     std::vector<Pattern> patterns_;
     std::unordered_set<std::string, Hash, std::equal_to<>> plainNames_;  // patterns without wildcards nor separators
-    std::bitset<1 << 16> plainNameEnds_;  // of plainNames_ by their first and last bytes, to pass most names at once
+    BytePairSet plainNameEnds_;  // of plainNames_ by their first and last bytes, to pass most names at once
     std::vector<Candidate> candidates_;
     KeyTrie nameEnds_{KeyTrie::From::End};      // candidates by the plain bytes their names end with
     KeyTrie nameStarts_{KeyTrie::From::Start};  // and by those they begin with, where they end in none

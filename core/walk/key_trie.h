@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <bitset>
 #include <cstdint>
 #include <string_view>
@@ -8,6 +7,17 @@
 #include <vector>
 
 namespace murako {
+
+// One bit for each pair of bytes, held on the heap: the walk's threads have small stacks, and a search's
+// patterns are made on one of them.
+class BytePairSet {
+public:
+    bool test(size_t pair) const { return (words_[pair / 64] >> (pair % 64)) & 1; }
+    void set(size_t pair) { words_[pair / 64] |= uint64_t{1} << (pair % 64); }
+
+private:
+    std::vector<uint64_t> words_ = std::vector<uint64_t>((1 << 16) / 64);
+};
 
 // Byte keys, each with the values it leads to, read along a text from its start or from its end: the values
 // of every key the text begins (or ends) with are visited, shortest key first. A text whose first byte begins
@@ -131,10 +141,10 @@ private:
 
     From from_;
     std::vector<Node> nodes_{1};  // the root first; no node is a child of another at 0, which means none
-    std::array<uint32_t, 256> rootChildren_{};
+    std::vector<uint32_t> rootChildren_ = std::vector<uint32_t>(256);
     bool rootValues_ = false;      // some key is empty: every text is walked
     std::bitset<256> firstByte_;   // the bytes a text of one byte is walked for
-    std::bitset<1 << 16> firstTwo_;  // and the first two bytes a longer one is
+    BytePairSet firstTwo_;         // and the first two bytes a longer one is
     bool beyondAsciiWalked_ = false;
 };
 
