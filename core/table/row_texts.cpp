@@ -1,8 +1,11 @@
 #include "row_texts.h"
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 
+#include "file_ages.h"
 #include "optional_columns.h"
 #include "size_units.h"
 
@@ -85,16 +88,30 @@ std::string KeptAgeNote(std::chrono::seconds age)
 
 std::string LocalTimeText(ModifiedTime time)
 {
+    if (time == kTimeUnknown)
+        return "不明";
     const auto seconds = static_cast<std::time_t>(time);
     std::tm local{};
 #ifdef _WIN32
-    const bool told = time != kTimeUnknown && localtime_s(&local, &seconds) == 0;
+    const bool told = localtime_s(&local, &seconds) == 0;
 #else
-    const bool told = time != kTimeUnknown && localtime_r(&seconds, &local) != nullptr;
+    const bool told = localtime_r(&seconds, &local) != nullptr;
 #endif
     char text[64];
-    if (!told || std::strftime(text, sizeof text, "%Y/%m/%d %H:%M", &local) == 0)
+    if (told && std::strftime(text, sizeof text, "%Y/%m/%d %H:%M", &local) != 0)
+        return text;
+    // Windows' clock tells no time before 1970 or after 3000: the calendar does, at today's offset from UTC.
+    using namespace std::chrono;
+    const int64_t shown = time + LocalUtcOffset(std::time(nullptr));
+    const sys_seconds at{std::chrono::seconds{shown}};
+    const sys_days day = floor<days>(at);
+    const year_month_day date{day};
+    const int64_t second = (at - day).count();
+    if (!date.ok())
         return "不明";
+    std::snprintf(text, sizeof text, "%04d/%02u/%02u %02d:%02d", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(second / 3600), static_cast<int>(second / 60 % 60));
     return text;
 }
 
