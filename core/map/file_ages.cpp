@@ -164,16 +164,20 @@ AgeSpread SpreadByAge(const KeptDirectory& dir, SizeMeasure measure, ModifiedTim
     return spread;
 }
 
-int64_t LocalUtcOffset(ModifiedTime time)
+bool LocalCalendarTime(ModifiedTime time, std::tm& local)
 {
     const auto seconds = static_cast<std::time_t>(time);
-    std::tm local{};
 #ifdef _WIN32
-    const bool told = localtime_s(&local, &seconds) == 0;
+    return localtime_s(&local, &seconds) == 0;
 #else
-    const bool told = localtime_r(&seconds, &local) != nullptr;
+    return localtime_r(&seconds, &local) != nullptr;
 #endif
-    if (!told)
+}
+
+int64_t LocalUtcOffset(ModifiedTime time)
+{
+    std::tm local{};
+    if (!LocalCalendarTime(time, local))
         return 0;
     const int64_t shown = (DaysFromCivil(int64_t{local.tm_year} + 1900, local.tm_mon + 1) + local.tm_mday - 1) *
                               kDaySeconds +

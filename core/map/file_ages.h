@@ -3,6 +3,7 @@
 // and per month, and the largest files not changed for years.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ struct AgeSpread {
 AgeSpread SpreadByAge(const KeptDirectory& dir, SizeMeasure measure, ModifiedTime now, int64_t utcOffset);
 // How far the computer's clock is ahead of UTC at time; 0 where it cannot tell.
 int64_t LocalUtcOffset(ModifiedTime time);
+// time as the computer's clock shows it; false where the clock cannot tell (Windows' before 1970).
+bool LocalCalendarTime(ModifiedTime time, std::tm& local);
 
 // When the file at that place in dir's listing last changed; kTimeUnknown when not told or moved away.
 ModifiedTime FileTime(const KeptDirectory& dir, uint32_t file);

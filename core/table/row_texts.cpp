@@ -90,15 +90,9 @@ std::string LocalTimeText(ModifiedTime time)
 {
     if (time == kTimeUnknown)
         return "不明";
-    const auto seconds = static_cast<std::time_t>(time);
     std::tm local{};
-#ifdef _WIN32
-    const bool told = localtime_s(&local, &seconds) == 0;
-#else
-    const bool told = localtime_r(&seconds, &local) != nullptr;
-#endif
     char text[64];
-    if (told && std::strftime(text, sizeof text, "%Y/%m/%d %H:%M", &local) != 0)
+    if (LocalCalendarTime(time, local) && std::strftime(text, sizeof text, "%Y/%m/%d %H:%M", &local) != 0)
         return text;
     // Windows' clock tells no time before 1970 or after 3000: the calendar does, at today's offset from UTC.
     using namespace std::chrono;
