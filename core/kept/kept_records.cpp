@@ -41,6 +41,19 @@ int64_t Unzigzag(uint64_t value)
 
 constexpr int64_t kPackedTimeLimit = (int64_t{1} << 39) - 1;
 
+// The room a finished listing wrote into, kept by its thread for the next one: else nearly every directory
+// would allocate, grow and free its own. A room grown for a huge listing is freed.
+constexpr size_t kLargestSpareRoom = 64 * 1024;
+struct SpareRoom {
+    SpareRoom() = default;
+    SpareRoom(const SpareRoom&) = delete;
+    SpareRoom& operator=(const SpareRoom&) = delete;
+    ~SpareRoom() { std::free(bytes); }
+    char* bytes = nullptr;
+    size_t room = 0;
+};
+thread_local SpareRoom spareRoom;
+
 }  // namespace
 
 void PackedTime::Set(ModifiedTime time)
@@ -111,13 +124,19 @@ KeptFilesWriter& KeptFilesWriter::operator=(KeptFilesWriter other) noexcept
 
 KeptFilesWriter::~KeptFilesWriter()
 {
+    if (bytes_ && !spareRoom.bytes && room_ <= kLargestSpareRoom) {
+        spareRoom.bytes = std::exchange(bytes_, nullptr);
+        spareRoom.room = room_;
+    }
     std::free(bytes_);
 }
 
-void KeptFilesWriter::Append(const char* bytes, size_t size)
+char* KeptFilesWriter::Grow(size_t size)
 {
-    if (size == 0)
-        return;
+    if (!bytes_ && spareRoom.bytes) {
+        bytes_ = std::exchange(spareRoom.bytes, nullptr);
+        room_ = spareRoom.room;
+    }
     if (size_ + size > room_) {
         const size_t room = std::max({size_ + size, 2 * room_, size_t{256}});
         void* grown = std::realloc(bytes_, room);
@@ -126,7 +145,14 @@ void KeptFilesWriter::Append(const char* bytes, size_t size)
         bytes_ = static_cast<char*>(grown);
         room_ = room;
     }
-    std::memcpy(bytes_ + size_, bytes, size);
+    return bytes_ + size_;
+}
+
+void KeptFilesWriter::Append(const char* bytes, size_t size)
+{
+    if (size == 0)
+        return;
+    std::memcpy(Room(size), bytes, size);
     size_ += size;
 }
 
@@ -144,32 +170,33 @@ void KeptFilesWriter::Add(std::string_view name, const std::optional<FileFacts>&
         flags |= TimeUnknown;
     else if (facts && facts->modified == chainedTime_)
         flags |= SameTime;
-    // The record in three appends: what comes before the name, the name, and the facts.
-    char head[11];
-    head[0] = static_cast<char>(flags);
-    Append(head, static_cast<size_t>(WriteVarint(head + 1, name.size()) - head));
-    Append(name.data(), name.size());
+    // The longest a record can be: its flags, the name after its length, and five facts of ten bytes each.
+    char* const start = Room(1 + 10 + name.size() + 5 * 10);
+    char* end = start;
+    *end++ = static_cast<char>(flags);
+    end = WriteVarint(end, name.size());
+    std::memcpy(end, name.data(), name.size());
+    end += name.size();
     ++count_;
-    if (!facts)
-        return;
-    char tail[50];
-    char* end = WriteVarint(tail, Unsigned(facts->length));
-    end = WriteVarint(end, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
-    if (!(flags & (TimeUnknown | SameTime))) {
-        // Wraps only where both ends lie beyond any file system's times, and unwraps alike.
-        end = WriteVarint(end, Zigzag(static_cast<int64_t>(static_cast<uint64_t>(facts->modified) -
-                                                           static_cast<uint64_t>(chainedTime_))));
-        chainedTime_ = facts->modified;
+    if (facts) {
+        end = WriteVarint(end, Unsigned(facts->length));
+        end = WriteVarint(end, Unsigned(facts->onDisk) / ((flags & OnDiskInBlocks) ? 512 : 1));
+        if (!(flags & (TimeUnknown | SameTime))) {
+            // Wraps only where both ends lie beyond any file system's times, and unwraps alike.
+            end = WriteVarint(end, Zigzag(static_cast<int64_t>(static_cast<uint64_t>(facts->modified) -
+                                                               static_cast<uint64_t>(chainedTime_))));
+            chainedTime_ = facts->modified;
+        }
+        newest_ = Newer(newest_, facts->modified);
+        AddUnlessOverflow(length_, facts->length);
+        AddUnlessOverflow(onDisk_, facts->onDisk);
+        if (flags & Linked) {
+            end = WriteVarint(end, facts->inode);
+            end = WriteVarint(end, facts->links);
+            linked_ = true;
+        }
     }
-    newest_ = Newer(newest_, facts->modified);
-    AddUnlessOverflow(length_, facts->length);
-    AddUnlessOverflow(onDisk_, facts->onDisk);
-    if (flags & Linked) {
-        end = WriteVarint(end, facts->inode);
-        end = WriteVarint(end, facts->links);
-        linked_ = true;
-    }
-    Append(tail, static_cast<size_t>(end - tail));
+    size_ += static_cast<size_t>(end - start);
 }
 
 void KeptFilesWriter::AddExcluded(std::string_view name)
@@ -279,7 +306,9 @@ void KeptTree::SumSubtree(KeptDirectory& dir)
     held.markedBelow = (dir.flags & (KeptDirectory::PseudoFileSystem | KeptDirectory::OtherFileSystem)) != 0;
     held.excludedBelow = held.excludedNames + ((dir.flags & KeptDirectory::Excluded) != 0);
     held.linkedBelow = (dir.flags & KeptDirectory::HasLinkedFiles) != 0;
-    ModifiedTime newest = Newer(dir.Modified(), NewestOwnFile(dir));
+    // Its listing told its own newest; once summed, that is gone, and its files (some perhaps moved) tell it.
+    ModifiedTime newest = dir.summed_ ? Newer(dir.Modified(), NewestOwnFile(dir)) : dir.ownOrNewest_.Get();
+    dir.summed_ = true;
     for (uint32_t i = 0; i < held.childCount; ++i) {
         const KeptDirectory* child = held.children[i];
         if (!child || (child->flags & KeptDirectory::Moved))

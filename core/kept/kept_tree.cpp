@@ -156,7 +156,7 @@ KeptDirectory* KeptTree::NewDirectory(std::string_view name, const DirectoryIden
     std::memcpy(const_cast<char*>(dir->Name().data()), name.data(), dir->nameBytes_);
     dir->identity = identity;
     dir->modified_.Set(modified);
-    dir->ownOrNewest_.Set(contents ? kTimeUnknown : 0);
+    dir->ownOrNewest_.Set(contents ? modified : 0);
     return dir;
 }
 
@@ -169,6 +169,7 @@ KeptDirectory& KeptTree::WithContents(KeptDirectory& dir)
         char* name = reinterpret_cast<char*>(&dir + 1);
         std::memmove(name + sizeof(KeptDirectory::Contents), name, dir.nameBytes_);
         dir.contents_ = true;
+        dir.ownOrNewest_ = dir.modified_;
         new (&dir.Held()) KeptDirectory::Contents;
         return dir;
     }
@@ -305,6 +306,7 @@ void KeptTree::Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh
     copy->failure = found.failure;
     copy->flags = found.flags;
     copy->ownOrNewest_ = found.ownOrNewest_;
+    copy->summed_ = found.summed_;
     if (found.contents_)
         copy->Held() = found.Held();
     copy->parent = dir.parent;

@@ -116,9 +116,10 @@ private:
 
     uint16_t nameBytes_ = 0;
     PackedTime modified_;
-    bool contents_ = false;
+    bool contents_ : 1 = false;
+    bool summed_ : 1 = false;
     // An empty directory's own space, in blocks of 512; of one holding anything, the newest time of itself and
-    // everything below it that counts.
+    // everything below it that counts, or of itself and its own files until it is first summed.
     PackedTime ownOrNewest_;
 };
 static_assert(sizeof(KeptDirectory) == 40 && sizeof(KeptDirectory::Contents) % alignof(KeptDirectory) == 0);
@@ -185,6 +186,9 @@ public:
 private:
     friend class KeptTree;  // takes the bytes of a large listing as they are
     void Append(const char* bytes, size_t size);
+    // Where size more bytes can be written, the room grown for them.
+    char* Room(size_t size) { return size_ + size <= room_ ? bytes_ + size_ : Grow(size); }
+    char* Grow(size_t size);
 
     // From malloc, so that a large listing grows by realloc, which moves pages rather than bytes.
     char* bytes_ = nullptr;
