@@ -3,6 +3,7 @@
 #include <functional>
 #include <ostream>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -85,6 +86,29 @@ TEST(KeptJsonWrite, NamesAreEscapedAsJsonRequiresAndEveryOtherByteIsWrittenAsItI
     const std::string text = ExportText(*search.Controller().Kept());
     EXPECT_NE(text.find(R"("name":"a\"b\\c\u0001\u001f)" "\x7f\xff\""), std::string::npos) << text;
     EXPECT_EQ(text.rfind("[1,2,{\"progname\":\"murako\",\"progver\":\"test\",\"timestamp\":", 0), 0u) << text;
+}
+
+// Names are scanned for bytes to escape several at a time: each byte, at each place of a name longer than
+// one such step, must come back as it was.
+TEST(KeptJsonWrite, EveryByteAtEveryPlaceOfALongNameReadsBackAsItWas)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    std::set<std::string> written;
+    for (int byte = 1; byte < 256; ++byte) {
+        for (size_t place = 0; place < 17 && byte != '/'; ++place) {
+            std::string name(17, 'a');
+            name[place] = static_cast<char>(byte);
+            fs->File("/base/" + name, 1);
+            written.insert(name);
+        }
+    }
+    KeptSearch search(fs, 1);
+    search.Search("/base");
+    KeptJsonRead read = ReadKeptJson(ExportText(*search.Controller().Kept()));
+    ASSERT_TRUE(read.tree) << ReasonTextInEnglish(read.failure);
+    std::set<std::string> readBack;
+    ForEachFile(*read.tree->Base(), [&](const KeptFile& file) { readBack.emplace(file.name); });
+    EXPECT_EQ(readBack, written);
 }
 
 TEST(KeptJsonWrite, PlacesMovedAwaySinceTheSearchAreLeftOutAndTheTotalsFollow)

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,32 +40,38 @@ constexpr std::array<std::pair<ReadFailure, const char*>, 10> kFailureWords{{
     {ReadFailure::NameTooLong, "name_too_long"},
 }};
 
-// Output through a buffer of its own, as a tree of millions of entries makes as many small writes.
+// Output through a buffer of its own, as a tree of millions of entries makes as many small writes: each put
+// is a copy, a constant one where the text is.
 class JsonOut {
 public:
-    explicit JsonOut(std::FILE* file) : file_(file) { buffer_.reserve(kBufferBytes); }
+    explicit JsonOut(std::FILE* file) : file_(file), buffer_(std::make_unique_for_overwrite<char[]>(kBufferBytes)) {}
 
     void Put(std::string_view text)
     {
-        if (buffer_.size() + text.size() > kBufferBytes)
+        if (text.size() > kBufferBytes - used_) {
             Flush();
-        buffer_.append(text);
+            if (text.size() > kBufferBytes) {
+                Write(text.data(), text.size());
+                return;
+            }
+        }
+        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        used_ += text.size();
     }
 
     void Number(uint64_t value)
     {
-        char digits[24];
-        const auto result = std::to_chars(digits, digits + sizeof digits, value);
-        Put({digits, static_cast<size_t>(result.ptr - digits)});
+        char* at = Reserve(kDigits);
+        used_ += static_cast<size_t>(std::to_chars(at, at + kDigits, value).ptr - at);
     }
 
     // Key and value, after a comma: every field but the name follows another.
     void Field(std::string_view key, uint64_t value)
     {
-        Put(",\"");
-        Put(key);
-        Put("\":");
-        Number(value);
+        char* const start = Reserve(key.size() + 4 + kDigits);
+        char* at = Key(start, key);
+        at = std::to_chars(at, at + kDigits, value).ptr;
+        used_ += static_cast<size_t>(at - start);
     }
 
     // A time, negative before 1970; none where it is unknown, as a reader then takes it.
@@ -72,17 +79,23 @@ public:
     {
         if (time == kTimeUnknown)
             return;
-        Put(",\"mtime\":");
+        constexpr std::string_view key = ",\"mtime\":";
+        char* const start = Reserve(key.size() + 1 + kDigits);
+        char* at = start;
+        std::memcpy(at, key.data(), key.size());
+        at += key.size();
         if (time < 0)
-            Put("-");
-        Number(time < 0 ? 0 - static_cast<uint64_t>(time) : static_cast<uint64_t>(time));
+            *at++ = '-';
+        at = std::to_chars(at, at + kDigits, time < 0 ? 0 - static_cast<uint64_t>(time) : static_cast<uint64_t>(time)).ptr;
+        used_ += static_cast<size_t>(at - start);
     }
 
     void True(std::string_view key)
     {
-        Put(",\"");
-        Put(key);
-        Put("\":true");
+        char* const start = Reserve(key.size() + 8);
+        char* at = Key(start, key);
+        std::memcpy(at, "true", 4);
+        used_ += static_cast<size_t>(at + 4 - start);
     }
 
     // A JSON string of the name's bytes: quotes, backslashes and control characters escaped, the rest as
@@ -91,10 +104,8 @@ public:
     {
         Put("\"");
         size_t plain = 0;
-        for (size_t i = 0; i < bytes.size(); ++i) {
+        for (size_t i = PlainBytes(bytes, 0); i < bytes.size(); i = PlainBytes(bytes, i + 1)) {
             const auto c = static_cast<unsigned char>(bytes[i]);
-            if (c >= 0x20 && c != '"' && c != '\\')
-                continue;
             Put(bytes.substr(plain, i - plain));
             plain = i + 1;
             switch (c) {
@@ -118,16 +129,67 @@ public:
 
     bool Flush()
     {
-        if (!buffer_.empty() && std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
-            failed_ = true;
-        buffer_.clear();
+        Write(buffer_.get(), used_);
+        used_ = 0;
         return !failed_;
     }
 
 private:
+    static constexpr size_t kDigits = 20;
+
+    // Room for size bytes, at most a key and a value's; written in place, and counted by the writer.
+    char* Reserve(size_t size)
+    {
+        if (size > kBufferBytes - used_)
+            Flush();
+        return buffer_.get() + used_;
+    }
+
+    // Writes ,"key": at at; returns its end.
+    static char* Key(char* at, std::string_view key)
+    {
+        *at++ = ',';
+        *at++ = '"';
+        std::memcpy(at, key.data(), key.size());
+        at += key.size();
+        *at++ = '"';
+        *at++ = ':';
+        return at;
+    }
+
+    static bool Escaped(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+
+    // Where the first byte at or after from that must be escaped lies: names are read eight bytes at a time.
+    static size_t PlainBytes(std::string_view bytes, size_t from)
+    {
+        constexpr uint64_t kOnes = 0x0101010101010101ULL;
+        constexpr uint64_t kHighs = 0x8080808080808080ULL;
+        for (; from + 8 <= bytes.size(); from += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes.data() + from, 8);
+            // A byte below 0x20, or one that equals a quote or a backslash, sets its high bit in one of these;
+            // a byte with its own high bit set is cleared by ~word.
+            const uint64_t quote = word ^ (kOnes * '"');
+            const uint64_t backslash = word ^ (kOnes * '\\');
+            const uint64_t found = ((word - kOnes * 0x20) | (quote - kOnes) | (backslash - kOnes)) & ~word & kHighs;
+            if (found)
+                break;
+        }
+        while (from < bytes.size() && !Escaped(static_cast<unsigned char>(bytes[from])))
+            ++from;
+        return from;
+    }
+
+    void Write(const char* bytes, size_t size)
+    {
+        if (size > 0 && std::fwrite(bytes, 1, size, file_) != size)
+            failed_ = true;
+    }
+
     static constexpr size_t kBufferBytes = 1 << 18;
     std::FILE* file_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_;
+    size_t used_ = 0;
     bool failed_ = false;
 };
 
@@ -191,6 +253,8 @@ void OpenDirectory(JsonOut& out, const KeptDirectory& dir, std::string_view name
     if (dir.flags & KeptDirectory::CutShort)
         out.True(kCutShortKey);
     out.Put("}");
+    if (dir.ExcludedNames() == 0)
+        return;  // else the files are read through to the names after them
     ForEachExcludedName(dir, [&](std::string_view name) {
         out.Put(",{\"name\":");
         out.String(name);
