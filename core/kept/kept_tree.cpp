@@ -223,6 +223,25 @@ KeptDirectory& KeptTree::SetListing(KeptDirectory& listed, const KeptFilesWriter
     return dir;
 }
 
+KeptDirectory& KeptTree::SetListing(KeptDirectory& listed, KeptFilesWriter&& files, size_t subdirectories,
+                                    int64_t ownOnDisk)
+{
+    // A listing the arena would put in a chunk of its own anyway.
+    if (files.size_ <= kLargestChunk / 4)
+        return SetListing(listed, std::as_const(files), subdirectories, ownOnDisk);
+    KeptDirectory& dir = WithContents(listed);
+    Listed(dir, Take(files), files, subdirectories, ownOnDisk);
+    return dir;
+}
+
+const uint8_t* KeptTree::Take(KeptFilesWriter& files)
+{
+    files.Append(files.excluded_.data(), files.excluded_.size());
+    const size_t size = std::exchange(files.size_, 0);
+    files.room_ = 0;
+    return ThisThreadsArena().Take(std::exchange(files.bytes_, nullptr), size);
+}
+
 void KeptTree::Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
                       int64_t ownOnDisk)
 {
@@ -254,18 +273,8 @@ KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentit
         files.Clear();
         return dir;
     }
-    // A listing the arena would put in a chunk of its own anyway is kept where it was written.
-    if (files.size_ > kLargestChunk / 4) {
-        const size_t fileBytes = files.size_;
-        files.Append(files.excluded_.data(), files.excluded_.size());
-        const uint8_t* packed = ThisThreadsArena().Take(std::exchange(files.bytes_, nullptr), files.size_);
-        files.size_ = fileBytes;  // Listed counts the excluded names beside the files' own bytes
-        Listed(*dir, packed, files, subdirectories.size(), ownOnDisk);
-        files = {};
-    } else {
-        dir = &SetListing(*dir, files, subdirectories.size(), ownOnDisk);
-        files.Clear();
-    }
+    dir = &SetListing(*dir, std::move(files), subdirectories.size(), ownOnDisk);
+    files.Clear();
     for (size_t i = 0; i < subdirectories.size(); ++i) {
         dir->Held().children[i] = subdirectories[i];
         subdirectories[i]->parent = dir;

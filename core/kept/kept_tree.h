@@ -221,6 +221,9 @@ public:
     // returned.
     [[nodiscard]] KeptDirectory& SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories,
                               int64_t ownOnDisk);
+    // The same, taking the bytes of a large listing as they were written, not copied: files keeps its counts.
+    [[nodiscard]] KeptDirectory& SetListing(KeptDirectory& dir, KeptFilesWriter&& files, size_t subdirectories,
+                              int64_t ownOnDisk);
     // dir, never entered, lies on another file system, of that type (empty: unknown). A known type is held
     // where its files would be, so its record moves as SetListing's may.
     [[nodiscard]] KeptDirectory& SetOtherFileSystem(KeptDirectory& dir, std::string_view type);
@@ -278,6 +281,8 @@ private:
     static void CountLinksOnce(KeptDirectory& dir, std::unordered_set<LinkIdentity, LinkIdentityHash>& met);
     // Frees the memory of earlier Replaces that lay at or below replaced, which is no longer in the tree.
     void FreeGraftsAt(const KeptDirectory& replaced);
+    // files' bytes and the names left out after them, kept as they were written.
+    const uint8_t* Take(KeptFilesWriter& files);
     // dir's listing, its files packed at packed.
     void Listed(KeptDirectory& dir, const uint8_t* packed, const KeptFilesWriter& files, size_t subdirectories,
                 int64_t ownOnDisk);

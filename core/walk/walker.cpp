@@ -195,7 +195,7 @@ private:
             context_.rows->BaseListed(*listing);
         const size_t count = listing->subdirectories.Size();
         if (kept) {
-            kept = &context_.tree->SetListing(*kept, listing->files, count, dir->OwnOnDisk());
+            kept = &context_.tree->SetListing(*kept, std::move(listing->files), count, dir->OwnOnDisk());
             MarkKept(kept, listing->failure);
         }
         const SubtreeTally own{listing->filesSize,
