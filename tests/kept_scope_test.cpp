@@ -82,6 +82,9 @@ TEST_P(KeptScopeTest, ASavedSearchCarriesWhatItLeftOutAndOpensWithTheSameRows)
 {
     auto fs = std::make_shared<FakeFileSystem>();
     ScopedTree(*fs);
+    // Records of many kilobytes, which the tree keeps where they were written, with the names left out after them.
+    for (int file = 0; file < 1000; ++file)
+        fs->File("/base/a/many" + std::to_string(file), 1);
     KeptSearch search(fs, GetParam(), SizeMeasure::Length, ScopedTreeScope());
     search.Search("/base");
     const std::string text = ExportText(*search.Controller().Kept());
