@@ -42,8 +42,9 @@ int64_t Unzigzag(uint64_t value)
 constexpr int64_t kPackedTimeLimit = (int64_t{1} << 39) - 1;
 
 // The room a finished listing wrote into, kept by its thread for the next one: else nearly every directory
-// would allocate, grow and free its own. A room grown for a huge listing is freed.
-constexpr size_t kLargestSpareRoom = 64 * 1024;
+// would allocate, grow and free its own. A room grown for a large listing is freed, as a share's walk keeps
+// a hundred threads or more.
+constexpr size_t kLargestSpareRoom = 16 * 1024;
 struct SpareRoom {
     SpareRoom() = default;
     SpareRoom(const SpareRoom&) = delete;
