@@ -318,25 +318,6 @@ TEST(WalkPace, StretchesBegunTogetherBeforeTheFirstDecisionAreAllMeasured)
     EXPECT_GE(pace.Counts().last, 16);
 }
 
-// The trial threads for the walk's most are made as soon as a stretch blocks, on a thread of their own, so
-// that the decision wanting more finds them made; the process is still asked twice at most.
-TEST(WalkPace, AStretchThatBlocksAsksForTheMostBeforeTheWalkWantsIt)
-{
-    if (WalkProcessSettings::Trials() > 0)
-        GTEST_SKIP() << "this process has asked for workers before: its room may hold the most already";
-    WalkPace pace(0, 128);
-    const int afterFirstCount = WalkProcessSettings::Trials();
-    pace.Record(Blocked());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (WalkProcessSettings::Trials() == afterFirstCount && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_EQ(WalkProcessSettings::Trials(), afterFirstCount + 1) << "no trial before the decision";
-    EXPECT_EQ(pace.Counts().last, std::min(kCores, 128)) << "one stretch decided";
-    Decide(pace, Blocked(), 2);
-    EXPECT_GE(pace.Counts().last, 16);
-    EXPECT_EQ(WalkProcessSettings::Trials(), afterFirstCount + 1);
-}
-
 // A base of files and subdirectories of files, each named after its directory ("d3f12" in d3).
 std::shared_ptr<FakeFileSystem> ShareTree()
 {

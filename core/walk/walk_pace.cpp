@@ -11,7 +11,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
-#include <system_error>
 #include <utility>
 
 #if defined(__GLIBC__)
@@ -20,6 +19,7 @@
 #endif
 
 #if defined(_WIN32)
+#include <system_error>
 #include <thread>
 #else
 #include <pthread.h>
@@ -247,8 +247,6 @@ void WalkPace::Record(const Spent& spent)
         notWaiting > 0 ? std::clamp(static_cast<double>(notWaiting - spent.running) / static_cast<double>(notWaiting), 0.0, 1.0)
                        : 0.0;
     std::lock_guard lock(mutex_);
-    if (share > kBlockingShare)
-        AskForMostAside();
     window_.push_back(share);
     const bool decided = decided_.load(std::memory_order_relaxed);
     if (window_.size() < (decided ? kStretchesPerDecision : kStretchesForFirstDecision))
@@ -297,26 +295,11 @@ int WalkPace::Step(int wanted) const
 int WalkPace::Grant(int wanted)
 {
     // A request beyond the room the process has shown makes twice as many trial threads and joins them (13 to
-    // 32 ms for 128 at a load of 22): one at every step cost a share's walk its calls in flight, and the one
-    // for the most, made here under the mutex that measuring threads wait for, held a share's walk at its
-    // first count for that long. Asked aside, it is mostly over by the time the walk wants more.
-    if (wanted > granted_ && mostGranted_.valid())
-        granted_ = std::max(granted_, mostGranted_.get());
-    else if (wanted > granted_ && requests_ < 2)
+    // 32 ms for 128 at a load of 22, under the mutex that measuring threads wait for): one at every step cost
+    // a share's walk its calls in flight.
+    if (wanted > granted_ && requests_ < 2)
         granted_ = std::max(granted_, WalkProcessSettings::ReserveWorkers(requests_++ == 0 ? wanted : most_));
     return std::min(wanted, granted_);
-}
-
-void WalkPace::AskForMostAside()
-{
-    if (!adapts_ || requests_ != 1 || granted_ >= most_)
-        return;
-    try {
-        mostGranted_ = std::async(std::launch::async, [most = most_] { return WalkProcessSettings::ReserveWorkers(most); });
-        ++requests_;
-    } catch (const std::system_error&) {
-        // No thread to ask on: the walk asks when it wants more, on the thread that decides.
-    }
 }
 
 void WalkPace::SetThreads(int wanted)

@@ -3,7 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -84,11 +83,8 @@ private:
     // as they finish what they run (a 1 ms share walked with a third fewer calls in flight so).
     int Step(int wanted) const;
     // At most wanted workers, as many as the process grants: asked for the walk's first count, and once more,
-    // for its most, when it first wants more unless asked aside already.
+    // for its most, when it first wants more.
     int Grant(int wanted);
-    // Asks for the walk's most on a thread of its own once a stretch blocks: the trial threads take longer
-    // than a directory's first calls on a share, and the walk wants more only a few stretches later.
-    void AskForMostAside();
     void SetThreads(int threads);
 
     const bool adapts_;
@@ -105,7 +101,6 @@ private:
     int threads_ = 0;
     int granted_ = 0;
     int requests_ = 0;  // of workers from the process
-    std::future<int> mostGranted_;  // asked aside, not yet taken
     WalkThreadCounts counts_;
     std::unique_ptr<WalkArenas> arenas_;
 };
