@@ -416,6 +416,21 @@ TEST(WalkPace, TheLengthsNoOtherThreadTookAreQueriedByTheListingThread)
     EXPECT_FALSE(workerGaveUp) << "the lengths waited for a worker while the listing thread waited for them";
 }
 
+// On a share the base's listing is the walk's first wait: it counts towards the first decision, here the
+// third stretch beside its two subdirectories' openings.
+TEST(WalkPace, TheBasesListingIsMeasuredLikeAnyDirectorys)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->File("/share/a/f", 1).File("/share/b/f", 1);
+    const auto roundTrips = [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); };
+    fs->At("/share").whenListed = roundTrips;
+    fs->At("/share/a").whenOpened = roundTrips;
+    fs->At("/share/b").whenOpened = roundTrips;
+    const Walked walked = Search(fs, 0);
+    EXPECT_EQ(walked.rows.back(), "4 /share/合計 2");
+    EXPECT_GE(walked.counts.most, 16) << "no decision taken on the base's listing and its two subdirectories";
+}
+
 // As on a cold disk, opening and listing a directory waits for its blocks, while its files' lengths come
 // with them: the walk adds threads all the same.
 TEST(WalkPace, AWalkWhoseListingsBlockAddsThreadsThoughItsLengthsReturnAtOnce)
