@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
+#include <latch>
 #include <map>
 #include <mutex>
 #include <set>
@@ -298,6 +299,25 @@ TEST(WalkPace, AFixedCountIsKeptWhileCallsAreStillMeasured)
     EXPECT_EQ(counts.last, 6);
 }
 
+// The first threads of a walk begin their directories together: each of their stretches counts towards
+// the first decision, which waited a directory's time more when only one of them was measured.
+TEST(WalkPace, StretchesBegunTogetherBeforeTheFirstDecisionAreAllMeasured)
+{
+    WalkPace pace(0, 128);
+    std::latch begun(3);
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < 3; ++thread)
+        threads.emplace_back([&] {
+            const WalkPace::Stretch measured(&pace);
+            begun.arrive_and_wait();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_TRUE(pace.CallsBlock()) << "three blocked stretches begun together took no decision";
+    EXPECT_GE(pace.Counts().last, 16);
+}
+
 // A base of files and subdirectories of files, each named after its directory ("d3f12" in d3).
 std::shared_ptr<FakeFileSystem> ShareTree()
 {
@@ -356,6 +376,59 @@ TEST(WalkPace, AWalkWhoseQueriesBlockAddsThreadsAndQueriesASmallDirectorysLength
     EXPECT_GT(walked.counts.most, kCores * 2);
     EXPECT_GT(queriedBy['f'].size(), 1u) << "the base's 40 files, each a round trip, on one thread";
     EXPECT_GT(queriedBy['d'].size(), 2u);
+}
+
+// The walk's calling thread lists the first directory below the base outside the walk's arena, its lengths
+// queried aside, while every worker waits in a sibling until those lengths are in: it queries them itself
+// rather than wait for a worker.
+TEST(WalkPace, TheLengthsNoOtherThreadTookAreQueriedByTheListingThread)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    constexpr int kFiles = 40;
+    for (int f = 0; f < kFiles; ++f)
+        fs->File("/share/a/af" + std::to_string(f), 1);
+    fs->File("/share/b1/f", 1).File("/share/b2/f", 1);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int workersWaiting = 0;
+    int lengthsQueried = 0;
+    bool workerGaveUp = false;
+    fs->beforeEachLength = [&](std::string_view name) {
+        std::this_thread::sleep_for(std::chrono::microseconds(500));  // a round trip, so that they go aside
+        std::lock_guard lock(mutex);
+        lengthsQueried += name.starts_with("af");
+        changed.notify_all();
+    };
+    fs->At("/share/a").whenListed = [&] {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(5), [&] { return workersWaiting == 2; });
+    };
+    for (const char* sibling : {"/share/b1", "/share/b2"})
+        fs->At(sibling).whenOpened = [&] {
+            std::unique_lock lock(mutex);
+            ++workersWaiting;
+            changed.notify_all();
+            if (!changed.wait_for(lock, std::chrono::seconds(3), [&] { return lengthsQueried == kFiles; }))
+                workerGaveUp = true;
+        };
+    const Walked walked = Search(fs, 2);
+    EXPECT_EQ(walked.rows.back(), "5 /share/合計 42");
+    EXPECT_FALSE(workerGaveUp) << "the lengths waited for a worker while the listing thread waited for them";
+}
+
+// On a share the base's listing is the walk's first wait: it counts towards the first decision, here the
+// third stretch beside its two subdirectories' openings.
+TEST(WalkPace, TheBasesListingIsMeasuredLikeAnyDirectorys)
+{
+    auto fs = std::make_shared<FakeFileSystem>();
+    fs->File("/share/a/f", 1).File("/share/b/f", 1);
+    const auto roundTrips = [] { std::this_thread::sleep_for(std::chrono::milliseconds(5)); };
+    fs->At("/share").whenListed = roundTrips;
+    fs->At("/share/a").whenOpened = roundTrips;
+    fs->At("/share/b").whenOpened = roundTrips;
+    const Walked walked = Search(fs, 0);
+    EXPECT_EQ(walked.rows.back(), "4 /share/合計 2");
+    EXPECT_GE(walked.counts.most, 16) << "no decision taken on the base's listing and its two subdirectories";
 }
 
 // As on a cold disk, opening and listing a directory waits for its blocks, while its files' lengths come

@@ -138,6 +138,7 @@ private:
         size_t count = 0;
         std::vector<std::optional<FileFacts>> facts;
         ReadFailure failure = ReadFailure::None;  // the first failed query's
+        std::atomic<bool> taken{false};
         std::atomic<bool> done{false};
     };
 
@@ -152,6 +153,8 @@ private:
 
     void Query(Chunk& chunk)
     {
+        if (chunk.taken.exchange(true, std::memory_order_acq_rel))
+            return;
         const WalkPace::Stretch measured(context_.pace);
         chunk.facts.reserve(chunk.count);
         for (const char* name = chunk.names.data(); chunk.facts.size() < chunk.count;
@@ -180,10 +183,15 @@ private:
         }
     }
 
-    // A wait for other threads is no call of the file system's: what this thread measures ends before it.
+    // A wait for other threads is no call of the file system's: what this thread measures ends before it. The
+    // listing thread first queries the chunks no other thread has taken, the newest first as the others take
+    // the oldest: outside the walk's arenas, or in one the pace has left, no other thread may come to them
+    // for a while (the base of a share waited so for its lengths on two threads after the pace chose 16).
     void WaitForChunks()
     {
         WalkPace::Stretch::End();
+        for (auto chunk = chunks_.rbegin(); chunk != chunks_.rend(); ++chunk)
+            Query(*chunk);
         group_.Wait();
     }
 

@@ -320,7 +320,10 @@ WalkPace::Stretch::Stretch(WalkPace* pace)
     const auto now = std::chrono::steady_clock::now();
     const int64_t nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
     int64_t next = pace->nextStretch_.load(std::memory_order_relaxed);
-    if (nowNs < next || !pace->nextStretch_.compare_exchange_strong(next, nowNs + kMeasureEvery.count()))
+    // Until the first decision every stretch is measured: the first threads begin their directories together,
+    // and one measured at a time put the decision off by a directory's time (some 20 ms on a 1 ms share).
+    if (!pace->Undecided() &&
+        (nowNs < next || !pace->nextStretch_.compare_exchange_strong(next, nowNs + kMeasureEvery.count())))
         return;
     measuredFor_ = pace;
     t_turn.measuring = this;

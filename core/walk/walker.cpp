@@ -106,7 +106,13 @@ public:
             return;
         }
         NoteBase(base.get());
-        if (std::optional<WalkJob> first = Enter(nullptr, 0, std::move(base)))
+        std::optional<WalkJob> first;
+        {
+            // On a share the base's listing is the walk's first wait, and the first a decision may go by.
+            const WalkPace::Stretch measured(context_.pace);
+            first = Enter(nullptr, 0, std::move(base));
+        }
+        if (first)
             Run(*first);
     }
 
