@@ -42,6 +42,33 @@ struct AgedTree {
     }
 };
 
+// A tree summed as a walk sums it, each directory as it finishes: a move of a file of several links sums the
+// whole tree again, and the newest change follows the move there too.
+TEST(KeptAges, TheNewestFollowsAMoveThatCountsTheFilesOfSeveralLinksAgain)
+{
+    KeptTree tree{"/base"};
+    KeptFilesWriter files;
+    FileFacts linked = File(9000);
+    linked.inode = 7;
+    linked.links = 2;
+    files.Add("linked", linked);
+    files.Add("plain", File(300));
+    KeptDirectory* top = &tree.SetListing(*tree.AddDirectory(nullptr, 0, {}, {}, 100), files, 1, 4096);
+    files.Clear();
+    linked.modified = 50;
+    files.Add("other link", linked);
+    tree.Finished(tree.SetListing(*tree.AddDirectory(top, 0, "below", {}, 20), files, 0, 4096));
+    tree.Finished(*top);
+    tree.CompleteWalk();
+    const KeptDirectory& base = *tree.Base();
+    EXPECT_EQ(base.Newest(), 9000);
+    EXPECT_EQ(base.Size(SizeMeasure::OnDisk), 4 * 4096) << "the other link below is counted where first met";
+
+    tree.MarkFileMoved(base, 0);
+    EXPECT_EQ(base.Newest(), 300);
+    EXPECT_EQ(base.Size(SizeMeasure::OnDisk), 4 * 4096) << "the other link now counts where it lies";
+}
+
 TEST(KeptAges, TheNewestIsCarriedUpFromEveryLevelAndFollowsAMove)
 {
     AgedTree aged;

@@ -4,6 +4,7 @@
 #include <ostream>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake_run.h"
@@ -111,6 +112,43 @@ INSTANTIATE_TEST_SUITE_P(Trees, KeptRowsTest,
                                            TreeCase{"ScopedThreaded", ScopedTree, 4, "/base/a", "/base/a/sub",
                                                     ScopedTreeScope()}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// What each directory of a kept tree sums: both sizes, the entries, the marks below it and the newest change.
+std::vector<std::string> Sums(const KeptTree& tree)
+{
+    std::vector<std::string> sums;
+    for (KeptWalk walk(*tree.Base(), KeptWalk::Scope::Directories); walk.Next();) {
+        const KeptDirectory& dir = walk.Directory();
+        sums.push_back(std::string(dir.Name()) + " " + std::to_string(dir.Size(SizeMeasure::Length)) + " " +
+                       std::to_string(dir.Size(SizeMeasure::OnDisk)) + " " + std::to_string(dir.Entries()) + " " +
+                       std::to_string(dir.UnreadBelow()) + " " + std::to_string(dir.MarkedBelow()) + " " +
+                       std::to_string(dir.ExcludedBelow()) + " " + std::to_string(dir.LinkedBelow()) + " " +
+                       std::to_string(dir.Newest()));
+    }
+    return sums;
+}
+
+// A walk sums each directory as it finishes it, and completing its tree sums again only what files of several
+// links change: every directory as summing them all again leaves it, whatever the tree and the threads.
+TEST(KeptWalkSums, TheSumsMadeAsTheWalkGoesAreThoseOfSummingEveryDirectoryAgain)
+{
+    const std::vector<std::pair<std::function<void(FakeFileSystem&)>, SearchScope>> trees{
+        {UnreadPlacesTree, {}}, {WideAndDeepTree, {}}, {ScopedTree, ScopedTreeScope()}, {LinkedTree, {}}};
+    for (size_t tree = 0; tree < trees.size(); ++tree) {
+        for (const int threads : {1, 4}) {
+            for (const SizeMeasure measure : {SizeMeasure::Length, SizeMeasure::OnDisk}) {
+                auto fs = std::make_shared<FakeFileSystem>();
+                trees[tree].first(*fs);
+                KeptSearch search(fs, threads, measure, trees[tree].second);
+                search.Search("/base");
+                auto& kept = const_cast<KeptTree&>(*search.Controller().Kept());
+                const std::vector<std::string> walked = Sums(kept);
+                kept.Complete();
+                EXPECT_EQ(walked, Sums(kept)) << "tree " << tree << ", threads " << threads;
+            }
+        }
+    }
+}
 
 TEST(KeptMeasure, SpaceOnDiskCountsAFileOfSeveralLinksOnceWhereFirstMetAndSwitchingReadsNothing)
 {

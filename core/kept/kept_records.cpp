@@ -241,6 +241,7 @@ KeptDirectory& KeptTree::SetOtherFileSystem(KeptDirectory& listed, std::string_v
     std::memcpy(bytes, head, headBytes);
     std::memcpy(bytes + headBytes, type.data(), type.size());
     dir.Held().files = bytes;
+    Finished(dir);  // it is never listed: its sums are its own
     return dir;
 }
 
@@ -295,7 +296,7 @@ bool KeptTree::NeedsContents(const KeptFilesWriter& files, size_t subdirectories
            ownOnDisk / 512 >= int64_t{1} << 39;
 }
 
-void KeptTree::SumSubtree(KeptDirectory& dir)
+void KeptTree::SumSubtree(KeptDirectory& dir, bool newestKnown)
 {
     if (!dir.contents_)
         return;  // an empty directory's sums are its own
@@ -308,7 +309,8 @@ void KeptTree::SumSubtree(KeptDirectory& dir)
     held.excludedBelow = held.excludedNames + ((dir.flags & KeptDirectory::Excluded) != 0);
     held.linkedBelow = (dir.flags & KeptDirectory::HasLinkedFiles) != 0;
     // Its listing told its own newest; once summed, that is gone, and its files (some perhaps moved) tell it.
-    ModifiedTime newest = dir.summed_ ? Newer(dir.Modified(), NewestOwnFile(dir)) : dir.ownOrNewest_.Get();
+    ModifiedTime newest =
+        dir.summed_ && !newestKnown ? Newer(dir.Modified(), NewestOwnFile(dir)) : dir.ownOrNewest_.Get();
     dir.summed_ = true;
     for (uint32_t i = 0; i < held.childCount; ++i) {
         const KeptDirectory* child = held.children[i];

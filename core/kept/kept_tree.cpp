@@ -282,7 +282,13 @@ KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentit
     return dir;
 }
 
-void KeptTree::Complete()
+void KeptTree::Finished(KeptDirectory& dir)
+{
+    SumSubtree(dir);
+    dir.finished_ = true;
+}
+
+void KeptTree::Complete(bool walked)
 {
     if (!base_)
         return;
@@ -290,12 +296,16 @@ void KeptTree::Complete()
     std::vector<KeptDirectory*> parentsFirst;
     for (KeptWalk walk(*base_, KeptWalk::Scope::Directories); walk.Next();) {
         auto& dir = const_cast<KeptDirectory&>(walk.Directory());
+        if (walked && dir.finished_ && dir.LinkedBelow() == 0) {
+            walk.PassOver();
+            continue;
+        }
         if (dir.flags & KeptDirectory::HasLinkedFiles)
             CountLinksOnce(dir, met);
         parentsFirst.push_back(&dir);
     }
     for (auto dir = parentsFirst.rbegin(); dir != parentsFirst.rend(); ++dir)
-        SumSubtree(**dir);
+        SumSubtree(**dir, walked && (*dir)->finished_);
 }
 
 void KeptTree::SumAbove(KeptDirectory& dir)
@@ -316,6 +326,7 @@ void KeptTree::Replace(const KeptDirectory& dir, std::unique_ptr<KeptTree> fresh
     copy->flags = found.flags;
     copy->ownOrNewest_ = found.ownOrNewest_;
     copy->summed_ = found.summed_;
+    copy->finished_ = found.finished_;
     if (found.contents_)
         copy->Held() = found.Held();
     copy->parent = dir.parent;

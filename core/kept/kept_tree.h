@@ -118,6 +118,7 @@ private:
     PackedTime modified_;
     bool contents_ : 1 = false;
     bool summed_ : 1 = false;
+    bool finished_ : 1 = false;  // summed by a walk as it finished the directory's subtree
     // An empty directory's own space, in blocks of 512; of one holding anything, the newest time of itself and
     // everything below it that counts, or of itself and its own files until it is first summed.
     PackedTime ownOrNewest_;
@@ -227,9 +228,15 @@ public:
     // dir, never entered, lies on another file system, of that type (empty: unknown). A known type is held
     // where its files would be, so its record moves as SetListing's may.
     [[nodiscard]] KeptDirectory& SetOtherFileSystem(KeptDirectory& dir, std::string_view type);
+    // dir and every directory below it were walked to their end: dir is summed now, on the walking thread, so
+    // that completing the walk sums again only where a cancel cut it short or files of several links lie.
+    void Finished(KeptDirectory& dir);
     // The walk is over and every directory was added: the subtrees' sums, and each file of several links
-    // counted on disk only where a walk in listing order meets it first. Also after Replace.
-    void Complete();
+    // counted on disk only where a walk in listing order meets it first.
+    void CompleteWalk() { Complete(true); }
+    // The same for a tree whose directories were not summed as a walk finished them, or changed since: after
+    // Replace, a move, or reading.
+    void Complete() { Complete(false); }
     // Building from one thread a tree whose subdirectories are known only once each is finished, as a file
     // read front to back gives them: dir is added listed, over its finished subdirectories, which it becomes
     // the parent of. The base is added last, then set.
@@ -275,8 +282,12 @@ private:
     KeptDirectory& WithContents(KeptDirectory& dir);
     // dir and every directory above it summed again from their listings and their subdirectories' sums.
     void SumAbove(KeptDirectory& dir);
-    // dir's subtree's sums and newest time from its own and its subdirectories'.
-    static void SumSubtree(KeptDirectory& dir);
+    // Sums every directory again, but, when walked, those a walk summed as it finished them and that hold no
+    // file of several links below.
+    void Complete(bool walked);
+    // dir's subtree's sums and newest time from its own and its subdirectories'; the newest as it is where only
+    // files of several links have changed since it was summed.
+    static void SumSubtree(KeptDirectory& dir, bool newestKnown = false);
     // dir's files of several links counted on disk only where first met.
     static void CountLinksOnce(KeptDirectory& dir, std::unordered_set<LinkIdentity, LinkIdentityHash>& met);
     // Frees the memory of earlier Replaces that lay at or below replaced, which is no longer in the tree.

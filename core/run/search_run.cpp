@@ -87,7 +87,7 @@ void WalkRun(RunState& run, FileSystem& fileSystem, RunHost& host, WalkPace* pac
         // A cancelled search's tree is kept too, marked, so that what it counted can be saved.
         run.tree->SetScope(run.scope);
         run.tree->SetCutShort(cancelled);
-        run.tree->Complete();
+        run.tree->CompleteWalk();
     }
     rows.PostEnd(cancelled);
 }

@@ -44,6 +44,8 @@ protected:
                 return;
             }
             tally = parent->children.Sum(parent->own);
+            if (parent->kept)
+                context_.tree->Finished(*parent->kept);
             WalkNode* up = parent->parent;
             index = parent->index;
             Release(parent);
@@ -208,6 +210,8 @@ private:
                         {listing->fileCount + static_cast<int64_t>(count), listing->excluded},
                         Newer(listing->modified, listing->newestFile)};
         if (count == 0) {
+            if (kept)
+                context_.tree->Finished(*kept);
             Finish(parent, index, own);
             return std::nullopt;
         }
