@@ -59,12 +59,6 @@ public:
         used_ += text.size();
     }
 
-    void Number(uint64_t value)
-    {
-        char* at = Reserve(kDigits);
-        used_ += static_cast<size_t>(std::to_chars(at, at + kDigits, value).ptr - at);
-    }
-
     // Key and value, after a comma: every field but the name follows another.
     void Field(std::string_view key, uint64_t value)
     {
