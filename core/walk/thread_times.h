@@ -15,4 +15,12 @@ struct SpentTime {
 // (0 elsewhere): the walk tells blocking from computing by them. One file per platform.
 SpentTime ThreadTimes();
 
+// Whether a thread's time on a processor is counted finely enough to tell apart stretches of a fraction of a
+// millisecond: Windows counts it by the clock's ticks, so that a short stretch there reads as all waiting.
+#ifdef _WIN32
+inline constexpr bool kThreadTimesFine = false;
+#else
+inline constexpr bool kThreadTimesFine = true;
+#endif
+
 }  // namespace murako

@@ -322,7 +322,8 @@ WalkPace::Stretch::Stretch(WalkPace* pace)
     int64_t next = pace->nextStretch_.load(std::memory_order_relaxed);
     // Until the first decision every stretch is measured: the first threads begin their directories together,
     // and one measured at a time put the decision off by a directory's time (some 20 ms on a 1 ms share).
-    if (!pace->Undecided() &&
+    // Where threads' times come in ticks, stretches begun together would all read as waiting.
+    if (!(kThreadTimesFine && pace->Undecided()) &&
         (nowNs < next || !pace->nextStretch_.compare_exchange_strong(next, nowNs + kMeasureEvery.count())))
         return;
     measuredFor_ = pace;
