@@ -41,19 +41,6 @@ int64_t Unzigzag(uint64_t value)
 
 constexpr int64_t kPackedTimeLimit = (int64_t{1} << 39) - 1;
 
-// The room a finished listing wrote into, kept by its thread for the next one: else nearly every directory
-// would allocate, grow and free its own. A room grown for a large listing is freed, as a share's walk keeps
-// a hundred threads or more.
-constexpr size_t kLargestSpareRoom = 16 * 1024;
-struct SpareRoom {
-    SpareRoom() = default;
-    SpareRoom(const SpareRoom&) = delete;
-    SpareRoom& operator=(const SpareRoom&) = delete;
-    ~SpareRoom() { std::free(bytes); }
-    char* bytes = nullptr;
-    size_t room = 0;
-};
-thread_local SpareRoom spareRoom;
 
 }  // namespace
 
@@ -125,27 +112,17 @@ KeptFilesWriter& KeptFilesWriter::operator=(KeptFilesWriter other) noexcept
 
 KeptFilesWriter::~KeptFilesWriter()
 {
-    if (bytes_ && !spareRoom.bytes && room_ <= kLargestSpareRoom) {
-        spareRoom.bytes = std::exchange(bytes_, nullptr);
-        spareRoom.room = room_;
-    }
     std::free(bytes_);
 }
 
 char* KeptFilesWriter::Grow(size_t size)
 {
-    if (!bytes_ && spareRoom.bytes) {
-        bytes_ = std::exchange(spareRoom.bytes, nullptr);
-        room_ = spareRoom.room;
-    }
-    if (size_ + size > room_) {
-        const size_t room = std::max({size_ + size, 2 * room_, size_t{256}});
-        void* grown = std::realloc(bytes_, room);
-        if (!grown)
-            throw std::bad_alloc();
-        bytes_ = static_cast<char*>(grown);
-        room_ = room;
-    }
+    const size_t room = std::max({size_ + size, 2 * room_, size_t{256}});
+    void* grown = std::realloc(bytes_, room);
+    if (!grown)
+        throw std::bad_alloc();
+    bytes_ = static_cast<char*>(grown);
+    room_ = room;
     return bytes_ + size_;
 }
 

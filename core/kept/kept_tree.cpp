@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -23,6 +24,8 @@ namespace {
 // chunk of each walking thread leaves unused is the tree's waste.
 constexpr size_t kFirstChunk = 1024;
 constexpr size_t kLargestChunk = 16 * 1024;
+// A room grown for a large listing is not kept for the next: a share's walk keeps a hundred threads or more.
+constexpr size_t kLargestSpareRoom = 16 * 1024;
 
 std::atomic<uint64_t> nextTreeId{1};
 
@@ -103,6 +106,11 @@ struct KeptTree::Arena {
         void operator()(char* bytes) const { std::free(bytes); }
     };
     std::vector<std::unique_ptr<char, Free>> taken;
+    // The room the thread's last listing was written in, lent to its next: else nearly every directory would
+    // allocate, grow and free its own. Held here, not by the thread: a thread's own objects are not all
+    // destroyed in order as it ends on every platform.
+    std::unique_ptr<char, Free> spareRoom;
+    size_t spareRoomBytes = 0;
 };
 
 namespace {
@@ -112,6 +120,8 @@ struct ThreadsArena {
     uint64_t treeId = 0;
     void* arena = nullptr;
 };
+// Windows' runtime frees a thread's own objects before it destroys them as the thread ends.
+static_assert(std::is_trivially_destructible_v<ThreadsArena>);
 thread_local ThreadsArena threadsArena;
 
 }  // namespace
@@ -227,11 +237,28 @@ KeptDirectory& KeptTree::SetListing(KeptDirectory& listed, KeptFilesWriter&& fil
                                     int64_t ownOnDisk)
 {
     // A listing the arena would put in a chunk of its own anyway.
-    if (files.size_ <= kLargestChunk / 4)
-        return SetListing(listed, std::as_const(files), subdirectories, ownOnDisk);
-    KeptDirectory& dir = WithContents(listed);
-    Listed(dir, Take(files), files, subdirectories, ownOnDisk);
+    if (files.size_ > kLargestChunk / 4) {
+        KeptDirectory& dir = WithContents(listed);
+        Listed(dir, Take(files), files, subdirectories, ownOnDisk);
+        return dir;
+    }
+    KeptDirectory& dir = SetListing(listed, std::as_const(files), subdirectories, ownOnDisk);
+    Arena& arena = ThisThreadsArena();
+    if (files.bytes_ && !arena.spareRoom && files.room_ <= kLargestSpareRoom) {
+        files.size_ = 0;
+        arena.spareRoomBytes = std::exchange(files.room_, 0);
+        arena.spareRoom.reset(std::exchange(files.bytes_, nullptr));
+    }
     return dir;
+}
+
+void KeptTree::LendRoom(KeptFilesWriter& files)
+{
+    Arena& arena = ThisThreadsArena();
+    if (files.bytes_ || !arena.spareRoom)
+        return;
+    files.room_ = std::exchange(arena.spareRoomBytes, 0);
+    files.bytes_ = arena.spareRoom.release();
 }
 
 const uint8_t* KeptTree::Take(KeptFilesWriter& files)
@@ -274,6 +301,7 @@ KeptDirectory* KeptTree::AddListed(std::string_view name, const DirectoryIdentit
         return dir;
     }
     dir = &SetListing(*dir, std::move(files), subdirectories.size(), ownOnDisk);
+    LendRoom(files);  // the reader writes its next directory at this level in the same room
     files.Clear();
     for (size_t i = 0; i < subdirectories.size(); ++i) {
         dir->Held().children[i] = subdirectories[i];

@@ -185,7 +185,7 @@ public:
     std::string_view Bytes() const { return {bytes_, size_}; }
 
 private:
-    friend class KeptTree;  // takes the bytes of a large listing as they are
+    friend class KeptTree;  // takes the bytes of a large listing as they are, and lends and keeps rooms
     void Append(const char* bytes, size_t size);
     // Where size more bytes can be written, the room grown for them.
     char* Room(size_t size) { return size_ + size <= room_ ? bytes_ + size_ : Grow(size); }
@@ -222,9 +222,12 @@ public:
     // returned.
     [[nodiscard]] KeptDirectory& SetListing(KeptDirectory& dir, const KeptFilesWriter& files, size_t subdirectories,
                               int64_t ownOnDisk);
-    // The same, taking the bytes of a large listing as they were written, not copied: files keeps its counts.
+    // The same, taking the bytes of a large listing as they were written, not copied, and keeping the room of
+    // a small one for the thread's next listing: files keeps its counts.
     [[nodiscard]] KeptDirectory& SetListing(KeptDirectory& dir, KeptFilesWriter&& files, size_t subdirectories,
                               int64_t ownOnDisk);
+    // Gives files, when it has no room yet, the room the calling thread's last listing was written in.
+    void LendRoom(KeptFilesWriter& files);
     // dir, never entered, lies on another file system, of that type (empty: unknown). A known type is held
     // where its files would be, so its record moves as SetListing's may.
     [[nodiscard]] KeptDirectory& SetOtherFileSystem(KeptDirectory& dir, std::string_view type);

@@ -252,6 +252,8 @@ private:
 std::optional<Listing> ListDirectory(Directory& dir, const WalkContext& context, const std::string* path)
 {
     Listing listing;
+    if (context.tree)
+        context.tree->LendRoom(listing.files);
     listing.modified = dir.Modified();
     if (context.measure == SizeMeasure::OnDisk)
         listing.filesSize = dir.OwnOnDisk();

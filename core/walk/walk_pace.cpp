@@ -21,6 +21,7 @@
 #if defined(_WIN32)
 #include <system_error>
 #include <thread>
+#include <type_traits>
 #else
 #include <pthread.h>
 #endif
@@ -67,6 +68,8 @@ struct MeasureTurn {
     WalkPace::Spent atStart;
 };
 
+// Windows' runtime frees a thread's own objects before it destroys them as the thread ends.
+static_assert(std::is_trivially_destructible_v<MeasureTurn>);
 thread_local MeasureTurn t_turn;
 
 // Threads that wait together until all are made or one cannot be, then end: how many of count could be made
