@@ -41,7 +41,6 @@ int64_t Unzigzag(uint64_t value)
 
 constexpr int64_t kPackedTimeLimit = (int64_t{1} << 39) - 1;
 
-
 }  // namespace
 
 void PackedTime::Set(ModifiedTime time)

@@ -107,8 +107,8 @@ struct KeptTree::Arena {
     };
     std::vector<std::unique_ptr<char, Free>> taken;
     // The room the thread's last listing was written in, lent to its next: else nearly every directory would
-    // allocate, grow and free its own. Held here, not by the thread: a thread's own objects are not all
-    // destroyed in order as it ends on every platform.
+    // allocate, grow and free its own. Held here, not by the thread: on Windows a thread's own objects are
+    // freed before they are destroyed as it ends.
     std::unique_ptr<char, Free> spareRoom;
     size_t spareRoomBytes = 0;
 };

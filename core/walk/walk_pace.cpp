@@ -11,6 +11,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
+#include <type_traits>
 #include <utility>
 
 #if defined(__GLIBC__)
@@ -21,7 +22,6 @@
 #if defined(_WIN32)
 #include <system_error>
 #include <thread>
-#include <type_traits>
 #else
 #include <pthread.h>
 #endif
