@@ -157,8 +157,9 @@ TEST_P(EmptyDirectories, KeepASmallRecordAndGrowWhenTheyHoldAnything)
         // Each in its slot; by name, a lookup along all its siblings, only now and then.
         const KeptDirectory* dir = tree.Base()->Children()[i];
         ASSERT_NE(dir, nullptr) << name(i);
-        if (i % 997 == 0)
+        if (i % 997 == 0) {
             EXPECT_EQ(tree.Find("/wide/" + name(i), '/'), dir) << name(i);
+        }
         EXPECT_EQ(dir->Name(), name(i));
         EXPECT_EQ(dir->Modified(), i);
         EXPECT_EQ(dir->FileCount(), i % 1000 == 0 ? 1u : 0u);
