@@ -354,7 +354,7 @@ TEST(KeptJsonRead, AFileIsReadAgainWhereTheQuickReadingGivesUpAndAPipeOnlyOnce)
 {
     for (const std::string& metadata : {std::string("{}"), std::string(R"({"t":0.5})")}) {
         const std::string text = AllKindsOfValues(metadata);
-        std::FILE* file = std::tmpfile();
+        std::FILE* file = fakes::TestFile();
         ASSERT_TRUE(file);
         std::fputs("skipped", file);
         std::fwrite(text.data(), 1, text.size(), file);

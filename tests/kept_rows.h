@@ -1,10 +1,16 @@
 #pragma once
 // A search that keeps its tree, held to fresh searches of the same directories.
 
+#include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include "fake_run.h"
 #include "headless_run.h"
@@ -151,10 +157,24 @@ private:
     std::unique_ptr<SearchController> controller_;
 };
 
+// A file of the test's own, removed as it is closed. Windows' tmpfile() names its files by a count each
+// program keeps, so that two test programs side by side write the same file.
+inline std::FILE* TestFile()
+{
+#ifdef _WIN32
+    static std::atomic<int> made{0};
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+        ("murako-test-" + std::to_string(_getpid()) + "-" + std::to_string(made++) + ".tmp");
+    return _wfopen(path.c_str(), L"w+bD");  // D: removed once closed
+#else
+    return std::tmpfile();
+#endif
+}
+
 // The export file of tree as text.
 inline std::string ExportText(const KeptTree& tree)
 {
-    std::FILE* file = std::tmpfile();
+    std::FILE* file = TestFile();
     std::string text;
     if (!file)
         return text;
