@@ -148,14 +148,10 @@ private:
     bool released_ = false;
 };
 
-WalkProcessSettings* g_settings = nullptr;
-
-}  // namespace
-
 // The workers the process has shown it can make, and the scheduler's limit to them: a worker the scheduler
 // fails to make ends the process, on whichever thread asked for it. The room only grows, as the scheduler
 // keeps the workers it made.
-class WalkProcessSettings::WorkerRoom {
+class WorkerRoom {
 public:
     int Reserve(int wanted)
     {
@@ -187,7 +183,12 @@ private:
     std::unique_ptr<tbb::global_control> limit_;
 };
 
-WalkProcessSettings::WalkProcessSettings() : room_(std::make_unique<WorkerRoom>())
+// Never freed: a walk left hanging in a frozen share may still ask for workers while the process ends.
+std::atomic<WorkerRoom*> g_room{nullptr};
+
+}  // namespace
+
+WalkProcessSettings::WalkProcessSettings()
 {
 #if defined(__GLIBC__)
     // A directory's records are often freed by another thread than the one that made them, and each of
@@ -198,22 +199,20 @@ WalkProcessSettings::WalkProcessSettings() : room_(std::make_unique<WorkerRoom>(
     const bool limited = getrlimit(RLIMIT_AS, &addressSpace) == 0 && addressSpace.rlim_cur != RLIM_INFINITY;
     mallopt(M_ARENA_MAX, limited ? 1 : kWalkHeaps);
 #endif
-    g_settings = this;
-}
-
-WalkProcessSettings::~WalkProcessSettings()
-{
-    g_settings = nullptr;
+    if (g_room.load() == nullptr)
+        g_room = new WorkerRoom;
 }
 
 int WalkProcessSettings::ReserveWorkers(int wanted)
 {
-    return g_settings ? g_settings->room_->Reserve(wanted) : wanted;
+    WorkerRoom* room = g_room.load();
+    return room ? room->Reserve(wanted) : wanted;
 }
 
 int WalkProcessSettings::Trials()
 {
-    return g_settings ? g_settings->room_->Trials() : 0;
+    WorkerRoom* room = g_room.load();
+    return room ? room->Trials() : 0;
 }
 
 WalkPace::WalkPace(int fixedThreads, int most)

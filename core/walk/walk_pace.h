@@ -106,13 +106,12 @@ private:
 };
 
 // Settings of the whole process that the walk is tuned for, made once by each program at start-up before
-// it starts threads of its own, and kept while it runs: the scheduler may run more threads than there are
+// it starts threads of its own, and kept until the process ends: the scheduler may run more threads than there are
 // cores, but never more than the process has shown it can make, and glibc keeps two heaps rather than one
 // per thread.
 class WalkProcessSettings {
 public:
     WalkProcessSettings();
-    ~WalkProcessSettings();
     WalkProcessSettings(const WalkProcessSettings&) = delete;
     WalkProcessSettings& operator=(const WalkProcessSettings&) = delete;
 
@@ -121,10 +120,6 @@ public:
     static int ReserveWorkers(int wanted);
     // How many times the process has tried how many threads it can make.
     static int Trials();
-
-private:
-    class WorkerRoom;
-    std::unique_ptr<WorkerRoom> room_;
 };
 
 // Runs body with a pace of requested threads, or of a count the walk adapts as it goes when requested is 0,
