@@ -8,6 +8,7 @@
 #include <latch>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -505,18 +506,20 @@ TEST(WalkPace, AWalkLeftHangingInAFrozenShareDoesNotLimitTheNextSearchsThreads)
 {
     auto frozen = std::make_shared<FakeFileSystem>();
     frozen->File("/frozen/a/f", 1).File("/frozen/b/f", 1);
-    Gate hang;
-    frozen->At("/frozen/a").whenOpened = [&] { hang.Pass(); };
+    // Shared with the walk, which the test may leave behind when it fails.
+    auto hang = std::make_shared<Gate>();
+    frozen->At("/frozen/a").whenOpened = [hang] { hang->Pass(); };
     ResultsTable frozenTable;
     RecordingPresentation presentation;
     FixedChoices choices;
     choices.path = "/frozen";
     ScriptedHost host;
     host.walksInline = false;
-    SearchController frozenSearch(frozenTable, presentation, choices, frozen, host, {});
-    frozenSearch.Command1_Click();
-    ASSERT_TRUE(hang.WaitForWaiter());
-    frozenSearch.Command1_Click();
+    std::optional<SearchController> frozenSearch;
+    frozenSearch.emplace(frozenTable, presentation, choices, frozen, host, SearchController::Options{});
+    frozenSearch->Command1_Click();
+    ASSERT_TRUE(hang->WaitForWaiter());
+    frozenSearch->Command1_Click();
 
     const int wanted = std::max(4, kCores + 2);
     auto healthy = std::make_shared<FakeFileSystem>();
@@ -529,7 +532,15 @@ TEST(WalkPace, AWalkLeftHangingInAFrozenShareDoesNotLimitTheNextSearchsThreads)
     const Walked walked = Search(healthy, wanted, "/healthy");
     EXPECT_EQ(walked.rows.back(), std::to_string(wanted + 2) + " /healthy/合計 " + std::to_string(wanted));
     EXPECT_GE(opens.Peak(), wanted) << "the walk left hanging still holds the process to its own count";
-    hang.Open();
+
+    // Its controller gone, the walk left behind holds the last share of its file system until it ends: the
+    // program must not end under it, nor under the workers it may still ask for on the way.
+    hang->Open();
+    frozenSearch.reset();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (frozen.use_count() > 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(frozen.use_count(), 1) << "the walk left behind never ended once its share thawed";
 }
 
 }  // namespace
