@@ -106,9 +106,9 @@ private:
 };
 
 // Settings of the whole process that the walk is tuned for, made once by each program at start-up before
-// it starts threads of its own, and kept until the process ends: the scheduler may run more threads than there are
-// cores, but never more than the process has shown it can make, and glibc keeps two heaps rather than one
-// per thread.
+// it starts threads of its own, and kept until the process ends: the scheduler may run more threads than
+// there are cores, but never more than the process has shown it can make, and glibc keeps two heaps rather
+// than one per thread.
 class WalkProcessSettings {
 public:
     WalkProcessSettings();
