@@ -500,6 +500,17 @@ private:
     int peak_ = 0;
 };
 
+// A walk left behind may still ask for workers as its program ends, after the program let go of its settings.
+TEST(WalkPace, TheWorkersRoomOutlivesTheSettingsThatMadeIt)
+{
+    WalkProcessSettings::ReserveWorkers(1);
+    const int trials = WalkProcessSettings::Trials();
+    ASSERT_GT(trials, 0);
+    { const WalkProcessSettings madeAndLetGo; }
+    EXPECT_EQ(WalkProcessSettings::Trials(), trials) << "the room went with the settings, or was made again";
+    EXPECT_EQ(WalkProcessSettings::ReserveWorkers(1), 1);
+}
+
 // A search cancelled while its walk hangs in a frozen share leaves that walk behind, holding what it holds;
 // the next search walks on the threads it chose all the same.
 TEST(WalkPace, AWalkLeftHangingInAFrozenShareDoesNotLimitTheNextSearchsThreads)
