@@ -39,27 +39,7 @@ int64_t Unzigzag(uint64_t value)
     return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
 }
 
-constexpr int64_t kPackedTimeLimit = (int64_t{1} << 39) - 1;
-
 }  // namespace
-
-void PackedTime::Set(ModifiedTime time)
-{
-    const auto held = static_cast<uint64_t>(
-        time == kTimeUnknown ? -kPackedTimeLimit - 1 : std::clamp(time, -kPackedTimeLimit, kPackedTimeLimit));
-    for (int i = 0; i < 5; ++i)
-        bytes_[i] = static_cast<uint8_t>(held >> (8 * i));
-}
-
-ModifiedTime PackedTime::Get() const
-{
-    uint64_t held = 0;
-    for (int i = 0; i < 5; ++i)
-        held |= static_cast<uint64_t>(bytes_[i]) << (8 * i);
-    // The fortieth bit is the sign.
-    const int64_t time = static_cast<int64_t>(held << 24) >> 24;
-    return time == -kPackedTimeLimit - 1 ? kTimeUnknown : time;
-}
 
 int64_t KeptDirectory::Own(SizeMeasure measure) const
 {

@@ -139,8 +139,14 @@ KeptTree::~KeptTree()
 
 KeptTree::Arena& KeptTree::ThisThreadsArena()
 {
-    if (threadsArena.treeId == id_)
+    if (threadsArena.treeId == id_) [[likely]]
         return *static_cast<Arena*>(threadsArena.arena);
+    return NewThreadsArena();
+}
+
+// Apart from the lookup above, which every record makes, so that the lookup needs no frame of its own.
+KeptTree::Arena& KeptTree::NewThreadsArena()
+{
     std::lock_guard lock(arenasMutex_);
     arenas_.push_back(std::make_unique<Arena>());
     threadsArena = {id_, arenas_.back().get()};

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "file_system.h"
+#include "packed_time.h"
 #include "search_scope.h"
 
 namespace murako {
@@ -31,17 +32,6 @@ inline void AddUnlessOverflow(int64_t& sum, int64_t value)
 
 // What a size counts: the design's file lengths, or the space allocated on disk.
 enum class SizeMeasure : uint8_t { Length, OnDisk };
-
-// A number in five bytes: a time, whole seconds either side of 1970 for more than 17,000 years (a time beyond
-// that is held at the nearest it can, never wrapped), or a count below 2^39.
-class PackedTime {
-public:
-    void Set(ModifiedTime time);
-    ModifiedTime Get() const;
-
-private:
-    uint8_t bytes_[5] = {0, 0, 0, 0, 0x80};  // unknown
-};
 
 // One directory of a kept tree. Its name is held right behind it, or, for a directory that holds anything,
 // behind its contents: an empty directory keeps only what a directory has of its own.
@@ -277,6 +267,7 @@ public:
 private:
     struct Arena;
     Arena& ThisThreadsArena();
+    Arena& NewThreadsArena();
     void* Allocate(size_t bytes);
     // A record with contents or without, its name behind, in room for one with contents.
     KeptDirectory* NewDirectory(std::string_view name, const DirectoryIdentity& identity, ModifiedTime modified,
